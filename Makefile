@@ -1,0 +1,50 @@
+# Convenience targets; everything is driven by CMake.
+#   make run [CMD=file.cmd]   build (Release) and run an example command file
+#   make test                 build and run every test
+#   make check-sanitize       the same under AddressSanitizer + UBSan
+#   make bench                build and run the benchmarks
+#   make fuzz [FUZZ_SECONDS=600]   run the libFuzzer target (needs clang)
+
+CMD ?= examples/example.cmd
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+FUZZ_SECONDS ?= 600
+
+.PHONY: all build deps run test check-sanitize bench fuzz clean
+
+all: build
+
+deps:
+	@sh tools/install-deps.sh
+
+build: deps
+	cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release
+	cmake --build build/release -j $(JOBS)
+
+run: build
+	@printf 'i=%s\n' "$(CMD)" | ./build/release/quorvale
+
+test: deps
+	cmake -S . -B build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build/test -j $(JOBS)
+	cd build/test && ctest --output-on-failure -j $(JOBS)
+
+check-sanitize: deps
+	cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=Debug -DQUORVALE_SANITIZE=ON
+	cmake --build build/sanitize -j $(JOBS)
+	cd build/sanitize && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
+
+bench: deps
+	cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DQUORVALE_BENCH=ON -DQUORVALE_TESTS=OFF
+	cmake --build build/bench -j $(JOBS)
+	./build/bench/bench/quorvale_bench
+
+fuzz: deps
+	@sh tools/install-deps.sh fuzz
+	CXX=clang++ cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVALE_FUZZ=ON -DQUORVALE_TESTS=OFF
+	cmake --build build/fuzz -j $(JOBS)
+	mkdir -p build/fuzz/corpus
+	cp -n fuzz/corpus/* build/fuzz/corpus/ 2>/dev/null || true
+	./build/fuzz/fuzz/command_fuzzer -max_total_time=$(FUZZ_SECONDS) -timeout=10 build/fuzz/corpus
+
+clean:
+	rm -rf build

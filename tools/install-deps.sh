@@ -1,0 +1,23 @@
+#!/bin/sh
+# Installs what the build needs on a fresh Debian machine, and nothing when
+# it is already there. With the argument "fuzz" it also installs clang's
+# libFuzzer runtime.
+set -e
+need=""
+command -v cmake >/dev/null 2>&1 || need="$need cmake"
+command -v g++ >/dev/null 2>&1 || need="$need g++"
+command -v make >/dev/null 2>&1 || need="$need make"
+[ -f /usr/include/gtest/gtest.h ] || need="$need libgtest-dev"
+[ -f /usr/include/gmock/gmock.h ] || need="$need libgmock-dev"
+[ -f /usr/include/benchmark/benchmark.h ] || need="$need libbenchmark-dev"
+if [ "$1" = "fuzz" ]; then
+  command -v clang++ >/dev/null 2>&1 || need="$need clang"
+  ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need="$need libclang-rt-14-dev"
+fi
+if [ -n "$need" ]; then
+  echo "Installing:$need"
+  SUDO=""
+  [ "$(id -u)" = 0 ] || SUDO="sudo"
+  $SUDO apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q $need
+fi
