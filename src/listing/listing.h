@@ -1,0 +1,77 @@
+#pragma once
+// The paged listing: line reservation and page headings, the statement echo,
+// and the fatal-error and warning routines.
+
+#include <initializer_list>
+#include <iosfwd>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "driver/status.h"
+#include "input/instr.h"
+#include "listing/layout.h"
+
+namespace quorvale {
+
+/// Page-heading texts.
+struct HeadSt {
+  std::string TITLE = std::string(90, ' ');   ///< run title (PROC TITLE)
+  std::string BANNER = std::string(30, ' ');  ///< program name and version
+  std::string DATE2 = std::string(10, ' ');   ///< characters 16-25 of the date text
+  std::string DATE1 = std::string(15, ' ');   ///< characters 1-15 of the date text
+};
+
+/// The listing and the error stream of one run.
+class Listing {
+ public:
+  Listing(Status& status, const Instr& instr, std::ostream& out, std::ostream& err);
+  ~Listing();
+  Listing(const Listing&) = delete;
+  Listing& operator=(const Listing&) = delete;
+
+  /// Sends the listing to `out` from now on.
+  void set_stream(std::ostream& out);
+
+  /// Reserves n lines, starting a new page first when fewer are left.
+  void linchk(int n);
+  /// Starts a new page with the heading.
+  void headng();
+  /// Echoes the current statement into the listing.
+  void prtcmd();
+  /// Fatal error: echoes the statement, writes the message to both streams, ends the run.
+  [[noreturn]] void error(std::string_view message);
+  /// Writes a marked warning line and returns.
+  void warn(std::string_view message);
+
+  /// Writes the records of one output statement with `layout`.
+  void put(const Layout& layout, std::span<const Item> items);
+  void put(const Layout& layout, std::initializer_list<Item> items) {
+    put(layout, std::span<const Item>(items.begin(), items.size()));
+  }
+  /// Writes one free-form record.
+  void put_free(std::span<const Item> items);
+  void put_free(std::initializer_list<Item> items) {
+    put_free(std::span<const Item>(items.begin(), items.size()));
+  }
+  /// Writes records already formatted (each ended by '\n').
+  void put_text(std::string_view records);
+  /// Writes one free-form record to the error stream.
+  void err_free(std::initializer_list<Item> items);
+  /// Writes text to the error stream as it stands.
+  void err_text(std::string_view text);
+  /// Pushes buffered listing text out to its stream.
+  void flush();
+
+  HeadSt headst;
+
+ private:
+  Status& status_;
+  const Instr& instr_;
+  std::ostream* out_;
+  std::ostream& err_;
+  std::string buffer_;  ///< listing text not yet handed to the stream
+  void maybe_flush();
+};
+
+}  // namespace quorvale
