@@ -1,0 +1,211 @@
+#include "driver/pelmar.h"
+
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <new>
+
+#include "driver/params.h"
+#include "driver/run.h"
+#include "driver/title.h"
+#include "input/fields.h"
+#include "listing/run_end.h"
+#include "model/limits.h"
+
+namespace quorvale {
+
+namespace {
+
+/// Program name and version shown in every page heading.
+constexpr std::string_view kBanner = "Quorvale 1.0        Oct, 1996";
+
+/// A procedure selected by the second word of a PROC statement.
+struct Procedure {
+  std::string_view keyword;
+  void (*run)(Run&);
+};
+
+/// The procedures the program knows; the keyword must be the whole token.
+constexpr Procedure kProcedures[] = {
+    {"TITLE", title},
+};
+
+/// Prints the dimension limits compiled into this program.
+void print_dimensions(Run& run) {
+  static const Layout heading("(/6X,A)");
+  static const Layout limit("(8X,A,T50,I4)");
+  static const Layout text("(6X,A)");
+  static const Layout last("(6X,A/)");
+  Listing& lst = run.listing;
+  lst.linchk(9);
+  lst.put(heading, {"Dimension limitations for this run:"});
+  lst.put(limit, {"Maximum number of parameters", MAXPAR});
+  lst.put(limit, {"Maximum number of cohorts", MAXCHT});
+  lst.put(limit, {"Maximum number of classes within a cohort", MXCLAS});
+  lst.put(limit, {"Maximum number of models for PROC TEST", MAXMOD});
+  lst.put(text, {"If your problem needs larger dimensions, reset the values"});
+  lst.put(last, {"in the MODELC include file and recompile the program."});
+}
+
+/// Prints the modification history block.
+void print_history(Run& run) {
+  static const Layout line("(2X,A)");
+  Listing& lst = run.listing;
+  lst.linchk(5);
+  lst.put(line, {"Date       Modifications"});
+  lst.put(line, {"---------  " + std::string(64, '-')});
+  lst.put(line, {"March, 90  NORMALIZE option for PROC MODEL to normalize cell probabilities."});
+  lst.put(line, {"March, 90  ADDCELL option for PROC MODEL to add cell with 1 - sum of cells."});
+  lst.put(line, {"March, 90  NOBINCOF option for PROC ESTIMATE to not add bin. coef. to like."});
+  lst.put(line, {" "});
+}
+
+/// Prints the run's total time and the success line.
+void end_sequence(Run& run) {
+  static const Layout minutes("(/5X,A,F8.2)");
+  static const Layout success("(//10X,A)");
+  run.listing.prtcmd();
+  run.listing.put(minutes, {"CPU time in minutes for this job was", run.status.TTOTAL / 60.0F});
+  run.listing.put(success, {"E X E C U T I O N   S U C C E S S F U L "});
+}
+
+/// The procedure loop: one procedure per PROC statement until PROC STOP.
+void procedure_loop(Run& run) {
+  static const Layout elapsed("(/5X,A,F8.2)");
+  Status& s = run.status;
+  while (run.token(1) == "PROC") {
+    s.ECHOLV = 1;
+    s.IDEBUG = run.token(3) == "DEBUG" ? 1 : 0;
+    if (s.LINLFT <= 29) run.listing.headng();
+    if (run.token(2) == "STOP") return;
+    const Procedure* chosen = nullptr;
+    for (const Procedure& p : kProcedures) {
+      if (run.token(2) == p.keyword) chosen = &p;
+    }
+    if (chosen == nullptr) run.listing.error("Unrecognized procedure specified.");
+    chosen->run(run);
+    s.TPROC = run.clock.secnds(0.0F) - s.TSTART;
+    s.TSTART = s.TSTART + s.TPROC;
+    run.listing.linchk(2);
+    run.listing.put(elapsed, {"CPU time in seconds for last procedure was", s.TPROC});
+    s.TTOTAL = s.TTOTAL + s.TPROC;
+  }
+  if (!(run.token(1) == "STOP")) run.listing.error("Unrecognized input.");
+}
+
+/// Start-up, procedure loop and end of one run; throws RunEnd on a fatal end.
+void run_program(Run& run, const std::vector<std::string>& words, std::ifstream& input,
+                 std::ofstream& listing_file, std::ostream& err) {
+  Status& s = run.status;
+  run.listing.headst.BANNER = std::string(kBanner) + " ";
+  std::string date = run.clock.dater();
+  run.listing.headst.DATE1 = date.substr(0, 15);
+  run.listing.headst.DATE2 = date.substr(15, 10);
+
+  RunParams params = parse_params(words);
+  if (params.noecho) s.NOECHO = 1;
+  if (params.lines_given) s.LINES = ivalue(params.lines_field, run.listing);
+  if (s.LINES <= 29) s.LINES = 60;
+
+  if (!params.input.empty()) {
+    s.INUNIT = 4;
+    input.open(params.input, std::ios::in | std::ios::binary);
+    if (!input.is_open()) {
+      run.listing.error("Could not open file " + pad(params.input, std::max<std::size_t>(60, params.input.size())) +
+                        " for input.");
+    }
+    run.reader.set_input(input);
+  }
+  if (!params.listing.empty()) {
+    listing_file.open(params.listing, std::ios::out | std::ios::trunc | std::ios::binary);
+    if (!listing_file.is_open()) {
+      std::string msg = "\n Could not open file " + params.listing + " for the listing.\n";
+      err.write(msg.data(), static_cast<std::streamsize>(msg.size()));
+      throw RunEnd{kErrorEnd, 1};
+    }
+    run.listing.set_stream(listing_file);
+  }
+
+  run.reader.fillsg();
+  run.reader.getcmd();
+  s.TTOTAL = 0.0F;
+  s.TSTART = run.clock.secnds(0.0F);
+  print_dimensions(run);
+  print_history(run);
+  procedure_loop(run);
+  end_sequence(run);
+}
+
+}  // namespace
+
+int pelmar(RunIo io, const std::vector<std::string>* words, Clock clock) {
+  std::ifstream input;
+  std::ofstream listing_file;
+  std::vector<std::string> read_words;
+  if (words == nullptr) {
+    read_words = args1(io.in, io.out);
+    words = &read_words;
+  }
+  Run run(io.in, io.out, io.err, std::move(clock));
+  int status = 0;
+  std::string stop_text = kNormalEnd;
+  try {
+    run_program(run, *words, input, listing_file, io.err);
+  } catch (const RunEnd& end) {
+    stop_text = end.stop_text;
+    status = end.exit_status;
+  } catch (const InternalError& fault) {
+    stop_text = kErrorEnd;
+    status = 1;
+    io.err << "\n Internal error: " << fault.what() << "\n";
+  } catch (const std::bad_alloc&) {
+    stop_text = kErrorEnd;
+    status = 1;
+    io.err << "\n Not enough memory for this run.\n";
+  }
+  try {
+    run.listing.flush();
+  } catch (...) {
+    status = 1;
+  }
+  if (listing_file.is_open()) {
+    listing_file.close();
+    if (listing_file.fail()) {
+      io.err << "\n Could not write the listing file.\n";
+      status = 1;
+    }
+  }
+  io.err << "STOP " << stop_text << "\n" << std::flush;
+  return status;
+}
+
+int program_main(int argc, char** argv) {
+  std::ios::sync_with_stdio(false);
+  std::vector<std::string> words;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::cout << "Usage: quorvale [i=commands.cmd] [l=listing.lst] [lines=n] [noecho]\n"
+                   "\n"
+                   "Estimates survival, capture and temporary-emigration probabilities from\n"
+                   "robust-design capture-recapture data described in a command file.\n"
+                   "\n"
+                   "  i=FILE    read the commands from FILE (default: standard input)\n"
+                   "  l=FILE    write the listing to FILE (default: standard output)\n"
+                   "  lines=N   page length of the listing (values below 30 give 60)\n"
+                   "  noecho    do not echo the statements into the listing\n"
+                   "\n"
+                   "Without arguments the parameter line is read from standard input after\n"
+                   "a prompt. --version prints the version.\n";
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::cout << "quorvale " << QUORVALE_VERSION << "\n";
+      return 0;
+    }
+    words.emplace_back(argv[i]);
+  }
+  RunIo io{std::cin, std::cout, std::cerr};
+  return pelmar(io, argc > 1 ? &words : nullptr);
+}
+
+}  // namespace quorvale

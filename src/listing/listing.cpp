@@ -1,0 +1,162 @@
+#include "listing/listing.h"
+
+#include <ostream>
+
+#include "listing/run_end.h"
+
+namespace quorvale {
+
+namespace {
+
+/// Listing text is handed to the stream in blocks of about this size.
+constexpr std::size_t kFlushSize = 1 << 16;
+
+/// Prefix of every echoed statement line; levels show 11, 14 or 17 of its characters.
+constexpr std::string_view kEchoPrefix = " INPUT ---             ";
+
+}  // namespace
+
+Listing::Listing(Status& status, const Instr& instr, std::ostream& out, std::ostream& err)
+    : status_(status), instr_(instr), out_(&out), err_(err) {}
+
+Listing::~Listing() {
+  try {
+    flush();
+  } catch (...) {
+    // A stream failing while the run unwinds must not end the program here.
+  }
+}
+
+void Listing::set_stream(std::ostream& out) {
+  flush();
+  out_ = &out;
+}
+
+void Listing::flush() {
+  if (!buffer_.empty()) {
+    out_->write(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
+    buffer_.clear();
+  }
+  out_->flush();
+}
+
+void Listing::maybe_flush() {
+  if (buffer_.size() >= kFlushSize) {
+    out_->write(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
+    buffer_.clear();
+  }
+}
+
+void Listing::put(const Layout& layout, std::span<const Item> items) {
+  layout.write(buffer_, items);
+  maybe_flush();
+}
+
+void Listing::put_free(std::span<const Item> items) {
+  write_free(buffer_, items);
+  maybe_flush();
+}
+
+void Listing::put_text(std::string_view records) {
+  buffer_.append(records);
+  maybe_flush();
+}
+
+void Listing::err_free(std::initializer_list<Item> items) {
+  std::string line;
+  write_free(line, std::span<const Item>(items.begin(), items.size()));
+  err_text(line);
+}
+
+void Listing::err_text(std::string_view text) {
+  err_.write(text.data(), static_cast<std::streamsize>(text.size()));
+  err_.flush();
+}
+
+void Listing::linchk(int n) {
+  if (n > status_.LINLFT) headng();
+  status_.LINLFT -= n;
+}
+
+void Listing::headng() {
+  static const Layout heading("(/A,A,A/1X,A15,A10,2X,A35,T70,4HPage,I5.3/1X,A)");
+  static const Layout rule("(40A)");
+  static const Layout gap("(/)");
+  status_.LINLFT = status_.LINES - 5;
+  ++status_.NPAGE;
+  put(heading, {"\f", "Quorvale - Robust Design Survival Rate Estimation", " ", headst.DATE1,
+                headst.DATE2, headst.BANNER, status_.NPAGE, headst.TITLE});
+  std::vector<Item> dashes(40, Item(" -"));
+  put(rule, dashes);
+  put(gap, {});
+}
+
+void Listing::prtcmd() {
+  static const Layout empty_line("(2X)");
+  static const Layout piece_line("(3A)");
+  if (status_.NOECHO == 1) return;
+  if (status_.IEND <= status_.ISTART) return;
+  while (status_.ISTART < status_.IEND && instr_.CMD[status_.ISTART] == ' ') ++status_.ISTART;
+  if (status_.ISTART >= status_.IEND) return;
+
+  // Level 0 only occurs when the very first statement is not a PROC
+  // statement; it is echoed like a PROC statement.
+  int level = status_.ECHOLV < 1 ? 1 : status_.ECHOLV;
+  if (level == 1) {
+    linchk(2);
+    put(empty_line, {});
+    put(empty_line, {});
+  } else if (level == 2) {
+    linchk(1);
+    put(empty_line, {});
+  }
+  std::size_t prefix_len = 11 + 3 * static_cast<std::size_t>(level - 1);
+  if (prefix_len > kEchoPrefix.size()) prefix_len = kEchoPrefix.size();
+  std::string_view prefix = kEchoPrefix.substr(0, prefix_len);
+
+  const int iend = status_.IEND;
+  int pos = status_.ISTART;
+  for (;;) {
+    int f = iend;
+    // A comment ends its line unless the statement's ";" follows it at once.
+    for (int q = pos; q + 1 <= iend; ++q) {
+      if (instr_.CMD[q] == '*' && instr_.CMD[q + 1] == '/') {
+        if (!(q + 2 <= iend && instr_.CMD[q + 2] == ';')) f = q + 1;
+        break;
+      }
+    }
+    if (f > pos + 59) {
+      int cut = 0;
+      for (int b = pos + 59; b >= pos + 1; --b) {
+        if (instr_.CMD[b] == ' ') {
+          cut = b;
+          break;
+        }
+      }
+      f = cut != 0 ? cut : pos + 59;
+    }
+    linchk(1);
+    put(piece_line, {" ", prefix, instr_.text(pos, f)});
+    if (f >= iend) break;
+    pos = f + 1;
+  }
+}
+
+void Listing::error(std::string_view message) {
+  static const Layout to_err("(/1x,a)");
+  static const Layout to_listing("(/1X,A)");
+  prtcmd();
+  flush();
+  err_text(to_err.format({message}));
+  put(to_listing, {message});
+  flush();
+  throw RunEnd{kErrorEnd, 1};
+}
+
+void Listing::warn(std::string_view message) {
+  static const Layout warning("(/1X,A,A)");
+  linchk(2);
+  put(warning, {"* *  WARNING  * *   ", message});
+}
+
+}  // namespace quorvale

@@ -1,0 +1,157 @@
+#include "listing/listing.h"
+
+#include <gtest/gtest.h>
+
+#include "testing/harness.h"
+
+namespace quorvale {
+namespace {
+
+using testing::StringRun;
+using testing::expect_fatal;
+
+/// Loads `text` as the current statement, as the reader would leave it.
+void set_statement(Run& run, const std::string& text, int echo_level) {
+  for (std::size_t i = 0; i < text.size(); ++i) run.instr.CMD[i + 1] = text[i];
+  run.status.ISTART = 1;
+  run.status.IEND = static_cast<int>(text.size());
+  run.status.ECHOLV = echo_level;
+}
+
+TEST(ListingPages, HeadingLayoutAndPageBudget) {
+  StringRun r("");
+  r.run.status.LINES = 60;
+  r.run.listing.headst.BANNER = "Quorvale 1.0        Oct, 1996 ";
+  r.run.listing.headst.DATE1 = "Mon Dec  7 05:1";
+  r.run.listing.headst.DATE2 = "7:10 2026 ";
+  r.run.listing.linchk(9);
+  EXPECT_EQ(r.run.status.NPAGE, 1);
+  EXPECT_EQ(r.run.status.LINLFT, 55 - 9);
+  std::string expected = "\n\fQuorvale - Robust Design Survival Rate Estimation \n";
+  // Date text in columns 2-26, the banner right-aligned in 35 columns, the
+  // page number from column 70 in at least three digits.
+  expected += " Mon Dec  7 05:17:10 2026 " + std::string(2 + 5, ' ') +
+              "Quorvale 1.0        Oct, 1996 " + std::string(6, ' ') + "Page  001\n";
+  expected += " " + std::string(90, ' ') + "\n";
+  std::string rule;
+  for (int i = 0; i < 40; ++i) rule += " -";
+  expected += rule + "\n\n\n";
+  EXPECT_EQ(r.listing(), expected);
+}
+
+TEST(ListingPages, ReservationStartsANewPageOnlyWhenNeeded) {
+  StringRun r("");
+  r.run.status.LINES = 60;
+  r.run.listing.linchk(50);  // page 1, 5 left
+  r.run.listing.linchk(5);
+  EXPECT_EQ(r.run.status.NPAGE, 1);
+  EXPECT_EQ(r.run.status.LINLFT, 0);
+  r.run.listing.linchk(1);
+  EXPECT_EQ(r.run.status.NPAGE, 2);
+  EXPECT_EQ(r.run.status.LINLFT, 54);
+}
+
+TEST(ListingPages, PageNumbersWidenThenOverflow) {
+  StringRun r("");
+  r.run.status.LINES = 60;
+  r.run.status.NPAGE = 1233;
+  r.run.listing.headng();
+  EXPECT_NE(r.listing().find("Page 1234\n"), std::string::npos);
+  StringRun big("");
+  big.run.status.NPAGE = 99999;
+  big.run.listing.headng();
+  EXPECT_NE(big.listing().find("Page*****\n"), std::string::npos);
+}
+
+TEST(ListingEcho, LevelsSetBlankLinesAndPrefix) {
+  StringRun r("");
+  set_statement(r.run, "PROC MODEL;", 1);
+  r.run.status.LINLFT = 100;
+  r.run.listing.prtcmd();
+  set_statement(r.run, "COHORT=10;", 2);
+  r.run.listing.prtcmd();
+  set_statement(r.run, "  5 : S(1);", 3);
+  r.run.listing.prtcmd();
+  EXPECT_EQ(r.listing(),
+            "\n\n  INPUT --- PROC MODEL;\n"
+            "\n  INPUT ---    COHORT=10;\n"
+            "  INPUT ---       5 : S(1);\n");
+  EXPECT_EQ(r.run.status.LINLFT, 100 - 3 - 2 - 1);
+}
+
+TEST(ListingEcho, LongStatementsAreCutAtBlanksOrAtSixtyCharacters) {
+  StringRun r("");
+  r.run.status.LINLFT = 100;
+  std::string word(149, 'X');
+  set_statement(r.run, word + ";", 3);
+  r.run.listing.prtcmd();
+  std::string prefix = "  INPUT ---      ";
+  EXPECT_EQ(r.listing(), prefix + std::string(60, 'X') + "\n" + prefix + std::string(60, 'X') +
+                             "\n" + prefix + std::string(29, 'X') + ";\n");
+}
+
+TEST(ListingEcho, CutAfterTheLastBlankBeforeColumnSixty) {
+  StringRun r("");
+  r.run.status.LINLFT = 100;
+  std::string text = std::string(50, 'A') + " " + std::string(20, 'B') + ";";
+  set_statement(r.run, text, 3);
+  r.run.listing.prtcmd();
+  std::string prefix = "  INPUT ---      ";
+  EXPECT_EQ(r.listing(), prefix + std::string(50, 'A') + " \n" + prefix + std::string(20, 'B') + ";\n");
+}
+
+TEST(ListingEcho, ACommentEndsItsLine) {
+  StringRun r("");
+  r.run.status.LINLFT = 100;
+  set_statement(r.run, "A /* note */ B C;", 3);
+  r.run.listing.prtcmd();
+  set_statement(r.run, "D /* last */;", 3);
+  r.run.listing.prtcmd();
+  std::string prefix = "  INPUT ---      ";
+  EXPECT_EQ(r.listing(), prefix + "A /* note */\n" + prefix + " B C;\n" + prefix + "D /* last */;\n");
+}
+
+TEST(ListingEcho, NothingWithNoechoOrWithoutAStatement) {
+  StringRun r("");
+  r.run.listing.prtcmd();  // IEND <= ISTART at start
+  set_statement(r.run, "PROC X;", 1);
+  r.run.status.NOECHO = 1;
+  r.run.listing.prtcmd();
+  set_statement(r.run, "   ;", 1);
+  r.run.status.NOECHO = 0;
+  r.run.listing.prtcmd();
+  EXPECT_EQ(r.listing(), "");
+}
+
+TEST(ListingEcho, LevelZeroIsEchoedLikeAProcStatement) {
+  StringRun r("");
+  r.run.status.LINLFT = 100;
+  set_statement(r.run, "HELLO;", 0);
+  r.run.listing.prtcmd();
+  EXPECT_EQ(r.listing(), "\n\n  INPUT --- HELLO;\n");
+}
+
+TEST(ListingMessages, WarningReservesTwoLines) {
+  StringRun r("");
+  r.run.status.LINES = 60;
+  r.run.status.LINLFT = 1;
+  r.run.status.NPAGE = 1;
+  r.run.listing.warn("Verify output for correctness.");
+  EXPECT_EQ(r.run.status.NPAGE, 2);
+  EXPECT_EQ(r.run.status.LINLFT, 53);
+  std::string text = r.listing();
+  EXPECT_EQ(text.substr(text.size() - 53), "\n * *  WARNING  * *   Verify output for correctness.\n");
+}
+
+TEST(ListingMessages, ErrorEchoesTheStatementWritesBothStreamsAndEnds) {
+  StringRun r("");
+  r.run.status.LINLFT = 100;
+  set_statement(r.run, "PROC MODELS;", 1);
+  std::string err = expect_fatal(r, [&] { r.run.listing.error("Unrecognized procedure specified."); });
+  EXPECT_EQ(err, "\n Unrecognized procedure specified.\nSTOP PELMAR ERROR TERMINATION");
+  EXPECT_EQ(r.listing(), "\n\n  INPUT --- PROC MODELS;\n\n Unrecognized procedure specified.\n");
+  EXPECT_EQ(r.run.status.LINLFT, 97);  // the message itself reserves nothing
+}
+
+}  // namespace
+}  // namespace quorvale

@@ -1,0 +1,3 @@
+PROC TITLE Before a bare stop;
+STOP;
+PROC TITLE never read;

@@ -1,0 +1,2 @@
+PROC TITLE From words on the command line;
+PROC STOP;

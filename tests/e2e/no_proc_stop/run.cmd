@@ -1,0 +1,1 @@
+PROC TITLE The file ends without PROC STOP;

@@ -1,0 +1,3 @@
+PROC TITLE Not echoed;
+PROC TITLE Second;
+PROC STOP;

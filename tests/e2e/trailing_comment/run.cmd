@@ -1,0 +1,2 @@
+PROC TITLE x;
+/* a comment after the last statement */

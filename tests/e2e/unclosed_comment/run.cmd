@@ -1,0 +1,2 @@
+PROC TITLE x;
+PROC /* never closed; TITLE y;
