@@ -70,6 +70,11 @@ class Layout {
  public:
   /// Parses `text` (a parenthesised descriptor list); throws InternalError on bad syntax.
   explicit Layout(std::string_view text);
+  ~Layout();
+  Layout(const Layout&);
+  Layout(Layout&&) noexcept;
+  Layout& operator=(const Layout&);
+  Layout& operator=(Layout&&) noexcept;
 
   /// Appends the records that `items` produce to `out`, each ended by '\n'.
   void write(std::string& out, std::span<const Item> items) const;
@@ -108,8 +113,8 @@ class Layout {
  private:
   std::string text_;
   std::vector<Node> nodes_;
-  int reversion_ = 0;  ///< node index where reversion resumes
-  int reversion_count_ = 1;  ///< repeat count of the group reverted to
+  int reversion_ = 0;  ///< node index where reversion resumes (a group start, or 0)
+  bool reversion_has_data_ = false;  ///< whether a data descriptor follows reversion_
   friend struct LayoutEngine;
 };
 
