@@ -1,0 +1,77 @@
+// One likelihood evaluation, the production core against the literal
+// evaluation, on two designs: 10 primary periods of 5 occasions (64-cell
+// closed cohorts, 55 closed + 9 open = 64 cohorts, NPAR = 126) and 40
+// periods of 2 occasions (820 + 39 = 859 cohorts, NPAR = 276).
+
+#include <benchmark/benchmark.h>
+
+#include <memory>
+#include <random>
+#include <vector>
+
+#undef NSIG  // <signal.h> may define it; the store has a field of that name
+
+#include "model/likelihood.h"
+#include "model/likelihood_reference.h"
+
+namespace quorvale {
+namespace {
+
+/// A fitted-looking set-up: M periods of kk occasions, counts drawn, sine map, x drawn.
+struct Setup {
+  std::unique_ptr<ModelStore> store = std::make_unique<ModelStore>();
+  std::vector<double> x;
+
+  Setup(int M, int kk) {
+    std::mt19937_64 rng(1234);
+    ModelStore& m = *store;
+    int c = 0;
+    for (int ip = 1; ip <= M; ++ip)
+      for (int jp = 1; jp <= ip; ++jp) m.NCLASS(++c) = 1 << kk;
+    for (int i = 1; i < M; ++i) m.NCLASS(++c) = M - i + 1;
+    m.NCOHRT = c;
+    for (int cc = 1; cc <= c; ++cc)
+      for (int h = 1; h <= m.NCLASS(cc); ++h) m.NOBS(h, cc) = static_cast<int>(rng() % 50);
+    m.NPAR = M * (2 * kk - 1) + 4 * M - 4;
+    m.NEST = m.NPAR;
+    m.ISINE = 1;
+    m.NOTRAN = 0;
+    m.NSIG = 5;
+    std::uniform_real_distribution<double> u(-1.2, 1.2);
+    for (int i = 1; i <= m.NPAR; ++i) {
+      m.POINT(i) = i;
+      m.PARL(i) = 0.0;
+      m.PARU(i) = 1.0;
+      x.push_back(u(rng));
+    }
+  }
+};
+
+/// The production core, cells into a table of the caller.
+void core(benchmark::State& state, int M, int kk) {
+  Setup s(M, kk);
+  Mat1<double> P(MXCLAS, MAXCHT);
+  for (auto _ : state) {
+    const EstResult r = est_core(*s.store, s.x, P);
+    benchmark::DoNotOptimize(r.F);
+    benchmark::ClobberMemory();
+  }
+}
+
+/// The literal evaluation on the store.
+void literal(benchmark::State& state, int M, int kk) {
+  Setup s(M, kk);
+  for (auto _ : state) {
+    const double F = reference::est(*s.store, s.x);
+    benchmark::DoNotOptimize(F);
+    benchmark::ClobberMemory();
+  }
+}
+
+BENCHMARK_CAPTURE(core, periods10_occasions5, 10, 5);
+BENCHMARK_CAPTURE(literal, periods10_occasions5, 10, 5);
+BENCHMARK_CAPTURE(core, periods40_occasions2, 40, 2);
+BENCHMARK_CAPTURE(literal, periods40_occasions2, 40, 2);
+
+}  // namespace
+}  // namespace quorvale

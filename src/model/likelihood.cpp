@@ -1,0 +1,342 @@
+// The robust-design likelihood: the design check, the pure evaluation and
+// the step that updates the store and writes the trace lines.
+
+#include "model/likelihood.h"
+
+#include <algorithm>
+#include <bit>
+#include <cassert>
+#include <cmath>
+#include <vector>
+
+#include "listing/layout.h"
+#include "listing/listing.h"
+#include "listing/run_end.h"
+#include "model/ss.h"
+
+namespace quorvale {
+
+namespace {
+
+/// Text of the dimension stop, on the listing and after "STOP ".
+constexpr const char* kDimensionText = "*** dimension error in est function";
+
+/// Marks the design as failing with `status` and returns it.
+RdDesign& fail(RdDesign& d, EstStatus status) {
+  d.status = status;
+  return d;
+}
+
+/// max(v, eps) as the likelihood takes it: v when v > eps, else eps (NaN becomes eps).
+inline double floored(double v, double eps) { return v > eps ? v : eps; }
+
+}  // namespace
+
+RdDesign rd_design(const ModelStore& store) {
+  RdDesign d;
+  // Records the cohort that does not fit and why.
+  const auto misfit = [&d](EstStatus status, int period, int cohort, int cells, int expected) {
+    d.status = status;
+    d.period = period;
+    d.cohort = cohort;
+    d.cells = cells;
+    d.expected = expected;
+    return d;
+  };
+  const int ncohrt = store.NCOHRT;
+  if (ncohrt < 1) return fail(d, EstStatus::NoCohorts);
+
+  // M from M(M+1)/2 + M - 1 = NCOHRT; the count alone, no cell is read yet.
+  long long M = 1;
+  while (rd_cohorts(M) < ncohrt) ++M;
+  if (rd_cohorts(M) != ncohrt) return fail(d, EstStatus::CohortCount);
+  d.M = static_cast<int>(M);
+  if (d.M > MAXPER) return fail(d, EstStatus::TooManyPeriods);
+  if (ncohrt > store.NCLASS.size()) return fail(d, EstStatus::TooManyCohorts);
+
+  // Closed part: every cohort of period ip has the 2^kk cells of its first.
+  int c = 1;
+  for (int ip = 1; ip <= d.M; ++ip) {
+    const int n = store.NCLASS(c);
+    if (n < 2 || n > MXCLAS || !std::has_single_bit(static_cast<unsigned>(n)))
+      return misfit(EstStatus::ClosedCells, ip, c, n, 0);
+    for (int cj = c + 1; cj < c + ip; ++cj)
+      if (store.NCLASS(cj) != n) return misfit(EstStatus::ClosedCells, ip, cj, store.NCLASS(cj), n);
+    const int kk = std::countr_zero(static_cast<unsigned>(n));
+    d.kk[static_cast<std::size_t>(ip)] = static_cast<std::uint8_t>(kk);
+    d.nclosed += 2 * kk - 1;
+    c += ip;
+  }
+
+  // Open part: release period i has one cell per later period plus "never".
+  for (int i = 1; i < d.M; ++i, ++c) {
+    const int want = d.M - i + 1;
+    if (store.NCLASS(c) != want || want > MXCLAS)
+      return misfit(EstStatus::OpenCells, i, c, store.NCLASS(c), want);
+  }
+
+  const int npar = store.NPAR;
+  d.needed = d.nclosed + 4 * d.M - 4;
+  if (npar < d.needed) return fail(d, EstStatus::NparTooSmall);
+  assert(npar <= MAXPAR);
+
+  // With NPAR >= needed the closed part stays within 1..sum(2kk-1) and no
+  // number read before one past NPAR is below 1; the open fetches (theta, phi, gamma'', gamma' of
+  // all M periods, used or not) reach past NPAR only for M = 1, where phi(1)
+  // is S(NPAR+1). Checked in reading order: the power switch S(kk(1)+1)
+  // comes before the trace line, the open fetches after it.
+  const auto beyond = [&d, npar](int index, bool before_trace) {
+    if (index <= npar) return false;
+    d.status = EstStatus::IndexBeyondNpar;
+    d.index = index;
+    d.before_trace = before_trace;
+    return true;
+  };
+  if (beyond(d.kk[1] + 1, true)) return d;
+  for (int i = 1; i <= d.M; ++i) {
+    if (beyond(npar - d.M + i, false) || beyond(npar - 4 * d.M + 4 + i, false) ||
+        beyond(npar - 3 * d.M + 2 + i, false) || beyond(npar - 2 * d.M + i, false))
+      return d;
+  }
+  return d;
+}
+
+std::string rd_design_message(const RdDesign& d, const ModelStore& store) {
+  const std::string head = "Cohorts do not follow the robust-design layout: ";
+  const auto num = [](long long v) { return std::to_string(v); };
+  switch (d.status) {
+    case EstStatus::NoCohorts:
+      return head + "the model has no cohorts.";
+    case EstStatus::CohortCount:
+      return head + "NCOHRT = " + num(store.NCOHRT) +
+             " is not M(M+1)/2+M-1 for any number of periods M.";
+    case EstStatus::TooManyCohorts:
+      return head + "NCOHRT = " + num(store.NCOHRT) + " is more than the " + num(MAXCHT) +
+             " cohorts the store holds.";
+    case EstStatus::ClosedCells:
+      if (d.expected == 0)
+        return head + "cohort " + num(d.cohort) + " (period " + num(d.period) + ") has " +
+               num(d.cells) + " cells, not a power of two from 2 to " + num(MXCLAS) + ".";
+      return head + "cohort " + num(d.cohort) + " (period " + num(d.period) + ") has " +
+             num(d.cells) + " cells, " + num(d.expected) + " expected.";
+    case EstStatus::OpenCells:
+      return head + "cohort " + num(d.cohort) + " (released in period " + num(d.period) +
+             ") has " + num(d.cells) + " cells, " + num(d.expected) + " expected.";
+    case EstStatus::NparTooSmall:
+      return "NPAR too small for the cohort layout of the model: " + num(d.needed) +
+             " parameters needed, NPAR = " + num(store.NPAR) + ".";
+    case EstStatus::TooManyPeriods:
+      return kDimensionText;
+    case EstStatus::IndexBeyondNpar:
+      return "S(I) IN CELL PROBABILITY WITH I > NPAR";
+    case EstStatus::Ok:
+      break;
+  }
+  return {};
+}
+
+double probability_floor(int nsig) {
+  // Powers of ten up to 10^22 are exact doubles, so one division rounds
+  // 10^(-nsig) correctly; beyond them the library power does it.
+  if (nsig >= 0 && nsig <= 22) {
+    double t = 1.0;
+    for (int k = 0; k < nsig; ++k) t *= 10.0;
+    return 1.0 / t;
+  }
+  return std::pow(10.0, -static_cast<double>(nsig));
+}
+
+EstResult est_core(const ModelStore& store, std::span<const double> x, Mat1<double>& P) {
+  EstResult r;
+  r.design = rd_design(store);
+  const RdDesign& d = r.design;
+  if (d.status != EstStatus::Ok) return r;
+
+  const int M = d.M;
+  const int npar = store.NPAR;
+  const int nest = store.NEST;
+  assert(nest >= 0 && nest <= MAXPAR && static_cast<int>(x.size()) >= nest);
+  assert(P.rows() >= MXCLAS && P.cols() >= store.NCOHRT);
+
+  // Working values as this evaluation sees them: slots 1..NEST from x, the
+  // fixed constants above NEST from the store.
+  std::array<double, MAXPAR + 1> par;
+  std::copy_n(store.PAR.base(), MAXPAR + 1, par.begin());
+  std::copy_n(x.begin(), nest, par.begin() + 1);
+
+  // Every S(I) the layout reads, once: the closed part 1..sum(2kk-1) and the
+  // open part NPAR-4M+5..NPAR (the gap between them, if any, is unused).
+  std::array<double, MAXPAR + 1> S;
+  for (int I = 1; I <= d.nclosed; ++I) S[I] = ss_value(store, par.data(), I);
+  for (int I = std::max(d.nclosed + 1, npar - 4 * M + 5); I <= npar; ++I)
+    S[I] = ss_value(store, par.data(), I);
+
+  // A negative first recapture parameter of period 1 switches every period
+  // to recapture r = p^(1/theta).
+  const bool power = S[d.kk[1] + 1] < 0;
+  const double eps = probability_floor(store.NSIG);
+
+  // Per-period quantities of the open part; 1 - x is formed once here, the
+  // same rounding as forming it where it is used.
+  std::array<double, MAXRDP + 1> thinv, phi, gpp, gp, pstar;
+  std::array<double, MAXRDP + 1> q_gpp, q_gp, q_pstar;
+  for (int i = 1; i <= M; ++i) {
+    thinv[i] = 1.0 / S[npar - M + i];
+    phi[i] = S[npar - 4 * M + 4 + i];
+    gpp[i] = S[npar - 3 * M + 2 + i];
+    gp[i] = S[npar - 2 * M + i];
+    q_gpp[i] = 1.0 - gpp[i];
+    q_gp[i] = 1.0 - gp[i];
+  }
+
+  double F = 0.0;
+
+  // Closed part. Every cohort of a period has the same cells, so they are
+  // computed once per period: Pr(h) = product over occasions t = 1..kk, left
+  // to right, of p or 1-p up to the first capture and r or 1-r after it;
+  // den = prod(1 - p); P = Pr / (1 - den). The products are built along the
+  // prefix tree of the histories: the product of the first t factors
+  // depends only on the first t occasions, so each is formed once with the
+  // same multiplications in the same order as the history-by-history product.
+  std::array<double, MXCLAS> cell, lncell;
+  constexpr int kMaxOccasions = std::bit_width(static_cast<unsigned>(MXCLAS)) - 1;
+  std::array<double, kMaxOccasions + 1> p{}, q{}, rc{}, qr{};
+  int off = 0;
+  int c = 1;
+  for (int ip = 1; ip <= M; ++ip) {
+    const int kk = d.kk[static_cast<std::size_t>(ip)];
+    const int n = 1 << kk;
+    double den = 1.0;
+    for (int t = 1; t <= kk; ++t) {
+      p[t] = S[off + t];
+      q[t] = 1.0 - p[t];
+      den = den * q[t];
+    }
+    for (int t = 2; t <= kk; ++t) {
+      rc[t] = power ? std::pow(p[t], thinv[ip]) : S[off + kk + t - 1];
+      qr[t] = 1.0 - rc[t];
+    }
+    pstar[ip] = 1.0 - den;
+    q_pstar[ip] = 1.0 - pstar[ip];
+
+    if (den == 1.0) {
+      // No capture is possible: every history gets 0, the remainder 1.
+      r.den_one.set(static_cast<std::size_t>(ip));
+      std::fill_n(cell.begin(), n - 1, 0.0);
+    } else {
+      // Level t holds the 2^t prefixes; digit 0 = captured, 1 = missed, the
+      // first occasion most significant. A prefix has a capture unless it is
+      // all ones. Filled in place from the top so parents are read first.
+      cell[0] = 1.0;
+      for (int t = 1; t <= kk; ++t) {
+        const int none_caught = (1 << (t - 1)) - 1;
+        for (int h = (1 << t) - 1; h >= 0; --h) {
+          const int parent = h >> 1;
+          const bool miss = (h & 1) != 0;
+          const double f = parent == none_caught ? (miss ? q[t] : p[t]) : (miss ? qr[t] : rc[t]);
+          cell[h] = cell[parent] * f;
+        }
+      }
+      const double scale = 1.0 - den;
+      for (int h = 0; h <= n - 2; ++h) cell[h] = cell[h] / scale;
+    }
+    double sum = 0.0;
+    for (int h = 0; h <= n - 2; ++h) sum += cell[h];
+    cell[n - 1] = 1.0 - sum;
+    for (int h = 0; h < n; ++h) lncell[h] = std::log(floored(cell[h], eps));
+
+    // F accumulates cohort by cohort, cell by cell, as the literal sum does.
+    for (int jp = 1; jp <= ip; ++jp, ++c) {
+      std::copy_n(cell.begin(), n, P.column(c));
+      const int* nobs = store.NOBS.column(c);
+      for (int h = 0; h < n; ++h) F += nobs[h] * lncell[h];
+    }
+    off += 2 * kk - 1;
+  }
+
+  // Open part, release period i, cell j - i = first recaptured in period j:
+  // P = s * p*(j) * a with s = phi(i)...phi(j-1) and a the probability of
+  // being available in j after being missed (available) or away in
+  // i+1..j-1. Both are carried from j to j+1: s gains one factor on the
+  // right, and the (U, V) chain gains one step, which is exactly how the
+  // products and the chain for j+1 begin.
+  for (int i = 1; i < M; ++i, ++c) {
+    double* pc = P.column(c);
+    const int* nobs = store.NOBS.column(c);
+    double sum = 0.0;
+    double s = phi[i];
+    double U = 0.0, V = 0.0;
+    for (int j = i + 1; j <= M; ++j) {
+      if (j > i + 1) s = s * phi[j - 1];
+      double a;
+      if (j == i + 1) {
+        a = 1.0 - gpp[i + 1];
+      } else {
+        if (j == i + 2) {
+          U = (1.0 - gpp[i + 1]) * (1.0 - pstar[i + 1]);
+          V = gpp[i + 1];
+        } else {
+          const int m = j - 1;
+          const double Vn = V * gp[m] + U * gpp[m];
+          U = q_pstar[m] * (U * q_gpp[m] + V * q_gp[m]);
+          V = Vn;
+        }
+        a = U * q_gpp[j] + V * q_gp[j];
+      }
+      const double pj = s * pstar[j] * a;
+      pc[j - i - 1] = pj;
+      sum += pj;
+      F += nobs[j - i - 1] * std::log(floored(pj, eps));
+    }
+    const int last = M - i + 1;
+    pc[last - 1] = 1.0 - sum;
+    F += nobs[last - 1] * std::log(floored(pc[last - 1], eps));
+  }
+
+  r.F = -F;
+  return r;
+}
+
+double est(ModelStore& store, Listing& listing, std::span<const double> x) {
+  const int nest = store.NEST;
+  assert(static_cast<int>(x.size()) >= nest);
+  for (int k = 1; k <= nest; ++k) store.PAR(k) = x[static_cast<std::size_t>(k - 1)];
+
+  const EstResult r = est_core(store, x, store.P);
+  const RdDesign& d = r.design;
+  switch (d.status) {
+    case EstStatus::Ok:
+      break;
+    case EstStatus::TooManyPeriods:
+      listing.put_free({kDimensionText});
+      throw RunEnd{kDimensionText, 1};
+    case EstStatus::IndexBeyondNpar:
+      if (!d.before_trace) listing.put_free({"nper,majper=", store.NCOHRT, d.M});
+      ss_beyond_npar(listing, d.index, store.NPAR);
+    default:
+      listing.error(rd_design_message(d, store));
+  }
+
+  listing.put_free({"nper,majper=", store.NCOHRT, d.M});
+
+  if (r.den_one.any()) {
+    // Each history of each cohort of such a period: where it stands and
+    // den, then every S value, as the evaluation met them.
+    std::vector<Item> values;
+    values.reserve(static_cast<std::size_t>(store.NPAR));
+    for (int I = 1; I <= store.NPAR; ++I) values.emplace_back(ss(store, listing, I));
+    for (int ip = 1; ip <= d.M; ++ip) {
+      if (!r.den_one.test(static_cast<std::size_t>(ip))) continue;
+      const int n = 1 << d.kk[static_cast<std::size_t>(ip)];
+      for (int jp = 1; jp <= ip; ++jp) {
+        for (int h = 0; h <= n - 2; ++h) {
+          listing.put_free({"ip,jp,i,den:", ip, jp, h, 1.0});
+          listing.put_free(values);
+        }
+      }
+    }
+  }
+  return r.F;
+}
+
+}  // namespace quorvale
