@@ -1,0 +1,51 @@
+// Cost of the minimiser on Rosenbrock's function (evaluations are cheap, so
+// this measures the minimiser's own work) and of the packed inversion.
+
+#include <benchmark/benchmark.h>
+
+#include <vector>
+
+#include "estimate/optimizer.h"
+
+namespace {
+
+/// Rosenbrock's function in n variables.
+double rosenbrock(int n, const double* x) {
+  double f = 0.0;
+  for (int i = 0; i + 1 < n; ++i) {
+    const double a = x[i + 1] - x[i] * x[i];
+    const double b = 1.0 - x[i];
+    f += 100.0 * a * a + b * b;
+  }
+  return f;
+}
+
+/// One full minimisation from the classic start, N variables.
+void BM_OptmizRosenbrock(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  std::vector<double> x(static_cast<std::size_t>(n)), h(static_cast<std::size_t>(n * (n + 1) / 2)),
+      g(static_cast<std::size_t>(n)), w(static_cast<std::size_t>(3 * n));
+  for (auto _ : state) {
+    for (int i = 0; i < n; ++i) x[static_cast<std::size_t>(i)] = i % 2 == 0 ? -1.2 : 1.0;
+    double f = 0.0;
+    benchmark::DoNotOptimize(quorvale::optmiz(&rosenbrock, n, 5, 20000, 0, x, h, g, f, w));
+    state.counters["evaluations"] = w[1];
+  }
+}
+BENCHMARK(BM_OptmizRosenbrock)->Arg(2)->Arg(10)->Arg(30);
+
+/// Inversion of a diagonally dominant packed matrix of order N.
+void BM_Matinv(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  std::vector<double> base(static_cast<std::size_t>(n * (n + 1) / 2));
+  for (int i = 1; i <= n; ++i)
+    for (int j = 1; j <= i; ++j) base[quorvale::packed_index(i, j)] = i == j ? n + 1.0 : 1.0 / (i + j);
+  std::vector<double> a(base.size()), b(static_cast<std::size_t>(n));
+  for (auto _ : state) {
+    a = base;
+    benchmark::DoNotOptimize(quorvale::matinv(a, b, 1, n));
+  }
+}
+BENCHMARK(BM_Matinv)->Arg(10)->Arg(100)->Arg(420);
+
+}  // namespace

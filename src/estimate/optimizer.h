@@ -1,0 +1,128 @@
+#pragma once
+// Numerical routines of the estimation: the quasi-Newton minimiser optmiz,
+// its rank-one modification of a factored symmetric matrix optmz2, and the
+// inversion of a packed symmetric positive-definite matrix matinv. They know
+// nothing of the model: they see a function of N variables, vectors and
+// packed matrices, all storage supplied by the caller.
+//
+// Packed symmetric storage: the lower triangle row by row, element (i, j),
+// j <= i, 1-based, at position i(i-1)/2 + j; the diagonal of row i is the
+// last of that row, at i(i+1)/2. A factored matrix L D L' keeps D on the
+// diagonal positions and the unit lower triangular L below it.
+//
+// Neither optmiz nor matinv prints. A non-zero code is reported by the caller
+// with numerr (estimate/numerr.h) immediately after the call returns; nothing
+// else happens in these routines after the code is decided, so the listing
+// shows the line exactly where the routine would have written it.
+
+#include <cstddef>
+#include <span>
+#include <type_traits>
+#include <utility>
+
+namespace quorvale {
+
+/// Return codes of optmiz and matinv; the number is what numerr prints.
+enum class Ier : int {
+  Ok = 0,                     ///< success
+  StartNotPositive = 129,     ///< a supplied start matrix is not positive definite (never with IOPT = 0)
+  RoundingDominant = 130,     ///< optmiz: no downhill progress is possible; rounding errors dominate
+  NotPositiveDefinite = 130,  ///< matinv: the matrix failed the positive-definiteness test
+  EvaluationLimit = 131,      ///< optmiz: the function evaluation count reached MAXFN
+};
+
+/// The number of a return code, as stored in IEROPT and IERINV and printed.
+constexpr int ier_number(Ier ier) { return static_cast<int>(ier); }
+
+/// 0-based offset of element (i, j), 1-based with j <= i, in packed storage.
+constexpr std::size_t packed_index(int i, int j) {
+  return static_cast<std::size_t>(i) * static_cast<std::size_t>(i - 1) / 2 +
+         static_cast<std::size_t>(j) - 1;
+}
+
+/// Non-owning reference to an objective f(n, x) returning the value at the n
+/// coordinates x. No allocation; the referred callable must outlive the call
+/// it is passed to (a lambda written in the argument list does).
+class ObjectiveRef {
+ public:
+  /// Refers to a plain function.
+  ObjectiveRef(double (*fn)(int, const double*)) noexcept : fn_(fn), call_(&call_function) {}
+
+  /// Refers to any other callable object taking (int, const double*).
+  template <class Fn>
+    requires(!std::is_same_v<std::remove_cvref_t<Fn>, ObjectiveRef> &&
+             !std::is_pointer_v<std::decay_t<Fn>> &&
+             std::is_invocable_r_v<double, Fn&, int, const double*>)
+  ObjectiveRef(Fn&& fn) noexcept
+      : object_(const_cast<void*>(static_cast<const void*>(std::addressof(fn)))),
+        call_(&call_object<std::remove_reference_t<Fn>>) {}
+
+  /// Evaluates the objective at the n coordinates x.
+  double operator()(int n, const double* x) const { return call_(*this, n, x); }
+
+ private:
+  union {
+    void* object_;
+    double (*fn_)(int, const double*);
+  };
+  double (*call_)(const ObjectiveRef&, int, const double*);
+
+  /// Calls the plain function.
+  static double call_function(const ObjectiveRef& self, int n, const double* x) {
+    return self.fn_(n, x);
+  }
+  /// Calls the callable object of type Fn.
+  template <class Fn>
+  static double call_object(const ObjectiveRef& self, int n, const double* x) {
+    return (*static_cast<Fn*>(self.object_))(n, x);
+  }
+};
+
+/// Minimises FUNCT over N variables by a quasi-Newton method with difference
+/// gradients (forward differences first, central differences once the
+/// forward ones stop giving progress) and a factored Hessian approximation
+/// updated by the DFP or BFGS formula.
+///
+/// nsig: NSIG, the digits asked for: convergence when every predicted
+///   relative change of a coordinate is at most 10^-NSIG (relative to
+///   max(|X(i)|, 0.1)). Spelled in lower case because <signal.h> defines
+///   NSIG as a macro.
+/// MAXFN: limit on function evaluations (a gradient may carry the count up
+///   to 2N past it before the limit is noticed).
+/// IOPT: start option; only 0 (identity start matrix) exists and every value
+///   is taken as 0.
+/// X: N entries; in the start, out the best point found.
+/// H: N(N+1)/2 entries; out the final Hessian approximation, packed.
+/// G: N entries; out the gradient last computed (work space during the run).
+/// F: out the function value at X.
+/// W: 3*max(N, 1) entries of work space; out W(1) = Euclidean norm of G,
+///   W(2) = number of function evaluations, W(3) = estimated significant
+///   digits of X, -log10(max(relx, reps)) with relx the largest predicted
+///   relative coordinate change. When the run ends before any search
+///   direction was computed (the limit reached at the first gradient),
+///   W(3) = 0: no digits have been established.
+/// Returns Ok, RoundingDominant (130) or EvaluationLimit (131). A function
+/// value that is not a number counts as a decrease in the line search; such
+/// a run may wander until the evaluation limit stops it, but it always ends.
+Ier optmiz(ObjectiveRef FUNCT, int N, int nsig, int MAXFN, int IOPT, std::span<double> X,
+           std::span<double> H, std::span<double> G, double& F, std::span<double> W);
+
+/// Replaces the factors L, D held packed in A (order N) by the factors of
+/// L D L' + SIGMA Z Z' (composite t-method of Fletcher and Powell).
+/// Z (N entries) is destroyed; W (N entries) is work space, or with MK != 0
+/// holds on entry the solution w of L w = Z. IR (in/out) is the number of
+/// positive entries of D; a caller passes it negated to ask that a negative
+/// modification leave the result singular in Z's direction (one fewer
+/// positive entry). EPS is the allowance used when a negative modification
+/// would destroy positive definiteness (0 = make the result singular).
+void optmz2(std::span<double> A, int N, std::span<double> Z, double SIGMA, std::span<double> W,
+            int& IR, int MK, double EPS);
+
+/// Inverts in place the packed symmetric positive-definite matrix A of order
+/// N by Cholesky factorisation. JOB: only 1 (inversion in place) exists and
+/// every value is taken as 1; B is then not used. Returns Ok, or
+/// NotPositiveDefinite (130) when a pivot is negligible against its diagonal
+/// element or negative, leaving A partly factored.
+Ier matinv(std::span<double> A, std::span<double> B, int JOB, int N);
+
+}  // namespace quorvale
