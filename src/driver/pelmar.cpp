@@ -11,6 +11,7 @@
 #include "input/fields.h"
 #include "listing/run_end.h"
 #include "model/limits.h"
+#include "model/model.h"
 
 namespace quorvale {
 
@@ -27,6 +28,7 @@ struct Procedure {
 
 /// The procedures the program knows; the keyword must be the whole token.
 constexpr Procedure kProcedures[] = {
+    {"MODEL", model},
     {"TITLE", title},
 };
 

@@ -6,6 +6,7 @@
 
 #include "driver/clock.h"
 #include "driver/status.h"
+#include "estimate/saved_models.h"
 #include "input/instr.h"
 #include "input/reader.h"
 #include "listing/listing.h"
@@ -14,7 +15,7 @@
 namespace quorvale {
 
 /// The state of one run: status block, statement buffer, listing, reader,
-/// model store and clock. Procedures take it by reference.
+/// model store, saved-model table, estimates file and clock. Procedures take it by reference.
 struct Run {
   /// A run reading commands from `in` and writing the listing to `out`.
   Run(std::istream& in, std::ostream& out, std::ostream& err, Clock clock = Clock())
@@ -26,6 +27,8 @@ struct Run {
   Listing listing;
   Reader reader;
   ModelStore model;
+  SavedModels saved;
+  EstimatesFile estimates;
   Clock clock;
 
   /// Token i of the current statement.

@@ -84,7 +84,7 @@ TEST(ReaderComments, CommentsProduceNoTokens) {
   EXPECT_EQ(all_statements("PROC /* the model */ MODEL;\n"), "[PROC][MODEL]\n");
   EXPECT_EQ(all_statements("PROC MODEL /* trailing */;\n"), "[PROC][MODEL]\n");
   EXPECT_EQ(all_statements("/* a */ /* b */ X;\n"), "[X]\n");
-  EXPECT_EQ(all_statements("PROC /* spans\n two lines */ STOP;\n"), "[PROC][STOP]\n");
+  EXPECT_EQ(all_statements("X /* spans\n two lines */ Y;\n"), "[X][Y]\n");
 }
 
 TEST(ReaderComments, SemicolonInsideACommentIsFatal) {
@@ -110,7 +110,7 @@ TEST(ReaderEnd, ExhaustedInputSuppliesProcStopRepeatedly) {
     EXPECT_EQ(r.run.token(2), "STOP");
     EXPECT_TRUE(r.run.token(3).blank());
     // The positions still point at the last statement read.
-    EXPECT_EQ(r.run.instr.text(r.run.status.ISTART, r.run.status.IEND), "x y;");
+    EXPECT_EQ(r.run.instr.text(r.run.status.ISTART, r.run.status.IEND), "PROC TITLE x y;");
   }
 }
 

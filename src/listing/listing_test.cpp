@@ -85,7 +85,7 @@ TEST(ListingEcho, LongStatementsAreCutAtBlanksOrAtSixtyCharacters) {
   std::string word(149, 'X');
   set_statement(r.run, word + ";", 3);
   r.run.listing.prtcmd();
-  std::string prefix = "  INPUT ---      ";
+  std::string prefix = "  INPUT ---       ";
   EXPECT_EQ(r.listing(), prefix + std::string(60, 'X') + "\n" + prefix + std::string(60, 'X') +
                              "\n" + prefix + std::string(29, 'X') + ";\n");
 }
@@ -96,7 +96,7 @@ TEST(ListingEcho, CutAfterTheLastBlankBeforeColumnSixty) {
   std::string text = std::string(50, 'A') + " " + std::string(20, 'B') + ";";
   set_statement(r.run, text, 3);
   r.run.listing.prtcmd();
-  std::string prefix = "  INPUT ---      ";
+  std::string prefix = "  INPUT ---       ";
   EXPECT_EQ(r.listing(), prefix + std::string(50, 'A') + " \n" + prefix + std::string(20, 'B') + ";\n");
 }
 
@@ -107,7 +107,7 @@ TEST(ListingEcho, ACommentEndsItsLine) {
   r.run.listing.prtcmd();
   set_statement(r.run, "D /* last */;", 3);
   r.run.listing.prtcmd();
-  std::string prefix = "  INPUT ---      ";
+  std::string prefix = "  INPUT ---       ";
   EXPECT_EQ(r.listing(), prefix + "A /* note */\n" + prefix + " B C;\n" + prefix + "D /* last */;\n");
 }
 

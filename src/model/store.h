@@ -4,7 +4,14 @@
 // parameter labels, the estimation options in force and the robust-design
 // description given to PROC MODEL. One instance per run.
 
+#include <csignal>
 #include <string>
+
+// <signal.h> defines NSIG as the number of signals; the store's field of that
+// name (significant digits) must not be hidden by it.
+#ifdef NSIG
+#undef NSIG
+#endif
 
 #include "model/arrays.h"
 #include "model/limits.h"

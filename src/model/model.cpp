@@ -1,0 +1,203 @@
+#include "model/model.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "driver/run.h"
+#include "input/fields.h"
+#include "listing/run_end.h"
+
+namespace quorvale {
+
+namespace {
+
+/// Reads the options of the PROC MODEL statement into the store.
+void read_options(Run& run) {
+  ModelStore& m = run.model;
+  Listing& lst = run.listing;
+  const int ntok = run.status.NTOK;
+  // A list option (SECONDARY, INTERVALS) takes every later token that starts
+  // with a digit or any other character not above "9"; the others still count
+  // in the position k.
+  auto list_values = [&](int i, auto&& store) {
+    for (int j = i + 2; j <= ntok; ++j) {
+      auto first = static_cast<unsigned char>(run.token(j).first());
+      if (first > static_cast<unsigned char>('9')) continue;
+      store(j - i - 1, run.token(j).view());
+    }
+  };
+  for (int i = 3; i <= ntok; ++i) {
+    const Token& t = run.token(i);
+    if (t == "NPAR") {
+      m.NPAR = ivalue(run.token(i + 2).view(), lst);
+      if (m.NPAR > MAXPAR) {
+        lst.error("NPAR exceeds MAXPAR.  Recompile with MAXPAR = NPAR in PARAMETER statement.");
+      }
+      if (m.NPAR < 0) lst.error("NPAR must not be negative.");
+    } else if (t == "PRIMARY") {
+      m.NPRIM = ivalue(run.token(i + 3).view(), lst);
+      if (m.NPRIM > MAXPRM) {
+        lst.error("Number of primary occasions exceeds MAXPRM.   Recompile with MAXPRM = # primary occasions.");
+      }
+    } else if (t == "GROUPS") {
+      m.NGROUP = ivalue(run.token(i + 2).view(), lst);
+    } else if (t == "SECONDARY") {
+      list_values(i, [&](int k, std::string_view field) {
+        if (k <= m.NPRIM) m.NSEC(k) = ivalue(field, lst);
+      });
+    } else if (t == "INTERVALS") {
+      list_values(i, [&](int k, std::string_view field) {
+        if (k < m.NPRIM) m.TINT(k) = static_cast<double>(ivalue(field, lst));
+      });
+    } else if (t == "NORMALIZE") {
+      m.NORMAL = 1;
+    } else if (t == "ADDCELL") {
+      m.ADDCEL = 1;
+    } else if (t == "RECOVERIES") {
+      m.IRECOV = 1;
+    }
+  }
+}
+
+/// Handles a cell statement: the next class of the current cohort.
+void read_cell(Run& run) {
+  ModelStore& m = run.model;
+  Listing& lst = run.listing;
+  const int c = m.NCOHRT;
+  if (c < 1) lst.error("Cell statement before the first COHORT statement.");
+  run.status.ECHOLV = 3;
+  const int k = ++m.NCLASS(c);
+  if (k > MXCLAS) lst.error("Number of classes exceeds MXCLAS.   Recompile with MXCLAS = # classes.");
+  m.NOBS(k, c) = ivalue(run.token(1).view(), lst);
+  if (m.NOBS(k, c) < 0) lst.error("Observed count of a cell is negative.");
+
+  // The expression is rebuilt from its tokens, each in its full 10 columns,
+  // and only checked for balanced parentheses.
+  const int ntok = run.status.NTOK;
+  const int words = std::max(0, ntok - 2);
+  if (words * TOKLEN > MAXCHR) {
+    lst.error("Probability expression exceeds 1320 characters.");
+  }
+  std::fill(m.EXPR.begin(), m.EXPR.end(), ' ');
+  for (int j = 3; j <= ntok; ++j) {
+    std::string_view w = run.token(j).view();
+    std::copy(w.begin(), w.end(), m.EXPR.begin() + (j - 3) * TOKLEN);
+  }
+  std::string_view used(m.EXPR.data(), static_cast<std::size_t>(words * TOKLEN));
+  if (count(used, "(") != count(used, ")")) {
+    lst.error("Imbalanced parentheses in probability expression.");
+  }
+}
+
+/// Prints the robust-design description given to PROC MODEL.
+void print_design(Run& run) {
+  static const Layout intervals("(/A,(20F4.1))");
+  static const Layout secondary("(/A,(20I4))");
+  const ModelStore& m = run.model;
+  std::vector<Item> items;
+  items.emplace_back("INTERVALS:");
+  for (int k = 1; k <= m.NPRIM - 1; ++k) items.emplace_back(m.TINT(k));
+  run.listing.put(intervals, items);
+  items.clear();
+  items.emplace_back("SECONDARY OCCASIONS:");
+  for (int k = 1; k <= m.NPRIM; ++k) items.emplace_back(m.NSEC(k));
+  run.listing.put(secondary, items);
+}
+
+}  // namespace
+
+void model(Run& run) {
+  static const Layout default_label("(10HPARAMETER ,I2)");
+  ModelStore& m = run.model;
+  m.NCOHRT = 0;
+  m.NPAR = 0;
+  m.NEQUAL = 0;
+  m.NGROUP = 1;
+  m.IRECOV = 0;
+  m.NORMAL = 0;
+  m.ADDCEL = 0;
+  m.TINT.fill(1.0);
+  read_options(run);
+  for (int i = 1; i <= MAXPAR; ++i) m.LABEL(i) = default_label.write_internal({i}, LABLEN);
+  run.reader.getcmd();
+
+  for (;;) {
+    run.listing.put_free({">>", run.token(1).view()});
+    const Token& first = run.token(1);
+    if (first == "PROC") break;
+    if (first == "LABELS" || first == "LABEL") {
+      run.status.ECHOLV = 2;
+      labels(run);
+      continue;
+    }
+    if (first == "COHORT") {
+      ++m.NCOHRT;
+      run.status.ECHOLV = 2;
+      if (m.NCOHRT > MAXCHT) {
+        run.listing.error("Number of cohorts exceeds MAXCHT.   Recompile with MAXCHT = # cohorts.");
+      }
+      m.NREL(m.NCOHRT) = ivalue(run.token(3).view(), run.listing);
+      if (m.NREL(m.NCOHRT) < 0) run.listing.error("Size of cohort is negative.");
+      m.NCLASS(m.NCOHRT) = 0;
+    } else {
+      read_cell(run);
+    }
+    run.reader.getcmd();
+  }
+
+  print_design(run);
+  run.status.ECHOLV = 1;
+  modout(run);
+  run.saved.reset();
+}
+
+void labels(Run& run) {
+  ModelStore& m = run.model;
+  Status& s = run.status;
+  for (;;) {
+    run.reader.getcmd();
+    const Token& first = run.token(1);
+    if (first == "PROC" || first == "COHORT") return;
+    if (first[0] != 'S' || first[1] != '(') {
+      run.listing.error("Unidentified command in LABELS of PROC MODEL");
+    }
+    s.ECHOLV = 3;
+    int i = nparm(first.view(), run.listing);
+    if (i < 1 || i > MAXPAR) run.listing.error("Parameter number in LABELS outside 1 to MAXPAR.");
+    std::string_view raw = run.instr.text(s.ISTART, s.IEND);
+    std::size_t eq = raw.find('=');
+    int from = eq == std::string_view::npos ? s.ISTART : s.ISTART + static_cast<int>(eq) + 1;
+    from = std::min(from, s.IEND - 1);
+    m.LABEL(i) = pad(run.instr.text(from, s.IEND - 1), LABLEN);
+  }
+}
+
+void modout(Run& run) {
+  static const Layout abort_line("(/1X,A)");
+  ModelStore& m = run.model;
+  for (int c = 1; c <= m.NCOHRT; ++c) {
+    const int n = m.NCLASS(c);
+    std::int64_t s = 0;
+    for (int k = 1; k <= n; ++k) s += m.NOBS(k, c);
+    // A cohort whose cells hold more animals than it has is rejected, with
+    // or without ADDCELL: its remainder cell would get a negative count.
+    if (s > m.NREL(c)) run.listing.error("Observed size of cohort too large.");
+    if (s < m.NREL(c) || m.ADDCEL == 1) {
+      m.NCLASS(c) = n + 1;
+      if (m.NCLASS(c) > MXCLAS) {
+        run.listing.put(abort_line, {"NUMBER OF CLASSES WITHIN COHORT EXCEEDS DIMENSIONS"});
+        throw RunEnd{kDimensionAbort, 1};
+      }
+      m.NOBS(n + 1, c) = static_cast<int>(m.NREL(c) - s);
+    }
+  }
+  if (m.MODDEF == 1) {
+    run.listing.warn("Multiple models are not allowed in this version of pelmar.");
+    run.listing.warn("The model curently in core will still be used.");
+  } else {
+    m.MODDEF = 1;
+  }
+}
+
+}  // namespace quorvale
