@@ -3,7 +3,7 @@
    likelihood expects: for each period ip the closed-part cohorts jp = 1..ip
    (capture histories within the period, the never-caught cell completed by
    ADDCELL), then one open-part cohort per release period (first recaptured
-   in a later period; the never-recaptured cell is completed likewise). */
+   in a later period, the never-recaptured cell is completed likewise). */
 PROC TITLE Example robust-design study, three primary periods;
 PROC MODEL NPAR=19 ADDCELL PRIMARY PERIODS = 3 SECONDARY = 2 3 2
     INTERVALS = 1 1;
@@ -27,11 +27,11 @@ LABELS;
   S(17)=theta  recapture exponent, period 1;
   S(18)=theta  recapture exponent, period 2;
   S(19)=theta  recapture exponent, period 3;
- COHORT = 200;  /* period 1, cohort 1 */
+ COHORT = 200 /* period 1, cohort 1 */;
      76 : S(1)*S(3);
      62 : S(1)*(1-S(3));
      62 : (1-S(1))*S(2);
- COHORT = 103;  /* period 2, cohort 1 */
+ COHORT = 103 /* period 2, cohort 1 */;
      14 : S(4)*S(7)*S(8);
      11 : S(4)*S(7)*(1-S(8));
      14 : S(4)*(1-S(7))*S(8);
@@ -39,7 +39,7 @@ LABELS;
      18 : (1-S(4))*S(5)*S(8);
      15 : (1-S(4))*S(5)*(1-S(8));
      20 : (1-S(4))*(1-S(5))*S(6);
- COHORT = 107;  /* period 2, cohort 2 */
+ COHORT = 107 /* period 2, cohort 2 */;
      13 : S(4)*S(7)*S(8);
      12 : S(4)*S(7)*(1-S(8));
      14 : S(4)*(1-S(7))*S(8);
@@ -47,21 +47,21 @@ LABELS;
      19 : (1-S(4))*S(5)*S(8);
      16 : (1-S(4))*S(5)*(1-S(8));
      21 : (1-S(4))*(1-S(5))*S(6);
- COHORT = 120;  /* period 3, cohort 1 */
+ COHORT = 120 /* period 3, cohort 1 */;
      40 : S(9)*S(11);
      40 : S(9)*(1-S(11));
      40 : (1-S(9))*S(10);
- COHORT = 20;  /* period 3, cohort 2 */
+ COHORT = 20 /* period 3, cohort 2 */;
       6 : S(9)*S(11);
       7 : S(9)*(1-S(11));
       7 : (1-S(9))*S(10);
- COHORT = 89;  /* period 3, cohort 3 */
+ COHORT = 89 /* period 3, cohort 3 */;
      29 : S(9)*S(11);
      30 : S(9)*(1-S(11));
      30 : (1-S(9))*S(10);
- COHORT = 200;  /* released after period 1 */
+ COHORT = 200 /* released after period 1 */;
    107 : S(12)*(1-S(14));
     20 : S(12)*S(13)*(available in 3);
- COHORT = 210;  /* released after period 2 */
+ COHORT = 210 /* released after period 2 */;
     89 : S(13)*(1-S(15));
 PROC STOP;

@@ -1,0 +1,9 @@
+PROC MODEL NPAR=10;
+ COHORT=100;
+  30 : S(1)*S(2);
+  20 : S(1)*(1-S(2));
+PROC MODEL NPAR=10 ADDCELL;
+ COHORT=50;
+  30 : S(1)*S(2);
+  20 : S(1)*(1-S(2));
+PROC STOP;
