@@ -11,7 +11,7 @@ namespace quorvale {
 /// P = +1.0e25 when the computed probability falls outside [0, 1].
 void cdtr(double X, int N, double& P, int& IER);
 
-/// Lower-tail standard normal probability P = Pr(Z <= X), accurate to about 1.5e-7.
+/// Lower-tail standard normal probability P = Pr(Z <= X), accurate to about 2e-7.
 void ndtr(double X, double& P);
 
 /// Natural logarithm of the gamma function, ln Gamma(x), by Stirling's series

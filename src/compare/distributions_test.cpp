@@ -34,12 +34,14 @@ double chi_square_exact(double x, int N) {
 /// Exact standard normal distribution function.
 double phi_exact(double x) { return 0.5 * std::erfc(-x / std::sqrt(2.0)); }
 
+/// cdtr's probability, its flag in ier.
 double cdtr_p(double x, int n, int& ier) {
   double p = 0.0;
   cdtr(x, n, p, ier);
   return p;
 }
 
+/// ndtr's probability.
 double ndtr_p(double x) {
   double p = 0.0;
   ndtr(x, p);

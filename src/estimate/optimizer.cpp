@@ -76,7 +76,7 @@ Ier optmiz(ObjectiveRef FUNCT, int N, int nsig, int MAXFN, int IOPT, std::span<d
   double F0 = F;         // function value at the start of the line search
   bool update_pending = false;
 
-  // x <- point + alpha s into the trial vector.
+  // Trial point u = x + alpha s.
   auto trial_point = [&](double alpha) {
     for (int i = 0; i < N; ++i) u[i] = x[i] + alpha * s[i];
   };

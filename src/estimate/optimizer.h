@@ -16,6 +16,7 @@
 // shows the line exactly where the routine would have written it.
 
 #include <cstddef>
+#include <memory>
 #include <span>
 #include <type_traits>
 #include <utility>

@@ -19,6 +19,7 @@
 namespace quorvale {
 namespace {
 
+/// A vector or a packed matrix.
 using Vec = std::vector<double>;
 
 /// Full N x N matrix, row-major.
@@ -107,6 +108,7 @@ Vec random_factors(int n, std::mt19937& rng) {
   return f;
 }
 
+/// A random vector of order n, entries in [-2, 2].
 Vec random_vector(int n, std::mt19937& rng) {
   std::uniform_real_distribution<double> u(-2.0, 2.0);
   Vec z(static_cast<std::size_t>(n));
@@ -123,6 +125,7 @@ Dense rank_one(const Dense& b, double sigma, const Vec& z) {
   return out;
 }
 
+/// Inner product.
 double dot(const Vec& a, const Vec& b) {
   double s = 0.0;
   for (std::size_t i = 0; i < a.size(); ++i) s += a[i] * b[i];
