@@ -146,12 +146,13 @@ class Parser {
         continue;
       }
       if (prev == Prev::Item) fail("missing ','");
-      parse_item(depth);
-      prev = Prev::Item;
+      prev = parse_item(depth) ? Prev::Separator : Prev::Item;
     }
   }
 
-  void parse_item(int depth) {
+  // Parses one item; returns true when it was a slash with a count (which,
+  // like any slash, needs no comma after it).
+  bool parse_item(int depth) {
     const int n = number();
     if (n == 0) fail("a count must be positive");
     const char c = peek();
@@ -167,14 +168,14 @@ class Parser {
         emit(Op::GroupEnd).link = begin;
         nodes_[begin].link = static_cast<int>(nodes_.size()) - 1;
         if (depth == 1) reversion_ = begin;
-        return;
+        return false;
       }
       case 'H': {
         if (n < 0) fail("H needs a character count");
         if (s_.size() - i_ < static_cast<std::size_t>(n)) fail("H literal runs past the end");
         emit(Op::Literal).text.assign(s_.substr(i_, n));
         i_ += n;
-        return;
+        return false;
       }
       case '\'': {
         if (n >= 0) fail("a quoted literal takes no count");
@@ -193,14 +194,14 @@ class Parser {
           text.push_back(ch);
         }
         emit(Op::Literal).text = std::move(text);
-        return;
+        return false;
       }
       case 'X':
         emit(Op::Skip).width = n < 0 ? 1 : n;
-        return;
+        return false;
       case '/':  // only reached with a count in front
         emit(Op::Slash).repeat = n;
-        return;
+        return true;
       case 'T': {
         if (n >= 0) fail("T takes no count");
         const char next = peek();
@@ -208,12 +209,12 @@ class Parser {
         const int col = number();
         if (col < 1) fail("T needs a column of at least 1");
         emit(Op::Tab).width = col;
-        return;
+        return false;
       }
       case 'B': {
         if (n >= 0 || !take('N')) fail("unsupported descriptor");
         emit(Op::BlankNull);
-        return;
+        return false;
       }
       case 'I':
       case 'F':
@@ -245,7 +246,7 @@ class Parser {
             fail("E and G need at least one digit");
         }
         nodes_.push_back(std::move(node));
-        return;
+        return false;
       }
       default:
         fail("unsupported descriptor");
