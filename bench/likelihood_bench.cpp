@@ -9,8 +9,6 @@
 #include <random>
 #include <vector>
 
-#undef NSIG  // <signal.h> may define it; the store has a field of that name
-
 #include "model/likelihood.h"
 #include "model/likelihood_reference.h"
 

@@ -176,8 +176,8 @@ EstResult est_core(const ModelStore& store, std::span<const double> x, Mat1<doub
   const bool power = S[d.kk[1] + 1] < 0;
   const double eps = probability_floor(store.NSIG);
 
-  // Per-period quantities of the open part; 1 - x is formed once here, the
-  // same rounding as forming it where it is used.
+  // Per-period quantities of the open part; each 1 - x (q_...) is formed
+  // once, the same rounding as forming it wherever it is used.
   std::array<double, MAXRDP + 1> thinv, phi, gpp, gp, pstar;
   std::array<double, MAXRDP + 1> q_gpp, q_gp, q_pstar;
   for (int i = 1; i <= M; ++i) {
@@ -270,10 +270,10 @@ EstResult est_core(const ModelStore& store, std::span<const double> x, Mat1<doub
       if (j > i + 1) s = s * phi[j - 1];
       double a;
       if (j == i + 1) {
-        a = 1.0 - gpp[i + 1];
+        a = q_gpp[i + 1];
       } else {
         if (j == i + 2) {
-          U = (1.0 - gpp[i + 1]) * (1.0 - pstar[i + 1]);
+          U = q_gpp[i + 1] * q_pstar[i + 1];
           V = gpp[i + 1];
         } else {
           const int m = j - 1;

@@ -18,9 +18,8 @@
 #include <thread>
 #include <vector>
 
-// <signal.h>, which the test framework pulls in, defines NSIG as a macro;
-// the store has a field of that name, so the macro goes before the store.
-#undef NSIG
+// The store comes after the test framework: it drops the NSIG macro of
+// <signal.h>, which the framework pulls in, to free its field of that name.
 
 #include "model/likelihood.h"
 #include "model/likelihood_reference.h"
@@ -92,22 +91,26 @@ struct CoreRun {
   CoreRun(const ModelStore& m, std::span<const double> x) { r = est_core(m, x, P); }
 };
 
-/// Expects the core and the literal evaluation to give the same bits for F and every cell.
-void expect_identical(const ModelStore& m, std::span<const double> x, const std::string& what) {
+/// Expects the core and the literal evaluation to give the same bits for F
+/// and every cell, and the same den = 1 periods; returns whether any period had den = 1.
+bool expect_identical(const ModelStore& m, std::span<const double> x, const std::string& what) {
   CoreRun core(m, x);
-  ASSERT_EQ(core.r.design.status, EstStatus::Ok) << what;
+  EXPECT_EQ(core.r.design.status, EstStatus::Ok) << what;
   auto ref = std::make_unique<ModelStore>(m);
   std::vector<reference::DenNote> notes;
   const double F = reference::est(*ref, x, &notes);
-  ASSERT_EQ(bits(core.r.F), bits(F)) << what << " F " << core.r.F << " vs " << F;
+  EXPECT_EQ(bits(core.r.F), bits(F)) << what << " F " << core.r.F << " vs " << F;
   for (int c = 1; c <= m.NCOHRT; ++c)
     for (int h = 1; h <= m.NCLASS(c); ++h)
-      ASSERT_EQ(bits(core.P(h, c)), bits(ref->P(h, c)))
-          << what << " cell " << h << " cohort " << c << ": " << core.P(h, c) << " vs "
-          << ref->P(h, c);
+      if (bits(core.P(h, c)) != bits(ref->P(h, c))) {
+        ADD_FAILURE() << what << " cell " << h << " cohort " << c << ": " << core.P(h, c)
+                      << " vs " << ref->P(h, c);
+        return false;
+      }
   std::bitset<MAXRDP + 1> flagged;
   for (const auto& n : notes) flagged.set(static_cast<std::size_t>(n.ip));
   EXPECT_EQ(core.r.den_one, flagged) << what;
+  return core.r.den_one.any();
 }
 
 /// Draws a parameter map: free, equal, fixed and bounded parameters, a
@@ -247,7 +250,7 @@ TEST(LikelihoodIdentical, RandomDesignsMapsAndPoints) {
   Rng rng(20240611);
   std::uniform_int_distribution<int> periods(2, 12), occasions(1, 6), counts(0, 40);
   int designs = 0, powered = 0, den_one = 0;
-  for (int round = 0; round < 300; ++round) {
+  for (int round = 0; round < 200; ++round) {
     const int M = periods(rng);
     std::vector<int> kk(static_cast<std::size_t>(M));
     for (auto& k : kk) k = occasions(rng);
@@ -259,15 +262,13 @@ TEST(LikelihoodIdentical, RandomDesignsMapsAndPoints) {
       const std::vector<double> x = random_map(m, kk, rng, power);
       std::ostringstream what;
       what << "round " << round << " point " << point << " M " << M << " NPAR " << m.NPAR;
-      expect_identical(m, x, what.str());
-      if (::testing::Test::HasFatalFailure()) return;
-      CoreRun core(m, x);
-      den_one += core.r.den_one.any() ? 1 : 0;
+      den_one += expect_identical(m, x, what.str()) ? 1 : 0;
+      if (::testing::Test::HasFailure()) return;
     }
     ++designs;
     powered += power ? 1 : 0;
   }
-  EXPECT_EQ(designs, 300);
+  EXPECT_EQ(designs, 200);
   EXPECT_GT(powered, 0);
   EXPECT_GT(den_one, 0) << "no point met a period with den = 1";
 }

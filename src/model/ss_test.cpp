@@ -9,9 +9,8 @@
 #include <numbers>
 #include <random>
 
-// <signal.h>, which the test framework pulls in, defines NSIG as a macro;
-// the store has a field of that name, so the macro goes before the store.
-#undef NSIG
+// The store comes after the test framework: it drops the NSIG macro of
+// <signal.h>, which the framework pulls in, to free its field of that name.
 
 #include "model/ss.h"
 #include "model/likelihood_reference.h"
