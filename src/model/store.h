@@ -46,6 +46,7 @@ struct ModelStore {
   int ADDCEL = 0;  ///< 1: every cohort gets a remainder cell
   int IEROPT = 0;  ///< return code of the last optimization
   int IERINV = 0;  ///< return code of the last inversion
+  bool renumbered = false;  ///< the map's slots are renumbered (a CONSTRAINT block ended)
 
   // --- real model data
   Vec1<double> PAR{MAXPAR};       ///< working values by slot
