@@ -72,7 +72,7 @@ struct RdDesign {
 /// Reads M from NCOHRT and checks cells and parameter numbers before any cell is computed.
 RdDesign rd_design(const ModelStore& store);
 
-/// Fatal-error text for a design that failed its check (other than the dimension stop).
+/// Text that ends the run for a design that failed its check.
 std::string rd_design_message(const RdDesign& design, const ModelStore& store);
 
 /// Result of one evaluation.
@@ -85,16 +85,18 @@ struct EstResult {
 /// Probability floor inside the logarithm, 10^(-nsig) rounded once to double.
 double probability_floor(int nsig);
 
-/// Pure, reentrant evaluation at working vector x (x[k-1] = PAR(k), k <= NEST):
-/// writes the cells of the layout into P (MXCLAS x NCOHRT or more) and
-/// returns F; reads the store, writes nothing else. When the design check
-/// fails nothing is written. A period with den = 1 is flagged in den_one and
-/// its histories get probability 0, its remainder cell 1.
+// The evaluation reads the store and writes only the cells of the layout
+// into P (MXCLAS rows, NCOHRT columns or more), nothing when the design check
+// fails; it holds no state, so threads may evaluate points at once. A period
+// with den = 1 (no capture possible) is flagged in den_one, and its histories
+// get probability 0, its remainder cell 1.
+/// Pure evaluation at working vector x (x[k-1] = PAR(k), k <= NEST): the cells into P, and F.
 EstResult est_core(const ModelStore& store, std::span<const double> x, Mat1<double>& P);
 
-/// The likelihood as the program calls it: PAR(1..NEST) = x, P of the store
-/// filled, the "nper,majper=" trace line (NCOHRT, M) and the den = 1 lines
-/// written; a bad design ends the run. Returns F.
+// The trace line is "nper,majper=" with NCOHRT and M; the den = 1 lines are
+// "ip,jp,i,den:" with the period, the cohort in it, the history and den, each
+// followed by S(1)..S(NPAR). A design that fails its check ends the run.
+/// The likelihood as the program calls it: PAR(1..NEST) = x, P of the store filled, trace lines; returns F.
 double est(ModelStore& store, Listing& listing, std::span<const double> x);
 
 }  // namespace quorvale

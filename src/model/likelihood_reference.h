@@ -1,9 +1,10 @@
 #pragma once
 // A plain, literal evaluation of the robust-design likelihood for the tests
-// and the benchmark: every S(I) fetched through the parameter-value rule
-// each time it is needed, every product and chain recomputed for every cell,
-// in the order the description of the method gives them. Only valid layouts
-// (as the design check accepts them) are to be passed in.
+// and the benchmark: every S(I) fetched through the parameter-value rule each
+// time it is needed, every product, den and availability chain recomputed for
+// every cell, operation by operation as the method is defined. It is the
+// yardstick the fast evaluation must match bit for bit. Only layouts that the
+// design check accepts are to be passed in.
 
 #include <cmath>
 #include <span>
