@@ -12,6 +12,8 @@
 #include "listing/run_end.h"
 #include "model/limits.h"
 #include "model/model.h"
+#include "compare/dotest.h"
+#include "estimate/estmat.h"
 
 namespace quorvale {
 
@@ -29,6 +31,8 @@ struct Procedure {
 /// The procedures the program knows; the keyword must be the whole token.
 constexpr Procedure kProcedures[] = {
     {"MODEL", model},
+    {"ESTIMATE", estimate},
+    {"TEST", dotest},
     {"TITLE", title},
 };
 

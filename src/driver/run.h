@@ -7,6 +7,7 @@
 #include "driver/clock.h"
 #include "driver/status.h"
 #include "estimate/saved_models.h"
+#include "estimate/work.h"
 #include "input/instr.h"
 #include "input/reader.h"
 #include "listing/listing.h"
@@ -15,7 +16,8 @@
 namespace quorvale {
 
 /// The state of one run: status block, statement buffer, listing, reader,
-/// model store, saved-model table, estimates file and clock. Procedures take it by reference.
+/// model store, saved-model table, estimates file, estimation work areas
+/// and clock. Procedures take it by reference.
 struct Run {
   /// A run reading commands from `in` and writing the listing to `out`.
   Run(std::istream& in, std::ostream& out, std::ostream& err, Clock clock = Clock())
@@ -29,6 +31,7 @@ struct Run {
   ModelStore model;
   SavedModels saved;
   EstimatesFile estimates;
+  EstimationWork work;
   Clock clock;
 
   /// Token i of the current statement.

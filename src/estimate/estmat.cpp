@@ -1,0 +1,373 @@
+#include "estimate/estmat.h"
+
+#include <algorithm>
+#include <cmath>
+#include <span>
+#include <vector>
+
+#include "driver/run.h"
+#include "estimate/consrt.h"
+#include "estimate/inital.h"
+#include "estimate/numerr.h"
+#include "estimate/optimizer.h"
+#include "estimate/results.h"
+#include "input/fields.h"
+#include "model/likelihood.h"
+#include "model/ss.h"
+
+namespace quorvale {
+
+namespace {
+
+/// Closeness to a bound below which a start value is moved inside (0.01 in single precision).
+constexpr double kNudge = static_cast<double>(0.01F);
+/// Tolerance of the cell-sum check (0.0001 in single precision).
+constexpr double kCellSumTolerance = static_cast<double>(0.0001F);
+
+/// The value token of an option written key = value; a missing one is an error.
+const Token& option_value(Run& run, int L) {
+  if (L + 2 > run.status.NTOK) {
+    run.listing.error("Option " + std::string(run.token(L).trimmed()) + " needs a value (" +
+                      std::string(run.token(L).trimmed()) + " = value).");
+  }
+  return run.token(L + 2);
+}
+
+/// Reads the options of the PROC ESTIMATE statement.
+void read_options(Run& run) {
+  ModelStore& m = run.model;
+  SavedModels& t = run.saved;
+  for (int L = 3; L <= run.status.NTOK; ++L) {
+    const Token& tok = run.token(L);
+    if (tok == "NSIG") {
+      m.NSIG = ivalue(option_value(run, L).view(), run.listing);
+    } else if (tok == "MAXFN") {
+      m.MAXFN = ivalue(option_value(run, L).view(), run.listing);
+    } else if (tok == "NAME") {
+      t.NAMSAV(t.NMOD) = std::string(option_value(run, L).view()) + std::string(10, ' ');
+    } else if (tok == "NOVAR" || tok == "NOVC") {
+      m.NOVAR = 1;
+    } else if (tok == "NOBINCOF" || tok == "NOBINOMIAL") {
+      m.NOBIN = 1;
+    } else if (tok == "TRANSFORM") {
+      const Token& v = option_value(run, L);
+      if (v == "ABS") {
+        m.ISINE = 0;
+      } else if (v[0] == 'N' && v[1] == 'O') {
+        m.NOTRAN = 1;
+      }
+    } else if (L >= 4 && run.token(L - 3) == "NAME") {
+      // The second word of a two-word name fills characters 11-20.
+      t.NAMSAV(t.NMOD).replace(10, 10, tok.view());
+    }
+  }
+}
+
+/// Prints the counts of parameters in the model, set equal, fixed and estimated.
+void print_counts(Run& run) {
+  static const Layout in_model("(/6X,33HNumber of parameters in model  = ,i3)");
+  static const Layout set_equal("(/6X,33HNumber of parameters set equal = ,i3)");
+  static const Layout fixed("(/6X,33HNumber of parameters fixed     = ,i3)");
+  static const Layout estimated("(/6X,33HNumber of parameters estimated = ,i3)");
+  const ModelStore& m = run.model;
+  run.listing.linchk(8);
+  run.listing.put(in_model, {m.NPAR});
+  run.listing.put(set_equal, {m.NEQUAL});
+  run.listing.put(fixed, {m.NFIXED});
+  run.listing.put(estimated, {m.NEST});
+}
+
+/// Text of a bound in the parameter table: S(nnn) for a bound by another
+/// slot, else the constant.
+std::string bound_text(int pointer, double constant) {
+  static const Layout slot_bound("(3X,2HS(,i3.3,1H))");
+  static const Layout constant_bound("(F8.3)");
+  if (pointer > 0) {
+    // The slot form takes 9 columns; its first blank is dropped to fit the 8 of the column.
+    return slot_bound.write_internal({pointer}, 9).substr(1);
+  }
+  return constant_bound.write_internal({constant}, 8);
+}
+
+/// Prints the parameter table, checks the start values against their
+/// bounds and moves start values that lie on a bound inside.
+void parameter_table(Run& run) {
+  static const Layout top("(////27X,14HLower    Upper)");
+  static const Layout heading("(1X,47H  I   Parameter   S(I)    Bound    Bound  Label)");
+  static const Layout rule("(2X,3H---,2X,9(1H-),2X,6(1H-),2X,           1X,5(1H-),4X,5(1H-),2X,20(1H-))");
+  static const Layout row("(1X,I3,I8,1X,F10.3,1X,2(A8,1X),1X,A36)");
+  ModelStore& m = run.model;
+  Vec1<double>& WORK = run.work.WORK;
+  run.listing.linchk(m.NPAR + 7);
+  run.listing.put(top, {});
+  run.listing.put(heading, {});
+  run.listing.put(rule, {});
+  for (int i = 1; i <= m.NPAR; ++i) WORK(i) = m.PAR(i);
+  for (int I = 1; I <= m.NPAR; ++I) {
+    const int k = std::abs(m.POINT(I));
+    const double lo = m.POINTL(I) > 0 ? m.PAR(m.POINTL(I)) : m.PARL(k);
+    const double hi = m.POINTU(I) > 0 ? m.PAR(m.POINTU(I)) : m.PARU(k);
+    const std::string lo_text = bound_text(m.POINTL(I), m.PARL(k));
+    const std::string hi_text = bound_text(m.POINTU(I), m.PARU(k));
+    run.listing.put(row, {I, m.POINT(I), m.PAR(k), lo_text, hi_text, m.LABEL(I)});
+    const double v = m.PAR(k);
+    if (lo > hi || lo > v || v > hi) {
+      run.listing.warn("Boundary error -- value reset to 0 < S(I) < 1.");
+      m.POINTL(I) = 0;
+      m.POINTU(I) = 0;
+      m.PARL(k) = 0.0;
+      m.PARU(k) = 1.0;
+    }
+    if (m.POINT(I) > 0) {
+      if (std::fabs(lo - m.PAR(k)) < kNudge) m.PAR(k) = lo + kNudge;
+      if (std::fabs(hi - m.PAR(k)) < kNudge) m.PAR(k) = hi - kNudge;
+    }
+  }
+}
+
+/// Converts the start values of slots 1..NEST to the optimizer's working scale.
+void working_scale(Run& run) {
+  ModelStore& m = run.model;
+  Vec1<double>& WORK = run.work.WORK;
+  for (int J = 1; J <= m.NEST; ++J) {
+    int I = 1;
+    while (I <= m.NPAR && m.POINT(I) != J) ++I;
+    if (I > m.NPAR) run.listing.error("ESTMAT code error 1");
+    const double lo = m.POINTL(I) > 0 ? m.PAR(m.POINTL(I)) : m.PARL(J);
+    const double hi = m.POINTU(I) > 0 ? m.PAR(m.POINTU(I)) : m.PARU(J);
+    double v = m.PAR(J);
+    // A start that the bounds leave no room for, or that still lies outside
+    // them, starts from the nearest point 0.01 inside (the middle when the
+    // bounds are closer than 0.02), so that the inverse map is defined.
+    if (!(hi > lo)) {
+      WORK(J) = m.ISINE == 1 ? 0.0 : 0.5;
+      continue;
+    }
+    if (!(v >= lo && v <= hi)) {
+      if (hi - lo <= 2.0 * kNudge) {
+        v = lo + 0.5 * (hi - lo);
+      } else {
+        v = v > hi ? hi - kNudge : lo + kNudge;
+      }
+    }
+    if (m.ISINE == 1) {
+      WORK(J) = std::asin(std::clamp(2.0 * ((v - lo) / (hi - lo) - 0.5), -1.0, 1.0));
+    } else {
+      WORK(J) = (v - lo) / (hi - lo);
+    }
+  }
+  for (int J = 1; J <= m.NEST; ++J) m.PAR(J) = WORK(J);
+}
+
+/// Evaluates the likelihood at WORK(1..NEST).
+double evaluate(Run& run) {
+  std::span<const double> x(run.work.WORK.base() + 1, static_cast<std::size_t>(run.model.NEST));
+  run.work.F = est(run.model, run.listing, x);
+  return run.work.F;
+}
+
+/// Warns about every cohort whose cell probabilities do not add up to 1.
+void cell_sum_check(Run& run) {
+  static const Layout cohort_line("(/5X,A,I3,A)");
+  static const Layout sum_line("(4hsum=,e14.6)");
+  static const Layout p_line("(4hp  =,/(5e14.6))");
+  const ModelStore& m = run.model;
+  for (int j = 1; j <= m.NCOHRT; ++j) {
+    double sum = 0.0;
+    for (int k = 1; k <= m.NCLASS(j); ++k) sum += m.P(k, j);
+    if (m.NCLASS(j) <= 0 || std::fabs(1.0 - sum) > kCellSumTolerance) {
+      run.listing.warn("Cell probabilities do not sum to 1.0 for at least one cohort.");
+      run.listing.put(cohort_line, {"Cohort", j, " does not sum to 1.0."});
+      run.listing.warn("Results will be incorrect.");
+      run.listing.put(sum_line, {sum});
+      std::vector<Item> cells;
+      for (int k = 1; k <= m.NCLASS(j); ++k) cells.emplace_back(m.P(k, j));
+      run.listing.put(p_line, cells);
+      run.listing.linchk(3);
+    }
+  }
+}
+
+/// Minimises the likelihood from WORK(1..NEST); NEST = 0 keeps the first value.
+void minimise(Run& run) {
+  ModelStore& m = run.model;
+  EstimationWork& w = run.work;
+  const int n = m.NEST;
+  w.WOPT.assign(static_cast<std::size_t>(3 * std::max(n, 1)), 0.0);
+  if (n < 1) {
+    m.IEROPT = 0;
+    w.WOPT[1] = 0.0;
+    w.WOPT[2] = 14.0;
+    return;
+  }
+  w.VC.assign(static_cast<std::size_t>(n) * (n + 1) / 2, 0.0);
+  std::vector<double> gradient(static_cast<std::size_t>(n), 0.0);
+  auto objective = [&run](int count, const double* x) {
+    return est(run.model, run.listing, std::span<const double>(x, static_cast<std::size_t>(count)));
+  };
+  double F = 0.0;
+  Ier ier = optmiz(objective, n, m.NSIG, m.MAXFN, 0,
+                   std::span<double>(w.WORK.base() + 1, static_cast<std::size_t>(n)), w.VC,
+                   gradient, F, w.WOPT);
+  w.F = F;
+  m.IEROPT = ier_number(ier);
+  if (m.IEROPT != 0) numerr(run.listing, m.IEROPT, "OPTMIZ");
+}
+
+/// Prints the fit's report lines and turns the optimizer's code into warnings.
+void report_fit(Run& run) {
+  static const Layout final_value("(/5X,21HFinal function value ,G14.8,          17H (Error Return = ,I3,1H))");
+  static const Layout digits("(/5X,31HNumber of significant digits   ,I5)");
+  static const Layout evaluations("(/5X,31HNumber of function evaluations ,I5)");
+  ModelStore& m = run.model;
+  EstimationWork& w = run.work;
+  auto truncated = [](double v) {
+    if (!(v > -2147483648.0 && v < 2147483648.0)) return 0;
+    return static_cast<int>(v);
+  };
+  if (run.status.IPRINT == 1) {
+    run.listing.linchk(6);
+    run.listing.put(final_value, {w.F, m.IEROPT});
+    run.listing.put(digits, {truncated(w.WOPT[2])});
+    run.listing.put(evaluations, {truncated(w.WOPT[1])});
+  }
+  const std::string& name = run.saved.NAMSAV(run.saved.NMOD);
+  switch (m.IEROPT) {
+    case 0:
+      break;
+    case 129:
+      run.listing.warn("Hessian matrix was not initialized positive definite for Model " + name);
+      break;
+    case 130:
+      run.listing.warn("Rounding errors became dominant before parameters estimated");
+      run.listing.warn("to NSIG digits for Model " + name);
+      run.listing.warn("Check to be sure the parameters are identifiable,");
+      run.listing.warn("but the problem may just be ill-conditioned.");
+      break;
+    case 131:
+      run.listing.warn("Number of function evaluations exceed MAXFN limit before");
+      run.listing.warn("parameters estimated to NSIG digits for Model " + name);
+      break;
+    default:
+      run.listing.error("Unknown error message from OPTMIZ subroutine.");
+  }
+}
+
+/// Returns the estimates of slots 1..NEST to the natural scale.
+void natural_scale(Run& run) {
+  ModelStore& m = run.model;
+  Vec1<double>& WORK = run.work.WORK;
+  for (int J = 1; J <= m.NEST; ++J) {
+    int I = 1;
+    while (I <= m.NPAR && m.POINT(I) != J) ++I;
+    if (I > m.NPAR) run.listing.error("ESTMAT code error 2");
+    WORK(J) = ss(m, run.listing, I);
+  }
+  m.NOTRAN = 1;
+  for (int J = 1; J <= m.NEST; ++J) m.PAR(J) = WORK(J);
+}
+
+}  // namespace
+
+void debug_dump(Run& run) {
+  static const Layout numbers5("(/6X,5H  I =,5(6X,I3,6X),                     10(:/11X,5(6X,I3,6X)))");
+  static const Layout par("(/6X,5HPAR =,5G15.8,10(:/11X,5G15.8))");
+  static const Layout parl("(/6X,5HPARL=,5G15.8,10(:/11X,5G15.8))");
+  static const Layout paru("(/6X,5HPARU=,5G15.8,10(:/11X,5G15.8))");
+  static const Layout values("(/6X,5HS(I)=,5G15.8,10(:/11X,5G15.8))");
+  static const Layout numbers33("(/6X,7H    I =,33I3,5(:/13X,33I3))");
+  static const Layout point("(/6X,7HPOINT =,33I3,5(:/13X,33I3))");
+  static const Layout pointl("(/6X,7HPOINTL=,33I3,5(:/13X,33I3))");
+  static const Layout pointu("(/6X,7HPOINTU=,33I3,5(:/13X,33I3))");
+  ModelStore& m = run.model;
+  Listing& lst = run.listing;
+  const int n = m.NPAR;
+  auto ints = [n](auto&& value_of) {
+    std::vector<Item> items;
+    for (int i = 1; i <= n; ++i) items.emplace_back(static_cast<int>(value_of(i)));
+    return items;
+  };
+  auto reals = [n](auto&& value_of) {
+    std::vector<Item> items;
+    for (int i = 1; i <= n; ++i) items.emplace_back(static_cast<double>(value_of(i)));
+    return items;
+  };
+  lst.linchk(2);
+  lst.warn("DEBUG output follows.");
+  const int wide = n / 5 + 2;
+  const int narrow = n / 33 + 2;
+  lst.linchk(wide);
+  lst.put(numbers5, ints([](int i) { return i; }));
+  lst.linchk(wide);
+  lst.put(par, reals([&](int i) { return m.PAR(i); }));
+  lst.linchk(wide);
+  lst.put(parl, reals([&](int i) { return m.PARL(i); }));
+  lst.linchk(wide);
+  lst.put(paru, reals([&](int i) { return m.PARU(i); }));
+  lst.linchk(wide);
+  lst.put(values, reals([&](int i) { return ss(m, lst, i); }));
+  lst.linchk(narrow);
+  lst.put(numbers33, ints([](int i) { return i; }));
+  lst.linchk(narrow);
+  lst.put(point, ints([&](int i) { return m.POINT(i); }));
+  lst.linchk(narrow);
+  lst.put(pointl, ints([&](int i) { return m.POINTL(i); }));
+  lst.linchk(narrow);
+  lst.put(pointu, ints([&](int i) { return m.POINTU(i); }));
+  lst.linchk(2);
+  lst.warn("End of DEBUG output.");
+}
+
+void estmat(Run& run, EstimateMode mode) {
+  ModelStore& m = run.model;
+  Status& s = run.status;
+  if (mode == EstimateMode::Full) {
+    run.saved.open_row(run.listing);
+    m.NSIG = 5;
+    m.MAXFN = 1000;
+    m.ISINE = 1;
+    m.NOTRAN = 0;
+    m.NOVAR = 0;
+    m.NOBIN = 0;
+    read_options(run);
+    run.listing.err_free({run.saved.NMOD, run.saved.NAMSAV(run.saved.NMOD)});
+    default_map(m);
+    run.reader.getcmd();
+    for (;;) {
+      const Token& first = run.token(1);
+      if (first == "CONSTRAINT") {
+        s.ECHOLV = 2;
+        consrt(run);
+      } else if (first == "INITIAL") {
+        s.ECHOLV = 2;
+        inital(run);
+      } else if (first == "PROC") {
+        break;
+      } else {
+        run.listing.error("Unrecognized command after PROC ESTIMATE.");
+      }
+    }
+    s.ECHOLV = 1;
+    print_counts(run);
+    parameter_table(run);
+    if (m.NOTRAN == 0) working_scale(run);
+    if (s.IDEBUG == 1) debug_dump(run);
+    if (s.ISIMUL == 1) return;
+  }
+
+  if (s.IDEBUG == 1) debug_dump(run);
+  evaluate(run);
+  cell_sum_check(run);
+  const double first_value = run.work.F;
+  minimise(run);
+  if (m.NEST < 1) run.work.F = first_value;
+  for (int J = 1; J <= m.NEST; ++J) m.PAR(J) = run.work.WORK(J);
+  report_fit(run);
+  natural_scale(run);
+  evaluate(run);
+  report_results(run);
+}
+
+void estimate(Run& run) { estmat(run, EstimateMode::Full); }
+
+}  // namespace quorvale

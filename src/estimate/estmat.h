@@ -1,0 +1,25 @@
+#pragma once
+// PROC ESTIMATE: options, the CONSTRAINT and INITIAL blocks, the fit by the
+// quasi-Newton optimizer and the results of the fitted model.
+
+namespace quorvale {
+
+struct Run;
+
+/// How estmat is called.
+enum class EstimateMode {
+  Full = 1,   ///< a PROC ESTIMATE statement: read the set-up, fit, report
+  Refit = 3,  ///< PROC SIMULATE's refit of the current set-up to a replicate
+};
+
+/// The estimation driver; entered with the PROC ESTIMATE statement current
+/// in Full mode, returns with the next PROC statement current.
+void estmat(Run& run, EstimateMode mode);
+
+/// PROC ESTIMATE as the driver dispatches it.
+void estimate(Run& run);
+
+/// Prints the parameter map (values, bounds, S(I), pointers) between two warnings.
+void debug_dump(Run& run);
+
+}  // namespace quorvale

@@ -1,0 +1,12 @@
+#pragma once
+// The INITIAL block: starting values for all parameters, for one, or from an
+// earlier model of the sequence (RETAIN).
+
+namespace quorvale {
+
+struct Run;
+
+/// Reads an INITIAL block up to the next PROC or CONSTRAINT statement.
+void inital(Run& run);
+
+}  // namespace quorvale

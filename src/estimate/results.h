@@ -1,0 +1,22 @@
+#pragma once
+// Results of a fitted model: standard errors from the expected information
+// matrix, the results table, the variance-covariance and correlation
+// display, the goodness-of-fit table with pooled tests, the log-likelihood
+// and AIC, and the saving of the model's row and estimates.
+
+#include <span>
+
+namespace quorvale {
+
+struct Run;
+
+/// Prints and saves the results of the fit just made (estimates in WORK(1..NEST)).
+void report_results(Run& run);
+
+/// Pools sparse neighbouring cells of one cohort (observed O, expected E,
+/// n cells) until every expected count is at least 2, two cells remain or
+/// one degree of freedom is left; df is updated; returns the pooled Pearson
+/// chi-square.
+double cspool(std::span<double> O, std::span<double> E, int& df, int n);
+
+}  // namespace quorvale

@@ -1,0 +1,22 @@
+#pragma once
+// Work areas of the estimation: the optimizer's point, its matrix and
+// gradient, the derivative blocks of the cell probabilities and the
+// variance-covariance matrix. Sized to the model being fitted.
+
+#include <vector>
+
+#include "model/arrays.h"
+#include "model/limits.h"
+
+namespace quorvale {
+
+/// Work areas shared by PROC ESTIMATE, PROC SIMULATE and PROC IDENTIFIABLE.
+struct EstimationWork {
+  Vec1<double> WORK{MAXPAR};  ///< the optimizer's point; natural-scale estimates after a fit
+  std::vector<double> VC;     ///< packed symmetric matrix of order NEST
+  std::vector<double> DPROB;  ///< derivative blocks, NEST blocks of every cell present
+  std::vector<double> WOPT;   ///< optimizer work; element 2 evaluations, 3 digits
+  double F = 0.0;             ///< likelihood value at the last evaluation
+};
+
+}  // namespace quorvale
