@@ -44,7 +44,7 @@ fuzz: deps
 	cmake --build build/fuzz -j $(JOBS)
 	mkdir -p build/fuzz/corpus
 	cp -n fuzz/corpus/* build/fuzz/corpus/ 2>/dev/null || true
-	./build/fuzz/fuzz/command_fuzzer -max_total_time=$(FUZZ_SECONDS) -timeout=10 build/fuzz/corpus
+	./build/fuzz/fuzz/command_fuzzer -max_total_time=$(FUZZ_SECONDS) -timeout=10 -max_len=8192 -artifact_prefix=$(CURDIR)/build/fuzz/ $(CURDIR)/build/fuzz/corpus
 
 clean:
 	rm -rf build
