@@ -28,15 +28,14 @@ struct Layout::Node {
     Exponent,    // Ew.d
     General,     // Gw.d
     Text,        // A or Aw (width 0 = the item's own length)
-    GroupBegin,  // k( : count = k, link = index of the matching GroupEnd
-    GroupEnd,    // )  : link = index of the matching GroupBegin
+    GroupBegin,  // k( with count = k
+    GroupEnd,    // ) : repeats the group from its GroupBegin while the count lasts
   };
   Op op = Op::Literal;
   int repeat = 1;  // data descriptors and slashes
   int width = 0;
   int digits = -1;
   int count = 1;
-  int link = 0;
   std::string text;
 };
 
@@ -165,8 +164,7 @@ class Parser {
         emit(Op::GroupBegin).count = n < 0 ? 1 : n;
         parse_list(depth + 1);
         if (!take(')')) fail("missing ')'");
-        emit(Op::GroupEnd).link = begin;
-        nodes_[begin].link = static_cast<int>(nodes_.size()) - 1;
+        emit(Op::GroupEnd);
         if (depth == 1) reversion_ = begin;
         return false;
       }
