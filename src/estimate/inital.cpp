@@ -1,6 +1,6 @@
 #include "estimate/inital.h"
 
-#include <span>
+#include <vector>
 
 #include "driver/run.h"
 #include "input/fields.h"
@@ -9,11 +9,29 @@ namespace quorvale {
 
 namespace {
 
-/// Reads the estimates of row `row` of the sequence into PAR(1..NPAR).
+/// Sets the start of every slot that is not a fixed parameter's constant.
+/// Before any CONSTRAINT block every slot is its parameter's own, so this
+/// is every position 1..NPAR; after one, the constants keep their values.
+void set_free_slots(ModelStore& m, double v) {
+  std::vector<bool> constant(static_cast<std::size_t>(m.NPAR) + 1, false);
+  for (int i = 1; i <= m.NPAR; ++i) {
+    if (m.POINT(i) < 0 && -m.POINT(i) <= m.NPAR) constant[static_cast<std::size_t>(-m.POINT(i))] = true;
+  }
+  for (int k = 1; k <= m.NPAR; ++k) {
+    if (!constant[static_cast<std::size_t>(k)]) m.PAR(k) = v;
+  }
+}
+
+/// Starts every free parameter from the estimates of row `row` of the
+/// sequence: the slot of a group of equal parameters takes the estimate of
+/// its lowest-numbered member; fixed constants keep their values.
 void read_estimates(Run& run, int row) {
   ModelStore& m = run.model;
-  std::span<double> par(m.PAR.base() + 1, static_cast<std::size_t>(m.NPAR));
-  if (!run.estimates.read(row, par)) run.listing.error("Attempt to read direct access file failed.");
+  std::vector<double> S(static_cast<std::size_t>(m.NPAR));
+  if (!run.estimates.read(row, S)) run.listing.error("Attempt to read direct access file failed.");
+  for (int i = m.NPAR; i >= 1; --i) {
+    if (m.POINT(i) > 0) m.PAR(m.POINT(i)) = S[static_cast<std::size_t>(i - 1)];
+  }
 }
 
 /// RETAIN: starting values from an earlier model of the sequence.
@@ -29,7 +47,7 @@ void retain(Run& run) {
   }
   if (t.NMOD <= 1) {
     run.listing.put(message, {"ERROR on RETAIN statement -- No previous models to get initial values from."});
-    for (int i = 1; i <= m.NPAR; ++i) m.PAR(i) = 0.5;
+    set_free_slots(m, 0.5);
     return;
   }
   const Token& wanted = run.token(2) == "=" ? run.token(3) : run.token(2);
@@ -56,8 +74,7 @@ void inital(Run& run) {
     const Token& first = run.token(1);
     if (first == "ALL") {
       run.status.ECHOLV = 3;
-      const double v = value(run.token(3).view(), lst);
-      for (int i = 1; i <= m.NPAR; ++i) m.PAR(i) = v;
+      set_free_slots(m, value(run.token(3).view(), lst));
     } else if (first.first() == 'S') {
       run.status.ECHOLV = 3;
       const int i = nparm(first.view(), lst);

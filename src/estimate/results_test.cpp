@@ -1,0 +1,143 @@
+#include "estimate/results.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <regex>
+#include <sstream>
+#include <vector>
+
+#include "driver/pelmar.h"
+#include "testing/harness.h"
+
+namespace quorvale {
+namespace {
+
+TEST(ResultsPooling, SparseCellsMergeWithTheirNeighbours) {
+  // Expected 0.5 merges with its right neighbour, then 1.5 with its left
+  // one; two cells and one degree of freedom remain.
+  std::vector<double> O = {1, 4, 6, 2};
+  std::vector<double> E = {0.5, 5, 6, 1.5};
+  int df = 3;
+  double chi = cspool(O, E, df, 4);
+  EXPECT_EQ(df, 1);
+  EXPECT_DOUBLE_EQ(E[0], 5.5);
+  EXPECT_DOUBLE_EQ(E[1], 7.5);
+  EXPECT_DOUBLE_EQ(O[1], 8.0);
+  EXPECT_NEAR(chi, 0.25 / 5.5 + 0.25 / 7.5, 1e-15);
+  char printed[16];
+  std::snprintf(printed, sizeof printed, "%.3f", chi);
+  EXPECT_STREQ(printed, "0.079");
+}
+
+TEST(ResultsPooling, MiddleCellJoinsTheSmallerNeighbour) {
+  std::vector<double> O = {10, 3, 1, 5, 10};
+  std::vector<double> E = {10, 3, 1, 4, 10};
+  int df = 4;
+  cspool(O, E, df, 5);
+  // The cell of 1 joins the neighbour of 3 (the lower position), then the
+  // merged 4 stays: every remaining expected count is at least 2.
+  EXPECT_EQ(df, 3);
+  EXPECT_DOUBLE_EQ(E[1], 4.0);
+  EXPECT_DOUBLE_EQ(O[1], 4.0);
+  EXPECT_DOUBLE_EQ(E[2], 4.0);
+}
+
+TEST(ResultsPooling, TwoCellsAndOneCellAreNeverPooled) {
+  std::vector<double> O = {1, 9};
+  std::vector<double> E = {0.1, 9.9};
+  int df = 1;
+  double chi = cspool(O, E, df, 2);
+  EXPECT_EQ(df, 1);
+  EXPECT_NEAR(chi, 0.81 / 0.1 + 0.81 / 9.9, 1e-12);
+  std::vector<double> one_o = {5};
+  std::vector<double> one_e = {5};
+  int zero = 0;
+  EXPECT_EQ(cspool(one_o, one_e, zero, 1), 0.0);
+  EXPECT_EQ(zero, 0);
+  int none = 0;
+  EXPECT_EQ(cspool({}, {}, none, 0), 0.0);
+}
+
+TEST(ResultsPooling, PoolingStopsAtOneDegreeOfFreedom) {
+  std::vector<double> O = {0, 0, 0, 10};
+  std::vector<double> E = {0.2, 0.3, 0.4, 9.1};
+  int df = 2;
+  cspool(O, E, df, 4);
+  EXPECT_EQ(df, 1);
+}
+
+/// Runs the program on `commands` in-process and returns the listing.
+std::string run_listing(const std::string& commands) {
+  std::istringstream in(commands);
+  std::ostringstream out;
+  std::ostringstream err;
+  std::vector<std::string> words;
+  int status = pelmar({in, out, err}, &words, testing::fixed_clock());
+  EXPECT_EQ(status, 0) << err.str();
+  return out.str();
+}
+
+/// The first number after `label` in the listing.
+double number_after(const std::string& listing, const std::string& label) {
+  std::size_t at = listing.find(label);
+  if (at == std::string::npos) return std::nan("");
+  return std::stod(listing.substr(at + label.size()));
+}
+
+// A design of two primary periods of two occasions with every parameter
+// fixed. The reference values come from tests/reference/tiny_design.py,
+// which writes the cell probabilities out from the model's definition:
+//   F = 273.9301010600, G = 20.348256, log-likelihood = -25.30716150,
+//   AIC = 50.61432299; expected counts 36.429 24.286 24.286 / 21.000 9.000
+//   35.000 / 15.185 6.508 25.308 / 39.000 61.000.
+const char* const kTinyFixed = R"(PROC MODEL NPAR=10;
+ COHORT=85;
+  30 : a; 20 : b; 35 : c; 0 : d;
+ COHORT=65;
+  10 : a; 15 : b; 40 : c; 0 : d;
+ COHORT=47;
+  12 : a; 10 : b; 25 : c; 0 : d;
+ COHORT=100;
+  35 : a;
+PROC ESTIMATE;
+ CONSTRAINT;
+  S(1)=0.5; S(2)=0.4; S(3)=0.6; S(4)=0.3; S(5)=0.5;
+  S(6)=0.7; S(7)=0.8; S(8)=0.25; S(9)=1; S(10)=1;
+PROC STOP;
+)";
+
+TEST(ResultsNumbers, FixedTinyDesignMatchesIndependentValues) {
+  std::string listing = run_listing(kTinyFixed);
+  EXPECT_NEAR(number_after(listing, "Final function value"), 273.9301010600, 5e-5);
+  EXPECT_NEAR(number_after(listing, "G Total (Degrees of freedom =  10)"), 20.348256, 5e-4);
+  EXPECT_NEAR(number_after(listing, "Log-likelihood ="), -25.30716150, 5e-6);
+  EXPECT_NEAR(number_after(listing, "Akaike Information Criterion ="), 50.61432299, 5e-6);
+  const double expected[] = {36.429, 24.286, 24.286, 21.000, 9.000, 35.000, 15.185, 6.508, 25.308, 39.000, 61.000};
+  const int cohort_of[] = {1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4};
+  const int cell_of[] = {1, 2, 3, 1, 2, 3, 1, 2, 3, 1, 2};
+  for (int i = 0; i < 11; ++i) {
+    // "(3X,I4,4X,I3,1X,I9,1X,F11.3,...)": the expected count is columns 26-36.
+    char head[32];
+    std::snprintf(head, sizeof head, "\n   %4d    %3d ", cohort_of[i], cell_of[i]);
+    std::size_t at = listing.find(head);
+    ASSERT_NE(at, std::string::npos) << head;
+    double e = std::stod(listing.substr(at + 1 + 25, 11));
+    EXPECT_NEAR(e, expected[i], 5e-4) << "cohort " << cohort_of[i] << " cell " << cell_of[i];
+  }
+}
+
+TEST(ResultsNumbers, NobincofChangesAicByTwiceTheCoefficients) {
+  std::string with = run_listing(kTinyFixed);
+  std::string text(kTinyFixed);
+  text.replace(text.find("PROC ESTIMATE;"), 14, "PROC ESTIMATE NOBINCOF;");
+  std::string without = run_listing(text);
+  const double aic_with = number_after(with, "Akaike Information Criterion =");
+  const double aic_without = number_after(without, "Akaike Information Criterion =");
+  // Twice the sum of ln(n!) - sum ln(x!) over the cohorts: 2 * 248.62293956.
+  EXPECT_NEAR(aic_without - aic_with, 2 * 248.62293956, 2e-4);
+  EXPECT_NEAR(number_after(without, "Log-likelihood ="), -273.9301010600, 5e-5);
+}
+
+}  // namespace
+}  // namespace quorvale
