@@ -1,0 +1,16 @@
+PROC MODEL NPAR=7;
+ COHORT=40;
+  40 : S(1);
+   0 : 1-S(1);
+ COHORT=30;
+  30 : S(2);
+   0 : 1-S(2);
+ COHORT=20;
+  20 : S(2);
+   0 : 1-S(2);
+ COHORT=100;
+  25 : S(4)*S(2)*(1-S(5));
+PROC ESTIMATE NAME=SEVEN;
+ CONSTRAINT;
+  S(1)=0.5; S(2)=0.5; S(3)=0.5; S(4)=0.5; S(5)=0; S(6)=1; S(7)=1;
+PROC STOP;
