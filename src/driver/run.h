@@ -12,6 +12,7 @@
 #include "input/reader.h"
 #include "listing/listing.h"
 #include "model/store.h"
+#include "simulate/parfile.h"
 
 namespace quorvale {
 
@@ -33,6 +34,8 @@ struct Run {
   EstimatesFile estimates;
   EstimationWork work;
   Clock clock;
+  /// PROC SIMULATE's estimate file (option PARFILE), open until the end of the run.
+  SimulationFile simfile;
 
   /// Token i of the current statement.
   const Token& token(int i) const { return instr.token(i); }

@@ -1,0 +1,76 @@
+#include "simulate/draw.h"
+
+#include <cmath>
+#include <vector>
+
+#include "model/limits.h"
+#include "simulate/ran.h"
+
+namespace quorvale {
+
+int simulation_periods(int ncohrt) {
+  if (ncohrt < 1) return 0;
+  return static_cast<int>((std::sqrt(8.0 * ncohrt + 8.0 + 9.5) - 3.0) * 0.5);
+}
+
+std::optional<DrawLayout> draw_layout(const ModelStore& m) {
+  const int ncohrt = m.NCOHRT;
+  if (ncohrt < 1 || ncohrt > m.NCLASS.size() || ncohrt > m.NREL.size() || ncohrt > m.NOBS.cols() ||
+      ncohrt > m.P.cols()) {
+    return std::nullopt;
+  }
+  DrawLayout layout;
+  layout.M = simulation_periods(ncohrt);
+  const int M = layout.M;
+  if (M < 1 || M * (M + 1) / 2 + M - 1 != ncohrt) return std::nullopt;
+  layout.F = ncohrt + 2 - M;
+  for (int j = 1; j <= ncohrt; ++j) {
+    if (m.NCLASS(j) < 1 || m.NCLASS(j) > MXCLAS) return std::nullopt;
+  }
+  // Open cohort i has one cell per later period and the never-recaptured
+  // cell; more cells would name periods beyond M.
+  for (int i = 1; i <= M - 1; ++i) {
+    if (m.NCLASS(layout.F + i - 1) != M - i + 1) return std::nullopt;
+  }
+  return layout;
+}
+
+void draw_cohort(const double* p, int n, int animals, std::int32_t& seed, int* counts) {
+  if (n < 1 || n > MXCLAS) return;
+  double cumprb[MXCLAS + 1];
+  cumprb[0] = 0.0;
+  for (int c = 1; c <= n; ++c) {
+    cumprb[c] = cumprb[c - 1] + p[c - 1];
+    counts[c - 1] = 0;
+  }
+  for (int a = 1; a <= animals; ++a) {
+    const double u = static_cast<double>(ran(seed));
+    int c = 1;
+    while (c <= n && !(cumprb[c - 1] <= u && u < cumprb[c])) ++c;
+    // A number the running sums do not reach (1.0 itself, or sums that
+    // rounding or the model leave below it) is the last cell's animal.
+    if (c > n) c = n;
+    ++counts[c - 1];
+  }
+}
+
+void draw_replicate(ModelStore& m, const DrawLayout& layout, std::int32_t& seed) {
+  const int M = layout.M;
+  const int F = layout.F;
+  std::vector<int> NRECAP(static_cast<std::size_t>(M) + 1, 0);
+  for (int i = 1; i <= M - 1; ++i) {
+    const int j = F + i - 1;
+    draw_cohort(m.P.column(j), m.NCLASS(j), m.NREL(j), seed, m.NOBS.column(j));
+    for (int c = 1; c <= m.NCLASS(j) - 1; ++c) {
+      NRECAP[static_cast<std::size_t>(i + c)] += m.NOBS(c, j);
+      m.NREL(DrawLayout::closed(i + c, i + 1)) = m.NOBS(c, j);
+    }
+    const int first_caught = m.NREL(j) - NRECAP[static_cast<std::size_t>(i)];
+    m.NREL(DrawLayout::closed(i, 1)) = first_caught < 0 ? 0 : first_caught;
+  }
+  for (int j = 1; j <= F - 1; ++j) {
+    draw_cohort(m.P.column(j), m.NCLASS(j), m.NREL(j), seed, m.NOBS.column(j));
+  }
+}
+
+}  // namespace quorvale

@@ -1,0 +1,49 @@
+#pragma once
+// Drawing the data of one simulation replicate from the generating model's
+// cell probabilities: the open part of the robust design first, whose counts
+// give the sizes of the closed-part cohorts, then the closed part.
+//
+// A replicate depends only on the cell probabilities, the cohort sizes that
+// PROC MODEL gave the open part and the last period's first cohort, and the
+// seed; never on a fit. The replicates of one run can therefore be drawn in
+// sequence ahead of fitting them.
+
+#include <cstdint>
+#include <optional>
+
+#include "model/store.h"
+
+namespace quorvale {
+
+/// Where the cohorts of a robust design with M primary periods stand.
+struct DrawLayout {
+  int M = 0;  ///< primary periods
+  int F = 0;  ///< first cohort of the open part, NCOHRT + 2 - M
+
+  /// Closed-part cohort (ip, jp): ip(ip-1)/2 + jp.
+  static int closed(int ip, int jp) { return ip * (ip - 1) / 2 + jp; }
+};
+
+/// Primary periods read from the number of cohorts: the integer part of
+/// (sqrt(8 NCOHRT + 8 + 9.5) - 3) / 2; 0 when there are no cohorts.
+int simulation_periods(int ncohrt);
+
+/// The layout of the store's cohorts, or nothing when they do not follow the
+/// robust design (cohort count, open-part cells, cells within 1..MXCLAS), in
+/// which case the cohort sizes cannot be derived without touching cohorts
+/// outside 1..NCOHRT.
+std::optional<DrawLayout> draw_layout(const ModelStore& m);
+
+/// Draws `animals` animals into counts[0..n-1] with cell probabilities
+/// p[0..n-1], one uniform number each: cell c takes the numbers u with
+/// cum(c-1) <= u < cum(c) of the running sums; a number at or beyond the last
+/// running sum counts in the last cell, so that the counts add up to the
+/// animals drawn. n must be at least 1.
+void draw_cohort(const double* p, int n, int animals, std::int32_t& seed, int* counts);
+
+/// Draws one replicate into the store from P: NOBS of every cohort, and the
+/// sizes NREL of the closed-part cohorts except the last period's first,
+/// derived from the open part. `layout` must be draw_layout(m).
+void draw_replicate(ModelStore& m, const DrawLayout& layout, std::int32_t& seed);
+
+}  // namespace quorvale

@@ -1,0 +1,193 @@
+#include "simulate/draw.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <numeric>
+#include <vector>
+
+#include "model/likelihood.h"
+#include "simulate/ran.h"
+
+namespace quorvale {
+namespace {
+
+/// A store laid out for M periods of kk occasions each, every cell equally likely.
+std::unique_ptr<ModelStore> design(int M, int kk) {
+  auto m = std::make_unique<ModelStore>();
+  int c = 0;
+  for (int ip = 1; ip <= M; ++ip)
+    for (int jp = 1; jp <= ip; ++jp) m->NCLASS(++c) = 1 << kk;
+  for (int i = 1; i < M; ++i) m->NCLASS(++c) = M - i + 1;
+  m->NCOHRT = c;
+  for (int j = 1; j <= c; ++j) {
+    m->NREL(j) = 50 + j;
+    for (int k = 1; k <= m->NCLASS(j); ++k) m->P(k, j) = 1.0 / m->NCLASS(j);
+  }
+  return m;
+}
+
+int total(const ModelStore& m, int j) {
+  int n = 0;
+  for (int k = 1; k <= m.NCLASS(j); ++k) n += m.NOBS(k, j);
+  return n;
+}
+
+TEST(SimulationPeriods, FromTheCohortCount) {
+  for (int M = 1; M <= 47; ++M) {
+    EXPECT_EQ(simulation_periods(static_cast<int>(rd_cohorts(M))), M) << M;
+  }
+  EXPECT_EQ(simulation_periods(0), 0);
+  EXPECT_EQ(simulation_periods(8), 3);
+}
+
+TEST(DrawLayout, ThreePeriods) {
+  auto m = design(3, 2);
+  const auto layout = draw_layout(*m);
+  ASSERT_TRUE(layout.has_value());
+  EXPECT_EQ(layout->M, 3);
+  EXPECT_EQ(layout->F, 7);
+  EXPECT_EQ(DrawLayout::closed(2, 2), 3);
+  EXPECT_EQ(DrawLayout::closed(3, 3), 6);
+}
+
+TEST(DrawLayout, CohortsOffTheLayoutAreRefused) {
+  auto m = design(3, 2);
+  m->NCOHRT = 7;  // no number of periods gives 7 cohorts
+  EXPECT_FALSE(draw_layout(*m).has_value());
+  m = design(3, 2);
+  m->NCLASS(7) = 4;  // would name a fourth period: cohort (4, 2) lies beyond the model
+  EXPECT_FALSE(draw_layout(*m).has_value());
+  m = design(3, 2);
+  m->NCLASS(8) = 1;
+  EXPECT_FALSE(draw_layout(*m).has_value());
+  m = design(3, 2);
+  m->NCLASS(2) = 0;
+  EXPECT_FALSE(draw_layout(*m).has_value());
+  m = design(3, 2);
+  m->NCLASS(2) = MXCLAS + 1;
+  EXPECT_FALSE(draw_layout(*m).has_value());
+  m = design(3, 2);
+  m->NCOHRT = 0;
+  EXPECT_FALSE(draw_layout(*m).has_value());
+}
+
+TEST(DrawCohort, CellsTakeTheirIntervalsOfTheUniform) {
+  const double p[3] = {0.2, 0.3, 0.5};
+  std::int32_t seed = 1;
+  int counts[3];
+  draw_cohort(p, 3, 3, seed, counts);
+  // From seed 1 the numbers are 7.8e-06, 0.1315 and 0.7556.
+  EXPECT_EQ(counts[0], 2);
+  EXPECT_EQ(counts[1], 0);
+  EXPECT_EQ(counts[2], 1);
+  EXPECT_EQ(seed, 1622650073);
+}
+
+TEST(DrawCohort, UniformOfOneCountsInTheLastCell) {
+  // The running sum reaches exactly 1.0 and the uniform number is 1.0: no
+  // interval holds it, and the animal goes to the last cell.
+  const double p[2] = {0.5, 0.5};
+  std::int32_t seed = 739806647;
+  int counts[2];
+  draw_cohort(p, 2, 1, seed, counts);
+  EXPECT_EQ(counts[0], 0);
+  EXPECT_EQ(counts[1], 1);
+}
+
+TEST(DrawCohort, CountsAddUpWhenTheProbabilitiesFallShort) {
+  const double p[3] = {0.1, 0.2, 0.3};  // 0.4 of the numbers lie beyond the last sum
+  std::int32_t seed = 12345;
+  std::int32_t copy = seed;
+  int counts[3];
+  draw_cohort(p, 3, 1000, seed, counts);
+  EXPECT_EQ(counts[0] + counts[1] + counts[2], 1000);
+  int beyond = 0;
+  for (int a = 0; a < 1000; ++a) beyond += static_cast<double>(ran(copy)) >= 0.6;
+  EXPECT_GT(beyond, 300);
+  EXPECT_GE(counts[2], beyond);
+  EXPECT_EQ(seed, copy);  // one number per animal
+}
+
+TEST(DrawCohort, NoAnimalsDrawNothing) {
+  const double p[2] = {0.5, 0.5};
+  std::int32_t seed = 99;
+  int counts[2] = {7, 7};
+  draw_cohort(p, 2, 0, seed, counts);
+  EXPECT_EQ(counts[0], 0);
+  EXPECT_EQ(counts[1], 0);
+  EXPECT_EQ(seed, 99);
+  draw_cohort(p, 2, -5, seed, counts);
+  EXPECT_EQ(seed, 99);
+}
+
+TEST(DrawReplicate, ThreePeriodSizesFollowTheOpenPart) {
+  auto m = design(3, 2);
+  m->NREL(4) = 77;  // closed cohort (3, 1) keeps its size
+  m->NREL(7) = 300;
+  m->NREL(8) = 200;
+  m->NREL(3) = m->NREL(5) = m->NREL(6) = m->NREL(1) = m->NREL(2) = -1;
+  const auto layout = draw_layout(*m);
+  ASSERT_TRUE(layout.has_value());
+  std::int32_t seed = 4711;
+  draw_replicate(*m, *layout, seed);
+  EXPECT_EQ(m->NREL(3), m->NOBS(1, 7));
+  EXPECT_EQ(m->NREL(5), m->NOBS(2, 7));
+  EXPECT_EQ(m->NREL(6), m->NOBS(1, 8));
+  EXPECT_EQ(m->NREL(1), 300);
+  EXPECT_EQ(m->NREL(2), 200 - m->NOBS(1, 7));
+  EXPECT_EQ(m->NREL(4), 77);
+  EXPECT_EQ(m->NREL(7), 300);
+  EXPECT_EQ(m->NREL(8), 200);
+  for (int j = 1; j <= 8; ++j) EXPECT_EQ(total(*m, j), m->NREL(j)) << "cohort " << j;
+}
+
+TEST(DrawReplicate, OpenPartIsDrawnFirst) {
+  auto m = design(3, 2);
+  const auto layout = draw_layout(*m);
+  ASSERT_TRUE(layout.has_value());
+  std::int32_t seed = 4711;
+  draw_replicate(*m, *layout, seed);
+  // The same numbers, drawn cohort by cohort in the order 7, 8, 1, ..., 6.
+  auto again = design(3, 2);
+  std::int32_t s = 4711;
+  int counts[MXCLAS];
+  for (int j : {7, 8, 1, 2, 3, 4, 5, 6}) {
+    draw_cohort(again->P.column(j), again->NCLASS(j), m->NREL(j), s, counts);
+    for (int k = 1; k <= m->NCLASS(j); ++k) EXPECT_EQ(m->NOBS(k, j), counts[k - 1]) << j << "," << k;
+  }
+  EXPECT_EQ(s, seed);
+}
+
+TEST(DrawReplicate, FirstCaughtSizeIsNotNegative) {
+  auto m = design(3, 2);
+  for (int k = 1; k <= 3; ++k) m->P(k, 7) = k == 1 ? 1.0 : 0.0;  // every animal of cohort 7 back in period 2
+  m->NREL(7) = 40;
+  m->NREL(8) = 10;  // fewer released after period 2 than recaptured there
+  const auto layout = draw_layout(*m);
+  std::int32_t seed = 5;
+  draw_replicate(*m, *layout, seed);
+  EXPECT_EQ(m->NOBS(1, 7), 40);
+  EXPECT_EQ(m->NREL(3), 40);
+  EXPECT_EQ(m->NREL(2), 0);
+  EXPECT_EQ(total(*m, 2), 0);
+}
+
+TEST(DrawReplicate, SameSeedSameReplicate) {
+  auto a = design(4, 3);
+  auto b = design(4, 3);
+  const auto layout = draw_layout(*a);
+  ASSERT_TRUE(layout.has_value());
+  std::int32_t sa = 2024;
+  std::int32_t sb = 2024;
+  draw_replicate(*a, *layout, sa);
+  draw_replicate(*b, *layout, sb);
+  EXPECT_EQ(sa, sb);
+  for (int j = 1; j <= a->NCOHRT; ++j) {
+    EXPECT_EQ(a->NREL(j), b->NREL(j));
+    for (int k = 1; k <= a->NCLASS(j); ++k) EXPECT_EQ(a->NOBS(k, j), b->NOBS(k, j));
+  }
+}
+
+}  // namespace
+}  // namespace quorvale

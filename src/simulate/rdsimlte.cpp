@@ -1,0 +1,425 @@
+#include "simulate/rdsimlte.h"
+
+#include <algorithm>
+#include <new>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "driver/run.h"
+#include "estimate/estmat.h"
+#include "input/fields.h"
+#include "listing/run_end.h"
+#include "model/likelihood.h"
+#include "model/ss.h"
+#include "simulate/draw.h"
+#include "simulate/progress.h"
+#include "simulate/ran.h"
+#include "simulate/simstats.h"
+
+namespace quorvale {
+
+SimulationTotals::SimulationTotals(int npar, int nmod)
+    : npar_(std::max(npar, 1)),
+      nconv_(static_cast<std::size_t>(nmod), 0),
+      sums_(static_cast<std::size_t>(npar_) * static_cast<std::size_t>(nmod), 0.0),
+      sums2_(sums_.size(), 0.0),
+      sumse_(sums_.size(), 0.0),
+      sumse2_(sums_.size(), 0.0),
+      ngof_(static_cast<std::size_t>(nmod), std::array<int, 4>{}),
+      nlrt_(static_cast<std::size_t>(nmod) * static_cast<std::size_t>(std::max(nmod - 1, 0)) / 2,
+            std::array<int, 5>{}) {}
+
+namespace {
+
+/// Starting seed when the SEED option is not given.
+constexpr std::int32_t kDefaultSeed = 7654321;
+/// Replicates when the NSIM option is not given.
+constexpr int kDefaultReplicates = 5;
+/// Width of the estimate file's name as kept and printed.
+constexpr std::size_t kFileNameWidth = 30;
+/// Message of a failed close or open of the estimate file.
+constexpr const char* kFileError = "Error opening the binary file for parameter estimates.";
+
+/// The options of the PROC SIMULATE statement.
+struct SimOptions {
+  int NSIM = kDefaultReplicates;  ///< replicates
+  std::int32_t seed = odd_seed(kDefaultSeed);  ///< starting seed, odd
+  bool parfile = false;           ///< write the estimate file
+  std::string file_name = std::string(kFileNameWidth, ' ');  ///< its name, blank-padded
+  bool detail = false;            ///< print every fit and the per-replicate tables
+  bool error_test = false;        ///< leave fits with a positive return code out
+};
+
+/// One estimation set-up as the estimation driver leaves it in the store.
+struct SavedSetup {
+  std::vector<int> POINT, POINTL, POINTU;
+  std::vector<double> PAR, PARL, PARU;
+  int NEST = 0, NFIXED = 0, NEQUAL = 0, NSIG = 0, MAXFN = 0, ISINE = 0;
+
+  /// Copies the set-up of parameters 1..NPAR out of the store.
+  void save(const ModelStore& m) {
+    const int n = m.NPAR;
+    POINT.assign(m.POINT.base() + 1, m.POINT.base() + 1 + n);
+    POINTL.assign(m.POINTL.base() + 1, m.POINTL.base() + 1 + n);
+    POINTU.assign(m.POINTU.base() + 1, m.POINTU.base() + 1 + n);
+    PAR.assign(m.PAR.base() + 1, m.PAR.base() + 1 + n);
+    PARL.assign(m.PARL.base() + 1, m.PARL.base() + 1 + n);
+    PARU.assign(m.PARU.base() + 1, m.PARU.base() + 1 + n);
+    NEST = m.NEST;
+    NFIXED = m.NFIXED;
+    NEQUAL = m.NEQUAL;
+    NSIG = m.NSIG;
+    MAXFN = m.MAXFN;
+    ISINE = m.ISINE;
+  }
+
+  /// Puts the set-up back into the store.
+  void restore(ModelStore& m) const {
+    std::copy(POINT.begin(), POINT.end(), m.POINT.base() + 1);
+    std::copy(POINTL.begin(), POINTL.end(), m.POINTL.base() + 1);
+    std::copy(POINTU.begin(), POINTU.end(), m.POINTU.base() + 1);
+    std::copy(PAR.begin(), PAR.end(), m.PAR.base() + 1);
+    std::copy(PARL.begin(), PARL.end(), m.PARL.base() + 1);
+    std::copy(PARU.begin(), PARU.end(), m.PARU.base() + 1);
+    m.NEST = NEST;
+    m.NFIXED = NFIXED;
+    m.NEQUAL = NEQUAL;
+    m.NSIG = NSIG;
+    m.MAXFN = MAXFN;
+    m.ISINE = ISINE;
+  }
+};
+
+/// The value token of an option written key = value; a missing one is an error.
+const Token& option_value(Run& run, int L) {
+  if (L + 2 > run.status.NTOK) {
+    const std::string key(run.token(L).trimmed());
+    run.listing.error("Option " + key + " needs a value (" + key + " = value).");
+  }
+  return run.token(L + 2);
+}
+
+/// Reads the options of the PROC SIMULATE statement; DETAIL switches the
+/// printing of the fits on.
+SimOptions read_options(Run& run) {
+  SimOptions opt;
+  for (int L = 3; L <= run.status.NTOK; ++L) {
+    const Token& tok = run.token(L);
+    if (tok == "NSIM") {
+      opt.NSIM = ivalue(option_value(run, L).view(), run.listing);
+    } else if (tok == "PARFILE") {
+      opt.parfile = true;
+      opt.file_name = pad(option_value(run, L).trimmed(), kFileNameWidth);
+    } else if (tok == "DETAIL") {
+      opt.detail = true;
+      run.status.IPRINT = 1;
+    } else if (tok == "SEED") {
+      const int n = ivalue(option_value(run, L).view(), run.listing);
+      // A negative seed makes every uniform number negative, so that no
+      // animal would fall in any cell; 2^31 - 2 and 2^31 - 1 become the
+      // modulus itself, which makes every number 0.
+      if (n < 0 || n > 2147483645) run.listing.error("Value of SEED must be from 0 to 2147483645.");
+      opt.seed = odd_seed(n);
+    } else if (tok == "ERROR" && run.token(L + 1) == "TEST") {
+      opt.error_test = true;
+    }
+  }
+  return opt;
+}
+
+/// A submodel's name up to its last non-blank character, at least one character.
+std::string cut_name(const std::string& name) {
+  std::size_t n = name.find_last_not_of(' ');
+  return name.substr(0, n == std::string::npos ? 1 : n + 1);
+}
+
+/// One PROC SIMULATE: options, set-ups, replicates, reports.
+class Simulation {
+ public:
+  explicit Simulation(Run& run) : run_(run), m_(run.model), t_(run.saved), lst_(run.listing) {}
+
+  SimulationTotals run() {
+    allocate();
+    run_.status.IPRINT = 0;
+    opt_ = read_options(run_);
+    totals_.NSIM = opt_.NSIM;
+    read_setups();
+    if (opt_.parfile) open_file();
+    std::int32_t seed = opt_.seed;
+    {
+      ProgressLine progress(ProgressLine::terminal());
+      for (int r = 1; r <= opt_.NSIM; ++r) {
+        progress.show(r, opt_.NSIM);
+        generate(seed);
+        for (int n = 1; n <= nsub_; ++n) fit(n, r);
+        replicate_report(r);
+      }
+    }
+    totals_.seed = seed;
+    if (opt_.NSIM > 1) summaries();
+    t_.NMOD = 0;
+    run_.status.IPRINT = 1;
+    return std::move(totals_);
+  }
+
+ private:
+  Run& run_;
+  ModelStore& m_;
+  SavedModels& t_;
+  Listing& lst_;
+  SimOptions opt_;
+  std::vector<SavedSetup> slots_;
+  SimulationTotals totals_;
+  int nsub_ = 0;
+
+  /// The saved set-ups and the accumulators; a failure ends the run.
+  void allocate() {
+    try {
+      slots_.resize(static_cast<std::size_t>(MAXMOD) + 1);
+      totals_ = SimulationTotals(m_.NPAR, MAXMOD);
+    } catch (const std::bad_alloc&) {
+      throw RunEnd{"*** allocation error ***", 1};
+    }
+  }
+
+  /// The generating model's set-up from the PROC SIMULATE block, then one
+  /// set-up per PROC ESTIMATE block that follows.
+  void read_setups() {
+    t_.NMOD = 0;
+    estmat(run_, EstimateMode::Full);
+    t_.NMOD = 0;
+    slots_[0].save(m_);
+    while (run_.token(1) == "PROC" && run_.token(2) == "ESTIMATE") {
+      // The estimation driver ends the run at the 31st model of the sequence.
+      estmat(run_, EstimateMode::Full);
+      slots_[static_cast<std::size_t>(t_.NMOD)].save(m_);
+    }
+    if (t_.NMOD == 0) lst_.error("No submodels specified in PROC SIMULATE.");
+    nsub_ = t_.NMOD;
+    totals_.NSUB = nsub_;
+  }
+
+  /// Prints the notice of the estimate file and opens it.
+  void open_file() {
+    static const Layout first_line("(//5X,A)");
+    static const Layout text("(5X,A)");
+    static const Layout count("(5X,A,I2)");
+    if (!run_.simfile.close()) lst_.error(kFileError);
+    lst_.linchk(6);
+    lst_.put(first_line, {"Parameter estimates are written to the file " + opt_.file_name});
+    lst_.put(text, {"with the order being Replicate Number, Model Number, and AIC"});
+    lst_.put(text, {"The parameters follow on the next record(s) as"});
+    lst_.put(text, {"(S(I),SE(S(I)),I=1,NPAR)."});
+    lst_.put(count, {"The format used is '(8F10.6)', which generates (NPAR*2+2)/8+1 =", (m_.NPAR + 1) / 4 + 1});
+    lst_.put(text, {"'CARDS' per model."});
+    const std::size_t end = opt_.file_name.find_last_not_of(' ');
+    const std::string name = end == std::string::npos ? std::string() : opt_.file_name.substr(0, end + 1);
+    if (!run_.simfile.open(name)) lst_.error(kFileError);
+  }
+
+  /// The data of the next replicate: the generating model's cell
+  /// probabilities, then the draws.
+  void generate(std::int32_t& seed) {
+    const int ncohrt = std::min(m_.NCOHRT, m_.P.cols());
+    for (int j = 1; j <= ncohrt; ++j) {
+      const int cells = std::clamp(m_.NCLASS(j), 0, MXCLAS);
+      for (int k = 1; k <= cells; ++k) {
+        m_.NOBS(k, j) = 0;
+        m_.P(k, j) = 0.0;
+      }
+    }
+    slots_[0].restore(m_);
+    Vec1<double>& WORK = run_.work.WORK;
+    for (int i = 1; i <= m_.NPAR; ++i) WORK(i) = m_.PAR(i);
+    m_.NOTRAN = 0;
+    t_.NMOD = 0;
+    run_.work.F = est(m_, lst_, std::span<const double>(WORK.base() + 1, static_cast<std::size_t>(m_.NEST)));
+    const std::optional<DrawLayout> layout = draw_layout(m_);
+    if (!layout) {
+      lst_.error("Cohorts do not follow the robust-design layout: the cohort sizes of a replicate cannot be derived.");
+    }
+    draw_replicate(m_, *layout, seed);
+  }
+
+  /// Lists the data of replicate r (DEBUG).
+  void list_data(int r) {
+    static const Layout title("(//5X,A,I3)");
+    static const Layout cohort("(/7H COHORT,I3,22I5:/10X,22I5)");
+    lst_.linchk(2);
+    lst_.warn("DEBUG output follows.");
+    lst_.linchk(3);
+    lst_.put(title, {"Listing of data generated for replicate ", r});
+    std::vector<Item> items;
+    for (int j = 1; j <= m_.NCOHRT; ++j) {
+      lst_.linchk(m_.NCLASS(j) / 22 + 2);
+      items.clear();
+      items.emplace_back(j);
+      for (int k = 1; k <= m_.NCLASS(j); ++k) items.emplace_back(m_.NOBS(k, j));
+      lst_.put(cohort, items);
+    }
+    lst_.linchk(2);
+    lst_.warn("End of DEBUG output.");
+  }
+
+  /// Refits submodel n to replicate r and accumulates the fit.
+  void fit(int n, int r) {
+    static const Layout detail("(/7X,37HDetailed Simulation Output for MODEL ,A,                 18H Replicate Number ,I3//)");
+    slots_[static_cast<std::size_t>(n)].restore(m_);
+    Vec1<double>& WORK = run_.work.WORK;
+    for (int i = 1; i <= m_.NPAR; ++i) WORK(i) = m_.PAR(i);
+    m_.NOTRAN = 0;
+    t_.NMOD = n;
+    if (opt_.detail) {
+      lst_.headng();
+      lst_.linchk(4);
+      lst_.put(detail, {cut_name(t_.NAMSAV(n)), r});
+    }
+    if (run_.status.IDEBUG == 1) list_data(r);
+    estmat(run_, EstimateMode::Refit);
+    if (opt_.error_test && (m_.IEROPT > 0 || m_.IERINV > 0)) {
+      t_.NDF(n) = -1;
+      return;
+    }
+    totals_.NCONV(n) += 1;
+    const int npar = m_.NPAR;
+    std::vector<double> estimates(static_cast<std::size_t>(npar));
+    std::vector<double> errors(static_cast<std::size_t>(npar));
+    for (int I = 1; I <= npar; ++I) {
+      const double s = ss(m_, lst_, I);
+      const double e = WORK(I);
+      totals_.SUMS(I, n) += s;
+      totals_.SUMS2(I, n) += s * s;
+      totals_.SUMSE(I, n) += e;
+      totals_.SUMSE2(I, n) += e * e;
+      estimates[static_cast<std::size_t>(I - 1)] = s;
+      errors[static_cast<std::size_t>(I - 1)] = e;
+    }
+    if (opt_.parfile) {
+      const double aic = -2.0 * t_.lnL(n) + 2.0 * t_.K(n);
+      if (!run_.simfile.write(estimate_records(r, n, aic, estimates, errors))) {
+        lst_.error("Error writing the file of parameter estimates.");
+      }
+    }
+    count_gof(t_.PG(n), totals_.NGOF(n));
+  }
+
+  /// The fits of replicate r (DETAIL) and the likelihood-ratio tests of every pair.
+  void replicate_report(int r) {
+    static const Layout title("(/6X,44HLikelihood Ratio Test Results for Replicate ,I3)");
+    static const Layout heading(
+        "(/6X,8HSubmodel,4X,4HName,6X,19HLog-likelihood  NDF,             2X,19HAkaike Inf. Criter.,3X,5HG-O-F)");
+    static const Layout rule("(6X,8(1H-),2X,10(1H-),2X,14(1H-),2X,3(1H-),2X,                   19(1H-),2X,6(1H-))");
+    static const Layout failed("(5X,I5,5X,A10,2X,A)");
+    static const Layout row("(6X,I5,5X,A10,2X,G14.8,I5,5X,                 G14.8,4X,F6.4)");
+    static const Layout blank("(1X)");
+    static const Layout text("(15X,A)");
+    static const Layout pair_line("(15X,A10,2X,A10,2X,F10.3,4X,I3,7X,F6.4)");
+    if (opt_.detail) {
+      lst_.headng();
+      lst_.linchk(nsub_ + 5);
+      lst_.put(title, {r});
+      lst_.put(heading, {});
+      lst_.put(rule, {});
+      for (int n = 1; n <= nsub_; ++n) {
+        if (t_.NDF(n) < 0) {
+          lst_.put(failed, {n, t_.NAMSAV(n), "Failed to converge properly."});
+        } else {
+          lst_.put(row, {n, t_.NAMSAV(n), t_.lnL(n), t_.NDF(n), -2.0 * t_.lnL(n) + 2.0 * t_.K(n), t_.PG(n)});
+        }
+      }
+    }
+    if (nsub_ <= 1) return;
+    if (opt_.detail) {
+      lst_.linchk(4);
+      lst_.put(blank, {});
+      lst_.put(text, {" General     Reduced                Degrees   Pr(Larger "});
+      lst_.put(text, {" Submodel    Submodel   Chi-square  Freedom  Chi-square)"});
+      lst_.put(text, {"----------  ----------  ----------  -------  -----------"});
+    }
+    int k = 0;
+    for (int I = 1; I <= nsub_ - 1; ++I) {
+      for (int J = I + 1; J <= nsub_; ++J) {
+        ++k;
+        const PairTest test = pair_test({t_.lnL(I), t_.NDF(I)}, {t_.lnL(J), t_.NDF(J)});
+        if (!test.tested) continue;
+        if (test.cdtr_error) lst_.warn("ERROR with chi-square probability.");
+        count_lrt(test.probability, totals_.NLRT(k));
+        if (opt_.detail) {
+          const int general = test.first_general ? I : J;
+          const int reduced = test.first_general ? J : I;
+          lst_.linchk(1);
+          lst_.put(pair_line, {t_.NAMSAV(general), t_.NAMSAV(reduced), test.chi, test.df, test.probability});
+        }
+      }
+    }
+  }
+
+  /// The rows of one table of means: mean, SE and interval of each parameter.
+  void mean_rows(int n, int c, bool errors) {
+    static const Layout row("(1X,I2,4G15.8,1X,A)");
+    for (int I = 1; I <= m_.NPAR; ++I) {
+      const MeanRow v = errors ? mean_row(totals_.SUMSE(I, n), totals_.SUMSE2(I, n), c)
+                               : mean_row(totals_.SUMS(I, n), totals_.SUMS2(I, n), c);
+      lst_.put(row, {I, v.mean, v.se, v.lower, v.upper, pad(m_.LABEL(I), 16)});
+    }
+  }
+
+  /// The summaries after the last replicate.
+  void summaries() {
+    static const Layout title(
+        "(/20X,35HS I M U L A T I O N   R E S U L T S/16X,                6HMODEL ,A,9H   NSIM = ,I4,15H   Converged = ,I4)");
+    static const Layout mean_heading("(//8X,4HMEAN,13X,2HSE,16X,9H95% C. I.)");
+    static const Layout mean_columns("(2X,1HI,3X,2(8HS(I)-Hat,8X),5HLower,9X,5HUpper)");
+    static const Layout rule("(1X,78(1H-)/)");
+    static const Layout se_heading("(//9X,4HMEAN,12X,2HSE,17X,9H95% C. I.)");
+    static const Layout se_columns("(2X,1HI,2X,2(12HSE(S(I)-Hat),3X),3X,5HLower,10X,5HUpper)");
+    static const Layout gof("(//21X,33HResults of Goodness of Fit Tests ,                 /23X,4(3H  <,F4.2)/22X,30(1H-)/23X,4I7)");
+    static const Layout lrt_title(
+        "(//26X,                                          29HLikelihood Ratio Test Results///37X,                           5(3H  <,F4.2)/11X,62(1H-))");
+    static const Layout pair_row("(12X,A10,5H VS. ,A10,5I7)");
+    lst_.headng();
+    for (int n = 1; n <= nsub_; ++n) {
+      const int c = totals_.NCONV(n);
+      lst_.linchk(m_.NPAR + 9);
+      lst_.put(title, {t_.NAMSAV(n), opt_.NSIM, c});
+      lst_.put(mean_heading, {});
+      lst_.put(mean_columns, {});
+      lst_.put(rule, {});
+      if (c < 1) {
+        lst_.warn("Too few successful simulations to summarize.");
+        continue;
+      }
+      mean_rows(n, c, false);
+      lst_.linchk(m_.NPAR + 6);
+      lst_.put(se_heading, {});
+      lst_.put(se_columns, {});
+      lst_.put(rule, {});
+      mean_rows(n, c, true);
+      lst_.linchk(6);
+      const std::array<int, 4>& g = totals_.NGOF(n);
+      lst_.put(gof, {kTestLevels[0], kTestLevels[1], kTestLevels[2], kTestLevels[3], g[0], g[1], g[2], g[3]});
+    }
+    if (nsub_ <= 1) return;
+    lst_.headng();
+    lst_.linchk(8);
+    lst_.put(lrt_title, {kTestLevels[0], kTestLevels[1], kTestLevels[2], kTestLevels[3], kTestLevels[4]});
+    int k = 0;
+    for (int I = 1; I <= nsub_ - 1; ++I) {
+      for (int J = I + 1; J <= nsub_; ++J) {
+        ++k;
+        const std::array<int, 5>& v = totals_.NLRT(k);
+        lst_.linchk(1);
+        lst_.put(pair_row, {t_.NAMSAV(I), t_.NAMSAV(J), v[0], v[1], v[2], v[3], v[4]});
+      }
+    }
+  }
+};
+
+}  // namespace
+
+SimulationTotals simlte(Run& run) { return Simulation(run).run(); }
+
+void rdsimlte(Run& run) { simlte(run); }
+
+}  // namespace quorvale

@@ -1,0 +1,331 @@
+#include "simulate/rdsimlte.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "model/model.h"
+#include "simulate/progress.h"
+#include "simulate/simstats.h"
+#include "testing/harness.h"
+
+namespace quorvale {
+namespace {
+
+using testing::StringRun;
+using testing::expect_fatal;
+
+/// Two primary periods of two occasions: closed cohorts (1,1), (2,1), (2,2)
+/// of four cells and one open cohort of two; NPAR = 10. The sizes of cohort
+/// (2,1) and of the open cohort are the ones a replicate keeps.
+std::string design(int open_size = 100, int last_size = 120) {
+  return "PROC MODEL NPAR=10 ADDCELL;\n"
+         " COHORT = 100; 30 : a; 20 : b; 25 : c;\n"
+         " COHORT = " + std::to_string(last_size) + "; 30 : a; 20 : b; 25 : c;\n"
+         " COHORT = 60; 20 : a; 15 : b; 10 : c;\n"
+         " COHORT = " + std::to_string(open_size) + "; 60 : phi;\n";
+}
+
+/// The constraints that make the two-period model identifiable: c = p in
+/// each period, no emigration, theta 1.
+const std::string kIdentifiable = " CONSTRAINT; S(3)=S(2); S(6)=S(5); S(8)=0; S(9)=1; S(10)=1;\n";
+/// The generating values of the identifiable model.
+const std::string kValues = " INITIAL; S(1)=0.4; S(2)=0.5; S(4)=0.6; S(5)=0.3; S(7)=0.7;\n";
+
+/// Submodel A: the identifiable model; submodel B: one capture probability in period 1.
+const std::string kTwoSubmodels =
+    "PROC ESTIMATE NAME=A;\n" + kIdentifiable +
+    "PROC ESTIMATE NAME=B;\n CONSTRAINT; S(2)=S(1); S(3)=S(1); S(6)=S(5); S(8)=0; S(9)=1; S(10)=1;\n";
+
+/// A run positioned on the PROC SIMULATE statement after PROC MODEL.
+std::unique_ptr<StringRun> prepared(const std::string& model_text, const std::string& simulate) {
+  auto r = std::make_unique<StringRun>(model_text + simulate + "PROC STOP;\n");
+  r->start();
+  model(r->run);
+  return r;
+}
+
+/// Runs PROC SIMULATE as the driver does, with the simulation flag set.
+SimulationTotals simulate(StringRun& r) {
+  r.run.status.ISIMUL = 1;
+  SimulationTotals totals = simlte(r.run);
+  r.run.status.ISIMUL = 0;
+  return totals;
+}
+
+/// The fatal message PROC SIMULATE ends with.
+std::string simulate_error(const std::string& simulate_text) {
+  auto r = prepared(design(), simulate_text);
+  return expect_fatal(*r, [&] { simulate(*r); });
+}
+
+int occurrences(const std::string& text, const std::string& pattern) {
+  int n = 0;
+  for (std::size_t at = text.find(pattern); at != std::string::npos; at = text.find(pattern, at + 1)) ++n;
+  return n;
+}
+
+std::string read_file(const std::string& name) {
+  std::ifstream in(name, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+TEST(SimulateOptions, SeedIsMadeOdd) {
+  for (const auto& [option, seed] : {std::pair<std::string, int>{"SEED=10", 11}, {"SEED=11", 11},
+                                     {"SEED=0", 1}, {"", 7654321}}) {
+    auto r = prepared(design(), "PROC SIMULATE NSIM=0 " + option + ";\n" + kTwoSubmodels);
+    EXPECT_EQ(simulate(*r).seed, seed) << option;
+  }
+}
+
+TEST(SimulateOptions, NegativeSeedIsRefused) {
+  // SEED=-4 would start from -3 and every uniform number would be negative.
+  const std::string err = simulate_error("PROC SIMULATE SEED = -4;\n" + kTwoSubmodels);
+  EXPECT_NE(err.find("\n Value of SEED must be from 0 to 2147483645.\nSTOP PELMAR ERROR TERMINATION"),
+            std::string::npos)
+      << err;
+  // 2^31 - 2 would become the modulus, whose multiples are all 0.
+  EXPECT_NE(simulate_error("PROC SIMULATE SEED = 2147483646;\n" + kTwoSubmodels).find("Value of SEED"),
+            std::string::npos);
+}
+
+TEST(SimulateOptions, ValuesMustBeIntegers) {
+  EXPECT_NE(simulate_error("PROC SIMULATE NSIM = 2.5;\n" + kTwoSubmodels)
+                .find("\n Value of integer incorrect -- 2.5       \nSTOP PELMAR ERROR TERMINATION"),
+            std::string::npos);
+  EXPECT_NE(simulate_error("PROC SIMULATE NSIM;\n" + kTwoSubmodels).find("Option NSIM needs a value (NSIM = value)."),
+            std::string::npos);
+}
+
+TEST(SimulateSetup, SubmodelCountLimits) {
+  EXPECT_NE(simulate_error("PROC SIMULATE NSIM=1;\n").find(
+                "\n No submodels specified in PROC SIMULATE.\nSTOP PELMAR ERROR TERMINATION"),
+            std::string::npos);
+  std::string thirty;
+  for (int i = 0; i < 30; ++i) thirty += "PROC ESTIMATE;\n";
+  auto r = prepared(design(), "PROC SIMULATE NSIM=0;\n" + thirty);
+  EXPECT_EQ(simulate(*r).NSUB, 30);
+  EXPECT_EQ(r->run.token(2), "STOP");
+  EXPECT_NE(simulate_error("PROC SIMULATE NSIM=0;\n" + thirty + "PROC ESTIMATE;\n")
+                .find("\n Number of PROC ESTIMATE calls exceeds dimensions.\nSTOP PELMAR ERROR TERMINATION"),
+            std::string::npos);
+}
+
+TEST(SimulateSetup, NoReplicatesForNsimZeroOrLess) {
+  for (const char* nsim : {"0", "-3"}) {
+    auto r = prepared(design(), std::string("PROC SIMULATE NSIM=") + nsim + ";\n" + kTwoSubmodels);
+    const SimulationTotals t = simulate(*r);
+    const std::string listing = r->listing();
+    EXPECT_EQ(listing.find("@@"), std::string::npos);
+    EXPECT_EQ(listing.find("S I M U L A T I O N"), std::string::npos);
+    EXPECT_EQ(t.NSUB, 2);
+    EXPECT_EQ(r->run.saved.NMOD, 0);
+    EXPECT_EQ(r->run.status.IPRINT, 1);
+  }
+}
+
+TEST(SimulateReplicates, OneReplicateFitsButPrintsNoSummary) {
+  const std::string file = "QVSIM1.OUT";
+  std::remove(file.c_str());
+  auto r = prepared(design(), "PROC SIMULATE NSIM=1 PARFILE=qvsim1.out;\n" + kIdentifiable + kTwoSubmodels);
+  SimulationTotals t = simulate(*r);
+  r->run.simfile.close();
+  const std::string listing = r->listing();
+  EXPECT_EQ(occurrences(listing, "\n@@"), 2);
+  EXPECT_EQ(listing.find("S I M U L A T I O N"), std::string::npos);
+  EXPECT_EQ(listing.find("Likelihood Ratio Test Results"), std::string::npos);
+  EXPECT_EQ(t.NCONV(1), 1);
+  EXPECT_EQ(t.NCONV(2), 1);
+  // The notice, with (NPAR + 1)/4 + 1 = 3 records for NPAR = 10.
+  EXPECT_NE(listing.find("\n\n\n     Parameter estimates are written to the file QVSIM1.OUT                    \n"
+                         "     with the order being Replicate Number, Model Number, and AIC\n"
+                         "     The parameters follow on the next record(s) as\n"
+                         "     (S(I),SE(S(I)),I=1,NPAR).\n"
+                         "     The format used is '(8F10.6)', which generates (NPAR*2+2)/8+1 = 3\n"
+                         "     'CARDS' per model.\n"),
+            std::string::npos);
+  const std::string records = read_file(file);
+  std::remove(file.c_str());
+  EXPECT_EQ(occurrences(records, "\n"), 10);  // per fit: the head, two of estimates, two of errors
+  EXPECT_EQ(records.substr(0, 20), "         1         1");
+  EXPECT_NE(records.find("\n         1         2"), std::string::npos);
+  // The estimates written are the accumulated ones.
+  std::istringstream in(records);
+  std::string line;
+  std::getline(in, line);
+  double s1 = 0.0;
+  in >> s1;
+  EXPECT_NEAR(s1, t.SUMS(1, 1), 5e-7);
+  EXPECT_EQ(t.SUMS(8, 1), 0.0);
+  EXPECT_EQ(t.SUMS(9, 1), 1.0);
+  EXPECT_EQ(t.SUMSE(9, 1), 0.0);
+}
+
+TEST(SimulateReplicates, LeavesTheLastReplicateBehind) {
+  auto r = prepared(design(150, 90), "PROC SIMULATE NSIM=2 SEED=99;\n" + kIdentifiable + kValues + kTwoSubmodels);
+  simulate(*r);
+  const ModelStore& m = r->run.model;
+  EXPECT_EQ(r->run.saved.NMOD, 0);
+  EXPECT_EQ(r->run.status.IPRINT, 1);
+  EXPECT_EQ(m.NREL(2), 90);
+  EXPECT_EQ(m.NREL(4), 150);
+  EXPECT_EQ(m.NREL(1), 150);
+  EXPECT_EQ(m.NREL(3), m.NOBS(1, 4));
+  for (int j = 1; j <= 4; ++j) {
+    int n = 0;
+    for (int k = 1; k <= m.NCLASS(j); ++k) n += m.NOBS(k, j);
+    EXPECT_EQ(n, m.NREL(j)) << "cohort " << j;
+  }
+  EXPECT_EQ(r->run.token(2), "STOP");
+}
+
+TEST(SimulateReplicates, DrawsDoNotDependOnTheFits) {
+  // The same generating model and seed with other submodels, fitted or not
+  // at all, leave the same data of the last replicate.
+  auto a = prepared(design(), "PROC SIMULATE NSIM=3 SEED=31;\n" + kIdentifiable + kValues + kTwoSubmodels);
+  auto b = prepared(design(), "PROC SIMULATE NSIM=3 SEED=31;\n" + kIdentifiable + kValues +
+                                  "PROC ESTIMATE MAXFN=3;\n");
+  const SimulationTotals ta = simulate(*a);
+  const SimulationTotals tb = simulate(*b);
+  EXPECT_EQ(ta.seed, tb.seed);
+  for (int j = 1; j <= 4; ++j) {
+    EXPECT_EQ(a->run.model.NREL(j), b->run.model.NREL(j));
+    for (int k = 1; k <= a->run.model.NCLASS(j); ++k) EXPECT_EQ(a->run.model.NOBS(k, j), b->run.model.NOBS(k, j));
+  }
+}
+
+TEST(SimulateReports, SingleSubmodelHasNoLikelihoodRatioTables) {
+  auto r = prepared(design(), "PROC SIMULATE NSIM=2 DETAIL;\n" + kIdentifiable + kValues +
+                                  "PROC ESTIMATE NAME=ONLY;\n" + kIdentifiable);
+  simulate(*r);
+  const std::string listing = r->listing();
+  EXPECT_EQ(occurrences(listing, "Detailed Simulation Output for MODEL ONLY Replicate Number "), 2);
+  EXPECT_EQ(occurrences(listing, "Likelihood Ratio Test Results for Replicate "), 2);
+  EXPECT_EQ(listing.find("General     Reduced"), std::string::npos);
+  EXPECT_EQ(listing.find("                          Likelihood Ratio Test Results\n"), std::string::npos);
+  EXPECT_EQ(occurrences(listing, "S I M U L A T I O N   R E S U L T S"), 1);
+  EXPECT_EQ(occurrences(listing, "Results for model"), 2);  // DETAIL prints every fit
+}
+
+TEST(SimulateReports, PairsAreTestedAndCounted) {
+  auto r = prepared(design(400, 400), "PROC SIMULATE NSIM=4 DETAIL;\n" + kIdentifiable + kValues + kTwoSubmodels);
+  SimulationTotals t = simulate(*r);
+  const std::string listing = r->listing();
+  // B has one parameter fewer, so one more degree of freedom: every replicate tests the pair.
+  EXPECT_EQ(t.NLRT(1)[4], 4);
+  EXPECT_LE(t.NLRT(1)[0], t.NLRT(1)[1]);
+  EXPECT_EQ(occurrences(listing, "\n               A           B         "), 4);
+  EXPECT_NE(listing.find("\n            A          VS. B         "), std::string::npos);
+  EXPECT_EQ(t.NCONV(1), 4);
+  for (int m = 0; m < 3; ++m) EXPECT_LE(t.NGOF(1)[static_cast<std::size_t>(m)], t.NGOF(1)[static_cast<std::size_t>(m + 1)]);
+}
+
+TEST(SimulateReports, ErrorTestWithEveryFitFailing) {
+  // MAXFN=1 stops every fit with return code 131.
+  auto r = prepared(design(), "PROC SIMULATE NSIM=2 ERROR TEST DETAIL;\n" + kIdentifiable + kValues +
+                                  "PROC ESTIMATE NAME=GOOD;\n" + kIdentifiable +
+                                  "PROC ESTIMATE NAME=BAD MAXFN=1;\n" + kIdentifiable);
+  SimulationTotals t = simulate(*r);
+  const std::string listing = r->listing();
+  EXPECT_EQ(t.NCONV(1), 2);
+  EXPECT_EQ(t.NCONV(2), 0);
+  EXPECT_EQ(r->run.saved.NDF(2), -1);
+  EXPECT_EQ(t.NLRT(1)[4], 0);  // the failed fit is never tested
+  EXPECT_EQ(occurrences(listing, "        2     BAD         Failed to converge properly.\n"), 2);
+  EXPECT_NE(listing.find("MODEL BAD" + std::string(17, ' ') + "   NSIM =   2   Converged =    0\n"), std::string::npos);
+  EXPECT_EQ(occurrences(listing, "Too few successful simulations to summarize."), 1);
+  EXPECT_EQ(occurrences(listing, "Results of Goodness of Fit Tests"), 1);
+  EXPECT_NE(listing.find("            GOOD       VS. BAD             0      0      0      0      0\n"),
+            std::string::npos);
+}
+
+TEST(SimulateReports, WithoutErrorTestFailedFitsCount) {
+  auto r = prepared(design(), "PROC SIMULATE NSIM=2;\n" + kIdentifiable + kValues +
+                                  "PROC ESTIMATE NAME=BAD MAXFN=1;\n" + kIdentifiable);
+  SimulationTotals t = simulate(*r);
+  EXPECT_EQ(t.NCONV(1), 2);
+  EXPECT_NE(r->listing().find("Number of function evaluations exceed MAXFN limit before"), std::string::npos);
+}
+
+TEST(SimulateReports, DebugListsTheDataBeforeEveryFit) {
+  auto r = prepared(design(), "PROC SIMULATE NSIM=1;\n" + kIdentifiable + kValues + kTwoSubmodels);
+  r->run.status.IDEBUG = 1;
+  simulate(*r);
+  const std::string listing = r->listing();
+  EXPECT_EQ(occurrences(listing, "Listing of data generated for replicate   1"), 2);
+  const ModelStore& m = r->run.model;
+  char line[80];
+  std::snprintf(line, sizeof line, " COHORT  4%5d%5d\n", m.NOBS(1, 4), m.NOBS(2, 4));
+  EXPECT_EQ(occurrences(listing, line), 2);
+}
+
+TEST(SimulateFile, ReopenedByTheNextSimulation) {
+  const std::string file = "QVSIM2.OUT";
+  auto r = prepared(design(), "PROC SIMULATE NSIM=2 PARFILE=qvsim2.out;\n" + kIdentifiable + kValues +
+                                  kTwoSubmodels + "PROC SIMULATE NSIM=1 PARFILE=qvsim2.out;\n" + kIdentifiable +
+                                  kValues + "PROC ESTIMATE NAME=A;\n" + kIdentifiable);
+  simulate(*r);
+  EXPECT_TRUE(r->run.simfile.is_open());  // open until the end of the run
+  ASSERT_EQ(r->run.token(2), "SIMULATE");
+  simulate(*r);
+  r->run.simfile.close();
+  const std::string records = read_file(file);
+  std::remove(file.c_str());
+  EXPECT_EQ(occurrences(records, "\n"), 5);  // the second simulation's one fit only
+}
+
+TEST(SimulateFile, UnopenableFileIsFatal) {
+  const std::string err = simulate_error("PROC SIMULATE NSIM=1 PARFILE=NODIR/X.OUT;\n" + kTwoSubmodels);
+  EXPECT_NE(err.find("\n Error opening the binary file for parameter estimates.\nSTOP PELMAR ERROR TERMINATION"),
+            std::string::npos);
+}
+
+TEST(SimulateStatistics, MeansAgreeWithTheGeneratingValues) {
+  // Large cohorts and an identifiable model: over 50 replicates the mean
+  // estimates lie within a few standard errors of the generating values,
+  // and the mean standard error agrees with the spread of the estimates.
+  auto r = prepared(design(20000, 20000), "PROC SIMULATE NSIM=50 SEED=2024;\n" + kIdentifiable + kValues +
+                                              "PROC ESTIMATE;\n" + kIdentifiable);
+  SimulationTotals t = simulate(*r);
+  ASSERT_EQ(t.NCONV(1), 50);
+  const double truth[] = {0.4, 0.5, 0.5, 0.6, 0.3, 0.3, 0.7};
+  for (int I = 1; I <= 7; ++I) {
+    const MeanRow est = mean_row(t.SUMS(I, 1), t.SUMS2(I, 1), 50);
+    const MeanRow se = mean_row(t.SUMSE(I, 1), t.SUMSE2(I, 1), 50);
+    EXPECT_NEAR(est.mean, truth[I - 1], 4.0 * est.se) << "S(" << I << ")";
+    const double spread = est.se * std::sqrt(50.0);
+    EXPECT_GT(se.mean, 0.6 * spread) << "S(" << I << ")";
+    EXPECT_LT(se.mean, 1.6 * spread) << "S(" << I << ")";
+  }
+}
+
+TEST(ProgressLine, RewrittenInPlaceAndErased) {
+  std::ostringstream out;
+  {
+    ProgressLine line(&out);
+    line.show(9, 10);
+    line.show(10, 10);
+  }
+  const std::string a = " PROC SIMULATE: replicate 9 of 10";
+  const std::string b = " PROC SIMULATE: replicate 10 of 10";
+  EXPECT_EQ(out.str(), "\r" + a + "\r" + b + "\r" + std::string(b.size(), ' ') + "\r");
+  ProgressLine silent(nullptr);
+  silent.show(1, 2);
+}
+
+TEST(ProgressLine, NothingReachesTheRunsErrorStream) {
+  auto r = prepared(design(), "PROC SIMULATE NSIM=2;\n" + kIdentifiable + kValues + "PROC ESTIMATE NAME=A;\n" +
+                                  kIdentifiable);
+  simulate(*r);
+  // Only the estimation driver's line per set-up read.
+  EXPECT_EQ(r->err.str(), "           1 SUBMODEL 1          \n           1 A                   \n");
+}
+
+}  // namespace
+}  // namespace quorvale
