@@ -318,7 +318,7 @@ void debug_dump(Run& run) {
   lst.warn("End of DEBUG output.");
 }
 
-void estmat(Run& run, EstimateMode mode) {
+void fit_model(Run& run, EstimateMode mode) {
   ModelStore& m = run.model;
   Status& s = run.status;
   if (mode == EstimateMode::Full) {
@@ -365,6 +365,11 @@ void estmat(Run& run, EstimateMode mode) {
   report_fit(run);
   natural_scale(run);
   evaluate(run);
+}
+
+void estmat(Run& run, EstimateMode mode) {
+  fit_model(run, mode);
+  if (mode == EstimateMode::Full && run.status.ISIMUL == 1) return;
   report_results(run);
 }
 

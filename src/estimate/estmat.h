@@ -16,6 +16,10 @@ enum class EstimateMode {
 /// in Full mode, returns with the next PROC statement current.
 void estmat(Run& run, EstimateMode mode);
 
+/// The set-up and the fit alone: everything estmat does before the results
+/// (with ISIMUL set, Full mode stops after the set-up).
+void fit_model(Run& run, EstimateMode mode);
+
 /// PROC ESTIMATE as the driver dispatches it.
 void estimate(Run& run);
 

@@ -1,6 +1,7 @@
 #include "estimate/results.h"
 
 #include <algorithm>
+#include <iterator>
 #include <cmath>
 #include <vector>
 
@@ -74,18 +75,40 @@ void derivative_blocks(Run& run, const std::vector<std::size_t>& offset, std::si
   evaluate(run);
 }
 
-/// The expected information matrix of the estimated slots, packed into VC.
-void information_matrix(Run& run, const std::vector<std::size_t>& offset, std::size_t cells) {
-  const ModelStore& m = run.model;
-  EstimationWork& w = run.work;
-  const int n = m.NEST;
-  w.VC.assign(static_cast<std::size_t>(n) * (n + 1) / 2, 0.0);
+}  // namespace
+
+void information_matrix(const ModelStore& m, std::span<const double> dprob, int n, std::vector<double>& VC) {
+  std::size_t cells = 0;
+  const std::vector<std::size_t> offset = cell_offsets(m, cells);
+  VC.assign(static_cast<std::size_t>(n) * (n + 1) / 2, 0.0);
+  // A slot moves the cells of only some cohorts (its own period's, and the
+  // open part's). A cohort where either slot moves nothing adds exactly +0
+  // to the element, so only the cohorts both slots move are visited, in
+  // cohort order as before: the sums are the same to the last bit.
+  std::vector<std::vector<int>> moved(static_cast<std::size_t>(n));
   for (int a = 1; a <= n; ++a) {
-    const double* da = w.DPROB.data() + static_cast<std::size_t>(a - 1) * cells;
+    const double* da = dprob.data() + static_cast<std::size_t>(a - 1) * cells;
+    for (int j = 1; j <= m.NCOHRT; ++j) {
+      const std::size_t o = offset[static_cast<std::size_t>(j)];
+      for (int k = 0; k < m.NCLASS(j); ++k) {
+        if (std::fabs(da[o + k]) > 0.0) {
+          moved[static_cast<std::size_t>(a - 1)].push_back(j);
+          break;
+        }
+      }
+    }
+  }
+  std::vector<int> both;
+  for (int a = 1; a <= n; ++a) {
+    const double* da = dprob.data() + static_cast<std::size_t>(a - 1) * cells;
+    const std::vector<int>& ma = moved[static_cast<std::size_t>(a - 1)];
     for (int b = 1; b <= a; ++b) {
-      const double* db = w.DPROB.data() + static_cast<std::size_t>(b - 1) * cells;
+      const double* db = dprob.data() + static_cast<std::size_t>(b - 1) * cells;
+      const std::vector<int>& mb = moved[static_cast<std::size_t>(b - 1)];
+      both.clear();
+      std::set_intersection(ma.begin(), ma.end(), mb.begin(), mb.end(), std::back_inserter(both));
       double total = 0.0;
-      for (int j = 1; j <= m.NCOHRT; ++j) {
+      for (int j : both) {
         const std::size_t o = offset[static_cast<std::size_t>(j)];
         const double* p = m.P.column(j);
         double cohort = 0.0;
@@ -96,10 +119,12 @@ void information_matrix(Run& run, const std::vector<std::size_t>& offset, std::s
         }
         total += static_cast<double>(m.NREL(j)) * cohort;
       }
-      w.VC[packed_index(a, b)] = total;
+      VC[packed_index(a, b)] = total;
     }
   }
 }
+
+namespace {
 
 /// Covariance of slots a and b (both 1..NEST) from the packed VC.
 double covariance(const std::vector<double>& VC, int a, int b) {
@@ -329,7 +354,7 @@ void report_results(Run& run) {
   std::size_t cells = 0;
   const std::vector<std::size_t> offset = cell_offsets(m, cells);
   derivative_blocks(run, offset, cells);
-  information_matrix(run, offset, cells);
+  information_matrix(m, w.DPROB, m.NEST, w.VC);
   if (m.NEST >= 1) {
     std::vector<double> unused(static_cast<std::size_t>(m.NEST), 0.0);
     m.IERINV = ier_number(matinv(w.VC, unused, 1, m.NEST));

@@ -5,13 +5,22 @@
 // and AIC, and the saving of the model's row and estimates.
 
 #include <span>
+#include <vector>
 
 namespace quorvale {
 
+struct ModelStore;
 struct Run;
 
 /// Prints and saves the results of the fit just made (estimates in WORK(1..NEST)).
 void report_results(Run& run);
+
+/// The expected information matrix of the estimated slots, packed into VC:
+/// element (a, b) is the sum over cohorts j of NREL(j) times the sum over
+/// its cells of D_a * D_b / P, for cells with P > 0 and both derivatives
+/// non-zero. `dprob` holds NEST blocks, each the derivatives of every cell
+/// present, cohort by cohort.
+void information_matrix(const ModelStore& m, std::span<const double> dprob, int n, std::vector<double>& VC);
 
 /// Pools sparse neighbouring cells of one cohort (observed O, expected E,
 /// n cells) until every expected count is at least 2, two cells remain or

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <memory>
+#include <random>
 #include <regex>
 #include <sstream>
 #include <vector>
@@ -137,6 +140,72 @@ TEST(ResultsNumbers, NobincofChangesAicByTwiceTheCoefficients) {
   // Twice the sum of ln(n!) - sum ln(x!) over the cohorts: 2 * 248.62293956.
   EXPECT_NEAR(aic_without - aic_with, 2 * 248.62293956, 2e-4);
   EXPECT_NEAR(number_after(without, "Log-likelihood ="), -273.9301010600, 5e-5);
+}
+
+}  // namespace
+}  // namespace quorvale
+
+namespace quorvale {
+namespace {
+
+/// The information matrix as written: every pair, every cohort, every cell.
+std::vector<double> plain_information(const ModelStore& m, const std::vector<double>& dprob, int n) {
+  std::size_t cells = 0;
+  for (int j = 1; j <= m.NCOHRT; ++j) cells += static_cast<std::size_t>(m.NCLASS(j));
+  std::vector<double> VC(static_cast<std::size_t>(n) * (n + 1) / 2, 0.0);
+  for (int a = 1; a <= n; ++a) {
+    for (int b = 1; b <= a; ++b) {
+      double total = 0.0;
+      std::size_t o = 0;
+      for (int j = 1; j <= m.NCOHRT; ++j) {
+        double cohort = 0.0;
+        for (int k = 1; k <= m.NCLASS(j); ++k) {
+          const double da = dprob[static_cast<std::size_t>(a - 1) * cells + o + (k - 1)];
+          const double db = dprob[static_cast<std::size_t>(b - 1) * cells + o + (k - 1)];
+          const double p = m.P(k, j);
+          if (p > 0.0 && std::fabs(da) > 0.0 && std::fabs(db) > 0.0) cohort += da * db / p;
+        }
+        total += static_cast<double>(m.NREL(j)) * cohort;
+        o += static_cast<std::size_t>(m.NCLASS(j));
+      }
+      VC[static_cast<std::size_t>(a) * (a - 1) / 2 + (b - 1)] = total;
+    }
+  }
+  return VC;
+}
+
+TEST(ResultsInformation, SparseSumsEqualThePlainSumsBitForBit) {
+  std::mt19937_64 rng(77);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  for (int trial = 0; trial < 40; ++trial) {
+    auto store = std::make_unique<ModelStore>();
+    ModelStore& m = *store;
+    m.NCOHRT = 1 + static_cast<int>(rng() % 40);
+    std::size_t cells = 0;
+    for (int j = 1; j <= m.NCOHRT; ++j) {
+      m.NCLASS(j) = 1 + static_cast<int>(rng() % 8);
+      m.NREL(j) = static_cast<int>(rng() % 500);
+      for (int k = 1; k <= m.NCLASS(j); ++k) m.P(k, j) = (rng() % 10 == 0) ? 0.0 : 0.5 * (u(rng) + 1.0);
+      cells += static_cast<std::size_t>(m.NCLASS(j));
+    }
+    const int n = 1 + static_cast<int>(rng() % 12);
+    std::vector<double> dprob(static_cast<std::size_t>(n) * cells, 0.0);
+    // Each slot moves a random band of cohorts, with some zero cells inside it.
+    for (int a = 0; a < n; ++a) {
+      std::size_t from = rng() % cells;
+      std::size_t to = from + rng() % (cells - from + 1);
+      for (std::size_t c = from; c < to; ++c) {
+        if (rng() % 5 != 0) dprob[static_cast<std::size_t>(a) * cells + c] = u(rng) * 1e-3;
+      }
+    }
+    std::vector<double> fast;
+    information_matrix(m, dprob, n, fast);
+    std::vector<double> plain = plain_information(m, dprob, n);
+    ASSERT_EQ(fast.size(), plain.size());
+    for (std::size_t i = 0; i < fast.size(); ++i) {
+      ASSERT_EQ(std::memcmp(&fast[i], &plain[i], sizeof(double)), 0) << "trial " << trial << " element " << i;
+    }
+  }
 }
 
 }  // namespace

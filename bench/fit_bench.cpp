@@ -1,0 +1,190 @@
+// A whole PROC ESTIMATE (mode 1: options, constraints, fit, derivatives,
+// information matrix, results and goodness of fit) on two large designs:
+// 10 primary periods of 5 occasions (NPAR 126) and 40 periods of 2
+// occasions (NPAR 276). The theta parameters are fixed at 1, the last two
+// gamma'' and gamma' pairs set equal, and recapture set equal to capture on
+// each occasion, so that every estimated parameter is identifiable. Counters report the likelihood
+// evaluations of the run and the share of its time spent inside the
+// likelihood core (evaluations times the core's time per evaluation).
+
+#include <benchmark/benchmark.h>
+
+#include <ctime>
+#include <cmath>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "driver/pelmar.h"
+#include "driver/run.h"
+#include "estimate/estmat.h"
+#include "model/likelihood.h"
+#include "model/model.h"
+
+namespace quorvale {
+namespace {
+
+/// Parameter numbers of the open part for M periods and NPAR parameters.
+struct OpenPart {
+  int npar, M;
+  int phi(int i) const { return npar - 4 * M + 4 + i; }
+  int gpp(int j) const { return npar - 3 * M + 2 + j; }
+  int gp(int j) const { return npar - 2 * M + j; }
+  int theta(int ip) const { return npar - M + ip; }
+};
+
+/// A command file for M periods of kk occasions with counts drawn from a
+/// plausible model, and the PROC ESTIMATE that fits it.
+std::string design(int M, int kk) {
+  auto store = std::make_unique<ModelStore>();
+  ModelStore& m = *store;
+  int c = 0;
+  for (int ip = 1; ip <= M; ++ip)
+    for (int jp = 1; jp <= ip; ++jp) m.NCLASS(++c) = 1 << kk;
+  for (int i = 1; i < M; ++i) m.NCLASS(++c) = M - i + 1;
+  m.NCOHRT = c;
+  m.NPAR = M * (2 * kk - 1) + 4 * M - 4;
+  m.NEST = 0;
+  m.NSIG = 5;
+  const OpenPart open{m.NPAR, M};
+  std::mt19937_64 rng(2024);
+  std::uniform_real_distribution<double> u(0.3, 0.6);
+  for (int i = 1; i <= m.NPAR; ++i) {
+    m.POINT(i) = -i;
+    m.PAR(i) = u(rng);
+  }
+  // Recapture equal to capture on each occasion (no behavioural response).
+  int off = 0;
+  for (int ip = 1; ip <= M; ++ip) {
+    for (int t = 2; t <= kk; ++t) m.PAR(off + kk + t - 1) = m.PAR(off + t);
+    off += 2 * kk - 1;
+  }
+  for (int i = 1; i < M; ++i) m.PAR(open.phi(i)) = 0.8;
+  for (int j = 2; j <= M; ++j) m.PAR(open.gpp(j)) = 0.2;
+  for (int j = 3; j <= M; ++j) m.PAR(open.gp(j)) = 0.3;
+  for (int ip = 1; ip <= M; ++ip) m.PAR(open.theta(ip)) = 1.0;
+  Mat1<double> P(MXCLAS, MAXCHT);
+  est_core(m, {}, P);
+
+  std::string text = "PROC MODEL NPAR=" + std::to_string(m.NPAR) + ";\n";
+  std::poisson_distribution<int> size(400);
+  for (int cc = 1; cc <= m.NCOHRT; ++cc) {
+    const int n = size(rng);
+    text += " COHORT=" + std::to_string(n) + ";\n";
+    int left = n;
+    for (int k = 1; k <= m.NCLASS(cc); ++k) {
+      int count = k < m.NCLASS(cc) ? static_cast<int>(std::lround(n * std::max(P(k, cc), 0.0))) : left;
+      count = std::min(std::max(count, 0), left);
+      left -= count;
+      text += "  " + std::to_string(count) + " : x;\n";
+    }
+  }
+  text += "PROC ESTIMATE MAXFN=100000;\n CONSTRAINT;\n";
+  off = 0;
+  for (int ip = 1; ip <= M; ++ip) {
+    for (int t = 2; t <= kk; ++t) {
+      text += "  S(" + std::to_string(off + kk + t - 1) + ")=S(" + std::to_string(off + t) + ");\n";
+    }
+    off += 2 * kk - 1;
+  }
+  for (int ip = 1; ip <= M; ++ip) text += "  S(" + std::to_string(open.theta(ip)) + ")=1;\n";
+  text += "  S(" + std::to_string(open.gpp(M)) + ")=S(" + std::to_string(open.gpp(M - 1)) + ");\n";
+  text += "  S(" + std::to_string(open.gp(M)) + ")=S(" + std::to_string(open.gp(M - 1)) + ");\n";
+  return text + "PROC STOP;\n";
+}
+
+/// Processor time of this process in seconds (the machine may be shared).
+double cpu_seconds() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
+
+/// Counts the likelihood evaluations of a listing (one trace line each).
+long evaluations(const std::string& listing) {
+  long n = 0;
+  for (std::size_t at = listing.find("nper,majper="); at != std::string::npos;
+       at = listing.find("nper,majper=", at + 1))
+    ++n;
+  return n;
+}
+
+/// A run with the model of `commands` read and its PROC ESTIMATE statement current.
+struct ReadyRun {
+  std::istringstream in;
+  std::ostringstream out;
+  std::ostringstream err;
+  Run run;
+  explicit ReadyRun(const std::string& commands) : in(commands), run(in, out, err) {
+    run.reader.fillsg();
+    run.reader.getcmd();
+    model(run);
+  }
+};
+
+/// Processor seconds of one evaluation of the core at the start of a fit.
+double core_seconds(const std::string& commands) {
+  ReadyRun r(commands);
+  ModelStore& m = r.run.model;
+  m.NEST = m.NPAR;
+  m.NSIG = 5;
+  m.ISINE = 1;
+  for (int i = 1; i <= m.NPAR; ++i) {
+    m.POINT(i) = i;
+    m.PARL(i) = 0.0;
+    m.PARU(i) = 1.0;
+  }
+  std::vector<double> x(static_cast<std::size_t>(m.NPAR), 0.1);
+  Mat1<double> P(MXCLAS, MAXCHT);
+  const int reps = 300;
+  const double t0 = cpu_seconds();
+  double sink = 0.0;
+  for (int r = 0; r < reps; ++r) sink += est_core(m, x, P).F;
+  const double t1 = cpu_seconds();
+  benchmark::DoNotOptimize(sink);
+  return (t1 - t0) / reps;
+}
+
+/// The fit alone (set-up, optimizer, return to the natural scale), or with
+/// `results` the whole PROC ESTIMATE with its results and goodness of fit.
+void fit(benchmark::State& state, int M, int kk, bool results) {
+  const std::string commands = design(M, kk);
+  const double per_evaluation = core_seconds(commands);
+  long evals = 0;
+  double seconds = 0.0;
+  int code = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    ReadyRun r(commands);
+    const std::size_t before = r.out.str().size();
+    state.ResumeTiming();
+    const double t0 = cpu_seconds();
+    if (results) {
+      estmat(r.run, EstimateMode::Full);
+    } else {
+      fit_model(r.run, EstimateMode::Full);
+    }
+    r.run.listing.flush();
+    const double t1 = cpu_seconds();
+    state.PauseTiming();
+    seconds = t1 - t0;
+    evals = evaluations(r.out.str().substr(before));
+    code = r.run.model.IEROPT;
+    state.ResumeTiming();
+  }
+  state.counters["optimizer_code"] = code;
+  state.counters["evaluations"] = static_cast<double>(evals);
+  state.counters["core_us_per_eval"] = per_evaluation * 1e6;
+  state.counters["cpu_ms"] = seconds * 1e3;
+  state.counters["likelihood_share"] = evals * per_evaluation / seconds;
+}
+
+BENCHMARK_CAPTURE(fit, periods10_occasions5, 10, 5, false)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK_CAPTURE(fit, periods40_occasions2, 40, 2, false)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK_CAPTURE(fit, periods10_occasions5_with_results, 10, 5, true)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK_CAPTURE(fit, periods40_occasions2_with_results, 40, 2, true)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+}  // namespace
+}  // namespace quorvale
