@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <random>
 #include <string>
 #include <system_error>
@@ -77,6 +78,12 @@ double correction(int k, int n) {
   return static_cast<double>(numerator) / static_cast<double>(denominator);
 }
 
+/// True when the `width` columns from `from` (0-based) of a record are all asterisks.
+bool overflowed(const std::string& record, std::size_t from, std::size_t width) {
+  if (record.size() < from + width) return false;
+  return record.compare(from, width, std::string(width, '*')) == 0;
+}
+
 /// Appends the model file's records to the table, dropping those named like a model of this sequence.
 void read_model_file(Run& run, const std::string& file) {
   namespace fs = std::filesystem;
@@ -100,12 +107,19 @@ void read_model_file(Run& run, const std::string& file) {
     ++record;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     const int row = s.NMOD + 1;
+    // A field written as asterisks held a value too wide for it: the AIC is
+    // recomputed anyway, and a probability that could not be written reads
+    // as not known, so that the file stays readable.
+    const bool pg_unknown = overflowed(line, 64, 6);
+    if (pg_unknown) line.replace(64, 6, 6, ' ');
+    if (overflowed(line, 13, 16)) line.replace(13, 16, 16, ' ');
     const int status = file_layout().read(
         line, {Target::of(name, 20), Target::of(aic), Target::of(s.lnL(row)), Target::of(s.NDF(row)),
                Target::of(s.K(row)), Target::of(s.PG(row)), Target::of(s.G(row)), Target::of(s.DFC(row))});
     if (status != 0) {
       lst.error("Model file " + file + ", record " + std::to_string(record) + ", does not fit its layout.");
     }
+    if (pg_unknown) s.PG(row) = std::numeric_limits<double>::quiet_NaN();
     bool duplicate = false;
     for (int j = 1; j <= before; ++j) duplicate = duplicate || s.NAMSAV(j) == name;
     if (duplicate) continue;

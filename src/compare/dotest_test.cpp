@@ -529,6 +529,22 @@ TEST_F(DotestModelFile, ModelsCarryOverToTheNextTestAndTheNextRun) {
   EXPECT_EQ(record_names("F1").size(), 5U);
 }
 
+TEST_F(DotestModelFile, AProbabilityThatOverflowedItsFieldReadsBackAsUnknown) {
+  // A chi-square error leaves PG far outside [0, 1]; F6.4 writes it as
+  // asterisks, and the file must still be readable by the next PROC TEST.
+  auto r = make_run("PROC TEST AICSAVE = F1;\nPROC STOP;\n", 500);
+  fill(r->run, {{"GEN", -100.0, 3, 8, 1.0, 1e25, 8}, {"RED", -101.0, 2, 9}});
+  dotest(r->run);
+  ASSERT_NE(slurp("F1").find("******"), std::string::npos);
+  std::vector<std::string> expected = {"NEW"};
+  for (const std::string& name : record_names("F1")) expected.push_back(name);
+  auto next = make_run("PROC TEST AICSAVE = F1;\nPROC STOP;\n", 500);
+  fill(next->run, {{"NEW", -102.0, 1, 10}});
+  dotest(next->run);
+  EXPECT_EQ(first_table_names(*next, 3), expected);
+  EXPECT_EQ(record_names("F1").size(), 3U);
+}
+
 TEST_F(DotestModelFile, RecordsNamedLikeACurrentModelAreDropped) {
   // AIC fields are only for the reader: the criteria come from lnL and K.
   write_file("SAVED", record("P", "1.00", "-50.000000", "4", "2", "0.5000", "5.0", "4") +
