@@ -1,0 +1,251 @@
+#include "convert/command.h"
+
+#include <cstdlib>
+
+#include "convert/templates.h"
+
+namespace quorvale::convert {
+
+namespace {
+
+/// Appends one statement made of `pieces` joined by `joint`, ended by ";".
+/// The first line starts with `first`, the others with `cont` (which begins
+/// with a blank, so that no word runs on into the line before); lines break
+/// between pieces before kLineWidth.
+void put_statement(std::string& out, const std::string& first, const std::vector<std::string>& pieces,
+                   const std::string& joint, const std::string& cont) {
+  std::string line = first;
+  bool fresh = true;  // no piece on this line yet
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    const std::string piece = pieces[i] + (i + 1 == pieces.size() ? ";" : "");
+    if (!fresh && line.size() + joint.size() + piece.size() > kLineWidth) {
+      out += line + "\n";
+      line = cont;
+      fresh = true;
+    }
+    line += (fresh ? "" : joint) + piece;
+    fresh = false;
+  }
+  if (pieces.empty()) line += ";";
+  out += line + "\n";
+}
+
+/// Appends a comment of running text, word-wrapped, the first line opened by
+/// "/*" and the others indented by three blanks. A ";" would end the
+/// statement and a "*/" the comment early: they become "," and " /".
+void put_comment(std::string& out, std::string text) {
+  for (char& ch : text) ch = ch == ';' ? ',' : ch;
+  for (std::size_t at = text.find("*/"); at != std::string::npos; at = text.find("*/", at)) text[at] = ' ';
+  std::string line = "/*";
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find(' ', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string word = text.substr(start, end - start);
+    if (!word.empty()) {
+      if (line.size() + 1 + word.size() + 3 > kLineWidth) {
+        out += line + "\n";
+        line = "  ";
+      }
+      line += " " + word;
+    }
+    start = end + 1;
+  }
+  out += line + " */\n";
+}
+
+/// A name fit for the title and the comments: its last path component,
+/// every character but letters, digits and ".-_+" replaced by "_", at most 60.
+std::string plain_name(const std::string& source) {
+  std::string name = source.substr(source.find_last_of("/\\") == std::string::npos ? 0 : source.find_last_of("/\\") + 1);
+  for (char& ch : name) {
+    const bool keep = (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9') ||
+                      ch == '.' || ch == '-' || ch == '_' || ch == '+';
+    if (!keep) ch = '_';
+  }
+  if (name.size() > 60) name.resize(60);
+  return name.empty() ? "standard input" : name;
+}
+
+/// "S(n)".
+std::string S(int n) { return "S(" + std::to_string(n) + ")"; }
+
+/// Right-aligned in `width` columns.
+std::string right(long long v, std::size_t width) {
+  std::string s = std::to_string(v);
+  return s.size() >= width ? s : std::string(width - s.size(), ' ') + s;
+}
+
+/// The occasions of every period as running text: "2, 2, 4, 5 and 2".
+std::string occasions_text(const Design& d) {
+  std::string s;
+  for (int ip = 1; ip <= d.periods(); ++ip) {
+    s += (ip == 1 ? "" : ip == d.periods() ? " and " : ", ") + std::to_string(d.occasions(ip));
+  }
+  return s;
+}
+
+/// The factors of a closed cell, as pieces ending in "*" but the last.
+std::vector<std::string> closed_factors(const Design& d, int ip, int h) {
+  const int kk = d.occasions(ip);
+  std::vector<std::string> factors;
+  bool caught = false;
+  for (int t = 1; t <= kk; ++t) {
+    const bool capture = ((h >> (kk - t)) & 1) == 0;
+    const int par = caught ? d.c(ip, t) : d.p(ip, t);
+    factors.push_back(capture ? S(par) : "(1-" + S(par) + ")");
+    caught = caught || capture;
+  }
+  for (std::size_t i = 0; i + 1 < factors.size(); ++i) factors[i] += "*";
+  return factors;
+}
+
+/// The factors of open cell j of release period i.
+std::vector<std::string> open_factors(const Design& d, int i, int j) {
+  std::vector<std::string> factors;
+  for (int k = i; k < j; ++k) factors.push_back(S(d.phi(k)) + "*");
+  factors.push_back("PSTAR(" + std::to_string(j) + ")*");
+  factors.push_back(j == i + 1 ? "(1-" + S(d.gamma2(j)) + ")"
+                               : "A(" + std::to_string(i) + "," + std::to_string(j) + ")");
+  return factors;
+}
+
+/// The LABELS block: every parameter named in words, its symbol first.
+void put_labels(std::string& out, const Design& d) {
+  const auto num = [](int v) { return std::to_string(v); };
+  out += "LABELS;\n";
+  auto label = [&](int par, const std::string& text) { out += "  " + S(par) + "=" + text + ";\n"; };
+  for (int ip = 1; ip <= d.periods(); ++ip) {
+    for (int t = 1; t <= d.occasions(ip); ++t) {
+      label(d.p(ip, t), "p(" + num(ip) + "," + num(t) + ") capture, period " + num(ip) + " occasion " + num(t));
+    }
+    for (int t = 2; t <= d.occasions(ip); ++t) {
+      label(d.c(ip, t), "c(" + num(ip) + "," + num(t) + ") recapture, period " + num(ip) + " occasion " + num(t));
+    }
+  }
+  const int M = d.periods();
+  for (int i = 1; i < M; ++i) label(d.phi(i), "phi(" + num(i) + ") survival, period " + num(i) + " to " + num(i + 1));
+  for (int j = 2; j <= M; ++j) {
+    label(d.gamma2(j), "gamma''(" + num(j) + ") unavailable in " + num(j) + " if available in " + num(j - 1));
+  }
+  for (int j = 3; j <= M; ++j) {
+    label(d.gamma1(j), "gamma'(" + num(j) + ") unavailable in " + num(j) + " if unavailable in " + num(j - 1));
+  }
+  for (int ip = 1; ip <= M; ++ip) label(d.theta(ip), "theta(" + num(ip) + ") recapture exponent, period " + num(ip));
+}
+
+/// The cohorts and their cells, the remainder cells left to ADDCELL.
+void put_cohorts(std::string& out, const Design& d, const std::vector<Cohort>& cohorts) {
+  const auto num = [](int v) { return std::to_string(v); };
+  const int M = d.periods();
+  for (const Cohort& c : cohorts) {
+    std::string what;
+    if (!c.open) {
+      what = c.jp == 1 ? "period " + num(c.period) + ", first caught"
+                       : "period " + num(c.period) + ", released after period " + num(c.jp - 1);
+    } else {
+      what = "released after period " + num(c.period) + ", next caught in period " + num(c.period + 1) + ".." +
+             num(M);
+    }
+    out += " COHORT = " + std::to_string(c.size) + " /* " + what + " */;\n";
+    for (std::size_t k = 0; k < c.cells.size(); ++k) {
+      const int h = static_cast<int>(k);
+      const std::vector<std::string> factors =
+          c.open ? open_factors(d, c.period, c.period + 1 + h) : closed_factors(d, c.period, h);
+      put_statement(out, "  " + right(c.cells[k], 9) + " : ", factors, "", "              ");
+    }
+  }
+}
+
+/// The model templates and PROC TEST.
+void put_models(std::string& out, const Design& d) {
+  std::vector<std::string> omitted;
+  const std::vector<ModelTemplate> models = standard_models(d, omitted);
+  put_comment(out,
+              "Competing models. Within every period capture and recapture are one probability (c = p on every "
+              "occasion) and theta is fixed at 1 (no power variant). Each model is identifiable from the design: "
+              "the information matrix of its free parameters has full rank.");
+  int number = 0;
+  for (const ModelTemplate& m : models) {
+    std::string text = "Model " + std::to_string(++number) + ": " + m.description + ".";
+    for (const std::string& n : m.notes) text += " Constrained: " + n + ".";
+    put_comment(out, text);
+    out += "PROC ESTIMATE NAME=" + m.name + ";\n";
+    out += constraint_block(m.map);
+  }
+  if (!omitted.empty()) {
+    std::string text = "Not fitted, with " + std::to_string(d.periods()) + " primary periods:";
+    for (std::size_t i = 0; i < omitted.size(); ++i) text += (i == 0 ? " " : ", ") + omitted[i];
+    put_comment(out, text + ".");
+  }
+  out += "PROC TEST;\n";
+}
+
+}  // namespace
+
+std::string constraint_block(const ParameterMap& map) {
+  std::vector<std::string> items;
+  for (int i = 1; i <= map.npar(); ++i) {
+    const Setting& s = map[i];
+    if (s.kind == Setting::Kind::Equal) items.push_back(S(i) + "=" + S(s.root) + ";");
+    if (s.kind == Setting::Kind::Fixed) {
+      const std::string v = s.value == 0.0 ? "0" : s.value == 1.0 ? "1" : std::to_string(s.value);
+      items.push_back(S(i) + "=" + v + ";");
+    }
+  }
+  std::string out = " CONSTRAINT;\n";
+  std::string line = "  ";
+  for (const std::string& item : items) {
+    if (line.size() > 2 && line.size() + 1 + item.size() > kLineWidth) {
+      out += line + "\n";
+      line = "  ";
+    }
+    line += (line.size() > 2 ? " " : "") + item;
+  }
+  if (line.size() > 2) out += line + "\n";
+  return out;
+}
+
+std::string closed_expression(const Design& design, int ip, int h) {
+  std::string s;
+  for (const std::string& f : closed_factors(design, ip, h)) s += f;
+  return s;
+}
+
+std::string command_file(const Design& d, const std::vector<History>& histories, const CommandOptions& options) {
+  const std::vector<Cohort> cohorts = tabulate(d, histories);
+  long long animals = 0;
+  long long lost = 0;
+  for (const History& h : histories) {
+    animals += std::llabs(h.frequency);
+    lost += h.frequency < 0 ? -h.frequency : 0;
+  }
+  const int M = d.periods();
+  const std::string name = plain_name(options.source);
+  std::string out;
+  out += "PROC TITLE Robust design: " + name + ";\n";
+  put_comment(out, "Written by quorvale-inp from " + name + ": " + std::to_string(histories.size()) +
+                       " encounter histories, " + std::to_string(animals) + " animals (" + std::to_string(lost) +
+                       " not released after their last capture), " + std::to_string(M) + " primary periods of " +
+                       occasions_text(d) +
+                       " secondary occasions. Cohorts: for each period ip, the animals first caught in ip, then "
+                       "those released after period jp-1 and next caught in ip (jp = 2..ip), cells by capture "
+                       "history within ip. Then for each period i, the animals released after i, cells by the "
+                       "period they are next caught in. ADDCELL adds every cohort's last cell (never caught). The "
+                       "cell expressions are for reading only: PSTAR(j) is caught at least once in period j, "
+                       "A(i,j) is available in j and missed in between.");
+  std::vector<std::string> words = {"PROC", "MODEL", "NPAR=" + std::to_string(d.npar()), "ADDCELL", "PRIMARY",
+                                    "PERIODS", "=", std::to_string(M), "SECONDARY", "="};
+  for (int ip = 1; ip <= M; ++ip) words.push_back(std::to_string(d.occasions(ip)));
+  words.push_back("INTERVALS");
+  words.push_back("=");
+  for (int i = 1; i < M; ++i) words.push_back("1");
+  put_statement(out, "", words, " ", "    ");
+  put_labels(out, d);
+  put_cohorts(out, d, cohorts);
+  if (options.models) put_models(out, d);
+  out += "PROC STOP;\n";
+  return out;
+}
+
+}  // namespace quorvale::convert

@@ -1,0 +1,37 @@
+#pragma once
+// The command file written for a converted data set: PROC TITLE, PROC MODEL
+// with the design, the labels and every cohort, optionally the model
+// templates as PROC ESTIMATE blocks and PROC TEST, and PROC STOP.
+
+#include <string>
+#include <vector>
+
+#include "convert/design.h"
+#include "convert/inp.h"
+#include "convert/templates.h"
+
+namespace quorvale::convert {
+
+/// What the command file is to hold besides the model.
+struct CommandOptions {
+  std::string source;   ///< name of the input, shown in the title and the header comment
+  bool models = false;  ///< write the model templates and PROC TEST
+};
+
+/// Longest line written: the program reads 80 columns of every line.
+inline constexpr std::size_t kLineWidth = 78;
+
+/// The complete command file for `histories` under `design`. Every line
+/// fits kLineWidth columns, every continuation line begins with a blank.
+std::string command_file(const Design& design, const std::vector<History>& histories, const CommandOptions& options);
+
+/// The CONSTRAINT block of a model: " CONSTRAINT;" and the equalities and
+/// fixed values of `map`, several to a line.
+std::string constraint_block(const ParameterMap& map);
+
+/// The cell expression of history h (0-based) of a closed cohort of period
+/// ip, for reading: S(p) or (1-S(p)) up to the first capture, S(c) or
+/// (1-S(c)) after it, occasion 1 first.
+std::string closed_expression(const Design& design, int ip, int h);
+
+}  // namespace quorvale::convert

@@ -1,0 +1,231 @@
+#include "convert/command.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "convert/templates.h"
+#include "driver/title.h"
+#include "estimate/consrt.h"
+#include "model/likelihood.h"
+#include "model/model.h"
+#include "testing/harness.h"
+
+namespace quorvale::convert {
+namespace {
+
+using quorvale::testing::StringRun;
+
+/// A run that has read PROC TITLE and PROC MODEL of `command` and stands on the next PROC statement.
+std::unique_ptr<StringRun> read_model(const std::string& command) {
+  auto r = std::make_unique<StringRun>(command);
+  r->run.status.LINLFT = 1000000;
+  r->start();
+  EXPECT_EQ(r->tokens(), "[PROC][TITLE][ROBUST][DESIGN][:][SMALL.INP]");
+  title(r->run);
+  model(r->run);
+  return r;
+}
+
+/// Checks what PROC MODEL stored against the design and the tabulated cohorts.
+void expect_stored(const ModelStore& m, const Design& d, const std::vector<Cohort>& cohorts) {
+  EXPECT_EQ(m.NPAR, d.npar());
+  EXPECT_EQ(m.ADDCEL, 1);
+  EXPECT_EQ(m.NPRIM, d.periods());
+  for (int ip = 1; ip <= d.periods(); ++ip) EXPECT_EQ(m.NSEC(ip), d.occasions(ip)) << ip;
+  ASSERT_EQ(m.NCOHRT, d.cohorts());
+  for (int c = 1; c <= m.NCOHRT; ++c) {
+    const Cohort& want = cohorts[static_cast<std::size_t>(c - 1)];
+    ASSERT_EQ(m.NCLASS(c), static_cast<int>(want.cells.size()) + 1) << c;
+    EXPECT_EQ(m.NREL(c), want.size) << c;
+    long long sum = 0;
+    for (std::size_t k = 0; k < want.cells.size(); ++k) {
+      EXPECT_EQ(m.NOBS(static_cast<int>(k) + 1, c), want.cells[k]) << c << " " << k;
+      sum += want.cells[k];
+    }
+    EXPECT_EQ(m.NOBS(m.NCLASS(c), c), want.size - sum) << c;
+  }
+  const RdDesign layout = rd_design(m);
+  ASSERT_EQ(layout.status, EstStatus::Ok);
+  EXPECT_EQ(layout.M, d.periods());
+  for (int ip = 1; ip <= d.periods(); ++ip) EXPECT_EQ(layout.kk[static_cast<std::size_t>(ip)], d.occasions(ip));
+}
+
+/// Every line fits the columns the program reads, and every line that
+/// continues a statement begins with a blank.
+void expect_readable_lines(const std::string& text) {
+  std::istringstream in(text);
+  std::string line;
+  bool in_statement = false;
+  bool in_comment = false;
+  int n = 0;
+  while (std::getline(in, line)) {
+    ++n;
+    EXPECT_LE(line.size(), kLineWidth) << "line " << n;
+    if ((in_statement || in_comment) && !line.empty()) {
+      EXPECT_EQ(line[0], ' ') << "line " << n << ": " << line;
+    }
+    if (line.find("/*") != std::string::npos) in_comment = true;
+    if (line.find("*/") != std::string::npos) in_comment = false;
+    const std::size_t end = line.find_last_not_of(' ');
+    in_statement = !in_comment && end != std::string::npos && line[end] != ';' && line.rfind("*/") != end - 1;
+  }
+}
+
+const char* const kSmallInp = "1111 2;\n1000 3;\n0010 1;\n0110 -1;\n0100 -2;\n";
+
+TEST(CommandFile, TwoPeriodsWrittenInFull) {
+  const Design d = parse_design("2,2");
+  const std::string text = command_file(d, read_inp(kSmallInp), CommandOptions{"data/small.inp", false});
+  EXPECT_EQ(text,
+            "PROC TITLE Robust design: small.inp;\n"
+            "/* Written by quorvale-inp from small.inp: 5 encounter histories, 9 animals\n"
+            "   (3 not released after their last capture), 2 primary periods of 2 and 2\n"
+            "   secondary occasions. Cohorts: for each period ip, the animals first\n"
+            "   caught in ip, then those released after period jp-1 and next caught in\n"
+            "   ip (jp = 2..ip), cells by capture history within ip. Then for each\n"
+            "   period i, the animals released after i, cells by the period they are\n"
+            "   next caught in. ADDCELL adds every cohort's last cell (never caught).\n"
+            "   The cell expressions are for reading only: PSTAR(j) is caught at least\n"
+            "   once in period j, A(i,j) is available in j and missed in between. */\n"
+            "PROC MODEL NPAR=10 ADDCELL PRIMARY PERIODS = 2 SECONDARY = 2 2 INTERVALS = 1;\n"
+            "LABELS;\n"
+            "  S(1)=p(1,1) capture, period 1 occasion 1;\n"
+            "  S(2)=p(1,2) capture, period 1 occasion 2;\n"
+            "  S(3)=c(1,2) recapture, period 1 occasion 2;\n"
+            "  S(4)=p(2,1) capture, period 2 occasion 1;\n"
+            "  S(5)=p(2,2) capture, period 2 occasion 2;\n"
+            "  S(6)=c(2,2) recapture, period 2 occasion 2;\n"
+            "  S(7)=phi(1) survival, period 1 to 2;\n"
+            "  S(8)=gamma''(2) unavailable in 2 if available in 1;\n"
+            "  S(9)=theta(1) recapture exponent, period 1;\n"
+            "  S(10)=theta(2) recapture exponent, period 2;\n"
+            " COHORT = 8 /* period 1, first caught */;\n"
+            "          2 : S(1)*S(3);\n"
+            "          3 : S(1)*(1-S(3));\n"
+            "          3 : (1-S(1))*S(2);\n"
+            " COHORT = 1 /* period 2, first caught */;\n"
+            "          0 : S(4)*S(6);\n"
+            "          1 : S(4)*(1-S(6));\n"
+            "          0 : (1-S(4))*S(5);\n"
+            " COHORT = 3 /* period 2, released after period 1 */;\n"
+            "          2 : S(4)*S(6);\n"
+            "          1 : S(4)*(1-S(6));\n"
+            "          0 : (1-S(4))*S(5);\n"
+            " COHORT = 6 /* released after period 1, next caught in period 2..2 */;\n"
+            "          3 : S(7)*PSTAR(2)*(1-S(8));\n"
+            "PROC STOP;\n");
+  expect_readable_lines(text);
+}
+
+TEST(CommandFile, ProcModelReadsBackTheCohortsAndLabels) {
+  const Design d = parse_design("3,1,2");
+  const std::vector<History> histories = read_inp("101101 4;\n000011 2;\n010010 -1;\n001100 -3;\n000100 5;\n");
+  const std::string text = command_file(d, histories, CommandOptions{"small.inp", false});
+  expect_readable_lines(text);
+  auto r = read_model(text);
+  expect_stored(r->run.model, d, tabulate(d, histories));
+  EXPECT_EQ(r->tokens(), "[PROC][STOP]");
+  const ModelStore& m = r->run.model;
+  auto label = [&](int i) { return m.LABEL(i).substr(0, m.LABEL(i).find_last_not_of(' ') + 1); };
+  EXPECT_EQ(label(d.p(1, 3)), "p(1,3) capture, period 1 occasion 3");
+  EXPECT_EQ(label(d.c(3, 2)), "c(3,2) recapture, period 3 occasion 2");
+  EXPECT_EQ(label(d.phi(2)), "phi(2) survival, period 2 to 3");
+  EXPECT_EQ(label(d.gamma2(3)), "gamma''(3) unavailable in 3 if available in 2");
+  EXPECT_EQ(label(d.gamma1(3)), "gamma'(3) unavailable in 3 if unavailable in 2");
+  EXPECT_EQ(label(d.theta(2)), "theta(2) recapture exponent, period 2");
+  // The listing shows the description as the options were read.
+  const std::string listing = r->listing();
+  EXPECT_NE(listing.find("SECONDARY OCCASIONS:   3   1   2"), std::string::npos);
+}
+
+TEST(CommandFile, ClosedExpressionsFollowTheCellOrder) {
+  const Design d = parse_design("2,3,2");
+  // Cell h + 1: occasion t caught when binary digit kk - t of h is 0.
+  EXPECT_EQ(closed_expression(d, 2, 0), "S(4)*S(7)*S(8)");
+  EXPECT_EQ(closed_expression(d, 2, 3), "S(4)*(1-S(7))*(1-S(8))");
+  EXPECT_EQ(closed_expression(d, 2, 6), "(1-S(4))*(1-S(5))*S(6)");
+  EXPECT_EQ(closed_expression(d, 3, 2), "(1-S(9))*S(10)");
+}
+
+/// Histories over `occasions` occasions: every single-period capture
+/// pattern of a few periods, and a few runs across periods.
+std::string some_histories(const Design& d) {
+  std::string inp;
+  const int n = d.total_occasions();
+  for (int first = 0; first < n; first += 3) {
+    std::string h(static_cast<std::size_t>(n), '0');
+    for (int k = first; k < n; k += 2) h[static_cast<std::size_t>(k)] = '1';
+    inp += h + " " + std::to_string(first % 2 == 0 ? 3 : -2) + " ;\n";
+  }
+  return inp;
+}
+
+TEST(CommandFile, LargestDesignReadsBack) {
+  // 47 periods of one occasion: the most cohorts, and open cells with 46
+  // survival factors.
+  std::string list47 = "1";
+  for (int i = 2; i <= 47; ++i) list47 += ",1";
+  const Design d = parse_design(list47);
+  const std::vector<History> histories = read_inp(some_histories(d));
+  const std::string text = command_file(d, histories, CommandOptions{"small.inp", false});
+  expect_readable_lines(text);
+  auto r = read_model(text);
+  expect_stored(r->run.model, d, tabulate(d, histories));
+  EXPECT_EQ(r->tokens(), "[PROC][STOP]");
+}
+
+TEST(CommandFile, ConstraintBlocksBuildEachTemplatesMap) {
+  // Six occasions give 64 cells per cohort; twelve periods long blocks.
+  for (const std::string list : {"6,6,6", "2,3,2,3,2,3,2,3,2,3,2,3"}) {
+    const Design d = parse_design(list);
+    const std::vector<History> histories = read_inp(some_histories(d));
+    const std::string text = command_file(d, histories, CommandOptions{"small.inp", true});
+    expect_readable_lines(text);
+    auto r = read_model(text);
+    expect_stored(r->run.model, d, tabulate(d, histories));
+    // Each CONSTRAINT block builds the template's map in the program.
+    std::vector<std::string> omitted;
+    for (const ModelTemplate& t : standard_models(d, omitted)) {
+      ASSERT_EQ(r->tokens().substr(0, 16), "[PROC][ESTIMATE]") << t.name;
+      EXPECT_NE(r->tokens().find("[" + t.name.substr(0, t.name.find(' ')) + "]"), std::string::npos);
+      r->run.reader.getcmd();
+      ASSERT_EQ(r->tokens(), "[CONSTRAINT]");
+      default_map(r->run.model);
+      consrt(r->run);
+      const ModelStore& m = r->run.model;
+      EXPECT_EQ(m.NEST, t.map.estimated()) << t.name;
+      for (int i = 1; i <= m.NPAR; ++i) {
+        const Setting& s = t.map[i];
+        if (s.kind == Setting::Kind::Fixed) {
+          ASSERT_LT(m.POINT(i), 0) << t.name << " " << i;
+          EXPECT_EQ(m.PAR(-m.POINT(i)), s.value);
+        } else {
+          EXPECT_EQ(m.POINT(i), m.POINT(s.kind == Setting::Kind::Equal ? s.root : i)) << t.name << " " << i;
+          EXPECT_GE(m.POINT(i), 1);
+        }
+      }
+    }
+    EXPECT_EQ(r->tokens(), "[PROC][TEST]");
+  }
+}
+
+TEST(CommandFile, ShippedExampleIsTheConvertersOutput) {
+  const std::string dir = QUORVALE_SOURCE_DIR "/examples/";
+  auto slurp = [](const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::ostringstream s;
+    s << f.rdbuf();
+    return s.str();
+  };
+  const std::string inp = slurp(dir + "robust-example.inp");
+  ASSERT_FALSE(inp.empty());
+  const std::string text =
+      command_file(parse_design("2,2,4,5,2"), read_inp(inp), CommandOptions{"robust-example.inp", true});
+  EXPECT_EQ(text, slurp(dir + "robust-example.cmd"));
+}
+
+}  // namespace
+}  // namespace quorvale::convert
