@@ -53,9 +53,10 @@ struct SimOptions {
 
 /// One estimation set-up as the estimation driver leaves it in the store.
 struct SavedSetup {
-  std::vector<int> POINT, POINTL, POINTU;
-  std::vector<double> PAR, PARL, PARU;
-  int NEST = 0, NFIXED = 0, NEQUAL = 0, NSIG = 0, MAXFN = 0, ISINE = 0;
+  std::vector<int> POINT, POINTL, POINTU;  ///< parameter map of parameters 1..NPAR
+  std::vector<double> PAR, PARL, PARU;     ///< start values (working scale) and bounds of slots 1..NPAR
+  int NEST = 0, NFIXED = 0, NEQUAL = 0;    ///< parameter counts
+  int NSIG = 0, MAXFN = 0, ISINE = 0;      ///< optimizer settings and transform
 
   /// Copies the set-up of parameters 1..NPAR out of the store.
   void save(const ModelStore& m) {
@@ -117,8 +118,8 @@ SimOptions read_options(Run& run) {
     } else if (tok == "SEED") {
       const int n = ivalue(option_value(run, L).view(), run.listing);
       // A negative seed makes every uniform number negative, so that no
-      // animal would fall in any cell; 2^31 - 2 and 2^31 - 1 become the
-      // modulus itself, which makes every number 0.
+      // animal would fall in any cell; 2^31 - 2 and 2^31 - 1 are made odd
+      // to the modulus itself, after which every number is 0.
       if (n < 0 || n > 2147483645) run.listing.error("Value of SEED must be from 0 to 2147483645.");
       opt.seed = odd_seed(n);
     } else if (tok == "ERROR" && run.token(L + 1) == "TEST") {
@@ -139,6 +140,7 @@ class Simulation {
  public:
   explicit Simulation(Run& run) : run_(run), m_(run.model), t_(run.saved), lst_(run.listing) {}
 
+  /// Runs the procedure and hands back what it accumulated.
   SimulationTotals run() {
     allocate();
     run_.status.IPRINT = 0;
@@ -164,14 +166,14 @@ class Simulation {
   }
 
  private:
-  Run& run_;
-  ModelStore& m_;
-  SavedModels& t_;
-  Listing& lst_;
-  SimOptions opt_;
-  std::vector<SavedSetup> slots_;
-  SimulationTotals totals_;
-  int nsub_ = 0;
+  Run& run_;                       ///< the run
+  ModelStore& m_;                  ///< its model store
+  SavedModels& t_;                 ///< its saved-model table
+  Listing& lst_;                   ///< its listing
+  SimOptions opt_;                 ///< the options read
+  std::vector<SavedSetup> slots_;  ///< slot 0 the generating model, 1..NSUB the submodels
+  SimulationTotals totals_;        ///< the accumulators
+  int nsub_ = 0;                   ///< submodels read
 
   /// The saved set-ups and the accumulators; a failure ends the run.
   void allocate() {

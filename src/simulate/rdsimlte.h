@@ -25,21 +25,30 @@ class SimulationTotals {
   int NSIM = 0;   ///< replicates asked for
   std::int32_t seed = 0;  ///< the seed after the last draw
 
+  /// Fits of submodel n accumulated ("Converged").
   int& NCONV(int n) { return nconv_[idx(n)]; }
+  /// Sum of the estimates S(I) of submodel n.
   double& SUMS(int I, int n) { return sums_[at(I, n)]; }
+  /// Sum of their squares.
   double& SUMS2(int I, int n) { return sums2_[at(I, n)]; }
+  /// Sum of the standard errors of S(I) of submodel n.
   double& SUMSE(int I, int n) { return sumse_[at(I, n)]; }
+  /// Sum of their squares.
   double& SUMSE2(int I, int n) { return sumse2_[at(I, n)]; }
+  /// Goodness-of-fit rejections of submodel n at the levels 0.01, 0.05, 0.10, 0.5.
   std::array<int, 4>& NGOF(int n) { return ngof_[idx(n)]; }
+  /// Likelihood-ratio rejections of pair k at the levels 0.01, 0.05, 0.10, 0.5, 1.0.
   std::array<int, 5>& NLRT(int k) { return nlrt_[idx(k)]; }
 
  private:
-  int npar_ = 0;
-  std::vector<int> nconv_;
-  std::vector<double> sums_, sums2_, sumse_, sumse2_;
-  std::vector<std::array<int, 4>> ngof_;
-  std::vector<std::array<int, 5>> nlrt_;
+  int npar_ = 0;                                        ///< parameters per submodel
+  std::vector<int> nconv_;                              ///< NCONV by submodel
+  std::vector<double> sums_, sums2_, sumse_, sumse2_;  ///< the sums, parameter fastest
+  std::vector<std::array<int, 4>> ngof_;                ///< NGOF by submodel
+  std::vector<std::array<int, 5>> nlrt_;                ///< NLRT by pair
+  /// Position of submodel or pair n.
   static std::size_t idx(int n) { return static_cast<std::size_t>(n - 1); }
+  /// Position of parameter I of submodel n.
   std::size_t at(int I, int n) const {
     return static_cast<std::size_t>(n - 1) * static_cast<std::size_t>(npar_) + static_cast<std::size_t>(I - 1);
   }

@@ -1,0 +1,41 @@
+PROC TITLE Simulation of a two-period robust design;
+PROC MODEL NPAR=10 ADDCELL;
+LABELS;
+  S(1)=p  capture, period 1 occasion 1;
+  S(2)=p  capture, period 1 occasion 2;
+  S(3)=c  recapture, period 1 occasion 2;
+  S(4)=p  capture, period 2 occasion 1;
+  S(5)=p  capture, period 2 occasion 2;
+  S(6)=c  recapture, period 2 occasion 2;
+  S(7)=phi  survival, period 1 to 2;
+  S(8)=gamma'' unavailable in 2;
+  S(9)=theta  period 1;
+  S(10)=theta  period 2;
+ COHORT = 100 /* period 1 */;
+   30 : S(1)*S(2);
+   20 : S(1)*(1-S(2));
+   25 : (1-S(1))*S(2);
+ COHORT = 120 /* period 2, first caught */;
+   30 : S(4)*S(6);
+   20 : S(4)*(1-S(6));
+   25 : (1-S(4))*S(5);
+ COHORT = 60 /* period 2, released in period 1 */;
+   20 : S(4)*S(6);
+   15 : S(4)*(1-S(6));
+   10 : (1-S(4))*S(5);
+ COHORT = 100 /* released after period 1 */;
+   60 : S(7)*(1-S(8));
+/* Two replicates, three submodels, drawn from c = p and no emigration.
+   The estimates of every fit go to the file SIM.OUT (names are folded
+   to upper case). */
+PROC SIMULATE NSIM=2 SEED=10 PARFILE=sim.out NAME=GENERATING;
+ CONSTRAINT; S(3)=S(2); S(6)=S(5); S(8)=0; S(9)=1; S(10)=1;
+ INITIAL; S(1)=0.4; S(2)=0.5; S(4)=0.6; S(5)=0.3; S(7)=0.7;
+PROC ESTIMATE NAME=C EQUALS P;
+ CONSTRAINT; S(3)=S(2); S(6)=S(5); S(8)=0; S(9)=1; S(10)=1;
+PROC ESTIMATE NAME=CONSTANT P;
+ CONSTRAINT; S(2)=S(1); S(3)=S(1); S(6)=S(5); S(8)=0; S(9)=1; S(10)=1;
+PROC ESTIMATE NAME=ONE P;
+ CONSTRAINT; S(2)=S(1); S(3)=S(1); S(4)=S(1); S(5)=S(1); S(6)=S(1);
+  S(8)=0; S(9)=1; S(10)=1;
+PROC STOP;
