@@ -1,0 +1,252 @@
+#include "identify/identf.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "driver/run.h"
+#include "estimate/consrt.h"
+#include "estimate/estmat.h"
+#include "estimate/inital.h"
+#include "input/fields.h"
+#include "model/likelihood.h"
+
+namespace quorvale {
+
+namespace {
+
+/// Default constant added to one coordinate and subtracted from the other (0.05 in single precision).
+constexpr double kDefaultAdd = static_cast<double>(0.05F);
+/// Default constant multiplying one coordinate and dividing the other (1.05 in single precision).
+constexpr double kDefaultMultiply = static_cast<double>(1.05F);
+
+/// The constants of the two scans.
+struct Moves {
+  double add = kDefaultAdd;            ///< ADD
+  double multiply = kDefaultMultiply;  ///< MULTIPLY
+};
+
+/// Columns that v needs: its digits, and one more for a minus sign.
+int digits(int v) {
+  long long a = std::llabs(static_cast<long long>(v));
+  int n = 1;
+  while (a >= 10) {
+    a /= 10;
+    ++n;
+  }
+  return v < 0 ? n + 1 : n;
+}
+
+// Parameter numbers, slots and counts reach 420, more than the two-column
+// fields of this procedure's lines hold. A number that does not fit gets a
+// field just wide enough instead of a row of asterisks, so that the pair of
+// the verdict and the counts stay readable; numbers that fit are written
+// exactly as the fixed layouts say.
+
+/// True when v fits an I field of w columns.
+bool fits(int v, int w) { return digits(v) <= w; }
+
+/// The descriptor "Iw", widened to the columns v needs when it does not fit.
+std::string int_field(int v, int w) {
+  std::string field = "I";
+  field += std::to_string(fits(v, w) ? w : digits(v));
+  return field;
+}
+
+/// The value token of an option written key = value; a missing one is an error.
+const Token& option_value(Run& run, int w) {
+  if (w + 2 > run.status.NTOK) {
+    const std::string key(run.token(w).trimmed());
+    run.listing.error("Option " + key + " needs a value (" + key + " = value).");
+  }
+  return run.token(w + 2);
+}
+
+/// Reads ADD and MULTIPLY from the PROC statement.
+Moves read_options(Run& run) {
+  Moves moves;
+  for (int w = 3; w <= run.status.NTOK; ++w) {
+    if (run.token(w) == "ADD") {
+      moves.add = value(option_value(run, w).view(), run.listing);
+    } else if (run.token(w) == "MULTIPLY") {
+      moves.multiply = value(option_value(run, w).view(), run.listing);
+    }
+  }
+  return moves;
+}
+
+/// Reads the CONSTRAINT and INITIAL blocks up to the next PROC statement.
+void read_blocks(Run& run) {
+  Status& s = run.status;
+  run.reader.getcmd();
+  for (;;) {
+    const Token& first = run.token(1);
+    if (first == "CONSTRAINT") {
+      s.ECHOLV = 2;
+      consrt(run);
+    } else if (first == "INITIAL") {
+      s.ECHOLV = 2;
+      inital(run);
+    } else if (first == "PROC") {
+      break;
+    } else {
+      run.listing.error("Unrecognized command after PROC ESTIMATE.");
+    }
+  }
+  s.ECHOLV = 1;
+}
+
+/// Writes a line whose one item is an integer at the end of `layout` (an I2 field).
+void count_line(Listing& lst, const Layout& layout, int v) {
+  if (fits(v, 2)) {
+    lst.put(layout, {v});
+    return;
+  }
+  const std::string& text = layout.text();  // ends in ",I2)"
+  std::string wide = text.substr(0, text.size() - 3);
+  wide += int_field(v, 2);
+  wide += ")";
+  lst.put(Layout(wide), {v});
+}
+
+/// Prints the counts of parameters and the two constants.
+void print_header(Run& run, const Moves& moves) {
+  static const Layout in_model("(/6X,33HNumber of parameters in model  = ,I2)");
+  static const Layout set_equal("(/6X,33HNumber of parameters set equal = ,I2)");
+  static const Layout fixed("(/6X,33HNumber of parameters fixed     = ,I2)");
+  static const Layout estimated("(/6X,33HNumber of parameters estimated = ,I2)");
+  static const Layout added("(/6X,33HConstant added or subtracted   = ,F6.4)");
+  static const Layout multiplied("(/6X,33HConstant multiplied or divided = ,F6.4)");
+  const ModelStore& m = run.model;
+  Listing& lst = run.listing;
+  lst.linchk(12);
+  count_line(lst, in_model, m.NPAR);
+  count_line(lst, set_equal, m.NEQUAL);
+  count_line(lst, fixed, m.NFIXED);
+  count_line(lst, estimated, m.NEST);
+  lst.put(added, {moves.add});
+  lst.put(multiplied, {moves.multiply});
+}
+
+/// Text of a bound in the parameter table: S(nn) for a bound by another
+/// slot, else the constant.
+std::string bound_text(int pointer, double constant) {
+  static const Layout slot_bound("(3X,2HS(,I2.2,1H))");
+  static const Layout constant_bound("(F8.3)");
+  if (pointer < 1) return constant_bound.write_internal({constant}, 8);
+  if (pointer < 100) return slot_bound.write_internal({pointer}, 8);
+  std::string text = "S(";
+  text += std::to_string(pointer);
+  text += ")";
+  return std::string(text.size() < 8 ? 8 - text.size() : 0, ' ') + text;
+}
+
+/// Prints the parameter table and resets the bounds of a parameter whose
+/// value or bounds contradict each other.
+void parameter_table(Run& run) {
+  static const Layout top("(////31X,14HLower    Upper)");
+  static const Layout heading("(5X,47H  I   Parameter   S(I)    Bound    Bound  Label)");
+  static const Layout rule("(6X,3H---,2X,9(1H-),2X,6(1H-),2X,           1X,5(1H-),4X,5(1H-),2X,20(1H-))");
+  static const Layout row("(5X,I3,5X,I3,3X,F8.3,1X,2(A8,1X),1X,A)");
+  ModelStore& m = run.model;
+  Listing& lst = run.listing;
+  lst.linchk(m.NPAR + 7);
+  lst.put(top, {});
+  lst.put(heading, {});
+  lst.put(rule, {});
+  for (int I = 1; I <= m.NPAR; ++I) {
+    const int k = std::abs(m.POINT(I));
+    const double v = m.PAR(k);
+    const double lo = m.POINTL(I) < 1 ? m.PARL(k) : m.PAR(m.POINTL(I));
+    const double hi = m.POINTU(I) < 1 ? m.PARU(k) : m.PAR(m.POINTU(I));
+    const std::string lo_text = bound_text(m.POINTL(I), lo);
+    const std::string hi_text = bound_text(m.POINTU(I), hi);
+    const std::initializer_list<Item> items{I, m.POINT(I), v, lo_text, hi_text, m.LABEL(I)};
+    if (fits(I, 3) && fits(m.POINT(I), 3)) {
+      lst.put(row, items);
+    } else {
+      std::string wide = "(5X,";
+      wide += int_field(I, 3);
+      wide += ",5X,";
+      wide += int_field(m.POINT(I), 3);
+      wide += ",3X,F8.3,1X,2(A8,1X),1X,A)";
+      lst.put(Layout(wide), items);
+    }
+    if (lo > hi || lo > v || v > hi) {
+      lst.warn("BOUNDARY ERROR -- VALUE RESET TO 0 < S(I) < 1.");
+      m.POINTL(I) = 0;
+      m.POINTU(I) = 0;
+      m.PARL(k) = 0.0;
+      m.PARU(k) = 1.0;
+    }
+  }
+}
+
+/// The baseline evaluation and the two pair scans over the estimated
+/// coordinates 1..NEST, each followed by its verdict line.
+void scan_estimated(Run& run, const Moves& moves) {
+  ModelStore& m = run.model;
+  Listing& lst = run.listing;
+  // Only the estimated coordinates reach the cells: a slot above NEST holds
+  // a fixed constant (or nothing), and moving it would show a change of 0
+  // that says nothing about the model.
+  std::vector<double> X(m.PAR.base() + 1, m.PAR.base() + 1 + m.NEST);
+  est(m, lst, X);
+  const Mat1<double> P0 = m.P;
+  const auto change_at = [&](std::span<const double> x) {
+    est(m, lst, x);
+    return largest_change(m, P0, m.P);
+  };
+  print_verdict(lst, scan_pairs(X, PairMove::Add, moves.add, change_at));
+  print_verdict(lst, scan_pairs(X, PairMove::Multiply, moves.multiply, change_at));
+  // The values stay as the blocks and the table left them; P keeps the
+  // probabilities of the last moved point.
+  for (int k = 1; k <= m.NEST; ++k) m.PAR(k) = X[static_cast<std::size_t>(k - 1)];
+}
+
+}  // namespace
+
+void print_verdict(Listing& lst, const PairScan& scan) {
+  static const Layout line("(/1X,A,G14.8,A,I2,A,I2,1H.)");
+  const std::initializer_list<Item> items{"The minimum maximum change observed was ", scan.change,
+                                          " for parameters ", scan.i, " and ", scan.j};
+  if (fits(scan.i, 2) && fits(scan.j, 2)) {
+    lst.put(line, items);
+  } else {
+    std::string wide = "(/1X,A,G14.8,A,";
+    wide += int_field(scan.i, 2);
+    wide += ",A,";
+    wide += int_field(scan.j, 2);
+    wide += ",1H.)";
+    lst.put(Layout(wide), items);
+  }
+}
+
+double largest_change(const ModelStore& m, const Mat1<double>& P0, const Mat1<double>& P) {
+  double change = 0.0;
+  for (int c = 1; c <= m.NCOHRT; ++c) {
+    const double* before = P0.column(c);
+    const double* after = P.column(c);
+    const int n = m.NCLASS(c);
+    for (int k = 0; k < n; ++k) {
+      const double d = std::fabs(before[k] - after[k]);
+      if (d > change) change = d;  // false for NaN
+    }
+  }
+  return change;
+}
+
+void identf(Run& run) {
+  ModelStore& m = run.model;
+  m.NOTRAN = 1;
+  const Moves moves = read_options(run);
+  default_map(m);
+  read_blocks(run);
+  print_header(run, moves);
+  parameter_table(run);
+  if (run.status.IDEBUG == 1) debug_dump(run);
+  scan_estimated(run, moves);
+}
+
+}  // namespace quorvale
