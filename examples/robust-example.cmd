@@ -1,14 +1,7 @@
 PROC TITLE Robust design: robust-example.inp;
 /* Written by quorvale-inp from robust-example.inp: 668 encounter
    histories, 991 animals (0 not released after their last capture), 5
-   primary periods of 2, 2, 4, 5 and 2 secondary occasions. Cohorts: for
-   each period ip, the animals first caught in ip, then those released
-   after period jp-1 and next caught in ip (jp = 2..ip), cells by capture
-   history within ip. Then for each period i, the animals released after i,
-   cells by the period they are next caught in. ADDCELL adds every cohort's
-   last cell (never caught). The cell expressions are for reading only:
-   PSTAR(j) is caught at least once in period j, A(i,j) is available in j
-   and missed in between. */
+   primary periods of 2, 2, 4, 5 and 2 secondary occasions. */
 PROC MODEL NPAR=41 ADDCELL PRIMARY PERIODS = 5 SECONDARY = 2 2 4 5 2 INTERVALS
     = 1 1 1 1;
 LABELS;
@@ -53,6 +46,13 @@ LABELS;
   S(39)=theta(3) recapture exponent, period 3;
   S(40)=theta(4) recapture exponent, period 4;
   S(41)=theta(5) recapture exponent, period 5;
+/* Cohorts: for each period ip, the animals first caught in ip, then those
+   released after period jp-1 and next caught in ip (jp = 2..ip), cells by
+   capture history within ip. Then for each period i, the animals released
+   after i, cells by the period they are next caught in. ADDCELL adds every
+   cohort's last cell (never caught). The cell expressions are for reading
+   only: PSTAR(j) is caught at least once in period j, A(i,j) is available
+   in j and missed in between. */
  COHORT = 894 /* period 1, first caught */;
         445 : S(1)*S(3);
         245 : S(1)*(1-S(3));

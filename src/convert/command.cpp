@@ -55,7 +55,8 @@ void put_comment(std::string& out, std::string text) {
 }
 
 /// A name fit for the title and the comments: its last path component,
-/// every character but letters, digits and ".-_+" replaced by "_", at most 60.
+/// every character but letters, digits and ".-_+" replaced by "_", at most
+/// 50 characters so that the PROC TITLE line fits.
 std::string plain_name(const std::string& source) {
   std::string name = source.substr(source.find_last_of("/\\") == std::string::npos ? 0 : source.find_last_of("/\\") + 1);
   for (char& ch : name) {
@@ -63,7 +64,7 @@ std::string plain_name(const std::string& source) {
                       ch == '.' || ch == '-' || ch == '_' || ch == '+';
     if (!keep) ch = '_';
   }
-  if (name.size() > 60) name.resize(60);
+  if (name.size() > 50) name.resize(50);
   return name.empty() ? "standard input" : name;
 }
 
@@ -138,6 +139,14 @@ void put_labels(std::string& out, const Design& d) {
 void put_cohorts(std::string& out, const Design& d, const std::vector<Cohort>& cohorts) {
   const auto num = [](int v) { return std::to_string(v); };
   const int M = d.periods();
+  // The explanation goes with the first cohort statement: each statement,
+  // comments included, must fit the program's statement buffer.
+  put_comment(out,
+              "Cohorts: for each period ip, the animals first caught in ip, then those released after period jp-1 "
+              "and next caught in ip (jp = 2..ip), cells by capture history within ip. Then for each period i, "
+              "the animals released after i, cells by the period they are next caught in. ADDCELL adds every "
+              "cohort's last cell (never caught). The cell expressions are for reading only: PSTAR(j) is caught "
+              "at least once in period j, A(i,j) is available in j and missed in between.");
   for (const Cohort& c : cohorts) {
     std::string what;
     if (!c.open) {
@@ -227,13 +236,7 @@ std::string command_file(const Design& d, const std::vector<History>& histories,
   put_comment(out, "Written by quorvale-inp from " + name + ": " + std::to_string(histories.size()) +
                        " encounter histories, " + std::to_string(animals) + " animals (" + std::to_string(lost) +
                        " not released after their last capture), " + std::to_string(M) + " primary periods of " +
-                       occasions_text(d) +
-                       " secondary occasions. Cohorts: for each period ip, the animals first caught in ip, then "
-                       "those released after period jp-1 and next caught in ip (jp = 2..ip), cells by capture "
-                       "history within ip. Then for each period i, the animals released after i, cells by the "
-                       "period they are next caught in. ADDCELL adds every cohort's last cell (never caught). The "
-                       "cell expressions are for reading only: PSTAR(j) is caught at least once in period j, "
-                       "A(i,j) is available in j and missed in between.");
+                       occasions_text(d) + " secondary occasions.");
   std::vector<std::string> words = {"PROC", "MODEL", "NPAR=" + std::to_string(d.npar()), "ADDCELL", "PRIMARY",
                                     "PERIODS", "=", std::to_string(M), "SECONDARY", "="};
   for (int ip = 1; ip <= M; ++ip) words.push_back(std::to_string(d.occasions(ip)));

@@ -19,11 +19,11 @@ namespace {
 using quorvale::testing::StringRun;
 
 /// A run that has read PROC TITLE and PROC MODEL of `command` and stands on the next PROC statement.
-std::unique_ptr<StringRun> read_model(const std::string& command) {
+std::unique_ptr<StringRun> read_model(const std::string& command, const std::string& name_tokens = "[SMALL.INP]") {
   auto r = std::make_unique<StringRun>(command);
   r->run.status.LINLFT = 1000000;
   r->start();
-  EXPECT_EQ(r->tokens(), "[PROC][TITLE][ROBUST][DESIGN][:][SMALL.INP]");
+  EXPECT_EQ(r->tokens(), "[PROC][TITLE][ROBUST][DESIGN][:]" + name_tokens);
   title(r->run);
   model(r->run);
   return r;
@@ -83,13 +83,7 @@ TEST(CommandFile, TwoPeriodsWrittenInFull) {
             "PROC TITLE Robust design: small.inp;\n"
             "/* Written by quorvale-inp from small.inp: 5 encounter histories, 9 animals\n"
             "   (3 not released after their last capture), 2 primary periods of 2 and 2\n"
-            "   secondary occasions. Cohorts: for each period ip, the animals first\n"
-            "   caught in ip, then those released after period jp-1 and next caught in\n"
-            "   ip (jp = 2..ip), cells by capture history within ip. Then for each\n"
-            "   period i, the animals released after i, cells by the period they are\n"
-            "   next caught in. ADDCELL adds every cohort's last cell (never caught).\n"
-            "   The cell expressions are for reading only: PSTAR(j) is caught at least\n"
-            "   once in period j, A(i,j) is available in j and missed in between. */\n"
+            "   secondary occasions. */\n"
             "PROC MODEL NPAR=10 ADDCELL PRIMARY PERIODS = 2 SECONDARY = 2 2 INTERVALS = 1;\n"
             "LABELS;\n"
             "  S(1)=p(1,1) capture, period 1 occasion 1;\n"
@@ -102,6 +96,13 @@ TEST(CommandFile, TwoPeriodsWrittenInFull) {
             "  S(8)=gamma''(2) unavailable in 2 if available in 1;\n"
             "  S(9)=theta(1) recapture exponent, period 1;\n"
             "  S(10)=theta(2) recapture exponent, period 2;\n"
+            "/* Cohorts: for each period ip, the animals first caught in ip, then those\n"
+            "   released after period jp-1 and next caught in ip (jp = 2..ip), cells by\n"
+            "   capture history within ip. Then for each period i, the animals released\n"
+            "   after i, cells by the period they are next caught in. ADDCELL adds every\n"
+            "   cohort's last cell (never caught). The cell expressions are for reading\n"
+            "   only: PSTAR(j) is caught at least once in period j, A(i,j) is available\n"
+            "   in j and missed in between. */\n"
             " COHORT = 8 /* period 1, first caught */;\n"
             "          2 : S(1)*S(3);\n"
             "          3 : S(1)*(1-S(3));\n"
@@ -118,6 +119,16 @@ TEST(CommandFile, TwoPeriodsWrittenInFull) {
             "          3 : S(7)*PSTAR(2)*(1-S(8));\n"
             "PROC STOP;\n");
   expect_readable_lines(text);
+}
+
+TEST(CommandFile, SourceNamesAreCutAndCleanedForTheTitle) {
+  const Design d = parse_design("2,2");
+  const std::string dir = "some/dir;x/";
+  const std::string text =
+      command_file(d, read_inp(kSmallInp), CommandOptions{dir + "a b;c*d" + std::string(80, 'x') + ".inp", false});
+  expect_readable_lines(text);
+  EXPECT_EQ(text.substr(0, text.find('\n')),
+            "PROC TITLE Robust design: a_b_c_d" + std::string(43, 'x') + ";");
 }
 
 TEST(CommandFile, ProcModelReadsBackTheCohortsAndLabels) {
@@ -170,9 +181,11 @@ TEST(CommandFile, LargestDesignReadsBack) {
   for (int i = 2; i <= 47; ++i) list47 += ",1";
   const Design d = parse_design(list47);
   const std::vector<History> histories = read_inp(some_histories(d));
-  const std::string text = command_file(d, histories, CommandOptions{"small.inp", false});
+  // The longest name shown, in the comment that goes with PROC MODEL.
+  const std::string name = std::string(46, 'n') + ".inp";
+  const std::string text = command_file(d, histories, CommandOptions{name, false});
   expect_readable_lines(text);
-  auto r = read_model(text);
+  auto r = read_model(text, "[NNNNNNNNNN][NNNNNNNNNN][NNNNNNNNNN][NNNNNNNNNN][NNNNNN.INP]");
   expect_stored(r->run.model, d, tabulate(d, histories));
   EXPECT_EQ(r->tokens(), "[PROC][STOP]");
 }
