@@ -57,6 +57,7 @@ struct SavedSetup {
   std::vector<double> PAR, PARL, PARU;     ///< start values (working scale) and bounds of slots 1..NPAR
   int NEST = 0, NFIXED = 0, NEQUAL = 0;    ///< parameter counts
   int NSIG = 0, MAXFN = 0, ISINE = 0;      ///< optimizer settings and transform
+  int NOTRAN = 0;                          ///< 1: the values are S itself (TRANSFORM=NO)
 
   /// Copies the set-up of parameters 1..NPAR out of the store.
   void save(const ModelStore& m) {
@@ -73,6 +74,7 @@ struct SavedSetup {
     NSIG = m.NSIG;
     MAXFN = m.MAXFN;
     ISINE = m.ISINE;
+    NOTRAN = m.NOTRAN;
   }
 
   /// Puts the set-up back into the store.
@@ -234,7 +236,10 @@ class Simulation {
     slots_[0].restore(m_);
     Vec1<double>& WORK = run_.work.WORK;
     for (int i = 1; i <= m_.NPAR; ++i) WORK(i) = m_.PAR(i);
-    m_.NOTRAN = 0;
+    // A generating model set up without a transform holds its values as S
+    // itself; read through the sine map they would generate other
+    // probabilities than the ones given.
+    m_.NOTRAN = slots_[0].NOTRAN;
     t_.NMOD = 0;
     run_.work.F = est(m_, lst_, std::span<const double>(WORK.base() + 1, static_cast<std::size_t>(m_.NEST)));
     const std::optional<DrawLayout> layout = draw_layout(m_);

@@ -185,6 +185,22 @@ TEST(SimulateReplicates, LeavesTheLastReplicateBehind) {
   EXPECT_EQ(r->run.token(2), "STOP");
 }
 
+TEST(SimulateReplicates, GeneratingValuesWithoutTransformAreTheValuesGiven) {
+  // The same generating S values, given on the sine scale (the default) or
+  // with TRANSFORM=NONE, generate the same replicate.
+  auto sine = prepared(design(), "PROC SIMULATE NSIM=1 SEED=31;\n" + kIdentifiable + kValues + kTwoSubmodels);
+  auto none = prepared(design(), "PROC SIMULATE NSIM=1 SEED=31 TRANSFORM=NONE;\n" + kIdentifiable + kValues +
+                                     kTwoSubmodels);
+  simulate(*sine);
+  simulate(*none);
+  for (int j = 1; j <= 4; ++j) {
+    EXPECT_EQ(sine->run.model.NREL(j), none->run.model.NREL(j)) << "cohort " << j;
+    for (int k = 1; k <= sine->run.model.NCLASS(j); ++k) {
+      EXPECT_EQ(sine->run.model.NOBS(k, j), none->run.model.NOBS(k, j)) << "cohort " << j << " cell " << k;
+    }
+  }
+}
+
 TEST(SimulateReplicates, DrawsDoNotDependOnTheFits) {
   // The same generating model and seed with other submodels, fitted or not
   // at all, leave the same data of the last replicate.
