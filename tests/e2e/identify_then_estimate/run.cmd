@@ -1,0 +1,43 @@
+PROC TITLE Two primary periods of two occasions;
+PROC MODEL NPAR=10 PRIMARY N = 2 SECONDARY = 2 2;
+LABELS;
+ S(1)=p  period 1 occasion 1;
+ S(2)=p  period 1 occasion 2;
+ S(3)=c  period 1 occasion 2;
+ S(4)=p  period 2 occasion 1;
+ S(5)=p  period 2 occasion 2;
+ S(6)=c  period 2 occasion 2;
+ S(7)=phi  survival 1 to 2;
+ S(8)=gamma'' unavailable in 2;
+ S(9)=theta period 1;
+ S(10)=theta period 2;
+ COHORT=85;
+  30 : S(1)*S(3);
+  20 : S(1)*(1-S(3));
+  35 : (1-S(1))*S(2);
+   0 : never caught;
+ COHORT=65;
+  10 : S(4)*S(6);
+  15 : S(4)*(1-S(6));
+  40 : (1-S(4))*S(5);
+   0 : never caught;
+ COHORT=47;
+  12 : S(4)*S(6);
+  10 : S(4)*(1-S(6));
+  25 : (1-S(4))*S(5);
+   0 : never caught;
+ COHORT=100;
+  35 : S(7)*(1-S(8));
+/* Without the power variant the exponents S(9) and S(10) reach no cell. */
+PROC IDENTIFIABLE;
+/* With S(5) = 0 and no emigration only the product S(4)*S(7) reaches
+   the cells: slots 4 and 5 are confounded multiplicatively. */
+PROC IDENTIFIABLE ADD = 0.1 MULTIPLY = 1.2;
+ CONSTRAINT;
+  S(5)=0; S(6)=0.5; S(8)=0; S(9)=1; S(10)=1;
+ INITIAL;
+  S(4)=0.6; S(7)=0.8;
+PROC ESTIMATE NAME=AFTER;
+ CONSTRAINT;
+  S(3)=S(2); S(6)=S(5); S(8)=0; S(9)=1; S(10)=1;
+PROC STOP;
