@@ -5,15 +5,17 @@
 #include <iostream>
 #include <new>
 
+#include "compare/dotest.h"
 #include "driver/params.h"
 #include "driver/run.h"
 #include "driver/title.h"
+#include "estimate/estmat.h"
+#include "identify/identf.h"
 #include "input/fields.h"
 #include "listing/run_end.h"
 #include "model/limits.h"
 #include "model/model.h"
-#include "compare/dotest.h"
-#include "estimate/estmat.h"
+#include "simulate/rdsimlte.h"
 
 namespace quorvale {
 
@@ -21,6 +23,13 @@ namespace {
 
 /// Program name and version shown in every page heading.
 constexpr std::string_view kBanner = "Quorvale 1.0        Oct, 1996";
+
+/// PROC SIMULATE, with the simulation flag set while it runs.
+void simulate(Run& run) {
+  run.status.ISIMUL = 1;
+  rdsimlte(run);
+  run.status.ISIMUL = 0;
+}
 
 /// A procedure selected by the second word of a PROC statement.
 struct Procedure {
@@ -33,7 +42,9 @@ constexpr Procedure kProcedures[] = {
     {"MODEL", model},
     {"ESTIMATE", estimate},
     {"TEST", dotest},
+    {"SIMULATE", simulate},
     {"TITLE", title},
+    {"IDENTIFIAB", identf},
 };
 
 /// Prints the dimension limits compiled into this program.
@@ -73,6 +84,10 @@ void end_sequence(Run& run) {
   run.listing.prtcmd();
   run.listing.put(minutes, {"CPU time in minutes for this job was", run.status.TTOTAL / 60.0F});
   run.listing.put(success, {"E X E C U T I O N   S U C C E S S F U L "});
+  if (!run.simfile.close()) {
+    run.listing.err_text("\n Error writing the file of parameter estimates.\n");
+    throw RunEnd{kErrorEnd, 1};
+  }
 }
 
 /// The procedure loop: one procedure per PROC statement until PROC STOP.
