@@ -1,11 +1,11 @@
 # Convenience targets; everything is driven by CMake.
-#   make run [CMD=file.cmd]   build (Release) and run an example command file
+#   make run [CMD=file.cmd]   build (Release) and run the bundled example analysis
 #   make test                 build and run every test
 #   make check-sanitize       the same under AddressSanitizer + UBSan
 #   make bench                build and run the benchmarks
 #   make fuzz [FUZZ_SECONDS=600]   run the libFuzzer target (needs clang)
 
-CMD ?= examples/example.cmd
+CMD ?= examples/robust-example.cmd
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 FUZZ_SECONDS ?= 600
 
