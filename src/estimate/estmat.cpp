@@ -7,10 +7,10 @@
 
 #include "driver/run.h"
 #include "estimate/consrt.h"
-#include "estimate/inital.h"
 #include "estimate/numerr.h"
 #include "estimate/optimizer.h"
 #include "estimate/results.h"
+#include "estimate/setup.h"
 #include "input/fields.h"
 #include "model/likelihood.h"
 #include "model/ss.h"
@@ -23,15 +23,6 @@ namespace {
 constexpr double kNudge = static_cast<double>(0.01F);
 /// Tolerance of the cell-sum check (0.0001 in single precision).
 constexpr double kCellSumTolerance = static_cast<double>(0.0001F);
-
-/// The value token of an option written key = value; a missing one is an error.
-const Token& option_value(Run& run, int L) {
-  if (L + 2 > run.status.NTOK) {
-    run.listing.error("Option " + std::string(run.token(L).trimmed()) + " needs a value (" +
-                      std::string(run.token(L).trimmed()) + " = value).");
-  }
-  return run.token(L + 2);
-}
 
 /// Reads the options of the PROC ESTIMATE statement.
 void read_options(Run& run) {
@@ -332,22 +323,7 @@ void fit_model(Run& run, EstimateMode mode) {
     read_options(run);
     run.listing.err_free({run.saved.NMOD, run.saved.NAMSAV(run.saved.NMOD)});
     default_map(m);
-    run.reader.getcmd();
-    for (;;) {
-      const Token& first = run.token(1);
-      if (first == "CONSTRAINT") {
-        s.ECHOLV = 2;
-        consrt(run);
-      } else if (first == "INITIAL") {
-        s.ECHOLV = 2;
-        inital(run);
-      } else if (first == "PROC") {
-        break;
-      } else {
-        run.listing.error("Unrecognized command after PROC ESTIMATE.");
-      }
-    }
-    s.ECHOLV = 1;
+    read_setup_blocks(run);
     print_counts(run);
     parameter_table(run);
     if (m.NOTRAN == 0) working_scale(run);

@@ -8,7 +8,7 @@
 #include "driver/run.h"
 #include "estimate/consrt.h"
 #include "estimate/estmat.h"
-#include "estimate/inital.h"
+#include "estimate/setup.h"
 #include "input/fields.h"
 #include "model/likelihood.h"
 
@@ -54,15 +54,6 @@ std::string int_field(int v, int w) {
   return field;
 }
 
-/// The value token of an option written key = value; a missing one is an error.
-const Token& option_value(Run& run, int w) {
-  if (w + 2 > run.status.NTOK) {
-    const std::string key(run.token(w).trimmed());
-    run.listing.error("Option " + key + " needs a value (" + key + " = value).");
-  }
-  return run.token(w + 2);
-}
-
 /// Reads ADD and MULTIPLY from the PROC statement.
 Moves read_options(Run& run) {
   Moves moves;
@@ -74,27 +65,6 @@ Moves read_options(Run& run) {
     }
   }
   return moves;
-}
-
-/// Reads the CONSTRAINT and INITIAL blocks up to the next PROC statement.
-void read_blocks(Run& run) {
-  Status& s = run.status;
-  run.reader.getcmd();
-  for (;;) {
-    const Token& first = run.token(1);
-    if (first == "CONSTRAINT") {
-      s.ECHOLV = 2;
-      consrt(run);
-    } else if (first == "INITIAL") {
-      s.ECHOLV = 2;
-      inital(run);
-    } else if (first == "PROC") {
-      break;
-    } else {
-      run.listing.error("Unrecognized command after PROC ESTIMATE.");
-    }
-  }
-  s.ECHOLV = 1;
 }
 
 /// Writes a line whose one item is an integer at the end of `layout` (an I2 field).
@@ -242,7 +212,7 @@ void identf(Run& run) {
   m.NOTRAN = 1;
   const Moves moves = read_options(run);
   default_map(m);
-  read_blocks(run);
+  read_setup_blocks(run);
   print_header(run, moves);
   parameter_table(run);
   if (run.status.IDEBUG == 1) debug_dump(run);

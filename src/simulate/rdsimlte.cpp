@@ -8,6 +8,7 @@
 
 #include "driver/run.h"
 #include "estimate/estmat.h"
+#include "estimate/setup.h"
 #include "input/fields.h"
 #include "listing/run_end.h"
 #include "model/likelihood.h"
@@ -93,15 +94,6 @@ struct SavedSetup {
     m.ISINE = ISINE;
   }
 };
-
-/// The value token of an option written key = value; a missing one is an error.
-const Token& option_value(Run& run, int L) {
-  if (L + 2 > run.status.NTOK) {
-    const std::string key(run.token(L).trimmed());
-    run.listing.error("Option " + key + " needs a value (" + key + " = value).");
-  }
-  return run.token(L + 2);
-}
 
 /// Reads the options of the PROC SIMULATE statement; DETAIL switches the
 /// printing of the fits on.

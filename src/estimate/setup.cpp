@@ -1,0 +1,39 @@
+#include "estimate/setup.h"
+
+#include <string>
+
+#include "driver/run.h"
+#include "estimate/consrt.h"
+#include "estimate/inital.h"
+
+namespace quorvale {
+
+const Token& option_value(Run& run, int L) {
+  if (L + 2 > run.status.NTOK) {
+    const std::string key(run.token(L).trimmed());
+    run.listing.error("Option " + key + " needs a value (" + key + " = value).");
+  }
+  return run.token(L + 2);
+}
+
+void read_setup_blocks(Run& run) {
+  Status& s = run.status;
+  run.reader.getcmd();
+  for (;;) {
+    const Token& first = run.token(1);
+    if (first == "CONSTRAINT") {
+      s.ECHOLV = 2;
+      consrt(run);
+    } else if (first == "INITIAL") {
+      s.ECHOLV = 2;
+      inital(run);
+    } else if (first == "PROC") {
+      break;
+    } else {
+      run.listing.error("Unrecognized command after PROC ESTIMATE.");
+    }
+  }
+  s.ECHOLV = 1;
+}
+
+}  // namespace quorvale

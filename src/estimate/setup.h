@@ -1,0 +1,18 @@
+#pragma once
+// Pieces shared by the procedures that read an estimation set-up (PROC
+// ESTIMATE, PROC SIMULATE, PROC IDENTIFIABLE).
+
+namespace quorvale {
+
+class Token;
+struct Run;
+
+/// The value token of an option written key = value (two places after the
+/// key at `L`); a key at the end of the statement is a fatal error.
+const Token& option_value(Run& run, int L);
+
+/// Reads the next statement, then the CONSTRAINT and INITIAL blocks in any
+/// number and order up to the next PROC statement, which stays current.
+void read_setup_blocks(Run& run);
+
+}  // namespace quorvale
