@@ -25,7 +25,10 @@ int Design::cohorts() const { return periods() * (periods() + 1) / 2 + periods()
 
 std::string Design::text() const {
   std::string s;
-  for (std::size_t i = 0; i < kk.size(); ++i) s += (i == 0 ? "" : ",") + std::to_string(kk[i]);
+  for (std::size_t i = 0; i < kk.size(); ++i) {
+    if (i != 0) s += ',';
+    s += std::to_string(kk[i]);
+  }
   return s;
 }
 
