@@ -150,13 +150,6 @@ void working_scale(Run& run) {
   for (int J = 1; J <= m.NEST; ++J) m.PAR(J) = WORK(J);
 }
 
-/// Evaluates the likelihood at WORK(1..NEST).
-double evaluate(Run& run) {
-  std::span<const double> x(run.work.WORK.base() + 1, static_cast<std::size_t>(run.model.NEST));
-  run.work.F = est(run.model, run.listing, x);
-  return run.work.F;
-}
-
 /// Warns about every cohort whose cell probabilities do not add up to 1.
 void cell_sum_check(Run& run) {
   static const Layout cohort_line("(/5X,A,I3,A)");
@@ -332,7 +325,7 @@ void fit_model(Run& run, EstimateMode mode) {
   }
 
   if (s.IDEBUG == 1) debug_dump(run);
-  evaluate(run);
+  evaluate_at_work(run);
   cell_sum_check(run);
   const double first_value = run.work.F;
   minimise(run);
@@ -340,7 +333,7 @@ void fit_model(Run& run, EstimateMode mode) {
   for (int J = 1; J <= m.NEST; ++J) m.PAR(J) = run.work.WORK(J);
   report_fit(run);
   natural_scale(run);
-  evaluate(run);
+  evaluate_at_work(run);
 }
 
 void estmat(Run& run, EstimateMode mode) {

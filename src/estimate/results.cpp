@@ -9,6 +9,7 @@
 #include "driver/run.h"
 #include "estimate/numerr.h"
 #include "estimate/optimizer.h"
+#include "estimate/setup.h"
 #include "model/likelihood.h"
 #include "model/ss.h"
 
@@ -36,12 +37,6 @@ std::vector<std::size_t> cell_offsets(const ModelStore& m, std::size_t& cells) {
   return offset;
 }
 
-/// Evaluates the likelihood at WORK(1..NEST).
-void evaluate(Run& run) {
-  std::span<const double> x(run.work.WORK.base() + 1, static_cast<std::size_t>(run.model.NEST));
-  run.work.F = est(run.model, run.listing, x);
-}
-
 /// Fills the derivative blocks: for each slot, the difference quotient of
 /// every cell probability between a moved estimate and the estimate.
 void derivative_blocks(Run& run, const std::vector<std::size_t>& offset, std::size_t cells) {
@@ -64,7 +59,7 @@ void derivative_blocks(Run& run, const std::vector<std::size_t>& offset, std::si
       moved = std::signbit(x) ? -kSmallStep : kSmallStep;
     }
     w.WORK(s) = moved;
-    evaluate(run);
+    evaluate_at_work(run);
     double* block = w.DPROB.data() + static_cast<std::size_t>(s - 1) * cells;
     for (int j = 1; j <= m.NCOHRT; ++j) {
       double* cell = block + offset[static_cast<std::size_t>(j)];
@@ -72,7 +67,7 @@ void derivative_blocks(Run& run, const std::vector<std::size_t>& offset, std::si
     }
     w.WORK(s) = x;
   }
-  evaluate(run);
+  evaluate_at_work(run);
 }
 
 }  // namespace

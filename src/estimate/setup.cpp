@@ -1,10 +1,12 @@
 #include "estimate/setup.h"
 
+#include <span>
 #include <string>
 
 #include "driver/run.h"
 #include "estimate/consrt.h"
 #include "estimate/inital.h"
+#include "model/likelihood.h"
 
 namespace quorvale {
 
@@ -14,6 +16,12 @@ const Token& option_value(Run& run, int L) {
     run.listing.error("Option " + key + " needs a value (" + key + " = value).");
   }
   return run.token(L + 2);
+}
+
+double evaluate_at_work(Run& run) {
+  std::span<const double> x(run.work.WORK.base() + 1, static_cast<std::size_t>(run.model.NEST));
+  run.work.F = est(run.model, run.listing, x);
+  return run.work.F;
 }
 
 void read_setup_blocks(Run& run) {

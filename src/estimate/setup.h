@@ -11,6 +11,9 @@ struct Run;
 /// key at `L`); a key at the end of the statement is a fatal error.
 const Token& option_value(Run& run, int L);
 
+/// Evaluates the likelihood at WORK(1..NEST) (cells into P, value into F); returns F.
+double evaluate_at_work(Run& run);
+
 /// Reads the next statement, then the CONSTRAINT and INITIAL blocks in any
 /// number and order up to the next PROC statement, which stays current.
 void read_setup_blocks(Run& run);
