@@ -7,6 +7,7 @@
 
 #include "driver/pelmar.h"
 #include "model/model.h"
+#include "testing/designs.h"
 #include "testing/harness.h"
 
 namespace quorvale {
@@ -15,17 +16,8 @@ namespace {
 using testing::StringRun;
 using testing::expect_fatal;
 
-// Two primary periods of two occasions (cohorts of 4, 4, 4 and 2 cells).
-const char* const kModel = R"(PROC MODEL NPAR=10;
- COHORT=85;
-  30 : a; 20 : b; 35 : c; 0 : d;
- COHORT=65;
-  10 : a; 15 : b; 40 : c; 0 : d;
- COHORT=47;
-  12 : a; 10 : b; 25 : c; 0 : d;
- COHORT=100;
-  35 : a;
-)";
+using testing::kTwoByTwoModel;
+const char* const kModel = kTwoByTwoModel;
 
 /// Runs PROC MODEL and then one PROC ESTIMATE with the given statement and block.
 std::unique_ptr<StringRun> fit(const std::string& estimate) {

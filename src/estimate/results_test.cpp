@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "driver/pelmar.h"
+#include "testing/designs.h"
 #include "testing/harness.h"
 
 namespace quorvale {
@@ -94,16 +95,7 @@ double number_after(const std::string& listing, const std::string& label) {
 //   F = 273.9301010600, G = 20.348256, log-likelihood = -25.30716150,
 //   AIC = 50.61432299; expected counts 36.429 24.286 24.286 / 21.000 9.000
 //   35.000 / 15.185 6.508 25.308 / 39.000 61.000.
-const char* const kTinyFixed = R"(PROC MODEL NPAR=10;
- COHORT=85;
-  30 : a; 20 : b; 35 : c; 0 : d;
- COHORT=65;
-  10 : a; 15 : b; 40 : c; 0 : d;
- COHORT=47;
-  12 : a; 10 : b; 25 : c; 0 : d;
- COHORT=100;
-  35 : a;
-PROC ESTIMATE;
+const std::string kTinyFixed = std::string(testing::kTwoByTwoModel) + R"(PROC ESTIMATE;
  CONSTRAINT;
   S(1)=0.5; S(2)=0.4; S(3)=0.6; S(4)=0.3; S(5)=0.5;
   S(6)=0.7; S(7)=0.8; S(8)=0.25; S(9)=1; S(10)=1;

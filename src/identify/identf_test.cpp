@@ -12,6 +12,7 @@
 #include "estimate/estmat.h"
 #include "model/likelihood.h"
 #include "model/model.h"
+#include "testing/designs.h"
 #include "testing/harness.h"
 
 namespace quorvale {
@@ -167,19 +168,7 @@ TEST(IdentifyScan, VerdictLine) {
 
 // --- the procedure on a model of two periods of two occasions -------------
 
-// Cohorts of 4, 4, 4 and 2 cells: S(1..3) p, p, c of period 1, S(4..6) of
-// period 2, S(7) phi, S(8) gamma'', S(9), S(10) theta (used only by the
-// power variant).
-const char* const kModel = R"(PROC MODEL NPAR=10;
- COHORT=85;
-  30 : a; 20 : b; 35 : c; 0 : d;
- COHORT=65;
-  10 : a; 15 : b; 40 : c; 0 : d;
- COHORT=47;
-  12 : a; 10 : b; 25 : c; 0 : d;
- COHORT=100;
-  35 : a;
-)";
+const char* const kModel = testing::kTwoByTwoModel;
 
 /// Runs PROC MODEL, then the procedures `text` begins with (PROC IDENTIFIABLE, then optionally PROC ESTIMATE).
 std::unique_ptr<StringRun> run_model(const std::string& model_text, const std::string& text, bool debug = false) {
