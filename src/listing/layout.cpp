@@ -56,6 +56,31 @@ constexpr int kMaxNumericWidth = 255;
 constexpr int kMaxCount = 32767;
 constexpr int kMaxDepth = 8;  // nesting of groups inside the outer parentheses
 
+/// The groups an interpreter is inside, with the repeats each has left.
+class GroupStack {
+ public:
+  /// Enters the group whose first node is `begin`, to be run `count` times.
+  void enter(int begin, int count) { frames_[depth_++] = Frame{begin, count}; }
+  /// At a group's end: back to its start (pc set to it) while repeats are left.
+  void end(int& pc) {
+    if (--frames_[depth_ - 1].left > 0) {
+      pc = frames_[depth_ - 1].begin;
+    } else {
+      --depth_;
+    }
+  }
+  /// Leaves every group (reversion restarts outside them).
+  void clear() { depth_ = 0; }
+
+ private:
+  struct Frame {
+    int begin;
+    int left;
+  };
+  Frame frames_[kMaxDepth];
+  int depth_ = 0;
+};
+
 // Enough for any double under "%.*f" with up to kMaxNumericWidth decimals
 // (309 integer digits at most) and for "%.*e".
 constexpr int kDigitBuffer = 640;
@@ -531,12 +556,7 @@ struct LayoutEngine {
   static void run(const Layout& layout, RecordSink& sink, std::span<const Item> items) {
     const std::vector<Node>& nodes = layout.nodes_;
     const int end = static_cast<int>(nodes.size());
-    struct Frame {
-      int begin;
-      int left;
-    };
-    Frame stack[kMaxDepth];
-    int depth = 0;
+    GroupStack groups;
     std::size_t next = 0;
     int pc = 0;
     for (;;) {
@@ -548,7 +568,7 @@ struct LayoutEngine {
                               " items left with no descriptor to take them");
         sink.end_record();
         pc = layout.reversion_;
-        depth = 0;
+        groups.clear();
         continue;
       }
       const Node& node = nodes[pc];
@@ -563,14 +583,8 @@ struct LayoutEngine {
           if (next == items.size()) goto done;
           break;
         case Op::BlankNull: break;
-        case Op::GroupBegin: stack[depth++] = Frame{pc, node.count}; break;
-        case Op::GroupEnd:
-          if (--stack[depth - 1].left > 0) {
-            pc = stack[depth - 1].begin;
-          } else {
-            --depth;
-          }
-          break;
+        case Op::GroupBegin: groups.enter(pc, node.count); break;
+        case Op::GroupEnd: groups.end(pc); break;
         default:
           for (int r = 0; r < node.repeat; ++r) {
             if (next == items.size()) goto done;
@@ -784,12 +798,7 @@ int LayoutEngine::read(const Layout& layout, std::string_view record,
   auto fault = [&](const std::string& what) {
     throw InternalError("layout \"" + layout.text_ + "\" (input): " + what);
   };
-  struct Frame {
-    int begin;
-    int left;
-  };
-  Frame stack[kMaxDepth];
-  int depth = 0;
+  GroupStack groups;
   std::size_t next = 0;
   std::size_t pos = 0;
   // The w columns at the position, as far as the record reaches (the rest
@@ -811,14 +820,8 @@ int LayoutEngine::read(const Layout& layout, std::string_view record,
         if (next == targets.size()) return 0;
         break;
       case Op::BlankNull: break;
-      case Op::GroupBegin: stack[depth++] = Frame{pc, node.count}; break;
-      case Op::GroupEnd:
-        if (--stack[depth - 1].left > 0) {
-          pc = stack[depth - 1].begin;
-        } else {
-          --depth;
-        }
-        break;
+      case Op::GroupBegin: groups.enter(pc, node.count); break;
+      case Op::GroupEnd: groups.end(pc); break;
       default:
         for (int r = 0; r < node.repeat; ++r) {
           if (next == targets.size()) return 0;
