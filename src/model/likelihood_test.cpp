@@ -21,6 +21,7 @@
 // The store comes after the test framework: it drops the NSIG macro of
 // <signal.h>, which the framework pulls in, to free its field of that name.
 
+#include "estimate/consrt.h"
 #include "model/likelihood.h"
 #include "model/likelihood_reference.h"
 #include "model/ss.h"
@@ -56,18 +57,10 @@ void set_design(ModelStore& m, const std::vector<int>& kk, const std::function<i
 /// Parameter defaults before any constraint: slot i for S(i), bounds 0 and 1, sine.
 void set_defaults(ModelStore& m, int npar) {
   m.NPAR = npar;
-  m.NEST = npar;
+  default_map(m);
   m.ISINE = 1;
   m.NOTRAN = 0;
   m.NSIG = 5;
-  for (int i = 1; i <= npar; ++i) {
-    m.PAR(i) = 0.5;
-    m.PARL(i) = 0.0;
-    m.PARU(i) = 1.0;
-    m.POINT(i) = i;
-    m.POINTL(i) = 0;
-    m.POINTU(i) = 0;
-  }
 }
 
 /// A store with S = PAR taken as given (no transform) and the design of kk.

@@ -12,6 +12,7 @@
 // The store comes after the test framework: it drops the NSIG macro of
 // <signal.h>, which the framework pulls in, to free its field of that name.
 
+#include "estimate/consrt.h"
 #include "model/ss.h"
 #include "model/likelihood_reference.h"
 #include "testing/harness.h"
@@ -22,17 +23,9 @@ namespace {
 /// A store with npar parameters at their defaults before any constraint.
 void set_defaults(ModelStore& m, int npar) {
   m.NPAR = npar;
-  m.NEST = npar;
+  default_map(m);
   m.ISINE = 1;
   m.NOTRAN = 0;
-  for (int i = 1; i <= npar; ++i) {
-    m.PAR(i) = 0.5;
-    m.PARL(i) = 0.0;
-    m.PARU(i) = 1.0;
-    m.POINT(i) = i;
-    m.POINTL(i) = 0;
-    m.POINTU(i) = 0;
-  }
 }
 
 /// S(I) of the store through the pure variant.
