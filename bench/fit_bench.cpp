@@ -20,6 +20,7 @@
 #include "driver/pelmar.h"
 #include "driver/run.h"
 #include "estimate/estmat.h"
+#include "designs.h"
 #include "model/likelihood.h"
 #include "model/model.h"
 
@@ -40,12 +41,7 @@ struct OpenPart {
 std::string design(int M, int kk) {
   auto store = std::make_unique<ModelStore>();
   ModelStore& m = *store;
-  int c = 0;
-  for (int ip = 1; ip <= M; ++ip)
-    for (int jp = 1; jp <= ip; ++jp) m.NCLASS(++c) = 1 << kk;
-  for (int i = 1; i < M; ++i) m.NCLASS(++c) = M - i + 1;
-  m.NCOHRT = c;
-  m.NPAR = M * (2 * kk - 1) + 4 * M - 4;
+  bench::robust_design(m, M, kk);
   m.NEST = 0;
   m.NSIG = 5;
   const OpenPart open{m.NPAR, M};

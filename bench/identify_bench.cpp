@@ -9,6 +9,7 @@
 #include <random>
 #include <sstream>
 
+#include "designs.h"
 #include "driver/run.h"
 #include "identify/identf.h"
 
@@ -25,14 +26,8 @@ struct Setup {
   Setup(int M, int kk) {
     std::mt19937_64 rng(1234);
     ModelStore& m = run->model;
-    int c = 0;
-    for (int ip = 1; ip <= M; ++ip)
-      for (int jp = 1; jp <= ip; ++jp) m.NCLASS(++c) = 1 << kk;
-    for (int i = 1; i < M; ++i) m.NCLASS(++c) = M - i + 1;
-    m.NCOHRT = c;
-    for (int cc = 1; cc <= c; ++cc)
-      for (int h = 1; h <= m.NCLASS(cc); ++h) m.NOBS(h, cc) = static_cast<int>(rng() % 50);
-    m.NPAR = M * (2 * kk - 1) + 4 * M - 4;
+    bench::robust_design(m, M, kk);
+    bench::random_counts(m, rng);
     m.NSIG = 5;
     m.MODDEF = 1;
     run->reader.fillsg();

@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "designs.h"
 #include "model/likelihood.h"
 #include "model/likelihood_reference.h"
 
@@ -23,14 +24,8 @@ struct Setup {
   Setup(int M, int kk) {
     std::mt19937_64 rng(1234);
     ModelStore& m = *store;
-    int c = 0;
-    for (int ip = 1; ip <= M; ++ip)
-      for (int jp = 1; jp <= ip; ++jp) m.NCLASS(++c) = 1 << kk;
-    for (int i = 1; i < M; ++i) m.NCLASS(++c) = M - i + 1;
-    m.NCOHRT = c;
-    for (int cc = 1; cc <= c; ++cc)
-      for (int h = 1; h <= m.NCLASS(cc); ++h) m.NOBS(h, cc) = static_cast<int>(rng() % 50);
-    m.NPAR = M * (2 * kk - 1) + 4 * M - 4;
+    bench::robust_design(m, M, kk);
+    bench::random_counts(m, rng);
     m.NEST = m.NPAR;
     m.ISINE = 1;
     m.NOTRAN = 0;
