@@ -95,7 +95,7 @@ void BM_Simulate100ThreeSubmodels(benchmark::State& state) {
     model(r.run);
     r.run.status.ISIMUL = 1;
     const double t0 = cpu_seconds();
-    const SimulationTotals totals = simlte(r.run);
+    const SimulationTotals totals = simlte(r.run, r.run.simfile);
     seconds += cpu_seconds() - t0;
     benchmark::DoNotOptimize(totals.NSUB);
     state.PauseTiming();

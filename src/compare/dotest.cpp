@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "compare/distributions.h"
-#include "driver/run.h"
+#include "stats/distributions.h"
+#include "estimate/context.h"
 #include "input/fields.h"
 
 namespace quorvale {
@@ -38,7 +38,7 @@ const Layout& file_layout() {
 }
 
 /// Reads the options from every token of the PROC TEST statement; the last occurrence counts.
-TestOptions read_options(Run& run) {
+TestOptions read_options(FitContext& run) {
   TestOptions opt;
   for (int i = 1; i <= run.status.NTOK; ++i) {
     const Token& t = run.token(i);
@@ -85,7 +85,7 @@ bool overflowed(const std::string& record, std::size_t from, std::size_t width) 
 }
 
 /// Appends the model file's records to the table, dropping those named like a model of this sequence.
-void read_model_file(Run& run, const std::string& file) {
+void read_model_file(FitContext& run, const std::string& file) {
   namespace fs = std::filesystem;
   Listing& lst = run.listing;
   std::error_code ec;
@@ -167,7 +167,7 @@ std::FILE* create_temporary(const std::string& file, std::string& path) {
 }
 
 /// Replaces the model file by `contents` through a full temporary copy renamed over it; the old file survives any failure.
-void replace_model_file(Run& run, const std::string& file, const std::string& contents) {
+void replace_model_file(FitContext& run, const std::string& file, const std::string& contents) {
   namespace fs = std::filesystem;
   const std::string failure = "Model file " + file + " cannot be written.";
   std::string path;
@@ -201,7 +201,7 @@ void exchange(SavedModels& s, std::vector<std::array<double, 4>>& crit, std::vec
 }
 
 /// Prints a likelihood-ratio test for every pair of models whose NDF differ.
-void ratio_tests(Run& run) {
+void ratio_tests(FitContext& run) {
   static const Layout title("(/21X,A)");
   static const Layout heading("(1X,A)");
   static const Layout row("(1X,A20,2X,A20,2X,F10.3,4X,I3,7X,F6.4)");
@@ -238,7 +238,7 @@ void ratio_tests(Run& run) {
 }
 
 /// Prints the criteria tables, rewrites the model file and prints the tests (two models or more).
-void compare_models(Run& run, const TestOptions& opt, int n) {
+void compare_models(FitContext& run, const TestOptions& opt, int n) {
   static const Layout general_line("(/a,a,a,i6,a,f6.2)");
   static const Layout first_row("(I2,1x,a,I7,5(1X,G12.6))");
   static const Layout second_heading(
@@ -318,7 +318,7 @@ void compare_models(Run& run, const TestOptions& opt, int n) {
 
 }  // namespace
 
-void dotest(Run& run) {
+void dotest(FitContext& run) {
   const int n = sample_size(run.model);
   const TestOptions opt = read_options(run);
   if (opt.aicsave) read_model_file(run, opt.file);

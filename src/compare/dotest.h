@@ -5,9 +5,9 @@
 
 namespace quorvale {
 
-struct Run;
+struct FitContext;
 
 /// PROC TEST: entered with its PROC statement current, returns with the next statement current.
-void dotest(Run& run);
+void dotest(FitContext& run);
 
 }  // namespace quorvale

@@ -3,7 +3,7 @@
 #include <climits>
 #include <cstdlib>
 
-#include "model/limits.h"
+#include "base/limits.h"
 
 namespace quorvale::convert {
 

@@ -13,7 +13,7 @@
 #include "identify/identf.h"
 #include "input/fields.h"
 #include "listing/run_end.h"
-#include "model/limits.h"
+#include "base/limits.h"
 #include "model/model.h"
 #include "simulate/rdsimlte.h"
 
@@ -27,8 +27,14 @@ constexpr std::string_view kBanner = "Quorvale 1.0        Oct, 1996";
 /// PROC SIMULATE, with the simulation flag set while it runs.
 void simulate(Run& run) {
   run.status.ISIMUL = 1;
-  rdsimlte(run);
+  rdsimlte(run, run.simfile);
   run.status.ISIMUL = 0;
+}
+
+/// PROC MODEL; a new model starts a new sequence of fits.
+void read_model(Run& run) {
+  model(run);
+  run.saved.reset();
 }
 
 /// A procedure selected by the second word of a PROC statement.
@@ -39,12 +45,12 @@ struct Procedure {
 
 /// The procedures the program knows; the keyword must be the whole token.
 constexpr Procedure kProcedures[] = {
-    {"MODEL", model},
-    {"ESTIMATE", estimate},
-    {"TEST", dotest},
+    {"MODEL", read_model},
+    {"ESTIMATE", [](Run& run) { estimate(run); }},
+    {"TEST", [](Run& run) { dotest(run); }},
     {"SIMULATE", simulate},
-    {"TITLE", title},
-    {"IDENTIFIAB", identf},
+    {"TITLE", [](Run& run) { title(run); }},
+    {"IDENTIFIAB", [](Run& run) { identf(run); }},
 };
 
 /// Prints the dimension limits compiled into this program.

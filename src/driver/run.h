@@ -5,40 +5,21 @@
 #include <iosfwd>
 
 #include "driver/clock.h"
-#include "driver/status.h"
-#include "estimate/saved_models.h"
-#include "estimate/work.h"
-#include "input/instr.h"
-#include "input/reader.h"
-#include "listing/listing.h"
-#include "model/store.h"
+#include "estimate/context.h"
 #include "simulate/parfile.h"
 
 namespace quorvale {
 
-/// The state of one run: status block, statement buffer, listing, reader,
-/// model store, saved-model table, estimates file, estimation work areas
-/// and clock. Procedures take it by reference.
-struct Run {
+/// The state of one run: the fitting context plus the clock and PROC
+/// SIMULATE's estimate file, which stays open until the end of the run.
+struct Run : FitContext {
   /// A run reading commands from `in` and writing the listing to `out`.
   Run(std::istream& in, std::ostream& out, std::ostream& err, Clock clock = Clock())
-      : listing(status, instr, out, err), reader(status, instr, listing, in),
-        clock(std::move(clock)) {}
+      : FitContext(in, out, err), clock(std::move(clock)) {}
 
-  Status status;
-  Instr instr;
-  Listing listing;
-  Reader reader;
-  ModelStore model;
-  SavedModels saved;
-  EstimatesFile estimates;
-  EstimationWork work;
   Clock clock;
-  /// PROC SIMULATE's estimate file (option PARFILE), open until the end of the run.
+  /// PROC SIMULATE's estimate file (option PARFILE).
   SimulationFile simfile;
-
-  /// Token i of the current statement.
-  const Token& token(int i) const { return instr.token(i); }
 };
 
 }  // namespace quorvale

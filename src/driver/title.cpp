@@ -2,12 +2,12 @@
 
 #include <algorithm>
 
-#include "driver/run.h"
+#include "model/context.h"
 #include "input/fields.h"
 
 namespace quorvale {
 
-void title(Run& run) {
+void title(ModelContext& run) {
   Status& s = run.status;
   std::string_view raw = run.instr.text(s.ISTART, s.IEND);
   std::size_t upper = raw.find("TITLE");

@@ -2,9 +2,9 @@
 
 namespace quorvale {
 
-struct Run;
+struct ModelContext;
 
 /// PROC TITLE: takes the page title from the statement's text as typed.
-void title(Run& run);
+void title(ModelContext& run);
 
 }  // namespace quorvale

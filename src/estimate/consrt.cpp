@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "driver/run.h"
+#include "estimate/context.h"
 #include "input/fields.h"
 
 namespace quorvale {
@@ -18,7 +18,7 @@ bool is_parameter(const Token& t) { return t.first() == 'S'; }
 bool is_number(const Token& t) { return verify(t.view(), kNumberChars) == 0; }
 
 /// Parameter number of an S(I) token, which must name a parameter of the model.
-int parameter(Run& run, const Token& t) {
+int parameter(FitContext& run, const Token& t) {
   int i = nparm(t.view(), run.listing);
   if (i < 1 || i > run.model.NPAR) run.listing.error("Parameter number in CONSTRAINT outside 1 to NPAR.");
   return i;
@@ -38,7 +38,7 @@ int chain_root(const ModelStore& m, int i) {
 
 /// Applies one constraint statement; returns true when it bounds a
 /// parameter by another.
-bool apply_statement(Run& run) {
+bool apply_statement(FitContext& run) {
   ModelStore& m = run.model;
   Listing& lst = run.listing;
   const Token& t1 = run.token(1);
@@ -251,7 +251,7 @@ void renumber_map(ModelStore& m) {
   }
 }
 
-void consrt(Run& run) {
+void consrt(FitContext& run) {
   ModelStore& m = run.model;
   // A further block in the same procedure adds to the map of the first.
   if (m.renumbered) unnumber_map(m);

@@ -5,7 +5,7 @@
 namespace quorvale {
 
 struct ModelStore;
-struct Run;
+struct FitContext;
 
 /// Sets the map before any constraint: every parameter free in its own slot,
 /// start value 0.5, bounds 0 and 1, NEST = NPAR.
@@ -13,7 +13,7 @@ void default_map(ModelStore& m);
 
 /// Reads a CONSTRAINT block up to the next PROC or INITIAL statement and
 /// renumbers the slots so that the free coordinates are slots 1..NEST.
-void consrt(Run& run);
+void consrt(FitContext& run);
 
 /// Renumbers a map built by parameter number: resolves chains of equalities
 /// to their lowest-numbered member, moves the fixed constants behind the

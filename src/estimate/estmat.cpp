@@ -5,7 +5,7 @@
 #include <span>
 #include <vector>
 
-#include "driver/run.h"
+#include "estimate/context.h"
 #include "estimate/consrt.h"
 #include "estimate/numerr.h"
 #include "estimate/optimizer.h"
@@ -25,7 +25,7 @@ constexpr double kNudge = static_cast<double>(0.01F);
 constexpr double kCellSumTolerance = static_cast<double>(0.0001F);
 
 /// Reads the options of the PROC ESTIMATE statement.
-void read_options(Run& run) {
+void read_options(FitContext& run) {
   ModelStore& m = run.model;
   SavedModels& t = run.saved;
   for (int L = 3; L <= run.status.NTOK; ++L) {
@@ -55,7 +55,7 @@ void read_options(Run& run) {
 }
 
 /// Prints the counts of parameters in the model, set equal, fixed and estimated.
-void print_counts(Run& run) {
+void print_counts(FitContext& run) {
   static const Layout in_model("(/6X,33HNumber of parameters in model  = ,i3)");
   static const Layout set_equal("(/6X,33HNumber of parameters set equal = ,i3)");
   static const Layout fixed("(/6X,33HNumber of parameters fixed     = ,i3)");
@@ -82,7 +82,7 @@ std::string bound_text(int pointer, double constant) {
 
 /// Prints the parameter table, checks the start values against their
 /// bounds and moves start values that lie on a bound inside.
-void parameter_table(Run& run) {
+void parameter_table(FitContext& run) {
   static const Layout top("(////27X,14HLower    Upper)");
   static const Layout heading("(1X,47H  I   Parameter   S(I)    Bound    Bound  Label)");
   static const Layout rule("(2X,3H---,2X,9(1H-),2X,6(1H-),2X,           1X,5(1H-),4X,5(1H-),2X,20(1H-))");
@@ -117,7 +117,7 @@ void parameter_table(Run& run) {
 }
 
 /// Converts the start values of slots 1..NEST to the optimizer's working scale.
-void working_scale(Run& run) {
+void working_scale(FitContext& run) {
   ModelStore& m = run.model;
   Vec1<double>& WORK = run.work.WORK;
   for (int J = 1; J <= m.NEST; ++J) {
@@ -151,7 +151,7 @@ void working_scale(Run& run) {
 }
 
 /// Warns about every cohort whose cell probabilities do not add up to 1.
-void cell_sum_check(Run& run) {
+void cell_sum_check(FitContext& run) {
   static const Layout cohort_line("(/5X,A,I3,A)");
   static const Layout sum_line("(4hsum=,e14.6)");
   static const Layout p_line("(4hp  =,/(5e14.6))");
@@ -173,7 +173,7 @@ void cell_sum_check(Run& run) {
 }
 
 /// Minimises the likelihood from WORK(1..NEST); NEST = 0 keeps the first value.
-void minimise(Run& run) {
+void minimise(FitContext& run) {
   ModelStore& m = run.model;
   EstimationWork& w = run.work;
   const int n = m.NEST;
@@ -199,7 +199,7 @@ void minimise(Run& run) {
 }
 
 /// Prints the fit's report lines and turns the optimizer's code into warnings.
-void report_fit(Run& run) {
+void report_fit(FitContext& run) {
   static const Layout final_value("(/5X,21HFinal function value ,G14.8,          17H (Error Return = ,I3,1H))");
   static const Layout digits("(/5X,31HNumber of significant digits   ,I5)");
   static const Layout evaluations("(/5X,31HNumber of function evaluations ,I5)");
@@ -238,7 +238,7 @@ void report_fit(Run& run) {
 }
 
 /// Returns the estimates of slots 1..NEST to the natural scale.
-void natural_scale(Run& run) {
+void natural_scale(FitContext& run) {
   ModelStore& m = run.model;
   Vec1<double>& WORK = run.work.WORK;
   for (int J = 1; J <= m.NEST; ++J) {
@@ -253,7 +253,7 @@ void natural_scale(Run& run) {
 
 }  // namespace
 
-void debug_dump(Run& run) {
+void debug_dump(FitContext& run) {
   static const Layout numbers5("(/6X,5H  I =,5(6X,I3,6X),                     10(:/11X,5(6X,I3,6X)))");
   static const Layout par("(/6X,5HPAR =,5G15.8,10(:/11X,5G15.8))");
   static const Layout parl("(/6X,5HPARL=,5G15.8,10(:/11X,5G15.8))");
@@ -302,7 +302,7 @@ void debug_dump(Run& run) {
   lst.warn("End of DEBUG output.");
 }
 
-void fit_model(Run& run, EstimateMode mode) {
+void fit_model(FitContext& run, EstimateMode mode) {
   ModelStore& m = run.model;
   Status& s = run.status;
   if (mode == EstimateMode::Full) {
@@ -336,12 +336,12 @@ void fit_model(Run& run, EstimateMode mode) {
   evaluate_at_work(run);
 }
 
-void estmat(Run& run, EstimateMode mode) {
+void estmat(FitContext& run, EstimateMode mode) {
   fit_model(run, mode);
   if (mode == EstimateMode::Full && run.status.ISIMUL == 1) return;
   report_results(run);
 }
 
-void estimate(Run& run) { estmat(run, EstimateMode::Full); }
+void estimate(FitContext& run) { estmat(run, EstimateMode::Full); }
 
 }  // namespace quorvale

@@ -4,7 +4,7 @@
 
 namespace quorvale {
 
-struct Run;
+struct FitContext;
 
 /// How estmat is called.
 enum class EstimateMode {
@@ -14,16 +14,16 @@ enum class EstimateMode {
 
 /// The estimation driver; entered with the PROC ESTIMATE statement current
 /// in Full mode, returns with the next PROC statement current.
-void estmat(Run& run, EstimateMode mode);
+void estmat(FitContext& run, EstimateMode mode);
 
 /// The set-up and the fit alone: everything estmat does before the results
 /// (with ISIMUL set, Full mode stops after the set-up).
-void fit_model(Run& run, EstimateMode mode);
+void fit_model(FitContext& run, EstimateMode mode);
 
 /// PROC ESTIMATE as the driver dispatches it.
-void estimate(Run& run);
+void estimate(FitContext& run);
 
 /// Prints the parameter map (values, bounds, S(I), pointers) between two warnings.
-void debug_dump(Run& run);
+void debug_dump(FitContext& run);
 
 }  // namespace quorvale

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "driver/run.h"
+#include "estimate/context.h"
 #include "input/fields.h"
 
 namespace quorvale {
@@ -25,7 +25,7 @@ void set_free_slots(ModelStore& m, double v) {
 /// Starts every free parameter from the estimates of row `row` of the
 /// sequence: the slot of a group of equal parameters takes the estimate of
 /// its lowest-numbered member; fixed constants keep their values.
-void read_estimates(Run& run, int row) {
+void read_estimates(FitContext& run, int row) {
   ModelStore& m = run.model;
   std::vector<double> S(static_cast<std::size_t>(m.NPAR));
   if (!run.estimates.read(row, S)) run.listing.error("Attempt to read direct access file failed.");
@@ -35,7 +35,7 @@ void read_estimates(Run& run, int row) {
 }
 
 /// RETAIN: starting values from an earlier model of the sequence.
-void retain(Run& run) {
+void retain(FitContext& run) {
   static const Layout simulate_line("(/5X,A)");
   static const Layout message("(6X,A)");
   ModelStore& m = run.model;
@@ -66,7 +66,7 @@ void retain(Run& run) {
 
 }  // namespace
 
-void inital(Run& run) {
+void inital(FitContext& run) {
   ModelStore& m = run.model;
   Listing& lst = run.listing;
   for (;;) {

@@ -4,9 +4,9 @@
 
 namespace quorvale {
 
-struct Run;
+struct FitContext;
 
 /// Reads an INITIAL block up to the next PROC or CONSTRAINT statement.
-void inital(Run& run);
+void inital(FitContext& run);
 
 }  // namespace quorvale

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <vector>
 
-#include "compare/distributions.h"
-#include "driver/run.h"
+#include "stats/distributions.h"
+#include "estimate/context.h"
 #include "estimate/numerr.h"
 #include "estimate/optimizer.h"
 #include "estimate/setup.h"
@@ -39,7 +39,7 @@ std::vector<std::size_t> cell_offsets(const ModelStore& m, std::size_t& cells) {
 
 /// Fills the derivative blocks: for each slot, the difference quotient of
 /// every cell probability between a moved estimate and the estimate.
-void derivative_blocks(Run& run, const std::vector<std::size_t>& offset, std::size_t cells) {
+void derivative_blocks(FitContext& run, const std::vector<std::size_t>& offset, std::size_t cells) {
   ModelStore& m = run.model;
   EstimationWork& w = run.work;
   const int n = m.NEST;
@@ -127,7 +127,7 @@ double covariance(const std::vector<double>& VC, int a, int b) {
 }
 
 /// Prints the results table; under PROC SIMULATE keeps the standard errors in WORK.
-void results_table(Run& run) {
+void results_table(FitContext& run) {
   static const Layout title("(/30X,17HResults for model,1X,A)");
   static const Layout interval("(///57X,23H95% Confidence Interval)");
   static const Layout heading(
@@ -157,7 +157,7 @@ void results_table(Run& run) {
 
 /// Prints the variance-covariance matrix (on and below the diagonal) and the
 /// correlations (above it), by parameter.
-void covariance_display(Run& run) {
+void covariance_display(FitContext& run) {
   static const Layout title("(///6X,A//14X,A)");
   static const Layout numbers("(31(/4X,1H|,I5,5I12))");
   static const Layout dashes("(5H ---+,6(A))");
@@ -210,7 +210,7 @@ double expected_floor(int nsig) {
 
 /// The goodness-of-fit pass: the table, the pooled tests, G, the "@@" line,
 /// and the log-likelihood with AIC; completes the model's row.
-void goodness_of_fit(Run& run) {
+void goodness_of_fit(FitContext& run) {
   static const Layout heading(
       "(///54H   Cohort  Cell   Observed  Expected  Chi-square  Note/    50H   ------  ----   --------  --------  ----------  ,13(1H-))");
   static const Layout cell_line("(3X,I4,4X,I3,1X,I9,1X,F11.3,1X,F10.3,         3X,A)");
@@ -342,7 +342,7 @@ double cspool(std::span<double> O, std::span<double> E, int& df, int n) {
   return chi;
 }
 
-void report_results(Run& run) {
+void report_results(FitContext& run) {
   static const char* const kMatrixWarning = "Variance-covariance matrix not positive-definite for Model ";
   ModelStore& m = run.model;
   EstimationWork& w = run.work;

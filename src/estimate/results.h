@@ -10,10 +10,10 @@
 namespace quorvale {
 
 struct ModelStore;
-struct Run;
+struct FitContext;
 
 /// Prints and saves the results of the fit just made (estimates in WORK(1..NEST)).
-void report_results(Run& run);
+void report_results(FitContext& run);
 
 /// The expected information matrix of the estimated slots, packed into VC:
 /// element (a, b) is the sum over cohorts j of NREL(j) times the sum over

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "model/arrays.h"
-#include "model/limits.h"
+#include "base/limits.h"
 
 namespace quorvale {
 

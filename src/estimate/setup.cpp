@@ -3,14 +3,14 @@
 #include <span>
 #include <string>
 
-#include "driver/run.h"
+#include "estimate/context.h"
 #include "estimate/consrt.h"
 #include "estimate/inital.h"
 #include "model/likelihood.h"
 
 namespace quorvale {
 
-const Token& option_value(Run& run, int L) {
+const Token& option_value(FitContext& run, int L) {
   if (L + 2 > run.status.NTOK) {
     const std::string key(run.token(L).trimmed());
     run.listing.error("Option " + key + " needs a value (" + key + " = value).");
@@ -18,13 +18,13 @@ const Token& option_value(Run& run, int L) {
   return run.token(L + 2);
 }
 
-double evaluate_at_work(Run& run) {
+double evaluate_at_work(FitContext& run) {
   std::span<const double> x(run.work.WORK.base() + 1, static_cast<std::size_t>(run.model.NEST));
   run.work.F = est(run.model, run.listing, x);
   return run.work.F;
 }
 
-void read_setup_blocks(Run& run) {
+void read_setup_blocks(FitContext& run) {
   Status& s = run.status;
   run.reader.getcmd();
   for (;;) {

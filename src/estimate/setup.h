@@ -5,17 +5,17 @@
 namespace quorvale {
 
 class Token;
-struct Run;
+struct FitContext;
 
 /// The value token of an option written key = value (two places after the
 /// key at `L`); a key at the end of the statement is a fatal error.
-const Token& option_value(Run& run, int L);
+const Token& option_value(FitContext& run, int L);
 
 /// Evaluates the likelihood at WORK(1..NEST) (cells into P, value into F); returns F.
-double evaluate_at_work(Run& run);
+double evaluate_at_work(FitContext& run);
 
 /// Reads the next statement, then the CONSTRAINT and INITIAL blocks in any
 /// number and order up to the next PROC statement, which stays current.
-void read_setup_blocks(Run& run);
+void read_setup_blocks(FitContext& run);
 
 }  // namespace quorvale

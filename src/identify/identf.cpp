@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/run.h"
+#include "estimate/context.h"
 #include "estimate/consrt.h"
 #include "estimate/estmat.h"
 #include "estimate/setup.h"
@@ -55,7 +55,7 @@ std::string int_field(int v, int w) {
 }
 
 /// Reads ADD and MULTIPLY from the PROC statement.
-Moves read_options(Run& run) {
+Moves read_options(FitContext& run) {
   Moves moves;
   for (int w = 3; w <= run.status.NTOK; ++w) {
     if (run.token(w) == "ADD") {
@@ -81,7 +81,7 @@ void count_line(Listing& lst, const Layout& layout, int v) {
 }
 
 /// Prints the counts of parameters and the two constants.
-void print_header(Run& run, const Moves& moves) {
+void print_header(FitContext& run, const Moves& moves) {
   static const Layout in_model("(/6X,33HNumber of parameters in model  = ,I2)");
   static const Layout set_equal("(/6X,33HNumber of parameters set equal = ,I2)");
   static const Layout fixed("(/6X,33HNumber of parameters fixed     = ,I2)");
@@ -114,7 +114,7 @@ std::string bound_text(int pointer, double constant) {
 
 /// Prints the parameter table and resets the bounds of a parameter whose
 /// value or bounds contradict each other.
-void parameter_table(Run& run) {
+void parameter_table(FitContext& run) {
   static const Layout top("(////31X,14HLower    Upper)");
   static const Layout heading("(5X,47H  I   Parameter   S(I)    Bound    Bound  Label)");
   static const Layout rule("(6X,3H---,2X,9(1H-),2X,6(1H-),2X,           1X,5(1H-),4X,5(1H-),2X,20(1H-))");
@@ -155,7 +155,7 @@ void parameter_table(Run& run) {
 
 /// The baseline evaluation and the two pair scans over the estimated
 /// coordinates 1..NEST, each followed by its verdict line.
-void scan_estimated(Run& run, const Moves& moves) {
+void scan_estimated(FitContext& run, const Moves& moves) {
   ModelStore& m = run.model;
   Listing& lst = run.listing;
   // Only the estimated coordinates reach the cells: a slot above NEST holds
@@ -207,7 +207,7 @@ double largest_change(const ModelStore& m, const Mat1<double>& P0, const Mat1<do
   return change;
 }
 
-void identf(Run& run) {
+void identf(FitContext& run) {
   ModelStore& m = run.model;
   m.NOTRAN = 1;
   const Moves moves = read_options(run);

@@ -14,7 +14,7 @@ namespace quorvale {
 
 class Listing;
 struct ModelStore;
-struct Run;
+struct FitContext;
 
 /// How a pair scan moves the two coordinates of a pair.
 enum class PairMove {
@@ -66,6 +66,6 @@ void print_verdict(Listing& listing, const PairScan& scan);
 
 /// PROC IDENTIFIABLE, entered with its PROC statement current; returns with
 /// the next PROC statement current.
-void identf(Run& run);
+void identf(FitContext& run);
 
 }  // namespace quorvale

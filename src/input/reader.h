@@ -5,8 +5,8 @@
 #include <iosfwd>
 #include <string>
 
-#include "driver/status.h"
-#include "input/instr.h"
+#include "base/status.h"
+#include "base/instr.h"
 #include "listing/listing.h"
 
 namespace quorvale {

@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "driver/status.h"
-#include "input/instr.h"
+#include "base/status.h"
+#include "base/instr.h"
 #include "listing/layout.h"
 
 namespace quorvale {

@@ -21,7 +21,7 @@
 #include <span>
 #include <string>
 
-#include "model/limits.h"
+#include "base/limits.h"
 #include "model/store.h"
 
 namespace quorvale {

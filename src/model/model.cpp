@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "driver/run.h"
+#include "model/context.h"
 #include "input/fields.h"
 #include "listing/run_end.h"
 
@@ -13,7 +13,7 @@ namespace quorvale {
 namespace {
 
 /// Reads the options of the PROC MODEL statement into the store.
-void read_options(Run& run) {
+void read_options(ModelContext& run) {
   ModelStore& m = run.model;
   Listing& lst = run.listing;
   const int ntok = run.status.NTOK;
@@ -61,7 +61,7 @@ void read_options(Run& run) {
 }
 
 /// Handles a cell statement: the next class of the current cohort.
-void read_cell(Run& run) {
+void read_cell(ModelContext& run) {
   ModelStore& m = run.model;
   Listing& lst = run.listing;
   const int c = m.NCOHRT;
@@ -91,7 +91,7 @@ void read_cell(Run& run) {
 }
 
 /// Prints the robust-design description given to PROC MODEL.
-void print_design(Run& run) {
+void print_design(ModelContext& run) {
   static const Layout intervals("(/A,(20F4.1))");
   static const Layout secondary("(/A,(20I4))");
   const ModelStore& m = run.model;
@@ -107,7 +107,7 @@ void print_design(Run& run) {
 
 }  // namespace
 
-void model(Run& run) {
+void model(ModelContext& run) {
   static const Layout default_label("(10HPARAMETER ,I2)");
   ModelStore& m = run.model;
   m.NCOHRT = 0;
@@ -149,10 +149,9 @@ void model(Run& run) {
   print_design(run);
   run.status.ECHOLV = 1;
   modout(run);
-  run.saved.reset();
 }
 
-void labels(Run& run) {
+void labels(ModelContext& run) {
   ModelStore& m = run.model;
   Status& s = run.status;
   for (;;) {
@@ -173,7 +172,7 @@ void labels(Run& run) {
   }
 }
 
-void modout(Run& run) {
+void modout(ModelContext& run) {
   static const Layout abort_line("(/1X,A)");
   ModelStore& m = run.model;
   for (int c = 1; c <= m.NCOHRT; ++c) {

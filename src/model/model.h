@@ -4,13 +4,13 @@
 
 namespace quorvale {
 
-struct Run;
+struct ModelContext;
 
 /// PROC MODEL: entered with its PROC statement current, returns at the next PROC statement.
-void model(Run& run);
+void model(ModelContext& run);
 /// The LABELS block: returns with the next COHORT or PROC statement current.
-void labels(Run& run);
+void labels(ModelContext& run);
 /// Completes the cohorts with remainder cells and marks the model as defined.
-void modout(Run& run);
+void modout(ModelContext& run);
 
 }  // namespace quorvale

@@ -14,7 +14,7 @@
 #endif
 
 #include "model/arrays.h"
-#include "model/limits.h"
+#include "base/limits.h"
 
 namespace quorvale {
 

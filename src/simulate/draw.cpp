@@ -3,7 +3,7 @@
 #include <cmath>
 #include <vector>
 
-#include "model/limits.h"
+#include "base/limits.h"
 #include "simulate/ran.h"
 
 namespace quorvale {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/run.h"
+#include "estimate/context.h"
 #include "estimate/estmat.h"
 #include "estimate/setup.h"
 #include "input/fields.h"
@@ -14,6 +14,7 @@
 #include "model/likelihood.h"
 #include "model/ss.h"
 #include "simulate/draw.h"
+#include "simulate/parfile.h"
 #include "simulate/progress.h"
 #include "simulate/ran.h"
 #include "simulate/simstats.h"
@@ -97,7 +98,7 @@ struct SavedSetup {
 
 /// Reads the options of the PROC SIMULATE statement; DETAIL switches the
 /// printing of the fits on.
-SimOptions read_options(Run& run) {
+SimOptions read_options(FitContext& run) {
   SimOptions opt;
   for (int L = 3; L <= run.status.NTOK; ++L) {
     const Token& tok = run.token(L);
@@ -132,7 +133,8 @@ std::string cut_name(const std::string& name) {
 /// One PROC SIMULATE: options, set-ups, replicates, reports.
 class Simulation {
  public:
-  explicit Simulation(Run& run) : run_(run), m_(run.model), t_(run.saved), lst_(run.listing) {}
+  Simulation(FitContext& run, SimulationFile& file)
+      : run_(run), file_(file), m_(run.model), t_(run.saved), lst_(run.listing) {}
 
   /// Runs the procedure and hands back what it accumulated.
   SimulationTotals run() {
@@ -160,7 +162,8 @@ class Simulation {
   }
 
  private:
-  Run& run_;                       ///< the run
+  FitContext& run_;                ///< the run
+  SimulationFile& file_;           ///< the estimate file (PARFILE), open until the end of the run
   ModelStore& m_;                  ///< its model store
   SavedModels& t_;                 ///< its saved-model table
   Listing& lst_;                   ///< its listing
@@ -201,7 +204,7 @@ class Simulation {
     static const Layout first_line("(//5X,A)");
     static const Layout text("(5X,A)");
     static const Layout count("(5X,A,I2)");
-    if (!run_.simfile.close()) lst_.error(kFileError);
+    if (!file_.close()) lst_.error(kFileError);
     lst_.linchk(6);
     lst_.put(first_line, {"Parameter estimates are written to the file " + opt_.file_name});
     lst_.put(text, {"with the order being Replicate Number, Model Number, and AIC"});
@@ -211,7 +214,7 @@ class Simulation {
     lst_.put(text, {"'CARDS' per model."});
     const std::size_t end = opt_.file_name.find_last_not_of(' ');
     const std::string name = end == std::string::npos ? std::string() : opt_.file_name.substr(0, end + 1);
-    if (!run_.simfile.open(name)) lst_.error(kFileError);
+    if (!file_.open(name)) lst_.error(kFileError);
   }
 
   /// The data of the next replicate: the generating model's cell
@@ -296,7 +299,7 @@ class Simulation {
     }
     if (opt_.parfile) {
       const double aic = -2.0 * t_.lnL(n) + 2.0 * t_.K(n);
-      if (!run_.simfile.write(estimate_records(r, n, aic, estimates, errors))) {
+      if (!file_.write(estimate_records(r, n, aic, estimates, errors))) {
         lst_.error("Error writing the file of parameter estimates.");
       }
     }
@@ -417,8 +420,8 @@ class Simulation {
 
 }  // namespace
 
-SimulationTotals simlte(Run& run) { return Simulation(run).run(); }
+SimulationTotals simlte(FitContext& run, SimulationFile& file) { return Simulation(run, file).run(); }
 
-void rdsimlte(Run& run) { simlte(run); }
+void rdsimlte(FitContext& run, SimulationFile& file) { simlte(run, file); }
 
 }  // namespace quorvale

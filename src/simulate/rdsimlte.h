@@ -11,7 +11,8 @@
 
 namespace quorvale {
 
-struct Run;
+struct FitContext;
+class SimulationFile;
 
 /// What PROC SIMULATE accumulated, by parameter I (1..NPAR) and submodel n
 /// (1..NSUB), and by pair k of submodels (1..NSUB(NSUB-1)/2).
@@ -57,9 +58,9 @@ class SimulationTotals {
 /// PROC SIMULATE, entered with its PROC statement current and the
 /// simulation flag ISIMUL set; returns with the first statement after the
 /// last submodel's block current, and hands back what it accumulated.
-SimulationTotals simlte(Run& run);
+SimulationTotals simlte(FitContext& run, SimulationFile& file);
 
 /// PROC SIMULATE as the driver dispatches it (with ISIMUL set around the call).
-void rdsimlte(Run& run);
+void rdsimlte(FitContext& run, SimulationFile& file);
 
 }  // namespace quorvale

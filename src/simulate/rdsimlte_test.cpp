@@ -52,7 +52,7 @@ std::unique_ptr<StringRun> prepared(const std::string& model_text, const std::st
 /// Runs PROC SIMULATE as the driver does, with the simulation flag set.
 SimulationTotals simulate(StringRun& r) {
   r.run.status.ISIMUL = 1;
-  SimulationTotals totals = simlte(r.run);
+  SimulationTotals totals = simlte(r.run, r.run.simfile);
   r.run.status.ISIMUL = 0;
   return totals;
 }

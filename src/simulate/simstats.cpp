@@ -3,7 +3,7 @@
 #include <cmath>
 #include <vector>
 
-#include "compare/distributions.h"
+#include "stats/distributions.h"
 #include "listing/layout.h"
 
 namespace quorvale {

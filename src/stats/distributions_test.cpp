@@ -1,7 +1,7 @@
 // Tests of the chi-square and normal distribution functions and of ln Gamma,
 // against closed forms computed independently (erf, erfc, exp, lgamma).
 
-#include "compare/distributions.h"
+#include "stats/distributions.h"
 
 #include <gtest/gtest.h>
 

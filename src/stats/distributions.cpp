@@ -1,6 +1,6 @@
 // Chi-square and normal distribution functions, and ln Gamma.
 
-#include "compare/distributions.h"
+#include "stats/distributions.h"
 
 #include <cmath>
 

@@ -4,7 +4,7 @@
 #include <array>
 #include <string_view>
 
-#include "model/limits.h"
+#include "base/limits.h"
 
 namespace quorvale {
 
