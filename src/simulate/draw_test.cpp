@@ -95,6 +95,28 @@ TEST(DrawCohort, UniformOfOneCountsInTheLastCell) {
   EXPECT_EQ(counts[1], 1);
 }
 
+TEST(DrawCohort, AUniformOnARunningSumBelongsToTheNextCell) {
+  // Running sums 0.25, 0.5, 1.0, all exact. The seeds are 2^29 and 2^30
+  // stepped back once through the generator, so the uniform drawn is
+  // exactly 0.25 or 0.5: the start of cell 2 or of cell 3, not the end of
+  // the cell before.
+  const double p[3] = {0.25, 0.25, 0.5};
+  const struct {
+    std::int32_t seed;
+    float u;
+    int cell;
+  } cases[] = {{351919250, 0.25f, 2}, {703838500, 0.5f, 3}};
+  for (const auto& c : cases) {
+    std::int32_t copy = c.seed;
+    ASSERT_EQ(ran(copy), c.u);
+    std::int32_t seed = c.seed;
+    int counts[3];
+    draw_cohort(p, 3, 1, seed, counts);
+    for (int k = 1; k <= 3; ++k)
+      EXPECT_EQ(counts[k - 1], k == c.cell ? 1 : 0) << "u = " << c.u << ", cell " << k;
+  }
+}
+
 TEST(DrawCohort, CountsAddUpWhenTheProbabilitiesFallShort) {
   const double p[3] = {0.1, 0.2, 0.3};  // 0.4 of the numbers lie beyond the last sum
   std::int32_t seed = 12345;
