@@ -93,7 +93,6 @@ void BM_Simulate100ThreeSubmodels(benchmark::State& state) {
     testing::StringRun r(text);
     r.start();
     model(r.run);
-    r.run.status.ISIMUL = 1;
     const double t0 = cpu_seconds();
     const SimulationTotals totals = simlte(r.run, r.run.simfile);
     seconds += cpu_seconds() - t0;

@@ -19,8 +19,6 @@ struct Status {
   int NPAGE = 0;   ///< number of the current listing page
   int LINLFT = 0;  ///< lines left on the current page
   int IDEBUG = 0;  ///< 1 when the current PROC statement asked for DEBUG
-  int ISIMUL = 0;  ///< 1 while PROC SIMULATE runs
-  int IPRINT = 1;  ///< 1 prints estimation results
   int NOECHO = 0;  ///< 1 suppresses the statement echo
   float TSTART = 0.0F;  ///< clock reading at the start of the current procedure
   float TPROC = 0.0F;   ///< elapsed seconds of the last procedure

@@ -24,12 +24,8 @@ namespace {
 /// Program name and version shown in every page heading.
 constexpr std::string_view kBanner = "Quorvale 1.0        Oct, 1996";
 
-/// PROC SIMULATE, with the simulation flag set while it runs.
-void simulate(Run& run) {
-  run.status.ISIMUL = 1;
-  rdsimlte(run, run.simfile);
-  run.status.ISIMUL = 0;
-}
+/// PROC SIMULATE, with the run's estimate file.
+void simulate(Run& run) { rdsimlte(run, run.simfile); }
 
 /// PROC MODEL; a new model starts a new sequence of fits.
 void read_model(Run& run) {

@@ -172,68 +172,71 @@ void cell_sum_check(FitContext& run) {
   }
 }
 
-/// Minimises the likelihood from WORK(1..NEST); NEST = 0 keeps the first value.
-void minimise(FitContext& run) {
+/// Minimises the likelihood from WORK(1..NEST); NEST = 0 keeps the first
+/// value. The optimizer's outcome goes into the report.
+void minimise(FitContext& run, FitReport& report) {
   ModelStore& m = run.model;
   EstimationWork& w = run.work;
   const int n = m.NEST;
   w.WOPT.assign(static_cast<std::size_t>(3 * std::max(n, 1)), 0.0);
   if (n < 1) {
-    m.IEROPT = 0;
+    report.optimizer = OptimizerCode::Converged;
     w.WOPT[1] = 0.0;
     w.WOPT[2] = 14.0;
-    return;
+  } else {
+    w.VC.assign(static_cast<std::size_t>(n) * (n + 1) / 2, 0.0);
+    std::vector<double> gradient(static_cast<std::size_t>(n), 0.0);
+    auto objective = [&run](int count, const double* x) {
+      return est(run.model, run.listing, std::span<const double>(x, static_cast<std::size_t>(count)));
+    };
+    double F = 0.0;
+    const Ier ier = optmiz(objective, n, m.NSIG, m.MAXFN, 0,
+                           std::span<double>(w.WORK.base() + 1, static_cast<std::size_t>(n)), w.VC,
+                           gradient, F, w.WOPT);
+    w.F = F;
+    report.optimizer = optimizer_code(ier);
   }
-  w.VC.assign(static_cast<std::size_t>(n) * (n + 1) / 2, 0.0);
-  std::vector<double> gradient(static_cast<std::size_t>(n), 0.0);
-  auto objective = [&run](int count, const double* x) {
-    return est(run.model, run.listing, std::span<const double>(x, static_cast<std::size_t>(count)));
-  };
-  double F = 0.0;
-  Ier ier = optmiz(objective, n, m.NSIG, m.MAXFN, 0,
-                   std::span<double>(w.WORK.base() + 1, static_cast<std::size_t>(n)), w.VC,
-                   gradient, F, w.WOPT);
-  w.F = F;
-  m.IEROPT = ier_number(ier);
-  if (m.IEROPT != 0) numerr(run.listing, m.IEROPT, "OPTMIZ");
-}
-
-/// Prints the fit's report lines and turns the optimizer's code into warnings.
-void report_fit(FitContext& run) {
-  static const Layout final_value("(/5X,21HFinal function value ,G14.8,          17H (Error Return = ,I3,1H))");
-  static const Layout digits("(/5X,31HNumber of significant digits   ,I5)");
-  static const Layout evaluations("(/5X,31HNumber of function evaluations ,I5)");
-  ModelStore& m = run.model;
-  EstimationWork& w = run.work;
+  m.IEROPT = code_number(report.optimizer);
   auto truncated = [](double v) {
     if (!(v > -2147483648.0 && v < 2147483648.0)) return 0;
     return static_cast<int>(v);
   };
-  if (run.status.IPRINT == 1) {
-    run.listing.linchk(6);
-    run.listing.put(final_value, {w.F, m.IEROPT});
-    run.listing.put(digits, {truncated(w.WOPT[2])});
-    run.listing.put(evaluations, {truncated(w.WOPT[1])});
+  report.evaluations = truncated(w.WOPT[1]);
+  report.significant_digits = truncated(w.WOPT[2]);
+}
+
+/// Prints the fit's report lines and turns the optimizer's code into warnings.
+void report_fit(Listing& lst, const FitReport& report, bool print) {
+  static const Layout final_value("(/5X,21HFinal function value ,G14.8,          17H (Error Return = ,I3,1H))");
+  static const Layout digits("(/5X,31HNumber of significant digits   ,I5)");
+  static const Layout evaluations("(/5X,31HNumber of function evaluations ,I5)");
+  const int code = code_number(report.optimizer);
+  if (code != 0) numerr(lst, code, "OPTMIZ");
+  if (print) {
+    lst.linchk(6);
+    lst.put(final_value, {report.function_value, code});
+    lst.put(digits, {report.significant_digits});
+    lst.put(evaluations, {report.evaluations});
   }
-  const std::string& name = run.saved.NAMSAV(run.saved.NMOD);
-  switch (m.IEROPT) {
-    case 0:
+  const std::string& name = report.name;
+  switch (report.optimizer) {
+    case OptimizerCode::Converged:
       break;
-    case 129:
-      run.listing.warn("Hessian matrix was not initialized positive definite for Model " + name);
+    case OptimizerCode::StartNotPositive:
+      lst.warn("Hessian matrix was not initialized positive definite for Model " + name);
       break;
-    case 130:
-      run.listing.warn("Rounding errors became dominant before parameters estimated");
-      run.listing.warn("to NSIG digits for Model " + name);
-      run.listing.warn("Check to be sure the parameters are identifiable,");
-      run.listing.warn("but the problem may just be ill-conditioned.");
+    case OptimizerCode::RoundingDominant:
+      lst.warn("Rounding errors became dominant before parameters estimated");
+      lst.warn("to NSIG digits for Model " + name);
+      lst.warn("Check to be sure the parameters are identifiable,");
+      lst.warn("but the problem may just be ill-conditioned.");
       break;
-    case 131:
-      run.listing.warn("Number of function evaluations exceed MAXFN limit before");
-      run.listing.warn("parameters estimated to NSIG digits for Model " + name);
+    case OptimizerCode::EvaluationLimit:
+      lst.warn("Number of function evaluations exceed MAXFN limit before");
+      lst.warn("parameters estimated to NSIG digits for Model " + name);
       break;
     default:
-      run.listing.error("Unknown error message from OPTMIZ subroutine.");
+      lst.error("Unknown error message from OPTMIZ subroutine.");
   }
 }
 
@@ -302,10 +305,11 @@ void debug_dump(FitContext& run) {
   lst.warn("End of DEBUG output.");
 }
 
-void fit_model(FitContext& run, EstimateMode mode) {
+FitReport fit_model(FitContext& run, EstimateMode mode) {
   ModelStore& m = run.model;
   Status& s = run.status;
-  if (mode == EstimateMode::Full) {
+  FitReport report;
+  if (mode == EstimateMode::Full || mode == EstimateMode::SetupOnly) {
     run.saved.open_row(run.listing);
     m.NSIG = 5;
     m.MAXFN = 1000;
@@ -316,30 +320,43 @@ void fit_model(FitContext& run, EstimateMode mode) {
     read_options(run);
     run.listing.err_free({run.saved.NMOD, run.saved.NAMSAV(run.saved.NMOD)});
     default_map(m);
-    read_setup_blocks(run);
+    read_setup_blocks(run, mode == EstimateMode::SetupOnly ? SetupUse::Simulation : SetupUse::Estimate);
     print_counts(run);
     parameter_table(run);
     if (m.NOTRAN == 0) working_scale(run);
     if (s.IDEBUG == 1) debug_dump(run);
-    if (s.ISIMUL == 1) return;
   }
+  report.sequence = run.saved.NMOD;
+  report.name = run.saved.NAMSAV(report.sequence);
+  if (mode == EstimateMode::SetupOnly) return report;
 
   if (s.IDEBUG == 1) debug_dump(run);
   evaluate_at_work(run);
   cell_sum_check(run);
   const double first_value = run.work.F;
-  minimise(run);
+  minimise(run, report);
   if (m.NEST < 1) run.work.F = first_value;
+  report.function_value = run.work.F;
   for (int J = 1; J <= m.NEST; ++J) m.PAR(J) = run.work.WORK(J);
-  report_fit(run);
+  report_fit(run.listing, report, mode != EstimateMode::QuietRefit);
   natural_scale(run);
   evaluate_at_work(run);
+  return report;
 }
 
-void estmat(FitContext& run, EstimateMode mode) {
-  fit_model(run, mode);
-  if (mode == EstimateMode::Full && run.status.ISIMUL == 1) return;
-  report_results(run);
+std::optional<FitReport> estmat(FitContext& run, EstimateMode mode) {
+  FitReport report = fit_model(run, mode);
+  if (mode == EstimateMode::SetupOnly) return std::nullopt;
+  report_results(run, report, mode == EstimateMode::QuietRefit ? ReportDetail::Quiet : ReportDetail::Full);
+  save_row(run.saved, report);
+  if (mode == EstimateMode::Full) {
+    if (report.sequence == 1) run.estimates.recreate();
+    std::vector<double> estimates;
+    estimates.reserve(report.parameters.size());
+    for (const ParameterEstimate& e : report.parameters) estimates.push_back(e.estimate);
+    run.estimates.write(report.sequence, estimates);
+  }
+  return report;
 }
 
 void estimate(FitContext& run) { estmat(run, EstimateMode::Full); }

@@ -2,23 +2,30 @@
 // PROC ESTIMATE: options, the CONSTRAINT and INITIAL blocks, the fit by the
 // quasi-Newton optimizer and the results of the fitted model.
 
+#include <optional>
+
+#include "estimate/fit_report.h"
+
 namespace quorvale {
 
 struct FitContext;
 
 /// How estmat is called.
 enum class EstimateMode {
-  Full = 1,   ///< a PROC ESTIMATE statement: read the set-up, fit, report
-  Refit = 3,  ///< PROC SIMULATE's refit of the current set-up to a replicate
+  Full,           ///< a PROC ESTIMATE statement: read the set-up, fit, report every table
+  SetupOnly,      ///< a set-up of PROC SIMULATE: read and print the set-up, no fit
+  QuietRefit,     ///< a refit of the current set-up to a replicate: warnings and "@@" line only
+  ReportedRefit,  ///< the same refit with every table (PROC SIMULATE with DETAIL)
 };
 
 /// The estimation driver; entered with the PROC ESTIMATE statement current
-/// in Full mode, returns with the next PROC statement current.
-void estmat(FitContext& run, EstimateMode mode);
+/// in Full and SetupOnly mode, returns with the next PROC statement current.
+/// Gives the fit's report, none in SetupOnly mode.
+std::optional<FitReport> estmat(FitContext& run, EstimateMode mode);
 
-/// The set-up and the fit alone: everything estmat does before the results
-/// (with ISIMUL set, Full mode stops after the set-up).
-void fit_model(FitContext& run, EstimateMode mode);
+/// The set-up (Full and SetupOnly mode) and the fit alone: everything estmat
+/// does before the results. The report holds the optimizer's outcome.
+FitReport fit_model(FitContext& run, EstimateMode mode);
 
 /// PROC ESTIMATE as the driver dispatches it.
 void estimate(FitContext& run);

@@ -117,8 +117,7 @@ TEST(EstimateStart, StartsOnABoundAreMovedInside) {
   r->start();
   model(r->run);
   r->run.status.IDEBUG = 1;
-  r->run.status.ISIMUL = 1;  // stop after the set-up
-  estmat(r->run, EstimateMode::Full);
+  estmat(r->run, EstimateMode::SetupOnly);
   const double nudge = static_cast<double>(0.01F);
   EXPECT_DOUBLE_EQ(r->run.model.PAR(1), std::asin(2.0 * (nudge - 0.5)));
   EXPECT_DOUBLE_EQ(r->run.model.PAR(2), std::asin(2.0 * ((1.0 - nudge) - 0.5)));

@@ -35,12 +35,12 @@ void read_estimates(FitContext& run, int row) {
 }
 
 /// RETAIN: starting values from an earlier model of the sequence.
-void retain(FitContext& run) {
+void retain(FitContext& run, SetupUse use) {
   static const Layout simulate_line("(/5X,A)");
   static const Layout message("(6X,A)");
   ModelStore& m = run.model;
   const SavedModels& t = run.saved;
-  if (run.status.ISIMUL == 1) {
+  if (use == SetupUse::Simulation) {
     run.listing.linchk(2);
     run.listing.put(simulate_line, {"RETAIN statement not valid for PROC SIMULATE usage."});
     return;
@@ -66,7 +66,7 @@ void retain(FitContext& run) {
 
 }  // namespace
 
-void inital(FitContext& run) {
+void inital(FitContext& run, SetupUse use) {
   ModelStore& m = run.model;
   Listing& lst = run.listing;
   for (;;) {
@@ -83,7 +83,7 @@ void inital(FitContext& run) {
       }
       m.PAR(m.POINT(i)) = value(run.token(3).view(), lst);
     } else if (first == "RETAIN") {
-      retain(run);
+      retain(run, use);
     } else if (first == "PROC" || first == "CONSTRAINT") {
       return;
     } else {

@@ -2,11 +2,13 @@
 // The INITIAL block: starting values for all parameters, for one, or from an
 // earlier model of the sequence (RETAIN).
 
+#include "estimate/setup.h"
+
 namespace quorvale {
 
 struct FitContext;
 
 /// Reads an INITIAL block up to the next PROC or CONSTRAINT statement.
-void inital(FitContext& run);
+void inital(FitContext& run, SetupUse use = SetupUse::Estimate);
 
 }  // namespace quorvale

@@ -133,8 +133,7 @@ TEST(InitialRetain, UnwrittenRecordIsFatal) {
 
 TEST(InitialRetain, NotValidUnderSimulate) {
   auto r = initial_block(2, " ALL = 0.2;\n RETAIN;\n", 3);
-  r->run.status.ISIMUL = 1;
-  inital(r->run);
+  inital(r->run, SetupUse::Simulation);
   EXPECT_EQ(r->run.model.PAR(1), 0.2);
   EXPECT_NE(r->listing().find("\n     RETAIN statement not valid for PROC SIMULATE usage.\n"), std::string::npos);
 }

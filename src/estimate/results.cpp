@@ -122,82 +122,8 @@ void information_matrix(const ModelStore& m, std::span<const double> dprob, int 
 namespace {
 
 /// Covariance of slots a and b (both 1..NEST) from the packed VC.
-double covariance(const std::vector<double>& VC, int a, int b) {
+double packed_covariance(const std::vector<double>& VC, int a, int b) {
   return VC[packed_index(std::max(a, b), std::min(a, b))];
-}
-
-/// Prints the results table; under PROC SIMULATE keeps the standard errors in WORK.
-void results_table(FitContext& run) {
-  static const Layout title("(/30X,17HResults for model,1X,A)");
-  static const Layout interval("(///57X,23H95% Confidence Interval)");
-  static const Layout heading(
-      "(1X,35H  I       Parameter            S(I),                      5x,14hStandard Error,4X,5HLower,9X,5HUpper)");
-  static const Layout rule("(2X,3(1H-),2X,20(1H-),4(1X,12H------------))");
-  static const Layout row("(2i4,1x,a20,G12.6,3(1X,G12.6))");
-  ModelStore& m = run.model;
-  EstimationWork& w = run.work;
-  const bool print = run.status.IPRINT == 1;
-  if (print) {
-    run.listing.linchk(m.NPAR + 8);
-    run.listing.put(title, {run.saved.NAMSAV(run.saved.NMOD)});
-    run.listing.put(interval, {});
-    run.listing.put(heading, {});
-    run.listing.put(rule, {});
-  }
-  for (int I = 1; I <= m.NPAR; ++I) {
-    const int p = m.POINT(I);
-    const double se = p >= 1 ? std::sqrt(w.VC[packed_index(p, p)]) : 0.0;
-    const double s = ss(m, run.listing, I);
-    if (print) {
-      run.listing.put(row, {I, p, m.LABEL(I), s, se, s - kZ95 * se, s + kZ95 * se});
-    }
-    if (run.status.ISIMUL == 1) w.WORK(I) = se;
-  }
-}
-
-/// Prints the variance-covariance matrix (on and below the diagonal) and the
-/// correlations (above it), by parameter.
-void covariance_display(FitContext& run) {
-  static const Layout title("(///6X,A//14X,A)");
-  static const Layout numbers("(31(/4X,1H|,I5,5I12))");
-  static const Layout dashes("(5H ---+,6(A))");
-  static const Layout row("(4X,1H|/1X,I3,1H|,6G12.5,30(/4X,1H|,       6G12.5))");
-  const ModelStore& m = run.model;
-  const std::vector<double>& VC = run.work.VC;
-  const int n = m.NPAR;
-  Listing& lst = run.listing;
-  lst.linchk(5);
-  lst.put(title, {"Variance-Covariance matrix of estimates on diagonal and below,",
-                  "Correlation matrix of estimates above diagonal."});
-  std::vector<double> D(static_cast<std::size_t>(n) * n, 0.0);
-  auto at = [&D, n](int r, int c) -> double& {
-    return D[static_cast<std::size_t>(r - 1) * n + static_cast<std::size_t>(c - 1)];
-  };
-  for (int r = 1; r <= n; ++r) {
-    for (int c = 1; c <= r; ++c) {
-      const int pr = m.POINT(r);
-      const int pc = m.POINT(c);
-      at(r, c) = (pr >= 1 && pc >= 1) ? covariance(VC, pr, pc) : 0.0;
-    }
-  }
-  for (int r = 1; r <= n; ++r) {
-    for (int c = r + 1; c <= n; ++c) {
-      at(r, c) = (at(r, r) > 0.0 && at(c, c) > 0.0) ? at(c, r) / std::sqrt(at(r, r) * at(c, c)) : 0.0;
-    }
-  }
-  lst.linchk(n / 6 + 3);
-  std::vector<Item> items;
-  for (int i = 1; i <= n; ++i) items.emplace_back(i);
-  lst.put(numbers, items);
-  items.assign(static_cast<std::size_t>(std::min(n, 6)), Item("------------"));
-  lst.put(dashes, items);
-  for (int r = 1; r <= n; ++r) {
-    lst.linchk(n / 6 + 2);
-    items.clear();
-    items.emplace_back(r);
-    for (int c = 1; c <= n; ++c) items.emplace_back(at(r, c));
-    lst.put(row, items);
-  }
 }
 
 /// The single-precision value of 10^-NSIG: expected counts at or below it
@@ -208,9 +134,169 @@ double expected_floor(int nsig) {
   return static_cast<double>(nsig >= 0 ? 1.0F / power : power);
 }
 
-/// The goodness-of-fit pass: the table, the pooled tests, G, the "@@" line,
-/// and the log-likelihood with AIC; completes the model's row.
-void goodness_of_fit(FitContext& run) {
+/// The inversion of the expected information matrix at the estimates
+/// (WORK(1..NEST)): the covariance of the estimated slots is left in VC.
+InversionCode invert_information(FitContext& run) {
+  ModelStore& m = run.model;
+  EstimationWork& w = run.work;
+  std::size_t cells = 0;
+  const std::vector<std::size_t> offset = cell_offsets(m, cells);
+  derivative_blocks(run, offset, cells);
+  information_matrix(m, w.DPROB, m.NEST, w.VC);
+  if (m.NEST < 1) return InversionCode::Inverted;
+  std::vector<double> unused(static_cast<std::size_t>(m.NEST), 0.0);
+  return inversion_code(matinv(w.VC, unused, 1, m.NEST));
+}
+
+/// The estimates S(1..NPAR) with their standard errors from VC.
+std::vector<ParameterEstimate> parameter_estimates(const ModelStore& m, Listing& lst, const std::vector<double>& VC) {
+  std::vector<ParameterEstimate> out(static_cast<std::size_t>(std::max(m.NPAR, 0)));
+  for (int I = 1; I <= m.NPAR; ++I) {
+    ParameterEstimate& e = out[static_cast<std::size_t>(I - 1)];
+    e.index = I;
+    e.slot = m.POINT(I);
+    e.se = e.slot >= 1 ? std::sqrt(VC[packed_index(e.slot, e.slot)]) : 0.0;
+    e.estimate = ss(m, lst, I);
+    e.lower = e.estimate - kZ95 * e.se;
+    e.upper = e.estimate + kZ95 * e.se;
+  }
+  return out;
+}
+
+/// The goodness of fit of the cell probabilities in P: cells, pooled tests,
+/// G, the log-likelihood (from the kernel F) and AIC.
+void goodness_of_fit(const ModelStore& m, double F, FitReport& r) {
+  const double floor = expected_floor(m.NSIG);
+  double G = 0.0;
+  int df_total = 0;
+  double pooled_chi = 0.0;
+  int pooled_df = 0;
+  double LL = -F;
+  std::vector<double> O;
+  std::vector<double> E;
+  r.cohorts.assign(static_cast<std::size_t>(std::max(m.NCOHRT, 0)), CohortFit{});
+  for (int j = 1; j <= m.NCOHRT; ++j) {
+    CohortFit& cohort = r.cohorts[static_cast<std::size_t>(j - 1)];
+    const int n = m.NCLASS(j);
+    const std::size_t size = static_cast<std::size_t>(std::max(n, 0));
+    O.assign(size, 0.0);
+    E.assign(size, 0.0);
+    cohort.cells.resize(size);
+    if (m.NOBIN == 0) LL += dlgama(static_cast<double>(m.NREL(j)) + 1.0);
+    for (int k = 1; k <= n; ++k) {
+      if (m.NOBIN == 0) LL -= dlgama(static_cast<double>(m.NOBS(k, j)) + 1.0);
+      E[k - 1] = static_cast<double>(m.NREL(j)) * m.P(k, j);
+      O[k - 1] = static_cast<double>(m.NOBS(k, j));
+      double g = 0.0;
+      double c = 0.0;
+      if (E[k - 1] > floor) {
+        if (O[k - 1] > 0.0) g = 2.0 * O[k - 1] * std::log(O[k - 1] / E[k - 1]);
+        c = (O[k - 1] - E[k - 1]) * (O[k - 1] - E[k - 1]) / E[k - 1];
+      }
+      cohort.cells[static_cast<std::size_t>(k - 1)] =
+          CellFit{m.NOBS(k, j), E[k - 1], c, m.P(k, j) < 0.0 || m.P(k, j) > 1.0};
+      G += g;
+    }
+    int df = n - 1;
+    df_total += df;
+    const double chi = cspool(O, E, df, n);
+    pooled_chi += chi;
+    pooled_df += df;
+    double p = 0.0;
+    int ier = 0;
+    cdtr(chi, df, p, ier);
+    cohort.pooled_df = df;
+    cohort.pooled_chi = chi;
+    cohort.probability = 1.0 - p;
+  }
+
+  const int NDF = df_total - m.NEST;
+  double p = 0.0;
+  int ier = 0;
+  cdtr(G, NDF, p, ier);
+  r.G = ChiSquareTest{G, NDF, 1.0 - p, ier != 0};
+  pooled_df -= m.NEST;
+  r.pooled = ChiSquareTest{pooled_chi, pooled_df, 0.0, false};
+  if (pooled_df > 0) {
+    cdtr(pooled_chi, pooled_df, p, ier);
+    r.pooled.probability = 1.0 - p;
+    r.pooled.error = ier != 0;
+  }
+  r.lnL = LL;
+  r.aic = -2.0 * LL + 2.0 * m.NEST;
+}
+
+/// The inversion's error line and warnings.
+void print_inversion(Listing& lst, const FitReport& r) {
+  if (r.inversion == InversionCode::Inverted) return;
+  numerr(lst, code_number(r.inversion), "MATINV");
+  if (r.inversion == InversionCode::NotPositiveDefinite) {
+    lst.warn("Variance-covariance matrix not positive-definite for Model " + r.name);
+    lst.warn("Ignore standard errors and V-C matrix.");
+    lst.warn("Check to be sure the parameters are identifiable, but the problem may just be ill-conditioned.");
+  }
+}
+
+/// The results table: estimates, standard errors and 95% intervals.
+void print_results_table(Listing& lst, const ModelStore& m, const FitReport& r) {
+  static const Layout title("(/30X,17HResults for model,1X,A)");
+  static const Layout interval("(///57X,23H95% Confidence Interval)");
+  static const Layout heading(
+      "(1X,35H  I       Parameter            S(I),                      5x,14hStandard Error,4X,5HLower,9X,5HUpper)");
+  static const Layout rule("(2X,3(1H-),2X,20(1H-),4(1X,12H------------))");
+  static const Layout row("(2i4,1x,a20,G12.6,3(1X,G12.6))");
+  lst.linchk(r.npar + 8);
+  lst.put(title, {r.name});
+  lst.put(interval, {});
+  lst.put(heading, {});
+  lst.put(rule, {});
+  for (const ParameterEstimate& e : r.parameters) {
+    lst.put(row, {e.index, e.slot, m.LABEL(e.index), e.estimate, e.se, e.lower, e.upper});
+  }
+}
+
+/// The variance-covariance matrix (on and below the diagonal) and the
+/// correlations (above it), by parameter.
+void print_covariance(Listing& lst, const FitReport& r) {
+  static const Layout title("(///6X,A//14X,A)");
+  static const Layout numbers("(31(/4X,1H|,I5,5I12))");
+  static const Layout dashes("(5H ---+,6(A))");
+  static const Layout row("(4X,1H|/1X,I3,1H|,6G12.5,30(/4X,1H|,       6G12.5))");
+  const int n = r.npar;
+  lst.linchk(5);
+  lst.put(title, {"Variance-Covariance matrix of estimates on diagonal and below,",
+                  "Correlation matrix of estimates above diagonal."});
+  std::vector<double> D(static_cast<std::size_t>(n) * n, 0.0);
+  auto at = [&D, n](int row, int col) -> double& {
+    return D[static_cast<std::size_t>(row - 1) * n + static_cast<std::size_t>(col - 1)];
+  };
+  for (int i = 1; i <= n; ++i) {
+    for (int j = 1; j <= i; ++j) at(i, j) = r.parameter_covariance(i, j);
+  }
+  for (int i = 1; i <= n; ++i) {
+    for (int j = i + 1; j <= n; ++j) {
+      at(i, j) = (at(i, i) > 0.0 && at(j, j) > 0.0) ? at(j, i) / std::sqrt(at(i, i) * at(j, j)) : 0.0;
+    }
+  }
+  lst.linchk(n / 6 + 3);
+  std::vector<Item> items;
+  for (int i = 1; i <= n; ++i) items.emplace_back(i);
+  lst.put(numbers, items);
+  items.assign(static_cast<std::size_t>(std::min(n, 6)), Item("------------"));
+  lst.put(dashes, items);
+  for (int i = 1; i <= n; ++i) {
+    lst.linchk(n / 6 + 2);
+    items.clear();
+    items.emplace_back(i);
+    for (int j = 1; j <= n; ++j) items.emplace_back(at(i, j));
+    lst.put(row, items);
+  }
+}
+
+/// The goodness-of-fit table with the pooled tests, G, the "@@" line and the
+/// log-likelihood with AIC. A quiet fit writes only the "@@" line and the
+/// chi-square warnings.
+void print_goodness_of_fit(Listing& lst, const FitReport& r, bool print) {
   static const Layout heading(
       "(///54H   Cohort  Cell   Observed  Expected  Chi-square  Note/    50H   ------  ----   --------  --------  ----------  ,13(1H-))");
   static const Layout cell_line("(3X,I4,4X,I3,1X,I9,1X,F11.3,1X,F10.3,         3X,A)");
@@ -223,89 +309,48 @@ void goodness_of_fit(FitContext& run) {
       "(3X,'With pooling, Degrees of freedom ='          ,I4,'  Pearson Chi-square =',F11.3)");
   static const Layout likelihood_line(
       "(//3X,'Log-likelihood = ',G14.8,4X,      'Akaike Information Criterion = ',G14.8)");
-  ModelStore& m = run.model;
-  SavedModels& t = run.saved;
-  Listing& lst = run.listing;
-  const bool print = run.status.IPRINT == 1;
-  const int nmod = t.NMOD;
   if (print) {
     lst.linchk(5);
     lst.put(heading, {});
-  }
-  const double floor = expected_floor(m.NSIG);
-  double G = 0.0;
-  int df_total = 0;
-  double pooled_chi = 0.0;
-  int pooled_df = 0;
-  double LL = -run.work.F;
-  double O[MXCLAS];
-  double E[MXCLAS];
-  for (int j = 1; j <= m.NCOHRT; ++j) {
-    const int n = m.NCLASS(j);
-    if (m.NOBIN == 0) LL += dlgama(static_cast<double>(m.NREL(j)) + 1.0);
-    if (print) lst.linchk(n + 1);
-    for (int k = 1; k <= n; ++k) {
-      if (m.NOBIN == 0) LL -= dlgama(static_cast<double>(m.NOBS(k, j)) + 1.0);
-      E[k - 1] = static_cast<double>(m.NREL(j)) * m.P(k, j);
-      O[k - 1] = static_cast<double>(m.NOBS(k, j));
-      double g = 0.0;
-      double c = 0.0;
-      if (E[k - 1] > floor) {
-        if (O[k - 1] > 0.0) g = 2.0 * O[k - 1] * std::log(O[k - 1] / E[k - 1]);
-        c = (O[k - 1] - E[k - 1]) * (O[k - 1] - E[k - 1]) / E[k - 1];
+    int j = 0;
+    for (const CohortFit& cohort : r.cohorts) {
+      ++j;
+      lst.linchk(static_cast<int>(cohort.cells.size()) + 1);
+      int k = 0;
+      for (const CellFit& cell : cohort.cells) {
+        ++k;
+        lst.put(cell_line, {j, k, cell.observed, cell.expected, cell.chi,
+                            cell.outside ? "NOT 0 < P < 1  " : "0 < P < 1      "});
       }
-      if (print) {
-        const bool outside = m.P(k, j) < 0.0 || m.P(k, j) > 1.0;
-        lst.put(cell_line, {j, k, m.NOBS(k, j), E[k - 1], c, outside ? "NOT 0 < P < 1  " : "0 < P < 1      "});
-      }
-      G += g;
+      lst.put(cohort_line, {j, "Cohort df=", cohort.pooled_df, cohort.pooled_chi, "P = ", cohort.probability});
     }
-    int df = n - 1;
-    df_total += df;
-    const double chi = cspool(std::span<double>(O, static_cast<std::size_t>(std::max(n, 0))),
-                              std::span<double>(E, static_cast<std::size_t>(std::max(n, 0))), df, n);
-    pooled_chi += chi;
-    pooled_df += df;
-    if (print) {
-      double p = 0.0;
-      int ier = 0;
-      cdtr(chi, df, p, ier);
-      lst.put(cohort_line, {j, "Cohort df=", df, chi, "P = ", 1.0 - p});
-    }
+    lst.put(rule, {});
   }
-  if (print) lst.put(rule, {});
-
-  t.K(nmod) = m.NEST;
-  const int NDF = df_total - m.NEST;
-  t.NDF(nmod) = NDF;
-  double p = 0.0;
-  int ier = 0;
-  cdtr(G, NDF, p, ier);
-  if (ier != 0) lst.warn("ERROR with chi-square probability.");
-  t.PG(nmod) = 1.0 - p;
-  pooled_df -= m.NEST;
-  const double AIC = -2.0 * LL + 2.0 * m.NEST;
-  lst.put(summary, {nmod, m.IEROPT, m.IERINV, NDF, G, pooled_df, pooled_chi, LL, AIC});
+  if (r.G.error) lst.warn("ERROR with chi-square probability.");
+  lst.put(summary, {r.sequence, code_number(r.optimizer), code_number(r.inversion), r.G.df, r.G.statistic,
+                    r.pooled.df, r.pooled.statistic, r.lnL, r.aic});
   if (print) {
     lst.linchk(8);
-    lst.put(g_total, {NDF, G});
-    lst.put(larger, {t.PG(nmod)});
+    lst.put(g_total, {r.G.df, r.G.statistic});
+    lst.put(larger, {r.G.probability});
   }
-  t.G(nmod) = G;
-  t.DFC(nmod) = NDF;
-  if (pooled_df > 0) {
-    cdtr(pooled_chi, pooled_df, p, ier);
-    if (ier != 0) lst.warn("ERROR with chi-square probability.");
+  if (r.pooled.df > 0) {
+    if (r.pooled.error) lst.warn("ERROR with chi-square probability.");
     if (print) {
-      lst.put(pooled_line, {pooled_df, pooled_chi});
-      lst.put(larger, {1.0 - p});
+      lst.put(pooled_line, {r.pooled.df, r.pooled.statistic});
+      lst.put(larger, {r.pooled.probability});
     }
   }
-  if (print) lst.put(likelihood_line, {LL, AIC});
-  t.lnL(nmod) = LL;
+  if (print) lst.put(likelihood_line, {r.lnL, r.aic});
 }
 
 }  // namespace
+
+double FitReport::parameter_covariance(int i, int j) const {
+  const int a = parameters[static_cast<std::size_t>(i - 1)].slot;
+  const int b = parameters[static_cast<std::size_t>(j - 1)].slot;
+  return (a >= 1 && b >= 1) ? packed_covariance(covariance, a, b) : 0.0;
+}
 
 double cspool(std::span<double> O, std::span<double> E, int& df, int n) {
   int m = n;
@@ -342,34 +387,30 @@ double cspool(std::span<double> O, std::span<double> E, int& df, int n) {
   return chi;
 }
 
-void report_results(FitContext& run) {
-  static const char* const kMatrixWarning = "Variance-covariance matrix not positive-definite for Model ";
+void report_results(FitContext& run, FitReport& report, ReportDetail detail) {
   ModelStore& m = run.model;
-  EstimationWork& w = run.work;
-  std::size_t cells = 0;
-  const std::vector<std::size_t> offset = cell_offsets(m, cells);
-  derivative_blocks(run, offset, cells);
-  information_matrix(m, w.DPROB, m.NEST, w.VC);
-  if (m.NEST >= 1) {
-    std::vector<double> unused(static_cast<std::size_t>(m.NEST), 0.0);
-    m.IERINV = ier_number(matinv(w.VC, unused, 1, m.NEST));
-    if (m.IERINV != 0) numerr(run.listing, m.IERINV, "MATINV");
-  } else {
-    m.IERINV = 0;
-  }
-  if (m.IERINV == 130) {
-    run.listing.warn(kMatrixWarning + run.saved.NAMSAV(run.saved.NMOD));
-    run.listing.warn("Ignore standard errors and V-C matrix.");
-    run.listing.warn("Check to be sure the parameters are identifiable, but the problem may just be ill-conditioned.");
-  }
-  results_table(run);
-  if (run.status.IPRINT == 1 && m.NOVAR == 0) covariance_display(run);
-  goodness_of_fit(run);
-  if (run.status.ISIMUL == 1) return;
-  if (run.saved.NMOD == 1) run.estimates.recreate();
-  std::vector<double> estimates(static_cast<std::size_t>(m.NPAR));
-  for (int I = 1; I <= m.NPAR; ++I) estimates[static_cast<std::size_t>(I - 1)] = ss(m, run.listing, I);
-  run.estimates.write(run.saved.NMOD, estimates);
+  const bool print = detail == ReportDetail::Full;
+  report.npar = m.NPAR;
+  report.nest = m.NEST;
+  report.inversion = invert_information(run);
+  m.IERINV = code_number(report.inversion);
+  print_inversion(run.listing, report);
+  report.parameters = parameter_estimates(m, run.listing, run.work.VC);
+  report.covariance = run.work.VC;
+  if (print) print_results_table(run.listing, m, report);
+  if (print && m.NOVAR == 0) print_covariance(run.listing, report);
+  goodness_of_fit(m, run.work.F, report);
+  print_goodness_of_fit(run.listing, report, print);
+}
+
+void save_row(SavedModels& t, const FitReport& r) {
+  const int row = r.sequence;
+  t.K(row) = r.nest;
+  t.NDF(row) = r.G.df;
+  t.PG(row) = r.G.probability;
+  t.G(row) = r.G.statistic;
+  t.DFC(row) = r.G.df;
+  t.lnL(row) = r.lnL;
 }
 
 }  // namespace quorvale

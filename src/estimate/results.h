@@ -7,13 +7,27 @@
 #include <span>
 #include <vector>
 
+#include "estimate/fit_report.h"
+
 namespace quorvale {
 
 struct ModelStore;
 struct FitContext;
+struct SavedModels;
 
-/// Prints and saves the results of the fit just made (estimates in WORK(1..NEST)).
-void report_results(FitContext& run);
+/// How much of a fit the listing shows.
+enum class ReportDetail {
+  Full,   ///< every table of the results
+  Quiet,  ///< only the error lines, the warnings and the "@@" line
+};
+
+/// Completes `report` for the fit just made (natural-scale estimates in
+/// WORK(1..NEST), cell probabilities in P): standard errors, covariance,
+/// goodness of fit and criteria, writing the listing as it goes.
+void report_results(FitContext& run, FitReport& report, ReportDetail detail);
+
+/// Completes the fit's row of the saved-model table from its report.
+void save_row(SavedModels& t, const FitReport& r);
 
 /// The expected information matrix of the estimated slots, packed into VC:
 /// element (a, b) is the sum over cohorts j of NREL(j) times the sum over

@@ -24,7 +24,7 @@ double evaluate_at_work(FitContext& run) {
   return run.work.F;
 }
 
-void read_setup_blocks(FitContext& run) {
+void read_setup_blocks(FitContext& run, SetupUse use) {
   Status& s = run.status;
   run.reader.getcmd();
   for (;;) {
@@ -34,7 +34,7 @@ void read_setup_blocks(FitContext& run) {
       consrt(run);
     } else if (first == "INITIAL") {
       s.ECHOLV = 2;
-      inital(run);
+      inital(run, use);
     } else if (first == "PROC") {
       break;
     } else {

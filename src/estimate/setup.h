@@ -7,6 +7,12 @@ namespace quorvale {
 class Token;
 struct FitContext;
 
+/// Whose set-up is read: RETAIN has no earlier fits to draw on in a simulation.
+enum class SetupUse {
+  Estimate,    ///< PROC ESTIMATE and PROC IDENTIFIABLE
+  Simulation,  ///< the generating model and the submodels of PROC SIMULATE
+};
+
 /// The value token of an option written key = value (two places after the
 /// key at `L`); a key at the end of the statement is a fatal error.
 const Token& option_value(FitContext& run, int L);
@@ -16,6 +22,6 @@ double evaluate_at_work(FitContext& run);
 
 /// Reads the next statement, then the CONSTRAINT and INITIAL blocks in any
 /// number and order up to the next PROC statement, which stays current.
-void read_setup_blocks(FitContext& run);
+void read_setup_blocks(FitContext& run, SetupUse use);
 
 }  // namespace quorvale

@@ -212,7 +212,7 @@ void identf(FitContext& run) {
   m.NOTRAN = 1;
   const Moves moves = read_options(run);
   default_map(m);
-  read_setup_blocks(run);
+  read_setup_blocks(run, SetupUse::Estimate);
   print_header(run, moves);
   parameter_table(run);
   if (run.status.IDEBUG == 1) debug_dump(run);

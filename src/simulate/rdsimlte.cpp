@@ -96,8 +96,7 @@ struct SavedSetup {
   }
 };
 
-/// Reads the options of the PROC SIMULATE statement; DETAIL switches the
-/// printing of the fits on.
+/// Reads the options of the PROC SIMULATE statement.
 SimOptions read_options(FitContext& run) {
   SimOptions opt;
   for (int L = 3; L <= run.status.NTOK; ++L) {
@@ -109,7 +108,6 @@ SimOptions read_options(FitContext& run) {
       opt.file_name = pad(option_value(run, L).trimmed(), kFileNameWidth);
     } else if (tok == "DETAIL") {
       opt.detail = true;
-      run.status.IPRINT = 1;
     } else if (tok == "SEED") {
       const int n = ivalue(option_value(run, L).view(), run.listing);
       // A negative seed makes every uniform number negative, so that no
@@ -139,7 +137,6 @@ class Simulation {
   /// Runs the procedure and hands back what it accumulated.
   SimulationTotals run() {
     allocate();
-    run_.status.IPRINT = 0;
     opt_ = read_options(run_);
     totals_.NSIM = opt_.NSIM;
     read_setups();
@@ -157,7 +154,6 @@ class Simulation {
     totals_.seed = seed;
     if (opt_.NSIM > 1) summaries();
     t_.NMOD = 0;
-    run_.status.IPRINT = 1;
     return std::move(totals_);
   }
 
@@ -186,12 +182,12 @@ class Simulation {
   /// set-up per PROC ESTIMATE block that follows.
   void read_setups() {
     t_.NMOD = 0;
-    estmat(run_, EstimateMode::Full);
+    estmat(run_, EstimateMode::SetupOnly);
     t_.NMOD = 0;
     slots_[0].save(m_);
     while (run_.token(1) == "PROC" && run_.token(2) == "ESTIMATE") {
       // The estimation driver ends the run at the 31st model of the sequence.
-      estmat(run_, EstimateMode::Full);
+      estmat(run_, EstimateMode::SetupOnly);
       slots_[static_cast<std::size_t>(t_.NMOD)].save(m_);
     }
     if (t_.NMOD == 0) lst_.error("No submodels specified in PROC SIMULATE.");
@@ -278,8 +274,9 @@ class Simulation {
       lst_.put(detail, {cut_name(t_.NAMSAV(n)), r});
     }
     if (run_.status.IDEBUG == 1) list_data(r);
-    estmat(run_, EstimateMode::Refit);
-    if (opt_.error_test && (m_.IEROPT > 0 || m_.IERINV > 0)) {
+    const FitReport report = *estmat(run_, opt_.detail ? EstimateMode::ReportedRefit : EstimateMode::QuietRefit);
+    if (opt_.error_test &&
+        (report.optimizer != OptimizerCode::Converged || report.inversion != InversionCode::Inverted)) {
       t_.NDF(n) = -1;
       return;
     }
@@ -288,8 +285,9 @@ class Simulation {
     std::vector<double> estimates(static_cast<std::size_t>(npar));
     std::vector<double> errors(static_cast<std::size_t>(npar));
     for (int I = 1; I <= npar; ++I) {
-      const double s = ss(m_, lst_, I);
-      const double e = WORK(I);
+      const ParameterEstimate& fitted = report.parameters[static_cast<std::size_t>(I - 1)];
+      const double s = fitted.estimate;
+      const double e = fitted.se;
       totals_.SUMS(I, n) += s;
       totals_.SUMS2(I, n) += s * s;
       totals_.SUMSE(I, n) += e;
@@ -298,12 +296,11 @@ class Simulation {
       errors[static_cast<std::size_t>(I - 1)] = e;
     }
     if (opt_.parfile) {
-      const double aic = -2.0 * t_.lnL(n) + 2.0 * t_.K(n);
-      if (!file_.write(estimate_records(r, n, aic, estimates, errors))) {
+      if (!file_.write(estimate_records(r, n, report.aic, estimates, errors))) {
         lst_.error("Error writing the file of parameter estimates.");
       }
     }
-    count_gof(t_.PG(n), totals_.NGOF(n));
+    count_gof(report.G.probability, totals_.NGOF(n));
   }
 
   /// The fits of replicate r (DETAIL) and the likelihood-ratio tests of every pair.

@@ -55,12 +55,11 @@ class SimulationTotals {
   }
 };
 
-/// PROC SIMULATE, entered with its PROC statement current and the
-/// simulation flag ISIMUL set; returns with the first statement after the
+/// PROC SIMULATE, entered with its PROC statement current; returns with the first statement after the
 /// last submodel's block current, and hands back what it accumulated.
 SimulationTotals simlte(FitContext& run, SimulationFile& file);
 
-/// PROC SIMULATE as the driver dispatches it (with ISIMUL set around the call).
+/// PROC SIMULATE as the driver dispatches it.
 void rdsimlte(FitContext& run, SimulationFile& file);
 
 }  // namespace quorvale

@@ -1,0 +1,96 @@
+#pragma once
+// What one fit of the model yields: the optimizer's outcome, the estimates
+// with their standard errors and covariance, the goodness of fit cohort by
+// cohort and the model criteria. The listing, the simulation's summaries and
+// PROC TEST all read this value; nothing of it is passed through the store.
+
+#include <string>
+#include <vector>
+
+#include "estimate/optimizer.h"
+
+namespace quorvale {
+
+/// Outcome of the optimizer, with the number the listing prints.
+enum class OptimizerCode : int {
+  Converged = 0,           ///< estimated to NSIG digits
+  StartNotPositive = 129,  ///< the Hessian was not initialized positive definite
+  RoundingDominant = 130,  ///< rounding errors dominated before NSIG digits
+  EvaluationLimit = 131,   ///< MAXFN evaluations before NSIG digits
+};
+
+/// Outcome of the inversion of the information matrix.
+enum class InversionCode : int {
+  Inverted = 0,              ///< the covariance matrix is available
+  NotPositiveDefinite = 130, ///< the information matrix failed the positive-definiteness test
+};
+
+/// The code as printed in the listing and on the "@@" line.
+constexpr int code_number(OptimizerCode c) { return static_cast<int>(c); }
+constexpr int code_number(InversionCode c) { return static_cast<int>(c); }
+/// The optimizer's return from optmiz.
+constexpr OptimizerCode optimizer_code(Ier ier) { return static_cast<OptimizerCode>(ier_number(ier)); }
+/// The inversion's return from matinv.
+constexpr InversionCode inversion_code(Ier ier) { return static_cast<InversionCode>(ier_number(ier)); }
+
+/// One parameter S(I) after the fit.
+struct ParameterEstimate {
+  int index = 0;          ///< I, 1..NPAR
+  int slot = 0;           ///< POINT(I): the estimated slot, or -k when fixed at PAR(k)
+  double estimate = 0.0;  ///< S(I) on the natural scale
+  double se = 0.0;        ///< standard error; 0 when the parameter is fixed
+  double lower = 0.0;     ///< estimate - 1.96 se, as printed
+  double upper = 0.0;     ///< estimate + 1.96 se, as printed
+  bool fixed() const { return slot < 1; }
+};
+
+/// One cell of the goodness-of-fit table.
+struct CellFit {
+  int observed = 0;       ///< NOBS
+  double expected = 0.0;  ///< NREL times the cell probability
+  double chi = 0.0;       ///< Pearson term; 0 when the expected count is at or below 10^-NSIG
+  bool outside = false;   ///< the cell probability lies outside 0..1
+};
+
+/// One cohort of the goodness-of-fit table with its pooled test.
+struct CohortFit {
+  std::vector<CellFit> cells;
+  int pooled_df = 0;         ///< degrees of freedom left after pooling
+  double pooled_chi = 0.0;   ///< Pearson chi-square of the pooled cells
+  double probability = 0.0;  ///< Pr(larger chi-square) of the pooled test
+};
+
+/// A chi-square statistic with its degrees of freedom and upper probability.
+struct ChiSquareTest {
+  double statistic = 0.0;
+  int df = 0;
+  double probability = 0.0;  ///< Pr(larger chi-square)
+  bool error = false;        ///< the chi-square routine reported an error
+};
+
+/// The whole result of one fit.
+struct FitReport {
+  std::string name;  ///< the model's name as kept in the saved-model table
+  int sequence = 0;  ///< its row in the saved-model table
+  int npar = 0;      ///< NPAR
+  int nest = 0;      ///< K: the parameters estimated
+  OptimizerCode optimizer = OptimizerCode::Converged;
+  InversionCode inversion = InversionCode::Inverted;
+  double function_value = 0.0;  ///< the minimised negative log-likelihood kernel
+  int significant_digits = 0;
+  int evaluations = 0;
+  std::vector<ParameterEstimate> parameters;  ///< S(1..NPAR), in order
+  /// Packed lower triangle of the covariance of slots 1..NEST (meaningful
+  /// only when the inversion succeeded).
+  std::vector<double> covariance;
+  std::vector<CohortFit> cohorts;  ///< cohorts 1..NCOHRT, in order
+  ChiSquareTest G;                 ///< G against the saturated model; df = NDF
+  ChiSquareTest pooled;            ///< pooled Pearson test; tested only when df > 0
+  double lnL = 0.0;                ///< log-likelihood
+  double aic = 0.0;                ///< Akaike information criterion
+
+  /// Covariance of parameters i and j (1-based); 0 unless both are estimated.
+  double parameter_covariance(int i, int j) const;
+};
+
+}  // namespace quorvale
