@@ -186,59 +186,144 @@ void replace_model_file(FitContext& run, const std::string& file, const std::str
   temp.release();
 }
 
-/// Exchanges rows a and b of the saved-model table, of the criteria and of ORD.
-void exchange(SavedModels& s, std::vector<std::array<double, 4>>& crit, std::vector<int>& ord, int a,
-              int b) {
-  std::swap(s.NAMSAV(a), s.NAMSAV(b));
-  std::swap(s.lnL(a), s.lnL(b));
-  std::swap(s.K(a), s.K(b));
-  std::swap(s.NDF(a), s.NDF(b));
-  std::swap(s.G(a), s.G(b));
-  std::swap(s.PG(a), s.PG(b));
-  std::swap(s.DFC(a), s.DFC(b));
-  std::swap(crit[static_cast<std::size_t>(a)], crit[static_cast<std::size_t>(b)]);
-  std::swap(ord[static_cast<std::size_t>(a)], ord[static_cast<std::size_t>(b)]);
+/// One model of the comparison, as the saved-model table holds it, with its criteria.
+struct ComparedModel {
+  int order = 0;  ///< its row in the table before sorting
+  std::string name;
+  double lnL = 0.0;
+  int K = 0;
+  int NDF = 0;
+  int DFC = 0;
+  double G = 0.0;
+  double PG = 0.0;
+  std::array<double, 4> crit{};  ///< AIC, AICc, QAIC and QAICc
+};
+
+/// A likelihood-ratio test between two ranked models.
+struct RatioTest {
+  std::size_t general = 0;  ///< position of the general model in the ranking
+  std::size_t reduced = 0;  ///< position of the reduced model
+  double chi = 0.0;         ///< -2 (lnL reduced - lnL general); 0 when not positive
+  int df = 0;
+  double probability = 1.0;  ///< Pr(larger chi-square)
+  bool error = false;        ///< the chi-square routine reported an error
+};
+
+/// What PROC TEST computes from the models of the sequence.
+struct ModelComparison {
+  int n = 0;                      ///< sample size
+  double chat = 1.0;              ///< overdispersion factor used
+  bool chat_without_dfc = false;  ///< the most general model had DFC = 0, so c-hat is 1
+  std::string most_general;       ///< name of the first model with the largest K
+  std::vector<ComparedModel> models;  ///< in the order of the table
+  std::vector<ComparedModel> ranked;  ///< sorted by the chosen criterion
+  std::vector<RatioTest> tests;       ///< every pair of ranked models whose NDF differ
+};
+
+/// Computes the criteria, the ranking and the likelihood-ratio tests.
+ModelComparison compare(const SavedModels& s, const TestOptions& opt, int n) {
+  ModelComparison c;
+  c.n = n;
+  // AIC and AICc; the most general model is the first with the largest K.
+  int g = 1;
+  for (int i = 1; i <= s.NMOD; ++i) {
+    ComparedModel row;
+    row.order = i;
+    row.name = s.NAMSAV(i);
+    row.lnL = s.lnL(i);
+    row.K = s.K(i);
+    row.NDF = s.NDF(i);
+    row.DFC = s.DFC(i);
+    row.G = s.G(i);
+    row.PG = s.PG(i);
+    row.crit[kAic] = -2.0 * row.lnL + 2.0 * row.K;
+    row.crit[kAicc] = row.crit[kAic] + correction(row.K, n);
+    c.models.push_back(row);
+    if (s.K(i) > s.K(g)) g = i;
+  }
+  c.most_general = s.NAMSAV(g);
+
+  c.chat = opt.chat;
+  if (c.chat < 1.0) {
+    if (s.DFC(g) == 0) {
+      // G/0 has no meaning as an overdispersion factor: no overdispersion is assumed.
+      c.chat = 1.0;
+      c.chat_without_dfc = true;
+    } else {
+      c.chat = s.G(g) / s.DFC(g);
+      if (c.chat < 1.0) c.chat = 1.0;
+    }
+  }
+  for (ComparedModel& row : c.models) {
+    row.crit[kQaic] = -2.0 * row.lnL / c.chat + 2.0 * row.K;
+    row.crit[kQaicc] = row.crit[kQaic] + correction(row.K, n);
+  }
+
+  // Selection sort: the first smallest value of the rest moves up by an
+  // exchange, so rows of equal value may change their relative order.
+  c.ranked = c.models;
+  std::vector<ComparedModel>& r = c.ranked;
+  for (std::size_t p = 0; p + 1 < r.size(); ++p) {
+    std::size_t best = p;
+    for (std::size_t q = p + 1; q < r.size(); ++q) {
+      if (r[q].crit[opt.sortby] < r[best].crit[opt.sortby]) best = q;
+    }
+    if (best != p) std::swap(r[p], r[best]);
+  }
+
+  for (std::size_t i = 0; i + 1 < r.size(); ++i) {
+    for (std::size_t j = i + 1; j < r.size(); ++j) {
+      if (r[i].NDF == r[j].NDF) continue;
+      // The model with fewer degrees of freedom is taken as the general one;
+      // nesting is the user's responsibility.
+      RatioTest t;
+      t.general = r[i].NDF < r[j].NDF ? i : j;
+      t.reduced = t.general == i ? j : i;
+      t.chi = -2.0 * (r[t.reduced].lnL - r[t.general].lnL);
+      t.df = r[t.reduced].NDF - r[t.general].NDF;
+      if (t.chi > 0.0) {
+        double p = 0.0;
+        int ier = 0;
+        cdtr(t.chi, t.df, p, ier);
+        t.error = ier != 0;
+        t.probability = 1.0 - p;
+      } else {
+        t.chi = 0.0;
+      }
+      c.tests.push_back(t);
+    }
+  }
+  return c;
 }
 
-/// Prints a likelihood-ratio test for every pair of models whose NDF differ.
-void ratio_tests(FitContext& run) {
+/// The model file's records of the ranked models.
+std::string model_file_records(const ModelComparison& c) {
+  std::string contents;
+  for (const ComparedModel& m : c.ranked) {
+    file_layout().write(contents, {m.name, m.crit[kAic], m.lnL, m.NDF, m.K, m.PG, m.G, m.DFC});
+  }
+  return contents;
+}
+
+/// Prints the likelihood-ratio tests.
+void print_ratio_tests(Listing& lst, const ModelComparison& c) {
   static const Layout title("(/21X,A)");
   static const Layout heading("(1X,A)");
   static const Layout row("(1X,A20,2X,A20,2X,F10.3,4X,I3,7X,F6.4)");
-  Listing& lst = run.listing;
-  const SavedModels& s = run.saved;
   lst.linchk(5);
   lst.put(title, {"Likelihood Ratio Tests Between Models"});
   lst.put(heading, {" General              Reduced                           Degrees   Pr(Larger "});
   lst.put(heading, {" Submodel             Submodel              Chi-square  Freedom  Chi-square)"});
   lst.put(heading, {"----------           ----------             ----------  -------  -----------"});
-  for (int i = 1; i <= s.NMOD - 1; ++i) {
-    for (int j = i + 1; j <= s.NMOD; ++j) {
-      if (s.NDF(i) == s.NDF(j)) continue;
-      // The model with fewer degrees of freedom is taken as the general one;
-      // nesting is the user's responsibility.
-      const int general = s.NDF(i) < s.NDF(j) ? i : j;
-      const int reduced = general == i ? j : i;
-      double chi = -2.0 * (s.lnL(reduced) - s.lnL(general));
-      const int df = s.NDF(reduced) - s.NDF(general);
-      double prob = 1.0;
-      if (chi > 0.0) {
-        double p = 0.0;
-        int ier = 0;
-        cdtr(chi, df, p, ier);
-        if (ier != 0) lst.warn("ERROR with chi-square probability.");
-        prob = 1.0 - p;
-      } else {
-        chi = 0.0;
-      }
-      lst.linchk(1);
-      lst.put(row, {s.NAMSAV(general), s.NAMSAV(reduced), chi, df, prob});
-    }
+  for (const RatioTest& t : c.tests) {
+    if (t.error) lst.warn("ERROR with chi-square probability.");
+    lst.linchk(1);
+    lst.put(row, {c.ranked[t.general].name, c.ranked[t.reduced].name, t.chi, t.df, t.probability});
   }
 }
 
-/// Prints the criteria tables, rewrites the model file and prints the tests (two models or more).
-void compare_models(FitContext& run, const TestOptions& opt, int n) {
+/// Prints the criteria tables (table order, then ranked).
+void print_criteria(Listing& lst, const ModelComparison& c) {
   static const Layout general_line("(/a,a,a,i6,a,f6.2)");
   static const Layout first_row("(I2,1x,a,I7,5(1X,G12.6))");
   static const Layout second_heading(
@@ -247,73 +332,24 @@ void compare_models(FitContext& run, const TestOptions& opt, int n) {
   static const Layout second_underline(
       "(1X,9(1H-),12X,10(1H-),4X,3(1H-),1X,9(1H-),1X,6(1H-),1x,7(1h-),1X,7(1h-),1X,7(1h-))");
   static const Layout second_row("(I2,1X,A20,1X,G10.4,I5,1X,G10.5,1X,F5.3,1X,3(G9.4))");
-  Listing& lst = run.listing;
-  SavedModels& s = run.saved;
-  const auto row_index = [](int i) { return static_cast<std::size_t>(i); };
-  std::vector<std::array<double, 4>> crit(row_index(MAXMOD) + 1);
-  std::vector<int> ord(row_index(MAXMOD) + 1);
-
-  // AIC and AICc; the most general model is the first with the largest K.
-  int g = 1;
-  for (int i = 1; i <= s.NMOD; ++i) {
-    std::array<double, 4>& c = crit[row_index(i)];
-    c[kAic] = -2.0 * s.lnL(i) + 2.0 * s.K(i);
-    c[kAicc] = c[kAic] + correction(s.K(i), n);
-    ord[row_index(i)] = i;
-    if (s.K(i) > s.K(g)) g = i;
-  }
-
-  double chat = opt.chat;
-  if (chat < 1.0) {
-    if (s.DFC(g) == 0) {
-      // G/0 has no meaning as an overdispersion factor: no overdispersion is assumed.
-      chat = 1.0;
-      lst.warn("Most general model has DFC = 0; c-hat set to 1.");
-    } else {
-      chat = s.G(g) / s.DFC(g);
-      if (chat < 1.0) chat = 1.0;
-    }
-  }
-
+  if (c.chat_without_dfc) lst.warn("Most general model has DFC = 0; c-hat set to 1.");
   lst.put_free({" "});
   lst.put_free({"Modified AIC calculations: (see ", "Model Selection and Multimodel Inference:"});
   lst.put_free({"A Practical Information-Theoretic Approach, 2nd ed., by K. P. Burnham and D. R. Anderson, 2002)"});
-  lst.put(general_line, {" Most General Model: ", s.NAMSAV(g), "  n=", n, " c=", chat});
+  lst.put(general_line, {" Most General Model: ", c.most_general, "  n=", c.n, " c=", c.chat});
   lst.put_free({" "});
   lst.put_free({" Submodel                NPAR     AIC", "         AICc         QAIC         QAICc"});
   lst.put_free({" -------------------      ---  -----", "--    ---------      -------     --------"});
-  for (int i = 1; i <= s.NMOD; ++i) {
-    std::array<double, 4>& c = crit[row_index(i)];
-    c[kQaic] = -2.0 * s.lnL(i) / chat + 2.0 * s.K(i);
-    c[kQaicc] = c[kQaic] + correction(s.K(i), n);
-    lst.put(first_row, {i, s.NAMSAV(i), s.K(i), c[kAic], c[kAicc], c[kQaic], c[kQaicc]});
+  for (const ComparedModel& m : c.models) {
+    lst.put(first_row, {m.order, m.name, m.K, m.crit[kAic], m.crit[kAicc], m.crit[kQaic], m.crit[kQaicc]});
   }
-
-  // Selection sort: the first smallest value of the rest moves up by an
-  // exchange, so rows of equal value may change their relative order.
-  for (int p = 1; p <= s.NMOD - 1; ++p) {
-    int best = p;
-    for (int q = p + 1; q <= s.NMOD; ++q) {
-      if (crit[row_index(q)][opt.sortby] < crit[row_index(best)][opt.sortby]) best = q;
-    }
-    if (best != p) exchange(s, crit, ord, p, best);
-  }
-
-  lst.linchk(s.NMOD + 5);
+  lst.linchk(static_cast<int>(c.ranked.size()) + 5);
   lst.put(second_heading, {});
   lst.put(second_underline, {});
-  std::string contents;
-  for (int i = 1; i <= s.NMOD; ++i) {
-    const std::array<double, 4>& c = crit[row_index(i)];
-    if (opt.aicsave) {
-      file_layout().write(contents, {s.NAMSAV(i), c[kAic], s.lnL(i), s.NDF(i), s.K(i), s.PG(i), s.G(i), s.DFC(i)});
-    }
-    lst.put(second_row, {ord[row_index(i)], s.NAMSAV(i), s.lnL(i), s.NDF(i), c[kAic], s.PG(i), c[kAicc],
-                         c[kQaic], c[kQaicc]});
+  for (const ComparedModel& m : c.ranked) {
+    lst.put(second_row, {m.order, m.name, m.lnL, m.NDF, m.crit[kAic], m.PG, m.crit[kAicc], m.crit[kQaic],
+                         m.crit[kQaicc]});
   }
-  if (opt.aicsave) replace_model_file(run, opt.file, contents);
-
-  ratio_tests(run);
 }
 
 }  // namespace
@@ -327,7 +363,10 @@ void dotest(FitContext& run) {
   if (run.saved.NMOD < 2) {
     run.listing.warn("Not enough PROC ESTIMATE statements to generate models for testing.");
   } else {
-    compare_models(run, opt, n);
+    const ModelComparison comparison = compare(run.saved, opt, n);
+    print_criteria(run.listing, comparison);
+    if (opt.aicsave) replace_model_file(run, opt.file, model_file_records(comparison));
+    print_ratio_tests(run.listing, comparison);
   }
 
   run.saved.reset();

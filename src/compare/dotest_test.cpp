@@ -243,16 +243,6 @@ TEST_F(DotestTables, WholeOutputOfThreeModels) {
   EXPECT_EQ(after_echo(*r), expected);
   EXPECT_EQ(r->run.saved.NMOD, 0);
   EXPECT_EQ(r->run.token(2), "STOP");  // the next statement is left current
-  // The table itself was reordered.
-  EXPECT_EQ(r->run.saved.NAMSAV(1), col20("A"));
-  EXPECT_EQ(r->run.saved.NAMSAV(2), col20("B"));
-  EXPECT_EQ(r->run.saved.NAMSAV(3), col20("C"));
-  EXPECT_EQ(r->run.saved.lnL(3), -104.2);
-  EXPECT_EQ(r->run.saved.DFC(1), 10);
-  EXPECT_EQ(r->run.saved.PG(2), 0.2381);
-  EXPECT_EQ(r->run.saved.K(2), 5);
-  EXPECT_EQ(r->run.saved.NDF(3), 11);
-  EXPECT_EQ(r->run.saved.G(3), 20.6);
   EXPECT_EQ(entries(), std::vector<std::string>{});  // no model file without AICSAVE
 }
 
@@ -431,9 +421,6 @@ TEST_F(DotestSort, TiedRowsSwapPlacesWhenTheSmallestMovesUp) {
   fill(r->run, {{"T1", -50.0, 3, 7}, {"T2", -50.0, 3, 7}, {"T3", -49.0, 3, 7}});
   dotest(r->run);
   EXPECT_EQ(order_column(*r, 3), (std::vector<int>{3, 2, 1}));
-  EXPECT_EQ(r->run.saved.NAMSAV(1), col20("T3"));
-  EXPECT_EQ(r->run.saved.NAMSAV(2), col20("T2"));
-  EXPECT_EQ(r->run.saved.NAMSAV(3), col20("T1"));
 
   // Where nothing moves one tied row past the other, the earlier stays first.
   auto kept = make_run("PROC TEST;\nPROC STOP;\n", 1000);
