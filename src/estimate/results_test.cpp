@@ -71,6 +71,17 @@ TEST(ResultsPooling, PoolingStopsAtOneDegreeOfFreedom) {
   EXPECT_EQ(df, 1);
 }
 
+TEST(ResultsPooling, AnExpectedCountOfExactlyTwoIsNotPooled) {
+  // Pooling goes on while the smallest expected count is below 2: at 2 itself
+  // every cell stays, and chi-square is (4-2)^2/2 + 1/6 + 1/7.
+  std::vector<double> O = {4, 5, 6};
+  std::vector<double> E = {2, 6, 7};
+  int df = 2;
+  const double chi = cspool(O, E, df, 3);
+  EXPECT_EQ(df, 2);
+  EXPECT_DOUBLE_EQ(chi, 2.0 + 1.0 / 6.0 + 1.0 / 7.0);
+}
+
 /// Runs the program on `commands` in-process and returns the listing.
 std::string run_listing(const std::string& commands) {
   std::istringstream in(commands);

@@ -155,7 +155,7 @@ void parameter_table(FitContext& run) {
 
 /// The baseline evaluation and the two pair scans over the estimated
 /// coordinates 1..NEST, each followed by its verdict line.
-void scan_estimated(FitContext& run, const Moves& moves) {
+IdentifiabilityScan scan_estimated(FitContext& run, const Moves& moves) {
   ModelStore& m = run.model;
   Listing& lst = run.listing;
   // Only the estimated coordinates reach the cells: a slot above NEST holds
@@ -168,11 +168,15 @@ void scan_estimated(FitContext& run, const Moves& moves) {
     est(m, lst, x);
     return largest_change(m, P0, m.P);
   };
-  print_verdict(lst, scan_pairs(X, PairMove::Add, moves.add, change_at));
-  print_verdict(lst, scan_pairs(X, PairMove::Multiply, moves.multiply, change_at));
+  IdentifiabilityScan scan;
+  scan.additive = scan_pairs(X, PairMove::Add, moves.add, change_at);
+  print_verdict(lst, scan.additive);
+  scan.multiplicative = scan_pairs(X, PairMove::Multiply, moves.multiply, change_at);
+  print_verdict(lst, scan.multiplicative);
   // The values stay as the blocks and the table left them; P keeps the
   // probabilities of the last moved point.
   for (int k = 1; k <= m.NEST; ++k) m.PAR(k) = X[static_cast<std::size_t>(k - 1)];
+  return scan;
 }
 
 }  // namespace
@@ -207,7 +211,7 @@ double largest_change(const ModelStore& m, const Mat1<double>& P0, const Mat1<do
   return change;
 }
 
-void identf(FitContext& run) {
+IdentifiabilityScan identf(FitContext& run) {
   ModelStore& m = run.model;
   m.NOTRAN = 1;
   const Moves moves = read_options(run);
@@ -216,7 +220,7 @@ void identf(FitContext& run) {
   print_header(run, moves);
   parameter_table(run);
   if (run.status.IDEBUG == 1) debug_dump(run);
-  scan_estimated(run, moves);
+  return scan_estimated(run, moves);
 }
 
 }  // namespace quorvale

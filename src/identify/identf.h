@@ -29,6 +29,12 @@ struct PairScan {
   int j = 0;            ///< second coordinate of that pair; 0 when none
 };
 
+/// What PROC IDENTIFIABLE found: the pair of each scan that changes the cells least.
+struct IdentifiabilityScan {
+  PairScan additive;        ///< moves by adding and subtracting ADD
+  PairScan multiplicative;  ///< moves by multiplying and dividing by MULTIPLY
+};
+
 /// Largest |P0(k,c) - P(k,c)| over the cells of every cohort of the store; NaN differences are passed over.
 double largest_change(const ModelStore& m, const Mat1<double>& P0, const Mat1<double>& P);
 
@@ -65,7 +71,7 @@ PairScan scan_pairs(std::span<double> x, PairMove move, double constant, ChangeA
 void print_verdict(Listing& listing, const PairScan& scan);
 
 /// PROC IDENTIFIABLE, entered with its PROC statement current; returns with
-/// the next PROC statement current.
-void identf(FitContext& run);
+/// the next PROC statement current. Gives the scans' results.
+IdentifiabilityScan identf(FitContext& run);
 
 }  // namespace quorvale
