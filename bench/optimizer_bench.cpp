@@ -28,7 +28,7 @@ void BM_OptmizRosenbrock(benchmark::State& state) {
   for (auto _ : state) {
     for (int i = 0; i < n; ++i) x[static_cast<std::size_t>(i)] = i % 2 == 0 ? -1.2 : 1.0;
     double f = 0.0;
-    benchmark::DoNotOptimize(quorvale::optmiz(&rosenbrock, n, 5, 20000, 0, x, h, g, f, w));
+    benchmark::DoNotOptimize(quorvale::optmiz(&rosenbrock, n, 5, 20000, x, h, g, f, w));
     state.counters["evaluations"] = w[1];
   }
 }

@@ -33,128 +33,66 @@ enum class SearchEnd {
   Limit,            ///< the evaluation count reached MAXFN
 };
 
-}  // namespace
+/// One run of optmiz: the caller's storage, the work vectors carved out of W
+/// and the scalars that last from one iteration to the next.
+class Minimiser {
+ public:
+  Minimiser(ObjectiveRef FUNCT, int N, int nsig, int MAXFN, std::span<double> X,
+            std::span<double> H, std::span<double> G, double& F, std::span<double> W)
+      : FUNCT(FUNCT), N(N), MAXFN(MAXFN), eps(std::pow(10.0, -nsig)), x(X.data()), a(H.data()),
+        s(W.data()), g(W.data() + N), u(W.data() + 2 * N), H(H), G(G), W(W), F(F) {}
 
-Ier optmiz(ObjectiveRef FUNCT, int N, int nsig, int MAXFN, int IOPT, std::span<double> X,
-           std::span<double> H, std::span<double> G, double& F, std::span<double> W) {
-  assert(N >= 0);
-  assert(X.size() >= static_cast<std::size_t>(N));
-  assert(G.size() >= static_cast<std::size_t>(N));
-  assert(H.size() >= static_cast<std::size_t>(N) * static_cast<std::size_t>(N + 1) / 2);
-  assert(W.size() >= 3 * static_cast<std::size_t>(N > 1 ? N : 1));
-  (void)IOPT;  // only the identity start exists
-
-  const double step_factor = std::sqrt(reps);  // difference step per unit of magnitude
-  const double eps = std::pow(10.0, -nsig);  // 10^-NSIG
-
-  double* const x = X.data();
-  double* const a = H.data();          // the factors L, D while the run lasts
-  double* const s = W.data();          // search direction; modification vector in an update
-  double* const g = W.data() + N;      // current gradient
-  double* const u = W.data() + 2 * N;  // trial point; previous gradient in an update
-
-  Ier IER = Ier::Ok;
-  W[0] = -1.0;
-  W[1] = 0.0;
-  W[2] = 0.0;
-
-  // Start matrix: the identity, L = I and D = 1.
-  for (int i = 1; i <= N; ++i) {
-    for (int j = 1; j < i; ++j) at(a, i, j) = 0.0;
-    diag(a, i) = 1.0;
-  }
-
-  F = FUNCT(N, x);
-  long long count = 1;  // function evaluations
-  bool central = false;  // gradient mode: forward differences until switched
-  double DF = -1.0;      // function decrease of the last iteration
-  int IR = N;            // positive entries of D
-  double relx = 0.0;     // largest predicted relative coordinate change
-  bool have_relx = false;
-  double ALPHA = 1.0;    // step along s
-  double gs = 0.0;       // directional derivative s'g
-  double F0 = F;         // function value at the start of the line search
-  bool update_pending = false;
-
-  // Trial point u = x + alpha s.
-  auto trial_point = [&](double alpha) {
-    for (int i = 0; i < N; ++i) u[i] = x[i] + alpha * s[i];
-  };
-
-  // One search along s from x. Returns how it ended; on NewPoint x, F and
-  // ALPHA (the total step) describe the accepted point.
-  auto line_search = [&]() -> SearchEnd {
-    double T = 0.0;  // total step taken along s
-    bool interpolated = false;
-    double F1 = 0.0;
+  /// Runs the iterations from X to the end; returns the code.
+  Ier run() {
+    start();
+    bool update_pending = false;
     for (;;) {
-      trial_point(ALPHA);
-      F1 = FUNCT(N, u);
-      ++count;
-      if (!(F1 >= F)) {  // a decrease, or a value that is not a number
-        T += ALPHA;
+      gradient();
+      if (update_pending) {
+        update_pending = false;
+        if (!update()) {
+          IER = Ier::EvaluationLimit;
+          break;
+        }
+      } else if (count >= MAXFN) {
+        IER = Ier::EvaluationLimit;
         break;
       }
-      if (central && relx > eps) IER = Ier::RoundingDominant;
-      if (ALPHA < eps / relx) return SearchEnd::ConvergenceTest;
-      if (count >= MAXFN) return SearchEnd::Limit;
-
-      ALPHA = 0.5 * ALPHA;
-      trial_point(ALPHA);
-      const double F2 = FUNCT(N, u);
-      ++count;
-      if (!(F2 >= F)) {
-        T += ALPHA;
-        IER = Ier::Ok;
-        F = F2;
-        for (int i = 0; i < N; ++i) x[i] = u[i];
-        if (T < eps / relx) return SearchEnd::ConvergenceTest;
-        ALPHA = T;
-        return SearchEnd::NewPoint;
+      search_direction();
+      const SearchEnd end = search();
+      if (end == SearchEnd::Limit) {
+        IER = Ier::EvaluationLimit;
+        break;
       }
-
-      // Parabola through (0, F), (ALPHA, F2), (2 ALPHA, F1): its minimum, or a
-      // tenth of the step when it is not convex or the minimum is too close.
-      if (F + F1 <= 2.0 * F2) {
-        ALPHA = 0.1 * ALPHA;
-      } else {
-        const double t = 0.5 * (F - F1) / (F + F1 - 2.0 * F2) + 1.0;
-        ALPHA = t > 0.1 ? t * ALPHA : 0.1 * ALPHA;
+      if (end == SearchEnd::NewPoint) {
+        for (int i = 0; i < N; ++i) u[i] = g[i];  // keep the old gradient
+        update_pending = true;
+        continue;
       }
-      if (count >= MAXFN) return SearchEnd::Limit;
-      interpolated = true;
+      if (converged()) break;
     }
+    finish();
+    return IER;
+  }
 
-    // Acceptance of the trial point.
-    IER = Ier::Ok;
-    F = F1;
-    for (int i = 0; i < N; ++i) x[i] = u[i];
-
-    if (!interpolated) {
-      // Extrapolate, doubling the distance from the start each time, while the
-      // function keeps falling and the three values do not yet bend upward.
-      for (;;) {
-        if (count >= MAXFN) return SearchEnd::Limit;
-        trial_point(ALPHA);
-        F1 = FUNCT(N, u);
-        ++count;
-        if (F1 >= F) break;
-        const bool last = 2.0 * F <= F1 + F0 && 12.0 * F < 5.0 * F0 + 7.0 * F1;
-        T += ALPHA;
-        ALPHA = 2.0 * ALPHA;
-        F = F1;
-        for (int i = 0; i < N; ++i) x[i] = u[i];
-        if (last) break;
-      }
-    } else if (T < eps / relx) {
-      return SearchEnd::ConvergenceTest;
+ private:
+  /// Clears the results, sets the start matrix and evaluates the start point.
+  void start() {
+    W[0] = -1.0;
+    W[1] = 0.0;
+    W[2] = 0.0;
+    // Start matrix: the identity, L = I and D = 1.
+    for (int i = 1; i <= N; ++i) {
+      for (int j = 1; j < i; ++j) at(a, i, j) = 0.0;
+      diag(a, i) = 1.0;
     }
-    ALPHA = T;
-    return SearchEnd::NewPoint;
-  };
+    F = FUNCT(N, x);
+    count = 1;
+    F0 = F;
+  }
 
-  // Difference gradient at x into g.
-  auto gradient = [&]() {
+  /// Difference gradient at x into g.
+  void gradient() {
     for (int i = 0; i < N; ++i) {
       const double xi = x[i];
       const double h = magnitude(xi) * step_factor;
@@ -170,12 +108,12 @@ Ier optmiz(ObjectiveRef FUNCT, int N, int nsig, int MAXFN, int IOPT, std::span<d
       x[i] = xi;
     }
     count += central ? 2 * N : N;
-  };
+  }
 
-  // Update of the factors after a line search: u holds the old gradient, g the
-  // new one, s the direction, ALPHA the step taken. Returns false when the
-  // evaluation limit has been reached.
-  auto update = [&]() -> bool {
+  /// Update of the factors after a line search: u holds the old gradient, g
+  /// the new one, s the direction, ALPHA the step taken. Returns false when
+  /// the evaluation limit has been reached.
+  bool update() {
     if (count >= MAXFN) return false;
     DF = F0 - F;
     double sy = 0.0;  // s'(g+ - g), the change of the directional derivative
@@ -183,42 +121,38 @@ Ier optmiz(ObjectiveRef FUNCT, int N, int nsig, int MAXFN, int IOPT, std::span<d
     sy = sy - gs;
     if (sy <= 0.0) return true;
     if (ALPHA * gs + sy > 0.0) {
-      // DFP: B + (y g' + g y')/sy + (1/(ALPHA sy) - gs/sy^2) y y', y = g+ - g,
-      // as -c g g' followed by (1/(sy c')) z2 z2' with z2 = c' g + y.
-      const double c = ALPHA / (sy - ALPHA * gs);
-      for (int i = 0; i < N; ++i) s[i] = u[i];
-      optmz2(H, N, W.first(static_cast<std::size_t>(N)), -c, G, IR, 0, reps);
-      const double cp = c * sy;
-      for (int i = 0; i < N; ++i) s[i] = (cp - 1.0) * u[i] + g[i];
-      optmz2(H, N, W.first(static_cast<std::size_t>(N)), 1.0 / (sy * cp), G, IR, 0, 0.0);
+      dfp_update(sy);
     } else {
-      // BFGS: B + g g'/gs + y y'/(ALPHA sy); the first term makes B singular
-      // along its direction, which the negated IR asks for.
-      for (int i = 0; i < N; ++i) s[i] = u[i];
-      int ir = -IR;
-      optmz2(H, N, W.first(static_cast<std::size_t>(N)), 1.0 / gs, G, ir, 0, 0.0);
-      IR = std::abs(ir);
-      for (int i = 0; i < N; ++i) s[i] = g[i] - u[i];
-      optmz2(H, N, W.first(static_cast<std::size_t>(N)), 1.0 / (sy * ALPHA), G, IR, 0, 0.0);
+      bfgs_update(sy);
     }
     return count < MAXFN;
-  };
+  }
 
-  for (;;) {
-    gradient();
-    if (update_pending) {
-      update_pending = false;
-      if (!update()) {
-        IER = Ier::EvaluationLimit;
-        break;
-      }
-    } else if (count >= MAXFN) {
-      IER = Ier::EvaluationLimit;
-      break;
-    }
+  /// DFP: B + (y g' + g y')/sy + (1/(ALPHA sy) - gs/sy^2) y y', y = g+ - g,
+  /// as -c g g' followed by (1/(sy c')) z2 z2' with z2 = c' g + y.
+  void dfp_update(double sy) {
+    const double c = ALPHA / (sy - ALPHA * gs);
+    for (int i = 0; i < N; ++i) s[i] = u[i];
+    optmz2(H, N, W.first(static_cast<std::size_t>(N)), -c, G, IR, 0, reps);
+    const double cp = c * sy;
+    for (int i = 0; i < N; ++i) s[i] = (cp - 1.0) * u[i] + g[i];
+    optmz2(H, N, W.first(static_cast<std::size_t>(N)), 1.0 / (sy * cp), G, IR, 0, 0.0);
+  }
 
-    // Search direction: solve L D L' s = -g, or steepest descent while D has
-    // entries that are not positive.
+  /// BFGS: B + g g'/gs + y y'/(ALPHA sy); the first term makes B singular
+  /// along its direction, which the negated IR asks for.
+  void bfgs_update(double sy) {
+    for (int i = 0; i < N; ++i) s[i] = u[i];
+    int ir = -IR;
+    optmz2(H, N, W.first(static_cast<std::size_t>(N)), 1.0 / gs, G, ir, 0, 0.0);
+    IR = std::abs(ir);
+    for (int i = 0; i < N; ++i) s[i] = g[i] - u[i];
+    optmz2(H, N, W.first(static_cast<std::size_t>(N)), 1.0 / (sy * ALPHA), G, IR, 0, 0.0);
+  }
+
+  /// Search direction: solve L D L' s = -g, or steepest descent while D has
+  /// entries that are not positive. Then relx and gs for it.
+  void search_direction() {
     if (IR >= N) {
       for (int i = 1; i <= N; ++i) {
         double y = -g[i - 1];
@@ -241,52 +175,145 @@ Ier optmiz(ObjectiveRef FUNCT, int N, int nsig, int MAXFN, int IOPT, std::span<d
       gs += s[i] * g[i];
     }
     have_relx = true;
-
-    SearchEnd end = SearchEnd::ConvergenceTest;
-    if (relx == 0.0) {
-      end = SearchEnd::ConvergenceTest;
-    } else if (gs >= 0.0 || DF == 0.0) {
-      IER = Ier::RoundingDominant;
-      end = SearchEnd::ConvergenceTest;
-    } else {
-      IER = Ier::Ok;
-      // First step: the one that would repeat the last decrease on a quadratic
-      // model, at most 1 (at least 0.1 with central differences).
-      ALPHA = -2.0 * DF / gs;
-      if (!(ALPHA > 0.0 && ALPHA <= 1.0)) ALPHA = 1.0;
-      if (central && ALPHA < 0.1) ALPHA = 0.1;
-      F0 = F;
-      end = count >= MAXFN ? SearchEnd::Limit : line_search();
-    }
-
-    if (end == SearchEnd::Limit) {
-      IER = Ier::EvaluationLimit;
-      break;
-    }
-    if (end == SearchEnd::NewPoint) {
-      for (int i = 0; i < N; ++i) u[i] = g[i];  // keep the old gradient
-      update_pending = true;
-      continue;
-    }
-    // Convergence test. Forward differences never end a run: switch to
-    // central ones and look again.
-    if (!central) {
-      central = true;
-      continue;
-    }
-    if (relx <= eps || IER != Ier::Ok) break;
   }
 
-  // Finish: gradient, its norm, the count, the digits, and H = L D L'.
-  for (int i = 0; i < N; ++i) G[i] = g[i];
-  double sum = 0.0;
-  for (int i = 0; i < N; ++i) sum += G[i] * G[i];
-  W[0] = std::sqrt(sum);
-  W[1] = static_cast<double>(count);
-  W[2] = have_relx ? -std::log10(relx > reps ? relx : reps) : 0.0;
-  if (N > 1) {
-    // Row by row from the last, each row from its diagonal back to column 1,
-    // so every factor entry is read before its position is overwritten.
+  /// The tests of the direction, then the first step and the line search.
+  SearchEnd search() {
+    if (relx == 0.0) return SearchEnd::ConvergenceTest;
+    if (gs >= 0.0 || DF == 0.0) {
+      IER = Ier::RoundingDominant;
+      return SearchEnd::ConvergenceTest;
+    }
+    IER = Ier::Ok;
+    first_step();
+    return count >= MAXFN ? SearchEnd::Limit : line_search();
+  }
+
+  /// First step: the one that would repeat the last decrease on a quadratic
+  /// model, at most 1 (at least 0.1 with central differences).
+  void first_step() {
+    ALPHA = -2.0 * DF / gs;
+    if (!(ALPHA > 0.0 && ALPHA <= 1.0)) ALPHA = 1.0;
+    if (central && ALPHA < 0.1) ALPHA = 0.1;
+    F0 = F;
+  }
+
+  /// Trial point u = x + alpha s.
+  void trial_point(double alpha) {
+    for (int i = 0; i < N; ++i) u[i] = x[i] + alpha * s[i];
+  }
+
+  /// Moves x to the trial point u, whose function value is `value`.
+  void move_to_trial(double value) {
+    F = value;
+    for (int i = 0; i < N; ++i) x[i] = u[i];
+  }
+
+  /// One search along s from x. Returns how it ended; on NewPoint x, F and
+  /// ALPHA (the total step) describe the accepted point.
+  SearchEnd line_search() {
+    double T = 0.0;  // total step taken along s
+    bool interpolated = false;
+    double F1 = 0.0;
+    for (;;) {
+      trial_point(ALPHA);
+      F1 = FUNCT(N, u);
+      ++count;
+      if (!(F1 >= F)) {  // a decrease, or a value that is not a number
+        T += ALPHA;
+        break;
+      }
+      if (central && relx > eps) IER = Ier::RoundingDominant;
+      if (ALPHA < eps / relx) return SearchEnd::ConvergenceTest;
+      if (count >= MAXFN) return SearchEnd::Limit;
+
+      ALPHA = 0.5 * ALPHA;
+      trial_point(ALPHA);
+      const double F2 = FUNCT(N, u);
+      ++count;
+      if (!(F2 >= F)) {
+        T += ALPHA;
+        IER = Ier::Ok;
+        move_to_trial(F2);
+        if (T < eps / relx) return SearchEnd::ConvergenceTest;
+        ALPHA = T;
+        return SearchEnd::NewPoint;
+      }
+
+      interpolate(F1, F2);
+      if (count >= MAXFN) return SearchEnd::Limit;
+      interpolated = true;
+    }
+
+    // Acceptance of the trial point.
+    IER = Ier::Ok;
+    move_to_trial(F1);
+
+    if (!interpolated) {
+      if (!extrapolate(T)) return SearchEnd::Limit;
+    } else if (T < eps / relx) {
+      return SearchEnd::ConvergenceTest;
+    }
+    ALPHA = T;
+    return SearchEnd::NewPoint;
+  }
+
+  /// Parabola through (0, F), (ALPHA, F2), (2 ALPHA, F1): the next ALPHA is
+  /// its minimum, or a tenth of the step when it is not convex or the minimum
+  /// is too close.
+  void interpolate(double F1, double F2) {
+    if (F + F1 <= 2.0 * F2) {
+      ALPHA = 0.1 * ALPHA;
+    } else {
+      const double t = 0.5 * (F - F1) / (F + F1 - 2.0 * F2) + 1.0;
+      ALPHA = t > 0.1 ? t * ALPHA : 0.1 * ALPHA;
+    }
+  }
+
+  /// Extrapolates from an accepted first trial, doubling the distance from
+  /// the start each time, while the function keeps falling and the three
+  /// values do not yet bend upward. T is the total step taken. Returns false
+  /// when the evaluation limit has been reached.
+  bool extrapolate(double& T) {
+    for (;;) {
+      if (count >= MAXFN) return false;
+      trial_point(ALPHA);
+      const double F1 = FUNCT(N, u);
+      ++count;
+      if (F1 >= F) return true;
+      const bool last = 2.0 * F <= F1 + F0 && 12.0 * F < 5.0 * F0 + 7.0 * F1;
+      T += ALPHA;
+      ALPHA = 2.0 * ALPHA;
+      move_to_trial(F1);
+      if (last) return true;
+    }
+  }
+
+  /// Convergence test. Forward differences never end a run: the first test
+  /// switches to central ones and looks again. Returns true when the run ends.
+  bool converged() {
+    if (!central) {
+      central = true;
+      return false;
+    }
+    return relx <= eps || IER != Ier::Ok;
+  }
+
+  /// The results: gradient, its norm, the count, the digits, and H = L D L'.
+  void finish() {
+    for (int i = 0; i < N; ++i) G[i] = g[i];
+    double sum = 0.0;
+    for (int i = 0; i < N; ++i) sum += G[i] * G[i];
+    W[0] = std::sqrt(sum);
+    W[1] = static_cast<double>(count);
+    W[2] = have_relx ? -std::log10(relx > reps ? relx : reps) : 0.0;
+    if (N > 1) multiply_out_factors();
+  }
+
+  /// H = L D L' in place of its factors: row by row from the last, each row
+  /// from its diagonal back to column 1, so every factor entry is read before
+  /// its position is overwritten.
+  void multiply_out_factors() {
     for (int i = N; i >= 1; --i) {
       for (int j = i; j >= 1; --j) {
         double h = 0.0;
@@ -299,7 +326,45 @@ Ier optmiz(ObjectiveRef FUNCT, int N, int nsig, int MAXFN, int IOPT, std::span<d
       }
     }
   }
-  return IER;
+
+  ObjectiveRef FUNCT;
+  const int N;
+  const int MAXFN;
+  const double step_factor = std::sqrt(reps);  // difference step per unit of magnitude
+  const double eps;                            // 10^-NSIG
+
+  double* const x;  // the point
+  double* const a;  // the factors L, D while the run lasts
+  double* const s;  // search direction; modification vector in an update
+  double* const g;  // current gradient
+  double* const u;  // trial point; previous gradient in an update
+  std::span<double> H;
+  std::span<double> G;
+  std::span<double> W;
+  double& F;
+
+  Ier IER = Ier::Ok;
+  long long count = 0;   // function evaluations
+  bool central = false;  // gradient mode: forward differences until switched
+  double DF = -1.0;      // function decrease of the last iteration
+  int IR = N;            // positive entries of D
+  double relx = 0.0;     // largest predicted relative coordinate change
+  bool have_relx = false;
+  double ALPHA = 1.0;  // step along s
+  double gs = 0.0;     // directional derivative s'g
+  double F0 = 0.0;     // function value at the start of the line search
+};
+
+}  // namespace
+
+Ier optmiz(ObjectiveRef FUNCT, int N, int nsig, int MAXFN, std::span<double> X,
+           std::span<double> H, std::span<double> G, double& F, std::span<double> W) {
+  assert(N >= 0);
+  assert(X.size() >= static_cast<std::size_t>(N));
+  assert(G.size() >= static_cast<std::size_t>(N));
+  assert(H.size() >= static_cast<std::size_t>(N) * static_cast<std::size_t>(N + 1) / 2);
+  assert(W.size() >= 3 * static_cast<std::size_t>(N > 1 ? N : 1));
+  return Minimiser(FUNCT, N, nsig, MAXFN, X, H, G, F, W).run();
 }
 
 void optmz2(std::span<double> A, int N, std::span<double> Z, double SIGMA, std::span<double> W,

@@ -26,7 +26,7 @@ namespace quorvale {
 /// Return codes of optmiz and matinv; the number is what numerr prints.
 enum class Ier : int {
   Ok = 0,                     ///< success
-  StartNotPositive = 129,     ///< a supplied start matrix is not positive definite (never with IOPT = 0)
+  StartNotPositive = 129,     ///< a supplied start matrix is not positive definite (never: optmiz starts from the identity)
   RoundingDominant = 130,     ///< optmiz: no downhill progress is possible; rounding errors dominate
   NotPositiveDefinite = 130,  ///< matinv: the matrix failed the positive-definiteness test
   EvaluationLimit = 131,      ///< optmiz: the function evaluation count reached MAXFN
@@ -90,8 +90,7 @@ class ObjectiveRef {
 ///   NSIG as a macro.
 /// MAXFN: limit on function evaluations (a gradient may carry the count up
 ///   to 2N past it before the limit is noticed).
-/// IOPT: start option; only 0 (identity start matrix) exists and every value
-///   is taken as 0.
+/// The Hessian approximation always starts as the identity.
 /// X: N entries; in the start, out the best point found.
 /// H: N(N+1)/2 entries; out the final Hessian approximation, packed.
 /// G: N entries; out the gradient last computed (work space during the run).
@@ -105,7 +104,7 @@ class ObjectiveRef {
 /// Returns Ok, RoundingDominant (130) or EvaluationLimit (131). A function
 /// value that is not a number counts as a decrease in the line search; such
 /// a run may wander until the evaluation limit stops it, but it always ends.
-Ier optmiz(ObjectiveRef FUNCT, int N, int nsig, int MAXFN, int IOPT, std::span<double> X,
+Ier optmiz(ObjectiveRef FUNCT, int N, int nsig, int MAXFN, std::span<double> X,
            std::span<double> H, std::span<double> G, double& F, std::span<double> W);
 
 /// Replaces the factors L, D held packed in A (order N) by the factors of

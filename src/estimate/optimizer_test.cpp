@@ -158,7 +158,7 @@ Outcome run_optmiz(Fn fn, Vec x0, int nsig, int maxfn, bool record = false) {
     if (record) r.points.emplace_back(p, p + nn);
     return fn(p);
   };
-  r.ier = optmiz(counted, n, nsig, maxfn, 0, r.x, r.h, r.g, r.f, r.w);
+  r.ier = optmiz(counted, n, nsig, maxfn, r.x, r.h, r.g, r.f, r.w);
   return r;
 }
 
@@ -405,7 +405,7 @@ TEST(Optimizer, NoVariables) {
     ++calls;
     return 4.5;
   };
-  EXPECT_EQ(optmiz(fn, 0, 5, 1000, 0, x, h, g, f, w), Ier::Ok);
+  EXPECT_EQ(optmiz(fn, 0, 5, 1000, x, h, g, f, w), Ier::Ok);
   EXPECT_EQ(f, 4.5);
   EXPECT_EQ(calls, 1);
   EXPECT_EQ(w[0], 0.0);
@@ -422,12 +422,12 @@ TEST(Optimizer, PlainFunctionObjective) {
   };
   Vec x = {5.0, 5.0, 5.0}, h(6), g(3), w(9);
   double f = 0.0;
-  EXPECT_EQ(optmiz(&Local::bowl, 3, 5, 1000, 0, x, h, g, f, w), Ier::Ok);
-  EXPECT_EQ(optmiz(Local::bowl, 3, 5, 1000, 0, x, h, g, f, w), Ier::Ok);
+  EXPECT_EQ(optmiz(&Local::bowl, 3, 5, 1000, x, h, g, f, w), Ier::Ok);
+  EXPECT_EQ(optmiz(Local::bowl, 3, 5, 1000, x, h, g, f, w), Ier::Ok);
   for (int i = 0; i < 3; ++i) EXPECT_NEAR(x[static_cast<std::size_t>(i)], i, 1e-5);
   x = {5.0, 5.0, 5.0};
   EXPECT_EQ(optmiz([](int, const double* p) { return (p[0] - 1.0) * (p[0] - 1.0) + p[1] * p[1] + p[2] * p[2]; },
-                   3, 5, 1000, 0, x, h, g, f, w),
+                   3, 5, 1000, x, h, g, f, w),
             Ier::Ok);
   EXPECT_NEAR(x[0], 1.0, 1e-5);
 }
