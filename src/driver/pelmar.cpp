@@ -5,6 +5,8 @@
 #include <iostream>
 #include <new>
 
+#include <unistd.h>
+
 #include "compare/dotest.h"
 #include "driver/params.h"
 #include "driver/run.h"
@@ -170,6 +172,7 @@ int pelmar(RunIo io, const std::vector<std::string>* words, Clock clock) {
     words = &read_words;
   }
   Run run(io.in, io.out, io.err, std::move(clock));
+  run.listing.set_err_terminal(io.err_terminal);
   int status = 0;
   std::string stop_text = kNormalEnd;
   try {
@@ -227,7 +230,7 @@ int program_main(int argc, char** argv) {
     }
     words.emplace_back(argv[i]);
   }
-  RunIo io{std::cin, std::cout, std::cerr};
+  RunIo io{std::cin, std::cout, std::cerr, isatty(STDERR_FILENO) == 1};
   return pelmar(io, argc > 1 ? &words : nullptr);
 }
 

@@ -14,6 +14,7 @@ struct RunIo {
   std::istream& in;   ///< parameter line, and commands when no input file is named
   std::ostream& out;  ///< prompt, and the listing when no listing file is named
   std::ostream& err;  ///< fatal messages, progress and termination lines
+  bool err_terminal = false;  ///< whether `err` is a terminal: progress is shown only then
 };
 
 /// Runs the program once. With `words` given they are the parameter line

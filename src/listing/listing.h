@@ -60,6 +60,11 @@ class Listing {
   void err_free(std::initializer_list<Item> items);
   /// Writes text to the error stream as it stands.
   void err_text(std::string_view text);
+  /// Records whether the error stream is a terminal (the driver decides);
+  /// lines meant only for a person watching, such as progress, go there only then.
+  void set_err_terminal(bool terminal) { err_terminal_ = terminal; }
+  /// Whether the error stream is a terminal; false unless set.
+  bool err_terminal() const { return err_terminal_; }
   /// Pushes buffered listing text out to its stream.
   void flush();
 
@@ -70,6 +75,7 @@ class Listing {
   const Instr& instr_;
   std::ostream* out_;
   std::ostream& err_;
+  bool err_terminal_ = false;
   std::string buffer_;  ///< listing text not yet handed to the stream
   void maybe_flush();
 };

@@ -1,24 +1,25 @@
 #include "simulate/progress.h"
 
-#include <unistd.h>
+#include <string>
 
-#include <iostream>
+#include "listing/listing.h"
 
 namespace quorvale {
 
+ProgressLine::ProgressLine(Listing& listing)
+    : listing_(listing.err_terminal() ? &listing : nullptr) {}
+
 ProgressLine::~ProgressLine() {
-  if (out_ == nullptr || shown_ == 0) return;
-  *out_ << '\r' << std::string(shown_, ' ') << '\r' << std::flush;
+  if (listing_ == nullptr || shown_ == 0) return;
+  listing_->err_text('\r' + std::string(shown_, ' ') + '\r');
 }
 
-std::ostream* ProgressLine::terminal() { return isatty(STDERR_FILENO) == 1 ? &std::cerr : nullptr; }
-
 void ProgressLine::show(int r, int n) {
-  if (out_ == nullptr) return;
+  if (listing_ == nullptr) return;
   const std::string text = " PROC SIMULATE: replicate " + std::to_string(r) + " of " + std::to_string(n);
-  *out_ << '\r' << text;
-  if (text.size() < shown_) *out_ << std::string(shown_ - text.size(), ' ');
-  *out_ << std::flush;
+  std::string line = '\r' + text;
+  if (text.size() < shown_) line.append(shown_ - text.size(), ' ');
+  listing_->err_text(line);
   if (text.size() > shown_) shown_ = text.size();
 }
 

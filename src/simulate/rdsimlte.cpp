@@ -143,7 +143,7 @@ class Simulation {
     if (opt_.parfile) open_file();
     std::int32_t seed = opt_.seed;
     {
-      ProgressLine progress(ProgressLine::terminal());
+      ProgressLine progress(lst_);
       for (int r = 1; r <= opt_.NSIM; ++r) {
         progress.show(r, opt_.NSIM);
         generate(seed);

@@ -8,6 +8,7 @@
 #include <memory>
 #include <sstream>
 
+#include "listing/listing.h"
 #include "model/model.h"
 #include "simulate/progress.h"
 #include "simulate/simstats.h"
@@ -318,17 +319,27 @@ TEST(SimulateStatistics, MeansAgreeWithTheGeneratingValues) {
 }
 
 TEST(ProgressLine, RewrittenInPlaceAndErased) {
-  std::ostringstream out;
+  Status status;
+  Instr instr;
+  std::ostringstream out, err;
+  Listing listing(status, instr, out, err);
+  listing.set_err_terminal(true);
   {
-    ProgressLine line(&out);
+    ProgressLine line(listing);
     line.show(9, 10);
     line.show(10, 10);
   }
   const std::string a = " PROC SIMULATE: replicate 9 of 10";
   const std::string b = " PROC SIMULATE: replicate 10 of 10";
-  EXPECT_EQ(out.str(), "\r" + a + "\r" + b + "\r" + std::string(b.size(), ' ') + "\r");
-  ProgressLine silent(nullptr);
-  silent.show(1, 2);
+  EXPECT_EQ(err.str(), "\r" + a + "\r" + b + "\r" + std::string(b.size(), ' ') + "\r");
+  listing.set_err_terminal(false);
+  err.str("");
+  {
+    ProgressLine silent(listing);
+    silent.show(1, 2);
+  }
+  EXPECT_EQ(err.str(), "");
+  EXPECT_EQ(out.str(), "");
 }
 
 TEST(ProgressLine, NothingReachesTheRunsErrorStream) {
@@ -337,6 +348,18 @@ TEST(ProgressLine, NothingReachesTheRunsErrorStream) {
   simulate(*r);
   // Only the estimation driver's line per set-up read.
   EXPECT_EQ(r->err.str(), "           1 SUBMODEL 1          \n           1 A                   \n");
+}
+
+TEST(ProgressLine, ShownOnTheRunsErrorStreamWhenATerminal) {
+  auto r = prepared(design(), "PROC SIMULATE NSIM=2;\n" + kIdentifiable + kValues + "PROC ESTIMATE NAME=A;\n" +
+                                  kIdentifiable);
+  r->run.listing.set_err_terminal(true);
+  simulate(*r);
+  // After the set-up lines: the line for each replicate, erased at the end.
+  const std::string last = " PROC SIMULATE: replicate 2 of 2";
+  EXPECT_EQ(r->err.str(), "           1 SUBMODEL 1          \n           1 A                   \n"
+                          "\r PROC SIMULATE: replicate 1 of 2\r" + last + "\r" +
+                          std::string(last.size(), ' ') + "\r");
 }
 
 }  // namespace
