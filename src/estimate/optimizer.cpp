@@ -475,10 +475,8 @@ void optmz2(std::span<double> A, int N, std::span<double> Z, double SIGMA, std::
   if (IR < 0) IR = -IR;
 }
 
-Ier matinv(std::span<double> A, std::span<double> B, int JOB, int N) {
+Ier matinv(std::span<double> A, int N) {
   assert(A.size() >= static_cast<std::size_t>(N) * static_cast<std::size_t>(N + 1) / 2);
-  (void)B;    // used by no job that exists
-  (void)JOB;  // only the inversion in place
   double* const a = A.data();
 
   // Cholesky A = L L', row by row; the diagonal keeps 1/L(j,j).

@@ -119,10 +119,9 @@ void optmz2(std::span<double> A, int N, std::span<double> Z, double SIGMA, std::
             int& IR, int MK, double EPS);
 
 /// Inverts in place the packed symmetric positive-definite matrix A of order
-/// N by Cholesky factorisation. JOB: only 1 (inversion in place) exists and
-/// every value is taken as 1; B is then not used. Returns Ok, or
-/// NotPositiveDefinite (130) when a pivot is negligible against its diagonal
-/// element or negative, leaving A partly factored.
-Ier matinv(std::span<double> A, std::span<double> B, int JOB, int N);
+/// N by Cholesky factorisation. Returns Ok, or NotPositiveDefinite (130) when
+/// a pivot is negligible against its diagonal element or negative, leaving A
+/// partly factored.
+Ier matinv(std::span<double> A, int N);
 
 }  // namespace quorvale

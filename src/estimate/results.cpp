@@ -144,8 +144,7 @@ InversionCode invert_information(FitContext& run) {
   derivative_blocks(run, offset, cells);
   information_matrix(m, w.DPROB, m.NEST, w.VC);
   if (m.NEST < 1) return InversionCode::Inverted;
-  std::vector<double> unused(static_cast<std::size_t>(m.NEST), 0.0);
-  return inversion_code(matinv(w.VC, unused, 1, m.NEST));
+  return inversion_code(matinv(w.VC, m.NEST));
 }
 
 /// The estimates S(1..NPAR) with their standard errors from VC.
