@@ -36,8 +36,9 @@ rank() {
     stats) echo 4 ;;
     estimate) echo 5 ;;
     compare|simulate|identify|convert) echo 6 ;;
-    driver) echo 7 ;;
-    testing) echo 8 ;;
+    results) echo 7 ;;
+    driver) echo 8 ;;
+    testing) echo 9 ;;
     *) echo "" ;;
   esac
 }

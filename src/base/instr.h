@@ -51,6 +51,16 @@ class Token {
 struct Instr {
   std::array<char, MAXCHR + 1> CMD;
   std::array<Token, MAXTOK + 1> TOKEN;
+  std::array<int, MAXTOK + 1> TOKPOS{};  ///< position in CMD where token i starts
+
+  /// The word of the statement as typed (case kept, any length) around
+  /// token i: from its first character to the next blank or ';'.
+  std::string_view raw_word(int i) const {
+    if (i < 1 || i > MAXTOK || TOKPOS[i] < 1) return {};
+    int end = TOKPOS[i];
+    while (end <= MAXCHR && CMD[end] != ' ' && CMD[end] != ';') ++end;
+    return text(TOKPOS[i], end - 1);
+  }
 
   Instr() { CMD.fill(' '); }
   /// The text CMD(from:to), 1-based and inclusive; empty when to < from.

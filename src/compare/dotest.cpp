@@ -1,17 +1,17 @@
 #include "compare/dotest.h"
 
 #include <array>
+#include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <limits>
-#include <random>
 #include <string>
 #include <system_error>
 #include <utility>
 #include <vector>
 
+#include "base/atomic_file.h"
 #include "stats/distributions.h"
 #include "estimate/context.h"
 #include "input/fields.h"
@@ -70,14 +70,6 @@ int sample_size(const ModelStore& m) {
   return static_cast<int>(static_cast<std::uint32_t>(n));
 }
 
-/// Small-sample correction 2K(K+1)/(n-K-1): integer numerator and denominator, floating division.
-double correction(int k, int n) {
-  // Wide integers: a K read from a model file may be as large as its field allows.
-  const std::int64_t numerator = std::int64_t{2} * k * (std::int64_t{k} + 1);
-  const std::int64_t denominator = std::int64_t{n} - k - 1;
-  return static_cast<double>(numerator) / static_cast<double>(denominator);
-}
-
 /// True when the `width` columns from `from` (0-based) of a record are all asterisks.
 bool overflowed(const std::string& record, std::size_t from, std::size_t width) {
   if (record.size() < from + width) return false;
@@ -124,104 +116,19 @@ void read_model_file(FitContext& run, const std::string& file) {
     for (int j = 1; j <= before; ++j) duplicate = duplicate || s.NAMSAV(j) == name;
     if (duplicate) continue;
     s.NAMSAV(row) = name;
+    s.full_name(row).clear();
     s.NMOD = row;
   }
   if (in.bad()) lst.error("Model file " + file + " cannot be read.");
 }
 
-/// Removes a temporary file unless it has been renamed into place.
-class TempFile {
- public:
-  /// Owns the temporary file at `path`.
-  explicit TempFile(std::string path) : path_(std::move(path)) {}
-  /// Removes the file if it is still there under its temporary name.
-  ~TempFile() {
-    if (!path_.empty()) {
-      std::error_code ec;
-      std::filesystem::remove(path_, ec);
-    }
-  }
-  TempFile(const TempFile&) = delete;
-  TempFile& operator=(const TempFile&) = delete;
-  /// The file is in place under its final name: nothing to remove.
-  void release() { path_.clear(); }
-  /// Path of the temporary file.
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
-/// Creates a new file next to `file` under a name no other file has; null when none can be made.
-std::FILE* create_temporary(const std::string& file, std::string& path) {
-  std::random_device device;
-  for (int attempt = 0; attempt < 16; ++attempt) {
-    char suffix[24];
-    std::snprintf(suffix, sizeof suffix, ".tmp%08x", static_cast<unsigned>(device()));
-    path = file + suffix;
-    // "x": the open fails rather than overwrite a file that already has this name.
-    if (std::FILE* f = std::fopen(path.c_str(), "wx")) return f;
-  }
-  path.clear();
-  return nullptr;
-}
-
 /// Replaces the model file by `contents` through a full temporary copy renamed over it; the old file survives any failure.
 void replace_model_file(FitContext& run, const std::string& file, const std::string& contents) {
-  namespace fs = std::filesystem;
-  const std::string failure = "Model file " + file + " cannot be written.";
-  std::string path;
-  std::FILE* f = create_temporary(file, path);
-  if (f == nullptr) run.listing.error(failure);
-  TempFile temp(path);
-  const bool written = std::fwrite(contents.data(), 1, contents.size(), f) == contents.size();
-  const bool flushed = std::fflush(f) == 0;
-  const bool closed = std::fclose(f) == 0;
-  if (!written || !flushed || !closed) run.listing.error(failure);
-  std::error_code ec;
-  const fs::file_status old = fs::status(file, ec);
-  if (!ec && fs::is_regular_file(old)) fs::permissions(temp.path(), old.permissions(), ec);
-  fs::rename(temp.path(), file, ec);
-  if (ec) run.listing.error(failure);
-  temp.release();
+  if (!replace_file(file, contents)) run.listing.error("Model file " + file + " cannot be written.");
 }
 
-/// One model of the comparison, as the saved-model table holds it, with its criteria.
-struct ComparedModel {
-  int order = 0;  ///< its row in the table before sorting
-  std::string name;
-  double lnL = 0.0;
-  int K = 0;
-  int NDF = 0;
-  int DFC = 0;
-  double G = 0.0;
-  double PG = 0.0;
-  std::array<double, 4> crit{};  ///< AIC, AICc, QAIC and QAICc
-};
-
-/// A likelihood-ratio test between two ranked models.
-struct RatioTest {
-  std::size_t general = 0;  ///< position of the general model in the ranking
-  std::size_t reduced = 0;  ///< position of the reduced model
-  double chi = 0.0;         ///< -2 (lnL reduced - lnL general); 0 when not positive
-  int df = 0;
-  double probability = 1.0;  ///< Pr(larger chi-square)
-  bool error = false;        ///< the chi-square routine reported an error
-};
-
-/// What PROC TEST computes from the models of the sequence.
-struct ModelComparison {
-  int n = 0;                      ///< sample size
-  double chat = 1.0;              ///< overdispersion factor used
-  bool chat_without_dfc = false;  ///< the most general model had DFC = 0, so c-hat is 1
-  std::string most_general;       ///< name of the first model with the largest K
-  std::vector<ComparedModel> models;  ///< in the order of the table
-  std::vector<ComparedModel> ranked;  ///< sorted by the chosen criterion
-  std::vector<RatioTest> tests;       ///< every pair of ranked models whose NDF differ
-};
-
 /// Computes the criteria, the ranking and the likelihood-ratio tests.
-ModelComparison compare(const SavedModels& s, const TestOptions& opt, int n) {
+ModelComparison compare(const SavedModels& s, const TestOptions& opt, int n, int own) {
   ModelComparison c;
   c.n = n;
   // AIC and AICc; the most general model is the first with the largest K.
@@ -230,6 +137,8 @@ ModelComparison compare(const SavedModels& s, const TestOptions& opt, int n) {
     ComparedModel row;
     row.order = i;
     row.name = s.NAMSAV(i);
+    row.full_name = s.full_name(i).empty() ? s.NAMSAV(i).substr(0, s.NAMSAV(i).find_last_not_of(' ') + 1)
+                                           : s.full_name(i);
     row.lnL = s.lnL(i);
     row.K = s.K(i);
     row.NDF = s.NDF(i);
@@ -237,7 +146,8 @@ ModelComparison compare(const SavedModels& s, const TestOptions& opt, int n) {
     row.G = s.G(i);
     row.PG = s.PG(i);
     row.crit[kAic] = -2.0 * row.lnL + 2.0 * row.K;
-    row.crit[kAicc] = row.crit[kAic] + correction(row.K, n);
+    row.crit[kAicc] = row.crit[kAic] + aicc_correction(row.K, n);
+    row.from_file = i > own;
     c.models.push_back(row);
     if (s.K(i) > s.K(g)) g = i;
   }
@@ -256,7 +166,19 @@ ModelComparison compare(const SavedModels& s, const TestOptions& opt, int n) {
   }
   for (ComparedModel& row : c.models) {
     row.crit[kQaic] = -2.0 * row.lnL / c.chat + 2.0 * row.K;
-    row.crit[kQaicc] = row.crit[kQaic] + correction(row.K, n);
+    row.crit[kQaicc] = row.crit[kQaic] + aicc_correction(row.K, n);
+  }
+
+  std::vector<double> aicc;
+  for (const ComparedModel& row : c.models) aicc.push_back(row.crit[kAicc]);
+  const std::vector<double> weights = akaike_weights(aicc);
+  double best = std::numeric_limits<double>::infinity();
+  for (double v : aicc) {
+    if (std::isfinite(v) && v < best) best = v;
+  }
+  for (std::size_t i = 0; i < c.models.size(); ++i) {
+    c.models[i].delta_aicc = aicc[i] - best;
+    c.models[i].weight_aicc = weights[i];
   }
 
   // Selection sort: the first smallest value of the rest moves up by an
@@ -354,16 +276,18 @@ void print_criteria(Listing& lst, const ModelComparison& c) {
 
 }  // namespace
 
-void dotest(FitContext& run) {
+std::optional<ModelComparison> dotest(FitContext& run) {
   const int n = sample_size(run.model);
   const TestOptions opt = read_options(run);
+  const int own = run.saved.NMOD;
   if (opt.aicsave) read_model_file(run, opt.file);
   run.reader.getcmd();
 
+  std::optional<ModelComparison> result;
   if (run.saved.NMOD < 2) {
     run.listing.warn("Not enough PROC ESTIMATE statements to generate models for testing.");
   } else {
-    const ModelComparison comparison = compare(run.saved, opt, n);
+    const ModelComparison& comparison = result.emplace(compare(run.saved, opt, n, own));
     print_criteria(run.listing, comparison);
     if (opt.aicsave) replace_model_file(run, opt.file, model_file_records(comparison));
     print_ratio_tests(run.listing, comparison);
@@ -372,6 +296,7 @@ void dotest(FitContext& run) {
   run.saved.reset();
   run.listing.linchk(2);
   run.listing.warn("Sequence of models reinitialized to zero.");
+  return result;
 }
 
 }  // namespace quorvale

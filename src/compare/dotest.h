@@ -3,11 +3,56 @@
 // QAIC and QAICc and by likelihood-ratio tests, optionally merged with the
 // fits kept in a model file, then starts a new model sequence.
 
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
 namespace quorvale {
 
 struct FitContext;
 
-/// PROC TEST: entered with its PROC statement current, returns with the next statement current.
-void dotest(FitContext& run);
+/// One model of the comparison, as the saved-model table holds it, with its criteria.
+struct ComparedModel {
+  int order = 0;  ///< its row in the table before sorting
+  std::string name;       ///< as the table holds it (20 characters)
+  std::string full_name;  ///< as typed, for the result files
+  double lnL = 0.0;
+  int K = 0;
+  int NDF = 0;
+  int DFC = 0;
+  double G = 0.0;
+  double PG = 0.0;
+  std::array<double, 4> crit{};  ///< AIC, AICc, QAIC and QAICc
+  bool from_file = false;        ///< read from the model file, not fitted in this run
+  double delta_aicc = 0.0;       ///< AICc minus the smallest AICc of the comparison
+  double weight_aicc = 0.0;      ///< Akaike weight of the AICc
+};
+
+/// A likelihood-ratio test between two ranked models.
+struct RatioTest {
+  std::size_t general = 0;  ///< position of the general model in the ranking
+  std::size_t reduced = 0;  ///< position of the reduced model
+  double chi = 0.0;         ///< -2 (lnL reduced - lnL general); 0 when not positive
+  int df = 0;
+  double probability = 1.0;  ///< Pr(larger chi-square)
+  bool error = false;        ///< the chi-square routine reported an error
+};
+
+/// What PROC TEST computes from the models of the sequence.
+struct ModelComparison {
+  int n = 0;                      ///< sample size
+  double chat = 1.0;              ///< overdispersion factor used
+  bool chat_without_dfc = false;  ///< the most general model had DFC = 0, so c-hat is 1
+  std::string most_general;       ///< name of the first model with the largest K
+  std::vector<ComparedModel> models;  ///< in the order of the table
+  std::vector<ComparedModel> ranked;  ///< sorted by the chosen criterion
+  std::vector<RatioTest> tests;       ///< every pair of ranked models whose NDF differ
+};
+
+
+/// PROC TEST: entered with its PROC statement current, returns with the next
+/// statement current. Gives the comparison, none when fewer than two models were compared.
+std::optional<ModelComparison> dotest(FitContext& run);
 
 }  // namespace quorvale

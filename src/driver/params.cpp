@@ -53,6 +53,9 @@ RunParams parse_params(const std::vector<std::string>& words) {
     if (starts(word, "I=", "i=")) p.input = word.substr(2);
     if (starts(word, "L=", "l=")) p.listing = word.substr(2);
     if (starts(word, "NOECHO", "noecho")) p.noecho = true;
+    if (starts(word, "JSON=", "json=")) p.json = word.substr(5);
+    if (starts(word, "CSV=", "csv=")) p.csv = word.substr(4);
+    if (word == "NOTRACE" || word == "notrace") p.notrace = true;
     if (starts(word, "LINES=", "lines=")) {
       p.lines_given = true;
       std::string field = word.size() > 6 ? word.substr(6, 10) : std::string();

@@ -24,6 +24,9 @@ struct RunParams {
   bool noecho = false;        ///< NOECHO given
   bool lines_given = false;   ///< a LINES= word was given
   std::string lines_field;    ///< the 10 characters after LINES=
+  std::string json;           ///< JSON= file of the run's results; empty: none
+  std::string csv;            ///< CSV= folder of the results tables; empty: none
+  bool notrace = false;       ///< NOTRACE given: no trace line per likelihood evaluation
 };
 
 /// Applies every word to the parameters; unrecognised words are ignored.

@@ -1,6 +1,9 @@
 #include "driver/pelmar.h"
 
 #include <cstring>
+#include <filesystem>
+#include <optional>
+#include <system_error>
 #include <fstream>
 #include <iostream>
 #include <new>
@@ -15,6 +18,9 @@
 #include "identify/identf.h"
 #include "input/fields.h"
 #include "listing/run_end.h"
+#include "results/csv.h"
+#include "results/json.h"
+#include "base/atomic_file.h"
 #include "base/limits.h"
 #include "model/model.h"
 #include "simulate/rdsimlte.h"
@@ -27,12 +33,27 @@ namespace {
 constexpr std::string_view kBanner = "Quorvale 1.0        Oct, 1996";
 
 /// PROC SIMULATE, with the run's estimate file.
-void simulate(Run& run) { rdsimlte(run, run.simfile); }
+void simulate(Run& run) { run.results.simulations.push_back(rdsimlte(run, run.simfile, run.keep_replicates)); }
+
+/// PROC ESTIMATE; its report joins the results.
+void estimate_fit(Run& run) {
+  if (std::optional<FitReport> report = estmat(run, EstimateMode::Full)) run.results.fits.push_back(std::move(*report));
+}
+
+/// PROC TEST; a comparison of two models or more joins the results.
+void test_models(Run& run) {
+  if (std::optional<ModelComparison> comparison = dotest(run)) run.results.tests.push_back(std::move(*comparison));
+}
+
+/// PROC IDENTIFIABLE; its scans join the results.
+void identifiable(Run& run) { run.results.identifiability.push_back(identf(run)); }
 
 /// PROC MODEL; a new model starts a new sequence of fits.
 void read_model(Run& run) {
   model(run);
   run.saved.reset();
+  run.results.has_data = true;
+  run.results.data = DataSummary::of(run.model);
 }
 
 /// A procedure selected by the second word of a PROC statement.
@@ -44,11 +65,11 @@ struct Procedure {
 /// The procedures the program knows; the keyword must be the whole token.
 constexpr Procedure kProcedures[] = {
     {"MODEL", read_model},
-    {"ESTIMATE", [](Run& run) { estimate(run); }},
-    {"TEST", [](Run& run) { dotest(run); }},
+    {"ESTIMATE", estimate_fit},
+    {"TEST", test_models},
     {"SIMULATE", simulate},
     {"TITLE", [](Run& run) { title(run); }},
-    {"IDENTIFIAB", [](Run& run) { identf(run); }},
+    {"IDENTIFIAB", identifiable},
 };
 
 /// Prints the dimension limits compiled into this program.
@@ -79,6 +100,23 @@ void print_history(Run& run) {
   lst.put(line, {"March, 90  ADDCELL option for PROC MODEL to add cell with 1 - sum of cells."});
   lst.put(line, {"March, 90  NOBINCOF option for PROC ESTIMATE to not add bin. coef. to like."});
   lst.put(line, {" "});
+}
+
+/// Writes the result files the parameter line asked for; a failure ends the run.
+void write_results(Run& run, const RunParams& params) {
+  if (!params.json.empty() && !replace_file(params.json, results_json(run.results))) {
+    run.listing.error("Could not write the results file " + params.json + ".");
+  }
+  if (params.csv.empty()) return;
+  std::error_code ec;
+  std::filesystem::create_directories(params.csv, ec);
+  if (ec || !std::filesystem::is_directory(params.csv)) {
+    run.listing.error("Could not create the folder " + params.csv + " for the results tables.");
+  }
+  for (const auto& [name, table] : results_csv(run.results)) {
+    const std::string path = (std::filesystem::path(params.csv) / name).string();
+    if (!replace_file(path, table)) run.listing.error("Could not write the results file " + path + ".");
+  }
 }
 
 /// Prints the run's total time and the success line.
@@ -129,6 +167,13 @@ void run_program(Run& run, const std::vector<std::string>& words, std::ifstream&
 
   RunParams params = parse_params(words);
   if (params.noecho) s.NOECHO = 1;
+  run.listing.set_tracing(!params.notrace);
+  run.keep_replicates = !params.json.empty() || !params.csv.empty();
+  for (const std::string& word : words) {
+    if (!run.results.parameter_line.empty()) run.results.parameter_line += ' ';
+    run.results.parameter_line += word;
+  }
+  run.results.command_file = params.input;
   if (params.lines_given) s.LINES = ivalue(params.lines_field, run.listing);
   if (s.LINES <= 29) s.LINES = 60;
 
@@ -158,6 +203,7 @@ void run_program(Run& run, const std::vector<std::string>& words, std::ifstream&
   print_dimensions(run);
   print_history(run);
   procedure_loop(run);
+  write_results(run, params);
   end_sequence(run);
 }
 

@@ -6,6 +6,7 @@
 
 #include "driver/clock.h"
 #include "estimate/context.h"
+#include "results/run_results.h"
 #include "simulate/parfile.h"
 
 namespace quorvale {
@@ -20,6 +21,10 @@ struct Run : FitContext {
   Clock clock;
   /// PROC SIMULATE's estimate file (option PARFILE).
   SimulationFile simfile;
+  /// What the procedures computed, for the result files.
+  RunResults results;
+  /// The result files keep every simulation refit (JSON= or CSV= given).
+  bool keep_replicates = false;
 };
 
 }  // namespace quorvale

@@ -24,10 +24,12 @@ constexpr double kNudge = static_cast<double>(0.01F);
 /// Tolerance of the cell-sum check (0.0001 in single precision).
 constexpr double kCellSumTolerance = static_cast<double>(0.0001F);
 
-/// Reads the options of the PROC ESTIMATE statement.
-void read_options(FitContext& run) {
+/// Reads the options of the PROC ESTIMATE statement; gives the name as
+/// typed (the table keeps its first 20 characters), empty without NAME.
+std::string read_options(FitContext& run) {
   ModelStore& m = run.model;
   SavedModels& t = run.saved;
+  std::string full_name;
   for (int L = 3; L <= run.status.NTOK; ++L) {
     const Token& tok = run.token(L);
     if (tok == "NSIG") {
@@ -36,6 +38,7 @@ void read_options(FitContext& run) {
       m.MAXFN = ivalue(option_value(run, L).view(), run.listing);
     } else if (tok == "NAME") {
       t.NAMSAV(t.NMOD) = std::string(option_value(run, L).view()) + std::string(10, ' ');
+      full_name = run.instr.raw_word(L + 2);
     } else if (tok == "NOVAR" || tok == "NOVC") {
       m.NOVAR = 1;
     } else if (tok == "NOBINCOF" || tok == "NOBINOMIAL") {
@@ -50,8 +53,14 @@ void read_options(FitContext& run) {
     } else if (L >= 4 && run.token(L - 3) == "NAME") {
       // The second word of a two-word name fills characters 11-20.
       t.NAMSAV(t.NMOD).replace(10, 10, tok.view());
+      // Unless it only continues a first word of more than 10 characters.
+      if (run.instr.TOKPOS[L] > run.instr.TOKPOS[L - 1] + static_cast<int>(full_name.size())) {
+        full_name += ' ';
+        full_name += run.instr.raw_word(L);
+      }
     }
   }
+  return full_name;
 }
 
 /// Prints the counts of parameters in the model, set equal, fixed and estimated.
@@ -317,7 +326,7 @@ FitReport fit_model(FitContext& run, EstimateMode mode) {
     m.NOTRAN = 0;
     m.NOVAR = 0;
     m.NOBIN = 0;
-    read_options(run);
+    report.full_name = read_options(run);
     run.listing.err_free({run.saved.NMOD, run.saved.NAMSAV(run.saved.NMOD)});
     default_map(m);
     read_setup_blocks(run, mode == EstimateMode::SetupOnly ? SetupUse::Simulation : SetupUse::Estimate);
@@ -328,6 +337,7 @@ FitReport fit_model(FitContext& run, EstimateMode mode) {
   }
   report.sequence = run.saved.NMOD;
   report.name = run.saved.NAMSAV(report.sequence);
+  if (report.full_name.empty()) report.full_name = report.name.substr(0, report.name.find_last_not_of(' ') + 1);
   if (mode == EstimateMode::SetupOnly) return report;
 
   if (s.IDEBUG == 1) debug_dump(run);
@@ -345,10 +355,12 @@ FitReport fit_model(FitContext& run, EstimateMode mode) {
 }
 
 std::optional<FitReport> estmat(FitContext& run, EstimateMode mode) {
+  const std::size_t mark = run.listing.warning_count();
   FitReport report = fit_model(run, mode);
   if (mode == EstimateMode::SetupOnly) return std::nullopt;
   report_results(run, report, mode == EstimateMode::QuietRefit ? ReportDetail::Quiet : ReportDetail::Full);
   save_row(run.saved, report);
+  report.warnings = run.listing.take_warnings(mark);
   if (mode == EstimateMode::Full) {
     if (report.sequence == 1) run.estimates.recreate();
     std::vector<double> estimates;

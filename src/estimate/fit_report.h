@@ -4,10 +4,12 @@
 // cohort and the model criteria. The listing, the simulation's summaries and
 // PROC TEST all read this value; nothing of it is passed through the store.
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "estimate/optimizer.h"
+#include "stats/distributions.h"
 
 namespace quorvale {
 
@@ -41,7 +43,16 @@ struct ParameterEstimate {
   double se = 0.0;        ///< standard error; 0 when the parameter is fixed
   double lower = 0.0;     ///< estimate - 1.96 se, as printed
   double upper = 0.0;     ///< estimate + 1.96 se, as printed
+  double lower_bound = 0.0;  ///< the bound below it at the estimates
+  double upper_bound = 1.0;  ///< the bound above it at the estimates
+  std::string label;         ///< its label without trailing blanks
   bool fixed() const { return slot < 1; }
+  /// An estimated parameter within 1e-6 of the bounds' range from one of them.
+  bool on_bound() const;
+  /// The 95% interval on the logit scale, mapped back: the estimate itself
+  /// when fixed; none when the estimate is not strictly inside 0..1 or the
+  /// standard error is not finite.
+  std::optional<Interval> logit_ci() const;
 };
 
 /// One cell of the goodness-of-fit table.
@@ -70,7 +81,8 @@ struct ChiSquareTest {
 
 /// The whole result of one fit.
 struct FitReport {
-  std::string name;  ///< the model's name as kept in the saved-model table
+  std::string name;       ///< the model's name as kept in the saved-model table (20 characters)
+  std::string full_name;  ///< the name as typed, never cut
   int sequence = 0;  ///< its row in the saved-model table
   int npar = 0;      ///< NPAR
   int nest = 0;      ///< K: the parameters estimated
@@ -88,6 +100,8 @@ struct FitReport {
   ChiSquareTest pooled;            ///< pooled Pearson test; tested only when df > 0
   double lnL = 0.0;                ///< log-likelihood
   double aic = 0.0;                ///< Akaike information criterion
+  int sample_size = 0;             ///< n: the animals of all cohorts
+  std::vector<std::string> warnings;  ///< texts of the warnings written for this fit
 
   /// Covariance of parameters i and j (1-based); 0 unless both are estimated.
   double parameter_covariance(int i, int j) const;

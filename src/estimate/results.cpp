@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iterator>
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 #include "stats/distributions.h"
@@ -158,6 +159,11 @@ std::vector<ParameterEstimate> parameter_estimates(const ModelStore& m, Listing&
     e.estimate = ss(m, lst, I);
     e.lower = e.estimate - kZ95 * e.se;
     e.upper = e.estimate + kZ95 * e.se;
+    const int k = std::abs(e.slot);
+    e.lower_bound = m.POINTL(I) > 0 ? m.PAR(m.POINTL(I)) : m.PARL(k);
+    e.upper_bound = m.POINTU(I) > 0 ? m.PAR(m.POINTU(I)) : m.PARU(k);
+    const std::string& label = m.LABEL(I);
+    e.label = label.substr(0, label.find_last_not_of(' ') + 1);
   }
   return out;
 }
@@ -345,6 +351,18 @@ void print_goodness_of_fit(Listing& lst, const FitReport& r, bool print) {
 
 }  // namespace
 
+bool ParameterEstimate::on_bound() const {
+  if (fixed()) return false;
+  const double tolerance = 1e-6 * std::fabs(upper_bound - lower_bound);
+  return std::fabs(estimate - lower_bound) <= tolerance || std::fabs(upper_bound - estimate) <= tolerance;
+}
+
+std::optional<Interval> ParameterEstimate::logit_ci() const {
+  if (fixed()) return Interval{estimate, estimate};
+  if (!(estimate > 0.0 && estimate < 1.0) || !std::isfinite(se)) return std::nullopt;
+  return logit_interval(estimate, se);
+}
+
 double FitReport::parameter_covariance(int i, int j) const {
   const int a = parameters[static_cast<std::size_t>(i - 1)].slot;
   const int b = parameters[static_cast<std::size_t>(j - 1)].slot;
@@ -391,6 +409,9 @@ void report_results(FitContext& run, FitReport& report, ReportDetail detail) {
   const bool print = detail == ReportDetail::Full;
   report.npar = m.NPAR;
   report.nest = m.NEST;
+  std::int64_t n = 0;
+  for (int c = 1; c <= m.NCOHRT; ++c) n += m.NREL(c);
+  report.sample_size = static_cast<int>(static_cast<std::uint32_t>(n));
   report.inversion = invert_information(run);
   m.IERINV = code_number(report.inversion);
   print_inversion(run.listing, report);
@@ -410,6 +431,7 @@ void save_row(SavedModels& t, const FitReport& r) {
   t.G(row) = r.G.statistic;
   t.DFC(row) = r.G.df;
   t.lnL(row) = r.lnL;
+  t.full_name(row) = r.full_name;
 }
 
 }  // namespace quorvale

@@ -15,6 +15,7 @@ void SavedModels::open_row(Listing& listing) {
   PG(NMOD) = 0.0;
   NDF(NMOD) = 0;
   NAMSAV(NMOD) = default_name.write_internal({NMOD}, 20);
+  full_name(NMOD).clear();
 }
 
 void EstimatesFile::write(int row, std::span<const double> values) {

@@ -27,6 +27,7 @@ struct SavedModels {
   Vec1<int> NDF{MAXMOD};      ///< degrees of freedom of G
   Vec1<int> K{MAXMOD};        ///< number of estimated parameters
   Vec1<int> DFC{MAXMOD};      ///< degrees of freedom used for the overdispersion factor
+  Vec1<std::string> full_name{MAXMOD};  ///< the name as typed, for the result files
 
   /// Opens the next row with its open values and default name; a 31st row is fatal.
   void open_row(Listing& listing);

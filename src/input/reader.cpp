@@ -95,6 +95,7 @@ void Reader::getcmd() {
   const auto& cmd = instr_.CMD;
   listing_.prtcmd();
   for (auto& t : instr_.TOKEN) t.clear();
+  instr_.TOKPOS.fill(0);
 
   if (s.IPOS > s.LAST) {
     if (s.EOFFLG != 1) fillsg();
@@ -144,6 +145,7 @@ void Reader::getcmd() {
     int d = s.IPOS;
     while (!is_delimiter(cmd[d])) ++d;
     Token& token = instr_.TOKEN[i];
+    instr_.TOKPOS[i] = s.IPOS;
     if (d == s.IPOS) {
       token.assign(instr_.text(s.IPOS, s.IPOS));
       ++s.IPOS;

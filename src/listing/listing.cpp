@@ -1,5 +1,6 @@
 #include "listing/listing.h"
 
+#include <iterator>
 #include <ostream>
 
 #include "listing/run_end.h"
@@ -157,6 +158,19 @@ void Listing::warn(std::string_view message) {
   static const Layout warning("(/1X,A,A)");
   linchk(2);
   put(warning, {"* *  WARNING  * *   ", message});
+  warnings_.emplace_back(message);
+}
+
+std::vector<std::string> Listing::take_warnings(std::size_t mark) {
+  if (mark >= warnings_.size()) return {};
+  std::vector<std::string> taken(std::make_move_iterator(warnings_.begin() + static_cast<std::ptrdiff_t>(mark)),
+                                 std::make_move_iterator(warnings_.end()));
+  warnings_.resize(mark);
+  return taken;
+}
+
+void Listing::trace(std::initializer_list<Item> items) {
+  if (tracing_) put_free(items);
 }
 
 }  // namespace quorvale

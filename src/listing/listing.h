@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/status.h"
 #include "base/instr.h"
@@ -41,8 +42,16 @@ class Listing {
   void prtcmd();
   /// Fatal error: echoes the statement, writes the message to both streams, ends the run.
   [[noreturn]] void error(std::string_view message);
-  /// Writes a marked warning line and returns.
+  /// Writes a marked warning line and returns; the text is kept in warnings().
   void warn(std::string_view message);
+  /// Number of warnings written and not yet taken.
+  std::size_t warning_count() const { return warnings_.size(); }
+  /// Takes the warnings written since the count was `mark`, in order.
+  std::vector<std::string> take_warnings(std::size_t mark);
+  /// Writes one free-form trace line of the likelihood, unless tracing is off.
+  void trace(std::initializer_list<Item> items);
+  /// Switches the trace lines on or off (on by default).
+  void set_tracing(bool on) { tracing_ = on; }
 
   /// Writes the records of one output statement with `layout`.
   void put(const Layout& layout, std::span<const Item> items);
@@ -77,6 +86,8 @@ class Listing {
   std::ostream& err_;
   bool err_terminal_ = false;
   std::string buffer_;  ///< listing text not yet handed to the stream
+  std::vector<std::string> warnings_;  ///< texts of the warnings written
+  bool tracing_ = true;                ///< trace lines are written
   void maybe_flush();
 };
 

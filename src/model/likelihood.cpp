@@ -311,13 +311,13 @@ double est(ModelStore& store, Listing& listing, std::span<const double> x) {
       listing.put_free({kDimensionText});
       throw RunEnd{kDimensionText, 1};
     case EstStatus::IndexBeyondNpar:
-      if (!d.before_trace) listing.put_free({"nper,majper=", store.NCOHRT, d.M});
+      if (!d.before_trace) listing.trace({"nper,majper=", store.NCOHRT, d.M});
       ss_beyond_npar(listing, d.index, store.NPAR);
     default:
       listing.error(rd_design_message(d, store));
   }
 
-  listing.put_free({"nper,majper=", store.NCOHRT, d.M});
+  listing.trace({"nper,majper=", store.NCOHRT, d.M});
 
   if (r.den_one.any()) {
     // Each history of each cohort of such a period: where it stands and

@@ -131,8 +131,8 @@ std::string cut_name(const std::string& name) {
 /// One PROC SIMULATE: options, set-ups, replicates, reports.
 class Simulation {
  public:
-  Simulation(FitContext& run, SimulationFile& file)
-      : run_(run), file_(file), m_(run.model), t_(run.saved), lst_(run.listing) {}
+  Simulation(FitContext& run, SimulationFile& file, bool keep_fits)
+      : run_(run), file_(file), m_(run.model), t_(run.saved), lst_(run.listing), keep_fits_(keep_fits) {}
 
   /// Runs the procedure and hands back what it accumulated.
   SimulationTotals run() {
@@ -142,6 +142,8 @@ class Simulation {
     read_setups();
     if (opt_.parfile) open_file();
     std::int32_t seed = opt_.seed;
+    totals_.first_seed = seed;
+    describe();
     {
       ProgressLine progress(lst_);
       for (int r = 1; r <= opt_.NSIM; ++r) {
@@ -167,6 +169,7 @@ class Simulation {
   std::vector<SavedSetup> slots_;  ///< slot 0 the generating model, 1..NSUB the submodels
   SimulationTotals totals_;        ///< the accumulators
   int nsub_ = 0;                   ///< submodels read
+  bool keep_fits_ = false;         ///< keep every refit in the totals
 
   /// The saved set-ups and the accumulators; a failure ends the run.
   void allocate() {
@@ -193,6 +196,15 @@ class Simulation {
     if (t_.NMOD == 0) lst_.error("No submodels specified in PROC SIMULATE.");
     nsub_ = t_.NMOD;
     totals_.NSUB = nsub_;
+  }
+
+  /// Keeps the submodels' names and the labels.
+  void describe() {
+    for (int n = 1; n <= nsub_; ++n) totals_.names.push_back(t_.NAMSAV(n));
+    for (int I = 1; I <= m_.NPAR; ++I) {
+      const std::string& label = m_.LABEL(I);
+      totals_.labels.push_back(label.substr(0, label.find_last_not_of(' ') + 1));
+    }
   }
 
   /// Prints the notice of the estimate file and opens it.
@@ -231,6 +243,9 @@ class Simulation {
     // itself; read through the sine map they would generate other
     // probabilities than the ones given.
     m_.NOTRAN = slots_[0].NOTRAN;
+    if (totals_.generating.empty()) {
+      for (int I = 1; I <= m_.NPAR; ++I) totals_.generating.push_back(ss(m_, lst_, I));
+    }
     t_.NMOD = 0;
     run_.work.F = est(m_, lst_, std::span<const double>(WORK.base() + 1, static_cast<std::size_t>(m_.NEST)));
     const std::optional<DrawLayout> layout = draw_layout(m_);
@@ -278,8 +293,10 @@ class Simulation {
     if (opt_.error_test &&
         (report.optimizer != OptimizerCode::Converged || report.inversion != InversionCode::Inverted)) {
       t_.NDF(n) = -1;
+      keep(report, n, r, false);
       return;
     }
+    keep(report, n, r, true);
     totals_.NCONV(n) += 1;
     const int npar = m_.NPAR;
     std::vector<double> estimates(static_cast<std::size_t>(npar));
@@ -301,6 +318,17 @@ class Simulation {
       }
     }
     count_gof(report.G.probability, totals_.NGOF(n));
+  }
+
+  /// Keeps refit n of replicate r when the fits are kept.
+  void keep(const FitReport& report, int n, int r, bool included) {
+    if (!keep_fits_) return;
+    ReplicateFit f{r, n, report.optimizer, report.inversion, included, report.lnL, report.aic, {}, {}};
+    for (const ParameterEstimate& e : report.parameters) {
+      f.estimates.push_back(e.estimate);
+      f.errors.push_back(e.se);
+    }
+    totals_.fits.push_back(std::move(f));
   }
 
   /// The fits of replicate r (DETAIL) and the likelihood-ratio tests of every pair.
@@ -417,8 +445,12 @@ class Simulation {
 
 }  // namespace
 
-SimulationTotals simlte(FitContext& run, SimulationFile& file) { return Simulation(run, file).run(); }
+SimulationTotals simlte(FitContext& run, SimulationFile& file, bool keep_fits) {
+  return Simulation(run, file, keep_fits).run();
+}
 
-void rdsimlte(FitContext& run, SimulationFile& file) { simlte(run, file); }
+SimulationTotals rdsimlte(FitContext& run, SimulationFile& file, bool keep_fits) {
+  return simlte(run, file, keep_fits);
+}
 
 }  // namespace quorvale

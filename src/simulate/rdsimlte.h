@@ -7,9 +7,25 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <vector>
 
+#include "estimate/fit_report.h"
+
 namespace quorvale {
+
+/// One refit of one submodel to one replicate.
+struct ReplicateFit {
+  int replicate = 0;
+  int submodel = 0;
+  OptimizerCode optimizer = OptimizerCode::Converged;
+  InversionCode inversion = InversionCode::Inverted;
+  bool included = true;  ///< false when ERROR TEST left the fit out of the summaries
+  double lnL = 0.0;
+  double aic = 0.0;
+  std::vector<double> estimates;  ///< S(1..NPAR)
+  std::vector<double> errors;     ///< their standard errors
+};
 
 struct FitContext;
 class SimulationFile;
@@ -25,6 +41,20 @@ class SimulationTotals {
   int NSUB = 0;   ///< submodels read
   int NSIM = 0;   ///< replicates asked for
   std::int32_t seed = 0;  ///< the seed after the last draw
+  std::int32_t first_seed = 0;  ///< the seed the first draw started from
+  std::vector<std::string> names;   ///< names of submodels 1..NSUB
+  std::vector<std::string> labels;  ///< labels of S(1..NPAR), trailing blanks removed
+  std::vector<double> generating;   ///< the generating values S(1..NPAR)
+  std::vector<ReplicateFit> fits;   ///< every refit, in order, when asked to keep them
+
+  int npar() const { return npar_; }
+  int NCONV(int n) const { return nconv_[idx(n)]; }
+  double SUMS(int I, int n) const { return sums_[at(I, n)]; }
+  double SUMS2(int I, int n) const { return sums2_[at(I, n)]; }
+  double SUMSE(int I, int n) const { return sumse_[at(I, n)]; }
+  double SUMSE2(int I, int n) const { return sumse2_[at(I, n)]; }
+  const std::array<int, 4>& NGOF(int n) const { return ngof_[idx(n)]; }
+  const std::array<int, 5>& NLRT(int k) const { return nlrt_[idx(k)]; }
 
   /// Fits of submodel n accumulated ("Converged").
   int& NCONV(int n) { return nconv_[idx(n)]; }
@@ -57,9 +87,10 @@ class SimulationTotals {
 
 /// PROC SIMULATE, entered with its PROC statement current; returns with the first statement after the
 /// last submodel's block current, and hands back what it accumulated.
-SimulationTotals simlte(FitContext& run, SimulationFile& file);
+/// With `keep_fits`, every refit is kept in the totals' fits.
+SimulationTotals simlte(FitContext& run, SimulationFile& file, bool keep_fits = false);
 
 /// PROC SIMULATE as the driver dispatches it.
-void rdsimlte(FitContext& run, SimulationFile& file);
+SimulationTotals rdsimlte(FitContext& run, SimulationFile& file, bool keep_fits);
 
 }  // namespace quorvale

@@ -3,6 +3,8 @@
 #include "stats/distributions.h"
 
 #include <cmath>
+#include <cstdint>
+#include <limits>
 
 namespace quorvale {
 
@@ -155,6 +157,37 @@ double dlgama(double x) {
     lnx = std::log(x);
   }
   return x * (lnx - 1.0);
+}
+
+double aicc_correction(int k, int n) {
+  // Wide integers: a K read from a model file may be as large as its field allows.
+  const std::int64_t numerator = std::int64_t{2} * k * (std::int64_t{k} + 1);
+  const std::int64_t denominator = std::int64_t{n} - k - 1;
+  return static_cast<double>(numerator) / static_cast<double>(denominator);
+}
+
+Interval logit_interval(double p, double se) {
+  const double centre = std::log(p / (1.0 - p));
+  const double half = 1.96 * se / (p * (1.0 - p));
+  auto back = [](double x) { return 1.0 / (1.0 + std::exp(-x)); };
+  return {back(centre - half), back(centre + half)};
+}
+
+std::vector<double> akaike_weights(const std::vector<double>& criteria) {
+  double best = std::numeric_limits<double>::infinity();
+  for (double c : criteria) {
+    if (std::isfinite(c) && c < best) best = c;
+  }
+  std::vector<double> w(criteria.size(), 0.0);
+  double total = 0.0;
+  for (std::size_t i = 0; i < criteria.size(); ++i) {
+    if (std::isfinite(criteria[i])) w[i] = std::exp(-0.5 * (criteria[i] - best));
+    total += w[i];
+  }
+  if (total > 0.0) {
+    for (double& x : w) x /= total;
+  }
+  return w;
 }
 
 }  // namespace quorvale

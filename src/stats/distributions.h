@@ -4,6 +4,8 @@
 // of the gamma function used for the multinomial coefficients. All are pure
 // functions of their arguments: no state, no output.
 
+#include <vector>
+
 namespace quorvale {
 
 /// Lower-tail chi-square probability: P = Pr(chi-square on N degrees of freedom <= X).
@@ -17,5 +19,24 @@ void ndtr(double X, double& P);
 /// Natural logarithm of the gamma function, ln Gamma(x), by Stirling's series
 /// (absolute error about 1.6e-8, from the single-precision constant ln sqrt(2 pi)).
 double dlgama(double x);
+
+/// Small-sample term 2K(K+1)/(n-K-1) that turns AIC into AICc (and QAIC
+/// into QAICc): integer numerator and denominator, floating division, so
+/// n - K - 1 = 0 gives an infinite value.
+double aicc_correction(int k, int n);
+
+/// A 95% interval of a probability built on the logit scale by the delta
+/// method: logit(p) -/+ 1.96 se / (p (1 - p)), mapped back, so it lies in
+/// 0..1. Defined for 0 < p < 1 and a finite se >= 0.
+struct Interval {
+  double lower = 0.0;
+  double upper = 0.0;
+};
+Interval logit_interval(double p, double se);
+
+/// Akaike weights exp(-delta_i / 2) / sum_j exp(-delta_j / 2) of criteria
+/// values, delta_i measured from the smallest finite value; a value that is
+/// not finite gets weight 0.
+std::vector<double> akaike_weights(const std::vector<double>& criteria);
 
 }  // namespace quorvale

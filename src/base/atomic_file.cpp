@@ -1,0 +1,68 @@
+#include "base/atomic_file.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <system_error>
+#include <unistd.h>
+
+namespace quorvale {
+
+namespace {
+
+/// Removes a temporary file unless it has been renamed into place.
+class TempFile {
+ public:
+  explicit TempFile(std::string path) : path_(std::move(path)) {}
+  ~TempFile() {
+    if (!path_.empty()) {
+      std::error_code ec;
+      std::filesystem::remove(path_, ec);
+    }
+  }
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+  /// The file is in place under its final name: nothing to remove.
+  void release() { path_.clear(); }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+/// Creates a new file next to `file` under a name no other file has; null when none can be made.
+std::FILE* create_temporary(const std::string& file, std::string& path) {
+  std::random_device device;
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    char suffix[24];
+    std::snprintf(suffix, sizeof suffix, ".tmp%08x", static_cast<unsigned>(device()));
+    path = file + suffix;
+    // "x": the open fails rather than overwrite a file that already has this name.
+    if (std::FILE* f = std::fopen(path.c_str(), "wx")) return f;
+  }
+  path.clear();
+  return nullptr;
+}
+
+}  // namespace
+
+bool replace_file(const std::string& path, const std::string& contents) {
+  namespace fs = std::filesystem;
+  std::string temp_path;
+  std::FILE* f = create_temporary(path, temp_path);
+  if (f == nullptr) return false;
+  TempFile temp(temp_path);
+  const bool written = std::fwrite(contents.data(), 1, contents.size(), f) == contents.size();
+  const bool flushed = std::fflush(f) == 0 && ::fsync(::fileno(f)) == 0;
+  const bool closed = std::fclose(f) == 0;
+  if (!written || !flushed || !closed) return false;
+  std::error_code ec;
+  const fs::file_status old = fs::status(path, ec);
+  if (!ec && fs::is_regular_file(old)) fs::permissions(temp.path(), old.permissions(), ec);
+  fs::rename(temp.path(), path, ec);
+  if (ec) return false;
+  temp.release();
+  return true;
+}
+
+}  // namespace quorvale

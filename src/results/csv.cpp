@@ -1,0 +1,129 @@
+#include "results/csv.h"
+
+#include <charconv>
+#include <cmath>
+
+#include "simulate/simstats.h"
+#include "stats/distributions.h"
+
+namespace quorvale {
+
+namespace {
+
+/// A number at full precision (shortest text that reads back to the same
+/// double); empty for a value that is not finite.
+std::string num(double v) {
+  if (!std::isfinite(v)) return "";
+  char buf[32];
+  const auto res = std::to_chars(buf, buf + sizeof buf, v);
+  return std::string(buf, res.ptr);
+}
+
+std::string trimmed(const std::string& s) {
+  const std::size_t end = s.find_last_not_of(' ');
+  return end == std::string::npos ? std::string() : s.substr(0, end + 1);
+}
+
+/// Appends one record of fields.
+void record(std::string& out, const std::vector<std::string>& fields) {
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    if (i > 0) out += ',';
+    out += csv_field(fields[i]);
+  }
+  out += "\r\n";
+}
+
+std::string estimates_table(const RunResults& results) {
+  std::string out;
+  record(out, {"fit", "name", "index", "label", "estimate", "se", "wald_lower", "wald_upper", "logit_lower",
+               "logit_upper", "fixed", "on_bound"});
+  for (const FitReport& r : results.fits) {
+    for (const ParameterEstimate& e : r.parameters) {
+      const std::optional<Interval> ci = e.logit_ci();
+      const std::string lo = ci ? num(ci->lower) : std::string();
+      const std::string hi = ci ? num(ci->upper) : std::string();
+      record(out, {std::to_string(r.sequence), r.full_name, std::to_string(e.index), e.label, num(e.estimate),
+                   num(e.se), num(e.lower), num(e.upper), lo, hi, e.fixed() ? "true" : "false",
+                   e.on_bound() ? "true" : "false"});
+    }
+  }
+  return out;
+}
+
+std::string models_table(const RunResults& results) {
+  std::string out;
+  record(out, {"fit", "name", "k", "lnl", "aic", "aicc", "optimizer_code", "inversion_code", "g", "g_df", "g_p",
+               "pooled", "pooled_df", "pooled_p"});
+  for (const FitReport& r : results.fits) {
+    record(out, {std::to_string(r.sequence), r.full_name, std::to_string(r.nest), num(r.lnL), num(r.aic),
+                 num(r.aic + aicc_correction(r.nest, r.sample_size)), std::to_string(code_number(r.optimizer)),
+                 std::to_string(code_number(r.inversion)), num(r.G.statistic), std::to_string(r.G.df),
+                 num(r.G.probability), num(r.pooled.statistic), std::to_string(r.pooled.df),
+                 num(r.pooled.probability)});
+  }
+  return out;
+}
+
+std::string tests_table(const RunResults& results) {
+  std::string out;
+  record(out, {"test", "rank", "order", "name", "source", "npar", "lnl", "aic", "aicc", "qaic", "qaicc",
+               "delta_aicc", "weight_aicc", "c_hat", "n"});
+  int test = 0;
+  for (const ModelComparison& c : results.tests) {
+    ++test;
+    int rank = 0;
+    for (const ComparedModel& m : c.ranked) {
+      record(out, {std::to_string(test), std::to_string(++rank), std::to_string(m.order), m.full_name,
+                   m.from_file ? "model_file" : "this_run", std::to_string(m.K), num(m.lnL), num(m.crit[0]),
+                   num(m.crit[1]), num(m.crit[2]), num(m.crit[3]), num(m.delta_aicc), num(m.weight_aicc),
+                   num(c.chat), std::to_string(c.n)});
+    }
+  }
+  return out;
+}
+
+std::string simulation_table(const RunResults& results) {
+  std::string out;
+  record(out, {"simulation", "replicate", "submodel", "name", "optimizer_code", "inversion_code", "included", "lnl",
+               "aic", "index", "label", "generating", "estimate", "se"});
+  int sim = 0;
+  for (const SimulationTotals& t : results.simulations) {
+    ++sim;
+    for (const ReplicateFit& f : t.fits) {
+      const std::string name = f.submodel >= 1 && static_cast<std::size_t>(f.submodel) <= t.names.size()
+                                   ? trimmed(t.names[static_cast<std::size_t>(f.submodel - 1)])
+                                   : std::string();
+      for (std::size_t i = 0; i < f.estimates.size(); ++i) {
+        record(out, {std::to_string(sim), std::to_string(f.replicate), std::to_string(f.submodel), name,
+                     std::to_string(code_number(f.optimizer)), std::to_string(code_number(f.inversion)),
+                     f.included ? "true" : "false", num(f.lnL), num(f.aic), std::to_string(i + 1),
+                     i < t.labels.size() ? t.labels[i] : std::string(),
+                     i < t.generating.size() ? num(t.generating[i]) : std::string(), num(f.estimates[i]),
+                     i < f.errors.size() ? num(f.errors[i]) : std::string()});
+      }
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string csv_field(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (char c : text) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  quoted += '"';
+  return quoted;
+}
+
+std::vector<std::pair<std::string, std::string>> results_csv(const RunResults& results) {
+  return {{"estimates.csv", estimates_table(results)},
+          {"models.csv", models_table(results)},
+          {"tests.csv", tests_table(results)},
+          {"simulation.csv", simulation_table(results)}};
+}
+
+}  // namespace quorvale

@@ -1,0 +1,297 @@
+#include "results/json.h"
+
+#include <cmath>
+#include <nlohmann/json.hpp>
+
+#include "model/store.h"
+#include "simulate/simstats.h"
+#include "stats/distributions.h"
+
+namespace quorvale {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+/// A number, or null when it is not finite; the value it had is then named
+/// under "nonfinite" of the same object.
+void number(Json& object, const char* key, double v) {
+  if (std::isfinite(v)) {
+    object[key] = v;
+    return;
+  }
+  object[key] = nullptr;
+  object["nonfinite"][key] = std::isnan(v) ? "NaN" : (v > 0 ? "Infinity" : "-Infinity");
+}
+
+/// An array of numbers; entries that are not finite are null.
+Json numbers(const std::vector<double>& values) {
+  Json a = Json::array();
+  for (double v : values) a.push_back(std::isfinite(v) ? Json(v) : Json(nullptr));
+  return a;
+}
+
+/// A two-number interval; null entries where not finite.
+Json interval(double lower, double upper) { return numbers({lower, upper}); }
+
+/// The name without the blanks the 20-character table pads it with.
+std::string trimmed(const std::string& s) {
+  const std::size_t end = s.find_last_not_of(' ');
+  return end == std::string::npos ? std::string() : s.substr(0, end + 1);
+}
+
+Json chi_square(const ChiSquareTest& t) {
+  Json j;
+  number(j, "statistic", t.statistic);
+  j["df"] = t.df;
+  number(j, "p", t.probability);
+  return j;
+}
+
+Json parameter_json(const ParameterEstimate& e) {
+  Json j;
+  j["index"] = e.index;
+  j["label"] = e.label;
+  j["slot"] = e.slot;
+  j["fixed"] = e.fixed();
+  number(j, "estimate", e.estimate);
+  number(j, "se", e.se);
+  j["wald_ci"] = interval(e.lower, e.upper);
+  const std::optional<Interval> ci = e.logit_ci();
+  j["logit_ci"] = ci ? interval(ci->lower, ci->upper) : Json(nullptr);
+  j["bounds"] = interval(e.lower_bound, e.upper_bound);
+  j["on_bound"] = e.on_bound();
+  return j;
+}
+
+Json fit_json(const FitReport& r) {
+  Json j;
+  j["sequence"] = r.sequence;
+  j["name"] = r.full_name;
+  j["npar"] = r.npar;
+  j["k"] = r.nest;
+  j["optimizer_code"] = code_number(r.optimizer);
+  j["inversion_code"] = code_number(r.inversion);
+  j["evaluations"] = r.evaluations;
+  j["significant_digits"] = r.significant_digits;
+  number(j, "function_value", r.function_value);
+  number(j, "lnl", r.lnL);
+  number(j, "aic", r.aic);
+  number(j, "aicc", r.aic + aicc_correction(r.nest, r.sample_size));
+  j["n"] = r.sample_size;
+  j["g"] = chi_square(r.G);
+  j["pooled"] = chi_square(r.pooled);
+  Json parameters = Json::array();
+  for (const ParameterEstimate& e : r.parameters) parameters.push_back(parameter_json(e));
+  j["parameters"] = std::move(parameters);
+
+  // Covariance and correlation over the estimated slots 1..K.
+  const int k = r.nest;
+  const bool available = r.inversion == InversionCode::Inverted &&
+                         r.covariance.size() >= static_cast<std::size_t>(k) * (k + 1) / 2;
+  if (available) {
+    Json cov = Json::array();
+    Json cor = Json::array();
+    auto at = [&r](int a, int b) { return r.covariance[packed_index(std::max(a, b), std::min(a, b))]; };
+    for (int a = 1; a <= k; ++a) {
+      std::vector<double> crow;
+      std::vector<double> rrow;
+      for (int b = 1; b <= k; ++b) {
+        crow.push_back(at(a, b));
+        const double d = at(a, a) * at(b, b);
+        rrow.push_back(d > 0.0 ? at(a, b) / std::sqrt(d) : 0.0);
+      }
+      cov.push_back(numbers(crow));
+      cor.push_back(numbers(rrow));
+    }
+    j["covariance"] = std::move(cov);
+    j["correlation"] = std::move(cor);
+  } else {
+    j["covariance"] = nullptr;
+    j["correlation"] = nullptr;
+  }
+
+  Json cohorts = Json::array();
+  int c = 0;
+  for (const CohortFit& cohort : r.cohorts) {
+    Json o;
+    o["cohort"] = ++c;
+    std::vector<double> observed;
+    std::vector<double> expected;
+    std::vector<double> pearson;
+    Json outside = Json::array();
+    for (const CellFit& cell : cohort.cells) {
+      observed.push_back(cell.observed);
+      expected.push_back(cell.expected);
+      pearson.push_back(cell.chi);
+      outside.push_back(cell.outside);
+    }
+    o["observed"] = numbers(observed);
+    o["expected"] = numbers(expected);
+    o["pearson"] = numbers(pearson);
+    o["probability_outside_0_1"] = std::move(outside);
+    o["pooled_df"] = cohort.pooled_df;
+    number(o, "pooled_statistic", cohort.pooled_chi);
+    number(o, "pooled_p", cohort.probability);
+    cohorts.push_back(std::move(o));
+  }
+  j["cohorts"] = std::move(cohorts);
+  j["warnings"] = r.warnings;
+  return j;
+}
+
+Json test_json(const ModelComparison& c) {
+  Json j;
+  j["n"] = c.n;
+  number(j, "c_hat", c.chat);
+  j["most_general"] = trimmed(c.most_general);
+  Json models = Json::array();
+  for (const ComparedModel& m : c.ranked) {
+    Json o;
+    o["order"] = m.order;
+    o["name"] = m.full_name;
+    o["source"] = m.from_file ? "model_file" : "this_run";
+    o["npar"] = m.K;
+    number(o, "lnl", m.lnL);
+    o["ndf"] = m.NDF;
+    number(o, "g", m.G);
+    number(o, "g_p", m.PG);
+    number(o, "aic", m.crit[0]);
+    number(o, "aicc", m.crit[1]);
+    number(o, "qaic", m.crit[2]);
+    number(o, "qaicc", m.crit[3]);
+    number(o, "delta_aicc", m.delta_aicc);
+    number(o, "weight_aicc", m.weight_aicc);
+    models.push_back(std::move(o));
+  }
+  j["models"] = std::move(models);
+  Json tests = Json::array();
+  for (const RatioTest& t : c.tests) {
+    Json o;
+    o["general"] = c.ranked[t.general].full_name;
+    o["reduced"] = c.ranked[t.reduced].full_name;
+    number(o, "chi_square", t.chi);
+    o["df"] = t.df;
+    number(o, "p", t.probability);
+    tests.push_back(std::move(o));
+  }
+  j["likelihood_ratio_tests"] = std::move(tests);
+  return j;
+}
+
+Json summary_row(const MeanRow& v) {
+  Json o;
+  number(o, "mean", v.mean);
+  number(o, "se", v.se);
+  o["ci"] = interval(v.lower, v.upper);
+  return o;
+}
+
+Json simulation_json(const SimulationTotals& t) {
+  Json j;
+  j["replicates"] = t.NSIM;
+  j["seed"] = t.first_seed;
+  j["submodels"] = Json::array();
+  for (const std::string& name : t.names) j["submodels"].push_back(trimmed(name));
+  j["labels"] = t.labels;
+  j["generating"] = numbers(t.generating);
+  Json fits = Json::array();
+  for (const ReplicateFit& f : t.fits) {
+    Json o;
+    o["replicate"] = f.replicate;
+    o["submodel"] = f.submodel;
+    o["optimizer_code"] = code_number(f.optimizer);
+    o["inversion_code"] = code_number(f.inversion);
+    o["included"] = f.included;
+    number(o, "lnl", f.lnL);
+    number(o, "aic", f.aic);
+    o["estimates"] = numbers(f.estimates);
+    o["se"] = numbers(f.errors);
+    fits.push_back(std::move(o));
+  }
+  j["fits"] = std::move(fits);
+  Json summaries = Json::array();
+  for (int n = 1; n <= t.NSUB && t.NSIM > 1; ++n) {
+    Json s;
+    s["submodel"] = n;
+    const int c = t.NCONV(n);
+    s["converged"] = c;
+    Json rows = Json::array();
+    for (int I = 1; I <= t.npar() && c >= 1 && I <= static_cast<int>(t.labels.size()); ++I) {
+      Json row;
+      row["index"] = I;
+      row["estimate"] = summary_row(mean_row(t.SUMS(I, n), t.SUMS2(I, n), c));
+      row["se"] = summary_row(mean_row(t.SUMSE(I, n), t.SUMSE2(I, n), c));
+      rows.push_back(std::move(row));
+    }
+    s["parameters"] = std::move(rows);
+    Json gof;
+    for (std::size_t l = 0; l < 4; ++l) gof.push_back({{"level", kTestLevels[l]}, {"rejections", t.NGOF(n)[l]}});
+    s["goodness_of_fit_rejections"] = std::move(gof);
+    summaries.push_back(std::move(s));
+  }
+  j["summaries"] = std::move(summaries);
+  Json lrt = Json::array();
+  int k = 0;
+  for (int a = 1; a < t.NSUB && t.NSIM > 1; ++a) {
+    for (int b = a + 1; b <= t.NSUB; ++b) {
+      ++k;
+      Json o;
+      o["first"] = a;
+      o["second"] = b;
+      Json levels = Json::array();
+      for (std::size_t l = 0; l < 5; ++l) levels.push_back({{"level", kTestLevels[l]}, {"rejections", t.NLRT(k)[l]}});
+      o["rejections"] = std::move(levels);
+      lrt.push_back(std::move(o));
+    }
+  }
+  j["likelihood_ratio_rejections"] = std::move(lrt);
+  return j;
+}
+
+Json scan_json(const PairScan& s) {
+  Json o;
+  number(o, "change", s.change);
+  o["pair"] = s.i > 0 ? Json::array({s.i, s.j}) : Json(nullptr);
+  return o;
+}
+
+}  // namespace
+
+std::string results_json(const RunResults& results) {
+  Json doc;
+  doc["program"] = "quorvale";
+  doc["version"] = QUORVALE_VERSION;
+  doc["schema_version"] = kResultsSchemaVersion;
+  doc["parameter_line"] = results.parameter_line;
+  doc["command_file"] = results.command_file.empty() ? Json(nullptr) : Json(results.command_file);
+  if (results.has_data) {
+    Json data;
+    const DataSummary& d = results.data;
+    data["periods"] = d.occasions.size();
+    data["occasions"] = d.occasions;
+    Json cohorts = Json::array();
+    for (const CohortData& c : d.cohorts) cohorts.push_back({{"size", c.size}, {"counts", c.counts}});
+    data["cohorts"] = std::move(cohorts);
+    doc["data"] = std::move(data);
+  } else {
+    doc["data"] = nullptr;
+  }
+  Json fits = Json::array();
+  for (const FitReport& r : results.fits) fits.push_back(fit_json(r));
+  doc["fits"] = std::move(fits);
+  Json tests = Json::array();
+  for (const ModelComparison& c : results.tests) tests.push_back(test_json(c));
+  doc["tests"] = std::move(tests);
+  Json simulations = Json::array();
+  for (const SimulationTotals& t : results.simulations) simulations.push_back(simulation_json(t));
+  doc["simulations"] = std::move(simulations);
+  Json scans = Json::array();
+  for (const IdentifiabilityScan& s : results.identifiability) {
+    scans.push_back({{"additive", scan_json(s.additive)}, {"multiplicative", scan_json(s.multiplicative)}});
+  }
+  doc["identifiability"] = std::move(scans);
+  return doc.dump() + "\n";
+}
+
+}  // namespace quorvale

@@ -1,0 +1,16 @@
+#pragma once
+// The run's results as one JSON document.
+
+#include <string>
+
+#include "results/run_results.h"
+
+namespace quorvale {
+
+/// Version of the document's layout; raised when a field changes meaning or goes.
+inline constexpr int kResultsSchemaVersion = 1;
+
+/// The JSON document of the results, ended by a newline.
+std::string results_json(const RunResults& results);
+
+}  // namespace quorvale

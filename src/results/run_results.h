@@ -1,0 +1,44 @@
+#pragma once
+// The results of one run as values, in run order: what the JSON document
+// and the CSV tables are rendered from.
+
+#include <string>
+#include <vector>
+
+#include "compare/dotest.h"
+#include "estimate/fit_report.h"
+#include "identify/identf.h"
+#include "simulate/rdsimlte.h"
+
+namespace quorvale {
+
+struct ModelStore;
+
+/// One cohort of the data PROC MODEL read.
+struct CohortData {
+  int size = 0;             ///< NREL: animals of the cohort
+  std::vector<int> counts;  ///< NOBS of each cell, the remainder cell included
+};
+
+/// The data of the model in force.
+struct DataSummary {
+  std::vector<int> occasions;  ///< secondary occasions per primary period, when the cohorts follow the robust design
+  std::vector<CohortData> cohorts;
+
+  /// The cohorts of the model store.
+  static DataSummary of(const ModelStore& m);
+};
+
+/// Everything a run computed that the result files show.
+struct RunResults {
+  std::string parameter_line;  ///< the words of the parameter line, blank-separated
+  std::string command_file;    ///< the command file; empty for standard input
+  bool has_data = false;       ///< a PROC MODEL was read
+  DataSummary data;
+  std::vector<FitReport> fits;                       ///< every PROC ESTIMATE
+  std::vector<ModelComparison> tests;                ///< every PROC TEST that compared models
+  std::vector<SimulationTotals> simulations;         ///< every PROC SIMULATE
+  std::vector<IdentifiabilityScan> identifiability;  ///< every PROC IDENTIFIABLE
+};
+
+}  // namespace quorvale
