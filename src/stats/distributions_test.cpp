@@ -282,3 +282,33 @@ TEST(Lgamma, HugeAndInvalidArguments) {
 
 }  // namespace
 }  // namespace quorvale
+
+namespace quorvale {
+namespace {
+
+TEST(ModelSelectionStatistics, LogitIntervalAkaikeWeightsAndAiccTerm) {
+  // p = 0.8, se = 0.05: logit 1.386294 -/+ 1.96 * 0.05 / 0.16, mapped back
+  // (values from a separate Python computation).
+  const Interval ci = logit_interval(0.8, 0.05);
+  EXPECT_NEAR(ci.lower, 0.6843411181004102, 1e-15);
+  EXPECT_NEAR(ci.upper, 0.8806704355024613, 1e-15);
+  // An interval near the edge stays inside 0..1, where the Wald one would not.
+  const Interval edge = logit_interval(0.02, 0.03);
+  EXPECT_GT(edge.lower, 0.0);
+  EXPECT_LT(edge.upper, 1.0);
+
+  // Weights of criteria 100, 101, 104: exp(-delta/2) normalised; a value
+  // that is not finite gets none and does not move the others.
+  const std::vector<double> w = akaike_weights({101.0, 100.0, 104.0, std::numeric_limits<double>::infinity()});
+  EXPECT_NEAR(w[1], 0.5740969929676946, 1e-15);
+  EXPECT_NEAR(w[0], 0.3482074278837349, 1e-15);
+  EXPECT_NEAR(w[2], 0.0776955791485706, 1e-15);
+  EXPECT_EQ(w[3], 0.0);
+
+  // 2K(K+1)/(n-K-1): K = 3, n = 20 gives 24/16; n = K + 1 gives infinity.
+  EXPECT_DOUBLE_EQ(aicc_correction(3, 20), 1.5);
+  EXPECT_TRUE(std::isinf(aicc_correction(3, 4)));
+}
+
+}  // namespace
+}  // namespace quorvale

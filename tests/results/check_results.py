@@ -1,0 +1,215 @@
+#!/usr/bin/env python3
+"""Runs one end-to-end case again with json=FILE added to its parameter words,
+validates the JSON document against docs/results.schema.json, and checks that
+every value the listing prints for a fit, a simulation refit and a PROC TEST
+row equals the document's value to the printed precision.
+
+Usage: check_results.py PROGRAM CASE_DIR SCHEMA
+Exit status 0 when every check holds (or the case writes no document because
+the run did not end normally), 1 otherwise.
+"""
+import json
+import math
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+import jsonschema
+
+failures = []
+
+
+def fail(message):
+    failures.append(message)
+
+
+def close(printed, value, what):
+    """True when `value` prints as `printed` to the printed precision."""
+    try:
+        p = float(printed)
+    except ValueError:
+        if printed.strip().startswith("*"):
+            return  # a field too narrow for its value says nothing
+        # A three-digit exponent drops the E: 0.100000+101.
+        text = printed.strip()
+        for sign in "+-":
+            k = text.rfind(sign)
+            if k > 0:
+                p = float(text[:k] + "E" + text[k:])
+                break
+        else:
+            fail(f"{what}: cannot read printed value {printed!r}")
+            return
+    if value is None:
+        if math.isfinite(p):
+            fail(f"{what}: printed {printed.strip()} but the document has null")
+        return
+    # One unit in the last printed place: the printed value is the document's
+    # rounded, so they may differ by half of it; a full unit is allowed.
+    mantissa = printed.strip().upper().split("E")[0].lstrip("+-")
+    decimals = len(mantissa.split(".")[1]) if "." in mantissa else 0
+    significant = len(mantissa.replace(".", "").lstrip("0"))
+    if p == 0.0 or significant == 0:
+        tolerance = 10.0 ** (-decimals)
+    else:
+        tolerance = 10.0 ** (math.floor(math.log10(abs(p))) - (significant - 1))
+    if abs(p - value) > tolerance:
+        fail(f"{what}: printed {printed.strip()}, document {value!r}")
+
+
+def summary_fields(line):
+    """The nine fields of an "@@" line."""
+    fields = line[2:].split()
+    if len(fields) == 9:
+        return fields
+    cols = [(2, 7), (7, 12), (12, 17), (17, 21), (22, 35), (35, 39), (40, 53), (53, 66), (66, 79)]
+    return [line[a:b] for a, b in cols]
+
+
+def check_summary(line, fit, what):
+    f = summary_fields(line)
+    if int(f[0]) != fit["sequence"]:
+        fail(f"{what}: sequence {f[0]} against {fit['sequence']}")
+    if int(f[1]) != fit["optimizer_code"] or int(f[2]) != fit["inversion_code"]:
+        fail(f"{what}: codes {f[1]} {f[2]}")
+    if int(f[3]) != fit["g"]["df"] or int(f[5]) != fit["pooled"]["df"]:
+        fail(f"{what}: degrees of freedom {f[3]} {f[5]}")
+    close(f[4], fit["g"]["statistic"], what + " G")
+    close(f[6], fit["pooled"]["statistic"], what + " pooled chi-square")
+    close(f[7], fit["lnl"], what + " lnL")
+    close(f[8], fit["aic"], what + " AIC")
+
+
+def check_result_row(line, parameter, what):
+    index, slot = int(line[0:4]), int(line[4:8])
+    if index != parameter["index"] or slot != parameter["slot"]:
+        fail(f"{what}: row {index} slot {slot} against {parameter['index']} {parameter['slot']}")
+    close(line[29:41], parameter["estimate"], f"{what} S({index})")
+    close(line[42:54], parameter["se"], f"{what} SE({index})")
+    close(line[55:67], parameter["wald_ci"][0], f"{what} lower({index})")
+    close(line[68:80], parameter["wald_ci"][1], f"{what} upper({index})")
+    if parameter["logit_ci"] is not None and not parameter["fixed"]:
+        lo, hi = parameter["logit_ci"]
+        if not (0.0 <= lo <= parameter["estimate"] <= hi <= 1.0):
+            fail(f"{what}: logit interval {lo} {hi} of S({index}) not inside 0..1 around the estimate")
+
+
+def check_listing(listing, doc):
+    fits = iter(doc["fits"])
+    sim_fits = iter([f for s in doc["simulations"] for f in s["fits"]])
+    tests = iter(doc["tests"])
+    section = None
+    in_simulation = False
+    fit = None
+    rows = None
+    checked = 0
+    lines = listing.splitlines()
+    for n, line in enumerate(lines):
+        if "INPUT --- PROC " in line:
+            section = line.split("INPUT --- PROC ", 1)[1].split()[0].upper().rstrip(";")
+            # The PROC ESTIMATE statements after PROC SIMULATE set up its submodels.
+            in_simulation = section == "SIMULATE" or (in_simulation and section == "ESTIMATE")
+            if in_simulation:
+                section = "SIMULATE"
+            elif section == "ESTIMATE":
+                fit = next(fits, None)
+                if fit is None:
+                    fail(f"line {n + 1}: a PROC ESTIMATE without its fit in the document")
+            continue
+        if line.startswith("@@"):
+            if section == "ESTIMATE" and fit is not None:
+                check_summary(line, fit, f"line {n + 1}")
+            elif section == "SIMULATE":
+                refit = next(sim_fits, None)
+                if refit is None:
+                    fail(f"line {n + 1}: a refit without its record in the document")
+                else:
+                    f = summary_fields(line)
+                    if int(f[0]) != refit["submodel"] or int(f[1]) != refit["optimizer_code"]:
+                        fail(f"line {n + 1}: refit submodel {f[0]} code {f[1]} against {refit['submodel']}")
+                    close(f[7], refit["lnl"], f"line {n + 1} refit lnL")
+                    close(f[8], refit["aic"], f"line {n + 1} refit AIC")
+            checked += 1
+        if section == "ESTIMATE" and fit is not None and "Results for model" in line:
+            rows = iter(fit["parameters"])
+            continue
+        if rows is not None:
+            if line.startswith("  ---"):
+                continue
+            if len(line) >= 80 and line[0:4].strip().isdigit() and line[4:8].strip().lstrip("-").isdigit():
+                parameter = next(rows, None)
+                if parameter is not None:
+                    check_result_row(line, parameter, f"line {n + 1}")
+                    checked += 1
+                continue
+            if line.strip() and not line.lstrip().startswith(("I ", "95%")) and "Parameter" not in line:
+                rows = None
+        if section == "TEST" and line.startswith(" Submodel                NPAR"):
+            test = next(tests, None)
+            if test is None:
+                fail(f"line {n + 1}: a PROC TEST table without its record in the document")
+                continue
+            by_order = {m["order"]: m for m in test["models"]}
+            for k, row in enumerate(lines[n + 2:n + 2 + len(test["models"])]):
+                order = int(row[0:2])
+                m = by_order.get(order)
+                if m is None:
+                    fail(f"line {n + 3 + k}: model {order} not in the document")
+                    continue
+                fields = row[3 + 20:].split()
+                if int(fields[0]) != m["npar"]:
+                    fail(f"line {n + 3 + k}: NPAR {fields[0]} against {m['npar']}")
+                for text, key in zip(fields[1:5], ["aic", "aicc", "qaic", "qaicc"]):
+                    close(text, m[key], f"line {n + 3 + k} {key}")
+                checked += 1
+            weights = sum(m["weight_aicc"] for m in test["models"])
+            if abs(weights - 1.0) > 1e-9:
+                fail(f"line {n + 1}: Akaike weights add up to {weights}")
+    if next(fits, None) is not None:
+        fail("the document has more fits than the listing")
+    return checked
+
+
+def main():
+    program, case_dir, schema_path = sys.argv[1:4]
+    with open(schema_path) as f:
+        schema = json.load(f)
+    work = tempfile.mkdtemp()
+    try:
+        shutil.copytree(case_dir, work, dirs_exist_ok=True)
+        stdin_path = os.path.join(work, "stdin")
+        stdin = open(stdin_path).read() if os.path.exists(stdin_path) else ""
+        args_path = os.path.join(work, "args")
+        args = open(args_path).read().split() if os.path.exists(args_path) else []
+        if any(a.startswith("--") for a in args):
+            return 0  # --help and --version run nothing
+        if args:
+            args.append("json=results.json")
+        else:
+            first, _, rest = stdin.partition("\n")
+            stdin = first + " json=results.json\n" + rest
+        run = subprocess.run([program] + args, input=stdin.encode(), cwd=work, capture_output=True)
+        path = os.path.join(work, "results.json")
+        if run.returncode != 0:
+            return 0  # a run that ends in an error writes no document
+        if not os.path.exists(path):
+            print("a normal run wrote no document")
+            return 1
+        with open(path) as f:
+            doc = json.load(f)
+        jsonschema.validate(doc, schema)
+        lst = os.path.join(work, "run.lst")
+        listing = open(lst, errors="replace").read() if os.path.exists(lst) else run.stdout.decode(errors="replace")
+        checked = check_listing(listing, doc)
+    finally:
+        shutil.rmtree(work)
+    for message in failures[:40]:
+        print(message)
+    print(f"{checked} printed lines compared, {len(failures)} differences")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
