@@ -46,14 +46,14 @@ std::FILE* create_temporary(const std::string& file, std::string& path) {
 
 }  // namespace
 
-bool replace_file(const std::string& path, const std::string& contents) {
+bool replace_file(const std::string& path, const std::string& contents, Durability durability) {
   namespace fs = std::filesystem;
   std::string temp_path;
   std::FILE* f = create_temporary(path, temp_path);
   if (f == nullptr) return false;
   TempFile temp(temp_path);
   const bool written = std::fwrite(contents.data(), 1, contents.size(), f) == contents.size();
-  const bool flushed = std::fflush(f) == 0 && ::fsync(::fileno(f)) == 0;
+  const bool flushed = std::fflush(f) == 0 && (durability == Durability::Unsynced || ::fsync(::fileno(f)) == 0);
   const bool closed = std::fclose(f) == 0;
   if (!written || !flushed || !closed) return false;
   std::error_code ec;

@@ -124,7 +124,7 @@ void read_model_file(FitContext& run, const std::string& file) {
 
 /// Replaces the model file by `contents` through a full temporary copy renamed over it; the old file survives any failure.
 void replace_model_file(FitContext& run, const std::string& file, const std::string& contents) {
-  if (!replace_file(file, contents)) run.listing.error("Model file " + file + " cannot be written.");
+  if (!replace_file(file, contents, Durability::Synced)) run.listing.error("Model file " + file + " cannot be written.");
 }
 
 /// Computes the criteria, the ranking and the likelihood-ratio tests.

@@ -104,7 +104,7 @@ void print_history(Run& run) {
 
 /// Writes the result files the parameter line asked for; a failure ends the run.
 void write_results(Run& run, const RunParams& params) {
-  if (!params.json.empty() && !replace_file(params.json, results_json(run.results))) {
+  if (!params.json.empty() && !replace_file(params.json, results_json(run.results), Durability::Unsynced)) {
     run.listing.error("Could not write the results file " + params.json + ".");
   }
   if (params.csv.empty()) return;
@@ -115,7 +115,7 @@ void write_results(Run& run, const RunParams& params) {
   }
   for (const auto& [name, table] : results_csv(run.results)) {
     const std::string path = (std::filesystem::path(params.csv) / name).string();
-    if (!replace_file(path, table)) run.listing.error("Could not write the results file " + path + ".");
+    if (!replace_file(path, table, Durability::Unsynced)) run.listing.error("Could not write the results file " + path + ".");
   }
 }
 

@@ -26,8 +26,10 @@ void number(Json& object, const char* key, double v) {
 
 /// An array of numbers; entries that are not finite are null.
 Json numbers(const std::vector<double>& values) {
-  Json a = Json::array();
-  for (double v : values) a.push_back(std::isfinite(v) ? Json(v) : Json(nullptr));
+  Json a(values);
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (!std::isfinite(values[i])) a[i] = nullptr;
+  }
   return a;
 }
 
@@ -116,20 +118,20 @@ Json fit_json(const FitReport& r) {
   for (const CohortFit& cohort : r.cohorts) {
     Json o;
     o["cohort"] = ++c;
-    std::vector<double> observed;
+    std::vector<int> observed;
     std::vector<double> expected;
     std::vector<double> pearson;
-    Json outside = Json::array();
+    std::vector<bool> outside;
     for (const CellFit& cell : cohort.cells) {
       observed.push_back(cell.observed);
       expected.push_back(cell.expected);
       pearson.push_back(cell.chi);
       outside.push_back(cell.outside);
     }
-    o["observed"] = numbers(observed);
+    o["observed"] = observed;
     o["expected"] = numbers(expected);
     o["pearson"] = numbers(pearson);
-    o["probability_outside_0_1"] = std::move(outside);
+    o["probability_outside_0_1"] = outside;
     o["pooled_df"] = cohort.pooled_df;
     number(o, "pooled_statistic", cohort.pooled_chi);
     number(o, "pooled_p", cohort.probability);
@@ -271,7 +273,12 @@ std::string results_json(const RunResults& results) {
     data["periods"] = d.occasions.size();
     data["occasions"] = d.occasions;
     Json cohorts = Json::array();
-    for (const CohortData& c : d.cohorts) cohorts.push_back({{"size", c.size}, {"counts", c.counts}});
+    for (const CohortData& c : d.cohorts) {
+      Json o;
+      o["size"] = c.size;
+      o["counts"] = c.counts;
+      cohorts.push_back(std::move(o));
+    }
     data["cohorts"] = std::move(cohorts);
     doc["data"] = std::move(data);
   } else {
