@@ -27,6 +27,7 @@ struct RunParams {
   std::string json;           ///< JSON= file of the run's results; empty: none
   std::string csv;            ///< CSV= folder of the results tables; empty: none
   bool notrace = false;       ///< NOTRACE given: no trace line per likelihood evaluation
+  std::string threads;        ///< the text after THREADS=; empty: not given
 };
 
 /// Applies every word to the parameters; unrecognised words are ignored.

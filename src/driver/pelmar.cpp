@@ -1,5 +1,7 @@
 #include "driver/pelmar.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cstring>
 #include <filesystem>
 #include <optional>
@@ -7,6 +9,7 @@
 #include <fstream>
 #include <iostream>
 #include <new>
+#include <thread>
 
 #include <unistd.h>
 
@@ -33,7 +36,19 @@ namespace {
 constexpr std::string_view kBanner = "Quorvale 1.0        Oct, 1996";
 
 /// PROC SIMULATE, with the run's estimate file.
-void simulate(Run& run) { run.results.simulations.push_back(rdsimlte(run, run.simfile, run.keep_replicates)); }
+void simulate(Run& run) { run.results.simulations.push_back(rdsimlte(run, run.simfile, run.simulation)); }
+
+/// The refit threads of PROC SIMULATE: the THREADS= value, or the cores
+/// available; anything but a whole number of 1 or more ends the run.
+int refit_threads(Run& run, const std::string& text) {
+  if (text.empty()) return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+  int n = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+  if (ec != std::errc() || end != text.data() + text.size() || n < 1) {
+    run.listing.error("Value of THREADS must be a whole number of 1 or more: " + text);
+  }
+  return n;
+}
 
 /// PROC ESTIMATE; its report joins the results.
 void estimate_fit(Run& run) {
@@ -168,7 +183,8 @@ void run_program(Run& run, const std::vector<std::string>& words, std::ifstream&
   RunParams params = parse_params(words);
   if (params.noecho) s.NOECHO = 1;
   run.listing.set_tracing(!params.notrace);
-  run.keep_replicates = !params.json.empty() || !params.csv.empty();
+  run.simulation.keep_fits = !params.json.empty() || !params.csv.empty();
+  run.simulation.threads = refit_threads(run, params.threads);
   for (const std::string& word : words) {
     if (!run.results.parameter_line.empty()) run.results.parameter_line += ' ';
     run.results.parameter_line += word;

@@ -8,6 +8,7 @@
 #include "estimate/context.h"
 #include "results/run_results.h"
 #include "simulate/parfile.h"
+#include "simulate/rdsimlte.h"
 
 namespace quorvale {
 
@@ -23,8 +24,9 @@ struct Run : FitContext {
   SimulationFile simfile;
   /// What the procedures computed, for the result files.
   RunResults results;
-  /// The result files keep every simulation refit (JSON= or CSV= given).
-  bool keep_replicates = false;
+  /// How PROC SIMULATE runs: refits kept for the result files (JSON= or
+  /// CSV= given) and the refit threads (THREADS=).
+  SimulationSettings simulation;
 };
 
 }  // namespace quorvale

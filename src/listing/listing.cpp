@@ -48,17 +48,55 @@ void Listing::maybe_flush() {
   }
 }
 
+std::string& ListingRecord::text() {
+  if (ops_.empty() || ops_.back().kind != Kind::Text) ops_.push_back(Op{Kind::Text, 0, {}});
+  return ops_.back().text;
+}
+
+void ListingRecord::replay(Listing& to) const {
+  for (const Op& op : ops_) {
+    switch (op.kind) {
+      case Kind::Text:
+        to.put_text(op.text);
+        break;
+      case Kind::Reserve:
+        to.linchk(op.lines);
+        break;
+      case Kind::Page:
+        to.headng();
+        break;
+      case Kind::ErrorStream:
+        to.err_text(op.text);
+        break;
+      case Kind::Fatal:
+        to.error(op.text);
+    }
+  }
+}
+
 void Listing::put(const Layout& layout, std::span<const Item> items) {
+  if (record_ != nullptr) {
+    layout.write(record_->text(), items);
+    return;
+  }
   layout.write(buffer_, items);
   maybe_flush();
 }
 
 void Listing::put_free(std::span<const Item> items) {
+  if (record_ != nullptr) {
+    write_free(record_->text(), items);
+    return;
+  }
   write_free(buffer_, items);
   maybe_flush();
 }
 
 void Listing::put_text(std::string_view records) {
+  if (record_ != nullptr) {
+    record_->text().append(records);
+    return;
+  }
   buffer_.append(records);
   maybe_flush();
 }
@@ -70,11 +108,19 @@ void Listing::err_free(std::initializer_list<Item> items) {
 }
 
 void Listing::err_text(std::string_view text) {
+  if (record_ != nullptr) {
+    record_->ops_.push_back({ListingRecord::Kind::ErrorStream, 0, std::string(text)});
+    return;
+  }
   err_.write(text.data(), static_cast<std::streamsize>(text.size()));
   err_.flush();
 }
 
 void Listing::linchk(int n) {
+  if (record_ != nullptr) {
+    record_->ops_.push_back({ListingRecord::Kind::Reserve, n, {}});
+    return;
+  }
   if (n > status_.LINLFT) headng();
   status_.LINLFT -= n;
 }
@@ -83,6 +129,10 @@ void Listing::headng() {
   static const Layout heading("(/A,A,A/1X,A15,A10,2X,A35,T70,4HPage,I5.3/1X,A)");
   static const Layout rule("(40A)");
   static const Layout gap("(/)");
+  if (record_ != nullptr) {
+    record_->ops_.push_back({ListingRecord::Kind::Page, 0, {}});
+    return;
+  }
   status_.LINLFT = status_.LINES - 5;
   ++status_.NPAGE;
   put(heading, {"\f", "Quorvale - Robust Design Survival Rate Estimation", " ", headst.DATE1,
@@ -146,6 +196,10 @@ void Listing::prtcmd() {
 void Listing::error(std::string_view message) {
   static const Layout to_err("(/1x,a)");
   static const Layout to_listing("(/1X,A)");
+  if (record_ != nullptr) {
+    record_->ops_.push_back({ListingRecord::Kind::Fatal, 0, std::string(message)});
+    throw RunEnd{kErrorEnd, 1};
+  }
   prtcmd();
   flush();
   err_text(to_err.format({message}));

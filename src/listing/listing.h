@@ -2,6 +2,7 @@
 // The paged listing: line reservation and page headings, the statement echo,
 // and the fatal-error and warning routines.
 
+#include <cstdint>
 #include <initializer_list>
 #include <iosfwd>
 #include <span>
@@ -21,6 +22,36 @@ struct HeadSt {
   std::string BANNER = std::string(30, ' ');  ///< program name and version
   std::string DATE2 = std::string(10, ' ');   ///< characters 16-25 of the date text
   std::string DATE1 = std::string(15, ' ');   ///< characters 1-15 of the date text
+};
+
+class Listing;
+
+/// Listing output kept for replay on another listing: formatted text, line
+/// reservations, page starts, error-stream text and a fatal error, in the
+/// order they were written. A refit run on a private listing records its
+/// output this way, and the run's listing replays it in replicate order, so
+/// that page breaks fall where they would have fallen had it been written
+/// there directly.
+class ListingRecord {
+ public:
+  /// Writes everything recorded on `to`, in order; a recorded fatal error
+  /// ends the run there, as Listing::error does.
+  void replay(Listing& to) const;
+  /// Forgets everything recorded.
+  void clear() { ops_.clear(); }
+  bool empty() const { return ops_.empty(); }
+
+ private:
+  friend class Listing;
+  enum class Kind : std::uint8_t { Text, Reserve, Page, ErrorStream, Fatal };
+  struct Op {
+    Kind kind;
+    int lines = 0;     ///< Reserve: lines asked for
+    std::string text;  ///< Text, ErrorStream and Fatal: what was written
+  };
+  std::vector<Op> ops_;
+  /// The text of the last operation when it is text, else a new one's.
+  std::string& text();
 };
 
 /// The listing and the error stream of one run.
@@ -52,6 +83,12 @@ class Listing {
   void trace(std::initializer_list<Item> items);
   /// Switches the trace lines on or off (on by default).
   void set_tracing(bool on) { tracing_ = on; }
+  /// Whether trace lines are written.
+  bool tracing() const { return tracing_; }
+  /// From now on, output, line reservations, page starts and a fatal error
+  /// go to `record` instead (nullptr: written again). Warnings are still
+  /// kept here for take_warnings.
+  void record_into(ListingRecord* record) { record_ = record; }
 
   /// Writes the records of one output statement with `layout`.
   void put(const Layout& layout, std::span<const Item> items);
@@ -88,6 +125,7 @@ class Listing {
   std::string buffer_;  ///< listing text not yet handed to the stream
   std::vector<std::string> warnings_;  ///< texts of the warnings written
   bool tracing_ = true;                ///< trace lines are written
+  ListingRecord* record_ = nullptr;    ///< where output goes instead, when set
   void maybe_flush();
 };
 

@@ -155,3 +155,51 @@ TEST(ListingMessages, ErrorEchoesTheStatementWritesBothStreamsAndEnds) {
 
 }  // namespace
 }  // namespace quorvale
+
+namespace quorvale {
+namespace {
+
+/// The same output written on `lst`: reservations that cross page ends, a
+/// page start, warnings, free-form lines, error-stream text and last a fatal error.
+void write_sample(Listing& lst) {
+  static const Layout line("(1X,A,I4)");
+  for (int i = 1; i <= 9; ++i) {
+    lst.linchk(4);
+    lst.put(line, {"row", i});
+    lst.put_free({"free", i, 0.5});
+    lst.warn("a warning");
+  }
+  lst.headng();
+  lst.err_text(" on the error stream\n");
+  lst.put_text(" preformatted\n");
+  lst.error("the end");
+}
+
+TEST(ListingRecordReplay, ReplayEqualsDirectWritingPageBreaksAndErrorIncluded) {
+  StringRun direct("");
+  StringRun replayed("");
+  StringRun recorder("");
+  for (StringRun* r : {&direct, &replayed}) {
+    r->run.status.LINES = 30;
+    r->run.status.LINLFT = 7;  // the first reservations fall near a page end
+    r->run.status.NPAGE = 4;
+  }
+  const std::string direct_err = expect_fatal(direct, [&] { write_sample(direct.run.listing); });
+
+  ListingRecord record;
+  recorder.run.listing.record_into(&record);
+  const std::string recorded_err = expect_fatal(recorder, [&] { write_sample(recorder.run.listing); });
+  EXPECT_EQ(recorded_err, "STOP PELMAR ERROR TERMINATION");  // nothing reached the recorder's streams
+  EXPECT_EQ(recorder.listing(), "");
+  EXPECT_EQ(recorder.run.listing.warning_count(), 9u);  // warnings stay with the recorder
+
+  const std::string replayed_err = expect_fatal(replayed, [&] { record.replay(replayed.run.listing); });
+  EXPECT_EQ(replayed.listing(), direct.listing());
+  EXPECT_EQ(replayed_err, direct_err);
+  EXPECT_EQ(replayed.run.status.NPAGE, direct.run.status.NPAGE);
+  EXPECT_EQ(replayed.run.status.LINLFT, direct.run.status.LINLFT);
+  EXPECT_GE(direct.run.status.NPAGE, 7);  // the sample did cross pages
+}
+
+}  // namespace
+}  // namespace quorvale

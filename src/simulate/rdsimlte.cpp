@@ -1,13 +1,21 @@
 #include "simulate/rdsimlte.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <memory>
+#include <mutex>
 #include <new>
 #include <span>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "estimate/context.h"
 #include "estimate/estmat.h"
+#include "estimate/results.h"
 #include "estimate/setup.h"
 #include "input/fields.h"
 #include "listing/run_end.h"
@@ -131,8 +139,8 @@ std::string cut_name(const std::string& name) {
 /// One PROC SIMULATE: options, set-ups, replicates, reports.
 class Simulation {
  public:
-  Simulation(FitContext& run, SimulationFile& file, bool keep_fits)
-      : run_(run), file_(file), m_(run.model), t_(run.saved), lst_(run.listing), keep_fits_(keep_fits) {}
+  Simulation(FitContext& run, SimulationFile& file, const SimulationSettings& settings)
+      : run_(run), file_(file), m_(run.model), t_(run.saved), lst_(run.listing), settings_(settings) {}
 
   /// Runs the procedure and hands back what it accumulated.
   SimulationTotals run() {
@@ -144,7 +152,9 @@ class Simulation {
     std::int32_t seed = opt_.seed;
     totals_.first_seed = seed;
     describe();
-    {
+    if (settings_.threads > 1) {
+      refit_in_threads(seed);
+    } else {
       ProgressLine progress(lst_);
       for (int r = 1; r <= opt_.NSIM; ++r) {
         progress.show(r, opt_.NSIM);
@@ -169,7 +179,7 @@ class Simulation {
   std::vector<SavedSetup> slots_;  ///< slot 0 the generating model, 1..NSUB the submodels
   SimulationTotals totals_;        ///< the accumulators
   int nsub_ = 0;                   ///< submodels read
-  bool keep_fits_ = false;         ///< keep every refit in the totals
+  SimulationSettings settings_;    ///< how the driver runs it
 
   /// The saved set-ups and the accumulators; a failure ends the run.
   void allocate() {
@@ -255,41 +265,56 @@ class Simulation {
     draw_replicate(m_, *layout, seed);
   }
 
-  /// Lists the data of replicate r (DEBUG).
-  void list_data(int r) {
+  /// Lists the data of replicate r held by `ctx` on its listing (DEBUG).
+  static void list_data(FitContext& ctx, int r) {
     static const Layout title("(//5X,A,I3)");
     static const Layout cohort("(/7H COHORT,I3,22I5:/10X,22I5)");
-    lst_.linchk(2);
-    lst_.warn("DEBUG output follows.");
-    lst_.linchk(3);
-    lst_.put(title, {"Listing of data generated for replicate ", r});
+    const ModelStore& m = ctx.model;
+    Listing& lst = ctx.listing;
+    lst.linchk(2);
+    lst.warn("DEBUG output follows.");
+    lst.linchk(3);
+    lst.put(title, {"Listing of data generated for replicate ", r});
     std::vector<Item> items;
-    for (int j = 1; j <= m_.NCOHRT; ++j) {
-      lst_.linchk(m_.NCLASS(j) / 22 + 2);
+    for (int j = 1; j <= m.NCOHRT; ++j) {
+      lst.linchk(m.NCLASS(j) / 22 + 2);
       items.clear();
       items.emplace_back(j);
-      for (int k = 1; k <= m_.NCLASS(j); ++k) items.emplace_back(m_.NOBS(k, j));
-      lst_.put(cohort, items);
+      for (int k = 1; k <= m.NCLASS(j); ++k) items.emplace_back(m.NOBS(k, j));
+      lst.put(cohort, items);
     }
-    lst_.linchk(2);
-    lst_.warn("End of DEBUG output.");
+    lst.linchk(2);
+    lst.warn("End of DEBUG output.");
+  }
+
+  /// Refits submodel n to replicate r, whose data `ctx` holds: the set-up
+  /// restored, the DETAIL heading, the DEBUG data and the fit. Reads nothing
+  /// of the procedure but its set-ups and options, so that threads may refit
+  /// at once, each on its own context.
+  FitReport refit(FitContext& ctx, int n, int r) const {
+    static const Layout detail("(/7X,37HDetailed Simulation Output for MODEL ,A,                 18H Replicate Number ,I3//)");
+    ModelStore& m = ctx.model;
+    slots_[static_cast<std::size_t>(n)].restore(m);
+    Vec1<double>& WORK = ctx.work.WORK;
+    for (int i = 1; i <= m.NPAR; ++i) WORK(i) = m.PAR(i);
+    m.NOTRAN = 0;
+    ctx.saved.NMOD = n;
+    if (opt_.detail) {
+      ctx.listing.headng();
+      ctx.listing.linchk(4);
+      ctx.listing.put(detail, {cut_name(ctx.saved.NAMSAV(n)), r});
+    }
+    if (ctx.status.IDEBUG == 1) list_data(ctx, r);
+    return *estmat(ctx, opt_.detail ? EstimateMode::ReportedRefit : EstimateMode::QuietRefit);
   }
 
   /// Refits submodel n to replicate r and accumulates the fit.
-  void fit(int n, int r) {
-    static const Layout detail("(/7X,37HDetailed Simulation Output for MODEL ,A,                 18H Replicate Number ,I3//)");
-    slots_[static_cast<std::size_t>(n)].restore(m_);
-    Vec1<double>& WORK = run_.work.WORK;
-    for (int i = 1; i <= m_.NPAR; ++i) WORK(i) = m_.PAR(i);
-    m_.NOTRAN = 0;
-    t_.NMOD = n;
-    if (opt_.detail) {
-      lst_.headng();
-      lst_.linchk(4);
-      lst_.put(detail, {cut_name(t_.NAMSAV(n)), r});
-    }
-    if (run_.status.IDEBUG == 1) list_data(r);
-    const FitReport report = *estmat(run_, opt_.detail ? EstimateMode::ReportedRefit : EstimateMode::QuietRefit);
+  void fit(int n, int r) { accumulate(refit(run_, n, r), n, r); }
+
+  /// Accumulates refit n of replicate r, writes it to the estimate file and
+  /// counts its goodness-of-fit test; with ERROR TEST a fit that failed is
+  /// only kept, and marked left out for the likelihood-ratio tests.
+  void accumulate(const FitReport& report, int n, int r) {
     if (opt_.error_test &&
         (report.optimizer != OptimizerCode::Converged || report.inversion != InversionCode::Inverted)) {
       t_.NDF(n) = -1;
@@ -322,13 +347,213 @@ class Simulation {
 
   /// Keeps refit n of replicate r when the fits are kept.
   void keep(const FitReport& report, int n, int r, bool included) {
-    if (!keep_fits_) return;
+    if (!settings_.keep_fits) return;
     ReplicateFit f{r, n, report.optimizer, report.inversion, included, report.lnL, report.aic, {}, {}};
     for (const ParameterEstimate& e : report.parameters) {
       f.estimates.push_back(e.estimate);
       f.errors.push_back(e.se);
     }
     totals_.fits.push_back(std::move(f));
+  }
+
+  /// One replicate on its way through the refit threads: the listing output
+  /// of its draw, its data as drawn, and what each refit wrote and yielded.
+  struct ReplicateJob {
+    int r = 0;                          ///< the replicate
+    ListingRecord drawn;                ///< listing output of the draw
+    std::exception_ptr draw_failure;    ///< the draw ended the run
+    std::vector<int> nobs;              ///< NOBS of cohorts 1..NCOHRT as drawn, column by column
+    std::vector<int> nrel;              ///< NREL of cohorts 1..NCOHRT as drawn
+    std::vector<double> p;              ///< P of cohorts 1..NCOHRT after the draw, column by column
+    std::unique_ptr<ModelStore> model;  ///< the store of the last replicate's refits, when handed back
+    EstimationWork work;                ///< the work areas as the draw left them
+    SavedModels saved;                  ///< the saved-model table
+    bool hand_back = false;             ///< return the refits' store and work areas (the last replicate)
+    std::vector<ListingRecord> output;  ///< listing output of refit n at n - 1
+    std::vector<FitReport> reports;     ///< report of refit n at n - 1, up to a failure
+    std::exception_ptr failure;         ///< the refit after the last report ended the run
+    bool done = false;                  ///< the refits are over (guarded by the pool's lock)
+  };
+
+  /// Threads that refit replicates taken from a queue, each on a private
+  /// context whose listing records its output.
+  class RefitPool {
+   public:
+    /// `threads` threads, each starting from a copy of the store as it is now.
+    RefitPool(const Simulation& sim, int threads) : sim_(sim), start_(sim.m_) {
+      for (int i = 0; i < threads; ++i) threads_.emplace_back([this] { work(); });
+    }
+    ~RefitPool() {
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = true;
+        queue_.clear();
+      }
+      wake_.notify_all();
+      for (std::thread& t : threads_) t.join();
+    }
+    RefitPool(const RefitPool&) = delete;
+    RefitPool& operator=(const RefitPool&) = delete;
+
+    /// Queues a drawn replicate.
+    void submit(ReplicateJob& job) {
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        queue_.push_back(&job);
+      }
+      wake_.notify_one();
+    }
+    /// Waits until the refits of `job` are over.
+    void wait(const ReplicateJob& job) {
+      std::unique_lock<std::mutex> lock(mutex_);
+      done_.wait(lock, [&job] { return job.done; });
+    }
+
+   private:
+    const Simulation& sim_;
+    const ModelStore start_;  ///< the store the threads' copies start from
+    std::vector<std::thread> threads_;
+    std::mutex mutex_;
+    std::condition_variable wake_;  ///< a job was queued, or the pool stops
+    std::condition_variable done_;  ///< a job is over
+    std::deque<ReplicateJob*> queue_;
+    bool stop_ = false;
+
+    /// Puts the data of the replicate of `job` into `m`: the refits restore
+    /// the rest of what they read from their set-ups.
+    static void take_data(ModelStore& m, const ReplicateJob& job) {
+      const std::size_t rows = static_cast<std::size_t>(m.NOBS.rows());
+      for (std::size_t j = 0; j < job.nrel.size(); ++j) {
+        const int c = static_cast<int>(j) + 1;
+        m.NREL(c) = job.nrel[j];
+        std::copy_n(job.nobs.begin() + static_cast<std::ptrdiff_t>(j * rows), rows, m.NOBS.column(c));
+        std::copy_n(job.p.begin() + static_cast<std::ptrdiff_t>(j * rows), rows, m.P.column(c));
+      }
+    }
+
+    void work() {
+      std::istringstream in;
+      std::ostringstream out;
+      std::ostringstream err;
+      FitContext ctx(in, out, err);
+      ctx.model = start_;
+      ctx.status.IDEBUG = sim_.run_.status.IDEBUG;
+      ctx.listing.set_tracing(sim_.lst_.tracing());
+      for (;;) {
+        ReplicateJob* job = nullptr;
+        {
+          std::unique_lock<std::mutex> lock(mutex_);
+          wake_.wait(lock, [this] { return stop_ || !queue_.empty(); });
+          if (stop_) return;
+          job = queue_.front();
+          queue_.pop_front();
+        }
+        take_data(ctx.model, *job);
+        ctx.work = job->work;
+        ctx.saved = job->saved;
+        for (int n = 1; n <= sim_.nsub_; ++n) {
+          ctx.listing.record_into(&job->output[static_cast<std::size_t>(n - 1)]);
+          try {
+            job->reports.push_back(sim_.refit(ctx, n, job->r));
+          } catch (...) {
+            job->failure = std::current_exception();
+            break;
+          }
+        }
+        ctx.listing.record_into(nullptr);
+        if (job->hand_back) {
+          job->model = std::make_unique<ModelStore>(ctx.model);
+          job->work = ctx.work;
+        }
+        {
+          std::lock_guard<std::mutex> lock(mutex_);
+          job->done = true;
+        }
+        done_.notify_all();
+      }
+    }
+  };
+
+  /// Draws replicate r into `job`, recording the listing output of the draw.
+  void draw(ReplicateJob& job, int r, std::int32_t& seed) {
+    job.r = r;
+    job.drawn.clear();
+    job.draw_failure = nullptr;
+    job.output.assign(static_cast<std::size_t>(nsub_), ListingRecord());
+    job.reports.clear();
+    job.failure = nullptr;
+    job.done = false;
+    lst_.record_into(&job.drawn);
+    try {
+      generate(seed);
+    } catch (...) {
+      job.draw_failure = std::current_exception();
+    }
+    lst_.record_into(nullptr);
+    if (job.draw_failure) {
+      job.done = true;
+      return;
+    }
+    const int ncohrt = std::min(m_.NCOHRT, m_.NOBS.cols());
+    const std::size_t rows = static_cast<std::size_t>(m_.NOBS.rows());
+    job.nrel.assign(m_.NREL.base() + 1, m_.NREL.base() + 1 + ncohrt);
+    job.nobs.assign(m_.NOBS.column(1), m_.NOBS.column(1) + rows * static_cast<std::size_t>(ncohrt));
+    job.p.assign(m_.P.column(1), m_.P.column(1) + rows * static_cast<std::size_t>(ncohrt));
+    job.work = run_.work;
+    job.saved = t_;
+    job.hand_back = r == opt_.NSIM;
+  }
+
+  /// Writes replicate `job` as the sequential path would have written it:
+  /// the draw's output, then each refit's output and accumulation, then the
+  /// replicate's report. A failure recorded ends the run at the same point.
+  void replay(ReplicateJob& job) {
+    job.drawn.replay(lst_);
+    if (job.draw_failure) std::rethrow_exception(job.draw_failure);
+    for (int n = 1; n <= nsub_; ++n) {
+      const std::size_t i = static_cast<std::size_t>(n - 1);
+      job.output[i].replay(lst_);
+      if (i >= job.reports.size()) std::rethrow_exception(job.failure);
+      const FitReport& report = job.reports[i];
+      t_.NMOD = n;
+      save_row(t_, report);
+      accumulate(report, n, job.r);
+    }
+    if (job.hand_back) {
+      std::swap(m_, *job.model);
+      run_.work = job.work;
+    }
+    replicate_report(job.r);
+  }
+
+  /// Every replicate drawn in turn and refitted by `settings_.threads`
+  /// threads; a bounded number of replicates is drawn ahead of the one
+  /// being written.
+  void refit_in_threads(std::int32_t& seed) {
+    const int threads = settings_.threads;
+    const int window = 2 * threads + 2;
+    std::vector<ReplicateJob> ring(static_cast<std::size_t>(window));
+    auto slot = [&ring, window](int r) -> ReplicateJob& { return ring[static_cast<std::size_t>((r - 1) % window)]; };
+    RefitPool pool(*this, threads);
+    ProgressLine progress(lst_);
+    int drawn = 0;
+    bool failed = false;
+    for (int r = 1; r <= opt_.NSIM; ++r) {
+      while (!failed && drawn < opt_.NSIM && drawn < r + window - 1) {
+        ++drawn;
+        ReplicateJob& job = slot(drawn);
+        draw(job, drawn, seed);
+        if (job.draw_failure) {
+          failed = true;
+        } else {
+          pool.submit(job);
+        }
+      }
+      ReplicateJob& job = slot(r);
+      pool.wait(job);
+      progress.show(r, opt_.NSIM);
+      replay(job);
+    }
   }
 
   /// The fits of replicate r (DETAIL) and the likelihood-ratio tests of every pair.
@@ -445,12 +670,12 @@ class Simulation {
 
 }  // namespace
 
-SimulationTotals simlte(FitContext& run, SimulationFile& file, bool keep_fits) {
-  return Simulation(run, file, keep_fits).run();
+SimulationTotals simlte(FitContext& run, SimulationFile& file, const SimulationSettings& settings) {
+  return Simulation(run, file, settings).run();
 }
 
-SimulationTotals rdsimlte(FitContext& run, SimulationFile& file, bool keep_fits) {
-  return simlte(run, file, keep_fits);
+SimulationTotals rdsimlte(FitContext& run, SimulationFile& file, const SimulationSettings& settings) {
+  return simlte(run, file, settings);
 }
 
 }  // namespace quorvale

@@ -85,12 +85,22 @@ class SimulationTotals {
   }
 };
 
+/// How the driver runs PROC SIMULATE.
+struct SimulationSettings {
+  bool keep_fits = false;  ///< keep every refit in the totals' fits
+  /// Refits run at once. With 1 every replicate is drawn and refitted in
+  /// turn; with more, replicates are drawn in turn from the one random
+  /// stream and refitted on private copies of the model by that many
+  /// threads, and everything is written in replicate order, so that the
+  /// listing, the estimate file and the totals are the same for any number.
+  int threads = 1;
+};
+
 /// PROC SIMULATE, entered with its PROC statement current; returns with the first statement after the
 /// last submodel's block current, and hands back what it accumulated.
-/// With `keep_fits`, every refit is kept in the totals' fits.
-SimulationTotals simlte(FitContext& run, SimulationFile& file, bool keep_fits = false);
+SimulationTotals simlte(FitContext& run, SimulationFile& file, const SimulationSettings& settings = {});
 
 /// PROC SIMULATE as the driver dispatches it.
-SimulationTotals rdsimlte(FitContext& run, SimulationFile& file, bool keep_fits);
+SimulationTotals rdsimlte(FitContext& run, SimulationFile& file, const SimulationSettings& settings);
 
 }  // namespace quorvale

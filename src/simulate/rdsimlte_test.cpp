@@ -213,6 +213,41 @@ TEST(SimulateReplicates, DrawsDoNotDependOnTheFits) {
   }
 }
 
+TEST(SimulateThreads, RefitsInThreadsLeaveTheSameStoreAndTotals) {
+  // The store, work areas and saved-model table after the last replicate are
+  // those of its last refit, as a later procedure would find them.
+  const std::string text = "PROC SIMULATE NSIM=5 SEED=3;\n" + kIdentifiable + kValues + kTwoSubmodels;
+  auto one = prepared(design(), text);
+  auto three = prepared(design(), text);
+  const SimulationTotals a = simlte(one->run, one->run.simfile, SimulationSettings{true, 1});
+  const SimulationTotals b = simlte(three->run, three->run.simfile, SimulationSettings{true, 3});
+  EXPECT_EQ(one->listing(), three->listing());
+  EXPECT_EQ(a.seed, b.seed);
+  ASSERT_EQ(a.fits.size(), b.fits.size());
+  for (std::size_t i = 0; i < a.fits.size(); ++i) EXPECT_EQ(a.fits[i].estimates, b.fits[i].estimates);
+  EXPECT_EQ(a.SUMS2(7, 2), b.SUMS2(7, 2));
+  const ModelStore& m1 = one->run.model;
+  const ModelStore& m3 = three->run.model;
+  EXPECT_EQ(m1.NEST, m3.NEST);
+  EXPECT_EQ(m1.NOTRAN, m3.NOTRAN);
+  for (int i = 1; i <= m1.NPAR; ++i) {
+    EXPECT_EQ(m1.PAR(i), m3.PAR(i));
+    EXPECT_EQ(m1.POINT(i), m3.POINT(i));
+    EXPECT_EQ(one->run.work.WORK(i), three->run.work.WORK(i));
+  }
+  for (int j = 1; j <= m1.NCOHRT; ++j) {
+    EXPECT_EQ(m1.NREL(j), m3.NREL(j));
+    for (int k = 1; k <= m1.NCLASS(j); ++k) {
+      EXPECT_EQ(m1.NOBS(k, j), m3.NOBS(k, j));
+      EXPECT_EQ(m1.P(k, j), m3.P(k, j));
+    }
+  }
+  for (int n = 1; n <= 2; ++n) {
+    EXPECT_EQ(one->run.saved.lnL(n), three->run.saved.lnL(n));
+    EXPECT_EQ(one->run.saved.NDF(n), three->run.saved.NDF(n));
+  }
+}
+
 TEST(SimulateReports, SingleSubmodelHasNoLikelihoodRatioTables) {
   auto r = prepared(design(), "PROC SIMULATE NSIM=2 DETAIL;\n" + kIdentifiable + kValues +
                                   "PROC ESTIMATE NAME=ONLY;\n" + kIdentifiable);
