@@ -85,21 +85,45 @@ std::string tests_table(const RunResults& results) {
 std::string simulation_table(const RunResults& results) {
   std::string out;
   record(out, {"simulation", "replicate", "submodel", "name", "optimizer_code", "inversion_code", "included", "lnl",
-               "aic", "index", "label", "generating", "estimate", "se"});
+               "aic", "index", "label", "generating", "estimate", "se", "wald_covers", "logit_covers", "bias",
+               "relative_bias", "rmse", "empirical_sd", "mean_se", "coverage_wald", "coverage_logit",
+               "not_converged"});
   int sim = 0;
   for (const SimulationTotals& t : results.simulations) {
     ++sim;
+    // The planning figures of each submodel and estimated parameter, on
+    // every row of that submodel and parameter.
+    std::vector<std::vector<std::string>> figures;
+    for (int n = 1; n <= t.NSUB && n <= static_cast<int>(t.estimated.size()); ++n) {
+      const std::vector<bool>& estimated = t.estimated[static_cast<std::size_t>(n - 1)];
+      for (std::size_t i = 0; i < estimated.size(); ++i) {
+        std::vector<std::string> row(8);
+        if (estimated[i] && t.NCONV(n) >= 1) {
+          const CoverageRow v = t.coverage_row(static_cast<int>(i) + 1, n);
+          row = {num(v.bias), num(v.relative_bias), num(v.rmse), num(v.empirical_sd), num(v.mean_se),
+                 num(v.wald), num(v.logit), std::to_string(t.NFAIL(n))};
+        }
+        figures.push_back(std::move(row));
+      }
+    }
+    const std::size_t npar = t.estimated.empty() ? 0 : t.estimated.front().size();
     for (const ReplicateFit& f : t.fits) {
       const std::string name = f.submodel >= 1 && static_cast<std::size_t>(f.submodel) <= t.names.size()
                                    ? trimmed(t.names[static_cast<std::size_t>(f.submodel - 1)])
                                    : std::string();
       for (std::size_t i = 0; i < f.estimates.size(); ++i) {
-        record(out, {std::to_string(sim), std::to_string(f.replicate), std::to_string(f.submodel), name,
+        std::vector<std::string> fields = {std::to_string(sim), std::to_string(f.replicate), std::to_string(f.submodel), name,
                      std::to_string(code_number(f.optimizer)), std::to_string(code_number(f.inversion)),
                      f.included ? "true" : "false", num(f.lnL), num(f.aic), std::to_string(i + 1),
                      i < t.labels.size() ? t.labels[i] : std::string(),
                      i < t.generating.size() ? num(t.generating[i]) : std::string(), num(f.estimates[i]),
-                     i < f.errors.size() ? num(f.errors[i]) : std::string()});
+                     i < f.errors.size() ? num(f.errors[i]) : std::string(),
+                     i < f.wald_covers.size() ? (f.wald_covers[i] ? "true" : "false") : std::string(),
+                     i < f.logit_covers.size() ? (f.logit_covers[i] ? "true" : "false") : std::string()};
+        const std::size_t at = static_cast<std::size_t>(f.submodel - 1) * npar + i;
+        if (at < figures.size()) fields.insert(fields.end(), figures[at].begin(), figures[at].end());
+        fields.resize(24);
+        record(out, fields);
       }
     }
   }

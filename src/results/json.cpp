@@ -207,8 +207,12 @@ Json simulation_json(const SimulationTotals& t) {
     o["included"] = f.included;
     number(o, "lnl", f.lnL);
     number(o, "aic", f.aic);
+    o["ndf"] = f.ndf;
+    number(o, "g_p", f.gof_p);
     o["estimates"] = numbers(f.estimates);
     o["se"] = numbers(f.errors);
+    o["wald_covers"] = f.wald_covers;
+    o["logit_covers"] = f.logit_covers;
     fits.push_back(std::move(o));
   }
   j["fits"] = std::move(fits);
@@ -248,6 +252,40 @@ Json simulation_json(const SimulationTotals& t) {
     }
   }
   j["likelihood_ratio_rejections"] = std::move(lrt);
+  j["coverage_printed"] = t.coverage;
+  Json coverage = Json::array();
+  for (int n = 1; n <= t.NSUB && n <= static_cast<int>(t.estimated.size()); ++n) {
+    Json s;
+    s["submodel"] = n;
+    const int c = t.NCONV(n);
+    s["converged"] = c;
+    s["not_converged"] = t.NFAIL(n);
+    Json rows = Json::array();
+    const std::vector<bool>& estimated = t.estimated[static_cast<std::size_t>(n - 1)];
+    for (std::size_t i = 0; i < estimated.size(); ++i) {
+      if (!estimated[i]) continue;
+      Json row;
+      row["index"] = i + 1;
+      if (c >= 1) {
+        const CoverageRow v = t.coverage_row(static_cast<int>(i) + 1, n);
+        number(row, "generating", v.generating);
+        number(row, "bias", v.bias);
+        number(row, "relative_bias", v.relative_bias);
+        number(row, "rmse", v.rmse);
+        number(row, "empirical_sd", v.empirical_sd);
+        number(row, "mean_se", v.mean_se);
+        number(row, "coverage_wald", v.wald);
+        number(row, "coverage_logit", v.logit);
+      }
+      rows.push_back(std::move(row));
+    }
+    s["parameters"] = std::move(rows);
+    coverage.push_back(std::move(s));
+  }
+  j["coverage"] = std::move(coverage);
+  if (t.shard > 0) {
+    j["shard"] = {{"index", t.shard}, {"count", t.shards}, {"first", t.first}, {"last", t.last}};
+  }
   return j;
 }
 

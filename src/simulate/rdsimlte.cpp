@@ -1,9 +1,11 @@
 #include "simulate/rdsimlte.h"
 
 #include <algorithm>
+#include <cmath>
 #include <condition_variable>
 #include <deque>
 #include <exception>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -38,7 +40,69 @@ SimulationTotals::SimulationTotals(int npar, int nmod)
       sumse2_(sums_.size(), 0.0),
       ngof_(static_cast<std::size_t>(nmod), std::array<int, 4>{}),
       nlrt_(static_cast<std::size_t>(nmod) * static_cast<std::size_t>(std::max(nmod - 1, 0)) / 2,
-            std::array<int, 5>{}) {}
+            std::array<int, 5>{}),
+      sumd2_(sums_.size(), 0.0),
+      ncovw_(sums_.size(), 0),
+      ncovl_(sums_.size(), 0),
+      nfail_(static_cast<std::size_t>(nmod), 0) {}
+
+void SimulationTotals::add(const ReplicateFit& f) {
+  const int n = f.submodel;
+  if (!f.converged()) ++nfail_[idx(n)];
+  if (!f.included) return;
+  NCONV(n) += 1;
+  const int npar = std::min(npar_, static_cast<int>(f.estimates.size()));
+  for (int I = 1; I <= npar; ++I) {
+    const std::size_t i = static_cast<std::size_t>(I - 1);
+    const double s = f.estimates[i];
+    const double e = f.errors[i];
+    SUMS(I, n) += s;
+    SUMS2(I, n) += s * s;
+    SUMSE(I, n) += e;
+    SUMSE2(I, n) += e * e;
+    if (i < generating.size()) {
+      const double d = s - generating[i];
+      sumd2_[at(I, n)] += d * d;
+    }
+    if (i < f.wald_covers.size() && f.wald_covers[i]) ++ncovw_[at(I, n)];
+    if (i < f.logit_covers.size() && f.logit_covers[i]) ++ncovl_[at(I, n)];
+  }
+  count_gof(f.gof_p, NGOF(n));
+}
+
+void SimulationTotals::add_pairs(const std::vector<FitSummary>& fits) {
+  int k = 0;
+  for (std::size_t I = 0; I + 1 < fits.size(); ++I) {
+    for (std::size_t J = I + 1; J < fits.size(); ++J) {
+      ++k;
+      const PairTest test = pair_test(fits[I], fits[J]);
+      if (test.tested) count_lrt(test.probability, NLRT(k));
+    }
+  }
+}
+
+CoverageRow SimulationTotals::coverage_row(int I, int n) const {
+  CoverageRow row;
+  const int c = NCONV(n);
+  const double g = static_cast<std::size_t>(I) <= generating.size() ? generating[static_cast<std::size_t>(I - 1)] : 0.0;
+  row.index = I;
+  row.generating = g;
+  const double mean = SUMS(I, n) / c;
+  row.bias = mean - g;
+  row.relative_bias = g != 0.0 ? row.bias / g : std::numeric_limits<double>::quiet_NaN();
+  row.rmse = std::sqrt(SUMD2(I, n) / c);
+  const double ss = SUMS2(I, n) - SUMS(I, n) * mean;
+  row.empirical_sd = c > 1 && ss > 0.0 ? std::sqrt(ss / (c - 1)) : 0.0;
+  row.mean_se = SUMSE(I, n) / c;
+  row.wald = static_cast<double>(NCOVW(I, n)) / c;
+  row.logit = static_cast<double>(NCOVL(I, n)) / c;
+  return row;
+}
+
+std::pair<int, int> shard_range(int nsim, int K, int N) {
+  const long long n = std::max(nsim, 0);
+  return {static_cast<int>((K - 1) * n / N) + 1, static_cast<int>(K * n / N)};
+}
 
 namespace {
 
@@ -59,6 +123,7 @@ struct SimOptions {
   std::string file_name = std::string(kFileNameWidth, ' ');  ///< its name, blank-padded
   bool detail = false;            ///< print every fit and the per-replicate tables
   bool error_test = false;        ///< leave fits with a positive return code out
+  bool coverage = false;          ///< print bias, RMSE and interval coverage after the summaries
 };
 
 /// One estimation set-up as the estimation driver leaves it in the store.
@@ -125,6 +190,8 @@ SimOptions read_options(FitContext& run) {
       opt.seed = odd_seed(n);
     } else if (tok == "ERROR" && run.token(L + 1) == "TEST") {
       opt.error_test = true;
+    } else if (tok == "COVERAGE") {
+      opt.coverage = true;
     }
   }
   return opt;
@@ -152,7 +219,16 @@ class Simulation {
     std::int32_t seed = opt_.seed;
     totals_.first_seed = seed;
     describe();
-    if (settings_.threads > 1) {
+    totals_.coverage = opt_.coverage;
+    totals_.first = 1;
+    totals_.last = opt_.NSIM;
+    if (settings_.shard > 0) {
+      std::tie(totals_.first, totals_.last) = shard_range(opt_.NSIM, settings_.shard, settings_.shards);
+      totals_.shard = settings_.shard;
+      totals_.shards = settings_.shards;
+      shard_notice();
+    }
+    if (settings_.threads > 1 || settings_.shard > 0) {
       refit_in_threads(seed);
     } else {
       ProgressLine progress(lst_);
@@ -164,7 +240,7 @@ class Simulation {
       }
     }
     totals_.seed = seed;
-    if (opt_.NSIM > 1) summaries();
+    if (opt_.NSIM > 1 && settings_.shard == 0) print_summaries(lst_, totals_);
     t_.NMOD = 0;
     return std::move(totals_);
   }
@@ -208,9 +284,24 @@ class Simulation {
     totals_.NSUB = nsub_;
   }
 
-  /// Keeps the submodels' names and the labels.
+  /// Prints which replicates this shard refits.
+  void shard_notice() {
+    static const Layout notice("(//5X,A,I2,A,I2,A,I6,A,I6,A,I6,A/5X,A)");
+    lst_.linchk(4);
+    lst_.put(notice, {"Shard ", settings_.shard, " of ", settings_.shards, ": replicates ", totals_.first, " to ",
+                      totals_.last, " of ", opt_.NSIM, " are refitted.",
+                      "quorvale-merge writes the summaries from the results of all shards."});
+  }
+
+  /// Keeps the submodels' names, the parameters each estimates and the labels.
   void describe() {
-    for (int n = 1; n <= nsub_; ++n) totals_.names.push_back(t_.NAMSAV(n));
+    for (int n = 1; n <= nsub_; ++n) {
+      totals_.names.push_back(t_.NAMSAV(n));
+      const SavedSetup& setup = slots_[static_cast<std::size_t>(n)];
+      std::vector<bool> estimated;
+      for (int point : setup.POINT) estimated.push_back(point > 0);
+      totals_.estimated.push_back(std::move(estimated));
+    }
     for (int I = 1; I <= m_.NPAR; ++I) {
       const std::string& label = m_.LABEL(I);
       totals_.labels.push_back(label.substr(0, label.find_last_not_of(' ') + 1));
@@ -315,45 +406,26 @@ class Simulation {
   /// counts its goodness-of-fit test; with ERROR TEST a fit that failed is
   /// only kept, and marked left out for the likelihood-ratio tests.
   void accumulate(const FitReport& report, int n, int r) {
-    if (opt_.error_test &&
-        (report.optimizer != OptimizerCode::Converged || report.inversion != InversionCode::Inverted)) {
-      t_.NDF(n) = -1;
-      keep(report, n, r, false);
-      return;
+    const bool included = !(opt_.error_test && (report.optimizer != OptimizerCode::Converged ||
+                                                report.inversion != InversionCode::Inverted));
+    if (!included) t_.NDF(n) = -1;
+    ReplicateFit f{r, n, report.optimizer, report.inversion, included, report.lnL, report.aic,
+                   included ? report.G.df : -1, report.G.probability, {}, {}, {}, {}};
+    for (const ParameterEstimate& e : report.parameters) {
+      const double g = totals_.generating[static_cast<std::size_t>(e.index - 1)];
+      const std::optional<Interval> ci = e.logit_ci();
+      f.estimates.push_back(e.estimate);
+      f.errors.push_back(e.se);
+      f.wald_covers.push_back(e.lower <= g && g <= e.upper);
+      f.logit_covers.push_back(ci && ci->lower <= g && g <= ci->upper);
     }
-    keep(report, n, r, true);
-    totals_.NCONV(n) += 1;
-    const int npar = m_.NPAR;
-    std::vector<double> estimates(static_cast<std::size_t>(npar));
-    std::vector<double> errors(static_cast<std::size_t>(npar));
-    for (int I = 1; I <= npar; ++I) {
-      const ParameterEstimate& fitted = report.parameters[static_cast<std::size_t>(I - 1)];
-      const double s = fitted.estimate;
-      const double e = fitted.se;
-      totals_.SUMS(I, n) += s;
-      totals_.SUMS2(I, n) += s * s;
-      totals_.SUMSE(I, n) += e;
-      totals_.SUMSE2(I, n) += e * e;
-      estimates[static_cast<std::size_t>(I - 1)] = s;
-      errors[static_cast<std::size_t>(I - 1)] = e;
-    }
-    if (opt_.parfile) {
-      if (!file_.write(estimate_records(r, n, report.aic, estimates, errors))) {
+    totals_.add(f);
+    if (included && opt_.parfile) {
+      if (!file_.write(estimate_records(r, n, report.aic, f.estimates, f.errors))) {
         lst_.error("Error writing the file of parameter estimates.");
       }
     }
-    count_gof(report.G.probability, totals_.NGOF(n));
-  }
-
-  /// Keeps refit n of replicate r when the fits are kept.
-  void keep(const FitReport& report, int n, int r, bool included) {
-    if (!settings_.keep_fits) return;
-    ReplicateFit f{r, n, report.optimizer, report.inversion, included, report.lnL, report.aic, {}, {}};
-    for (const ParameterEstimate& e : report.parameters) {
-      f.estimates.push_back(e.estimate);
-      f.errors.push_back(e.se);
-    }
-    totals_.fits.push_back(std::move(f));
+    if (settings_.keep_fits) totals_.fits.push_back(std::move(f));
   }
 
   /// One replicate on its way through the refit threads: the listing output
@@ -368,6 +440,7 @@ class Simulation {
     std::unique_ptr<ModelStore> model;  ///< the store of the last replicate's refits, when handed back
     EstimationWork work;                ///< the work areas as the draw left them
     SavedModels saved;                  ///< the saved-model table
+    bool skipped = false;               ///< drawn only, outside this shard's replicates
     bool hand_back = false;             ///< return the refits' store and work areas (the last replicate)
     std::vector<ListingRecord> output;  ///< listing output of refit n at n - 1
     std::vector<FitReport> reports;     ///< report of refit n at n - 1, up to a failure
@@ -490,7 +563,8 @@ class Simulation {
       job.draw_failure = std::current_exception();
     }
     lst_.record_into(nullptr);
-    if (job.draw_failure) {
+    job.skipped = r < totals_.first || r > totals_.last;
+    if (job.draw_failure || job.skipped) {
       job.done = true;
       return;
     }
@@ -501,13 +575,14 @@ class Simulation {
     job.p.assign(m_.P.column(1), m_.P.column(1) + rows * static_cast<std::size_t>(ncohrt));
     job.work = run_.work;
     job.saved = t_;
-    job.hand_back = r == opt_.NSIM;
+    job.hand_back = r == totals_.last;
   }
 
   /// Writes replicate `job` as the sequential path would have written it:
   /// the draw's output, then each refit's output and accumulation, then the
   /// replicate's report. A failure recorded ends the run at the same point.
   void replay(ReplicateJob& job) {
+    if (job.skipped && !job.draw_failure) return;
     job.drawn.replay(lst_);
     if (job.draw_failure) std::rethrow_exception(job.draw_failure);
     for (int n = 1; n <= nsub_; ++n) {
@@ -526,11 +601,13 @@ class Simulation {
     replicate_report(job.r);
   }
 
-  /// Every replicate drawn in turn and refitted by `settings_.threads`
-  /// threads; a bounded number of replicates is drawn ahead of the one
-  /// being written.
+  /// Every replicate drawn in turn and those of the shard refitted by
+  /// `settings_.threads` threads; a bounded number of replicates is drawn
+  /// ahead of the one being written. The draws of a shard stop at its last
+  /// replicate.
   void refit_in_threads(std::int32_t& seed) {
-    const int threads = settings_.threads;
+    const int threads = std::max(settings_.threads, 1);
+    const int last = totals_.last;
     const int window = 2 * threads + 2;
     std::vector<ReplicateJob> ring(static_cast<std::size_t>(window));
     auto slot = [&ring, window](int r) -> ReplicateJob& { return ring[static_cast<std::size_t>((r - 1) % window)]; };
@@ -538,14 +615,14 @@ class Simulation {
     ProgressLine progress(lst_);
     int drawn = 0;
     bool failed = false;
-    for (int r = 1; r <= opt_.NSIM; ++r) {
-      while (!failed && drawn < opt_.NSIM && drawn < r + window - 1) {
+    for (int r = 1; r <= last; ++r) {
+      while (!failed && drawn < last && drawn < r + window - 1) {
         ++drawn;
         ReplicateJob& job = slot(drawn);
         draw(job, drawn, seed);
         if (job.draw_failure) {
           failed = true;
-        } else {
+        } else if (!job.skipped) {
           pool.submit(job);
         }
       }
@@ -607,68 +684,114 @@ class Simulation {
     }
   }
 
-  /// The rows of one table of means: mean, SE and interval of each parameter.
-  void mean_rows(int n, int c, bool errors) {
-    static const Layout row("(1X,I2,4G15.8,1X,A)");
-    for (int I = 1; I <= m_.NPAR; ++I) {
-      const MeanRow v = errors ? mean_row(totals_.SUMSE(I, n), totals_.SUMSE2(I, n), c)
-                               : mean_row(totals_.SUMS(I, n), totals_.SUMS2(I, n), c);
-      lst_.put(row, {I, v.mean, v.se, v.lower, v.upper, pad(m_.LABEL(I), 16)});
-    }
-  }
-
-  /// The summaries after the last replicate.
-  void summaries() {
-    static const Layout title(
-        "(/20X,35HS I M U L A T I O N   R E S U L T S/16X,                6HMODEL ,A,9H   NSIM = ,I4,15H   Converged = ,I4)");
-    static const Layout mean_heading("(//8X,4HMEAN,13X,2HSE,16X,9H95% C. I.)");
-    static const Layout mean_columns("(2X,1HI,3X,2(8HS(I)-Hat,8X),5HLower,9X,5HUpper)");
-    static const Layout rule("(1X,78(1H-)/)");
-    static const Layout se_heading("(//9X,4HMEAN,12X,2HSE,17X,9H95% C. I.)");
-    static const Layout se_columns("(2X,1HI,2X,2(12HSE(S(I)-Hat),3X),3X,5HLower,10X,5HUpper)");
-    static const Layout gof("(//21X,33HResults of Goodness of Fit Tests ,                 /23X,4(3H  <,F4.2)/22X,30(1H-)/23X,4I7)");
-    static const Layout lrt_title(
-        "(//26X,                                          29HLikelihood Ratio Test Results///37X,                           5(3H  <,F4.2)/11X,62(1H-))");
-    static const Layout pair_row("(12X,A10,5H VS. ,A10,5I7)");
-    lst_.headng();
-    for (int n = 1; n <= nsub_; ++n) {
-      const int c = totals_.NCONV(n);
-      lst_.linchk(m_.NPAR + 9);
-      lst_.put(title, {t_.NAMSAV(n), opt_.NSIM, c});
-      lst_.put(mean_heading, {});
-      lst_.put(mean_columns, {});
-      lst_.put(rule, {});
-      if (c < 1) {
-        lst_.warn("Too few successful simulations to summarize.");
-        continue;
-      }
-      mean_rows(n, c, false);
-      lst_.linchk(m_.NPAR + 6);
-      lst_.put(se_heading, {});
-      lst_.put(se_columns, {});
-      lst_.put(rule, {});
-      mean_rows(n, c, true);
-      lst_.linchk(6);
-      const std::array<int, 4>& g = totals_.NGOF(n);
-      lst_.put(gof, {kTestLevels[0], kTestLevels[1], kTestLevels[2], kTestLevels[3], g[0], g[1], g[2], g[3]});
-    }
-    if (nsub_ <= 1) return;
-    lst_.headng();
-    lst_.linchk(8);
-    lst_.put(lrt_title, {kTestLevels[0], kTestLevels[1], kTestLevels[2], kTestLevels[3], kTestLevels[4]});
-    int k = 0;
-    for (int I = 1; I <= nsub_ - 1; ++I) {
-      for (int J = I + 1; J <= nsub_; ++J) {
-        ++k;
-        const std::array<int, 5>& v = totals_.NLRT(k);
-        lst_.linchk(1);
-        lst_.put(pair_row, {t_.NAMSAV(I), t_.NAMSAV(J), v[0], v[1], v[2], v[3], v[4]});
-      }
-    }
-  }
 };
 
+/// The rows of one table of means: mean, SE and interval of each parameter.
+void mean_rows(Listing& lst, const SimulationTotals& totals, int n, int c, bool errors) {
+static const Layout row("(1X,I2,4G15.8,1X,A)");
+const int npar = static_cast<int>(totals.labels.size());
+for (int I = 1; I <= npar; ++I) {
+  const MeanRow v = errors ? mean_row(totals.SUMSE(I, n), totals.SUMSE2(I, n), c)
+                           : mean_row(totals.SUMS(I, n), totals.SUMS2(I, n), c);
+  lst.put(row, {I, v.mean, v.se, v.lower, v.upper, pad(totals.labels[static_cast<std::size_t>(I - 1)], 16)});
+}
+}
+
+/// A name of the saved-model table (20 characters).
+const std::string& name_of(const SimulationTotals& totals, int n) { return totals.names[static_cast<std::size_t>(n - 1)]; }
+
+/// Bias, RMSE, standard errors and interval coverage of every estimated
+/// parameter of every submodel (option COVERAGE).
+void print_coverage(Listing& lst, const SimulationTotals& totals) {
+static const Layout title(
+    "(/21X,33HB I A S   A N D   C O V E R A G E/16X,6HMODEL ,A,9H   NSIM = ,I4,15H   Converged = ,I4/16X,"
+    "34HNot converged or not inverted   = ,I4)");
+static const Layout heading("(/68X,12H95% coverage/2X,1HI,3X,10HGenerating,6X,4HBias,1X,9HRel. bias,6X,"
+                            "4HRMSE,3X,7HEmp. SD,3X,7HMean SE,3X,4HWald,2X,5HLogit)");
+static const Layout rule("(1X,79(1H-))");
+static const Layout row("(1X,I2,F13.6,F10.6,A10,3F10.6,2F7.3)");
+static const Layout ratio("(F10.4)");
+static const Layout note("(/5X,A/5X,A/5X,A/5X,A)");
+lst.headng();
+for (int n = 1; n <= totals.NSUB; ++n) {
+  const int c = totals.NCONV(n);
+  const std::vector<bool>& estimated = totals.estimated[static_cast<std::size_t>(n - 1)];
+  const int rows = static_cast<int>(std::count(estimated.begin(), estimated.end(), true));
+  lst.linchk(rows + 9);
+  lst.put(title, {name_of(totals, n), totals.NSIM, c, totals.NFAIL(n)});
+  if (c < 1) {
+    lst.warn("Too few successful simulations to summarize.");
+    continue;
+  }
+  lst.put(heading, {});
+  lst.put(rule, {});
+  for (std::size_t i = 0; i < estimated.size(); ++i) {
+    if (!estimated[i]) continue;
+    const CoverageRow v = totals.coverage_row(static_cast<int>(i) + 1, n);
+    const std::string relative =
+        std::isfinite(v.relative_bias) ? ratio.write_internal({v.relative_bias}, 10) : std::string(10, ' ');
+    lst.put(row, {v.index, v.generating, v.bias, relative, v.rmse, v.empirical_sd, v.mean_se, v.wald, v.logit});
+  }
+}
+lst.linchk(5);
+lst.put(note, {"Bias and RMSE about the generating value, Emp. SD of the estimates, Mean SE of",
+               "their estimated standard errors, over the converged fits. Coverage: share of",
+               "those fits whose 95% interval holds the generating value, as printed",
+               "(estimate -+ 1.96 SE) and on the logit scale."});
+}
+
 }  // namespace
+
+void print_summaries(Listing& lst, const SimulationTotals& totals) {
+  static const Layout title(
+      "(/20X,35HS I M U L A T I O N   R E S U L T S/16X,                6HMODEL ,A,9H   NSIM = ,I4,15H   Converged = ,I4)");
+  static const Layout mean_heading("(//8X,4HMEAN,13X,2HSE,16X,9H95% C. I.)");
+  static const Layout mean_columns("(2X,1HI,3X,2(8HS(I)-Hat,8X),5HLower,9X,5HUpper)");
+  static const Layout rule("(1X,78(1H-)/)");
+  static const Layout se_heading("(//9X,4HMEAN,12X,2HSE,17X,9H95% C. I.)");
+  static const Layout se_columns("(2X,1HI,2X,2(12HSE(S(I)-Hat),3X),3X,5HLower,10X,5HUpper)");
+  static const Layout gof("(//21X,33HResults of Goodness of Fit Tests ,                 /23X,4(3H  <,F4.2)/22X,30(1H-)/23X,4I7)");
+  static const Layout lrt_title(
+      "(//26X,                                          29HLikelihood Ratio Test Results///37X,                           5(3H  <,F4.2)/11X,62(1H-))");
+  static const Layout pair_row("(12X,A10,5H VS. ,A10,5I7)");
+  lst.headng();
+  for (int n = 1; n <= totals.NSUB; ++n) {
+    const int c = totals.NCONV(n);
+    lst.linchk(static_cast<int>(totals.labels.size()) + 9);
+    lst.put(title, {name_of(totals, n), totals.NSIM, c});
+    lst.put(mean_heading, {});
+    lst.put(mean_columns, {});
+    lst.put(rule, {});
+    if (c < 1) {
+      lst.warn("Too few successful simulations to summarize.");
+      continue;
+    }
+    mean_rows(lst, totals, n, c, false);
+    lst.linchk(static_cast<int>(totals.labels.size()) + 6);
+    lst.put(se_heading, {});
+    lst.put(se_columns, {});
+    lst.put(rule, {});
+    mean_rows(lst, totals, n, c, true);
+    lst.linchk(6);
+    const std::array<int, 4>& g = totals.NGOF(n);
+    lst.put(gof, {kTestLevels[0], kTestLevels[1], kTestLevels[2], kTestLevels[3], g[0], g[1], g[2], g[3]});
+  }
+  if (totals.NSUB > 1) {
+    lst.headng();
+    lst.linchk(8);
+    lst.put(lrt_title, {kTestLevels[0], kTestLevels[1], kTestLevels[2], kTestLevels[3], kTestLevels[4]});
+    int k = 0;
+    for (int I = 1; I <= totals.NSUB - 1; ++I) {
+      for (int J = I + 1; J <= totals.NSUB; ++J) {
+        ++k;
+        const std::array<int, 5>& v = totals.NLRT(k);
+        lst.linchk(1);
+        lst.put(pair_row, {name_of(totals, I), name_of(totals, J), v[0], v[1], v[2], v[3], v[4]});
+      }
+    }
+  }
+  if (totals.coverage) print_coverage(lst, totals);
+}
 
 SimulationTotals simlte(FitContext& run, SimulationFile& file, const SimulationSettings& settings) {
   return Simulation(run, file, settings).run();

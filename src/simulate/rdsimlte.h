@@ -8,9 +8,11 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "estimate/fit_report.h"
+#include "simulate/simstats.h"
 
 namespace quorvale {
 
@@ -23,11 +25,33 @@ struct ReplicateFit {
   bool included = true;  ///< false when ERROR TEST left the fit out of the summaries
   double lnL = 0.0;
   double aic = 0.0;
+  int ndf = 0;                    ///< degrees of freedom of G; -1 when left out
+  double gof_p = 0.0;             ///< probability of a larger G
   std::vector<double> estimates;  ///< S(1..NPAR)
   std::vector<double> errors;     ///< their standard errors
+  /// Whether the 95% interval as printed (estimate -+ 1.96 SE) holds the generating value, by parameter.
+  std::vector<bool> wald_covers;
+  /// Whether the logit-scale interval holds it; false where that interval is not defined.
+  std::vector<bool> logit_covers;
+  /// Whether the fit converged and its information matrix was inverted.
+  bool converged() const { return optimizer == OptimizerCode::Converged && inversion == InversionCode::Inverted; }
+};
+
+/// The planning figures of one parameter of one submodel over the fits accumulated.
+struct CoverageRow {
+  int index = 0;              ///< I
+  double generating = 0.0;    ///< the generating value
+  double bias = 0.0;          ///< mean estimate - generating value
+  double relative_bias = 0.0; ///< bias / generating value; NaN when that is 0
+  double rmse = 0.0;          ///< root mean squared error about the generating value
+  double empirical_sd = 0.0;  ///< standard deviation of the estimates (divisor c - 1; 0 for one fit)
+  double mean_se = 0.0;       ///< mean of the estimated standard errors
+  double wald = 0.0;          ///< share of fits whose interval as printed holds the generating value
+  double logit = 0.0;         ///< the same for the logit-scale interval
 };
 
 struct FitContext;
+class Listing;
 class SimulationFile;
 
 /// What PROC SIMULATE accumulated, by parameter I (1..NPAR) and submodel n
@@ -46,6 +70,13 @@ class SimulationTotals {
   std::vector<std::string> labels;  ///< labels of S(1..NPAR), trailing blanks removed
   std::vector<double> generating;   ///< the generating values S(1..NPAR)
   std::vector<ReplicateFit> fits;   ///< every refit, in order, when asked to keep them
+  bool coverage = false;            ///< PROC SIMULATE was given COVERAGE: print the planning block
+  /// Parameters each submodel estimates (POINT(I) > 0), by submodel 1..NSUB at n - 1.
+  std::vector<std::vector<bool>> estimated;
+  int first = 1;  ///< first replicate refitted
+  int last = 0;   ///< last replicate refitted (NSIM unless a shard)
+  int shard = 0;  ///< K of shard=K/N; 0 when not a shard
+  int shards = 0; ///< N of shard=K/N
 
   int npar() const { return npar_; }
   int NCONV(int n) const { return nconv_[idx(n)]; }
@@ -55,6 +86,22 @@ class SimulationTotals {
   double SUMSE2(int I, int n) const { return sumse2_[at(I, n)]; }
   const std::array<int, 4>& NGOF(int n) const { return ngof_[idx(n)]; }
   const std::array<int, 5>& NLRT(int k) const { return nlrt_[idx(k)]; }
+  /// Sum of the squared differences of S(I) of submodel n from the generating value.
+  double SUMD2(int I, int n) const { return sumd2_[at(I, n)]; }
+  /// Fits whose interval as printed holds the generating value of S(I).
+  int NCOVW(int I, int n) const { return ncovw_[at(I, n)]; }
+  /// Fits whose logit-scale interval holds it.
+  int NCOVL(int I, int n) const { return ncovl_[at(I, n)]; }
+  /// Fits of submodel n that did not converge or whose information matrix was not inverted, kept or not.
+  int NFAIL(int n) const { return nfail_[idx(n)]; }
+
+  /// Accumulates one refit: counted as not converged when it failed, then,
+  /// when included, its estimates, errors, coverage and goodness of fit.
+  void add(const ReplicateFit& f);
+  /// Counts the likelihood-ratio tests of one replicate's fits (submodels 1..NSUB in order).
+  void add_pairs(const std::vector<FitSummary>& fits);
+  /// The planning row of parameter I of submodel n; at least one fit accumulated.
+  CoverageRow coverage_row(int I, int n) const;
 
   /// Fits of submodel n accumulated ("Converged").
   int& NCONV(int n) { return nconv_[idx(n)]; }
@@ -77,6 +124,9 @@ class SimulationTotals {
   std::vector<double> sums_, sums2_, sumse_, sumse2_;  ///< the sums, parameter fastest
   std::vector<std::array<int, 4>> ngof_;                ///< NGOF by submodel
   std::vector<std::array<int, 5>> nlrt_;                ///< NLRT by pair
+  std::vector<double> sumd2_;                           ///< SUMD2, parameter fastest
+  std::vector<int> ncovw_, ncovl_;                      ///< NCOVW and NCOVL, parameter fastest
+  std::vector<int> nfail_;                              ///< NFAIL by submodel
   /// Position of submodel or pair n.
   static std::size_t idx(int n) { return static_cast<std::size_t>(n - 1); }
   /// Position of parameter I of submodel n.
@@ -94,7 +144,17 @@ struct SimulationSettings {
   /// threads, and everything is written in replicate order, so that the
   /// listing, the estimate file and the totals are the same for any number.
   int threads = 1;
+  int shard = 0;   ///< K of shard=K/N: refit only the K-th of N blocks of replicates; 0 all
+  int shards = 0;  ///< N of shard=K/N
 };
+
+/// Prints the summaries after the last replicate: means and standard errors
+/// by submodel, goodness-of-fit and likelihood-ratio rejections, and with
+/// COVERAGE the planning block. `lst` may be any listing.
+void print_summaries(Listing& lst, const SimulationTotals& totals);
+
+/// First and last replicate of shard K of N of `nsim` replicates: contiguous blocks.
+std::pair<int, int> shard_range(int nsim, int K, int N);
 
 /// PROC SIMULATE, entered with its PROC statement current; returns with the first statement after the
 /// last submodel's block current, and hands back what it accumulated.

@@ -172,6 +172,67 @@ def check_listing(listing, doc):
     return checked
 
 
+def check_coverage(doc):
+    """Recomputes every simulation's coverage block from its fits: bias, RMSE,
+    empirical SD, mean SE and the two coverages of the fits included, and
+    the count of fits that failed; the intervals are formed here again."""
+    checked = 0
+    for sim in doc["simulations"]:
+        g = sim["generating"]
+        fits = sim["fits"]
+        if not fits:
+            continue
+        for block in sim["coverage"]:
+            n = block["submodel"]
+            mine = [f for f in fits if f["submodel"] == n]
+            failed = sum(1 for f in mine if f["optimizer_code"] != 0 or f["inversion_code"] != 0)
+            kept = [f for f in mine if f["included"]]
+            if block["not_converged"] != failed or block["converged"] != len(kept):
+                fail(f"submodel {n}: counts {block['converged']}/{block['not_converged']}, fits give {len(kept)}/{failed}")
+            c = len(kept)
+            for row in block["parameters"]:
+                i = row["index"] - 1
+                gi = g[i]
+                est = [f["estimates"][i] for f in kept]
+                se = [f["se"][i] for f in kept]
+                wald = logit = 0
+                for f, s, e in zip(kept, est, se):
+                    lo, hi = s - 1.96 * e, s + 1.96 * e
+                    covers = lo <= gi <= hi
+                    if abs(lo - gi) > 1e-9 and abs(hi - gi) > 1e-9 and covers != f["wald_covers"][i]:
+                        fail(f"submodel {n} S({i + 1}) replicate {f['replicate']}: Wald flag {f['wald_covers'][i]}")
+                    wald += f["wald_covers"][i]
+                    lcovers = False
+                    if 0.0 < s < 1.0 and e is not None and math.isfinite(e):
+                        centre, half = math.log(s / (1.0 - s)), 1.96 * e / (s * (1.0 - s))
+                        llo, lhi = 1 / (1 + math.exp(-(centre - half))), 1 / (1 + math.exp(-(centre + half)))
+                        lcovers = llo <= gi <= lhi
+                        near = min(abs(llo - gi), abs(lhi - gi)) <= 1e-9
+                    else:
+                        near = False
+                    if not near and lcovers != f["logit_covers"][i]:
+                        fail(f"submodel {n} S({i + 1}) replicate {f['replicate']}: logit flag {f['logit_covers'][i]}")
+                    logit += f["logit_covers"][i]
+                if c == 0:
+                    continue
+                mean = sum(est) / c
+                expect = {
+                    "bias": mean - gi,
+                    "rmse": math.sqrt(sum((s - gi) ** 2 for s in est) / c),
+                    "empirical_sd": math.sqrt(sum((s - mean) ** 2 for s in est) / (c - 1)) if c > 1 else 0.0,
+                    "mean_se": sum(se) / c,
+                    "coverage_wald": wald / c,
+                    "coverage_logit": logit / c,
+                }
+                if gi != 0:
+                    expect["relative_bias"] = (mean - gi) / gi
+                for key, value in expect.items():
+                    if abs(row[key] - value) > 1e-9 * max(1.0, abs(value)):
+                        fail(f"submodel {n} S({i + 1}) {key}: document {row[key]!r}, fits give {value!r}")
+                    checked += 1
+    return checked
+
+
 def main():
     program, case_dir, schema_path = sys.argv[1:4]
     with open(schema_path) as f:
@@ -202,7 +263,7 @@ def main():
         jsonschema.validate(doc, schema)
         lst = os.path.join(work, "run.lst")
         listing = open(lst, errors="replace").read() if os.path.exists(lst) else run.stdout.decode(errors="replace")
-        checked = check_listing(listing, doc)
+        checked = check_listing(listing, doc) + check_coverage(doc)
     finally:
         shutil.rmtree(work)
     for message in failures[:40]:
