@@ -57,6 +57,7 @@ RunParams parse_params(const std::vector<std::string>& words) {
     if (starts(word, "CSV=", "csv=")) p.csv = word.substr(4);
     if (word == "NOTRACE" || word == "notrace") p.notrace = true;
     if (starts(word, "THREADS=", "threads=")) p.threads = word.substr(8);
+    if (starts(word, "SHARD=", "shard=")) p.shard = word.substr(6);
     if (starts(word, "LINES=", "lines=")) {
       p.lines_given = true;
       std::string field = word.size() > 6 ? word.substr(6, 10) : std::string();

@@ -28,6 +28,7 @@ struct RunParams {
   std::string csv;            ///< CSV= folder of the results tables; empty: none
   bool notrace = false;       ///< NOTRACE given: no trace line per likelihood evaluation
   std::string threads;        ///< the text after THREADS=; empty: not given
+  std::string shard;          ///< the text after SHARD= (K/N); empty: not given
 };
 
 /// Applies every word to the parameters; unrecognised words are ignored.

@@ -50,6 +50,28 @@ int refit_threads(Run& run, const std::string& text) {
   return n;
 }
 
+/// The shard=K/N word: K and N whole numbers with 1 <= K <= N; the shard's
+/// refits go to the JSON results, so json=FILE must be given too.
+void read_shard(Run& run, const RunParams& params) {
+  if (params.shard.empty()) return;
+  const std::string& text = params.shard;
+  int k = 0;
+  int n = 0;
+  const char* end = text.data() + text.size();
+  const auto [slash, ec1] = std::from_chars(text.data(), end, k);
+  bool ok = ec1 == std::errc() && slash != end && *slash == '/';
+  if (ok) {
+    const auto [last, ec2] = std::from_chars(slash + 1, end, n);
+    ok = ec2 == std::errc() && last == end && k >= 1 && n >= k;
+  }
+  if (!ok) run.listing.error("Value of SHARD must be K/N with 1 <= K <= N: " + text);
+  if (params.json.empty()) {
+    run.listing.error("SHARD needs json=FILE: quorvale-merge reads the results of every shard.");
+  }
+  run.simulation.shard = k;
+  run.simulation.shards = n;
+}
+
 /// PROC ESTIMATE; its report joins the results.
 void estimate_fit(Run& run) {
   if (std::optional<FitReport> report = estmat(run, EstimateMode::Full)) run.results.fits.push_back(std::move(*report));
@@ -185,6 +207,7 @@ void run_program(Run& run, const std::vector<std::string>& words, std::ifstream&
   run.listing.set_tracing(!params.notrace);
   run.simulation.keep_fits = !params.json.empty() || !params.csv.empty();
   run.simulation.threads = refit_threads(run, params.threads);
+  read_shard(run, params);
   for (const std::string& word : words) {
     if (!run.results.parameter_line.empty()) run.results.parameter_line += ' ';
     run.results.parameter_line += word;

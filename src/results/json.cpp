@@ -298,6 +298,8 @@ Json scan_json(const PairScan& s) {
 
 }  // namespace
 
+std::string simulation_results_json(const SimulationTotals& totals) { return simulation_json(totals).dump(); }
+
 std::string results_json(const RunResults& results) {
   Json doc;
   doc["program"] = "quorvale";

@@ -13,4 +13,7 @@ inline constexpr int kResultsSchemaVersion = 1;
 /// The JSON document of the results, ended by a newline.
 std::string results_json(const RunResults& results);
 
+/// The object one PROC SIMULATE takes in the document's "simulations", as text.
+std::string simulation_results_json(const SimulationTotals& totals);
+
 }  // namespace quorvale

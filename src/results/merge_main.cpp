@@ -1,0 +1,12 @@
+// quorvale-merge: joins the results of the shards of a simulation run.
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "results/merge.h"
+
+int main(int argc, char** argv) {
+  std::ios::sync_with_stdio(false);
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  return quorvale::merge_main(args, std::cout, std::cerr);
+}
