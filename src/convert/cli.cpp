@@ -1,5 +1,9 @@
 #include "convert/cli.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -7,6 +11,7 @@
 #include "convert/command.h"
 #include "convert/design.h"
 #include "convert/inp.h"
+#include "convert/plan.h"
 
 namespace quorvale::convert {
 
@@ -28,6 +33,20 @@ constexpr const char* kUsage =
     "                    by period), each identifiable, and PROC TEST\n"
     "  --help            show this text\n"
     "\n"
+    "\n"
+    "Planning a study without data:\n"
+    "  quorvale-inp --plan --secondary LIST (--marked N1,...,NM | --superpopulation N)\n"
+    "               --phi V --p V [--c V] [--gamma2 V] [--gamma1 V]\n"
+    "               [--nsim R] [--seed S] [--submodels 1,4,...] > plan.cmd\n"
+    "writes PROC MODEL with the cohorts expected under that truth, PROC SIMULATE\n"
+    "with the truth as the generating model and COVERAGE, and the competing models\n"
+    "of --models (all, or those numbered) as its submodels. Each V is one value\n"
+    "for every period or one per period: --p and --c periods 1..M (--c defaults\n"
+    "to --p), --phi intervals 1..M-1, --gamma2 (gamma'') periods 2..M, --gamma1\n"
+    "(gamma') periods 3..M; the gammas default to 0 (no temporary emigration).\n"
+    "--marked gives the animals newly marked in each period, --superpopulation\n"
+    "the animals present and available in period 1 (none entering later).\n"
+    "\n"
     "FILE \"-\" reads standard input. Faults are reported with the line of the input\n"
     "(exit status 1, nothing written to standard output). Run the result with\n"
     "  printf 'i=analysis.cmd\\n' | quorvale\n";
@@ -43,7 +62,117 @@ struct Options {
   bool models = false;    ///< --models
   bool help = false;      ///< --help
   std::string file;       ///< the input file
+  bool plan = false;      ///< --plan
+  /// The values of the --plan options, by option name (without "--").
+  std::vector<std::pair<std::string, std::string>> values;
+  /// The text of plan option `name`; empty when not given.
+  std::string value(const std::string& name) const {
+    for (const auto& [k, v] : values) {
+      if (k == name) return v;
+    }
+    return {};
+  }
 };
+
+/// Options that take a value after --plan.
+constexpr const char* kPlanOptions[] = {"marked", "superpopulation", "phi", "p", "c", "gamma2", "gamma1",
+                                        "nsim", "seed", "submodels"};
+
+/// The numbers of a comma-separated list, as the command file writes them
+/// (six significant digits); a fault names the option.
+std::vector<double> number_list(const std::string& option, const std::string& text) {
+  std::vector<double> out;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    std::size_t end = text.find(',', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string item = text.substr(start, end - start);
+    char* stop = nullptr;
+    const double v = std::strtod(item.c_str(), &stop);
+    if (item.empty() || stop != item.c_str() + item.size() || !std::isfinite(v)) {
+      throw UsageFault{"--" + option + ": \"" + item + "\" is not a number"};
+    }
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.6g", v);
+    out.push_back(std::strtod(buf, nullptr));
+    start = end + 1;
+  }
+  return out;
+}
+
+/// One value for every one of `count` periods, or one each; probabilities in 0..1.
+std::vector<double> per_period(const Options& o, const std::string& option, int count, const std::string& what,
+                               double fallback, bool required) {
+  const std::string text = o.value(option);
+  if (text.empty()) {
+    if (required && count > 0) throw UsageFault{"--" + option + " is required: " + what};
+    return std::vector<double>(static_cast<std::size_t>(std::max(count, 0)), fallback);
+  }
+  if (count <= 0) throw UsageFault{"--" + option + ": this design has no " + what};
+  std::vector<double> v = number_list(option, text);
+  if (v.size() == 1) v.assign(static_cast<std::size_t>(count), v[0]);
+  if (static_cast<int>(v.size()) != count) {
+    throw UsageFault{"--" + option + ": " + std::to_string(v.size()) + " values given, 1 or " + std::to_string(count) +
+                     " expected (" + what + ")"};
+  }
+  for (double x : v) {
+    if (!(x >= 0.0 && x <= 1.0)) throw UsageFault{"--" + option + ": " + text + " is not a probability from 0 to 1"};
+  }
+  return v;
+}
+
+/// A whole number of at least `least` given to `option`, else `fallback`.
+int whole_number(const Options& o, const std::string& option, int fallback, int least) {
+  const std::string text = o.value(option);
+  if (text.empty()) return fallback;
+  char* stop = nullptr;
+  const long v = std::strtol(text.c_str(), &stop, 10);
+  if (stop != text.c_str() + text.size() || v < least || v > 2147483645L) {
+    throw UsageFault{"--" + option + ": " + text + " is not a whole number of " + std::to_string(least) + " or more"};
+  }
+  return static_cast<int>(v);
+}
+
+/// The truth and the options of --plan.
+std::pair<Truth, PlanOptions> plan_of(const Options& o, const Design& d) {
+  const int M = d.periods();
+  if (M < 2) throw UsageFault{"--plan needs at least 2 primary periods in --secondary"};
+  Truth t;
+  const bool marked = !o.value("marked").empty();
+  const bool super = !o.value("superpopulation").empty();
+  if (marked == super) throw UsageFault{"--plan needs one of --marked and --superpopulation"};
+  if (marked) {
+    t.marked = number_list("marked", o.value("marked"));
+    if (t.marked.size() == 1) t.marked.assign(static_cast<std::size_t>(M), t.marked[0]);
+    if (static_cast<int>(t.marked.size()) != M) {
+      throw UsageFault{"--marked: " + std::to_string(t.marked.size()) + " values given, 1 or " + std::to_string(M) +
+                       " expected (animals newly marked in periods 1.." + std::to_string(M) + ")"};
+    }
+    for (double v : t.marked) {
+      if (!(v >= 0.0)) throw UsageFault{"--marked: " + o.value("marked") + " has a negative number of animals"};
+    }
+  } else {
+    const std::vector<double> v = number_list("superpopulation", o.value("superpopulation"));
+    if (v.size() != 1 || !(v[0] > 0.0)) throw UsageFault{"--superpopulation: one number of animals above 0"};
+    t.superpopulation = v[0];
+  }
+  const std::string periods = "periods 1.." + std::to_string(M);
+  t.p = per_period(o, "p", M, "capture probability of " + periods, 0.0, true);
+  t.c = o.value("c").empty() ? t.p : per_period(o, "c", M, "recapture probability of " + periods, 0.0, true);
+  t.phi = per_period(o, "phi", M - 1, "survival of intervals 1.." + std::to_string(M - 1), 0.0, true);
+  t.gamma2 = per_period(o, "gamma2", M - 1, "gamma'' of periods 2.." + std::to_string(M), 0.0, false);
+  t.gamma1 = per_period(o, "gamma1", M - 2, "gamma' of periods 3.." + std::to_string(M), 0.0, false);
+  PlanOptions p;
+  p.nsim = whole_number(o, "nsim", 100, 1);
+  p.seed = whole_number(o, "seed", 1, 0);
+  if (!o.value("submodels").empty()) {
+    for (double v : number_list("submodels", o.value("submodels"))) {
+      if (v != std::floor(v) || v < 1) throw UsageFault{"--submodels: " + o.value("submodels") + " are not model numbers"};
+      p.submodels.push_back(static_cast<int>(v));
+    }
+  }
+  return {t, p};
+}
 
 Options parse_args(const std::vector<std::string>& args) {
   Options o;
@@ -54,6 +183,17 @@ Options parse_args(const std::vector<std::string>& args) {
       o.help = true;
     } else if (a == "--models") {
       o.models = true;
+    } else if (a == "--plan") {
+      o.plan = true;
+    } else if (a.rfind("--", 0) == 0 && std::find(std::begin(kPlanOptions), std::end(kPlanOptions), a.substr(2, a.find('=') == std::string::npos ? std::string::npos : a.find('=') - 2)) != std::end(kPlanOptions)) {
+      const std::size_t eq = a.find('=');
+      const std::string name = a.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
+      if (eq != std::string::npos) {
+        o.values.emplace_back(name, a.substr(eq + 1));
+      } else {
+        if (i + 1 >= args.size()) throw UsageFault{a + " needs a value"};
+        o.values.emplace_back(name, args[++i]);
+      }
     } else if (a == "--secondary") {
       if (i + 1 >= args.size()) throw UsageFault{"--secondary needs a list such as 2,2,4,5,2"};
       o.secondary = args[++i];
@@ -71,6 +211,12 @@ Options parse_args(const std::vector<std::string>& args) {
   }
   if (o.help) return o;
   if (!have_secondary) throw UsageFault{"--secondary is required: the secondary occasions of each primary period"};
+  if (o.plan) {
+    if (!o.file.empty()) throw UsageFault{"--plan reads no input file (" + o.file + ")"};
+    if (o.models) throw UsageFault{"--plan writes the models itself: choose them with --submodels"};
+    return o;
+  }
+  if (!o.values.empty()) throw UsageFault{"--" + o.values.front().first + " belongs to --plan"};
   if (o.file.empty()) throw UsageFault{"no input file"};
   return o;
 }
@@ -92,6 +238,21 @@ int inp_main(const std::vector<std::string>& args, std::istream& in, std::ostrea
   std::string where = o.file == "-" ? "standard input" : o.file;
   try {
     const Design design = parse_design(o.secondary);
+    if (o.plan) {
+      std::pair<Truth, PlanOptions> plan;
+      try {
+        plan = plan_of(o, design);
+      } catch (const UsageFault& f) {
+        err << "quorvale-inp: " << f.message << "\nTry 'quorvale-inp --help'.\n";
+        return 1;
+      }
+      out << plan_command_file(design, plan.first, plan.second) << std::flush;
+      if (!out) {
+        err << "quorvale-inp: cannot write the command file\n";
+        return 1;
+      }
+      return 0;
+    }
     std::string text;
     if (o.file == "-") {
       std::ostringstream all;
@@ -122,6 +283,10 @@ int inp_main(const std::vector<std::string>& args, std::istream& in, std::ostrea
     return 0;
   } catch (const ConvertError& e) {
     err << "quorvale-inp: ";
+    if (o.plan) {
+      err << e.what() << "\n";
+      return 1;
+    }
     if (e.line() > 0) {
       err << where << ":" << e.line() << ": ";
     } else if (std::string_view(e.what()).rfind("--secondary", 0) != 0) {

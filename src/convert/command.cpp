@@ -1,7 +1,10 @@
 #include "convert/command.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 
+#include "convert/plan.h"
 #include "convert/templates.h"
 
 namespace quorvale::convert {
@@ -166,17 +169,26 @@ void put_cohorts(std::string& out, const Design& d, const std::vector<Cohort>& c
   }
 }
 
-/// The model templates and PROC TEST.
-void put_models(std::string& out, const Design& d) {
+/// The model templates (those numbered in `chosen`, all when it is empty)
+/// and, with `test`, PROC TEST.
+void put_models(std::string& out, const Design& d, const std::vector<int>& chosen = {}, bool test = true) {
   std::vector<std::string> omitted;
   const std::vector<ModelTemplate> models = standard_models(d, omitted);
+  for (int k : chosen) {
+    if (k < 1 || k > static_cast<int>(models.size())) {
+      throw ConvertError(0, "--submodels: there is no model " + std::to_string(k) + "; this design has models 1 to " +
+                                std::to_string(models.size()));
+    }
+  }
   put_comment(out,
               "Competing models. Within every period capture and recapture are one probability (c = p on every "
               "occasion) and theta is fixed at 1 (no power variant). Each model is identifiable from the design: "
               "the information matrix of its free parameters has full rank.");
   int number = 0;
   for (const ModelTemplate& m : models) {
-    std::string text = "Model " + std::to_string(++number) + ": " + m.description + ".";
+    ++number;
+    if (!chosen.empty() && std::find(chosen.begin(), chosen.end(), number) == chosen.end()) continue;
+    std::string text = "Model " + std::to_string(number) + ": " + m.description + ".";
     for (const std::string& n : m.notes) text += " Constrained: " + n + ".";
     put_comment(out, text);
     out += "PROC ESTIMATE NAME=" + m.name + ";\n";
@@ -187,7 +199,28 @@ void put_models(std::string& out, const Design& d) {
     for (std::size_t i = 0; i < omitted.size(); ++i) text += (i == 0 ? " " : ", ") + omitted[i];
     put_comment(out, text + ".");
   }
-  out += "PROC TEST;\n";
+  if (test) out += "PROC TEST;\n";
+}
+
+/// PROC MODEL with the design, the labels and the cohorts.
+void put_model(std::string& out, const Design& d, const std::vector<Cohort>& cohorts) {
+  const int M = d.periods();
+  std::vector<std::string> words = {"PROC", "MODEL", "NPAR=" + std::to_string(d.npar()), "ADDCELL", "PRIMARY",
+                                    "PERIODS", "=", std::to_string(M), "SECONDARY", "="};
+  for (int ip = 1; ip <= M; ++ip) words.push_back(std::to_string(d.occasions(ip)));
+  words.push_back("INTERVALS");
+  words.push_back("=");
+  for (int i = 1; i < M; ++i) words.push_back("1");
+  put_statement(out, "", words, " ", "    ");
+  put_labels(out, d);
+  put_cohorts(out, d, cohorts);
+}
+
+/// A value as the command file writes it.
+std::string value_text(double v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.6g", v);
+  return buf;
 }
 
 }  // namespace
@@ -237,16 +270,56 @@ std::string command_file(const Design& d, const std::vector<History>& histories,
                        " encounter histories, " + std::to_string(animals) + " animals (" + std::to_string(lost) +
                        " not released after their last capture), " + std::to_string(M) + " primary periods of " +
                        occasions_text(d) + " secondary occasions.");
-  std::vector<std::string> words = {"PROC", "MODEL", "NPAR=" + std::to_string(d.npar()), "ADDCELL", "PRIMARY",
-                                    "PERIODS", "=", std::to_string(M), "SECONDARY", "="};
-  for (int ip = 1; ip <= M; ++ip) words.push_back(std::to_string(d.occasions(ip)));
-  words.push_back("INTERVALS");
-  words.push_back("=");
-  for (int i = 1; i < M; ++i) words.push_back("1");
-  put_statement(out, "", words, " ", "    ");
-  put_labels(out, d);
-  put_cohorts(out, d, cohorts);
+  put_model(out, d, cohorts);
   if (options.models) put_models(out, d);
+  out += "PROC STOP;\n";
+  return out;
+}
+
+std::string plan_command_file(const Design& d, const Truth& truth, const PlanOptions& options) {
+  const std::vector<Cohort> cohorts = expected_cohorts(d, truth);
+  const std::vector<double> values = truth_values(d, truth);
+  const int M = d.periods();
+  std::string out;
+  out += "PROC TITLE Planned study: " + std::to_string(M) + " periods of " + occasions_text(d) + " occasions;\n";
+  std::string who = truth.marked.empty() ? "a super-population of " + value_text(truth.superpopulation) +
+                                               " animals present and available in period 1"
+                                         : "newly marked animals per period";
+  std::vector<double> marked = truth.marked;
+  for (std::size_t i = 0; i < marked.size(); ++i) who += (i == 0 ? " " : ", ") + value_text(marked[i]);
+  put_comment(out, "Written by quorvale-inp --plan for a study of " + std::to_string(M) + " primary periods of " +
+                       occasions_text(d) + " secondary occasions and " + who +
+                       ". The cohorts hold the numbers expected under the truth given (rounded to whole "
+                       "animals): PROC SIMULATE takes the sizes of the open cohorts and of the last period's "
+                       "first cohort from them.");
+  put_model(out, d, cohorts);
+  put_comment(out, "The truth as the generating model: every value as INITIAL, theta and the values within 0.01 "
+                   "of 0 or 1 fixed (an INITIAL value that close to a bound would be moved inside). COVERAGE "
+                   "prints bias, RMSE and interval coverage after the summaries.");
+  out += "PROC SIMULATE NSIM=" + std::to_string(options.nsim) + " SEED=" + std::to_string(options.seed) +
+         " COVERAGE NAME=TRUTH;\n";
+  ParameterMap fixed(d.npar());
+  std::vector<std::string> initial;
+  for (int I = 1; I <= d.npar(); ++I) {
+    const double v = values[static_cast<std::size_t>(I)];
+    if (v < 0.01 || v > 0.99) {
+      fixed.fix(I, v);
+    } else {
+      initial.push_back(S(I) + "=" + value_text(v) + ";");
+    }
+  }
+  std::string constraints = constraint_block(fixed);
+  out += constraints;
+  std::string line = " INITIAL;";
+  for (const std::string& item : initial) {
+    if (line.size() + 1 + item.size() > kLineWidth) {
+      out += line + "\n";
+      line = " ";
+    }
+    line += " " + item;
+  }
+  out += line + "\n";
+  put_models(out, d, options.submodels, false);
   out += "PROC STOP;\n";
   return out;
 }

@@ -8,6 +8,7 @@
 
 #include "convert/design.h"
 #include "convert/inp.h"
+#include "convert/plan.h"
 #include "convert/templates.h"
 
 namespace quorvale::convert {
@@ -24,6 +25,19 @@ inline constexpr std::size_t kLineWidth = 78;
 /// The complete command file for `histories` under `design`. Every line
 /// fits kLineWidth columns, every continuation line begins with a blank.
 std::string command_file(const Design& design, const std::vector<History>& histories, const CommandOptions& options);
+
+/// What a planned study's command file holds besides the model.
+struct PlanOptions {
+  int nsim = 100;               ///< replicates of PROC SIMULATE
+  int seed = 1;                 ///< its SEED
+  std::vector<int> submodels;   ///< numbers of the model templates refitted; empty: all
+};
+
+/// The command file of a planned study: PROC MODEL with the cohorts
+/// expected under `truth`, PROC SIMULATE with the truth as the generating
+/// model and COVERAGE, and the chosen model templates as its submodels.
+/// Throws ConvertError naming --submodels for a number with no model.
+std::string plan_command_file(const Design& design, const Truth& truth, const PlanOptions& options);
 
 /// The CONSTRAINT block of a model: " CONSTRAINT;" and the equalities and
 /// fixed values of `map`, several to a line.

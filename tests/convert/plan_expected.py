@@ -1,0 +1,124 @@
+#!/usr/bin/env python3
+"""quorvale-inp --plan for 3-period designs: the cohort sizes it writes are the
+numbers expected under the truth, computed here by walking every path of
+survival, availability (Markovian temporary emigration) and capture, not by
+the program's recursion; the command file runs through PROC SIMULATE; a
+faulty option is named.
+
+Usage: plan_expected.py QUORVALE_INP QUORVALE
+"""
+import os
+import re
+import subprocess
+import sys
+import tempfile
+
+inp, program = sys.argv[1:3]
+failures = []
+
+
+def expected_sizes(k, p, phi, g2, g1, marked=None, superpop=None):
+    """Closed cohorts (ip, jp) in order, then the open cohorts; lists by period from 1."""
+    M = len(k)
+    pstar = {j: 1 - (1 - p[j - 1]) ** k[j - 1] for j in range(1, M + 1)}
+
+    def next_caught(i):
+        """Pr(first caught again in period j) for an animal released after period i."""
+        probs = {j: 0.0 for j in range(i + 1, M + 1)}
+
+        def walk(j, available_before, weight):
+            if j > M:
+                return
+            alive = weight * phi[j - 2]
+            for available in (True, False):
+                if available_before:
+                    pa = (1 - g2[j]) if available else g2[j]
+                else:
+                    pa = (1 - g1[j]) if available else g1[j]
+                w = alive * pa
+                if available:
+                    probs[j] += w * pstar[j]
+                    walk(j + 1, True, w * (1 - pstar[j]))
+                else:
+                    walk(j + 1, False, w)
+
+        walk(i + 1, True, 1.0)
+        return probs
+
+    nxt = {i: next_caught(i) for i in range(1, M)}
+    if marked is not None:
+        E = {i: marked[i - 1] for i in range(1, M + 1)}
+    else:
+        E = {1: superpop * pstar[1]}
+        for j in range(2, M + 1):
+            E[j] = superpop * (1 - pstar[1]) * nxt[1][j]
+    R = {}
+    for i in range(1, M):
+        R[i] = E[i] + sum(R[j] * nxt[j][i] for j in range(1, i))
+    sizes = []
+    for ip in range(1, M + 1):
+        sizes.append(E[ip])
+        for jp in range(2, ip + 1):
+            sizes.append(R[jp - 1] * nxt[jp - 1][ip])
+    sizes += [R[i] for i in range(1, M)]
+    return sizes
+
+
+def run_plan(args):
+    return subprocess.run([inp, "--plan"] + args, capture_output=True, text=True)
+
+
+cases = [
+    # secondary, truth options, keyword truth for the computation here
+    ("2,3,2", ["--marked", "100,80,60", "--phi", "0.8,0.7", "--p", "0.4,0.3,0.5", "--c", "0.5",
+               "--gamma2", "0.2,0.3", "--gamma1", "0.6"],
+     dict(k=[2, 3, 2], p=[0.4, 0.3, 0.5], phi=[0.8, 0.7], g2={2: 0.2, 3: 0.3}, g1={3: 0.6}, marked=[100, 80, 60])),
+    ("3,2,4", ["--superpopulation", "1000", "--phi", "0.75", "--p", "0.25", "--gamma2", "0.35", "--gamma1", "0.5"],
+     dict(k=[3, 2, 4], p=[0.25] * 3, phi=[0.75, 0.75], g2={2: 0.35, 3: 0.35}, g1={3: 0.5}, superpop=1000)),
+]
+work = tempfile.mkdtemp()
+for n, (secondary, options, truth) in enumerate(cases, 1):
+    run = run_plan(["--secondary", secondary, "--nsim", "3", "--submodels", "1,5"] + options)
+    if run.returncode != 0:
+        failures.append(f"case {n}: --plan failed: {run.stderr}")
+        continue
+    written = [int(x) for x in re.findall(r"^ COHORT = (\d+)", run.stdout, re.M)]
+    g1 = truth.pop("g1")
+    g2 = truth.pop("g2")
+    g1.setdefault(2, 0.0)
+    sizes = expected_sizes(g2=g2, g1=g1, **truth)
+    if len(written) != len(sizes):
+        failures.append(f"case {n}: {len(written)} cohorts written, {len(sizes)} expected")
+    for c, (w, e) in enumerate(zip(written, sizes), 1):
+        if abs(w - e) > 0.5 + 1e-9:
+            failures.append(f"case {n}: cohort {c} has {w} animals, {e:.4f} expected")
+    # Each cohort's cells add up to no more than its animals.
+    for m in re.finditer(r"^ COHORT = (\d+).*\n((?:\s+\d+ :.*\n(?:\s{14}.*\n)*)+)", run.stdout, re.M):
+        cells = sum(int(x) for x in re.findall(r"^\s+(\d+) :", m.group(2), re.M))
+        if cells > int(m.group(1)):
+            failures.append(f"case {n}: a cohort of {m.group(1)} has {cells} animals in its cells")
+    path = os.path.join(work, f"plan{n}.cmd")
+    with open(path, "w") as f:
+        f.write(run.stdout)
+    sim = subprocess.run([program, f"i={path}", f"l={path}.lst", "notrace"], capture_output=True, text=True,
+                         cwd=work)
+    listing = open(f"{path}.lst").read() if os.path.exists(f"{path}.lst") else ""
+    if sim.returncode != 0 or "B I A S   A N D   C O V E R A G E" not in listing or listing.count("\n@@") != 6:
+        failures.append(f"case {n}: the plan did not run through PROC SIMULATE: {sim.stderr[-300:]}")
+
+for args, option in [
+    (["--secondary", "2,2,2", "--marked", "50", "--phi", "0.8,0.7,0.6", "--p", "0.4"], "--phi"),
+    (["--secondary", "2,2,2", "--marked", "50", "--phi", "0.8", "--p", "1.4"], "--p"),
+    (["--secondary", "2,2", "--marked", "50", "--phi", "0.8", "--p", "0.4", "--gamma1", "0.3"], "--gamma1"),
+    (["--secondary", "2,2,2", "--phi", "0.8", "--p", "0.4"], "--marked"),
+    (["--secondary", "2,2,2", "--marked", "50", "--p", "0.4"], "--phi"),
+    (["--secondary", "2,2,2", "--marked", "50", "--phi", "0.8", "--p", "0.4", "--submodels", "99"], "--submodels"),
+]:
+    run = run_plan(args)
+    if run.returncode != 1 or option not in run.stderr or run.stdout:
+        failures.append(f"{' '.join(args)}: expected a fault naming {option}, got {run.returncode} {run.stderr!r}")
+
+for f in failures:
+    print(f)
+print(f"{len(cases)} plans checked against the expected cohort sizes, {len(failures)} faults")
+sys.exit(1 if failures else 0)
