@@ -33,9 +33,13 @@ constexpr const char* kUsage =
     "                    by period), each identifiable, and PROC TEST\n"
     "  --help            show this text\n"
     "\n"
-    "\n"
-    "Planning a study without data:\n"
-    "  quorvale-inp --plan --secondary LIST (--marked N1,...,NM | --superpopulation N)\n"
+    "FILE \"-\" reads standard input. Faults are reported with the line of the input\n"
+    "(exit status 1, nothing written to standard output). Run the result with\n"
+    "  printf 'i=analysis.cmd\\n' | quorvale\n";
+
+/// The --plan --help text.
+constexpr const char* kPlanUsage =
+    "Usage: quorvale-inp --plan --secondary LIST (--marked N1,...,NM | --superpopulation N)\n"
     "               --phi V --p V [--c V] [--gamma2 V] [--gamma1 V]\n"
     "               [--nsim R] [--seed S] [--submodels 1,4,...] > plan.cmd\n"
     "writes PROC MODEL with the cohorts expected under that truth, PROC SIMULATE\n"
@@ -45,11 +49,7 @@ constexpr const char* kUsage =
     "to --p), --phi intervals 1..M-1, --gamma2 (gamma'') periods 2..M, --gamma1\n"
     "(gamma') periods 3..M; the gammas default to 0 (no temporary emigration).\n"
     "--marked gives the animals newly marked in each period, --superpopulation\n"
-    "the animals present and available in period 1 (none entering later).\n"
-    "\n"
-    "FILE \"-\" reads standard input. Faults are reported with the line of the input\n"
-    "(exit status 1, nothing written to standard output). Run the result with\n"
-    "  printf 'i=analysis.cmd\\n' | quorvale\n";
+    "the animals present and available in period 1 (none entering later).\n";
 
 /// A fault of the command line itself.
 struct UsageFault {
@@ -232,7 +232,7 @@ int inp_main(const std::vector<std::string>& args, std::istream& in, std::ostrea
     return 1;
   }
   if (o.help) {
-    out << kUsage;
+    out << (o.plan ? kPlanUsage : kUsage);
     return 0;
   }
   std::string where = o.file == "-" ? "standard input" : o.file;
