@@ -3,20 +3,24 @@
 // out as the likelihood expects, for the benchmarks.
 
 #include <random>
+#include <vector>
 
+#include "model/robust_layout.h"
 #include "model/store.h"
 
 namespace quorvale::bench {
 
+/// The layout of M periods of kk occasions, numbered for the fewest parameters.
+inline RobustLayout robust_layout(int M, int kk) { return RobustLayout(std::vector<int>(static_cast<std::size_t>(M), kk)); }
+
 /// Sets the cohorts of the design (2^kk cells per closed cohort, M - i + 1
-/// per open cohort) and NPAR = M(2kk - 1) + 4M - 4.
-inline void robust_design(ModelStore& m, int M, int kk) {
-  int c = 0;
-  for (int ip = 1; ip <= M; ++ip)
-    for (int jp = 1; jp <= ip; ++jp) m.NCLASS(++c) = 1 << kk;
-  for (int i = 1; i < M; ++i) m.NCLASS(++c) = M - i + 1;
-  m.NCOHRT = c;
-  m.NPAR = M * (2 * kk - 1) + 4 * M - 4;
+/// per open cohort) and NPAR = M(2kk - 1) + 4M - 4, the parameter arrays sized to it.
+inline RobustLayout robust_design(ModelStore& m, int M, int kk) {
+  const RobustLayout layout = robust_layout(M, kk);
+  m.set_cohorts(layout.cohort_cells());
+  m.NPAR = layout.npar();
+  m.size_parameters();
+  return layout;
 }
 
 /// Gives every cell a count drawn from 0..49.

@@ -27,24 +27,14 @@
 namespace quorvale {
 namespace {
 
-/// Parameter numbers of the open part for M periods and NPAR parameters.
-struct OpenPart {
-  int npar, M;
-  int phi(int i) const { return npar - 4 * M + 4 + i; }
-  int gpp(int j) const { return npar - 3 * M + 2 + j; }
-  int gp(int j) const { return npar - 2 * M + j; }
-  int theta(int ip) const { return npar - M + ip; }
-};
-
 /// A command file for M periods of kk occasions with counts drawn from a
 /// plausible model, and the PROC ESTIMATE that fits it.
 std::string design(int M, int kk) {
   auto store = std::make_unique<ModelStore>();
   ModelStore& m = *store;
-  bench::robust_design(m, M, kk);
+  const RobustLayout L = bench::robust_design(m, M, kk);
   m.NEST = 0;
   m.NSIG = 5;
-  const OpenPart open{m.NPAR, M};
   std::mt19937_64 rng(2024);
   std::uniform_real_distribution<double> u(0.3, 0.6);
   for (int i = 1; i <= m.NPAR; ++i) {
@@ -52,16 +42,13 @@ std::string design(int M, int kk) {
     m.PAR(i) = u(rng);
   }
   // Recapture equal to capture on each occasion (no behavioural response).
-  int off = 0;
-  for (int ip = 1; ip <= M; ++ip) {
-    for (int t = 2; t <= kk; ++t) m.PAR(off + kk + t - 1) = m.PAR(off + t);
-    off += 2 * kk - 1;
-  }
-  for (int i = 1; i < M; ++i) m.PAR(open.phi(i)) = 0.8;
-  for (int j = 2; j <= M; ++j) m.PAR(open.gpp(j)) = 0.2;
-  for (int j = 3; j <= M; ++j) m.PAR(open.gp(j)) = 0.3;
-  for (int ip = 1; ip <= M; ++ip) m.PAR(open.theta(ip)) = 1.0;
-  Mat1<double> P(MXCLAS, MAXCHT);
+  for (int ip = 1; ip <= M; ++ip)
+    for (int t = 2; t <= kk; ++t) m.PAR(L.c(ip, t)) = m.PAR(L.p(ip, t));
+  for (int i = 1; i < M; ++i) m.PAR(L.phi(i)) = 0.8;
+  for (int j = 2; j <= M; ++j) m.PAR(L.gamma2(j)) = 0.2;
+  for (int j = 3; j <= M; ++j) m.PAR(L.gamma1(j)) = 0.3;
+  for (int ip = 1; ip <= M; ++ip) m.PAR(L.theta(ip)) = 1.0;
+  Mat1<double> P(L.cohort_cells());
   est_core(m, {}, P);
 
   std::string text = "PROC MODEL NPAR=" + std::to_string(m.NPAR) + ";\n";
@@ -78,16 +65,14 @@ std::string design(int M, int kk) {
     }
   }
   text += "PROC ESTIMATE MAXFN=100000;\n CONSTRAINT;\n";
-  off = 0;
   for (int ip = 1; ip <= M; ++ip) {
     for (int t = 2; t <= kk; ++t) {
-      text += "  S(" + std::to_string(off + kk + t - 1) + ")=S(" + std::to_string(off + t) + ");\n";
+      text += "  S(" + std::to_string(L.c(ip, t)) + ")=S(" + std::to_string(L.p(ip, t)) + ");\n";
     }
-    off += 2 * kk - 1;
   }
-  for (int ip = 1; ip <= M; ++ip) text += "  S(" + std::to_string(open.theta(ip)) + ")=1;\n";
-  text += "  S(" + std::to_string(open.gpp(M)) + ")=S(" + std::to_string(open.gpp(M - 1)) + ");\n";
-  text += "  S(" + std::to_string(open.gp(M)) + ")=S(" + std::to_string(open.gp(M - 1)) + ");\n";
+  for (int ip = 1; ip <= M; ++ip) text += "  S(" + std::to_string(L.theta(ip)) + ")=1;\n";
+  text += "  S(" + std::to_string(L.gamma2(M)) + ")=S(" + std::to_string(L.gamma2(M - 1)) + ");\n";
+  text += "  S(" + std::to_string(L.gamma1(M)) + ")=S(" + std::to_string(L.gamma1(M - 1)) + ");\n";
   return text + "PROC STOP;\n";
 }
 
@@ -133,7 +118,7 @@ double core_seconds(const std::string& commands) {
     m.PARU(i) = 1.0;
   }
   std::vector<double> x(static_cast<std::size_t>(m.NPAR), 0.1);
-  Mat1<double> P(MXCLAS, MAXCHT);
+  Mat1<double> P = m.P;
   const int reps = 300;
   const double t0 = cpu_seconds();
   double sink = 0.0;

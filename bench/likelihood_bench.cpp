@@ -43,7 +43,7 @@ struct Setup {
 /// The production core, cells into a table of the caller.
 void core(benchmark::State& state, int M, int kk) {
   Setup s(M, kk);
-  Mat1<double> P(MXCLAS, MAXCHT);
+  Mat1<double> P = s.store->P;
   for (auto _ : state) {
     const EstResult r = est_core(*s.store, s.x, P);
     benchmark::DoNotOptimize(r.F);

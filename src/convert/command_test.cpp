@@ -50,7 +50,7 @@ void expect_stored(const ModelStore& m, const Design& d, const std::vector<Cohor
   const RdDesign layout = rd_design(m);
   ASSERT_EQ(layout.status, EstStatus::Ok);
   EXPECT_EQ(layout.M, d.periods());
-  for (int ip = 1; ip <= d.periods(); ++ip) EXPECT_EQ(layout.kk[static_cast<std::size_t>(ip)], d.occasions(ip));
+  for (int ip = 1; ip <= d.periods(); ++ip) EXPECT_EQ(layout.layout.occasions(ip), d.occasions(ip));
 }
 
 /// Every line fits the columns the program reads, and every line that

@@ -9,25 +9,15 @@ namespace quorvale::convert {
 
 int Design::total_occasions() const {
   int n = 0;
-  for (int k : kk) n += k;
+  for (int ip = 1; ip <= periods(); ++ip) n += occasions(ip);
   return n;
 }
 
-int Design::offset(int ip) const {
-  int off = 0;
-  for (int q = 1; q < ip; ++q) off += 2 * occasions(q) - 1;
-  return off;
-}
-
-int Design::npar() const { return offset(periods() + 1) + 4 * periods() - 4; }
-
-int Design::cohorts() const { return periods() * (periods() + 1) / 2 + periods() - 1; }
-
 std::string Design::text() const {
   std::string s;
-  for (std::size_t i = 0; i < kk.size(); ++i) {
-    if (i != 0) s += ',';
-    s += std::to_string(kk[i]);
+  for (int ip = 1; ip <= periods(); ++ip) {
+    if (ip != 1) s += ',';
+    s += std::to_string(occasions(ip));
   }
   return s;
 }
@@ -47,13 +37,13 @@ constexpr int max_occasions() {
 }  // namespace
 
 Design parse_design(std::string_view list) {
-  Design d;
+  std::vector<int> kk;
   std::size_t start = 0;
   while (start <= list.size()) {
     std::size_t end = list.find(',', start);
     if (end == std::string_view::npos) end = list.size();
     const std::string item(list.substr(start, end - start));
-    const int period = static_cast<int>(d.kk.size()) + 1;
+    const int period = static_cast<int>(kk.size()) + 1;
     bool digits = !item.empty() && item.size() <= 6;
     for (char ch : item) digits = digits && ch >= '0' && ch <= '9';
     if (!digits) {
@@ -68,12 +58,13 @@ Design parse_design(std::string_view list) {
                    " fit, because the 2^kk capture histories of a period must fit the cells of a cohort (MXCLAS = " +
                    std::to_string(MXCLAS) + ")");
     }
-    d.kk.push_back(k);
-    if (d.periods() > MAXPRM) {
+    kk.push_back(k);
+    if (static_cast<int>(kk.size()) > MAXPRM) {
       design_fault("more than " + std::to_string(MAXPRM) + " primary periods (MAXPRM = " + std::to_string(MAXPRM) + ")");
     }
     start = end + 1;
   }
+  const Design d(kk);
   const int M = d.periods();
   if (M < 2) design_fault("a robust design needs at least 2 primary periods");
   if (M > MXCLAS) {
@@ -102,12 +93,16 @@ std::vector<Cohort> tabulate(const Design& design, const std::vector<History>& h
   std::vector<Cohort> cohorts;
   for (int ip = 1; ip <= M; ++ip) {
     for (int jp = 1; jp <= ip; ++jp) {
-      cohorts.push_back(Cohort{false, ip, jp, 0, std::vector<long long>((1u << design.occasions(ip)) - 1, 0)});
+      cohorts.push_back(Cohort{false, ip, jp, 0, std::vector<long long>(static_cast<std::size_t>(design.closed_cells(ip) - 1), 0)});
     }
   }
-  for (int i = 1; i <= M - 1; ++i) cohorts.push_back(Cohort{true, i, 0, 0, std::vector<long long>(M - i, 0)});
-  auto closed = [&](int ip, int jp) -> Cohort& { return cohorts[static_cast<std::size_t>(ip * (ip - 1) / 2 + jp - 1)]; };
-  auto open = [&](int i) -> Cohort& { return cohorts[static_cast<std::size_t>(M * (M + 1) / 2 + i - 1)]; };
+  for (int i = 1; i <= M - 1; ++i) {
+    cohorts.push_back(Cohort{true, i, 0, 0, std::vector<long long>(static_cast<std::size_t>(design.open_cells(i) - 1), 0)});
+  }
+  auto closed = [&](int ip, int jp) -> Cohort& {
+    return cohorts[static_cast<std::size_t>(RobustLayout::closed_cohort(ip, jp) - 1)];
+  };
+  auto open = [&](int i) -> Cohort& { return cohorts[static_cast<std::size_t>(design.open_cohort(i) - 1)]; };
 
   const int length = design.total_occasions();
   long long animals = 0;

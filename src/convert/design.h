@@ -8,40 +8,21 @@
 #include <vector>
 
 #include "convert/inp.h"
+#include "model/robust_layout.h"
 
 namespace quorvale::convert {
 
-/// Primary periods and their secondary occasions, with the parameter numbering of the likelihood.
-struct Design {
-  std::vector<int> kk;  ///< secondary occasions of period 1..M (kk[0] is period 1)
+/// Primary periods and their secondary occasions: the likelihood's layout
+/// of a model with the fewest parameters it needs (NPAR = needed()).
+struct Design : RobustLayout {
+  Design() = default;
+  /// Periods with occasions[ip - 1] secondary occasions each.
+  explicit Design(const std::vector<int>& occasions) : RobustLayout(occasions) {}
 
-  /// Number of primary periods M.
-  int periods() const { return static_cast<int>(kk.size()); }
-  /// Secondary occasions of period ip (1..M).
-  int occasions(int ip) const { return kk[static_cast<std::size_t>(ip - 1)]; }
   /// Secondary occasions of all periods together: the length of a history.
   int total_occasions() const;
-  /// Parameters of the model: sum(2 kk - 1) + 4 M - 4.
-  int npar() const;
-  /// Cohorts of the model: M (M + 1) / 2 closed, M - 1 open.
-  int cohorts() const;
   /// The list as given on the command line, "2,2,4,5,2".
   std::string text() const;
-
-  /// Capture probability p of period ip, occasion t (1..kk).
-  int p(int ip, int t) const { return offset(ip) + t; }
-  /// Recapture probability c of period ip, occasion t (2..kk).
-  int c(int ip, int t) const { return offset(ip) + occasions(ip) + t - 1; }
-  /// Survival phi from period i to i + 1 (i = 1..M-1).
-  int phi(int i) const { return npar() - 4 * periods() + 4 + i; }
-  /// gamma'': unavailable in period j (2..M) when available in j - 1.
-  int gamma2(int j) const { return npar() - 3 * periods() + 2 + j; }
-  /// gamma': unavailable in period j (3..M) when unavailable in j - 1.
-  int gamma1(int j) const { return npar() - 2 * periods() + j; }
-  /// Recapture exponent theta of period ip, used by the power variant only.
-  int theta(int ip) const { return npar() - periods() + ip; }
-  /// Parameters of the periods before ip: sum of 2 kk - 1 over them.
-  int offset(int ip) const;
 };
 
 /// Reads a list such as "2,2,4,5,2" and checks it against the program's

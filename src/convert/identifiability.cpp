@@ -20,7 +20,7 @@ double generic_value(const Design& d, int i, int slot, int point) {
   double u = 0.5 + (slot + 7 * point) * golden;
   u -= std::floor(u);
   const int M = d.periods();
-  if (i <= d.offset(M + 1)) return 0.3 + 0.35 * u;  // capture, recapture
+  if (i <= d.closed_parameters()) return 0.3 + 0.35 * u;  // capture, recapture
   if (i <= d.phi(M - 1)) return 0.55 + 0.35 * u;    // survival
   if (i <= d.gamma2(M)) return 0.1 + 0.3 * u;       // gamma''
   if (i < d.theta(1)) return 0.4 + 0.4 * u;         // gamma'
@@ -33,22 +33,17 @@ double identifiability_margin(const Design& d, const ParameterMap& map, int poin
   auto store = std::make_unique<ModelStore>();
   ModelStore& m = *store;
   const int M = d.periods();
-  m.NCOHRT = d.cohorts();
+  const std::vector<int> cohort_cells = d.cohort_cells();
+  m.set_cohorts(cohort_cells);
   m.NPAR = d.npar();
+  m.size_parameters();
   m.NSIG = 5;
   m.NOTRAN = 1;  // the working values are the parameters themselves
   // Cohorts of one period share their cells, so the first of each period
   // and the open cohorts carry every distinct cell.
   std::vector<int> distinct;
-  int c = 1;
-  for (int ip = 1; ip <= M; ++ip) {
-    distinct.push_back(c);
-    for (int jp = 1; jp <= ip; ++jp) m.NCLASS(c++) = 1 << d.occasions(ip);
-  }
-  for (int i = 1; i < M; ++i) {
-    distinct.push_back(c);
-    m.NCLASS(c++) = M - i + 1;
-  }
+  for (int ip = 1; ip <= M; ++ip) distinct.push_back(RobustLayout::closed_cohort(ip, 1));
+  for (int i = 1; i < M; ++i) distinct.push_back(d.open_cohort(i));
 
   // Free parameters take slots 1..NEST in order, fixed ones the slots after.
   const int nest = map.estimated();
@@ -69,7 +64,7 @@ double identifiability_margin(const Design& d, const ParameterMap& map, int poin
   }
   if (nest == 0) return 1.0;
 
-  Mat1<double> P(MXCLAS, m.NCOHRT);
+  Mat1<double> P(cohort_cells);
   auto cells = [&](std::vector<double>& out) {
     est_core(m, x, P);
     out.clear();

@@ -28,7 +28,7 @@ int parameter(FitContext& run, const Token& t) {
 /// fixed in its own slot, else the end of the chain of the one it was set
 /// equal to (pointers always lead to lower numbers, so the walk ends).
 int chain_root(const ModelStore& m, int i) {
-  for (int guard = 0; guard <= MAXPAR; ++guard) {
+  for (int guard = 0; guard <= m.NPAR; ++guard) {
     int next = std::abs(m.POINT(i));
     if (next == i || next < 1 || next > m.NPAR) return i;
     i = next;
@@ -115,6 +115,7 @@ bool apply_statement(FitContext& run) {
 }  // namespace
 
 void default_map(ModelStore& m) {
+  m.size_parameters();
   m.NEST = m.NPAR;
   for (int i = 1; i <= m.NPAR; ++i) {
     m.PAR(i) = 0.5;
@@ -132,17 +133,17 @@ void default_map(ModelStore& m) {
 void unnumber_map(ModelStore& m) {
   const int n = m.NPAR;
   // The lowest parameter on each free slot and on each constant's slot.
-  std::vector<int> free_root(static_cast<std::size_t>(MAXPAR) + 1, 0);
-  std::vector<int> fixed_root(static_cast<std::size_t>(MAXPAR) + 1, 0);
+  std::vector<int> free_root(static_cast<std::size_t>(n) + 1, 0);
+  std::vector<int> fixed_root(static_cast<std::size_t>(n) + 1, 0);
   for (int i = n; i >= 1; --i) {
     int p = m.POINT(i);
-    if (p > 0 && p <= MAXPAR) free_root[static_cast<std::size_t>(p)] = i;
-    if (p < 0 && -p <= MAXPAR) fixed_root[static_cast<std::size_t>(-p)] = i;
+    if (p > 0 && p <= n) free_root[static_cast<std::size_t>(p)] = i;
+    if (p < 0 && -p <= n) fixed_root[static_cast<std::size_t>(-p)] = i;
   }
   Vec1<double> par(n), parl(n), paru(n);
   Vec1<int> point(n), pointl(n), pointu(n);
   auto bound_root = [&](int slot) {
-    return slot > 0 && slot <= MAXPAR ? free_root[static_cast<std::size_t>(slot)] : 0;
+    return slot > 0 && slot <= n ? free_root[static_cast<std::size_t>(slot)] : 0;
   };
   for (int i = 1; i <= n; ++i) {
     const int p = m.POINT(i);

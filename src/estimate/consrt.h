@@ -7,8 +7,8 @@ namespace quorvale {
 struct ModelStore;
 struct FitContext;
 
-/// Sets the map before any constraint: every parameter free in its own slot,
-/// start value 0.5, bounds 0 and 1, NEST = NPAR.
+/// Sets the map before any constraint: the parameter arrays sized to NPAR,
+/// every parameter free in its own slot, start value 0.5, bounds 0 and 1, NEST = NPAR.
 void default_map(ModelStore& m);
 
 /// Reads a CONSTRAINT block up to the next PROC or INITIAL statement and

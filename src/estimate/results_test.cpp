@@ -184,6 +184,7 @@ TEST(ResultsInformation, SparseSumsEqualThePlainSumsBitForBit) {
     auto store = std::make_unique<ModelStore>();
     ModelStore& m = *store;
     m.NCOHRT = 1 + static_cast<int>(rng() % 40);
+    m.P = Mat1<double>(8, m.NCOHRT);
     std::size_t cells = 0;
     for (int j = 1; j <= m.NCOHRT; ++j) {
       m.NCLASS(j) = 1 + static_cast<int>(rng() % 8);

@@ -26,6 +26,7 @@ double evaluate_at_work(FitContext& run) {
 
 void read_setup_blocks(FitContext& run, SetupUse use) {
   Status& s = run.status;
+  run.work.WORK.resize(run.model.NPAR);
   run.reader.getcmd();
   for (;;) {
     const Token& first = run.token(1);

@@ -20,8 +20,9 @@ const Token& option_value(FitContext& run, int L);
 /// Evaluates the likelihood at WORK(1..NEST) (cells into P, value into F); returns F.
 double evaluate_at_work(FitContext& run);
 
-/// Reads the next statement, then the CONSTRAINT and INITIAL blocks in any
-/// number and order up to the next PROC statement, which stays current.
+/// Sizes WORK to the model's NPAR, reads the next statement, then the
+/// CONSTRAINT and INITIAL blocks in any number and order up to the next PROC
+/// statement, which stays current.
 void read_setup_blocks(FitContext& run, SetupUse use);
 
 }  // namespace quorvale

@@ -6,13 +6,12 @@
 #include <vector>
 
 #include "model/arrays.h"
-#include "base/limits.h"
 
 namespace quorvale {
 
 /// Work areas shared by PROC ESTIMATE, PROC SIMULATE and PROC IDENTIFIABLE.
 struct EstimationWork {
-  Vec1<double> WORK{MAXPAR};  ///< the optimizer's point; natural-scale estimates after a fit
+  Vec1<double> WORK;          ///< the optimizer's point; natural-scale estimates after a fit (1..NPAR)
   std::vector<double> VC;     ///< packed symmetric matrix of order NEST
   std::vector<double> DPROB;  ///< derivative blocks, NEST blocks of every cell present
   std::vector<double> WOPT;   ///< optimizer work; element 2 evaluations, 3 digits

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <vector>
 
+#include "base/limits.h"
 #include "listing/layout.h"
 #include "listing/listing.h"
 #include "listing/run_end.h"
@@ -47,36 +48,36 @@ RdDesign rd_design(const ModelStore& store) {
   if (ncohrt < 1) return fail(d, EstStatus::NoCohorts);
 
   // M from M(M+1)/2 + M - 1 = NCOHRT; the count alone, no cell is read yet.
-  long long M = 1;
-  while (rd_cohorts(M) < ncohrt) ++M;
-  if (rd_cohorts(M) != ncohrt) return fail(d, EstStatus::CohortCount);
-  d.M = static_cast<int>(M);
+  d.M = RobustLayout::periods_for(ncohrt);
+  if (d.M == 0) return fail(d, EstStatus::CohortCount);
   if (d.M > MAXPER) return fail(d, EstStatus::TooManyPeriods);
   if (ncohrt > store.NCLASS.size()) return fail(d, EstStatus::TooManyCohorts);
 
   // Closed part: every cohort of period ip has the 2^kk cells of its first.
-  int c = 1;
+  std::vector<int> kk(static_cast<std::size_t>(d.M));
   for (int ip = 1; ip <= d.M; ++ip) {
+    const int c = RobustLayout::closed_cohort(ip, 1);
     const int n = store.NCLASS(c);
     if (n < 2 || n > MXCLAS || !std::has_single_bit(static_cast<unsigned>(n)))
       return misfit(EstStatus::ClosedCells, ip, c, n, 0);
-    for (int cj = c + 1; cj < c + ip; ++cj)
+    for (int jp = 2; jp <= ip; ++jp) {
+      const int cj = RobustLayout::closed_cohort(ip, jp);
       if (store.NCLASS(cj) != n) return misfit(EstStatus::ClosedCells, ip, cj, store.NCLASS(cj), n);
-    const int kk = std::countr_zero(static_cast<unsigned>(n));
-    d.kk[static_cast<std::size_t>(ip)] = static_cast<std::uint8_t>(kk);
-    d.nclosed += 2 * kk - 1;
-    c += ip;
+    }
+    kk[static_cast<std::size_t>(ip - 1)] = std::countr_zero(static_cast<unsigned>(n));
   }
+  const int npar = store.NPAR;
+  d.layout = RobustLayout(kk, npar);
+  const RobustLayout& L = d.layout;
 
   // Open part: release period i has one cell per later period plus "never".
-  for (int i = 1; i < d.M; ++i, ++c) {
-    const int want = d.M - i + 1;
-    if (store.NCLASS(c) != want || want > MXCLAS)
-      return misfit(EstStatus::OpenCells, i, c, store.NCLASS(c), want);
+  for (int i = 1; i < d.M; ++i) {
+    const int c = L.open_cohort(i);
+    const int want = L.open_cells(i);
+    if (store.NCLASS(c) != want || want > MXCLAS) return misfit(EstStatus::OpenCells, i, c, store.NCLASS(c), want);
   }
 
-  const int npar = store.NPAR;
-  d.needed = d.nclosed + 4 * d.M - 4;
+  d.needed = L.needed();
   if (npar < d.needed) return fail(d, EstStatus::NparTooSmall);
   assert(npar <= MAXPAR);
 
@@ -92,10 +93,10 @@ RdDesign rd_design(const ModelStore& store) {
     d.before_trace = before_trace;
     return true;
   };
-  if (beyond(d.kk[1] + 1, true)) return d;
+  if (beyond(L.occasions(1) + 1, true)) return d;
   for (int i = 1; i <= d.M; ++i) {
-    if (beyond(npar - d.M + i, false) || beyond(npar - 4 * d.M + 4 + i, false) ||
-        beyond(npar - 3 * d.M + 2 + i, false) || beyond(npar - 2 * d.M + i, false))
+    if (beyond(L.theta(i), false) || beyond(L.phi(i), false) || beyond(L.gamma2(i), false) ||
+        beyond(L.gamma1(i), false))
       return d;
   }
   return d;
@@ -152,39 +153,69 @@ EstResult est_core(const ModelStore& store, std::span<const double> x, Mat1<doub
   const RdDesign& d = r.design;
   if (d.status != EstStatus::Ok) return r;
 
-  const int M = d.M;
+  const RobustLayout& L = d.layout;
+  const int M = L.periods();
   const int npar = store.NPAR;
   const int nest = store.NEST;
-  assert(nest >= 0 && nest <= MAXPAR && static_cast<int>(x.size()) >= nest);
-  assert(P.rows() >= MXCLAS && P.cols() >= store.NCOHRT);
+  assert(nest >= 0 && nest <= npar && static_cast<int>(x.size()) >= nest);
+  assert(store.PAR.size() >= npar && P.cols() >= store.NCOHRT && store.NOBS.cols() >= store.NCOHRT);
+
+  // One work area sized to the model: the working values and S of its
+  // parameters, the per-period quantities, and the cells and factors of one
+  // period of the closed part.
+  int most_occasions = 0;
+  for (int ip = 1; ip <= M; ++ip) most_occasions = std::max(most_occasions, L.occasions(ip));
+  const std::size_t parameters = static_cast<std::size_t>(npar) + 1;
+  const std::size_t periods = static_cast<std::size_t>(M) + 1;
+  const std::size_t cells = std::size_t{1} << most_occasions;
+  const std::size_t factors = static_cast<std::size_t>(most_occasions) + 1;
+  std::vector<double> work(2 * parameters + 8 * periods + 2 * cells + 4 * factors);
+  double* next = work.data();
+  const auto take = [&next](std::size_t n) {
+    double* part = next;
+    next += n;
+    return part;
+  };
+  double* const par = take(parameters);
+  double* const S = take(parameters);
+  double* const thinv = take(periods);
+  double* const phi = take(periods);
+  double* const gpp = take(periods);
+  double* const gp = take(periods);
+  double* const pstar = take(periods);
+  double* const q_gpp = take(periods);
+  double* const q_gp = take(periods);
+  double* const q_pstar = take(periods);
+  double* const cell = take(cells);
+  double* const lncell = take(cells);
+  double* const p = take(factors);
+  double* const q = take(factors);
+  double* const rc = take(factors);
+  double* const qr = take(factors);
 
   // Working values as this evaluation sees them: slots 1..NEST from x, the
   // fixed constants above NEST from the store.
-  std::array<double, MAXPAR + 1> par;
-  std::copy_n(store.PAR.base(), MAXPAR + 1, par.begin());
-  std::copy_n(x.begin(), nest, par.begin() + 1);
+  std::copy_n(store.PAR.base(), parameters, par);
+  std::copy_n(x.begin(), nest, par + 1);
 
   // Every S(I) the layout reads, once: the closed part 1..sum(2kk-1) and the
-  // open part NPAR-4M+5..NPAR (the gap between them, if any, is unused).
-  std::array<double, MAXPAR + 1> S;
-  for (int I = 1; I <= d.nclosed; ++I) S[I] = ss_value(store, par.data(), I);
-  for (int I = std::max(d.nclosed + 1, npar - 4 * M + 5); I <= npar; ++I)
-    S[I] = ss_value(store, par.data(), I);
+  // open part phi(1)..theta(M) = NPAR-4M+5..NPAR (the gap between them, if any, is unused).
+  const int nclosed = L.closed_parameters();
+  for (int I = 1; I <= nclosed; ++I) S[I] = ss_value(store, par, I);
+  for (int I = std::max(nclosed + 1, L.phi(1)); I <= npar; ++I) S[I] = ss_value(store, par, I);
 
   // A negative first recapture parameter of period 1 switches every period
   // to recapture r = p^(1/theta).
-  const bool power = S[d.kk[1] + 1] < 0;
+  const bool power = S[L.occasions(1) + 1] < 0;
   const double eps = probability_floor(store.NSIG);
 
   // Per-period quantities of the open part; each 1 - x (q_...) is formed
   // once, the same rounding as forming it wherever it is used.
-  std::array<double, MAXRDP + 1> thinv, phi, gpp, gp, pstar;
-  std::array<double, MAXRDP + 1> q_gpp, q_gp, q_pstar;
   for (int i = 1; i <= M; ++i) {
-    thinv[i] = 1.0 / S[npar - M + i];
-    phi[i] = S[npar - 4 * M + 4 + i];
-    gpp[i] = S[npar - 3 * M + 2 + i];
-    gp[i] = S[npar - 2 * M + i];
+    thinv[i] = 1.0 / S[L.theta(i)];
+    phi[i] = S[L.phi(i)];
+    gpp[i] = S[L.gamma2(i)];
+    gp[i] = S[L.gamma1(i)];
     q_gpp[i] = 1.0 - gpp[i];
     q_gp[i] = 1.0 - gp[i];
   }
@@ -198,22 +229,17 @@ EstResult est_core(const ModelStore& store, std::span<const double> x, Mat1<doub
   // prefix tree of the histories: the product of the first t factors
   // depends only on the first t occasions, so each is formed once with the
   // same multiplications in the same order as the history-by-history product.
-  std::array<double, MXCLAS> cell, lncell;
-  constexpr int kMaxOccasions = std::bit_width(static_cast<unsigned>(MXCLAS)) - 1;
-  std::array<double, kMaxOccasions + 1> p{}, q{}, rc{}, qr{};
-  int off = 0;
-  int c = 1;
   for (int ip = 1; ip <= M; ++ip) {
-    const int kk = d.kk[static_cast<std::size_t>(ip)];
-    const int n = 1 << kk;
+    const int kk = L.occasions(ip);
+    const int n = L.closed_cells(ip);
     double den = 1.0;
     for (int t = 1; t <= kk; ++t) {
-      p[t] = S[off + t];
+      p[t] = S[L.p(ip, t)];
       q[t] = 1.0 - p[t];
       den = den * q[t];
     }
     for (int t = 2; t <= kk; ++t) {
-      rc[t] = power ? std::pow(p[t], thinv[ip]) : S[off + kk + t - 1];
+      rc[t] = power ? std::pow(p[t], thinv[ip]) : S[L.c(ip, t)];
       qr[t] = 1.0 - rc[t];
     }
     pstar[ip] = 1.0 - den;
@@ -221,8 +247,8 @@ EstResult est_core(const ModelStore& store, std::span<const double> x, Mat1<doub
 
     if (den == 1.0) {
       // No capture is possible: every history gets 0, the remainder 1.
-      r.den_one.set(static_cast<std::size_t>(ip));
-      std::fill_n(cell.begin(), n - 1, 0.0);
+      r.den_one.push_back(ip);
+      std::fill_n(cell, n - 1, 0.0);
     } else {
       // Level t holds the 2^t prefixes; digit 0 = captured, 1 = missed, the
       // first occasion most significant. A prefix has a capture unless it is
@@ -246,12 +272,13 @@ EstResult est_core(const ModelStore& store, std::span<const double> x, Mat1<doub
     for (int h = 0; h < n; ++h) lncell[h] = std::log(floored(cell[h], eps));
 
     // F accumulates cohort by cohort, cell by cell, as the literal sum does.
-    for (int jp = 1; jp <= ip; ++jp, ++c) {
-      std::copy_n(cell.begin(), n, P.column(c));
+    for (int jp = 1; jp <= ip; ++jp) {
+      const int c = RobustLayout::closed_cohort(ip, jp);
+      assert(P.rows(c) >= n && store.NOBS.rows(c) >= n);
+      std::copy_n(cell, n, P.column(c));
       const int* nobs = store.NOBS.column(c);
       for (int h = 0; h < n; ++h) F += nobs[h] * lncell[h];
     }
-    off += 2 * kk - 1;
   }
 
   // Open part, release period i, cell j - i = first recaptured in period j:
@@ -260,7 +287,9 @@ EstResult est_core(const ModelStore& store, std::span<const double> x, Mat1<doub
   // i+1..j-1. Both are carried from j to j+1: s gains one factor on the
   // right, and the (U, V) chain gains one step, which is exactly how the
   // products and the chain for j+1 begin.
-  for (int i = 1; i < M; ++i, ++c) {
+  for (int i = 1; i < M; ++i) {
+    const int c = L.open_cohort(i);
+    assert(P.rows(c) >= L.open_cells(i) && store.NOBS.rows(c) >= L.open_cells(i));
     double* pc = P.column(c);
     const int* nobs = store.NOBS.column(c);
     double sum = 0.0;
@@ -288,7 +317,7 @@ EstResult est_core(const ModelStore& store, std::span<const double> x, Mat1<doub
       sum += pj;
       F += nobs[j - i - 1] * std::log(floored(pj, eps));
     }
-    const int last = M - i + 1;
+    const int last = L.open_cells(i);
     pc[last - 1] = 1.0 - sum;
     F += nobs[last - 1] * std::log(floored(pc[last - 1], eps));
   }
@@ -319,15 +348,14 @@ double est(ModelStore& store, Listing& listing, std::span<const double> x) {
 
   listing.trace({"nper,majper=", store.NCOHRT, d.M});
 
-  if (r.den_one.any()) {
+  if (!r.den_one.empty()) {
     // Each history of each cohort of such a period: where it stands and
     // den, then every S value, as the evaluation met them.
     std::vector<Item> values;
     values.reserve(static_cast<std::size_t>(store.NPAR));
     for (int I = 1; I <= store.NPAR; ++I) values.emplace_back(ss(store, listing, I));
-    for (int ip = 1; ip <= d.M; ++ip) {
-      if (!r.den_one.test(static_cast<std::size_t>(ip))) continue;
-      const int n = 1 << d.kk[static_cast<std::size_t>(ip)];
+    for (int ip : r.den_one) {
+      const int n = d.layout.closed_cells(ip);
       for (int jp = 1; jp <= ip; ++jp) {
         for (int h = 0; h <= n - 2; ++h) {
           listing.put_free({"ip,jp,i,den:", ip, jp, h, 1.0});

@@ -4,42 +4,21 @@
 // Markovian temporary emigration between periods) and the negative
 // product-multinomial log-likelihood kernel of the observed counts.
 //
-// Cohort layout for M primary periods: first the closed part, period ip
-// (1..M) giving ip consecutive cohorts of 2^kk(ip) cells each (kk(ip) >= 1
-// secondary occasions: the capture histories, then the remainder cell);
-// then the open part, release period i (1..M-1) giving one cohort of
-// M - i + 1 cells (first recaptured in period i+1..M, never recaptured).
-// So NCOHRT = M(M+1)/2 + M - 1 fixes M, and the layout is checked against it.
-//
-// Parameters: period ip uses S(off+1..off+kk) for p and S(off+kk+1..off+2kk-1)
-// for c (off = sum of 2kk-1 over earlier periods); the last 4M-4 parameters
-// hold phi, gamma'', gamma' and theta, so NPAR >= sum(2kk-1) + 4M - 4.
+// The cohort and parameter layout is RobustLayout's (model/robust_layout.h):
+// NCOHRT = M(M+1)/2 + M - 1 fixes M, the cells of each cohort are checked
+// against it, and the open-part parameters are the last 4M - 4 of NPAR.
 
-#include <array>
-#include <bitset>
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
-#include "base/limits.h"
+#include "model/robust_layout.h"
 #include "model/store.h"
 
 namespace quorvale {
 
 class Listing;
-
-/// Number of cohorts of a robust design with M primary periods: M(M+1)/2 closed, M-1 open.
-constexpr long long rd_cohorts(long long M) { return M * (M + 1) / 2 + M - 1; }
-
-/// Most primary periods whose cohorts fit in the store (capped at MAXPER).
-constexpr int rd_max_periods() {
-  int M = 1;
-  while (M < MAXPER && rd_cohorts(M + 1) <= MAXCHT) ++M;
-  return M;
-}
-
-/// Size of the per-period work arrays of one evaluation.
-inline constexpr int MAXRDP = rd_max_periods();
 
 /// Why an evaluation was or was not made.
 enum class EstStatus : std::uint8_t {
@@ -65,8 +44,9 @@ struct RdDesign {
   int needed = 0;                    ///< NPAR the layout needs: sum(2kk-1) + 4M - 4
   int index = 0;                     ///< the parameter number above NPAR
   bool before_trace = false;         ///< that number is read before the trace line is written
-  int nclosed = 0;                   ///< parameters of the closed part, sum(2kk-1)
-  std::array<std::uint8_t, MAXRDP + 1> kk{};  ///< secondary occasions of period 1..M
+  /// The periods with their occasions, numbered for the model's NPAR; set
+  /// once every cohort has passed (status Ok, NparTooSmall, IndexBeyondNpar).
+  RobustLayout layout;
 };
 
 /// Reads M from NCOHRT and checks cells and parameter numbers before any cell is computed.
@@ -79,14 +59,14 @@ std::string rd_design_message(const RdDesign& design, const ModelStore& store);
 struct EstResult {
   RdDesign design;                  ///< the design; status Ok when F and the cells are set
   double F = 0.0;                   ///< minus the sum of NOBS * ln(max(P, eps))
-  std::bitset<MAXRDP + 1> den_one;  ///< periods whose capture probabilities gave den = 1
+  std::vector<int> den_one;         ///< periods whose capture probabilities gave den = 1, in order
 };
 
 /// Probability floor inside the logarithm, 10^(-nsig) rounded once to double.
 double probability_floor(int nsig);
 
 // The evaluation reads the store and writes only the cells of the layout
-// into P (MXCLAS rows, NCOHRT columns or more), nothing when the design check
+// into P (NCOHRT columns or more, each as long as its cohort), nothing when the design check
 // fails; it holds no state, so threads may evaluate points at once. A period
 // with den = 1 (no capture possible) is flagged in den_one, and its histories
 // get probability 0, its remainder cell 1.

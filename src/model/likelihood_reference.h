@@ -10,6 +10,7 @@
 #include <span>
 #include <vector>
 
+#include "model/robust_layout.h"
 #include "model/store.h"
 
 namespace quorvale::reference {
@@ -44,21 +45,18 @@ inline int occasions(int n) {
   return static_cast<int>(v);
 }
 
-/// Primary periods M with M(M+1)/2 + M - 1 = NCOHRT (0 when there is none).
-inline int periods(int ncohrt) {
-  for (int M = 1; M * (M + 1) / 2 + M - 1 <= ncohrt; ++M)
-    if (M * (M + 1) / 2 + M - 1 == ncohrt) return M;
-  return 0;
-}
-
 /// max(x, eps): x when x > eps, else eps.
 inline double floor_at(double x, double eps) { return x > eps ? x : eps; }
 
 /// Evaluates at x: PAR(1..NEST) = x, P of the store filled, returns F; den = 1 notes to `notes`.
 inline double est(ModelStore& m, std::span<const double> x, std::vector<DenNote>* notes = nullptr) {
   for (int k = 1; k <= m.NEST; ++k) m.PAR(k) = x[static_cast<std::size_t>(k - 1)];
-  const int M = periods(m.NCOHRT);
-  const int NPAR = m.NPAR;
+  const int M = RobustLayout::periods_for(m.NCOHRT);
+  // The occasions of each period from the cell count of its first cohort.
+  std::vector<int> occasions_of(static_cast<std::size_t>(M));
+  for (int ip = 1; ip <= M; ++ip)
+    occasions_of[static_cast<std::size_t>(ip - 1)] = occasions(m.NCLASS(RobustLayout::closed_cohort(ip, 1)));
+  const RobustLayout L(occasions_of, m.NPAR);
   int kk = occasions(m.NCLASS(1));
   const bool power = ss(m, kk + 1) < 0;
   double F = 0;
@@ -67,21 +65,20 @@ inline double est(ModelStore& m, std::span<const double> x, std::vector<DenNote>
   std::vector<double> thinv(static_cast<std::size_t>(M) + 1), phi(thinv), gpp(thinv), gp(thinv),
       pstar(thinv);
   for (int i = 1; i <= M; ++i) {
-    thinv[i] = 1.0 / ss(m, NPAR - M + i);
-    phi[i] = ss(m, NPAR - 4 * M + 4 + i);
-    gpp[i] = ss(m, NPAR - 3 * M + 2 + i);
-    gp[i] = ss(m, NPAR - 2 * M + i);
+    thinv[i] = 1.0 / ss(m, L.theta(i));
+    phi[i] = ss(m, L.phi(i));
+    gpp[i] = ss(m, L.gamma2(i));
+    gp[i] = ss(m, L.gamma1(i));
   }
 
   // Closed part.
-  int off = 0;
-  int c = 1;
   for (int ip = 1; ip <= M; ++ip) {
-    kk = occasions(m.NCLASS(c));
+    kk = L.occasions(ip);
     double prod = 1;
-    for (int t = 1; t <= kk; ++t) prod = prod * (1 - ss(m, off + t));
+    for (int t = 1; t <= kk; ++t) prod = prod * (1 - ss(m, L.p(ip, t)));
     pstar[ip] = 1 - prod;
     for (int jp = 1; jp <= ip; ++jp) {
+      const int c = RobustLayout::closed_cohort(ip, jp);
       const int n = m.NCLASS(c);
       double sum = 0;
       for (int h = 0; h <= n - 2; ++h) {
@@ -89,17 +86,17 @@ inline double est(ModelStore& m, std::span<const double> x, std::vector<DenNote>
         bool caught = false;
         for (int t = 1; t <= kk; ++t) {
           const bool capture = ((h >> (kk - t)) & 1) == 0;
-          const double pt = ss(m, off + t);
+          const double pt = ss(m, L.p(ip, t));
           if (!caught) {
             pr = pr * (capture ? pt : 1 - pt);
             if (capture) caught = true;
           } else {
-            const double rt = power ? std::pow(pt, thinv[ip]) : ss(m, off + kk + t - 1);
+            const double rt = power ? std::pow(pt, thinv[ip]) : ss(m, L.c(ip, t));
             pr = pr * (capture ? rt : 1 - rt);
           }
         }
         double den = 1;
-        for (int t = 1; t <= kk; ++t) den = den * (1 - ss(m, off + t));
+        for (int t = 1; t <= kk; ++t) den = den * (1 - ss(m, L.p(ip, t)));
         double cell;
         if (den == 1 || kk < 1) {
           if (notes != nullptr) notes->push_back({ip, jp, h, den});
@@ -113,14 +110,12 @@ inline double est(ModelStore& m, std::span<const double> x, std::vector<DenNote>
       }
       m.P(n, c) = 1 - sum;
       F += m.NOBS(n, c) * std::log(floor_at(m.P(n, c), eps));
-      c = c + 1;
     }
-    off = off + 2 * kk - 1;
   }
 
   // Open part.
-  c = M * (M + 1) / 2 + 1;
   for (int i = 1; i <= M - 1; ++i) {
+    const int c = L.open_cohort(i);
     double sum = 0;
     for (int j = i + 1; j <= M; ++j) {
       double s = phi[i];
@@ -145,7 +140,6 @@ inline double est(ModelStore& m, std::span<const double> x, std::vector<DenNote>
     }
     m.P(M - i + 1, c) = 1 - sum;
     F += m.NOBS(M - i + 1, c) * std::log(floor_at(m.P(M - i + 1, c), eps));
-    c = c + 1;
   }
   return -F;
 }

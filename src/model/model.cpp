@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "model/context.h"
@@ -69,7 +70,7 @@ void read_cell(ModelContext& run) {
   run.status.ECHOLV = 3;
   const int k = ++m.NCLASS(c);
   if (k > MXCLAS) lst.error("Number of classes exceeds MXCLAS.   Recompile with MXCLAS = # classes.");
-  m.NOBS(k, c) = ivalue(run.token(1).view(), lst);
+  m.NOBS.push_back(ivalue(run.token(1).view(), lst));
   if (m.NOBS(k, c) < 0) lst.error("Observed count of a cell is negative.");
 
   // The expression is rebuilt from its tokens, each in its full 10 columns,
@@ -105,10 +106,18 @@ void print_design(ModelContext& run) {
   run.listing.put(secondary, items);
 }
 
+/// Gives the labels of parameters 1..n, the ones not held yet "PARAMETER nn".
+void label_defaults(ModelStore& m, int n) {
+  static const Layout default_label("(10HPARAMETER ,I2)");
+  const int held = m.LABEL.size();
+  if (n <= held) return;
+  m.LABEL.resize(n);
+  for (int i = held + 1; i <= n; ++i) m.LABEL(i) = default_label.write_internal({i}, LABLEN);
+}
+
 }  // namespace
 
 void model(ModelContext& run) {
-  static const Layout default_label("(10HPARAMETER ,I2)");
   ModelStore& m = run.model;
   m.NCOHRT = 0;
   m.NPAR = 0;
@@ -119,7 +128,11 @@ void model(ModelContext& run) {
   m.ADDCEL = 0;
   m.TINT.fill(1.0);
   read_options(run);
-  for (int i = 1; i <= MAXPAR; ++i) m.LABEL(i) = default_label.write_internal({i}, LABLEN);
+  // The parameters and labels of this model, the cohorts as they are read.
+  m.LABEL = Vec1<std::string>();
+  label_defaults(m, m.NPAR);
+  m.size_parameters();
+  m.NOBS = Mat1<int>();
   run.reader.getcmd();
 
   for (;;) {
@@ -140,6 +153,7 @@ void model(ModelContext& run) {
       m.NREL(m.NCOHRT) = ivalue(run.token(3).view(), run.listing);
       if (m.NREL(m.NCOHRT) < 0) run.listing.error("Size of cohort is negative.");
       m.NCLASS(m.NCOHRT) = 0;
+      m.NOBS.add_column();
     } else {
       read_cell(run);
     }
@@ -164,6 +178,7 @@ void labels(ModelContext& run) {
     s.ECHOLV = 3;
     int i = nparm(first.view(), run.listing);
     if (i < 1 || i > MAXPAR) run.listing.error("Parameter number in LABELS outside 1 to MAXPAR.");
+    label_defaults(m, i);
     std::string_view raw = run.instr.text(s.ISTART, s.IEND);
     std::size_t eq = raw.find('=');
     int from = eq == std::string_view::npos ? s.ISTART : s.ISTART + static_cast<int>(eq) + 1;
@@ -175,6 +190,8 @@ void labels(ModelContext& run) {
 void modout(ModelContext& run) {
   static const Layout abort_line("(/1X,A)");
   ModelStore& m = run.model;
+  std::vector<int> cells(static_cast<std::size_t>(m.NCOHRT));
+  std::vector<std::pair<int, int>> remainders;  // cohort, animals in no cell
   for (int c = 1; c <= m.NCOHRT; ++c) {
     const int n = m.NCLASS(c);
     std::int64_t s = 0;
@@ -188,9 +205,15 @@ void modout(ModelContext& run) {
         run.listing.put(abort_line, {"NUMBER OF CLASSES WITHIN COHORT EXCEEDS DIMENSIONS"});
         throw RunEnd{kDimensionAbort, 1};
       }
-      m.NOBS(n + 1, c) = static_cast<int>(m.NREL(c) - s);
+      remainders.emplace_back(c, static_cast<int>(m.NREL(c) - s));
     }
+    cells[static_cast<std::size_t>(c - 1)] = m.NCLASS(c);
   }
+  // The counts take their final shape with the remainder cells, and the
+  // cell probabilities the same shape.
+  m.NOBS.reshape(cells);
+  for (const auto& [c, animals] : remainders) m.NOBS(m.NCLASS(c), c) = animals;
+  m.P = Mat1<double>(cells);
   if (m.MODDEF == 1) {
     run.listing.warn("Multiple models are not allowed in this version of pelmar.");
     run.listing.warn("The model curently in core will still be used.");

@@ -148,7 +148,7 @@ TEST(ModelCells, SixtyFiveCellsAreFatal) {
 
 TEST(ModelLabels, LabelsAsTypedAndDefaults) {
   auto r = run_model(
-      "PROC MODEL NPAR=3;\nLABELS;\n S(2)=Capture rate, year 2;\n s(3) = survival;\n"
+      "PROC MODEL NPAR=100;\nLABELS;\n S(2)=Capture rate, year 2;\n s(3) = survival;\n"
       " COHORT=5;\nPROC STOP;\n");
   const ModelStore& m = r->run.model;
   EXPECT_EQ(m.LABEL(2), pad("Capture rate, year 2", LABLEN));

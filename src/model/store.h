@@ -3,8 +3,13 @@
 // their values, bounds and constraint map, the cell probabilities, the
 // parameter labels, the estimation options in force and the robust-design
 // description given to PROC MODEL. One instance per run.
+//
+// The cell tables NOBS and P hold the cells of each cohort of the model read
+// and the parameter arrays its NPAR parameters; the limits of base/limits.h
+// are what PROC MODEL checks, not the size of anything here.
 
 #include <csignal>
+#include <span>
 #include <string>
 
 // <signal.h> defines NSIG as the number of signals; the store's field of that
@@ -24,7 +29,7 @@ inline constexpr int LABLEN = 80;
 /// Everything PROC MODEL reads and the estimation procedures share.
 struct ModelStore {
   // --- integer model data
-  Mat1<int> NOBS{MXCLAS, MAXCHT};  ///< observed count of class k of cohort c
+  Mat1<int> NOBS;                  ///< observed count of class k of cohort c, NCLASS(c) cells
   Vec1<int> NCLASS{MAXCHT};        ///< classes of cohort c, remainder cell included
   int NCOHRT = 0;                  ///< number of cohorts
   Vec1<int> NREL{MAXCHT};          ///< size of cohort c
@@ -32,9 +37,9 @@ struct ModelStore {
   int NEQUAL = 0;                  ///< equality constraints in force
   int NFIXED = 0;                  ///< parameters fixed at a value
   int NEST = 0;                    ///< parameters estimated: NPAR - NEQUAL - NFIXED
-  Vec1<int> POINT{MAXPAR};   ///< slot of parameter i (negative: fixed at PAR(-k))
-  Vec1<int> POINTL{MAXPAR};  ///< 0: constant lower bound; k: bounded below by slot k
-  Vec1<int> POINTU{MAXPAR};  ///< 0: constant upper bound; k: bounded above by slot k
+  Vec1<int> POINT;   ///< slot of parameter i (negative: fixed at PAR(-k)), 1..NPAR
+  Vec1<int> POINTL;  ///< 0: constant lower bound; k: bounded below by slot k
+  Vec1<int> POINTU;  ///< 0: constant upper bound; k: bounded above by slot k
   int NSIG = 0;    ///< significant digits asked of the optimizer
   int MAXFN = 0;   ///< limit on function evaluations
   int MODDEF = 0;  ///< 1 once a PROC MODEL has been completed
@@ -49,14 +54,14 @@ struct ModelStore {
   bool renumbered = false;  ///< the map's slots are renumbered (a CONSTRAINT block ended)
 
   // --- real model data
-  Vec1<double> PAR{MAXPAR};       ///< working values by slot
-  Vec1<double> PARL{MAXPAR};      ///< constant lower bounds by slot
-  Vec1<double> PARU{MAXPAR};      ///< constant upper bounds by slot
-  Mat1<double> P{MXCLAS, MAXCHT};  ///< probability of class k of cohort c
+  Vec1<double> PAR;   ///< working values by slot, 1..NPAR
+  Vec1<double> PARL;  ///< constant lower bounds by slot
+  Vec1<double> PARU;  ///< constant upper bounds by slot
+  Mat1<double> P;     ///< probability of class k of cohort c, shaped as NOBS
 
   // --- text model data
   std::string EXPR = std::string(MAXCHR, ' ');  ///< expression of the cell being read
-  Vec1<std::string> LABEL{MAXPAR, std::string(LABLEN, ' ')};  ///< label of parameter i
+  Vec1<std::string> LABEL;  ///< label of parameter i: 1..NPAR, and any given above NPAR
 
   // --- robust-design description (printed by PROC MODEL only)
   Vec1<double> TINT{MAXPRM, 0.0};  ///< interval between primary occasions k and k+1
@@ -64,6 +69,23 @@ struct ModelStore {
   Vec1<int> NSEC{MAXPRM};          ///< secondary occasions within primary occasion k
   int IRECOV = 0;                  ///< 1 when RECOVERIES was given
   int NGROUP = 0;                  ///< number of groups
+
+  /// Sizes POINT, POINTL, POINTU, PAR, PARL and PARU to NPAR parameters,
+  /// and LABEL to at least NPAR; parameters already there keep their values,
+  /// new ones start at 0 (a new label blank).
+  void size_parameters() {
+    for (Vec1<int>* v : {&POINT, &POINTL, &POINTU}) v->resize(NPAR);
+    for (Vec1<double>* v : {&PAR, &PARL, &PARU}) v->resize(NPAR);
+    if (LABEL.size() < NPAR) LABEL.resize(NPAR, std::string(LABLEN, ' '));
+  }
+  /// Makes the cohorts 1..cells.size() with cells[c-1] cells each: NCOHRT,
+  /// NCLASS, and NOBS and P shaped to them, every count and probability 0.
+  void set_cohorts(std::span<const int> cells) {
+    NCOHRT = static_cast<int>(cells.size());
+    for (int c = 1; c <= NCOHRT; ++c) NCLASS(c) = cells[static_cast<std::size_t>(c - 1)];
+    NOBS = Mat1<int>(cells);
+    P = Mat1<double>(cells);
+  }
 };
 
 }  // namespace quorvale

@@ -1,17 +1,11 @@
 #include "simulate/draw.h"
 
-#include <cmath>
 #include <vector>
 
 #include "base/limits.h"
 #include "simulate/ran.h"
 
 namespace quorvale {
-
-int simulation_periods(int ncohrt) {
-  if (ncohrt < 1) return 0;
-  return static_cast<int>((std::sqrt(8.0 * ncohrt + 8.0 + 9.5) - 3.0) * 0.5);
-}
 
 std::optional<DrawLayout> draw_layout(const ModelStore& m) {
   const int ncohrt = m.NCOHRT;
@@ -20,10 +14,10 @@ std::optional<DrawLayout> draw_layout(const ModelStore& m) {
     return std::nullopt;
   }
   DrawLayout layout;
-  layout.M = simulation_periods(ncohrt);
+  layout.M = RobustLayout::periods_for(ncohrt);
   const int M = layout.M;
-  if (M < 1 || M * (M + 1) / 2 + M - 1 != ncohrt) return std::nullopt;
-  layout.F = ncohrt + 2 - M;
+  if (M < 1) return std::nullopt;
+  layout.F = RobustLayout::closed_cohort(M, M) + 1;
   for (int j = 1; j <= ncohrt; ++j) {
     if (m.NCLASS(j) < 1 || m.NCLASS(j) > MXCLAS) return std::nullopt;
   }
@@ -32,12 +26,16 @@ std::optional<DrawLayout> draw_layout(const ModelStore& m) {
   for (int i = 1; i <= M - 1; ++i) {
     if (m.NCLASS(layout.F + i - 1) != M - i + 1) return std::nullopt;
   }
+  // The counts and probabilities hold every cell of every cohort.
+  for (int j = 1; j <= ncohrt; ++j) {
+    if (m.NCLASS(j) > m.NOBS.rows(j) || m.NCLASS(j) > m.P.rows(j)) return std::nullopt;
+  }
   return layout;
 }
 
 void draw_cohort(const double* p, int n, int animals, std::int32_t& seed, int* counts) {
   if (n < 1 || n > MXCLAS) return;
-  double cumprb[MXCLAS + 1];
+  std::vector<double> cumprb(static_cast<std::size_t>(n) + 1);
   cumprb[0] = 0.0;
   for (int c = 1; c <= n; ++c) {
     cumprb[c] = cumprb[c - 1] + p[c - 1];
@@ -63,10 +61,10 @@ void draw_replicate(ModelStore& m, const DrawLayout& layout, std::int32_t& seed)
     draw_cohort(m.P.column(j), m.NCLASS(j), m.NREL(j), seed, m.NOBS.column(j));
     for (int c = 1; c <= m.NCLASS(j) - 1; ++c) {
       NRECAP[static_cast<std::size_t>(i + c)] += m.NOBS(c, j);
-      m.NREL(DrawLayout::closed(i + c, i + 1)) = m.NOBS(c, j);
+      m.NREL(RobustLayout::closed_cohort(i + c, i + 1)) = m.NOBS(c, j);
     }
     const int first_caught = m.NREL(j) - NRECAP[static_cast<std::size_t>(i)];
-    m.NREL(DrawLayout::closed(i, 1)) = first_caught < 0 ? 0 : first_caught;
+    m.NREL(RobustLayout::closed_cohort(i, 1)) = first_caught < 0 ? 0 : first_caught;
   }
   for (int j = 1; j <= F - 1; ++j) {
     draw_cohort(m.P.column(j), m.NCLASS(j), m.NREL(j), seed, m.NOBS.column(j));

@@ -11,22 +11,17 @@
 #include <cstdint>
 #include <optional>
 
+#include "model/robust_layout.h"
 #include "model/store.h"
 
 namespace quorvale {
 
-/// Where the cohorts of a robust design with M primary periods stand.
+/// Where the cohorts of a robust design with M primary periods stand
+/// (cohort numbers as RobustLayout gives them).
 struct DrawLayout {
-  int M = 0;  ///< primary periods
-  int F = 0;  ///< first cohort of the open part, NCOHRT + 2 - M
-
-  /// Closed-part cohort (ip, jp): ip(ip-1)/2 + jp.
-  static int closed(int ip, int jp) { return ip * (ip - 1) / 2 + jp; }
+  int M = 0;  ///< primary periods, from the number of cohorts
+  int F = 0;  ///< first cohort of the open part, M(M+1)/2 + 1 = NCOHRT + 2 - M
 };
-
-/// Primary periods read from the number of cohorts: the integer part of
-/// (sqrt(8 NCOHRT + 8 + 9.5) - 3) / 2; 0 when there are no cohorts.
-int simulation_periods(int ncohrt);
 
 /// The layout of the store's cohorts, or nothing when they do not follow the
 /// robust design (cohort count, open-part cells, cells within 1..MXCLAS), in

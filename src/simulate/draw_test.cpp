@@ -15,12 +15,8 @@ namespace {
 /// A store laid out for M periods of kk occasions each, every cell equally likely.
 std::unique_ptr<ModelStore> design(int M, int kk) {
   auto m = std::make_unique<ModelStore>();
-  int c = 0;
-  for (int ip = 1; ip <= M; ++ip)
-    for (int jp = 1; jp <= ip; ++jp) m->NCLASS(++c) = 1 << kk;
-  for (int i = 1; i < M; ++i) m->NCLASS(++c) = M - i + 1;
-  m->NCOHRT = c;
-  for (int j = 1; j <= c; ++j) {
+  m->set_cohorts(RobustLayout(std::vector<int>(static_cast<std::size_t>(M), kk)).cohort_cells());
+  for (int j = 1; j <= m->NCOHRT; ++j) {
     m->NREL(j) = 50 + j;
     for (int k = 1; k <= m->NCLASS(j); ++k) m->P(k, j) = 1.0 / m->NCLASS(j);
   }
@@ -33,22 +29,12 @@ int total(const ModelStore& m, int j) {
   return n;
 }
 
-TEST(SimulationPeriods, FromTheCohortCount) {
-  for (int M = 1; M <= 47; ++M) {
-    EXPECT_EQ(simulation_periods(static_cast<int>(rd_cohorts(M))), M) << M;
-  }
-  EXPECT_EQ(simulation_periods(0), 0);
-  EXPECT_EQ(simulation_periods(8), 3);
-}
-
 TEST(DrawLayout, ThreePeriods) {
   auto m = design(3, 2);
   const auto layout = draw_layout(*m);
   ASSERT_TRUE(layout.has_value());
   EXPECT_EQ(layout->M, 3);
   EXPECT_EQ(layout->F, 7);
-  EXPECT_EQ(DrawLayout::closed(2, 2), 3);
-  EXPECT_EQ(DrawLayout::closed(3, 3), 6);
 }
 
 TEST(DrawLayout, CohortsOffTheLayoutAreRefused) {
@@ -69,6 +55,9 @@ TEST(DrawLayout, CohortsOffTheLayoutAreRefused) {
   EXPECT_FALSE(draw_layout(*m).has_value());
   m = design(3, 2);
   m->NCOHRT = 0;
+  EXPECT_FALSE(draw_layout(*m).has_value());
+  m = design(3, 2);
+  m->NOBS = Mat1<int>(std::vector<int>{4, 4, 4, 4, 4, 3, 3, 2});  // cohort 6 one cell short
   EXPECT_FALSE(draw_layout(*m).has_value());
 }
 

@@ -495,12 +495,12 @@ class Simulation {
     /// Puts the data of the replicate of `job` into `m`: the refits restore
     /// the rest of what they read from their set-ups.
     static void take_data(ModelStore& m, const ReplicateJob& job) {
-      const std::size_t rows = static_cast<std::size_t>(m.NOBS.rows());
       for (std::size_t j = 0; j < job.nrel.size(); ++j) {
         const int c = static_cast<int>(j) + 1;
         m.NREL(c) = job.nrel[j];
-        std::copy_n(job.nobs.begin() + static_cast<std::ptrdiff_t>(j * rows), rows, m.NOBS.column(c));
-        std::copy_n(job.p.begin() + static_cast<std::ptrdiff_t>(j * rows), rows, m.P.column(c));
+        const auto at = static_cast<std::ptrdiff_t>(m.NOBS.values_through(c - 1));
+        std::copy_n(job.nobs.begin() + at, m.NOBS.rows(c), m.NOBS.column(c));
+        std::copy_n(job.p.begin() + at, m.P.rows(c), m.P.column(c));
       }
     }
 
@@ -569,10 +569,10 @@ class Simulation {
       return;
     }
     const int ncohrt = std::min(m_.NCOHRT, m_.NOBS.cols());
-    const std::size_t rows = static_cast<std::size_t>(m_.NOBS.rows());
+    const std::size_t cells = m_.NOBS.values_through(ncohrt);
     job.nrel.assign(m_.NREL.base() + 1, m_.NREL.base() + 1 + ncohrt);
-    job.nobs.assign(m_.NOBS.column(1), m_.NOBS.column(1) + rows * static_cast<std::size_t>(ncohrt));
-    job.p.assign(m_.P.column(1), m_.P.column(1) + rows * static_cast<std::size_t>(ncohrt));
+    job.nobs.assign(m_.NOBS.column(1), m_.NOBS.column(1) + cells);
+    job.p.assign(m_.P.column(1), m_.P.column(1) + cells);
     job.work = run_.work;
     job.saved = t_;
     job.hand_back = r == totals_.last;

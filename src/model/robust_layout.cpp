@@ -1,0 +1,26 @@
+#include "model/robust_layout.h"
+
+namespace quorvale {
+
+int RobustLayout::periods_for(long long ncohrt) {
+  if (ncohrt < 1) return 0;
+  long long M = 1;
+  while (cohorts_for(M) < ncohrt) ++M;
+  return cohorts_for(M) == ncohrt ? static_cast<int>(M) : 0;
+}
+
+RobustLayout::RobustLayout(std::span<const int> occasions, int npar) {
+  offset_.reserve(occasions.size() + 1);
+  for (int kk : occasions) offset_.push_back(offset_.back() + 2 * kk - 1);
+  npar_ = npar > 0 ? npar : needed();
+}
+
+std::vector<int> RobustLayout::cohort_cells() const {
+  std::vector<int> cells;
+  cells.reserve(static_cast<std::size_t>(cohorts()));
+  for (int ip = 1; ip <= periods(); ++ip) cells.insert(cells.end(), static_cast<std::size_t>(ip), closed_cells(ip));
+  for (int i = 1; i < periods(); ++i) cells.push_back(open_cells(i));
+  return cells;
+}
+
+}  // namespace quorvale

@@ -1,0 +1,81 @@
+#pragma once
+// Where the robust design puts its cohorts and its parameters.
+//
+// For M primary periods, period ip with kk(ip) >= 1 secondary occasions:
+// cohorts first the closed part, period ip giving ip consecutive cohorts
+// (ip, jp), jp = 1..ip, of 2^kk(ip) cells each; then the open part, release
+// period i = 1..M-1 giving one cohort of M - i + 1 cells. So there are
+// M(M+1)/2 + M - 1 cohorts, and that count alone fixes M.
+//
+// Parameters: period ip has p(ip, 1..kk) then c(ip, 2..kk), 2kk - 1 in all,
+// one period after the other from S(1); the last 4M - 4 of the model's NPAR
+// hold phi, gamma'', gamma' and theta, each counted back from NPAR. A model
+// may have more parameters than the layout needs; the gap is unused.
+
+#include <span>
+#include <vector>
+
+namespace quorvale {
+
+/// The cohorts and parameter numbers of one robust design.
+class RobustLayout {
+ public:
+  /// Number of cohorts of a design with M primary periods: M(M+1)/2 closed, M - 1 open.
+  static constexpr long long cohorts_for(long long M) { return M * (M + 1) / 2 + M - 1; }
+  /// The M whose design has `ncohrt` cohorts; 0 when no M has that many.
+  static int periods_for(long long ncohrt);
+
+  /// No periods.
+  RobustLayout() = default;
+  /// Periods with occasions[ip - 1] secondary occasions (each at least 1),
+  /// numbered for a model of `npar` parameters; npar 0 takes the fewest the
+  /// layout needs.
+  explicit RobustLayout(std::span<const int> occasions, int npar = 0);
+
+  /// Primary periods M.
+  int periods() const { return static_cast<int>(offset_.size()) - 1; }
+  /// Secondary occasions kk of period ip (1..M).
+  int occasions(int ip) const { return (at(ip) - at(ip - 1) + 1) / 2; }
+  /// Cells of a closed cohort of period ip: 2^kk, the remainder included.
+  int closed_cells(int ip) const { return 1 << occasions(ip); }
+  /// Cells of open cohort i: one per later period and the never-recaptured one.
+  int open_cells(int i) const { return periods() - i + 1; }
+  /// Number of cohorts, closed and open.
+  int cohorts() const { return static_cast<int>(cohorts_for(periods())); }
+  /// Cells of cohorts 1..cohorts(), in order (cells[c - 1] for cohort c).
+  std::vector<int> cohort_cells() const;
+
+  /// Cohort number of closed cohort (ip, jp), jp = 1..ip: ip(ip-1)/2 + jp.
+  static constexpr int closed_cohort(int ip, int jp) { return ip * (ip - 1) / 2 + jp; }
+  /// Cohort number of the open cohort released in period i (1..M-1).
+  int open_cohort(int i) const { return closed_cohort(periods(), periods()) + i; }
+
+  /// Parameters of the closed part: the sum of 2kk - 1 over the periods.
+  int closed_parameters() const { return at(periods()); }
+  /// Fewest parameters the layout needs: closed_parameters() + 4M - 4.
+  int needed() const { return closed_parameters() + 4 * periods() - 4; }
+  /// NPAR the open part is numbered from.
+  int npar() const { return npar_; }
+
+  /// Capture probability p of period ip, occasion t (1..kk).
+  int p(int ip, int t) const { return at(ip - 1) + t; }
+  /// Recapture probability c of period ip, occasion t (2..kk).
+  int c(int ip, int t) const { return at(ip - 1) + occasions(ip) + t - 1; }
+  /// Survival phi from period i to i + 1 (used for i = 1..M-1).
+  int phi(int i) const { return npar_ - 4 * periods() + 4 + i; }
+  /// gamma'': unavailable in period j when available in j - 1 (used for j = 2..M).
+  int gamma2(int j) const { return npar_ - 3 * periods() + 2 + j; }
+  /// gamma': unavailable in period j when unavailable in j - 1 (used for j = 3..M).
+  int gamma1(int j) const { return npar_ - 2 * periods() + j; }
+  /// Recapture exponent theta of period ip (1..M), read by the power variant only.
+  int theta(int ip) const { return npar_ - periods() + ip; }
+
+ private:
+  /// Parameters of periods 1..ip together (0 for ip = 0).
+  int at(int ip) const { return offset_[static_cast<std::size_t>(ip)]; }
+
+  std::vector<int> offset_{0};  ///< offset_[ip]: parameters of periods 1..ip
+  int npar_ = 0;
+};
+
+}  // namespace quorvale
