@@ -31,6 +31,14 @@ RdDesign& fail(RdDesign& d, EstStatus status) {
 /// max(v, eps) as the likelihood takes it: v when v > eps, else eps (NaN becomes eps).
 inline double floored(double v, double eps) { return v > eps ? v : eps; }
 
+/// F + nobs[0] * lncell[0] + ... + nobs[n-1] * lncell[n-1], added in that
+/// order. Kept out of line: inside the evaluation, which calls the library
+/// all along, the sum would live on the stack.
+[[gnu::noinline]] double add_cells(double F, const int* nobs, const double* lncell, int n) {
+  for (int h = 0; h < n; ++h) F += nobs[h] * lncell[h];
+  return F;
+}
+
 }  // namespace
 
 RdDesign rd_design(const ModelStore& store) {
@@ -176,22 +184,22 @@ EstResult est_core(const ModelStore& store, std::span<const double> x, Mat1<doub
     next += n;
     return part;
   };
-  double* const par = take(parameters);
-  double* const S = take(parameters);
-  double* const thinv = take(periods);
-  double* const phi = take(periods);
-  double* const gpp = take(periods);
-  double* const gp = take(periods);
-  double* const pstar = take(periods);
-  double* const q_gpp = take(periods);
-  double* const q_gp = take(periods);
-  double* const q_pstar = take(periods);
-  double* const cell = take(cells);
-  double* const lncell = take(cells);
-  double* const p = take(factors);
-  double* const q = take(factors);
-  double* const rc = take(factors);
-  double* const qr = take(factors);
+  double* __restrict const par = take(parameters);
+  double* __restrict const S = take(parameters);
+  double* __restrict const thinv = take(periods);
+  double* __restrict const phi = take(periods);
+  double* __restrict const gpp = take(periods);
+  double* __restrict const gp = take(periods);
+  double* __restrict const pstar = take(periods);
+  double* __restrict const q_gpp = take(periods);
+  double* __restrict const q_gp = take(periods);
+  double* __restrict const q_pstar = take(periods);
+  double* __restrict const cell = take(cells);
+  double* __restrict const lncell = take(cells);
+  double* __restrict const p = take(factors);
+  double* __restrict const q = take(factors);
+  double* __restrict const rc = take(factors);
+  double* __restrict const qr = take(factors);
 
   // Working values as this evaluation sees them: slots 1..NEST from x, the
   // fixed constants above NEST from the store.
@@ -271,14 +279,15 @@ EstResult est_core(const ModelStore& store, std::span<const double> x, Mat1<doub
     cell[n - 1] = 1.0 - sum;
     for (int h = 0; h < n; ++h) lncell[h] = std::log(floored(cell[h], eps));
 
-    // F accumulates cohort by cohort, cell by cell, as the literal sum does.
+    // The cells go to every cohort of the period; then F accumulates cohort
+    // by cohort, cell by cell, as the literal sum does.
     for (int jp = 1; jp <= ip; ++jp) {
       const int c = RobustLayout::closed_cohort(ip, jp);
       assert(P.rows(c) >= n && store.NOBS.rows(c) >= n);
-      std::copy_n(cell, n, P.column(c));
-      const int* nobs = store.NOBS.column(c);
-      for (int h = 0; h < n; ++h) F += nobs[h] * lncell[h];
+      double* const pc = P.column(c);
+      for (int h = 0; h < n; ++h) pc[h] = cell[h];
     }
+    for (int jp = 1; jp <= ip; ++jp) F = add_cells(F, store.NOBS.column(RobustLayout::closed_cohort(ip, jp)), lncell, n);
   }
 
   // Open part, release period i, cell j - i = first recaptured in period j:

@@ -4,9 +4,9 @@
 // parameter labels, the estimation options in force and the robust-design
 // description given to PROC MODEL. One instance per run.
 //
-// The cell tables NOBS and P hold the cells of each cohort of the model read
-// and the parameter arrays its NPAR parameters; the limits of base/limits.h
-// are what PROC MODEL checks, not the size of anything here.
+// The cell tables NOBS and P hold the cells of each cohort of the model read,
+// the parameter arrays and labels its NPAR parameters: PROC MODEL checks the
+// limits of base/limits.h, and these are sized to what it read.
 
 #include <csignal>
 #include <span>
