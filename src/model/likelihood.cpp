@@ -4,9 +4,11 @@
 #include "model/likelihood.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cassert>
 #include <cmath>
+#include <memory>
 #include <vector>
 
 #include "base/limits.h"
@@ -31,11 +33,22 @@ RdDesign& fail(RdDesign& d, EstStatus status) {
 /// max(v, eps) as the likelihood takes it: v when v > eps, else eps (NaN becomes eps).
 inline double floored(double v, double eps) { return v > eps ? v : eps; }
 
-/// F + nobs[0] * lncell[0] + ... + nobs[n-1] * lncell[n-1], added in that
-/// order. Kept out of line: inside the evaluation, which calls the library
+/// Copies the n cells of period ip into P for each of its cohorts (ip, 1..ip)
+/// and returns F plus their NOBS * lncell, added cohort by cohort, cell by
+/// cell. Kept out of line: inside the evaluation, which calls the library
 /// all along, the sum would live on the stack.
-[[gnu::noinline]] double add_cells(double F, const int* nobs, const double* lncell, int n) {
-  for (int h = 0; h < n; ++h) F += nobs[h] * lncell[h];
+[[gnu::noinline]] double add_period(double F, int ip, const double* __restrict cell, const double* __restrict lncell,
+                                    int n, const ModelStore& store, Mat1<double>& P) {
+  for (int jp = 1; jp <= ip; ++jp) {
+    const int c = RobustLayout::closed_cohort(ip, jp);
+    assert(P.rows(c) >= n && store.NOBS.rows(c) >= n);
+    double* __restrict pc = P.column(c);
+    const int* __restrict nobs = store.NOBS.column(c);
+    for (int h = 0; h < n; ++h) {
+      pc[h] = cell[h];
+      F += nobs[h] * lncell[h];
+    }
+  }
   return F;
 }
 
@@ -62,7 +75,6 @@ RdDesign rd_design(const ModelStore& store) {
   if (ncohrt > store.NCLASS.size()) return fail(d, EstStatus::TooManyCohorts);
 
   // Closed part: every cohort of period ip has the 2^kk cells of its first.
-  std::vector<int> kk(static_cast<std::size_t>(d.M));
   for (int ip = 1; ip <= d.M; ++ip) {
     const int c = RobustLayout::closed_cohort(ip, 1);
     const int n = store.NCLASS(c);
@@ -72,10 +84,12 @@ RdDesign rd_design(const ModelStore& store) {
       const int cj = RobustLayout::closed_cohort(ip, jp);
       if (store.NCLASS(cj) != n) return misfit(EstStatus::ClosedCells, ip, cj, store.NCLASS(cj), n);
     }
-    kk[static_cast<std::size_t>(ip - 1)] = std::countr_zero(static_cast<unsigned>(n));
   }
   const int npar = store.NPAR;
-  d.layout = RobustLayout(kk, npar);
+  const auto occasions_of = [&store](int ip) {
+    return std::countr_zero(static_cast<unsigned>(store.NCLASS(RobustLayout::closed_cohort(ip, 1))));
+  };
+  d.layout = RobustLayout(d.M, occasions_of, npar);
   const RobustLayout& L = d.layout;
 
   // Open part: release period i has one cell per later period plus "never".
@@ -177,8 +191,17 @@ EstResult est_core(const ModelStore& store, std::span<const double> x, Mat1<doub
   const std::size_t periods = static_cast<std::size_t>(M) + 1;
   const std::size_t cells = std::size_t{1} << most_occasions;
   const std::size_t factors = static_cast<std::size_t>(most_occasions) + 1;
-  std::vector<double> work(2 * parameters + 8 * periods + 2 * cells + 4 * factors);
-  double* next = work.data();
+  // Left uninitialised: every entry is written before it is read. A model
+  // of up to kOnStack values needs no allocation.
+  constexpr std::size_t kOnStack = 2048;
+  const std::size_t size = 2 * parameters + 8 * periods + 2 * cells + 4 * factors;
+  std::array<double, kOnStack> on_stack;
+  std::unique_ptr<double[]> on_heap;
+  double* next = on_stack.data();
+  if (size > kOnStack) {
+    on_heap = std::make_unique_for_overwrite<double[]>(size);
+    next = on_heap.get();
+  }
   const auto take = [&next](std::size_t n) {
     double* part = next;
     next += n;
@@ -279,15 +302,8 @@ EstResult est_core(const ModelStore& store, std::span<const double> x, Mat1<doub
     cell[n - 1] = 1.0 - sum;
     for (int h = 0; h < n; ++h) lncell[h] = std::log(floored(cell[h], eps));
 
-    // The cells go to every cohort of the period; then F accumulates cohort
-    // by cohort, cell by cell, as the literal sum does.
-    for (int jp = 1; jp <= ip; ++jp) {
-      const int c = RobustLayout::closed_cohort(ip, jp);
-      assert(P.rows(c) >= n && store.NOBS.rows(c) >= n);
-      double* const pc = P.column(c);
-      for (int h = 0; h < n; ++h) pc[h] = cell[h];
-    }
-    for (int jp = 1; jp <= ip; ++jp) F = add_cells(F, store.NOBS.column(RobustLayout::closed_cohort(ip, jp)), lncell, n);
+    // F accumulates cohort by cohort, cell by cell, as the literal sum does.
+    F = add_period(F, ip, cell, lncell, n, store, P);
   }
 
   // Open part, release period i, cell j - i = first recaptured in period j:

@@ -9,11 +9,9 @@ int RobustLayout::periods_for(long long ncohrt) {
   return cohorts_for(M) == ncohrt ? static_cast<int>(M) : 0;
 }
 
-RobustLayout::RobustLayout(std::span<const int> occasions, int npar) {
-  offset_.reserve(occasions.size() + 1);
-  for (int kk : occasions) offset_.push_back(offset_.back() + 2 * kk - 1);
-  npar_ = npar > 0 ? npar : needed();
-}
+RobustLayout::RobustLayout(std::span<const int> occasions, int npar)
+    : RobustLayout(static_cast<int>(occasions.size()),
+                   [occasions](int ip) { return occasions[static_cast<std::size_t>(ip - 1)]; }, npar) {}
 
 std::vector<int> RobustLayout::cohort_cells() const {
   std::vector<int> cells;

@@ -12,6 +12,7 @@
 // hold phi, gamma'', gamma' and theta, each counted back from NPAR. A model
 // may have more parameters than the layout needs; the gap is unused.
 
+#include <concepts>
 #include <span>
 #include <vector>
 
@@ -31,6 +32,15 @@ class RobustLayout {
   /// numbered for a model of `npar` parameters; npar 0 takes the fewest the
   /// layout needs.
   explicit RobustLayout(std::span<const int> occasions, int npar = 0);
+  /// M periods, period ip (1..M) with occasions_of(ip) secondary occasions;
+  /// npar as above.
+  template <typename OccasionsOf>
+    requires std::invocable<OccasionsOf, int>
+  RobustLayout(int M, OccasionsOf&& occasions_of, int npar = 0) {
+    offset_.reserve(static_cast<std::size_t>(M) + 1);
+    for (int ip = 1; ip <= M; ++ip) offset_.push_back(offset_.back() + 2 * occasions_of(ip) - 1);
+    npar_ = npar > 0 ? npar : needed();
+  }
 
   /// Primary periods M.
   int periods() const { return static_cast<int>(offset_.size()) - 1; }
