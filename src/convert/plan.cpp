@@ -5,7 +5,6 @@
 #include <utility>
 #include <span>
 
-#include "base/limits.h"
 #include "model/likelihood.h"
 #include "model/store.h"
 
@@ -14,21 +13,17 @@ namespace quorvale::convert {
 namespace {
 
 /// The cell probabilities of every cohort of the design under the truth,
-/// as the likelihood computes them (MXCLAS rows, one column per cohort).
+/// as the likelihood computes them (one column per cohort, of its cells).
 Mat1<double> cell_probabilities(const Design& d, const Truth& truth, ModelStore& m) {
   const std::vector<double> S = truth_values(d, truth);
-  int c = 0;
-  for (int ip = 1; ip <= d.periods(); ++ip) {
-    for (int jp = 1; jp <= ip; ++jp) m.NCLASS(++c) = 1 << d.occasions(ip);
-  }
-  for (int i = 1; i < d.periods(); ++i) m.NCLASS(++c) = d.periods() - i + 1;
-  m.NCOHRT = c;
+  m.set_cohorts(d.cohort_cells());
   m.NPAR = d.npar();
+  m.size_parameters();
   m.NEST = d.npar();
   m.NOTRAN = 1;
   m.NSIG = 5;
   for (int I = 1; I <= m.NPAR; ++I) m.POINT(I) = I;
-  Mat1<double> P(MXCLAS, MAXCHT);
+  Mat1<double> P = m.P;
   const EstResult r = est_core(m, std::span<const double>(S.data() + 1, static_cast<std::size_t>(m.NPAR)), P);
   if (r.design.status != EstStatus::Ok) throw std::logic_error("plan: the design does not fit the likelihood");
   return P;
