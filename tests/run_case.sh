@@ -13,6 +13,8 @@
 #   expected.lst     the listing file run.lst, when the case names one
 #   expected.files   optional: names of further files the run must leave, each
 #                    compared with expected.<name>
+#   stdin.closed     optional: the program runs with standard input closed
+#   stdout.full      optional: the program writes standard output to /dev/full
 # The date and time of the page headings and the elapsed-time figures are
 # masked before comparing. With UPDATE_GOLDEN=1 the golden files are rewritten.
 set -u
@@ -28,8 +30,15 @@ args=""
 [ -f "$case_dir/args" ] && args=$(cat "$case_dir/args")
 [ -f stdin ] || : > stdin
 # shellcheck disable=SC2086
-"$program" $args < stdin > actual.stdout 2> actual.stderr
+if [ -f stdin.closed ]; then
+  "$program" $args <&- > actual.stdout 2> actual.stderr
+elif [ -f stdout.full ]; then
+  "$program" $args < stdin > /dev/full 2> actual.stderr
+else
+  "$program" $args < stdin > actual.stdout 2> actual.stderr
+fi
 echo $? > actual.status
+[ -f actual.stdout ] || : > actual.stdout
 
 mask() {
   sed -E \

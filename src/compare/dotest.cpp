@@ -26,7 +26,7 @@ enum Criterion : int { kAic = 0, kAicc = 1, kQaic = 2, kQaicc = 3 };
 /// Options of the PROC TEST statement.
 struct TestOptions {
   bool aicsave = false;  ///< AICSAVE given: merge and rewrite the model file
-  std::string file;      ///< model file name: the fifth token, trailing blanks removed
+  std::string file;      ///< model file name: the word after "AICSAVE =", as typed
   int sortby = kQaicc;   ///< criterion of the second table's order
   double chat = 0.0;     ///< c-hat given by C (0 when not given)
 };
@@ -44,7 +44,7 @@ TestOptions read_options(FitContext& run) {
     const Token& t = run.token(i);
     if (t == "AICSAVE") {
       opt.aicsave = true;
-      opt.file = std::string(run.token(5).trimmed());
+      opt.file = run.reader.option_word("AICSAVE");
     } else if (t == "SORTBY") {
       const Token& by = run.token(i + 1);
       if (by == "AIC") {
@@ -80,6 +80,7 @@ bool overflowed(const std::string& record, std::size_t from, std::size_t width) 
 void read_model_file(FitContext& run, const std::string& file) {
   namespace fs = std::filesystem;
   Listing& lst = run.listing;
+  run.reader.refuse_overwrite(file, "Model file");
   std::error_code ec;
   const fs::file_status st = fs::status(file, ec);
   // A file that does not exist yet holds no models; it is written only when

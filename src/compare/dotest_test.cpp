@@ -569,18 +569,18 @@ TEST_F(DotestModelFile, LongNamesAreKeptAsTenCharactersAndNotMatchedAgain) {
   EXPECT_EQ(first_table_names(*r, 3), (std::vector<std::string>{"LONGMODELNAME1", "SHORT", "LONGMODELN"}));
 }
 
-TEST_F(DotestModelFile, FileNameIsAlwaysTheFifthToken) {
-  auto r = make_run("PROC TEST SORTBY AIC AICSAVE = F1;\nPROC STOP;\n", 101);
+TEST_F(DotestModelFile, FileNameIsTheWordAfterAicsaveAsTyped) {
+  // Wherever the option stands, case and length kept.
+  auto r = make_run("PROC TEST SORTBY AIC AICSAVE = my-models.txt;\nPROC STOP;\n", 101);
   fill(r->run, kThree);
   dotest(r->run);
-  EXPECT_EQ(entries(), std::vector<std::string>{"AICSAVE"});
-  EXPECT_EQ(record_names("AICSAVE"), (std::vector<std::string>{"B", "A", "C"}));
+  EXPECT_EQ(entries(), std::vector<std::string>{"my-models.txt"});
+  EXPECT_EQ(record_names("my-models.txt"), (std::vector<std::string>{"B", "A", "C"}));
 
-  // The name is the token as folded to upper case.
-  auto lower = make_run("proc test aicsave=models;\nPROC STOP;\n", 101);
+  auto lower = make_run("proc test aicsave=Models;\nPROC STOP;\n", 101);
   fill(lower->run, kThree);
   dotest(lower->run);
-  EXPECT_EQ(entries(), (std::vector<std::string>{"AICSAVE", "MODELS"}));
+  EXPECT_EQ(entries(), (std::vector<std::string>{"Models", "my-models.txt"}));
 }
 
 TEST_F(DotestModelFile, FewerThanTwoModelsLeaveTheFileAsItIs) {

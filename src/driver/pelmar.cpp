@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iostream>
 #include <new>
+#include <optional>
 #include <thread>
 
 #include <unistd.h>
@@ -20,6 +21,7 @@
 #include "estimate/estmat.h"
 #include "identify/identf.h"
 #include "input/fields.h"
+#include "input/files.h"
 #include "listing/run_end.h"
 #include "results/csv.h"
 #include "results/json.h"
@@ -156,17 +158,14 @@ void write_results(Run& run, const RunParams& params) {
   }
 }
 
-/// Prints the run's total time and the success line.
+/// Closes PROC SIMULATE's estimate file, then prints the run's total time and the success line.
 void end_sequence(Run& run) {
   static const Layout minutes("(/5X,A,F8.2)");
   static const Layout success("(//10X,A)");
+  if (!run.simfile.close()) run.listing.error(run.simfile.failure());
   run.listing.prtcmd();
   run.listing.put(minutes, {"CPU time in minutes for this job was", run.status.TTOTAL / 60.0F});
   run.listing.put(success, {"E X E C U T I O N   S U C C E S S F U L "});
-  if (!run.simfile.close()) {
-    run.listing.err_text("\n Error writing the file of parameter estimates.\n");
-    throw RunEnd{kErrorEnd, 1};
-  }
 }
 
 /// The procedure loop: one procedure per PROC statement until PROC STOP.
@@ -193,9 +192,15 @@ void procedure_loop(Run& run) {
   if (!(run.token(1) == "STOP")) run.listing.error("Unrecognized input.");
 }
 
+/// The files a run opens at start-up.
+struct RunFiles {
+  std::ifstream input;                    ///< the command file (i=)
+  std::ofstream listing;                  ///< the listing file (l=)
+  std::string listing_name = "(stdout)";  ///< the listing's name in messages
+};
+
 /// Start-up, procedure loop and end of one run; throws RunEnd on a fatal end.
-void run_program(Run& run, const std::vector<std::string>& words, std::ifstream& input,
-                 std::ofstream& listing_file, std::ostream& err) {
+void run_program(Run& run, const std::vector<std::string>& words, RunFiles& files, std::ostream& err) {
   Status& s = run.status;
   run.listing.headst.BANNER = std::string(kBanner) + " ";
   std::string date = run.clock.dater();
@@ -218,21 +223,30 @@ void run_program(Run& run, const std::vector<std::string>& words, std::ifstream&
 
   if (!params.input.empty()) {
     s.INUNIT = 4;
-    input.open(params.input, std::ios::in | std::ios::binary);
-    if (!input.is_open()) {
-      run.listing.error("Could not open file " + pad(params.input, std::max<std::size_t>(60, params.input.size())) +
-                        " for input.");
+    files.input.open(params.input, std::ios::in | std::ios::binary);
+    if (!files.input.is_open()) {
+      run.listing.error("Could not open file " + pad_min(params.input, 60) + " for input.");
     }
-    run.reader.set_input(input);
+    run.reader.set_input(files.input);
+    run.reader.set_source(params.input, file_id(params.input));
   }
   if (!params.listing.empty()) {
-    listing_file.open(params.listing, std::ios::out | std::ios::trunc | std::ios::binary);
-    if (!listing_file.is_open()) {
-      std::string msg = "\n Could not open file " + params.listing + " for the listing.\n";
+    const std::optional<FileId> id = file_id(params.listing);
+    std::string msg;
+    // Opening the listing empties the file: the commands must not be in it.
+    if (id && id == run.reader.source_id()) {
+      msg = "\n Listing file " + params.listing + " is the command file; it is not overwritten.\n";
+    } else {
+      files.listing.open(params.listing, std::ios::out | std::ios::trunc | std::ios::binary);
+      if (!files.listing.is_open()) msg = "\n Could not open file " + params.listing + " for the listing.\n";
+    }
+    if (!msg.empty()) {
       err.write(msg.data(), static_cast<std::streamsize>(msg.size()));
       throw RunEnd{kErrorEnd, 1};
     }
-    run.listing.set_stream(listing_file);
+    files.listing_name = params.listing;
+    run.listing.set_stream(files.listing);
+    run.reader.set_listing_file(file_id(params.listing));
   }
 
   run.reader.fillsg();
@@ -249,43 +263,60 @@ void run_program(Run& run, const std::vector<std::string>& words, std::ifstream&
 }  // namespace
 
 int pelmar(RunIo io, const std::vector<std::string>* words, Clock clock) {
-  std::ifstream input;
-  std::ofstream listing_file;
+  RunFiles files;
   std::vector<std::string> read_words;
-  if (words == nullptr) {
+  const bool line_read = words == nullptr;
+  if (line_read) {
     read_words = args1(io.in, io.out);
     words = &read_words;
   }
   Run run(io.in, io.out, io.err, std::move(clock));
   run.listing.set_err_terminal(io.err_terminal);
+  // Commands on standard input follow the parameter line when that was read there.
+  run.reader.set_source("(stdin)", &io.in == &std::cin ? descriptor_id(0) : std::nullopt,
+                        line_read && !io.in.fail() ? 1 : 0);
   int status = 0;
   std::string stop_text = kNormalEnd;
+  // A fatal message again, after the file and line of the statement it concerns.
+  auto say_where = [&](std::string_view message) {
+    const std::string place = run.reader.where();
+    if (!place.empty() && !message.empty()) io.err << place << ": " << message << "\n";
+  };
   try {
-    run_program(run, *words, input, listing_file, io.err);
+    run_program(run, *words, files, io.err);
   } catch (const RunEnd& end) {
     stop_text = end.stop_text;
     status = end.exit_status;
+    say_where(end.message);
   } catch (const InternalError& fault) {
     stop_text = kErrorEnd;
     status = 1;
     io.err << "\n Internal error: " << fault.what() << "\n";
+    say_where(std::string("Internal error: ") + fault.what());
   } catch (const std::bad_alloc&) {
     stop_text = kErrorEnd;
     status = 1;
     io.err << "\n Not enough memory for this run.\n";
+    say_where("Not enough memory for this run.");
   }
+  auto fail = [&](const std::string& message) {
+    io.err << "\n " << message << "\n";
+    if (stop_text == kNormalEnd) stop_text = kErrorEnd;
+    status = 1;
+  };
+  // After a fatal end the estimate file is closed here; its records may be lost too.
+  if (!run.simfile.close()) fail(run.simfile.failure());
   try {
     run.listing.flush();
-  } catch (...) {
-    status = 1;
+  } catch (const RunEnd&) {
+    // failed() tells below.
   }
-  if (listing_file.is_open()) {
-    listing_file.close();
-    if (listing_file.fail()) {
-      io.err << "\n Could not write the listing file.\n";
-      status = 1;
-    }
+  bool listing_failed = run.listing.failed();
+  if (files.listing.is_open()) {
+    files.listing.close();
+    listing_failed = listing_failed || files.listing.fail();
   }
+  if (listing_failed) fail("Could not write file " + files.listing_name + " for the listing.");
   io.err << "STOP " << stop_text << "\n" << std::flush;
   return status;
 }

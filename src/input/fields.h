@@ -29,5 +29,9 @@ void cvtcas(std::string& text, int n);
 
 /// `text` cut or blank-padded to exactly `width` characters.
 std::string pad(std::string_view text, std::size_t width);
+/// `text` blank-padded to at least `width` characters, never cut.
+inline std::string pad_min(std::string_view text, std::size_t width) {
+  return pad(text, text.size() > width ? text.size() : width);
+}
 
 }  // namespace quorvale

@@ -1,7 +1,10 @@
 #include "input/reader.h"
 
 #include <algorithm>
+#include <climits>
+#include <ios>
 #include <istream>
+#include <utility>
 
 #include "input/fields.h"
 
@@ -17,41 +20,143 @@ constexpr int kRefillLimit = MAXCHR - kLineWidth;  // 1240
 constexpr int kFullMark = kRefillLimit - 3;  // 1237
 /// Past this position the buffer is compacted before the next statement.
 constexpr int kCompactMark = MAXCHR / 2;  // 660
+/// Characters of ignored text quoted in its warning.
+constexpr std::size_t kQuoteWidth = 40;
 
 /// True for the characters that end a word.
 bool is_delimiter(char c) {
   return c == ':' || c == ';' || c == '=' || c == ' ' || c == '<' || c == '>';
 }
 
+/// True for the characters that count as blanks in an input line.
+bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+
 }  // namespace
+
+Piece next_piece(const Instr& instr, int pos, int end) {
+  const auto& cmd = instr.CMD;
+  while (pos <= end && cmd[pos] == ' ') ++pos;
+  if (pos > end) return {Piece::kEnd, pos, pos};
+  if (cmd[pos] == '/' && pos + 1 <= end && cmd[pos + 1] == '*') {
+    for (int q = pos; q + 1 <= end; ++q) {
+      if (cmd[q] == '*' && cmd[q + 1] == '/') return {Piece::kComment, pos, q + 1};
+    }
+    return {Piece::kOpenComment, pos, end};
+  }
+  int d = pos;
+  while (d <= end && !is_delimiter(cmd[d])) ++d;
+  if (d == pos) return {Piece::kWord, pos, pos};  // one of ":=<>"
+  return {Piece::kWord, pos, std::min(d - 1, pos + TOKLEN - 1)};
+}
 
 Reader::Reader(Status& status, Instr& instr, Listing& listing, std::istream& in)
     : status_(status), instr_(instr), listing_(listing), in_(&in) {}
+
+void Reader::set_source(std::string name, std::optional<FileId> id, int lines_before) {
+  source_ = std::move(name);
+  source_id_ = id;
+  lines_read_ = lines_before;
+}
 
 bool Reader::read_line80(std::string& line) {
   line.assign(kLineWidth, ' ');
   std::istream& in = *in_;
   std::streambuf* sb = in.rdbuf();
-  if (sb == nullptr || !in.good()) return false;
+  if (sb == nullptr) return false;
+  if (in.bad()) fail_read();
+  if (!in.good()) return false;
   int n = 0;
   bool any = false;
-  for (;;) {
-    int ch = sb->sbumpc();
-    if (ch == std::char_traits<char>::eof()) {
-      in.setstate(std::ios::eofbit);
-      if (!any) return false;
-      break;
+  std::string ignored;  // text after column 80, from its first non-blank on
+  bool more = false;    // more of it than is quoted
+  auto take = [&](char c) {
+    if (n < kLineWidth) {
+      line[static_cast<std::size_t>(n)] = c;
+    } else if (!is_space(c) || !ignored.empty()) {
+      if (ignored.size() < kQuoteWidth) {
+        ignored += is_space(c) ? ' ' : c;
+      } else if (!is_space(c)) {
+        more = true;
+      }
     }
-    any = true;
-    if (ch == '\n') break;
-    if (n < kLineWidth) line[static_cast<std::size_t>(n)] = static_cast<char>(ch);
     ++n;
+  };
+  try {
+    if (at_start_) {
+      at_start_ = false;
+      // A UTF-8 byte-order mark before the first line is no part of it; the
+      // bytes of an incomplete one are text.
+      static constexpr int kMark[] = {0xEF, 0xBB, 0xBF};
+      int k = 0;
+      while (k < 3 && sb->sgetc() == kMark[k]) {
+        sb->sbumpc();
+        ++k;
+      }
+      if (k < 3) {
+        for (int i = 0; i < k; ++i) take(static_cast<char>(kMark[i]));
+        any = k > 0;
+      }
+    }
+    for (;;) {
+      int ch = sb->sbumpc();
+      if (ch == std::char_traits<char>::eof()) {
+        in.setstate(std::ios::eofbit);
+        if (!any) return false;
+        break;
+      }
+      any = true;
+      if (ch == '\n') break;
+      take(static_cast<char>(ch));
+    }
+  } catch (const std::ios_base::failure&) {
+    fail_read();
   }
+  ++lines_read_;
   // A line ended by CR LF reads as the same line without the CR.
   if (n >= 1 && n <= kLineWidth && line[static_cast<std::size_t>(n - 1)] == '\r') {
     line[static_cast<std::size_t>(n - 1)] = ' ';
   }
+  while (!ignored.empty() && ignored.back() == ' ') ignored.pop_back();
+  if (!ignored.empty()) ignored_.push_back({lines_read_, more ? ignored + " ..." : ignored});
   return true;
+}
+
+void Reader::fail_read() {
+  error_line_ = lines_read_ + 1;
+  status_.ISTART = status_.IEND;  // the statement before has been echoed already
+  listing_.error("Could not read file " + source_ + " for input.");
+}
+
+int Reader::line_of(int p) const {
+  int line = 0;
+  for (const LineStart& start : starts_) {
+    if (start.pos > p) break;
+    line = start.line;
+  }
+  return line;
+}
+
+void Reader::erase(int a, int b) {
+  Status& s = status_;
+  auto& cmd = instr_.CMD;
+  const int n = b - a + 1;
+  std::copy(cmd.begin() + b + 1, cmd.begin() + s.LAST + 1, cmd.begin() + a);
+  std::fill(cmd.begin() + s.LAST - n + 1, cmd.begin() + s.LAST + 1, ' ');
+  s.LAST -= n;
+  for (LineStart& start : starts_) {
+    if (start.pos > b) {
+      start.pos -= n;
+    } else if (start.pos >= a) {
+      start.pos = a;
+    }
+  }
+  // Of the lines that now start at one position the last is the one that holds it.
+  std::vector<LineStart> kept;
+  for (std::size_t i = 0; i < starts_.size(); ++i) {
+    if (i + 1 < starts_.size() && starts_[i + 1].pos == starts_[i].pos) continue;
+    kept.push_back(starts_[i]);
+  }
+  starts_ = std::move(kept);
 }
 
 void Reader::fillsg() {
@@ -59,6 +164,7 @@ void Reader::fillsg() {
   auto& cmd = instr_.CMD;
   if (s.IPOS == 1 && s.LAST > kRefillLimit) return;
   if (s.IPOS > 1) {
+    const int shift = s.IPOS - 1;
     int moved = 0;
     if (s.IPOS <= s.LAST) {
       moved = s.LAST - s.IPOS + 1;
@@ -66,6 +172,14 @@ void Reader::fillsg() {
     }
     s.LAST = moved;
     s.IPOS = 1;
+    // The line that holds the new position 1 stays, with those after it.
+    std::size_t first = 0;
+    for (std::size_t i = 0; i < starts_.size(); ++i) {
+      starts_[i].pos -= shift;
+      if (starts_[i].pos <= 1) first = i;
+    }
+    starts_.erase(starts_.begin(), starts_.begin() + static_cast<std::ptrdiff_t>(first));
+    if (!starts_.empty() && starts_.front().pos < 1) starts_.front().pos = 1;
   }
   std::fill(cmd.begin() + s.LAST + 1, cmd.end(), ' ');
   if (s.EOFFLG == 1) return;
@@ -82,12 +196,92 @@ void Reader::fillsg() {
     // Exactly one leading blank is kept, so that an indented line stays
     // separated from the previous one.
     std::size_t from = (k == std::string::npos || k == 0) ? 0 : k - 1;
+    if (!starts_.empty() && starts_.back().pos == s.LAST + 1) starts_.pop_back();
+    starts_.push_back({s.LAST + 1, lines_read_});
     std::fill(cmd.begin() + s.LAST + 1, cmd.begin() + s.LAST + 1 + kLineWidth, ' ');
     std::copy(line.begin() + static_cast<std::ptrdiff_t>(from), line.end(),
               cmd.begin() + s.LAST + 1);
     s.LAST = nonblk(instr_.text(1, s.LAST + kLineWidth), s.LAST + kLineWidth);
     if (s.LAST > kFullMark) return;
   }
+}
+
+Reader::Pending Reader::scan_pending() const {
+  Pending p;
+  int pos = status_.IPOS;
+  for (;;) {
+    const Piece piece = next_piece(instr_, pos, status_.LAST);
+    if (piece.kind == Piece::kEnd) break;
+    if (piece.kind == Piece::kOpenComment) {
+      p.open_comment = piece.from;
+      break;
+    }
+    if (piece.kind == Piece::kComment) {
+      if (p.comment_to == 0) {
+        p.comment_from = piece.from;
+        p.comment_to = piece.to;
+      }
+    } else if (p.text == 0) {
+      p.text = piece.from;
+    }
+    pos = piece.to + 1;
+  }
+  return p;
+}
+
+bool Reader::no_semicolon() {
+  Status& s = status_;
+  auto& cmd = instr_.CMD;
+  const Pending p = scan_pending();
+  if (p.comment_to != 0) {
+    // A comment is no part of any statement: whatever its length, dropping
+    // it (a blank stays in its place) makes room.
+    cmd[p.comment_from] = ' ';
+    erase(p.comment_from + 1, p.comment_to);
+    return true;
+  }
+  const int u = p.open_comment;
+  if (u != 0 && s.EOFFLG == 0) {
+    // Of a comment still open only "/*" and a last "*" (which the next line
+    // may close) are kept.
+    const int last_kept = (s.LAST >= u + 2 && cmd[s.LAST] == '*') ? u + 2 : u + 1;
+    if (s.LAST > last_kept) {
+      erase(u + 2, last_kept == u + 2 ? s.LAST - 1 : s.LAST);
+      return true;
+    }
+  }
+  if (s.EOFFLG == 1 && p.text == 0 && u == 0) return false;
+
+  const int first = (p.text != 0 && (u == 0 || p.text < u)) ? p.text : u;
+  if (s.EOFFLG == 0) {
+    error_line_ = line_of(first);
+    listing_.error("Length of command exceeded MAXCHR characters.");
+  }
+  // The input has ended inside a statement: its text is echoed as it stands.
+  s.ISTART = first;
+  s.IEND = s.LAST;
+  if (u != 0) {
+    error_line_ = line_of(u);
+    listing_.error("No closing comment string (*/).");
+  }
+  error_line_ = line_of(first);
+  listing_.error("No closing semicolon (;) for the statement starting at line " + std::to_string(error_line_) + ".");
+}
+
+void Reader::supply_stop() {
+  report_ignored(INT_MAX);
+  instr_.TOKEN[1].assign("PROC");
+  instr_.TOKEN[2].assign("STOP");
+}
+
+void Reader::report_ignored(int line) {
+  auto it = ignored_.begin();
+  for (; it != ignored_.end() && it->line <= line; ++it) {
+    const std::string number = std::to_string(it->line);
+    listing_.warn("Text after column 80 of line " + number + " ignored: " + it->text);
+    listing_.err_text(source_ + ":" + number + ": Text after column 80 ignored: " + it->text + "\n");
+  }
+  ignored_.erase(ignored_.begin(), it);
 }
 
 void Reader::getcmd() {
@@ -100,8 +294,7 @@ void Reader::getcmd() {
   if (s.IPOS > s.LAST) {
     if (s.EOFFLG != 1) fillsg();
     if (s.IPOS > s.LAST && s.EOFFLG == 1) {
-      instr_.TOKEN[1].assign("PROC");
-      instr_.TOKEN[2].assign("STOP");
+      supply_stop();
       return;
     }
   }
@@ -114,57 +307,96 @@ void Reader::getcmd() {
     return 0;
   };
   int semi = find_semicolon();
-  if (semi == 0) {
-    if (s.IPOS > 1 && s.EOFFLG == 0) {
+  while (semi == 0) {
+    if (s.EOFFLG == 0 && (s.IPOS > 1 || s.LAST <= kFullMark)) {
       fillsg();
-      semi = find_semicolon();
+    } else if (!no_semicolon()) {
+      // Only blanks and comments were left: the input has ended.
+      s.IPOS = s.LAST + 1;
+      supply_stop();
+      return;
     }
-    if (semi == 0) listing_.error("Length of command exceeded MAXCHR characters.");
+    semi = find_semicolon();
   }
   s.IEND = semi;
   s.ISTART = s.IPOS;
+  error_line_ = 0;
+  int first = s.ISTART;
+  while (first < s.IEND && cmd[first] == ' ') ++first;
+  statement_line_ = line_of(first);
+  report_ignored(line_of(s.IEND));
 
   int ntok = 0;
-  for (int i = 1;; ++i) {
-    while (cmd[s.IPOS] == ' ') ++s.IPOS;  // the ";" at IEND stops the scan
-    if (s.IPOS == s.IEND) break;
-    if (cmd[s.IPOS] == '/' && cmd[s.IPOS + 1] == '*') {
-      int close = 0;
-      for (int q = s.IPOS; q + 1 <= s.IEND; ++q) {
-        if (cmd[q] == '*' && cmd[q + 1] == '/') {
-          close = q;
-          break;
-        }
-      }
-      if (close == 0) listing_.error("No closing comment string (*/).");
-      s.IPOS = close + 2;
-      if (s.IPOS >= s.IEND) break;
-      --i;  // the comment produced no token
-      continue;
-    }
-    int d = s.IPOS;
-    while (!is_delimiter(cmd[d])) ++d;
-    Token& token = instr_.TOKEN[i];
-    instr_.TOKPOS[i] = s.IPOS;
-    if (d == s.IPOS) {
-      token.assign(instr_.text(s.IPOS, s.IPOS));
-      ++s.IPOS;
-    } else if (d - s.IPOS <= TOKLEN) {
-      token.assign(instr_.text(s.IPOS, d - 1));
-      s.IPOS = d;
-    } else {
-      token.assign(instr_.text(s.IPOS, s.IPOS + TOKLEN - 1));
-      s.IPOS += TOKLEN;
-    }
+  int pos = s.IPOS;
+  while (ntok < MAXTOK) {
+    const Piece piece = next_piece(instr_, pos, s.IEND - 1);
+    if (piece.kind == Piece::kEnd) break;
+    if (piece.kind == Piece::kOpenComment) listing_.error("No closing comment string (*/).");
+    pos = piece.to + 1;
+    if (piece.kind == Piece::kComment) continue;
+    Token& token = instr_.TOKEN[static_cast<std::size_t>(++ntok)];
+    instr_.TOKPOS[static_cast<std::size_t>(ntok)] = piece.from;
+    token.assign(instr_.text(piece.from, piece.to));
     for (std::size_t c = 0; c < TOKLEN; ++c) {
       if (token[c] >= 'a' && token[c] <= 'z') token[c] = static_cast<char>(token[c] - 'a' + 'A');
     }
-    ntok = i;
-    if (s.IPOS == s.IEND) break;
-    if (i == MAXTOK) break;
   }
   s.NTOK = ntok;
   s.IPOS = s.IEND + 1;
+}
+
+std::string Reader::option_word(std::string_view key) {
+  const Status& s = status_;
+  const auto& cmd = instr_.CMD;
+  const int end = s.IEND - 1;
+  auto is = [&](const Piece& piece, std::string_view word) {
+    if (piece.kind != Piece::kWord || piece.to - piece.from + 1 != static_cast<int>(word.size())) return false;
+    for (std::size_t i = 0; i < word.size(); ++i) {
+      char c = cmd[static_cast<std::size_t>(piece.from) + i];
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+      if (c != word[i]) return false;
+    }
+    return true;
+  };
+  Piece before_last;
+  Piece last;
+  int found = 0;
+  for (int pos = s.ISTART;;) {
+    const Piece piece = next_piece(instr_, pos, end);
+    if (piece.kind == Piece::kEnd || piece.kind == Piece::kOpenComment) break;
+    pos = piece.to + 1;
+    if (piece.kind == Piece::kComment) continue;
+    if (is(before_last, key) && is(last, "=")) found = piece.from;
+    before_last = last;
+    last = piece;
+  }
+  if (found == 0) {
+    const std::string k(key);
+    listing_.error("Option " + k + " needs a value (" + k + " = value).");
+  }
+  int after = found;
+  while (after <= end && cmd[after] != ' ') ++after;
+  return std::string(instr_.text(found, after - 1));
+}
+
+void Reader::refuse_overwrite(const std::string& name, std::string_view what) {
+  const std::optional<FileId> id = file_id(name);
+  if (!id) return;
+  const char* role = nullptr;
+  if (id == source_id_) {
+    role = "the command file";
+  } else if (id == listing_id_) {
+    role = "the listing file";
+  } else {
+    return;
+  }
+  listing_.error(std::string(what) + " " + name + " is " + role + "; it is not overwritten.");
+}
+
+std::string Reader::where() const {
+  const int line = error_line_ != 0 ? error_line_ : statement_line_;
+  if (line == 0) return {};
+  return source_ + ":" + std::to_string(line);
 }
 
 }  // namespace quorvale

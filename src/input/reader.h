@@ -1,15 +1,33 @@
 #pragma once
 // The command reader: joins input lines into the statement buffer, finds the
-// next statement and splits it into tokens.
+// next statement and splits it into tokens. It knows where each statement
+// came from (file and line) and which files the run must not overwrite.
 
 #include <iosfwd>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "base/status.h"
 #include "base/instr.h"
+#include "input/files.h"
 #include "listing/listing.h"
 
 namespace quorvale {
+
+/// One piece of statement text as the tokenizer walks it.
+struct Piece {
+  enum Kind { kEnd, kWord, kComment, kOpenComment };
+  Kind kind = kEnd;
+  int from = 0;  ///< first position in CMD
+  int to = 0;    ///< last position: the token's last character, or the "/" of "*/"
+};
+
+/// The next piece of CMD(pos:end) after blanks: a token (at most 10
+/// characters, or one of ":=<>"), a comment "/* ... */", a comment that is
+/// not closed before `end`, or the end.
+Piece next_piece(const Instr& instr, int pos, int end);
 
 /// Reads statements from the command input, one at a time.
 class Reader {
@@ -18,20 +36,81 @@ class Reader {
 
   /// Reads the command input from `in` from now on.
   void set_input(std::istream& in) { in_ = &in; }
+  /// Names the command input in messages: `name` ("(stdin)" for standard
+  /// input), its identity when it is a regular file, and the number of its
+  /// lines read before the commands (the parameter line).
+  void set_source(std::string name, std::optional<FileId> id, int lines_before = 0);
+  /// Remembers the listing file, which no other output of the run may replace.
+  void set_listing_file(std::optional<FileId> id) { listing_id_ = id; }
+  /// Identity of the command input, when it is a regular file.
+  const std::optional<FileId>& source_id() const { return source_id_; }
 
   /// Refills the statement buffer from the input, compacting it first.
   void fillsg();
   /// Echoes the previous statement, then makes the next statement current.
   void getcmd();
 
+  /// The word after "KEY =" in the current statement as it was typed, case
+  /// and length kept, up to the next blank or ";"; the last such option
+  /// counts. A key without "=" and a word is a fatal error.
+  std::string option_word(std::string_view key);
+  /// Ends the run before an output opens `name` when that is the command
+  /// file or the listing file; `what` names the output ("Model file").
+  void refuse_overwrite(const std::string& name, std::string_view what);
+  /// "FILE:LINE" of the statement the run is at (or of the line a reading
+  /// error concerns); empty before the first statement.
+  std::string where() const;
+
  private:
+  /// Input line where text stored from position `pos` of the buffer on comes from.
+  struct LineStart {
+    int pos;
+    int line;
+  };
+  /// Text after column 80 of an input line, reported when its statement is reached.
+  struct Ignored {
+    int line;
+    std::string text;
+  };
+  /// What is left in the buffer when no ";" is found.
+  struct Pending {
+    int text = 0;                          ///< first position of statement text
+    int comment_from = 0, comment_to = 0;  ///< the first closed comment
+    int open_comment = 0;                  ///< a comment not closed in the buffer
+  };
+
   /// Reads one input line as 80 columns; false at the end of the input.
   bool read_line80(std::string& line);
+  /// Ends the run: the command input cannot be read.
+  [[noreturn]] void fail_read();
+  /// Input line of buffer position p (0 when unknown).
+  int line_of(int p) const;
+  /// Removes CMD(a:b) from the buffer, moving the rest up.
+  void erase(int a, int b);
+  /// Walks CMD(IPOS:LAST), which holds no ";".
+  Pending scan_pending() const;
+  /// Handles a buffer that is full, or an input that has ended, with no ";"
+  /// in sight: makes room by dropping comments, or ends the input; false
+  /// when the input has ended with nothing but blanks and comments left.
+  bool no_semicolon();
+  /// Supplies "PROC STOP" at the end of the input.
+  void supply_stop();
+  /// Writes the warnings of ignored text of lines up to `line`.
+  void report_ignored(int line);
 
   Status& status_;
   Instr& instr_;
   Listing& listing_;
   std::istream* in_;
+  std::string source_ = "(stdin)";
+  std::optional<FileId> source_id_;
+  std::optional<FileId> listing_id_;
+  int lines_read_ = 0;             ///< input lines read, the parameter line included
+  bool at_start_ = true;           ///< no line of the command input read yet
+  std::vector<LineStart> starts_;  ///< lines of the buffer's text, in order of position
+  std::vector<Ignored> ignored_;   ///< ignored text not yet reported
+  int statement_line_ = 0;         ///< line where the current statement starts
+  int error_line_ = 0;             ///< line a reading error concerns
 };
 
 }  // namespace quorvale

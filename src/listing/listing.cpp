@@ -22,29 +22,43 @@ Listing::Listing(Status& status, const Instr& instr, std::ostream& out, std::ost
 
 Listing::~Listing() {
   try {
-    flush();
+    write_out();
+    out_->flush();
   } catch (...) {
     // A stream failing while the run unwinds must not end the program here.
   }
 }
 
 void Listing::set_stream(std::ostream& out) {
-  flush();
+  // Nothing of the listing has gone to the old stream yet: its state is not the listing's.
+  write_out();
+  out_->flush();
   out_ = &out;
 }
 
-void Listing::flush() {
+void Listing::write_out() {
   if (!buffer_.empty()) {
     out_->write(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
     buffer_.clear();
   }
+}
+
+void Listing::check_stream() {
+  if (out_->good()) return;
+  failed_ = true;
+  if (!ending_) throw RunEnd{kErrorEnd, 1};
+}
+
+void Listing::flush() {
+  write_out();
   out_->flush();
+  check_stream();
 }
 
 void Listing::maybe_flush() {
   if (buffer_.size() >= kFlushSize) {
-    out_->write(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
-    buffer_.clear();
+    write_out();
+    check_stream();
   }
 }
 
@@ -200,12 +214,14 @@ void Listing::error(std::string_view message) {
     record_->ops_.push_back({ListingRecord::Kind::Fatal, 0, std::string(message)});
     throw RunEnd{kErrorEnd, 1};
   }
+  ending_ = true;
   prtcmd();
   flush();
   err_text(to_err.format({message}));
   put(to_listing, {message});
   flush();
-  throw RunEnd{kErrorEnd, 1};
+  ending_ = false;
+  throw RunEnd{kErrorEnd, 1, std::string(message)};
 }
 
 void Listing::warn(std::string_view message) {

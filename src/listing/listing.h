@@ -111,8 +111,11 @@ class Listing {
   void set_err_terminal(bool terminal) { err_terminal_ = terminal; }
   /// Whether the error stream is a terminal; false unless set.
   bool err_terminal() const { return err_terminal_; }
-  /// Pushes buffered listing text out to its stream.
+  /// Pushes buffered listing text out to its stream. A stream that can no
+  /// longer be written ends the run (RunEnd, error end); failed() tells why.
   void flush();
+  /// Whether a write of the listing to its stream has failed.
+  bool failed() const { return failed_; }
 
   HeadSt headst;
 
@@ -126,7 +129,13 @@ class Listing {
   std::vector<std::string> warnings_;  ///< texts of the warnings written
   bool tracing_ = true;                ///< trace lines are written
   ListingRecord* record_ = nullptr;    ///< where output goes instead, when set
+  bool failed_ = false;                ///< a write to the stream failed
+  bool ending_ = false;                ///< error() is writing its message: a failed write does not end the run there
   void maybe_flush();
+  /// Hands the buffered text to the stream.
+  void write_out();
+  /// Marks a stream that failed; ends the run unless error() is at work.
+  void check_stream();
 };
 
 }  // namespace quorvale

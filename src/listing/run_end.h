@@ -7,10 +7,13 @@
 
 namespace quorvale {
 
-/// Ends the run: `stop_text` follows "STOP " on the error stream.
+/// Ends the run: `stop_text` follows "STOP " on the error stream. `message`
+/// is the fatal message, if any; the driver repeats it after the place of
+/// the statement that caused it.
 struct RunEnd {
   std::string stop_text;
   int exit_status = 1;
+  std::string message = {};
 };
 
 /// Termination texts written after "STOP ".

@@ -363,7 +363,7 @@ double est(ModelStore& store, Listing& listing, std::span<const double> x) {
       break;
     case EstStatus::TooManyPeriods:
       listing.put_free({kDimensionText});
-      throw RunEnd{kDimensionText, 1};
+      throw RunEnd{kDimensionText, 1, kDimensionText};
     case EstStatus::IndexBeyondNpar:
       if (!d.before_trace) listing.trace({"nper,majper=", store.NCOHRT, d.M});
       ss_beyond_npar(listing, d.index, store.NPAR);

@@ -202,8 +202,9 @@ void modout(ModelContext& run) {
     if (s < m.NREL(c) || m.ADDCEL == 1) {
       m.NCLASS(c) = n + 1;
       if (m.NCLASS(c) > MXCLAS) {
-        run.listing.put(abort_line, {"NUMBER OF CLASSES WITHIN COHORT EXCEEDS DIMENSIONS"});
-        throw RunEnd{kDimensionAbort, 1};
+        static constexpr const char* kTooManyClasses = "NUMBER OF CLASSES WITHIN COHORT EXCEEDS DIMENSIONS";
+        run.listing.put(abort_line, {kTooManyClasses});
+        throw RunEnd{kDimensionAbort, 1, kTooManyClasses};
       }
       remainders.emplace_back(c, static_cast<int>(m.NREL(c) - s));
     }

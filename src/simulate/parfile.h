@@ -19,11 +19,18 @@ class SimulationFile {
   bool close();
   /// Whether a file is open.
   bool is_open() const { return out_.is_open(); }
-  /// Appends records; false when the file is not open or writing failed.
+  /// Appends records and hands them to the system at once, so that a
+  /// failure shows here; false when the file is not open or writing failed
+  /// (the file is then closed).
   bool write(std::string_view records);
+  /// Name of the file last opened.
+  const std::string& name() const { return name_; }
+  /// Message of a failed write or close of the file, naming it.
+  std::string failure() const { return "Error writing the file of parameter estimates " + name_ + "."; }
 
  private:
   std::ofstream out_;
+  std::string name_;
 };
 
 }  // namespace quorvale

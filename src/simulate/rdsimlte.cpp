@@ -178,7 +178,7 @@ SimOptions read_options(FitContext& run) {
       opt.NSIM = ivalue(option_value(run, L).view(), run.listing);
     } else if (tok == "PARFILE") {
       opt.parfile = true;
-      opt.file_name = pad(option_value(run, L).trimmed(), kFileNameWidth);
+      opt.file_name = pad_min(run.reader.option_word("PARFILE"), kFileNameWidth);
     } else if (tok == "DETAIL") {
       opt.detail = true;
     } else if (tok == "SEED") {
@@ -313,7 +313,7 @@ class Simulation {
     static const Layout first_line("(//5X,A)");
     static const Layout text("(5X,A)");
     static const Layout count("(5X,A,I2)");
-    if (!file_.close()) lst_.error(kFileError);
+    if (!file_.close()) lst_.error(file_.failure());
     lst_.linchk(6);
     lst_.put(first_line, {"Parameter estimates are written to the file " + opt_.file_name});
     lst_.put(text, {"with the order being Replicate Number, Model Number, and AIC"});
@@ -323,6 +323,7 @@ class Simulation {
     lst_.put(text, {"'CARDS' per model."});
     const std::size_t end = opt_.file_name.find_last_not_of(' ');
     const std::string name = end == std::string::npos ? std::string() : opt_.file_name.substr(0, end + 1);
+    run_.reader.refuse_overwrite(name, "Parameter estimate file");
     if (!file_.open(name)) lst_.error(kFileError);
   }
 
@@ -422,7 +423,7 @@ class Simulation {
     totals_.add(f);
     if (included && opt_.parfile) {
       if (!file_.write(estimate_records(r, n, report.aic, f.estimates, f.errors))) {
-        lst_.error("Error writing the file of parameter estimates.");
+        lst_.error(file_.failure());
       }
     }
     if (settings_.keep_fits) totals_.fits.push_back(std::move(f));

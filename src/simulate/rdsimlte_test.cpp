@@ -129,7 +129,7 @@ TEST(SimulateSetup, NoReplicatesForNsimZeroOrLess) {
 }
 
 TEST(SimulateReplicates, OneReplicateFitsButPrintsNoSummary) {
-  const std::string file = "QVSIM1.OUT";
+  const std::string file = "qvsim1.out";  // the name as typed
   std::remove(file.c_str());
   auto r = prepared(design(), "PROC SIMULATE NSIM=1 PARFILE=qvsim1.out;\n" + kIdentifiable + kTwoSubmodels);
   SimulationTotals t = simulate(*r);
@@ -141,7 +141,7 @@ TEST(SimulateReplicates, OneReplicateFitsButPrintsNoSummary) {
   EXPECT_EQ(t.NCONV(1), 1);
   EXPECT_EQ(t.NCONV(2), 1);
   // The notice, with (NPAR + 1)/4 + 1 = 3 records for NPAR = 10.
-  EXPECT_NE(listing.find("\n\n\n     Parameter estimates are written to the file QVSIM1.OUT                    \n"
+  EXPECT_NE(listing.find("\n\n\n     Parameter estimates are written to the file qvsim1.out                    \n"
                          "     with the order being Replicate Number, Model Number, and AIC\n"
                          "     The parameters follow on the next record(s) as\n"
                          "     (S(I),SE(S(I)),I=1,NPAR).\n"
@@ -314,7 +314,7 @@ TEST(SimulateReports, DebugListsTheDataBeforeEveryFit) {
 }
 
 TEST(SimulateFile, ReopenedByTheNextSimulation) {
-  const std::string file = "QVSIM2.OUT";
+  const std::string file = "qvsim2.out";
   auto r = prepared(design(), "PROC SIMULATE NSIM=2 PARFILE=qvsim2.out;\n" + kIdentifiable + kValues +
                                   kTwoSubmodels + "PROC SIMULATE NSIM=1 PARFILE=qvsim2.out;\n" + kIdentifiable +
                                   kValues + "PROC ESTIMATE NAME=A;\n" + kIdentifiable);

@@ -26,8 +26,8 @@ LABELS;
  COHORT = 100 /* released after period 1 */;
    60 : S(7)*(1-S(8));
 /* Two replicates, three submodels, drawn from c = p and no emigration.
-   The estimates of every fit go to the file SIM.OUT (names are folded
-   to upper case). */
+   The estimates of every fit go to the file sim.out, named as
+   typed. */
 PROC SIMULATE NSIM=2 SEED=10 PARFILE=sim.out NAME=GENERATING;
  CONSTRAINT; S(3)=S(2); S(6)=S(5); S(8)=0; S(9)=1; S(10)=1;
  INITIAL; S(1)=0.4; S(2)=0.5; S(4)=0.6; S(5)=0.3; S(7)=0.7;
