@@ -159,6 +159,11 @@ void Reader::erase(int a, int b) {
   starts_ = std::move(kept);
 }
 
+void Reader::drop_comment(int a, int b) {
+  instr_.CMD[static_cast<std::size_t>(a)] = ' ';
+  erase(a + 1, b);
+}
+
 void Reader::fillsg() {
   Status& s = status_;
   auto& cmd = instr_.CMD;
@@ -236,8 +241,7 @@ bool Reader::no_semicolon() {
   if (p.comment_to != 0) {
     // A comment is no part of any statement: whatever its length, dropping
     // it (a blank stays in its place) makes room.
-    cmd[p.comment_from] = ' ';
-    erase(p.comment_from + 1, p.comment_to);
+    drop_comment(p.comment_from, p.comment_to);
     return true;
   }
   const int u = p.open_comment;
@@ -247,6 +251,7 @@ bool Reader::no_semicolon() {
     const int last_kept = (s.LAST >= u + 2 && cmd[s.LAST] == '*') ? u + 2 : u + 1;
     if (s.LAST > last_kept) {
       erase(u + 2, last_kept == u + 2 ? s.LAST - 1 : s.LAST);
+      cut_comment_ = u;
       return true;
     }
   }
@@ -317,6 +322,15 @@ void Reader::getcmd() {
       return;
     }
     semi = find_semicolon();
+  }
+  if (cut_comment_ != 0) {
+    // The rest of a comment whose middle was dropped goes too: it is not echoed in part.
+    const Piece piece = next_piece(instr_, cut_comment_, semi - 1);
+    if (piece.kind == Piece::kComment) {
+      drop_comment(piece.from, piece.to);
+      semi = find_semicolon();
+    }
+    cut_comment_ = 0;
   }
   s.IEND = semi;
   s.ISTART = s.IPOS;

@@ -87,6 +87,8 @@ class Reader {
   int line_of(int p) const;
   /// Removes CMD(a:b) from the buffer, moving the rest up.
   void erase(int a, int b);
+  /// Replaces the comment CMD(a:b) by one blank.
+  void drop_comment(int a, int b);
   /// Walks CMD(IPOS:LAST), which holds no ";".
   Pending scan_pending() const;
   /// Handles a buffer that is full, or an input that has ended, with no ";"
@@ -111,6 +113,7 @@ class Reader {
   std::vector<Ignored> ignored_;   ///< ignored text not yet reported
   int statement_line_ = 0;         ///< line where the current statement starts
   int error_line_ = 0;             ///< line a reading error concerns
+  int cut_comment_ = 0;            ///< start of a comment whose middle was dropped for room
 };
 
 }  // namespace quorvale

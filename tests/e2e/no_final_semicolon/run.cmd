@@ -1,0 +1,4 @@
+PROC TITLE x;
+
+PROC
+ STOP

@@ -1,0 +1,2 @@
+PROC TEST AICSAVE = ./run.cmd;
+PROC STOP;
