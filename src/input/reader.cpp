@@ -246,11 +246,15 @@ bool Reader::no_semicolon() {
   }
   const int u = p.open_comment;
   if (u != 0 && s.EOFFLG == 0) {
-    // Of a comment still open only "/*" and a last "*" (which the next line
-    // may close) are kept.
-    const int last_kept = (s.LAST >= u + 2 && cmd[s.LAST] == '*') ? u + 2 : u + 1;
+    // Of a comment still open only "/*", a blank and a last "*" (which the
+    // next line may close) are kept. The blank keeps a "/" that follows
+    // from closing it as "/*/".
+    const bool star = cmd[s.LAST] == '*';
+    const int last_kept = u + (star ? 3 : 2);
     if (s.LAST > last_kept) {
-      erase(u + 2, last_kept == u + 2 ? s.LAST - 1 : s.LAST);
+      cmd[u + 2] = ' ';
+      if (star) cmd[u + 3] = '*';
+      erase(last_kept + 1, s.LAST);
       cut_comment_ = u;
       return true;
     }
@@ -335,8 +339,16 @@ void Reader::getcmd() {
   s.IEND = semi;
   s.ISTART = s.IPOS;
   error_line_ = 0;
-  int first = s.ISTART;
-  while (first < s.IEND && cmd[first] == ' ') ++first;
+  // The statement is placed at its first word; comments before it do not count.
+  int first = s.IEND;
+  for (int pos = s.ISTART;;) {
+    const Piece piece = next_piece(instr_, pos, s.IEND - 1);
+    if (piece.kind != Piece::kComment) {
+      if (piece.kind != Piece::kEnd) first = piece.from;
+      break;
+    }
+    pos = piece.to + 1;
+  }
   statement_line_ = line_of(first);
   report_ignored(line_of(s.IEND));
 

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+#include <sstream>
+#include <streambuf>
+
 #include "testing/harness.h"
 
 namespace quorvale {
@@ -151,6 +155,45 @@ TEST(ListingMessages, ErrorEchoesTheStatementWritesBothStreamsAndEnds) {
   EXPECT_EQ(err, "\n Unrecognized procedure specified.\nSTOP PELMAR ERROR TERMINATION");
   EXPECT_EQ(r.listing(), "\n\n  INPUT --- PROC MODELS;\n\n Unrecognized procedure specified.\n");
   EXPECT_EQ(r.run.status.LINLFT, 97);  // the message itself reserves nothing
+}
+
+/// A listing stream whose writes all fail, like a full disk.
+class FullDevice : public std::streambuf {
+ protected:
+  int_type overflow(int_type) override { return traits_type::eof(); }
+  std::streamsize xsputn(const char*, std::streamsize) override { return 0; }
+};
+
+TEST(ListingMessages, FailedWritesEndTheRunAndAreKnown) {
+  FullDevice full;
+  std::ostream out(&full);
+  std::ostringstream err;
+  Status status;
+  Instr instr;
+  Listing listing(status, instr, out, err);
+  listing.put_text("a record\n");
+  EXPECT_FALSE(listing.failed());  // still in the buffer
+  try {
+    listing.flush();
+    ADD_FAILURE() << "no end of the run";
+  } catch (const RunEnd& end) {
+    EXPECT_EQ(end.stop_text, kErrorEnd);
+    EXPECT_EQ(end.exit_status, 1);
+  }
+  EXPECT_TRUE(listing.failed());
+  // A fatal error on a failed listing still writes its message to the error
+  // stream and ends the run with it.
+  try {
+    listing.error("Unrecognized input.");
+    ADD_FAILURE() << "no end of the run";
+  } catch (const RunEnd& end) {
+    EXPECT_EQ(end.message, "Unrecognized input.");
+  }
+  EXPECT_EQ(err.str(), "\n Unrecognized input.\n");
+  // Text too long for the buffer reaches the stream, and its failure ends the run, at once.
+  Listing big(status, instr, out, err);
+  EXPECT_THROW(big.put_text(std::string(1 << 17, 'x')), RunEnd);
+  EXPECT_TRUE(big.failed());
 }
 
 }  // namespace
