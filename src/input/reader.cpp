@@ -372,37 +372,15 @@ void Reader::getcmd() {
 }
 
 std::string Reader::option_word(std::string_view key) {
-  const Status& s = status_;
-  const auto& cmd = instr_.CMD;
-  const int end = s.IEND - 1;
-  auto is = [&](const Piece& piece, std::string_view word) {
-    if (piece.kind != Piece::kWord || piece.to - piece.from + 1 != static_cast<int>(word.size())) return false;
-    for (std::size_t i = 0; i < word.size(); ++i) {
-      char c = cmd[static_cast<std::size_t>(piece.from) + i];
-      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-      if (c != word[i]) return false;
-    }
-    return true;
-  };
-  Piece before_last;
-  Piece last;
   int found = 0;
-  for (int pos = s.ISTART;;) {
-    const Piece piece = next_piece(instr_, pos, end);
-    if (piece.kind == Piece::kEnd || piece.kind == Piece::kOpenComment) break;
-    pos = piece.to + 1;
-    if (piece.kind == Piece::kComment) continue;
-    if (is(before_last, key) && is(last, "=")) found = piece.from;
-    before_last = last;
-    last = piece;
+  for (int i = 1; i + 2 <= status_.NTOK; ++i) {
+    if (instr_.token(i) == key && instr_.token(i + 1) == "=") found = i + 2;
   }
   if (found == 0) {
     const std::string k(key);
     listing_.error("Option " + k + " needs a value (" + k + " = value).");
   }
-  int after = found;
-  while (after <= end && cmd[after] != ' ') ++after;
-  return std::string(instr_.text(found, after - 1));
+  return std::string(instr_.raw_word(found));
 }
 
 void Reader::refuse_overwrite(const std::string& name, std::string_view what) {

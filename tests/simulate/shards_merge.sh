@@ -50,7 +50,7 @@ done
 failed=0
 cmp -s whole/results.json merged.json || { echo "the merged JSON differs from the whole run's"; failed=1; }
 grep -q '"coverage_printed":true' merged.json || { echo "no coverage in the document"; failed=1; }
-for f in ONE.OUT TWO.OUT; do
+for f in one.out two.out; do
   cat s1/$f s2/$f s3/$f > joined.out
   [ -s "whole/$f" ] && cmp -s "whole/$f" joined.out || { echo "the shards' $f joined differ from the whole run's"; failed=1; }
 done

@@ -67,7 +67,7 @@ for n in 1 2 4; do
   sed -E 's/"parameter_line":"[^"]*"//' "t$n/run.json" > "t$n/json.masked"
 done
 [ "$(cat t1/status)" = 0 ] || { echo "threads=1 run failed"; cat t1/err; exit 1; }
-[ -s t1/ONE.OUT ] && [ -s t1/TWO.OUT ] || { echo "estimate files missing"; exit 1; }
+[ -s t1/one.out ] && [ -s t1/two.out ] || { echo "estimate files missing"; exit 1; }
 grep -q 'Failed to converge properly' t1/run.lst || { echo "no fit failed under ERROR TEST"; failed=1; }
 grep -q 'Listing of data generated for replicate' t1/run.lst || { echo "no DEBUG data"; failed=1; }
 [ "$(grep -c "$(printf '\f')" t1/run.lst)" -gt 20 ] || { echo "too few pages to test page breaks"; failed=1; }
@@ -75,8 +75,8 @@ grep -q 'Listing of data generated for replicate' t1/run.lst || { echo "no DEBUG
 for n in 2 4; do
   same t1/run.masked "t$n/run.masked" "listing with threads=$n"
   same t1/err "t$n/err" "error stream with threads=$n"
-  same t1/ONE.OUT "t$n/ONE.OUT" "first estimate file with threads=$n"
-  same t1/TWO.OUT "t$n/TWO.OUT" "second estimate file with threads=$n"
+  same t1/one.out "t$n/one.out" "first estimate file with threads=$n"
+  same t1/two.out "t$n/two.out" "second estimate file with threads=$n"
   same t1/json.masked "t$n/json.masked" "JSON with threads=$n"
   for t in estimates models tests simulation; do same "t1/tables/$t.csv" "t$n/tables/$t.csv" "$t.csv with threads=$n"; done
   same t1/bad.masked "t$n/bad.masked" "listing of the failed run with threads=$n"
