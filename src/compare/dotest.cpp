@@ -29,6 +29,7 @@ struct TestOptions {
   std::string file;      ///< model file name: the word after "AICSAVE =", as typed
   int sortby = kQaicc;   ///< criterion of the second table's order
   double chat = 0.0;     ///< c-hat given by C (0 when not given)
+  bool average = false;  ///< AVERAGE: model-averaged estimates
 };
 
 /// Record layout of the model file: name, AIC, lnL, NDF, K, PG, G, DFC.
@@ -56,6 +57,8 @@ TestOptions read_options(FitContext& run) {
       } else {
         opt.sortby = kQaicc;
       }
+    } else if (t == "AVERAGE") {
+      opt.average = true;
     } else if (t == "C") {
       opt.chat = value(run.token(i + 2).view(), run.listing);
     }
@@ -245,6 +248,49 @@ void print_ratio_tests(Listing& lst, const ModelComparison& c) {
   }
 }
 
+/// Prints the model-averaged estimates.
+void print_average(Listing& lst, const ModelAverage& a) {
+  static const Layout title("(//25X,A)");
+  static const Layout text("(/3X,A)");
+  static const Layout line("(3X,A)");
+  static const Layout weight_line("(3X,A,A,A,F6.4,A)");
+  static const Layout heading("(1X,A)");
+  static const Layout first_heading("(/1X,A)");
+  static const Layout row("(I4,2X,A20,4(1X,G12.6))");
+  static const Layout period_row("(I6,2X,18X,4(1X,G12.6))");
+  lst.linchk(static_cast<int>(a.parameters.size() + a.abundance.size()) + 10);
+  lst.put(title, {"Model-averaged estimates"});
+  if (a.models.empty()) {
+    lst.put(text, {"No converged fit of this sequence to average."});
+  } else {
+    const std::string how = std::string("Weights from ") + (a.quasi ? "QAICc" : "AICc") + " over " +
+                            std::to_string(a.models.size()) + (a.models.size() == 1 ? " model" : " models") +
+                            (a.quasi ? ", standard errors with c-hat" : "") + ".";
+    lst.put(text, {how});
+    lst.put(weight_line, {"Best model: ", a.models[a.best].name, " (weight ", a.models[a.best].weight, ")"});
+  }
+  if (!a.not_converged.empty()) {
+    std::string names;
+    for (const std::string& n : a.not_converged) names += (names.empty() ? "" : ", ") + n;
+    lst.put(line, {"Left out, not converged: " + names});
+  }
+  if (a.from_file > 0) {
+    lst.put(line, {"Left out: " + std::to_string(a.from_file) + " model(s) of the model file (no estimates)."});
+  }
+  if (a.models.empty()) return;
+  lst.put(first_heading, {"  I  Parameter              Estimate    Uncond. SE      Lower        Upper"});
+  lst.put(heading, {" ---  -------------------- ------------ ------------ ------------ ------------"});
+  for (const AveragedValue& v : a.parameters) {
+    lst.put(row, {v.index, v.label, v.estimate, v.se, v.ci.lower, v.ci.upper});
+  }
+  if (a.abundance.empty()) return;
+  lst.put(first_heading, {"Period                      N-hat       Uncond. SE      Lower        Upper"});
+  lst.put(heading, {"------                   ------------ ------------ ------------ ------------"});
+  for (const AveragedValue& v : a.abundance) {
+    lst.put(period_row, {v.index, v.estimate, v.se, v.ci.lower, v.ci.upper});
+  }
+}
+
 /// Prints the criteria tables (table order, then ranked).
 void print_criteria(Listing& lst, const ModelComparison& c) {
   static const Layout general_line("(/a,a,a,i6,a,f6.2)");
@@ -277,7 +323,7 @@ void print_criteria(Listing& lst, const ModelComparison& c) {
 
 }  // namespace
 
-std::optional<ModelComparison> dotest(FitContext& run) {
+std::optional<ModelComparison> dotest(FitContext& run, std::span<FitReport> sequence) {
   const int n = sample_size(run.model);
   const TestOptions opt = read_options(run);
   const int own = run.saved.NMOD;
@@ -292,6 +338,11 @@ std::optional<ModelComparison> dotest(FitContext& run) {
     print_criteria(run.listing, comparison);
     if (opt.aicsave) replace_model_file(run, opt.file, model_file_records(comparison));
     print_ratio_tests(run.listing, comparison);
+    for (FitReport& f : sequence) f.chat = comparison.chat;
+    if (opt.average) {
+      result->average = model_average(sequence, comparison.chat, run.saved.NMOD - own);
+      print_average(run.listing, *result->average);
+    }
   }
 
   run.saved.reset();

@@ -5,8 +5,11 @@
 
 #include <array>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
+
+#include "compare/averaging.h"
 
 namespace quorvale {
 
@@ -48,11 +51,14 @@ struct ModelComparison {
   std::vector<ComparedModel> models;  ///< in the order of the table
   std::vector<ComparedModel> ranked;  ///< sorted by the chosen criterion
   std::vector<RatioTest> tests;       ///< every pair of ranked models whose NDF differ
+  std::optional<ModelAverage> average;  ///< with AVERAGE: the model-averaged estimates
 };
 
 
 /// PROC TEST: entered with its PROC statement current, returns with the next
-/// statement current. Gives the comparison, none when fewer than two models were compared.
-std::optional<ModelComparison> dotest(FitContext& run);
+/// statement current. `sequence` holds the reports of the sequence's fits
+/// (for AVERAGE; each gets the c-hat used). Gives the comparison, none when
+/// fewer than two models were compared.
+std::optional<ModelComparison> dotest(FitContext& run, std::span<FitReport> sequence = {});
 
 }  // namespace quorvale

@@ -38,7 +38,10 @@ namespace {
 constexpr std::string_view kBanner = "Quorvale 1.0        Oct, 1996";
 
 /// PROC SIMULATE, with the run's estimate file.
-void simulate(Run& run) { run.results.simulations.push_back(rdsimlte(run, run.simfile, run.simulation)); }
+void simulate(Run& run) {
+  run.results.simulations.push_back(rdsimlte(run, run.simfile, run.simulation));
+  run.sequence_start = run.results.fits.size();
+}
 
 /// The refit threads of PROC SIMULATE: the THREADS= value, or the cores
 /// available; anything but a whole number of 1 or more ends the run.
@@ -81,7 +84,12 @@ void estimate_fit(Run& run) {
 
 /// PROC TEST; a comparison of two models or more joins the results.
 void test_models(Run& run) {
-  if (std::optional<ModelComparison> comparison = dotest(run)) run.results.tests.push_back(std::move(*comparison));
+  std::span<FitReport> sequence(run.results.fits.begin() + static_cast<std::ptrdiff_t>(run.sequence_start),
+                                run.results.fits.end());
+  if (std::optional<ModelComparison> comparison = dotest(run, sequence)) {
+    run.results.tests.push_back(std::move(*comparison));
+  }
+  run.sequence_start = run.results.fits.size();
 }
 
 /// PROC IDENTIFIABLE; its scans join the results.
@@ -91,6 +99,7 @@ void identifiable(Run& run) { run.results.identifiability.push_back(identf(run))
 void read_model(Run& run) {
   model(run);
   run.saved.reset();
+  run.sequence_start = run.results.fits.size();
   run.results.has_data = true;
   run.results.data = DataSummary::of(run.model);
 }

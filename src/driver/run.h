@@ -27,6 +27,8 @@ struct Run : FitContext {
   /// How PROC SIMULATE runs: refits kept for the result files (JSON= or
   /// CSV= given) and the refit threads (THREADS=).
   SimulationSettings simulation;
+  /// The first of results.fits that belongs to the current model sequence.
+  std::size_t sequence_start = 0;
 };
 
 }  // namespace quorvale

@@ -24,12 +24,13 @@ constexpr double kNudge = static_cast<double>(0.01F);
 /// Tolerance of the cell-sum check (0.0001 in single precision).
 constexpr double kCellSumTolerance = static_cast<double>(0.0001F);
 
-/// Reads the options of the PROC ESTIMATE statement; gives the name as
-/// typed (the table keeps its first 20 characters), empty without NAME.
-std::string read_options(FitContext& run) {
+/// Reads the options of the PROC ESTIMATE statement into the store and the
+/// report: the name as typed (the table keeps its first 20 characters),
+/// empty without NAME, and DERIVED.
+void read_options(FitContext& run, FitReport& report) {
   ModelStore& m = run.model;
   SavedModels& t = run.saved;
-  std::string full_name;
+  std::string& full_name = report.full_name;
   for (int L = 3; L <= run.status.NTOK; ++L) {
     const Token& tok = run.token(L);
     if (tok == "NSIG") {
@@ -39,6 +40,8 @@ std::string read_options(FitContext& run) {
     } else if (tok == "NAME") {
       t.NAMSAV(t.NMOD) = std::string(option_value(run, L).view()) + std::string(10, ' ');
       full_name = run.instr.raw_word(L + 2);
+    } else if (tok == "DERIVED") {
+      report.show_derived = true;
     } else if (tok == "NOVAR" || tok == "NOVC") {
       m.NOVAR = 1;
     } else if (tok == "NOBINCOF" || tok == "NOBINOMIAL") {
@@ -60,7 +63,6 @@ std::string read_options(FitContext& run) {
       }
     }
   }
-  return full_name;
 }
 
 /// Prints the counts of parameters in the model, set equal, fixed and estimated.
@@ -326,7 +328,7 @@ FitReport fit_model(FitContext& run, EstimateMode mode) {
     m.NOTRAN = 0;
     m.NOVAR = 0;
     m.NOBIN = 0;
-    report.full_name = read_options(run);
+    read_options(run, report);
     run.listing.err_free({run.saved.NMOD, run.saved.NAMSAV(run.saved.NMOD)});
     default_map(m);
     read_setup_blocks(run, mode == EstimateMode::SetupOnly ? SetupUse::Simulation : SetupUse::Estimate);

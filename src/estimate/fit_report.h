@@ -79,6 +79,17 @@ struct ChiSquareTest {
   bool error = false;        ///< the chi-square routine reported an error
 };
 
+/// The abundance of one primary period derived from a fit.
+struct PeriodAbundance {
+  int period = 0;
+  int caught = 0;           ///< n: animals caught at least once in the period
+  double p_star = 0.0;      ///< probability of being caught at least once
+  double p_star_se = 0.0;   ///< its standard error by the delta method; NaN when not available
+  double estimate = 0.0;    ///< N-hat = n / p*
+  double se = 0.0;          ///< NaN when not available
+  Interval ci;              ///< log-normal 95% interval, never below n
+};
+
 /// The whole result of one fit.
 struct FitReport {
   std::string name;       ///< the model's name as kept in the saved-model table (20 characters)
@@ -102,6 +113,9 @@ struct FitReport {
   double aic = 0.0;                ///< Akaike information criterion
   int sample_size = 0;             ///< n: the animals of all cohorts
   std::vector<std::string> warnings;  ///< texts of the warnings written for this fit
+  std::vector<PeriodAbundance> abundance;  ///< by primary period; empty off the robust-design layout
+  bool show_derived = false;               ///< DERIVED given: the listing shows the abundance
+  double chat = 1.0;  ///< c-hat of the PROC TEST that compared this fit (se_adjusted when above 1)
 
   /// Covariance of parameters i and j (1-based); 0 unless both are estimated.
   double parameter_covariance(int i, int j) const;

@@ -8,6 +8,7 @@
 
 #include "stats/distributions.h"
 #include "estimate/context.h"
+#include "estimate/derived.h"
 #include "estimate/numerr.h"
 #include "estimate/optimizer.h"
 #include "estimate/setup.h"
@@ -260,6 +261,31 @@ void print_results_table(Listing& lst, const ModelStore& m, const FitReport& r) 
   }
 }
 
+/// The abundance by primary period (option DERIVED).
+void print_derived(Listing& lst, const FitReport& r) {
+  static const Layout title("(//30X,A)");
+  static const Layout text("(/3X,A)");
+  static const Layout heading("(3X,A)");
+  static const Layout row("(3X,I6,2X,I8,2X,F10.6,1X,4(1X,G12.6))");
+  static const Layout no_error("(3X,I6,2X,I8,2X,F10.6,1X,1X,G12.6,1X,A)");
+  lst.linchk(static_cast<int>(r.abundance.size()) + 7);
+  lst.put(title, {"Derived estimates"});
+  if (r.abundance.empty()) {
+    lst.put(text, {"No abundance: the cohorts do not follow the robust-design layout."});
+    return;
+  }
+  lst.put(text, {"Abundance by primary period: N-hat = n / p*, p* = 1 - product over occasions of (1 - p)"});
+  lst.put(heading, {"Period  Caught (n)      p*          N-hat     Standard Error    Lower        Upper"});
+  lst.put(heading, {"------  ----------  ----------  ------------ ------------ ------------ ------------"});
+  for (const PeriodAbundance& a : r.abundance) {
+    if (std::isfinite(a.se)) {
+      lst.put(row, {a.period, a.caught, a.p_star, a.estimate, a.se, a.ci.lower, a.ci.upper});
+    } else {
+      lst.put(no_error, {a.period, a.caught, a.p_star, a.estimate, "unavailable (inversion failed or a p on a bound)"});
+    }
+  }
+}
+
 /// The variance-covariance matrix (on and below the diagonal) and the
 /// correlations (above it), by parameter.
 void print_covariance(Listing& lst, const FitReport& r) {
@@ -417,7 +443,9 @@ void report_results(FitContext& run, FitReport& report, ReportDetail detail) {
   print_inversion(run.listing, report);
   report.parameters = parameter_estimates(m, run.listing, run.work.VC);
   report.covariance = run.work.VC;
+  report.abundance = derived_abundance(m, report);
   if (print) print_results_table(run.listing, m, report);
+  if (print && report.show_derived) print_derived(run.listing, report);
   if (print && m.NOVAR == 0) print_covariance(run.listing, report);
   goodness_of_fit(m, run.work.F, report);
   print_goodness_of_fit(run.listing, report, print);

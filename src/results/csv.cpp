@@ -130,6 +130,26 @@ std::string simulation_table(const RunResults& results) {
   return out;
 }
 
+std::string averaged_table(const RunResults& results) {
+  std::string out;
+  record(out, {"test", "criterion", "quantity", "index", "label", "estimate", "se", "lower", "upper",
+               "best_model", "best_weight"});
+  int test = 0;
+  for (const ModelComparison& c : results.tests) {
+    ++test;
+    if (!c.average || c.average->models.empty()) continue;
+    const ModelAverage& a = *c.average;
+    const AveragedModel& best = a.models[a.best];
+    for (const auto& [kind, values] : {std::pair{"parameter", &a.parameters}, std::pair{"abundance", &a.abundance}}) {
+      for (const AveragedValue& v : *values) {
+        record(out, {std::to_string(test), a.quasi ? "QAICc" : "AICc", kind, std::to_string(v.index), v.label,
+                     num(v.estimate), num(v.se), num(v.ci.lower), num(v.ci.upper), best.name, num(best.weight)});
+      }
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 std::string csv_field(const std::string& text) {
@@ -147,7 +167,8 @@ std::vector<std::pair<std::string, std::string>> results_csv(const RunResults& r
   return {{"estimates.csv", estimates_table(results)},
           {"models.csv", models_table(results)},
           {"tests.csv", tests_table(results)},
-          {"simulation.csv", simulation_table(results)}};
+          {"simulation.csv", simulation_table(results)},
+          {"averaged.csv", averaged_table(results)}};
 }
 
 }  // namespace quorvale

@@ -50,7 +50,7 @@ Json chi_square(const ChiSquareTest& t) {
   return j;
 }
 
-Json parameter_json(const ParameterEstimate& e) {
+Json parameter_json(const ParameterEstimate& e, double chat) {
   Json j;
   j["index"] = e.index;
   j["label"] = e.label;
@@ -58,6 +58,7 @@ Json parameter_json(const ParameterEstimate& e) {
   j["fixed"] = e.fixed();
   number(j, "estimate", e.estimate);
   number(j, "se", e.se);
+  if (chat > 1.0) number(j, "se_adjusted", e.se * std::sqrt(chat));
   j["wald_ci"] = interval(e.lower, e.upper);
   const std::optional<Interval> ci = e.logit_ci();
   j["logit_ci"] = ci ? interval(ci->lower, ci->upper) : Json(nullptr);
@@ -84,7 +85,7 @@ Json fit_json(const FitReport& r) {
   j["g"] = chi_square(r.G);
   j["pooled"] = chi_square(r.pooled);
   Json parameters = Json::array();
-  for (const ParameterEstimate& e : r.parameters) parameters.push_back(parameter_json(e));
+  for (const ParameterEstimate& e : r.parameters) parameters.push_back(parameter_json(e, r.chat));
   j["parameters"] = std::move(parameters);
 
   // Covariance and correlation over the estimated slots 1..K.
@@ -138,7 +139,55 @@ Json fit_json(const FitReport& r) {
     cohorts.push_back(std::move(o));
   }
   j["cohorts"] = std::move(cohorts);
+  Json abundance = Json::array();
+  for (const PeriodAbundance& a : r.abundance) {
+    Json o;
+    o["period"] = a.period;
+    o["caught"] = a.caught;
+    number(o, "p_star", a.p_star);
+    number(o, "p_star_se", a.p_star_se);
+    number(o, "estimate", a.estimate);
+    number(o, "se", a.se);
+    o["ci"] = interval(a.ci.lower, a.ci.upper);
+    abundance.push_back(std::move(o));
+  }
+  j["derived"]["abundance"] = std::move(abundance);
   j["warnings"] = r.warnings;
+  return j;
+}
+
+Json averaged_values(const std::vector<AveragedValue>& values, const char* index_key) {
+  Json a = Json::array();
+  for (const AveragedValue& v : values) {
+    Json o;
+    o[index_key] = v.index;
+    if (!v.label.empty()) o["label"] = v.label;
+    number(o, "estimate", v.estimate);
+    number(o, "se", v.se);
+    o["ci"] = interval(v.ci.lower, v.ci.upper);
+    a.push_back(std::move(o));
+  }
+  return a;
+}
+
+Json average_json(const ModelAverage& avg) {
+  Json j;
+  j["criterion"] = avg.quasi ? "QAICc" : "AICc";
+  number(j, "c_hat", avg.chat);
+  Json models = Json::array();
+  for (const AveragedModel& m : avg.models) {
+    Json o;
+    o["name"] = m.name;
+    number(o, "criterion", m.criterion);
+    number(o, "weight", m.weight);
+    models.push_back(std::move(o));
+  }
+  j["models"] = std::move(models);
+  j["best"] = avg.models.empty() ? Json(nullptr) : Json(avg.models[avg.best].name);
+  j["not_converged"] = avg.not_converged;
+  j["left_out_from_model_file"] = avg.from_file;
+  j["parameters"] = averaged_values(avg.parameters, "index");
+  j["abundance"] = averaged_values(avg.abundance, "period");
   return j;
 }
 
@@ -178,6 +227,7 @@ Json test_json(const ModelComparison& c) {
     tests.push_back(std::move(o));
   }
   j["likelihood_ratio_tests"] = std::move(tests);
+  if (c.average) j["averaged"] = average_json(*c.average);
   return j;
 }
 
@@ -312,9 +362,13 @@ std::string results_json(const RunResults& results) {
     const DataSummary& d = results.data;
     data["periods"] = d.occasions.size();
     data["occasions"] = d.occasions;
+    data["first_caught"] = d.first_caught;
     Json cohorts = Json::array();
     for (const CohortData& c : d.cohorts) {
       Json o;
+      if (!c.kind.empty()) o["kind"] = c.kind;
+      if (c.period > 0) o["period"] = c.period;
+      if (!c.kind.empty()) o["release_period"] = c.release_period;
       o["size"] = c.size;
       o["counts"] = c.counts;
       cohorts.push_back(std::move(o));

@@ -18,11 +18,18 @@ struct ModelStore;
 struct CohortData {
   int size = 0;             ///< NREL: animals of the cohort
   std::vector<int> counts;  ///< NOBS of each cell, the remainder cell included
+  /// On the robust-design layout: "closed" (period, and the release period
+  /// of animals recaptured for the first time there, 0 for those caught for
+  /// the first time) or "open" (release period); empty otherwise.
+  std::string kind;
+  int period = 0;
+  int release_period = 0;
 };
 
 /// The data of the model in force.
 struct DataSummary {
-  std::vector<int> occasions;  ///< secondary occasions per primary period, when the cohorts follow the robust design
+  std::vector<int> occasions;     ///< secondary occasions per primary period, on the robust-design layout
+  std::vector<int> first_caught;  ///< animals caught for the first time, per primary period
   std::vector<CohortData> cohorts;
 
   /// The cohorts of the model store.

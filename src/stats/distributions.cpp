@@ -173,6 +173,13 @@ Interval logit_interval(double p, double se) {
   return {back(centre - half), back(centre + half)};
 }
 
+Interval abundance_interval(double N, double n, double var) {
+  const double f = N - n;
+  if (f == 0.0) return {n, n};
+  const double C = std::exp(1.96 * std::sqrt(std::log(1.0 + var / (f * f))));
+  return {n + f / C, n + f * C};
+}
+
 std::vector<double> akaike_weights(const std::vector<double>& criteria) {
   double best = std::numeric_limits<double>::infinity();
   for (double c : criteria) {

@@ -34,6 +34,12 @@ struct Interval {
 };
 Interval logit_interval(double p, double se);
 
+/// The log-normal 95% interval of an abundance estimate N with n animals
+/// seen and variance var: with C = exp(1.96 sqrt(ln(1 + var / (N - n)^2))),
+/// n + (N - n) / C to n + (N - n) C, so it never falls below n. N = n gives
+/// the point n.
+Interval abundance_interval(double N, double n, double var);
+
 /// Akaike weights exp(-delta_i / 2) / sum_j exp(-delta_j / 2) of criteria
 /// values, delta_i measured from the smallest finite value; a value that is
 /// not finite gets weight 0.
