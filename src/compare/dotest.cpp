@@ -321,6 +321,21 @@ void print_criteria(Listing& lst, const ModelComparison& c) {
   }
 }
 
+/// Warns of two models of the sequence whose 20-character names are the
+/// same: their rows of the tables could not be told apart.
+void warn_same_names(FitContext& run) {
+  const SavedModels& s = run.saved;
+  for (int j = 2; j <= s.NMOD; ++j) {
+    for (int i = 1; i < j; ++i) {
+      if (s.NAMSAV(i) != s.NAMSAV(j)) continue;
+      const std::string name = s.NAMSAV(j).substr(0, s.NAMSAV(j).find_last_not_of(' ') + 1);
+      run.listing.warn("Models " + std::to_string(i) + " and " + std::to_string(j) + " show the same name " + name +
+                       "; give them distinct names (NAME=) to tell their rows apart.");
+      break;
+    }
+  }
+}
+
 }  // namespace
 
 std::optional<ModelComparison> dotest(FitContext& run, std::span<FitReport> sequence) {
@@ -334,6 +349,7 @@ std::optional<ModelComparison> dotest(FitContext& run, std::span<FitReport> sequ
   if (run.saved.NMOD < 2) {
     run.listing.warn("Not enough PROC ESTIMATE statements to generate models for testing.");
   } else {
+    warn_same_names(run);
     const ModelComparison& comparison = result.emplace(compare(run.saved, opt, n, own));
     print_criteria(run.listing, comparison);
     if (opt.aicsave) replace_model_file(run, opt.file, model_file_records(comparison));

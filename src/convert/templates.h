@@ -9,50 +9,16 @@
 #include <vector>
 
 #include "convert/design.h"
+#include "model/structure.h"
 
 namespace quorvale::convert {
 
-/// How one parameter S(I) is treated by a model.
-struct Setting {
-  /// Free, set equal to another parameter, or fixed at a value.
-  enum class Kind : std::uint8_t { Free, Equal, Fixed };
-  Kind kind = Kind::Free;  ///< the treatment
-  int root = 0;            ///< Equal: the lower-numbered free parameter it shares
-  double value = 0.0;      ///< Fixed: the constant
-};
+using quorvale::Emigration;
+using quorvale::ParameterMap;
+using quorvale::Setting;
 
-/// Treatment of every parameter S(1)..S(NPAR) of a model.
-class ParameterMap {
- public:
-  /// Every one of `npar` parameters free.
-  explicit ParameterMap(int npar) : s_(static_cast<std::size_t>(npar) + 1) {}
-  /// Number of parameters.
-  int npar() const { return static_cast<int>(s_.size()) - 1; }
-  /// Treatment of parameter i (1..npar).
-  const Setting& operator[](int i) const { return s_[static_cast<std::size_t>(i)]; }
-  /// Fixes parameter i at `value`.
-  void fix(int i, double value);
-  /// Makes parameters a and b one: the group of the higher root joins the lower root.
-  void tie(int a, int b);
-  /// Parameters estimated: the free ones.
-  int estimated() const;
-  /// True when both maps treat every parameter alike.
-  bool operator==(const ParameterMap& other) const;
-
- private:
-  /// The free parameter that i stands for (itself when free).
-  int root_of(int i) const;
-  std::vector<Setting> s_;
-};
-
-/// Temporary emigration hypothesis.
-enum class Emigration : std::uint8_t {
-  None,    ///< every animal alive is available: gamma'' = gamma' = 0
-  Random,  ///< availability does not depend on the previous period: gamma'' = gamma'
-  Markov,  ///< availability depends on availability in the previous period
-};
-
-/// One competing hypothesis of the set.
+/// One competing hypothesis of the set: capture by period or constant, with
+/// recapture equal to capture and theta fixed at 1.
 struct ModelSpec {
   Emigration emigration = Emigration::None;  ///< temporary emigration
   bool gamma_by_period = false;              ///< gamma's vary by period (else constant)
@@ -68,6 +34,9 @@ struct ModelTemplate {
   std::vector<std::string> notes;  ///< constraints added to make it identifiable, in words
   ParameterMap map;                ///< the parameter map
 };
+
+/// The structure of a hypothesis.
+Structure structure_of(const ModelSpec& spec);
 
 /// The parameter map of a hypothesis. Within a period capture and recapture
 /// are one probability (c = p on every occasion), theta is fixed at 1. With

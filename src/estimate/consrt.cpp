@@ -1,6 +1,7 @@
 #include "estimate/consrt.h"
 
 #include <algorithm>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -36,6 +37,13 @@ int chain_root(const ModelStore& m, int i) {
   return i;
 }
 
+/// Warns when a statement sets parameter i again after the STRUCTURE
+/// statement fixed it or set it equal to another.
+void warn_override(FitContext& run, int i) {
+  if (static_cast<std::size_t>(i) >= run.structured.size() || !run.structured[static_cast<std::size_t>(i)]) return;
+  run.listing.warn("CONSTRAINT on S(" + std::to_string(i) + ") overrides what STRUCTURE set for it.");
+}
+
 /// Applies one constraint statement; returns true when it bounds a
 /// parameter by another.
 bool apply_statement(FitContext& run) {
@@ -56,10 +64,12 @@ bool apply_statement(FitContext& run) {
         const int j = parameter(run, t3);
         const int lo = std::min(i, j);
         const int hi = std::max(i, j);
+        warn_override(run, hi);
         m.POINT(hi) = m.POINT(lo);
         ++m.NEQUAL;
       } else {
         const double c = value(t3.view(), lst);
+        warn_override(run, i);
         m.PAR(i) = c;
         m.PARL(i) = c;
         m.PARU(i) = c;

@@ -2,6 +2,9 @@
 // The fitting context: the model context plus what the fits of a model
 // sequence share.
 
+#include <string>
+#include <vector>
+
 #include "estimate/saved_models.h"
 #include "estimate/work.h"
 #include "model/context.h"
@@ -16,6 +19,11 @@ struct FitContext : ModelContext {
   SavedModels saved;
   EstimatesFile estimates;
   EstimationWork work;
+  /// Parameters (1..NPAR) the STRUCTURE statement of the fit being set up
+  /// fixed or set equal; empty without one.
+  std::vector<bool> structured;
+  /// The words of that statement run together ("PHI(T)P(T)C(P)GAM(MARKOV,.)"); empty without one.
+  std::string structure_name;
 };
 
 }  // namespace quorvale

@@ -332,6 +332,13 @@ FitReport fit_model(FitContext& run, EstimateMode mode) {
     run.listing.err_free({run.saved.NMOD, run.saved.NAMSAV(run.saved.NMOD)});
     default_map(m);
     read_setup_blocks(run, mode == EstimateMode::SetupOnly ? SetupUse::Simulation : SetupUse::Estimate);
+    if (report.full_name.empty() && !run.structure_name.empty()) {
+      // Without NAME the model is named by its structure; the table keeps 20 characters.
+      report.full_name = run.structure_name;
+      std::string& table_name = run.saved.NAMSAV(run.saved.NMOD);
+      table_name = run.structure_name.substr(0, 20);
+      table_name.resize(20, ' ');
+    }
     print_counts(run);
     parameter_table(run);
     if (m.NOTRAN == 0) working_scale(run);

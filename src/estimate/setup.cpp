@@ -6,6 +6,7 @@
 #include "estimate/context.h"
 #include "estimate/consrt.h"
 #include "estimate/inital.h"
+#include "estimate/structure.h"
 #include "model/likelihood.h"
 
 namespace quorvale {
@@ -27,10 +28,18 @@ double evaluate_at_work(FitContext& run) {
 void read_setup_blocks(FitContext& run, SetupUse use) {
   Status& s = run.status;
   run.work.WORK.resize(run.model.NPAR);
+  run.structured.clear();
+  run.structure_name.clear();
+  bool constrained = false;
   run.reader.getcmd();
   for (;;) {
     const Token& first = run.token(1);
-    if (first == "CONSTRAINT") {
+    if (first == "STRUCTURE") {
+      if (!run.structure_name.empty()) run.listing.error("STRUCTURE given twice for one model.");
+      if (constrained) run.listing.error("STRUCTURE must come before the CONSTRAINT statements it is added to.");
+      structure(run);
+    } else if (first == "CONSTRAINT") {
+      constrained = true;
       s.ECHOLV = 2;
       consrt(run);
     } else if (first == "INITIAL") {

@@ -1,0 +1,103 @@
+#pragma once
+// Model structures: the usual hypotheses about survival, capture,
+// recapture, temporary emigration and the recapture exponents of a robust
+// design, said in words (PHI(T) P(T) C(P) GAMMA(MARKOV,.) THETA(1)) and
+// expanded into the parameter map they stand for. The STRUCTURE statement
+// and the converter's model templates both expand them here.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/robust_layout.h"
+
+namespace quorvale {
+
+/// How one parameter S(I) is treated by a model.
+struct Setting {
+  /// Free, set equal to another parameter, or fixed at a value.
+  enum class Kind : std::uint8_t { Free, Equal, Fixed };
+  Kind kind = Kind::Free;  ///< the treatment
+  int root = 0;            ///< Equal: the lower-numbered free parameter it shares
+  double value = 0.0;      ///< Fixed: the constant
+};
+
+/// Treatment of every parameter S(1)..S(NPAR) of a model.
+class ParameterMap {
+ public:
+  /// Every one of `npar` parameters free.
+  explicit ParameterMap(int npar) : s_(static_cast<std::size_t>(npar) + 1) {}
+  /// Number of parameters.
+  int npar() const { return static_cast<int>(s_.size()) - 1; }
+  /// Treatment of parameter i (1..npar).
+  const Setting& operator[](int i) const { return s_[static_cast<std::size_t>(i)]; }
+  /// Fixes parameter i at `value`.
+  void fix(int i, double value);
+  /// Makes parameters a and b one: the group of the higher root joins the lower root.
+  void tie(int a, int b);
+  /// Parameters estimated: the free ones.
+  int estimated() const;
+  /// True when both maps treat every parameter alike.
+  bool operator==(const ParameterMap& other) const;
+
+ private:
+  /// The free parameter that i stands for (itself when free).
+  int root_of(int i) const;
+  std::vector<Setting> s_;
+};
+
+/// Temporary emigration hypothesis.
+enum class Emigration : std::uint8_t {
+  None,    ///< every animal alive is available: gamma'' = gamma' = 0
+  Random,  ///< availability does not depend on the previous period: gamma'' = gamma'
+  Markov,  ///< availability depends on availability in the previous period
+};
+
+/// How a probability varies: one for all, one per period, one per occasion.
+enum class Variation : std::uint8_t { Constant, Period, Occasion };
+
+/// One model in words. The defaults are the most general model.
+struct Structure {
+  bool phi_by_period = true;                      ///< PHI(T), else PHI(.)
+  Variation p = Variation::Occasion;              ///< P(.), P(T), P(T*O)
+  bool c_is_p = false;                            ///< C(P): recapture equal to capture on its occasion
+  Variation c = Variation::Occasion;              ///< C(.), C(T), C(T*O) when not C(P)
+  Emigration emigration = Emigration::Markov;     ///< GAMMA(NONE), GAMMA(RANDOM,...), GAMMA(MARKOV,...)
+  bool gamma_by_period = true;                    ///< GAMMA(...,T), else GAMMA(...,.)
+  bool gamma_given = false;                       ///< GAMMA was named (the default fits any design)
+  std::optional<Variation> theta = std::nullopt;  ///< THETA(.) or THETA(T); none: THETA(1), fixed at 1
+};
+
+/// The words of a STRUCTURE statement, `words` each one part such as
+/// "PHI(T)" or "gamma(markov,.)" (case does not matter). Returns the
+/// message for an unknown part or level or a part given twice.
+std::optional<std::string> parse_structure(const std::vector<std::string>& words, Structure& out);
+
+/// Message when the design cannot carry the GAMMA named (emigration needs a
+/// second period; Markovian emigration or gamma's by period need a third).
+std::optional<std::string> check_structure(const Structure& s, const RobustLayout& design);
+
+/// Equalities of the last period's gamma's added to a structure's map.
+enum class LastPeriod : std::uint8_t {
+  Needed,  ///< those the structure needs to be identifiable (see structure_map)
+  None,    ///< none
+  Gamma2,  ///< gamma'' of the last period equal to that of the period before
+  Both,    ///< that, and gamma' alike when there is a gamma' before it
+};
+
+/// The parameter map of a structure on the design. With gamma's by period
+/// and survival by interval, gamma'' of the last period is set equal to that
+/// of the period before (three periods or more), and so is gamma' for
+/// Markovian emigration (four or more): the last period's availability is
+/// confounded with survival into it. Those equalities are named in `notes`.
+/// `last` other than Needed adds the chosen ones whatever the survival.
+ParameterMap structure_map(const Structure& s, const RobustLayout& design, std::vector<std::string>& notes,
+                           LastPeriod last = LastPeriod::Needed);
+
+/// The structure written as its words without blanks, for example
+/// "PHI(T)P(T)C(P)GAM(MARKOV,.)"; THETA(1) is left out.
+std::string structure_name(const Structure& s);
+
+}  // namespace quorvale

@@ -1,0 +1,160 @@
+#include "model/structure.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace quorvale {
+namespace {
+
+/// Designs of 2, 3 and 5 periods with unequal occasions; period 2 of the
+/// second and period 3 of the third have a single occasion (no recapture).
+const std::vector<std::vector<int>> kDesigns = {{2, 3}, {3, 1, 4}, {3, 2, 1, 2, 2}};
+
+std::vector<std::string> split(const std::string& text) {
+  std::istringstream in(text);
+  std::vector<std::string> words;
+  for (std::string w; in >> w;) words.push_back(w);
+  return words;
+}
+
+/// Parses, checks and expands `text` on design d; the message when refused.
+std::string expand(const std::string& text, const RobustLayout& d, ParameterMap& map, std::vector<std::string>& notes) {
+  Structure s;
+  if (auto message = parse_structure(split(text), s)) return *message;
+  if (auto message = check_structure(s, d)) return *message;
+  map = structure_map(s, d, notes);
+  return {};
+}
+
+TEST(Structure, EveryPartAndLevelEstimatesTheParametersCountedByHand) {
+  // Free parameters on each design, counted from the words by hand: 0
+  // where the design cannot carry the structure. Base PHI(.) P(.) C(P)
+  // GAMMA(NONE) THETA(1) estimates one phi and one p; each row changes one
+  // part (or two, for the last period's equalities).
+  struct Row {
+    std::string words;
+    int free[3];
+    std::size_t notes[3];
+  };
+  const std::string base = " P(.) C(P) THETA(1)";
+  const std::vector<Row> rows = {
+      {"PHI(.) GAMMA(NONE)" + base, {2, 2, 2}, {0, 0, 0}},
+      {"PHI(T) GAMMA(NONE)" + base, {2, 3, 5}, {0, 0, 0}},
+      {"PHI(.) GAMMA(NONE) P(T) C(P)", {3, 4, 6}, {0, 0, 0}},
+      {"PHI(.) GAMMA(NONE) P(T*O) C(P)", {6, 9, 11}, {0, 0, 0}},
+      {"PHI(.) GAMMA(NONE) P(.) C(.)", {3, 3, 3}, {0, 0, 0}},
+      {"PHI(.) GAMMA(NONE) P(.) C(T)", {4, 4, 6}, {0, 0, 0}},
+      {"PHI(.) GAMMA(NONE) P(.) C(T*O)", {5, 7, 7}, {0, 0, 0}},
+      {"PHI(.) GAMMA(RANDOM,.)" + base, {3, 3, 3}, {0, 0, 0}},
+      {"PHI(.) GAMMA(RANDOM,T)" + base, {0, 4, 6}, {0, 0, 0}},
+      {"PHI(.) GAMMA(MARKOV,.)" + base, {0, 4, 4}, {0, 0, 0}},
+      {"PHI(.) GAMMA(MARKOV,T)" + base, {0, 5, 9}, {0, 0, 0}},
+      {"PHI(.) GAMMA(NONE) P(.) C(P) THETA(.)", {3, 3, 3}, {0, 0, 0}},
+      {"PHI(.) GAMMA(NONE) P(.) C(P) THETA(T)", {4, 5, 7}, {0, 0, 0}},
+      // By-period gamma's with survival by interval: the last period's tied.
+      {"PHI(T) GAMMA(RANDOM,T)" + base, {0, 4, 8}, {0, 1, 1}},
+      {"PHI(T) GAMMA(MARKOV,T)" + base, {0, 5, 10}, {0, 1, 2}},
+      // No words: the most general model, theta fixed.
+      {"", {10, 17, 24}, {0, 1, 2}},
+  };
+  for (std::size_t k = 0; k < kDesigns.size(); ++k) {
+    const RobustLayout d(kDesigns[k]);
+    for (const Row& row : rows) {
+      ParameterMap map(0);
+      std::vector<std::string> notes;
+      const std::string message = expand(row.words, d, map, notes);
+      if (row.free[k] == 0) {
+        EXPECT_NE(message.find("needs at least"), std::string::npos) << row.words << " on design " << k;
+        continue;
+      }
+      ASSERT_EQ(message, "") << row.words << " on design " << k;
+      EXPECT_EQ(map.estimated(), row.free[k]) << row.words << " on design " << k;
+      EXPECT_EQ(notes.size(), row.notes[k]) << row.words << " on design " << k;
+    }
+  }
+}
+
+TEST(Structure, GroupsAndValuesOnFivePeriods) {
+  const RobustLayout d(kDesigns[2]);  // 3, 2, 1, 2, 2 occasions
+  ParameterMap map(0);
+  std::vector<std::string> notes;
+  ASSERT_EQ(expand("c(.) P(T) phi(T) gamma(markov,T) theta(1)", d, map, notes), "");
+  EXPECT_EQ(map[d.p(1, 3)].root, d.p(1, 1));
+  EXPECT_EQ(map[d.p(4, 2)].root, d.p(4, 1));
+  EXPECT_EQ(map[d.p(3, 1)].kind, Setting::Kind::Free);
+  EXPECT_EQ(map[d.c(5, 2)].root, d.c(1, 2));  // one recapture for all periods
+  EXPECT_EQ(map[d.gamma2(5)].root, d.gamma2(4));
+  EXPECT_EQ(map[d.gamma1(5)].root, d.gamma1(4));
+  EXPECT_EQ(map[d.gamma1(4)].kind, Setting::Kind::Free);
+  EXPECT_EQ(map[d.theta(2)].kind, Setting::Kind::Fixed);
+  EXPECT_EQ(map[d.theta(2)].value, 1.0);
+  EXPECT_EQ(notes[0], "gamma''(5) = gamma''(4): the last period's availability is confounded with survival into it");
+
+  ASSERT_EQ(expand("C(T) P(T*O) GAMMA(RANDOM,.) PHI(.) THETA(.)", d, map, notes), "");
+  EXPECT_EQ(map[d.c(1, 3)].root, d.c(1, 2));
+  EXPECT_EQ(map[d.c(4, 2)].kind, Setting::Kind::Free);
+  EXPECT_EQ(map[d.p(1, 2)].kind, Setting::Kind::Free);
+  EXPECT_EQ(map[d.gamma1(4)].root, d.gamma2(2));  // gamma' = gamma'', one for all
+  EXPECT_EQ(map[d.phi(4)].root, d.phi(1));
+  EXPECT_EQ(map[d.theta(5)].root, d.theta(1));
+
+  ASSERT_EQ(expand("C(P) GAMMA(NONE)", d, map, notes), "");
+  EXPECT_EQ(map[d.c(2, 2)].root, d.p(2, 2));
+  EXPECT_EQ(map[d.gamma1(3)].kind, Setting::Kind::Fixed);
+  EXPECT_EQ(map[d.gamma1(3)].value, 0.0);
+  EXPECT_EQ(map[d.gamma2(2)].value, 0.0);
+}
+
+TEST(Structure, RefusesUnknownPartsLevelsRepeatsAndWhatTheDesignLacks) {
+  const std::vector<std::pair<std::string, std::string>> refused = {
+      {"PSI(T)", "Unknown STRUCTURE part PSI(T): the parts are PHI, P, C, GAMMA and THETA."},
+      {"PHI", "STRUCTURE part PHI is not a part with its level in parentheses, such as PHI(T)."},
+      {"phi(t) P(T) Phi(.)", "STRUCTURE part PHI given twice (Phi(.))."},
+      {"PHI(T*O)", "Unknown level in STRUCTURE part PHI(T*O): PHI takes . or T."},
+      {"P(P)", "Unknown level in STRUCTURE part P(P): P takes ., T or T*O."},
+      {"C(O)", "Unknown level in STRUCTURE part C(O): C takes P, ., T or T*O."},
+      {"GAMMA(MARKOV)", "Unknown level in STRUCTURE part GAMMA(MARKOV): GAMMA takes NONE, RANDOM,. RANDOM,T "
+                        "MARKOV,. or MARKOV,T."},
+      {"GAMMA(NONE,T)", "Unknown level in STRUCTURE part GAMMA(NONE,T): GAMMA takes NONE, RANDOM,. RANDOM,T "
+                        "MARKOV,. or MARKOV,T."},
+      {"THETA(T*O)", "Unknown level in STRUCTURE part THETA(T*O): THETA takes 1, . or T."},
+  };
+  const RobustLayout d(kDesigns[2]);
+  for (const auto& [words, message] : refused) {
+    ParameterMap map(0);
+    std::vector<std::string> notes;
+    EXPECT_EQ(expand(words, d, map, notes), message) << words;
+  }
+  const RobustLayout two(kDesigns[0]);
+  const RobustLayout one(std::vector<int>{3});
+  const std::vector<std::pair<std::string, std::string>> too_short = {
+      {"GAMMA(MARKOV,T)", "GAMMA(MARKOV,T) needs at least three primary periods (gamma' starts in period 3): "
+                          "the design has 2 primary periods."},
+      {"gamma(random,t)", "GAMMA(RANDOM,T) needs at least three primary periods (gamma'' by period): "
+                          "the design has 2 primary periods."},
+  };
+  for (const auto& [words, message] : too_short) {
+    ParameterMap map(0);
+    std::vector<std::string> notes;
+    EXPECT_EQ(expand(words, two, map, notes), message) << words;
+  }
+  ParameterMap map(0);
+  std::vector<std::string> notes;
+  EXPECT_EQ(expand("GAMMA(RANDOM,.)", one, map, notes),
+            "GAMMA(RANDOM,.) needs at least two primary periods: the design has 1 primary period.");
+  EXPECT_EQ(expand("", one, map, notes), "");  // the default fits any design
+}
+
+TEST(Structure, NameRunsTheWordsTogether) {
+  Structure s;
+  ASSERT_FALSE(parse_structure(split("gamma(markov,.) c(p) p(t) phi(t)"), s));
+  EXPECT_EQ(structure_name(s), "PHI(T)P(T)C(P)GAM(MARKOV,.)");
+  ASSERT_FALSE(parse_structure(split("THETA(T) GAMMA(NONE) P(.) C(T*O) PHI(.)"), s));
+  EXPECT_EQ(structure_name(s), "PHI(.)P(.)C(T*O)GAM(NONE)THETA(T)");
+}
+
+}  // namespace
+}  // namespace quorvale
