@@ -281,120 +281,52 @@ LABELS;
    matrix of its free parameters has full rank. */
 /* Model 1: no temporary emigration, survival constant, capture constant. */
 PROC ESTIMATE NAME=NO-EMIG PHI(.)P(.);
- CONSTRAINT;
-  S(2)=S(1); S(3)=S(1); S(4)=S(1); S(5)=S(1); S(6)=S(1); S(7)=S(1); S(8)=S(1);
-  S(9)=S(1); S(10)=S(1); S(11)=S(1); S(12)=S(1); S(13)=S(1); S(14)=S(1);
-  S(15)=S(1); S(16)=S(1); S(17)=S(1); S(18)=S(1); S(19)=S(1); S(20)=S(1);
-  S(21)=S(1); S(22)=S(1); S(23)=S(1); S(24)=S(1); S(25)=S(1); S(27)=S(26);
-  S(28)=S(26); S(29)=S(26); S(30)=0; S(31)=0; S(32)=0; S(33)=0; S(34)=0;
-  S(35)=0; S(36)=0; S(37)=1; S(38)=1; S(39)=1; S(40)=1; S(41)=1;
+ STRUCTURE PHI(.) P(.) C(P) GAMMA(NONE);
 /* Model 2: no temporary emigration, survival by period, capture constant. */
 PROC ESTIMATE NAME=NO-EMIG PHI(T)P(.);
- CONSTRAINT;
-  S(2)=S(1); S(3)=S(1); S(4)=S(1); S(5)=S(1); S(6)=S(1); S(7)=S(1); S(8)=S(1);
-  S(9)=S(1); S(10)=S(1); S(11)=S(1); S(12)=S(1); S(13)=S(1); S(14)=S(1);
-  S(15)=S(1); S(16)=S(1); S(17)=S(1); S(18)=S(1); S(19)=S(1); S(20)=S(1);
-  S(21)=S(1); S(22)=S(1); S(23)=S(1); S(24)=S(1); S(25)=S(1); S(30)=0;
-  S(31)=0; S(32)=0; S(33)=0; S(34)=0; S(35)=0; S(36)=0; S(37)=1; S(38)=1;
-  S(39)=1; S(40)=1; S(41)=1;
+ STRUCTURE PHI(T) P(.) C(P) GAMMA(NONE);
 /* Model 3: no temporary emigration, survival constant, capture by period. */
 PROC ESTIMATE NAME=NO-EMIG PHI(.)P(T);
- CONSTRAINT;
-  S(2)=S(1); S(3)=S(1); S(5)=S(4); S(6)=S(4); S(8)=S(7); S(9)=S(7);
-  S(10)=S(7); S(11)=S(7); S(12)=S(7); S(13)=S(7); S(15)=S(14); S(16)=S(14);
-  S(17)=S(14); S(18)=S(14); S(19)=S(14); S(20)=S(14); S(21)=S(14);
-  S(22)=S(14); S(24)=S(23); S(25)=S(23); S(27)=S(26); S(28)=S(26);
-  S(29)=S(26); S(30)=0; S(31)=0; S(32)=0; S(33)=0; S(34)=0; S(35)=0; S(36)=0;
-  S(37)=1; S(38)=1; S(39)=1; S(40)=1; S(41)=1;
+ STRUCTURE PHI(.) P(T) C(P) GAMMA(NONE);
 /* Model 4: no temporary emigration, survival by period, capture by period. */
 PROC ESTIMATE NAME=NO-EMIG PHI(T)P(T);
- CONSTRAINT;
-  S(2)=S(1); S(3)=S(1); S(5)=S(4); S(6)=S(4); S(8)=S(7); S(9)=S(7);
-  S(10)=S(7); S(11)=S(7); S(12)=S(7); S(13)=S(7); S(15)=S(14); S(16)=S(14);
-  S(17)=S(14); S(18)=S(14); S(19)=S(14); S(20)=S(14); S(21)=S(14);
-  S(22)=S(14); S(24)=S(23); S(25)=S(23); S(30)=0; S(31)=0; S(32)=0; S(33)=0;
-  S(34)=0; S(35)=0; S(36)=0; S(37)=1; S(38)=1; S(39)=1; S(40)=1; S(41)=1;
+ STRUCTURE PHI(T) P(T) C(P) GAMMA(NONE);
 /* Model 5: random temporary emigration (gamma'' = gamma'), constant,
    survival constant, capture by period. */
 PROC ESTIMATE NAME=RANDOM(.) PHI(.)P(T);
- CONSTRAINT;
-  S(2)=S(1); S(3)=S(1); S(5)=S(4); S(6)=S(4); S(8)=S(7); S(9)=S(7);
-  S(10)=S(7); S(11)=S(7); S(12)=S(7); S(13)=S(7); S(15)=S(14); S(16)=S(14);
-  S(17)=S(14); S(18)=S(14); S(19)=S(14); S(20)=S(14); S(21)=S(14);
-  S(22)=S(14); S(24)=S(23); S(25)=S(23); S(27)=S(26); S(28)=S(26);
-  S(29)=S(26); S(31)=S(30); S(32)=S(30); S(33)=S(30); S(34)=S(30);
-  S(35)=S(30); S(36)=S(30); S(37)=1; S(38)=1; S(39)=1; S(40)=1; S(41)=1;
+ STRUCTURE PHI(.) P(T) C(P) GAMMA(RANDOM,.);
 /* Model 6: random temporary emigration (gamma'' = gamma'), constant,
    survival by period, capture by period. */
 PROC ESTIMATE NAME=RANDOM(.) PHI(T)P(T);
- CONSTRAINT;
-  S(2)=S(1); S(3)=S(1); S(5)=S(4); S(6)=S(4); S(8)=S(7); S(9)=S(7);
-  S(10)=S(7); S(11)=S(7); S(12)=S(7); S(13)=S(7); S(15)=S(14); S(16)=S(14);
-  S(17)=S(14); S(18)=S(14); S(19)=S(14); S(20)=S(14); S(21)=S(14);
-  S(22)=S(14); S(24)=S(23); S(25)=S(23); S(31)=S(30); S(32)=S(30);
-  S(33)=S(30); S(34)=S(30); S(35)=S(30); S(36)=S(30); S(37)=1; S(38)=1;
-  S(39)=1; S(40)=1; S(41)=1;
+ STRUCTURE PHI(T) P(T) C(P) GAMMA(RANDOM,.);
 /* Model 7: random temporary emigration (gamma'' = gamma'), by period,
    survival constant, capture by period. */
 PROC ESTIMATE NAME=RANDOM(T) PHI(.)P(T);
- CONSTRAINT;
-  S(2)=S(1); S(3)=S(1); S(5)=S(4); S(6)=S(4); S(8)=S(7); S(9)=S(7);
-  S(10)=S(7); S(11)=S(7); S(12)=S(7); S(13)=S(7); S(15)=S(14); S(16)=S(14);
-  S(17)=S(14); S(18)=S(14); S(19)=S(14); S(20)=S(14); S(21)=S(14);
-  S(22)=S(14); S(24)=S(23); S(25)=S(23); S(27)=S(26); S(28)=S(26);
-  S(29)=S(26); S(34)=S(31); S(35)=S(32); S(36)=S(33); S(37)=1; S(38)=1;
-  S(39)=1; S(40)=1; S(41)=1;
+ STRUCTURE PHI(.) P(T) C(P) GAMMA(RANDOM,T);
 /* Model 8: random temporary emigration (gamma'' = gamma'), by period,
    survival by period, capture by period. Constrained: gamma''(5) =
    gamma''(4): the last period's availability is confounded with survival
    into it. */
 PROC ESTIMATE NAME=RANDOM(T) PHI(T)P(T);
- CONSTRAINT;
-  S(2)=S(1); S(3)=S(1); S(5)=S(4); S(6)=S(4); S(8)=S(7); S(9)=S(7);
-  S(10)=S(7); S(11)=S(7); S(12)=S(7); S(13)=S(7); S(15)=S(14); S(16)=S(14);
-  S(17)=S(14); S(18)=S(14); S(19)=S(14); S(20)=S(14); S(21)=S(14);
-  S(22)=S(14); S(24)=S(23); S(25)=S(23); S(33)=S(32); S(34)=S(31);
-  S(35)=S(32); S(36)=S(32); S(37)=1; S(38)=1; S(39)=1; S(40)=1; S(41)=1;
+ STRUCTURE PHI(T) P(T) C(P) GAMMA(RANDOM,T);
 /* Model 9: Markovian temporary emigration, gamma'' and gamma' constant,
    survival constant, capture by period. */
 PROC ESTIMATE NAME=MARKOV(.) PHI(.)P(T);
- CONSTRAINT;
-  S(2)=S(1); S(3)=S(1); S(5)=S(4); S(6)=S(4); S(8)=S(7); S(9)=S(7);
-  S(10)=S(7); S(11)=S(7); S(12)=S(7); S(13)=S(7); S(15)=S(14); S(16)=S(14);
-  S(17)=S(14); S(18)=S(14); S(19)=S(14); S(20)=S(14); S(21)=S(14);
-  S(22)=S(14); S(24)=S(23); S(25)=S(23); S(27)=S(26); S(28)=S(26);
-  S(29)=S(26); S(31)=S(30); S(32)=S(30); S(33)=S(30); S(35)=S(34);
-  S(36)=S(34); S(37)=1; S(38)=1; S(39)=1; S(40)=1; S(41)=1;
+ STRUCTURE PHI(.) P(T) C(P) GAMMA(MARKOV,.);
 /* Model 10: Markovian temporary emigration, gamma'' and gamma' constant,
    survival by period, capture by period. */
 PROC ESTIMATE NAME=MARKOV(.) PHI(T)P(T);
- CONSTRAINT;
-  S(2)=S(1); S(3)=S(1); S(5)=S(4); S(6)=S(4); S(8)=S(7); S(9)=S(7);
-  S(10)=S(7); S(11)=S(7); S(12)=S(7); S(13)=S(7); S(15)=S(14); S(16)=S(14);
-  S(17)=S(14); S(18)=S(14); S(19)=S(14); S(20)=S(14); S(21)=S(14);
-  S(22)=S(14); S(24)=S(23); S(25)=S(23); S(31)=S(30); S(32)=S(30);
-  S(33)=S(30); S(35)=S(34); S(36)=S(34); S(37)=1; S(38)=1; S(39)=1; S(40)=1;
-  S(41)=1;
+ STRUCTURE PHI(T) P(T) C(P) GAMMA(MARKOV,.);
 /* Model 11: Markovian temporary emigration, gamma'' and gamma' by period,
    survival constant, capture by period. */
 PROC ESTIMATE NAME=MARKOV(T) PHI(.)P(T);
- CONSTRAINT;
-  S(2)=S(1); S(3)=S(1); S(5)=S(4); S(6)=S(4); S(8)=S(7); S(9)=S(7);
-  S(10)=S(7); S(11)=S(7); S(12)=S(7); S(13)=S(7); S(15)=S(14); S(16)=S(14);
-  S(17)=S(14); S(18)=S(14); S(19)=S(14); S(20)=S(14); S(21)=S(14);
-  S(22)=S(14); S(24)=S(23); S(25)=S(23); S(27)=S(26); S(28)=S(26);
-  S(29)=S(26); S(37)=1; S(38)=1; S(39)=1; S(40)=1; S(41)=1;
+ STRUCTURE PHI(.) P(T) C(P) GAMMA(MARKOV,T);
 /* Model 12: Markovian temporary emigration, gamma'' and gamma' by period,
    survival by period, capture by period. Constrained: gamma''(5) =
    gamma''(4): the last period's availability is confounded with survival
    into it. Constrained: gamma'(5) = gamma'(4): the last period's
    availability is confounded with survival into it. */
 PROC ESTIMATE NAME=MARKOV(T) PHI(T)P(T);
- CONSTRAINT;
-  S(2)=S(1); S(3)=S(1); S(5)=S(4); S(6)=S(4); S(8)=S(7); S(9)=S(7);
-  S(10)=S(7); S(11)=S(7); S(12)=S(7); S(13)=S(7); S(15)=S(14); S(16)=S(14);
-  S(17)=S(14); S(18)=S(14); S(19)=S(14); S(20)=S(14); S(21)=S(14);
-  S(22)=S(14); S(24)=S(23); S(25)=S(23); S(33)=S(32); S(36)=S(35); S(37)=1;
-  S(38)=1; S(39)=1; S(40)=1; S(41)=1;
+ STRUCTURE PHI(T) P(T) C(P) GAMMA(MARKOV,T);
 PROC TEST;
 PROC STOP;

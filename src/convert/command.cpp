@@ -192,7 +192,7 @@ void put_models(std::string& out, const Design& d, const std::vector<int>& chose
     for (const std::string& n : m.notes) text += " Constrained: " + n + ".";
     put_comment(out, text);
     out += "PROC ESTIMATE NAME=" + m.name + ";\n";
-    out += constraint_block(m.map);
+    out += " STRUCTURE " + structure_words(structure_of(m.spec)) + ";\n";
   }
   if (!omitted.empty()) {
     std::string text = "Not fitted, with " + std::to_string(d.periods()) + " primary periods:";

@@ -9,6 +9,7 @@
 #include "convert/templates.h"
 #include "driver/title.h"
 #include "estimate/consrt.h"
+#include "estimate/structure.h"
 #include "model/likelihood.h"
 #include "model/model.h"
 #include "testing/harness.h"
@@ -190,7 +191,7 @@ TEST(CommandFile, LargestDesignReadsBack) {
   EXPECT_EQ(r->tokens(), "[PROC][STOP]");
 }
 
-TEST(CommandFile, ConstraintBlocksBuildEachTemplatesMap) {
+TEST(CommandFile, StructureStatementsBuildEachTemplatesMap) {
   // Six occasions give 64 cells per cohort; twelve periods long blocks.
   for (const std::string list : {"6,6,6", "2,3,2,3,2,3,2,3,2,3,2,3"}) {
     const Design d = parse_design(list);
@@ -199,15 +200,15 @@ TEST(CommandFile, ConstraintBlocksBuildEachTemplatesMap) {
     expect_readable_lines(text);
     auto r = read_model(text);
     expect_stored(r->run.model, d, tabulate(d, histories));
-    // Each CONSTRAINT block builds the template's map in the program.
+    // Each STRUCTURE statement builds the template's map in the program.
     std::vector<std::string> omitted;
     for (const ModelTemplate& t : standard_models(d, omitted)) {
       ASSERT_EQ(r->tokens().substr(0, 16), "[PROC][ESTIMATE]") << t.name;
       EXPECT_NE(r->tokens().find("[" + t.name.substr(0, t.name.find(' ')) + "]"), std::string::npos);
       r->run.reader.getcmd();
-      ASSERT_EQ(r->tokens(), "[CONSTRAINT]");
+      ASSERT_EQ(r->tokens().substr(0, 11), "[STRUCTURE]");
       default_map(r->run.model);
-      consrt(r->run);
+      structure(r->run);
       const ModelStore& m = r->run.model;
       EXPECT_EQ(m.NEST, t.map.estimated()) << t.name;
       for (int i = 1; i <= m.NPAR; ++i) {

@@ -218,22 +218,30 @@ ParameterMap structure_map(const Structure& s, const RobustLayout& d, std::vecto
   return map;
 }
 
-std::string structure_name(const Structure& s) {
-  std::string name = std::string("PHI(") + (s.phi_by_period ? "T" : ".") + ")";
-  name += std::string("P(") + variation_word(s.p) + ")";
-  name += s.c_is_p ? std::string("C(P)") : std::string("C(") + variation_word(s.c) + ")";
+std::string structure_words(const Structure& s) {
+  std::string words = std::string("PHI(") + (s.phi_by_period ? "T" : ".") + ")";
+  words += std::string(" P(") + variation_word(s.p) + ")";
+  words += s.c_is_p ? std::string(" C(P)") : std::string(" C(") + variation_word(s.c) + ")";
   switch (s.emigration) {
     case Emigration::None:
-      name += "GAM(NONE)";
+      words += " GAMMA(NONE)";
       break;
     case Emigration::Random:
-      name += std::string("GAM(RANDOM,") + (s.gamma_by_period ? "T" : ".") + ")";
+      words += std::string(" GAMMA(RANDOM,") + (s.gamma_by_period ? "T" : ".") + ")";
       break;
     case Emigration::Markov:
-      name += std::string("GAM(MARKOV,") + (s.gamma_by_period ? "T" : ".") + ")";
+      words += std::string(" GAMMA(MARKOV,") + (s.gamma_by_period ? "T" : ".") + ")";
       break;
   }
-  if (s.theta) name += std::string("THETA(") + variation_word(*s.theta) + ")";
+  if (s.theta) words += std::string(" THETA(") + variation_word(*s.theta) + ")";
+  return words;
+}
+
+std::string structure_name(const Structure& s) {
+  std::string name;
+  for (char ch : structure_words(s)) name += ch == ' ' ? "" : std::string(1, ch);
+  const std::size_t gamma = name.find("GAMMA(");
+  if (gamma != std::string::npos) name.erase(gamma + 3, 2);  // GAM(...) keeps the name short
   return name;
 }
 

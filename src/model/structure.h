@@ -96,6 +96,10 @@ enum class LastPeriod : std::uint8_t {
 ParameterMap structure_map(const Structure& s, const RobustLayout& design, std::vector<std::string>& notes,
                            LastPeriod last = LastPeriod::Needed);
 
+/// The words of a STRUCTURE statement for the structure, for example
+/// "PHI(T) P(T) C(P) GAMMA(MARKOV,.)"; THETA(1), the default, is left out.
+std::string structure_words(const Structure& s);
+
 /// The structure written as its words without blanks, for example
 /// "PHI(T)P(T)C(P)GAM(MARKOV,.)"; THETA(1) is left out.
 std::string structure_name(const Structure& s);
