@@ -19,7 +19,7 @@ namespace {
 
 /// The --help text.
 constexpr const char* kUsage =
-    "Usage: quorvale-inp --secondary K1,K2,...,KM [--models] FILE.inp > analysis.cmd\n"
+    "Usage: quorvale-inp --secondary K1,K2,...,KM [--models[=LIST]] FILE.inp > analysis.cmd\n"
     "\n"
     "Converts robust-design encounter histories (\".inp\": one record per history,\n"
     "a string of 0 and 1 over all secondary occasions, a frequency and \";\",\n"
@@ -31,6 +31,8 @@ constexpr const char* kUsage =
     "  --models          also write competing models (no, random and Markovian\n"
     "                    temporary emigration; survival and capture constant or\n"
     "                    by period), each identifiable, and PROC TEST\n"
+    "  --models=LIST     the structures of LIST instead, separated by \";\", e.g.\n"
+    "                    --models='P(T) C(P) GAMMA(NONE);P(T) C(P) GAMMA(RANDOM,.)'\n"
     "  --help            show this text\n"
     "\n"
     "FILE \"-\" reads standard input. Faults are reported with the line of the input\n"
@@ -60,6 +62,7 @@ struct UsageFault {
 struct Options {
   std::string secondary;  ///< the --secondary list
   bool models = false;    ///< --models
+  std::vector<std::string> structures;  ///< the structures of --models=LIST
   bool help = false;      ///< --help
   std::string file;       ///< the input file
   bool plan = false;      ///< --plan
@@ -183,6 +186,13 @@ Options parse_args(const std::vector<std::string>& args) {
       o.help = true;
     } else if (a == "--models") {
       o.models = true;
+    } else if (a.rfind("--models=", 0) == 0) {
+      o.models = true;
+      std::istringstream list(a.substr(9));
+      for (std::string item; std::getline(list, item, ';');) {
+        if (item.find_first_not_of(' ') != std::string::npos) o.structures.push_back(item);
+      }
+      if (o.structures.empty()) throw UsageFault{"--models= needs structures, e.g. --models='PHI(.) P(T)'"};
     } else if (a == "--plan") {
       o.plan = true;
     } else if (a.rfind("--", 0) == 0 && std::find(std::begin(kPlanOptions), std::end(kPlanOptions), a.substr(2, a.find('=') == std::string::npos ? std::string::npos : a.find('=') - 2)) != std::end(kPlanOptions)) {
@@ -274,7 +284,7 @@ int inp_main(const std::vector<std::string>& args, std::istream& in, std::ostrea
     }
     const std::vector<History> histories = read_inp(text);
     const std::string command =
-        command_file(design, histories, CommandOptions{o.file == "-" ? "" : o.file, o.models});
+        command_file(design, histories, CommandOptions{o.file == "-" ? "" : o.file, o.models}, o.structures);
     out << command << std::flush;
     if (!out) {
       err << "quorvale-inp: cannot write the command file\n";
@@ -289,7 +299,8 @@ int inp_main(const std::vector<std::string>& args, std::istream& in, std::ostrea
     }
     if (e.line() > 0) {
       err << where << ":" << e.line() << ": ";
-    } else if (std::string_view(e.what()).rfind("--secondary", 0) != 0) {
+    } else if (std::string_view(e.what()).rfind("--secondary", 0) != 0 &&
+               std::string_view(e.what()).rfind("--models", 0) != 0) {
       err << where << ": ";
     }
     err << e.what() << "\n";

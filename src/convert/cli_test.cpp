@@ -38,10 +38,22 @@ TEST(InpMain, ConvertsStandardInput) {
   EXPECT_EQ(m.out, command_file(parse_design("2,2"), read_inp(kInp), CommandOptions{"", true}));
 }
 
+TEST(InpMain, ChosenStructuresAreWrittenInsteadOfTheTemplates) {
+  const Call c = call({"--secondary", "2,2", "--models=gamma(none) p(t) c(p);PHI(.) P(.) C(T) GAMMA(NONE)", "-"},
+                      kInp);
+  EXPECT_EQ(c.status, 0) << c.err;
+  const std::string models = c.out.substr(c.out.find("/* Chosen models"));
+  EXPECT_NE(models.find("/* Model 1: PHI(T) P(T) C(P) GAMMA(NONE). */\nPROC ESTIMATE;\n STRUCTURE PHI(T) P(T) C(P) "
+                        "GAMMA(NONE);\n/* Model 2: PHI(.) P(.) C(T) GAMMA(NONE). */\nPROC ESTIMATE;\n STRUCTURE "
+                        "PHI(.) P(.) C(T) GAMMA(NONE);\nPROC TEST;\nPROC STOP;\n"),
+            std::string::npos)
+      << models;
+}
+
 TEST(InpMain, HelpGoesToStandardOutput) {
   const Call c = call({"--help"});
   EXPECT_EQ(c.status, 0);
-  EXPECT_EQ(c.out.rfind("Usage: quorvale-inp --secondary K1,K2,...,KM [--models] FILE.inp > analysis.cmd\n", 0), 0u);
+  EXPECT_EQ(c.out.rfind("Usage: quorvale-inp --secondary K1,K2,...,KM [--models[=LIST]] FILE.inp > analysis.cmd\n", 0), 0u);
   EXPECT_EQ(c.err, "");
 }
 
@@ -55,6 +67,13 @@ TEST(InpMain, FaultsGoToTheErrorStreamAlone) {
       {{"--secondary", "2,2", "--model", "-"}, "quorvale-inp: unknown option --model" + hint},
       {{"--secondary", "2,2", "/nonexistent/dir/x.inp"}, "quorvale-inp: cannot open /nonexistent/dir/x.inp\n"},
       {{"--secondary", "2", "-"}, "quorvale-inp: --secondary: a robust design needs at least 2 primary periods\n"},
+      {{"--secondary", "2,2", "--models=", "-"},
+       "quorvale-inp: --models= needs structures, e.g. --models='PHI(.) P(T)'" + hint},
+      {{"--secondary", "2,2", "--models=P(T) GAMMA(NEVER)", "-"},
+       "quorvale-inp: --models: Unknown level in STRUCTURE part GAMMA(NEVER): GAMMA takes NONE, RANDOM,. "
+       "RANDOM,T MARKOV,. or MARKOV,T.\n"},
+      {{"--secondary", "2,2", "--models=P(T) C(P) GAMMA(NONE); P(T*O) C(T*O) GAMMA(NONE)", "-"},
+       "quorvale-inp: --models: PHI(T) P(T*O) C(T*O) GAMMA(NONE) is not identifiable with 2 primary periods\n"},
       {{"--secondary", "2,3", "-"},
        "quorvale-inp: standard input:2: history \"1111\" has 4 occasions, but --secondary 2,3 describes 5\n"},
   };

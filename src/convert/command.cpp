@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
+#include <sstream>
 
+#include "convert/identifiability.h"
 #include "convert/plan.h"
 #include "convert/templates.h"
 
@@ -202,6 +205,31 @@ void put_models(std::string& out, const Design& d, const std::vector<int>& chose
   if (test) out += "PROC TEST;\n";
 }
 
+/// The chosen structures, each as a fit, and PROC TEST.
+void put_structures(std::string& out, const Design& d, const std::vector<std::string>& chosen) {
+  put_comment(out, "Chosen models, each checked to be identifiable from the design: the information matrix "
+                   "of its free parameters has full rank.");
+  int number = 0;
+  for (const std::string& text : chosen) {
+    std::vector<std::string> words;
+    std::istringstream in(text);
+    for (std::string w; in >> w;) words.push_back(w);
+    Structure s;
+    std::optional<std::string> fault = parse_structure(words, s);
+    if (!fault) fault = check_structure(s, d);
+    std::vector<std::string> notes;
+    if (!fault && !identifiable(d, structure_map(s, d, notes))) {
+      fault = structure_words(s) + " is not identifiable with " + std::to_string(d.periods()) + " primary periods";
+    }
+    if (fault) throw ConvertError(0, "--models: " + *fault);
+    std::string comment = "Model " + std::to_string(++number) + ": " + structure_words(s) + ".";
+    for (const std::string& n : notes) comment += " Constrained: " + n + ".";
+    put_comment(out, comment);
+    out += "PROC ESTIMATE;\n STRUCTURE " + structure_words(s) + ";\n";
+  }
+  out += "PROC TEST;\n";
+}
+
 /// PROC MODEL with the design, the labels and the cohorts.
 void put_model(std::string& out, const Design& d, const std::vector<Cohort>& cohorts) {
   const int M = d.periods();
@@ -254,7 +282,8 @@ std::string closed_expression(const Design& design, int ip, int h) {
   return s;
 }
 
-std::string command_file(const Design& d, const std::vector<History>& histories, const CommandOptions& options) {
+std::string command_file(const Design& d, const std::vector<History>& histories, const CommandOptions& options,
+                         const std::vector<std::string>& structures) {
   const std::vector<Cohort> cohorts = tabulate(d, histories);
   long long animals = 0;
   long long lost = 0;
@@ -271,7 +300,11 @@ std::string command_file(const Design& d, const std::vector<History>& histories,
                        " not released after their last capture), " + std::to_string(M) + " primary periods of " +
                        occasions_text(d) + " secondary occasions.");
   put_model(out, d, cohorts);
-  if (options.models) put_models(out, d);
+  if (!structures.empty()) {
+    put_structures(out, d, structures);
+  } else if (options.models) {
+    put_models(out, d);
+  }
   out += "PROC STOP;\n";
   return out;
 }

@@ -24,7 +24,12 @@ inline constexpr std::size_t kLineWidth = 78;
 
 /// The complete command file for `histories` under `design`. Every line
 /// fits kLineWidth columns, every continuation line begins with a blank.
-std::string command_file(const Design& design, const std::vector<History>& histories, const CommandOptions& options);
+/// `structures`, when given, are the models written instead of the
+/// templates (--models=LIST), each the words of a STRUCTURE statement, with
+/// PROC TEST. Throws ConvertError (line 0, naming --models) for one that does
+/// not parse, that the design cannot carry or that it cannot identify.
+std::string command_file(const Design& design, const std::vector<History>& histories, const CommandOptions& options,
+                         const std::vector<std::string>& structures = {});
 
 /// What a planned study's command file holds besides the model.
 struct PlanOptions {
