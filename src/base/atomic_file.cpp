@@ -4,6 +4,9 @@
 #include <filesystem>
 #include <random>
 #include <system_error>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace quorvale {
@@ -63,6 +66,21 @@ bool replace_file(const std::string& path, const std::string& contents, Durabili
   if (ec) return false;
   temp.release();
   return true;
+}
+
+FileLock::FileLock(const std::string& path) {
+  fd_ = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (fd_ < 0) return;
+  while (::flock(fd_, LOCK_EX) != 0) {
+    if (errno == EINTR) continue;
+    ::close(fd_);
+    fd_ = -1;
+    return;
+  }
+}
+
+FileLock::~FileLock() {
+  if (fd_ >= 0) ::close(fd_);
 }
 
 }  // namespace quorvale

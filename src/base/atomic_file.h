@@ -18,4 +18,20 @@ enum class Durability {
 /// permissions; false when anything failed, the old file then untouched.
 bool replace_file(const std::string& path, const std::string& contents, Durability durability);
 
+/// An exclusive lock (flock) on the file `path` + ".lock", created when
+/// missing and left in place: runs that read, merge and replace the same
+/// file take turns. Released when destroyed (or when the process ends).
+class FileLock {
+ public:
+  explicit FileLock(const std::string& path);
+  ~FileLock();
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+  /// False when the lock file could not be opened (its folder missing or not writable).
+  bool held() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
 }  // namespace quorvale

@@ -1,6 +1,8 @@
 #include "compare/dotest.h"
 
 #include <array>
+#include <cstdio>
+#include <optional>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
@@ -79,29 +81,92 @@ bool overflowed(const std::string& record, std::size_t from, std::size_t width) 
   return record.compare(from, width, std::string(width, '*')) == 0;
 }
 
-/// Appends the model file's records to the table, dropping those named like a model of this sequence.
-void read_model_file(FitContext& run, const std::string& file) {
+/// Identity of the data of this run, stored after column 90 of each record:
+/// the number of cohorts, the total of the cohort sizes and a checksum
+/// (FNV-1a) of the cell counts. Files written before it have none.
+std::string data_identity(const ModelStore& m) {
+  std::uint32_t h = 2166136261U;
+  auto mix = [&h](int v) {
+    const auto u = static_cast<std::uint32_t>(v);
+    for (int b = 0; b < 4; ++b) {
+      h ^= (u >> (8 * b)) & 0xFFU;
+      h *= 16777619U;
+    }
+  };
+  std::int64_t total = 0;
+  mix(m.NCOHRT);
+  for (int c = 1; c <= m.NCOHRT; ++c) {
+    total += m.NREL(c);
+    mix(m.NREL(c));
+    mix(m.NCLASS(c));
+    for (int k = 1; k <= m.NCLASS(c); ++k) mix(m.NOBS(k, c));
+  }
+  char text[64];
+  std::snprintf(text, sizeof text, "  data %d %lld %08x", m.NCOHRT, static_cast<long long>(total), h);
+  return text;
+}
+
+/// Columns (0-based start, width) of a record's fields that must hold a value.
+constexpr std::size_t kLnlFrom = 31, kLnlWidth = 14, kKFrom = 55, kKWidth = 5, kRecordWidth = 90;
+
+/// True when `width` columns from `from` of `line` are all blank.
+bool blank(const std::string& line, std::size_t from, std::size_t width) {
+  return line.find_first_not_of(' ', from) >= from + width;
+}
+
+/// What the model file holds besides the rows it adds to the table.
+struct FileRecords {
+  std::vector<std::string> other_data;  ///< records of other data, written back as read
+  int replaced = 0;                     ///< records that were the same fit as one of this sequence
+};
+
+/// Appends the model file's records of this data to the table. A record
+/// named like a model of this sequence, or holding the same fit (name as
+/// stored, K and log-likelihood as written), is replaced by that model. A
+/// record that is incomplete or impossible, or more records than the table
+/// holds, end the run with the file as it was.
+FileRecords read_model_file(FitContext& run, const std::string& file, const std::string& identity) {
   namespace fs = std::filesystem;
   Listing& lst = run.listing;
-  run.reader.refuse_overwrite(file, "Model file");
+  FileRecords out;
   std::error_code ec;
   const fs::file_status st = fs::status(file, ec);
   // A file that does not exist yet holds no models; it is written only when
   // there are models to compare, so a lone model leaves no empty file behind.
-  if (st.type() == fs::file_type::not_found) return;
+  if (st.type() == fs::file_type::not_found) return out;
   if (ec || !fs::is_regular_file(st)) lst.error("Model file " + file + " cannot be opened.");
   std::ifstream in(file, std::ios::binary);
   if (!in) lst.error("Model file " + file + " cannot be opened.");
 
   SavedModels& s = run.saved;
   const int before = s.NMOD;
+  // This sequence's models as the file would hold them.
+  std::vector<std::string> own(static_cast<std::size_t>(before) + 1);
+  for (int j = 1; j <= before; ++j) {
+    file_layout().write(own[static_cast<std::size_t>(j)],
+                        {s.NAMSAV(j), 0.0, s.lnL(j), s.NDF(j), s.K(j), s.PG(j), s.G(j), s.DFC(j)});
+  }
   int record = 0;
   std::string line;
   std::string name;
   double aic = 0.0;
-  while (s.NMOD < MAXMOD && std::getline(in, line)) {
+  while (std::getline(in, line)) {
     ++record;
     if (!line.empty() && line.back() == '\r') line.pop_back();
+    const std::string where = "Model file " + file + ", record " + std::to_string(record);
+    if (line.size() < kKFrom + kKWidth || blank(line, 1, 10) || blank(line, kLnlFrom, kLnlWidth) ||
+        blank(line, kKFrom, kKWidth)) {
+      lst.error(where + ", is incomplete; the file is left as it is.");
+    }
+    const std::string stored = line;
+    const std::string tail = line.size() > kRecordWidth ? line.substr(kRecordWidth) : std::string();
+    const std::size_t id_start = tail.find_first_not_of(' ');
+    const std::string id = id_start == std::string::npos ? std::string() : tail;
+    if (!id.empty() && id != identity) {
+      out.other_data.push_back(stored);
+      continue;
+    }
+    if (line.size() > kRecordWidth) line.resize(kRecordWidth);
     const int row = s.NMOD + 1;
     // A field written as asterisks held a value too wide for it: the AIC is
     // recomputed anyway, and a probability that could not be written reads
@@ -109,21 +174,50 @@ void read_model_file(FitContext& run, const std::string& file) {
     const bool pg_unknown = overflowed(line, 64, 6);
     if (pg_unknown) line.replace(64, 6, 6, ' ');
     if (overflowed(line, 13, 16)) line.replace(13, 16, 16, ' ');
+    double lnl = 0.0;
+    int ndf = 0;
+    int k = 0;
+    double pg = 0.0;
+    double g = 0.0;
+    int dfc = 0;
     const int status = file_layout().read(
-        line, {Target::of(name, 20), Target::of(aic), Target::of(s.lnL(row)), Target::of(s.NDF(row)),
-               Target::of(s.K(row)), Target::of(s.PG(row)), Target::of(s.G(row)), Target::of(s.DFC(row))});
-    if (status != 0) {
-      lst.error("Model file " + file + ", record " + std::to_string(record) + ", does not fit its layout.");
+        line, {Target::of(name, 20), Target::of(aic), Target::of(lnl), Target::of(ndf), Target::of(k),
+               Target::of(pg), Target::of(g), Target::of(dfc)});
+    if (status != 0) lst.error(where + ", does not fit its layout.");
+    if (!(lnl <= 0.0) || k < 0 || ndf < 0 || dfc < 0) {
+      lst.error(where + ", holds impossible values (log-likelihood above 0 or a negative count).");
     }
-    if (pg_unknown) s.PG(row) = std::numeric_limits<double>::quiet_NaN();
     bool duplicate = false;
-    for (int j = 1; j <= before; ++j) duplicate = duplicate || s.NAMSAV(j) == name;
-    if (duplicate) continue;
+    for (int j = 1; j <= before && !duplicate; ++j) {
+      const std::string& o = own[static_cast<std::size_t>(j)];
+      duplicate = s.NAMSAV(j) == name ||
+                  (o.compare(1, 10, line, 1, 10) == 0 && o.compare(kLnlFrom, kLnlWidth, line, kLnlFrom, kLnlWidth) == 0 &&
+                   o.compare(kKFrom, kKWidth, line, kKFrom, kKWidth) == 0);
+    }
+    if (duplicate) {
+      ++out.replaced;
+      continue;
+    }
+    if (row > MAXMOD) {
+      lst.error("Model file " + file + " and this sequence hold more than " + std::to_string(MAXMOD) +
+                " models; the file is left as it is.");
+    }
+    s.lnL(row) = lnl;
+    s.NDF(row) = ndf;
+    s.K(row) = k;
+    s.PG(row) = pg_unknown ? std::numeric_limits<double>::quiet_NaN() : pg;
+    s.G(row) = g;
+    s.DFC(row) = dfc;
     s.NAMSAV(row) = name;
     s.full_name(row).clear();
     s.NMOD = row;
   }
   if (in.bad()) lst.error("Model file " + file + " cannot be read.");
+  if (!out.other_data.empty()) {
+    lst.warn(std::to_string(out.other_data.size()) + " model(s) of the model file " + file +
+             " are of other data: left out of the comparison, kept in the file.");
+  }
+  return out;
 }
 
 /// Replaces the model file by `contents` through a full temporary copy renamed over it; the old file survives any failure.
@@ -186,15 +280,23 @@ ModelComparison compare(const SavedModels& s, const TestOptions& opt, int n, int
   }
 
   // Selection sort: the first smallest value of the rest moves up by an
-  // exchange, so rows of equal value may change their relative order.
+  // exchange, so rows of equal value may change their relative order. A fit
+  // whose log-likelihood or criterion is not finite ranks after every other.
   c.ranked = c.models;
   std::vector<ComparedModel>& r = c.ranked;
+  const auto key = [&opt](const ComparedModel& m) {
+    const double v = m.crit[opt.sortby];
+    return std::isfinite(m.lnL) && std::isfinite(v) ? v : std::numeric_limits<double>::infinity();
+  };
   for (std::size_t p = 0; p + 1 < r.size(); ++p) {
     std::size_t best = p;
     for (std::size_t q = p + 1; q < r.size(); ++q) {
-      if (r[q].crit[opt.sortby] < r[best].crit[opt.sortby]) best = q;
+      if (key(r[q]) < key(r[best])) best = q;
     }
     if (best != p) std::swap(r[p], r[best]);
+  }
+  for (const ComparedModel& m : r) {
+    if (key(m) == std::numeric_limits<double>::infinity()) c.not_finite.push_back(m.name);
   }
 
   for (std::size_t i = 0; i + 1 < r.size(); ++i) {
@@ -223,12 +325,47 @@ ModelComparison compare(const SavedModels& s, const TestOptions& opt, int n, int
 }
 
 /// The model file's records of the ranked models.
-std::string model_file_records(const ModelComparison& c) {
+/// The model file's records of the ranked models, each with the identity of
+/// this run's data, then the records of other data as they were read.
+std::string model_file_records(const ModelComparison& c, const std::string& identity,
+                               const std::vector<std::string>& other_data) {
   std::string contents;
   for (const ComparedModel& m : c.ranked) {
-    file_layout().write(contents, {m.name, m.crit[kAic], m.lnL, m.NDF, m.K, m.PG, m.G, m.DFC});
+    std::string one;
+    file_layout().write(one, {m.name, m.crit[kAic], m.lnL, m.NDF, m.K, m.PG, m.G, m.DFC});
+    one.pop_back();
+    contents += one + identity + "\n";
   }
+  for (const std::string& line : other_data) contents += line + "\n";
   return contents;
+}
+
+/// Names without their trailing blanks, separated by commas.
+std::string name_list(const std::vector<std::string>& names) {
+  std::string out;
+  for (const std::string& n : names) {
+    if (!out.empty()) out += ", ";
+    out += n.substr(0, n.find_last_not_of(' ') + 1);
+  }
+  return out;
+}
+
+/// After the tables: the fits of this sequence that did not converge and
+/// those with an estimate on a bound (with the parameters on it).
+void print_fit_notes(Listing& lst, std::span<const FitReport> sequence) {
+  std::vector<std::string> not_converged;
+  std::vector<std::string> on_bound;
+  for (const FitReport& f : sequence) {
+    const std::string name = f.full_name.empty() ? f.name : f.full_name;
+    if (f.optimizer != OptimizerCode::Converged) not_converged.push_back(name);
+    std::string params;
+    for (const ParameterEstimate& p : f.parameters) {
+      if (p.on_bound()) params += (params.empty() ? "" : " ") + ("S(" + std::to_string(p.index) + ")");
+    }
+    if (!params.empty()) on_bound.push_back(name.substr(0, name.find_last_not_of(' ') + 1) + " (" + params + ")");
+  }
+  if (!not_converged.empty()) lst.warn("Fits that did not converge: " + name_list(not_converged) + ".");
+  if (!on_bound.empty()) lst.warn("Fits with an estimate on a bound: " + name_list(on_bound) + ".");
 }
 
 /// Prints the likelihood-ratio tests.
@@ -302,6 +439,9 @@ void print_criteria(Listing& lst, const ModelComparison& c) {
       "(1X,9(1H-),12X,10(1H-),4X,3(1H-),1X,9(1H-),1X,6(1H-),1x,7(1h-),1X,7(1h-),1X,7(1h-))");
   static const Layout second_row("(I2,1X,A20,1X,G10.4,I5,1X,G10.5,1X,F5.3,1X,3(G9.4))");
   if (c.chat_without_dfc) lst.warn("Most general model has DFC = 0; c-hat set to 1.");
+  if (!c.not_finite.empty()) {
+    lst.warn("Log-likelihood or criterion not finite, ranked last: " + name_list(c.not_finite) + ".");
+  }
   lst.put_free({" "});
   lst.put_free({"Modified AIC calculations: (see ", "Model Selection and Multimodel Inference:"});
   lst.put_free({"A Practical Information-Theoretic Approach, 2nd ed., by K. P. Burnham and D. R. Anderson, 2002)"});
@@ -342,7 +482,15 @@ std::optional<ModelComparison> dotest(FitContext& run, std::span<FitReport> sequ
   const int n = sample_size(run.model);
   const TestOptions opt = read_options(run);
   const int own = run.saved.NMOD;
-  if (opt.aicsave) read_model_file(run, opt.file);
+  const std::string identity = data_identity(run.model);
+  std::optional<FileLock> lock;
+  FileRecords file;
+  if (opt.aicsave) {
+    run.reader.refuse_overwrite(opt.file, "Model file");
+    // Held until the file is replaced: a second run waits, then merges into the new file.
+    lock.emplace(opt.file);
+    file = read_model_file(run, opt.file, identity);
+  }
   run.reader.getcmd();
 
   std::optional<ModelComparison> result;
@@ -352,8 +500,9 @@ std::optional<ModelComparison> dotest(FitContext& run, std::span<FitReport> sequ
     warn_same_names(run);
     const ModelComparison& comparison = result.emplace(compare(run.saved, opt, n, own));
     print_criteria(run.listing, comparison);
-    if (opt.aicsave) replace_model_file(run, opt.file, model_file_records(comparison));
+    if (opt.aicsave) replace_model_file(run, opt.file, model_file_records(comparison, identity, file.other_data));
     print_ratio_tests(run.listing, comparison);
+    print_fit_notes(run.listing, sequence);
     for (FitReport& f : sequence) f.chat = comparison.chat;
     if (opt.average) {
       result->average = model_average(sequence, comparison.chat, run.saved.NMOD - own);

@@ -51,6 +51,7 @@ struct ModelComparison {
   std::vector<ComparedModel> models;  ///< in the order of the table
   std::vector<ComparedModel> ranked;  ///< sorted by the chosen criterion
   std::vector<RatioTest> tests;       ///< every pair of ranked models whose NDF differ
+  std::vector<std::string> not_finite;  ///< names of the models ranked last: lnL or criterion not finite
   std::optional<ModelAverage> average;  ///< with AVERAGE: the model-averaged estimates
 };
 

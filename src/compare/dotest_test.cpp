@@ -481,11 +481,17 @@ TEST_F(DotestModelFile, WritesOneRecordPerModelInSortedOrder) {
   dotest(r->run);
   const std::vector<std::string> lines = split_lines(slurp("F1"));
   ASSERT_EQ(lines.size(), 3U);
-  EXPECT_EQ(lines[0] + "\n", kRecordA);
-  EXPECT_EQ(lines[0].size(), 90U);
-  EXPECT_EQ(lines[1] + "\n", record("B", "206.20", "-98.100000    ", "8", "5", "0.2381", " 10.400000    ", "8"));
-  EXPECT_EQ(lines[2] + "\n", record("C", "212.40", "-104.20000    ", "11", "2", "0.0564", " 20.600000    ", "11"));
-  EXPECT_EQ(entries(), std::vector<std::string>{"F1"});  // no temporary file left behind
+  EXPECT_EQ(lines[0].substr(0, 90) + "\n", kRecordA);
+  EXPECT_EQ(lines[1].substr(0, 90) + "\n",
+            record("B", "206.20", "-98.100000    ", "8", "5", "0.2381", " 10.400000    ", "8"));
+  EXPECT_EQ(lines[2].substr(0, 90) + "\n",
+            record("C", "212.40", "-104.20000    ", "11", "2", "0.0564", " 20.600000    ", "11"));
+  // After column 90, the identity of the data: 2 cohorts of 101 animals in all, then a checksum.
+  EXPECT_EQ(lines[0].substr(90, 13), "  data 2 101 ");
+  EXPECT_EQ(lines[0].size(), 111U);
+  EXPECT_EQ(lines[1].substr(90), lines[0].substr(90));
+  // No temporary file left behind; the lock file stays beside the model file.
+  EXPECT_EQ(entries(), (std::vector<std::string>{"F1", "F1.lock"}));
 }
 
 TEST_F(DotestModelFile, ModelsCarryOverToTheNextTestAndTheNextRun) {
@@ -505,7 +511,7 @@ TEST_F(DotestModelFile, ModelsCarryOverToTheNextTestAndTheNextRun) {
             " 4 " + col20("C") + "      2" + "  212.400    " + "  212.522    " + "  164.308    " + "  164.430    ");
   // Sorted by AIC: A 200, B 206.2, D 207, C 212.4.
   EXPECT_EQ(record_names("F1"), (std::vector<std::string>{"A", "B", "D", "C"}));
-  EXPECT_EQ(split_lines(slurp("F1"))[0] + "\n",
+  EXPECT_EQ(split_lines(slurp("F1"))[0].substr(0, 90) + "\n",
             record("A", "200.00", "-97.000000    ", "10", "3", "0.2134", " 12.400000    ", "10"));
 
   // A later run adds its own model to the four.
@@ -558,15 +564,49 @@ TEST_F(DotestModelFile, RecordsAreMatchedOnlyAgainstTheCurrentSequence) {
   EXPECT_EQ(record_names("F1"), (std::vector<std::string>{"X", "P", "P"}));
 }
 
-TEST_F(DotestModelFile, LongNamesAreKeptAsTenCharactersAndNotMatchedAgain) {
-  auto r = make_run("PROC TEST AICSAVE=F1;\nPROC TEST AICSAVE=F1;\nPROC STOP;\n", 101);
+TEST_F(DotestModelFile, TheSameFitAgainReplacesItsRecord) {
+  // Names are stored as 10 characters; the same stored name, K and log-likelihood
+  // as written is the same fit, so running the same commands again adds nothing.
+  auto r = make_run("PROC TEST AICSAVE=F1;\nPROC TEST AICSAVE=F1;\nPROC TEST AICSAVE=F1;\nPROC STOP;\n", 101);
   const std::vector<Fit> fits = {{"LONGMODELNAME1", -50.0, 3, 5}, {"SHORT", -52.0, 2, 6}};
   fill(r->run, fits);
   dotest(r->run);
   EXPECT_EQ(record_names("F1"), (std::vector<std::string>{"LONGMODELN", "SHORT"}));
   fill(r->run, fits);
   dotest(r->run);
-  EXPECT_EQ(first_table_names(*r, 3), (std::vector<std::string>{"LONGMODELNAME1", "SHORT", "LONGMODELN"}));
+  EXPECT_EQ(first_table_names(*r, 3), (std::vector<std::string>{"LONGMODELNAME1", "SHORT", ""}));
+  EXPECT_EQ(record_names("F1"), (std::vector<std::string>{"LONGMODELN", "SHORT"}));
+  // A different fit under the same stored name (another K) is another model.
+  fill(r->run, {{"LONGMODELNAME2", -50.0, 4, 4}, {"OTHER", -60.0, 1, 7}});
+  dotest(r->run);
+  EXPECT_EQ(first_table_names(*r, 4), (std::vector<std::string>{"LONGMODELNAME2", "OTHER", "LONGMODELN", "SHORT"}));
+}
+
+TEST_F(DotestModelFile, RecordsOfOtherDataStayInTheFileOutsideTheComparison) {
+  auto r = make_run("PROC TEST AICSAVE=F1;\nPROC STOP;\n", 101);
+  fill(r->run, kThree);
+  dotest(r->run);
+  // Other data: one count differs.
+  auto other = make_run("PROC TEST AICSAVE=F1;\nPROC STOP;\n", 102);
+  fill(other->run, {{"X", -40.0, 3, 3}, {"Y", -45.0, 2, 4}});
+  dotest(other->run);
+  EXPECT_TRUE(has_line(*other, " * *  WARNING  * *   3 model(s) of the model file F1 are of other data: left out "
+                                "of the comparison, kept in the file."));
+  EXPECT_EQ(first_table_names(*other, 3), (std::vector<std::string>{"X", "Y", ""}));
+  EXPECT_EQ(record_names("F1"), (std::vector<std::string>{"X", "Y", "A", "B", "C"}));
+  // Back on the first data: its three records count again, X and Y are left out.
+  auto again = make_run("PROC TEST AICSAVE=F1;\nPROC STOP;\n", 101);
+  fill(again->run, {{"D", -99.5, 4, 9}});
+  dotest(again->run);
+  EXPECT_EQ(first_table_names(*again, 4), (std::vector<std::string>{"D", "A", "B", "C"}));
+  EXPECT_TRUE(has_text(*again, "2 model(s) of the model file F1 are of other data"));
+  EXPECT_EQ(record_names("F1"), (std::vector<std::string>{"A", "D", "B", "C", "X", "Y"}));
+  // Records without an identity (older files) are compared as before.
+  write_file("OLD", record("P", "0", "-50.0", "4", "2", "0.5", "5.0", "4"));
+  auto old = make_run("PROC TEST AICSAVE=OLD;\nPROC STOP;\n", 102);
+  fill(old->run, {{"X", -40.0, 3, 3}});
+  dotest(old->run);
+  EXPECT_EQ(first_table_names(*old, 2), (std::vector<std::string>{"X", "P"}));
 }
 
 TEST_F(DotestModelFile, FileNameIsTheWordAfterAicsaveAsTyped) {
@@ -574,13 +614,13 @@ TEST_F(DotestModelFile, FileNameIsTheWordAfterAicsaveAsTyped) {
   auto r = make_run("PROC TEST SORTBY AIC AICSAVE = my-models.txt;\nPROC STOP;\n", 101);
   fill(r->run, kThree);
   dotest(r->run);
-  EXPECT_EQ(entries(), std::vector<std::string>{"my-models.txt"});
+  EXPECT_EQ(entries(), (std::vector<std::string>{"my-models.txt", "my-models.txt.lock"}));
   EXPECT_EQ(record_names("my-models.txt"), (std::vector<std::string>{"B", "A", "C"}));
 
   auto lower = make_run("proc test aicsave=Models;\nPROC STOP;\n", 101);
   fill(lower->run, kThree);
   dotest(lower->run);
-  EXPECT_EQ(entries(), (std::vector<std::string>{"Models", "my-models.txt"}));
+  EXPECT_EQ(entries(), (std::vector<std::string>{"Models", "Models.lock", "my-models.txt", "my-models.txt.lock"}));
 }
 
 TEST_F(DotestModelFile, FewerThanTwoModelsLeaveTheFileAsItIs) {
@@ -588,17 +628,17 @@ TEST_F(DotestModelFile, FewerThanTwoModelsLeaveTheFileAsItIs) {
   auto r = make_run("PROC TEST AICSAVE=F1;\nPROC STOP;\n", 101);
   fill(r->run, {kThree[0]});
   dotest(r->run);
-  EXPECT_EQ(entries(), std::vector<std::string>{});
+  EXPECT_EQ(entries(), std::vector<std::string>{"F1.lock"});
   EXPECT_EQ(after_echo(*r), (std::vector<std::string>{"", kTooFewWarning, "", kResetWarning}));
 
-  // A file of one record and no model: the file keeps its bytes, short record included.
-  const std::string text = " ONLY" + std::string(26, ' ') + "-50.0\n";  // lnL from column 32
+  // A file of one record and no model: the file keeps its bytes.
+  const std::string text = record("ONLY", "", "-50.0", "", "0", "", "", "");
   write_file("F1", text);
   auto alone = make_run("PROC TEST AICSAVE=F1;\nPROC STOP;\n", 101);
   dotest(alone->run);
   EXPECT_TRUE(has_line(*alone, kTooFewWarning));
   EXPECT_EQ(slurp("F1"), text);
-  EXPECT_EQ(entries(), std::vector<std::string>{"F1"});
+  EXPECT_EQ(entries(), (std::vector<std::string>{"F1", "F1.lock"}));
 
   // With one model more there are two, and the file is rewritten in full.
   auto two = make_run("PROC TEST AICSAVE=F1;\nPROC STOP;\n", 101);
@@ -606,32 +646,59 @@ TEST_F(DotestModelFile, FewerThanTwoModelsLeaveTheFileAsItIs) {
   dotest(two->run);
   EXPECT_FALSE(has_line(*two, kTooFewWarning));
   // ONLY read its blank fields as zeros: K 0, lnL -50, AIC 100 (printed F16.2).
-  EXPECT_EQ(split_lines(slurp("F1"))[1] + "\n",
+  EXPECT_EQ(split_lines(slurp("F1"))[1].substr(0, 90) + "\n",
             record("ONLY", "100.00", "-50.000000    ", "0", "0", "0.0000", "0.0000000    ", "0"));
 }
 
-TEST_F(DotestModelFile, TableHoldsAtMostThirtyModels) {
+TEST_F(DotestModelFile, MoreModelsThanTheTableHoldsAreRefusedWithTheFileUntouched) {
   std::vector<Fit> fits;
   for (int i = 1; i <= 28; ++i) fits.push_back({"M" + std::to_string(i), -100.0 - i, 3, 10});
-  // The duplicate of M5 does not count; FA and FB fill the table; FC is never read.
-  write_file("F1", record("M5", "0", "-1.0", "1", "1", "0.5", "1.0", "1") +
-                       record("FA", "0", "-2.0", "1", "1", "0.5", "1.0", "1") +
-                       record("FB", "0", "-3.0", "1", "1", "0.5", "1.0", "1") +
-                       record("FC", "0", "-4.0", "1", "1", "0.5", "1.0", "1") + "not a record\n");
+  // The record of M5 is replaced by this run's M5; FA and FB fill the table.
+  const std::string full = record("M5", "0", "-1.0", "1", "1", "0.5", "1.0", "1") +
+                           record("FA", "0", "-2.0", "1", "1", "0.5", "1.0", "1") +
+                           record("FB", "0", "-3.0", "1", "1", "0.5", "1.0", "1");
+  write_file("F1", full);
   auto r = make_run("PROC TEST AICSAVE=F1;\nPROC STOP;\n", 1000);
   fill(r->run, fits);
   dotest(r->run);
-  const std::vector<std::string> names = first_table_names(*r, 31);
-  ASSERT_EQ(names.size(), 31U);
-  EXPECT_EQ(names[28], "FA");
-  EXPECT_EQ(names[29], "FB");
-  EXPECT_EQ(names[30], "");  // the blank line after the table
   EXPECT_EQ(lines_after(*r, kFirstUnderline, 30)[29].substr(0, 3), "30 ");
   const std::vector<std::string> saved = record_names("F1");
   EXPECT_EQ(saved.size(), 30U);
   EXPECT_EQ(std::count(saved.begin(), saved.end(), "M5"), 1);
-  EXPECT_EQ(std::count(saved.begin(), saved.end(), "FC"), 0);
   EXPECT_EQ(saved[0], "FA");  // the best AIC: 4 + 2
+
+  // One record more than the table holds: nothing is dropped, nothing rewritten.
+  const std::string over = full + record("FC", "0", "-4.0", "1", "1", "0.5", "1.0", "1");
+  write_file("F1", over);
+  auto more = make_run("PROC TEST AICSAVE=F1;\nPROC STOP;\n", 1000);
+  fill(more->run, fits);
+  EXPECT_EQ(expect_fatal(*more, [&] { dotest(more->run); }),
+            "\n Model file F1 and this sequence hold more than 30 models; the file is left as it is.\n"
+            "STOP PELMAR ERROR TERMINATION");
+  EXPECT_EQ(slurp("F1"), over);
+}
+
+TEST_F(DotestModelFile, IncompleteOrImpossibleRecordsAreFatalAndLeaveTheFileIntact) {
+  const std::string good = record("GOOD", "0", "-1.0", "1", "1", "0.5", "1.0", "1");
+  const std::string cut = good.substr(0, 40) + "\n";  // cut inside the log-likelihood
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {good + cut, "record 2, is incomplete; the file is left as it is."},
+      {good + "\n" + good, "record 2, is incomplete; the file is left as it is."},
+      {good + record("NOK", "0", "-1.0", "1", "", "0.5", "1.0", "1"), "record 2, is incomplete; the file is left as it is."},
+      {record("POS", "0", "12.5", "1", "1", "0.5", "1.0", "1"),
+       "record 1, holds impossible values (log-likelihood above 0 or a negative count)."},
+      {good + record("NEGK", "0", "-1.0", "1", "-2", "0.5", "1.0", "1"),
+       "record 2, holds impossible values (log-likelihood above 0 or a negative count)."},
+  };
+  for (const auto& [text, message] : cases) {
+    write_file("F1", text);
+    auto r = make_run("PROC TEST AICSAVE=F1;\nPROC STOP;\n", 101);
+    fill(r->run, kThree);
+    EXPECT_EQ(expect_fatal(*r, [&] { dotest(r->run); }),
+              "\n Model file F1, " + message + "\nSTOP PELMAR ERROR TERMINATION")
+        << text;
+    EXPECT_EQ(slurp("F1"), text);
+  }
 }
 
 TEST_F(DotestModelFile, BadRecordIsFatalAndLeavesTheFileIntact) {
@@ -645,7 +712,7 @@ TEST_F(DotestModelFile, BadRecordIsFatalAndLeavesTheFileIntact) {
   EXPECT_TRUE(has_line(*r, " Model file F1, record 2, does not fit its layout."));
   EXPECT_TRUE(has_text(*r, "  INPUT --- PROC TEST AICSAVE=F1;"));  // the statement is shown
   EXPECT_EQ(slurp("F1"), text);
-  EXPECT_EQ(entries(), std::vector<std::string>{"F1"});
+  EXPECT_EQ(entries(), (std::vector<std::string>{"F1", "F1.lock"}));
 }
 
 TEST_F(DotestModelFile, FileThatCannotBeWrittenIsFatal) {
@@ -663,7 +730,7 @@ TEST_F(DotestModelFile, FileThatCannotBeOpenedIsFatal) {
   fill(r->run, kThree);
   EXPECT_EQ(expect_fatal(*r, [&] { dotest(r->run); }),
             "\n Model file F1 cannot be opened.\nSTOP PELMAR ERROR TERMINATION");
-  EXPECT_EQ(entries(), std::vector<std::string>{"F1"});
+  EXPECT_EQ(entries(), (std::vector<std::string>{"F1", "F1.lock"}));
   EXPECT_TRUE(fs::is_empty("F1"));
 }
 
