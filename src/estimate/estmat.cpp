@@ -35,6 +35,9 @@ void read_options(FitContext& run, FitReport& report) {
     const Token& tok = run.token(L);
     if (tok == "NSIG") {
       m.NSIG = ivalue(option_value(run, L).view(), run.listing);
+      // The optimizer asks for 10^-NSIG; beyond double precision or at 1 and
+      // more it would stop at once and call the start a converged fit.
+      if (m.NSIG < 1 || m.NSIG > 15) run.listing.error("NSIG must be from 1 to 15.");
     } else if (tok == "MAXFN") {
       m.MAXFN = ivalue(option_value(run, L).view(), run.listing);
     } else if (tok == "NAME") {

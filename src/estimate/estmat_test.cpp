@@ -89,6 +89,17 @@ TEST(EstimateOptions, ValueTakingOptionAtTheEndIsFatal) {
   }
 }
 
+TEST(EstimateOptions, NsigOutsideOneToFifteenIsRefused) {
+  // NSIG=0 or less stopped the optimizer at its start and called that a converged fit.
+  for (const char* value : {"0", "-1", "16"}) {
+    EXPECT_EQ(fit_error(std::string("PROC ESTIMATE NSIG=") + value + ";\n" + kIdentifiable),
+              "\n NSIG must be from 1 to 15.\nSTOP PELMAR ERROR TERMINATION")
+        << value;
+  }
+  EXPECT_EQ(fit(std::string("PROC ESTIMATE NSIG=15 MAXFN=50;\n") + kIdentifiable)->run.model.NSIG, 15);
+  EXPECT_EQ(fit(std::string("PROC ESTIMATE NSIG=1;\n") + kIdentifiable)->run.model.NSIG, 1);
+}
+
 TEST(EstimateOptions, NameSecondWordAndKeywordValues) {
   auto r = fit(std::string("PROC ESTIMATE NAME=NOVAR NOBINCOF;\n") + kIdentifiable);
   EXPECT_EQ(r->run.saved.NAMSAV(1), "NOVAR               ");
