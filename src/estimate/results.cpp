@@ -324,6 +324,35 @@ void print_covariance(Listing& lst, const FitReport& r) {
   }
 }
 
+/// The "@@" line, read by scripts: "(2H@@,3I5,2(I4,1X,G13.6),2G13.6)" when
+/// every value leaves a blank before it. A value that fills its field gets
+/// one blank before it, and an integer too wide for its field a field just
+/// wide enough, so that the fields never run together.
+void put_summary(Listing& lst, const FitReport& r) {
+  static const Layout real_field("(G13.6)");
+  std::string format = "(2H@@";
+  auto integer = [&format](int v, int w) {
+    const int need = static_cast<int>(std::to_string(v).size());
+    format += need < w ? ",I" + std::to_string(w) : ",1X,I" + std::to_string(need);
+  };
+  auto real = [&format](double v) {
+    const std::string text = real_field.write_internal({v}, 13);
+    format += text.empty() || text[0] != ' ' ? ",1X,G13.6" : ",G13.6";
+  };
+  integer(r.sequence, 5);
+  integer(code_number(r.optimizer), 5);
+  integer(code_number(r.inversion), 5);
+  integer(r.G.df, 4);
+  format += ",1X,G13.6";
+  integer(r.pooled.df, 4);
+  format += ",1X,G13.6";
+  real(r.lnL);
+  real(r.aic);
+  format += ")";
+  lst.put(Layout(format), {r.sequence, code_number(r.optimizer), code_number(r.inversion), r.G.df, r.G.statistic,
+                           r.pooled.df, r.pooled.statistic, r.lnL, r.aic});
+}
+
 /// The goodness-of-fit table with the pooled tests, G, the "@@" line and the
 /// log-likelihood with AIC. A quiet fit writes only the "@@" line and the
 /// chi-square warnings.
@@ -333,7 +362,6 @@ void print_goodness_of_fit(Listing& lst, const FitReport& r, bool print) {
   static const Layout cell_line("(3X,I4,4X,I3,1X,I9,1X,F11.3,1X,F10.3,         3X,A)");
   static const Layout cohort_line("(3X,I4,1X,A,I3,16X,F10.3,3X,A,F6.4)");
   static const Layout rule("(3X,60(1H-))");
-  static const Layout summary("(2H@@,3I5,2(I4,1X,G13.6),2G13.6)");
   static const Layout g_total("(3X,29HG Total (Degrees of freedom =,I4,      1H),1X,F11.3)");
   static const Layout larger("(3X,24HPr(Larger Chi-square) = ,F6.4)");
   static const Layout pooled_line(
@@ -358,8 +386,7 @@ void print_goodness_of_fit(Listing& lst, const FitReport& r, bool print) {
     lst.put(rule, {});
   }
   if (r.G.error) lst.warn("ERROR with chi-square probability.");
-  lst.put(summary, {r.sequence, code_number(r.optimizer), code_number(r.inversion), r.G.df, r.G.statistic,
-                    r.pooled.df, r.pooled.statistic, r.lnL, r.aic});
+  put_summary(lst, r);
   if (print) {
     lst.linchk(8);
     lst.put(g_total, {r.G.df, r.G.statistic});
