@@ -45,8 +45,8 @@ void warn_override(FitContext& run, int i) {
 }
 
 /// Applies one constraint statement; returns true when it bounds a
-/// parameter by another.
-bool apply_statement(FitContext& run) {
+/// parameter by another. `used` is set to the tokens the statement takes.
+bool apply_statement(FitContext& run, int& used) {
   ModelStore& m = run.model;
   Listing& lst = run.listing;
   const Token& t1 = run.token(1);
@@ -55,6 +55,7 @@ bool apply_statement(FitContext& run) {
   const Token& t4 = run.token(4);
   const Token& t5 = run.token(5);
   bool inequality = false;
+  used = 3;
 
   if (is_parameter(t1)) {
     run.status.ECHOLV = 3;
@@ -85,6 +86,7 @@ bool apply_statement(FitContext& run) {
         bound_of(i) = j;
         inequality = true;
         if (t4 == t2.view()) {
+          used = 5;
           if (is_parameter(t5)) {
             bound_of(j) = parameter(run, t5);
           } else {
@@ -100,6 +102,7 @@ bool apply_statement(FitContext& run) {
       }
     }
     // Any other operator leaves the statement without effect.
+    if (!(t2 == "=" || t2 == "<" || t2 == ">")) used = run.status.NTOK;
   } else if (is_number(t1)) {
     const double c = value(t1.view(), lst);
     if (!(t2 == "<" || t2 == ">") || !is_parameter(t3)) lst.error("Unrecognized CONSTRAINT.");
@@ -107,6 +110,7 @@ bool apply_statement(FitContext& run) {
     const int j = parameter(run, t3);
     (less ? m.PARL : m.PARU)(j) = c;
     if (t4 == t2.view()) {
+      used = 5;
       if (is_parameter(t5)) {
         (less ? m.POINTU : m.POINTL)(j) = parameter(run, t5);
         inequality = true;
@@ -272,7 +276,9 @@ void consrt(FitContext& run) {
   for (;;) {
     run.reader.getcmd();
     if (run.token(1) == "PROC" || run.token(1) == "INITIAL") break;
-    inequality = apply_statement(run) || inequality;
+    int used = 0;
+    inequality = apply_statement(run, used) || inequality;
+    run.reader.warn_left_over(used, "CONSTRAINT");
   }
   renumber_map(m);
   if (m.NEST == 0) {

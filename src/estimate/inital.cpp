@@ -75,6 +75,7 @@ void inital(FitContext& run, SetupUse use) {
     if (first == "ALL") {
       run.status.ECHOLV = 3;
       set_free_slots(m, value(run.token(3).view(), lst));
+      run.reader.warn_left_over(3, "INITIAL");
     } else if (first.first() == 'S') {
       run.status.ECHOLV = 3;
       const int i = nparm(first.view(), lst);
@@ -82,8 +83,10 @@ void inital(FitContext& run, SetupUse use) {
         lst.error("Attempt to assign value to fixed parameter or bad index.");
       }
       m.PAR(m.POINT(i)) = value(run.token(3).view(), lst);
+      run.reader.warn_left_over(3, "INITIAL");
     } else if (first == "RETAIN") {
       retain(run, use);
+      run.reader.warn_left_over(run.token(2) == "=" ? 3 : 2, "INITIAL");
     } else if (first == "PROC" || first == "CONSTRAINT") {
       return;
     } else {

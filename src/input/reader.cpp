@@ -397,6 +397,29 @@ void Reader::refuse_overwrite(const std::string& name, std::string_view what) {
   listing_.error(std::string(what) + " " + name + " is " + role + "; it is not overwritten.");
 }
 
+void Reader::warn_ignored(const std::string& message) {
+  // The statement is shown first, then what of it was ignored.
+  listing_.prtcmd();
+  status_.ISTART = status_.IEND;
+  listing_.warn(message);
+  const std::string place = where();
+  listing_.err_text((place.empty() ? std::string() : place + ": ") + message + "\n");
+}
+
+void Reader::warn_left_over(int used, std::string_view statement) {
+  if (status_.NTOK <= used) return;
+  std::string words;
+  for (int i = used + 1; i <= status_.NTOK; ++i) {
+    // Tokens cut from one long word share its text: show each word once.
+    if (i > used + 1 && instr_.TOKPOS[i] < instr_.TOKPOS[i - 1] + static_cast<int>(instr_.raw_word(i - 1).size())) {
+      continue;
+    }
+    if (!words.empty()) words += ' ';
+    words += instr_.raw_word(i);
+  }
+  warn_ignored("Words after a complete " + std::string(statement) + " statement ignored: " + words);
+}
+
 std::string Reader::where() const {
   const int line = error_line_ != 0 ? error_line_ : statement_line_;
   if (line == 0) return {};

@@ -60,6 +60,12 @@ class Reader {
   /// "FILE:LINE" of the statement the run is at (or of the line a reading
   /// error concerns); empty before the first statement.
   std::string where() const;
+  /// A piece of the current statement that is ignored: a warning in the
+  /// listing and one line "FILE:LINE: message" on standard error.
+  void warn_ignored(const std::string& message);
+  /// Warns of the words of the current statement after its first `used`
+  /// tokens, which a complete `statement` leaves unread.
+  void warn_left_over(int used, std::string_view statement);
 
  private:
   /// Input line where text stored from position `pos` of the buffer on comes from.
