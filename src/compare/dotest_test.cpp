@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <cmath>
 #include <fstream>
+#include <limits>
 #include <memory>
 #include <random>
 #include <sstream>
@@ -467,6 +469,66 @@ TEST_F(DotestRatioTests, ProbabilityErrorWarnsAndStillPrintsTheRow) {
                 " * *  WARNING  * *   ERROR with chi-square probability.",
                 " " + col20("GEN") + "  " + col20("RED") + "      77.125      1       ******",
             }));
+}
+
+TEST_F(DotestSort, FitsThatAreNotFiniteRankLastAndAreNamed) {
+  // An AIC of -Infinity (a log-likelihood of +Infinity) ranked first before.
+  const double inf = std::numeric_limits<double>::infinity();
+  auto r = make_run("PROC TEST SORTBY AIC;\nPROC STOP;\n", 101);
+  fill(r->run, {{"WILD", inf, 3, 10}, {"C", -104.2, 2, 11}, {"NAN", std::nan(""), 2, 11}, {"A", -100.3, 3, 10}});
+  dotest(r->run);
+  const std::vector<int> ord = order_column(*r, 4);
+  ASSERT_EQ(ord.size(), 4U);
+  EXPECT_EQ(ord[0], 4);  // A: AIC 206.6
+  EXPECT_EQ(ord[1], 2);  // C: AIC 212.4
+  EXPECT_EQ((std::vector<int>{std::min(ord[2], ord[3]), std::max(ord[2], ord[3])}), (std::vector<int>{1, 3}));
+  EXPECT_TRUE(has_text(*r, "WARNING  * *   Log-likelihood or criterion not finite, ranked last: "));
+  const std::size_t at = r->listing().find("ranked last: ");
+  const std::string names = r->listing().substr(at, r->listing().find('\n', at) - at);
+  EXPECT_TRUE(names == "ranked last: WILD, NAN." || names == "ranked last: NAN, WILD.") << names;
+}
+
+TEST_F(DotestSort, FitsThatDidNotConvergeOrReachedABoundAreNamedAfterTheTables) {
+  auto r = make_run("PROC TEST;\nPROC STOP;\n", 101);
+  fill(r->run, kThree);
+  std::vector<FitReport> sequence(3);
+  for (int i = 0; i < 3; ++i) {
+    sequence[static_cast<std::size_t>(i)].name = pad(kThree[static_cast<std::size_t>(i)].name, 20);
+    for (int p = 1; p <= 3; ++p) {
+      ParameterEstimate e;
+      e.index = p;
+      e.slot = p;
+      e.estimate = 0.5;
+      sequence[static_cast<std::size_t>(i)].parameters.push_back(e);
+    }
+  }
+  sequence[0].optimizer = OptimizerCode::EvaluationLimit;
+  sequence[2].full_name = "B as typed";
+  sequence[2].parameters[0].estimate = 1.0;  // on its upper bound
+  sequence[2].parameters[2].estimate = 0.0;  // on its lower bound
+  sequence[1].parameters[1].estimate = 0.0;
+  sequence[1].parameters[1].slot = -2;  // fixed at 0: not a bound reached
+  dotest(r->run, sequence);
+  const std::string listing = r->listing();
+  const std::size_t tests = listing.find(kTestUnderline);
+  const std::size_t converge = listing.find(" * *  WARNING  * *   Fits that did not converge: C.\n");
+  const std::size_t bound = listing.find(" * *  WARNING  * *   Fits with an estimate on a bound: B as typed (S(1) S(3)).\n");
+  ASSERT_NE(tests, std::string::npos);
+  ASSERT_NE(converge, std::string::npos) << listing;
+  ASSERT_NE(bound, std::string::npos) << listing;
+  EXPECT_LT(tests, converge);
+  EXPECT_LT(converge, bound);
+  EXPECT_LT(bound, listing.find(kResetWarning));
+  // Converged fits inside their bounds: neither line.
+  auto clean = make_run("PROC TEST;\nPROC STOP;\n", 101);
+  fill(clean->run, kThree);
+  sequence[0].optimizer = OptimizerCode::Converged;
+  for (FitReport& f : sequence) {
+    for (ParameterEstimate& e : f.parameters) e.estimate = 0.5;
+  }
+  dotest(clean->run, sequence);
+  EXPECT_FALSE(has_text(*clean, "did not converge"));
+  EXPECT_FALSE(has_text(*clean, "on a bound"));
 }
 
 // ---------------------------------------------------------------------------

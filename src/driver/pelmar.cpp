@@ -152,6 +152,7 @@ void print_history(Run& run) {
 
 /// Writes the result files the parameter line asked for; a failure ends the run.
 void write_results(Run& run, const RunParams& params) {
+  if (!params.json.empty()) run.reader.refuse_overwrite(params.json, "Results file");
   if (!params.json.empty() && !replace_file(params.json, results_json(run.results), Durability::Unsynced)) {
     run.listing.error("Could not write the results file " + params.json + ".");
   }
@@ -163,6 +164,7 @@ void write_results(Run& run, const RunParams& params) {
   }
   for (const auto& [name, table] : results_csv(run.results)) {
     const std::string path = (std::filesystem::path(params.csv) / name).string();
+    run.reader.refuse_overwrite(path, "Results file");
     if (!replace_file(path, table, Durability::Unsynced)) run.listing.error("Could not write the results file " + path + ".");
   }
 }
@@ -257,6 +259,11 @@ void run_program(Run& run, const std::vector<std::string>& words, RunFiles& file
     run.listing.set_stream(files.listing);
     run.reader.set_listing_file(file_id(params.listing));
   }
+
+  // The result files are written at the end of the run: one that would
+  // replace the command file or the listing is refused before anything runs.
+  if (!params.json.empty()) run.reader.refuse_overwrite(params.json, "Results file");
+  if (!params.csv.empty()) run.reader.refuse_overwrite(params.csv, "Results folder");
 
   run.reader.fillsg();
   run.reader.getcmd();

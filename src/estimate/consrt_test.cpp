@@ -251,5 +251,25 @@ TEST(ConsrtInvariants, EveryFreeSlotIsUsedAndEveryParameterValid) {
   }
 }
 
+TEST(ConsrtLeftOver, WordsAfterACompleteStatementAreNamedOnTheListingAndStandardError) {
+  // A missing ";" between two constraints: the second is not applied, and says so.
+  auto r = constrain(10, " S(8)=0 S(9)=1;\n 0.2 < S(3) < 0.9 S(4) = 1;\n S(5) = S(6);\n");
+  const ModelStore& m = r->run.model;
+  EXPECT_EQ(m.NFIXED, 1);
+  EXPECT_EQ(r->err.str(),
+            "(stdin):2: Words after a complete CONSTRAINT statement ignored: S(9)=1\n"
+            "(stdin):3: Words after a complete CONSTRAINT statement ignored: S(4) = 1\n");
+  const std::string listing = r->listing();
+  const std::size_t echo = listing.find("S(8)=0 S(9)=1;");
+  const std::size_t warning =
+      listing.find(" * *  WARNING  * *   Words after a complete CONSTRAINT statement ignored: S(9)=1\n");
+  ASSERT_NE(echo, std::string::npos);
+  ASSERT_NE(warning, std::string::npos);
+  EXPECT_LT(echo, warning);  // the statement first, then what of it was ignored
+  EXPECT_EQ(listing.find("S(8)=0 S(9)=1;", echo + 1), std::string::npos);  // echoed once
+  EXPECT_EQ(listing.find("S(5) = S(6)", 0) != std::string::npos, true);
+  EXPECT_EQ(listing.find("ignored: S(6)"), std::string::npos);  // a complete statement warns of nothing
+}
+
 }  // namespace
 }  // namespace quorvale

@@ -154,5 +154,15 @@ TEST(InitialRetain, EqualParametersStartFromTheLowestMember) {
   EXPECT_EQ(m.PAR(-m.POINT(2)), 0.5);  // the constant is kept
 }
 
+TEST(InitialValues, WordsAfterACompleteStatementAreWarnedOf) {
+  auto r = initial_block(4, " ALL = 0.3 S(2) = 0.9;\n S(3) = 0.4;\n");
+  inital(r->run);
+  EXPECT_EQ(r->run.model.PAR(2), 0.3);
+  EXPECT_EQ(r->run.model.PAR(3), 0.4);
+  EXPECT_EQ(r->err.str(), "(stdin):2: Words after a complete INITIAL statement ignored: S(2) = 0.9\n");
+  EXPECT_NE(r->listing().find("WARNING  * *   Words after a complete INITIAL statement ignored: S(2) = 0.9"),
+            std::string::npos);
+}
+
 }  // namespace
 }  // namespace quorvale

@@ -133,6 +133,36 @@ TEST(ResultsNumbers, FixedTinyDesignMatchesIndependentValues) {
   }
 }
 
+TEST(ResultsSummaryLine, FieldsThatFillTheirColumnsStayApart) {
+  // The tiny design with every count a million times larger: the
+  // log-likelihood fills its 13 columns ("-0.xxxxxxE+08") and needs a blank
+  // before it; the line still splits into its nine fields.
+  std::string text = kTinyFixed;
+  for (const char* count : {"85", "30", "20", "35", "65", "10", "15", "40", "47", "12", "25", "100"}) {
+    const std::string from = std::string(" ") + count + " :";
+    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + 1)) {
+      text.replace(at, from.size(), std::string(" ") + count + "000000 :");
+    }
+    const std::string cohort = std::string("COHORT=") + count + ";";
+    if (const std::size_t at = text.find(cohort); at != std::string::npos) {
+      text.replace(at, cohort.size(), std::string("COHORT=") + count + "000000;");
+    }
+  }
+  const std::string listing = run_listing(text);
+  const std::size_t at = listing.find("\n@@");
+  ASSERT_NE(at, std::string::npos);
+  const std::string line = listing.substr(at + 3, listing.find('\n', at + 1) - at - 3);
+  std::istringstream fields(line);
+  std::vector<std::string> f;
+  for (std::string w; fields >> w;) f.push_back(w);
+  ASSERT_EQ(f.size(), 9U) << line;
+  const double lnl = std::stod(f[7]);
+  const double aic = std::stod(f[8]);
+  EXPECT_LT(lnl, -1e6) << line;
+  EXPECT_NEAR(aic, -2.0 * lnl, 1e-6 * aic);  // nothing estimated: AIC = -2 lnL
+  EXPECT_NEAR(lnl, number_after(listing, "Log-likelihood ="), 1e-6 * -lnl);
+}
+
 TEST(ResultsNumbers, NobincofChangesAicByTwiceTheCoefficients) {
   std::string with = run_listing(kTinyFixed);
   std::string text(kTinyFixed);

@@ -1,0 +1,2 @@
+PROC TITLE kept as it is;
+PROC STOP;
