@@ -6,9 +6,10 @@ kill:       a run rewrites the model file many times (each PROC TEST replaces
             file); it is killed with SIGKILL at random moments. Afterwards the
             file must be the seed as written before the run or the complete
             file of a finished PROC TEST, never a part or a mixture.
-concurrent: two runs with models of different names update one model file
-            at the same moment, several times over; when both are done the
-            file must hold both runs' models.
+concurrent: two runs update one model file at the same moment, each
+            adding two models of new names with each of its six PROC TEST
+            statements; when both are done the file must hold all 24 models
+            (an update lost to the other run is never made good).
 Usage: model_file_safety.py PROGRAM SOURCE_DIR kill|concurrent
 """
 import os
@@ -22,8 +23,9 @@ import time
 MODEL_HEAD_LINES = 30  # PROC TITLE and PROC MODEL with the cohorts of the two-period case
 
 
-def command_file(source, suffix, tests):
-    """The two-period case with two fits named after `suffix`, then PROC TEST AICSAVE, `tests` times."""
+def command_file(source, suffix, tests, numbered=False):
+    """The two-period case with two fits named after `suffix`, then PROC TEST AICSAVE, `tests` times;
+    `numbered`: the fits of each PROC TEST get its number too, so that every PROC TEST adds two models."""
     with open(os.path.join(source, "tests", "e2e", "test_aicsave", "run.cmd")) as f:
         head = "".join(f.readlines()[:MODEL_HEAD_LINES])
     block = (
@@ -31,6 +33,9 @@ def command_file(source, suffix, tests):
         "PROC ESTIMATE NAME=CONSTP%s;\n CONSTRAINT;\n"
         "  S(8)=0; S(9)=1; S(10)=1; S(3)=S(1); S(2)=S(1); S(6)=S(4); S(5)=S(4);\n"
         "PROC TEST AICSAVE = MODELS;\n" % (suffix, suffix))
+    if numbered:
+        return head + "".join(block.replace(suffix + ";", "%s%d;" % (suffix, t)) for t in range(1, tests + 1)) \
+            + "PROC STOP;\n"
     return head + block * tests + "PROC STOP;\n"
 
 
@@ -85,7 +90,7 @@ def kill_test(program, source, work):
 def concurrent_test(program, source, work):
     for who in ("A", "B"):
         with open(os.path.join(work, who + ".cmd"), "w") as f:
-            f.write(command_file(source, who, 8))
+            f.write(command_file(source, who, 6, numbered=True))
     models = os.path.join(work, "MODELS")
     for pair in range(8):
         if os.path.exists(models):
@@ -94,7 +99,7 @@ def concurrent_test(program, source, work):
         if any(p.wait() != 0 for p in runs):
             sys.exit("a run failed")
         names = sorted(line[1:11].strip() for line in read(models).decode().splitlines())
-        if names != ["CONSTPA", "CONSTPB", "PEQCA", "PEQCB"]:
+        if names != sorted("%s%s%d" % (m, w, t) for m in ("PEQC", "CONSTP") for w in "AB" for t in range(1, 7)):
             sys.exit("pair %d: the model file holds %s, not both runs' models" % (pair, names))
     print("8 pairs of runs updating one model file kept both runs' models")
 
