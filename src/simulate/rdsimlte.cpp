@@ -176,6 +176,9 @@ SimOptions read_options(FitContext& run) {
     const Token& tok = run.token(L);
     if (tok == "NSIM") {
       opt.NSIM = ivalue(option_value(run, L).view(), run.listing);
+      if (opt.NSIM <= 0) {
+        run.reader.warn_ignored("NSIM = " + std::to_string(opt.NSIM) + ": no replicates are drawn.");
+      }
     } else if (tok == "PARFILE") {
       opt.parfile = true;
       opt.file_name = pad_min(run.reader.option_word("PARFILE"), kFileNameWidth);

@@ -123,6 +123,9 @@ TEST(SimulateSetup, NoReplicatesForNsimZeroOrLess) {
     const std::string listing = r->listing();
     EXPECT_EQ(listing.find("@@"), std::string::npos);
     EXPECT_EQ(listing.find("S I M U L A T I O N"), std::string::npos);
+    const std::string said = std::string("NSIM = ") + nsim + ": no replicates are drawn.";
+    EXPECT_NE(listing.find(" * *  WARNING  * *   " + said), std::string::npos) << nsim;
+    EXPECT_NE(r->err.str().find(": " + said + "\n"), std::string::npos) << r->err.str();
     EXPECT_EQ(t.NSUB, 2);
     EXPECT_EQ(r->run.saved.NMOD, 0);
   }
