@@ -116,6 +116,14 @@ bool apply_statement(FitContext& run, int& used) {
         inequality = true;
       } else {
         (less ? m.PARU : m.PARL)(j) = value(t5.view(), lst);
+        if (m.PARL(j) > m.PARU(j)) {
+          auto word = [](const Token& t) {
+            const std::string_view v = t.view();
+            return std::string(v.substr(0, v.find_last_not_of(' ') + 1));
+          };
+          run.reader.warn_ignored("Bounds of " + word(t3) + " given in reverse: " + word(less ? t1 : t5) +
+                                  " above " + word(less ? t5 : t1) + ".");
+        }
       }
     } else if (!t4.blank()) {
       lst.error("LAST OF CONSTRAINT STATEMENT INCORRECT");

@@ -271,5 +271,13 @@ TEST(ConsrtLeftOver, WordsAfterACompleteStatementAreNamedOnTheListingAndStandard
   EXPECT_EQ(listing.find("ignored: S(6)"), std::string::npos);  // a complete statement warns of nothing
 }
 
+TEST(ConsrtLeftOver, BoundsGivenInReverseAreWarnedOf) {
+  auto r = constrain(20, " 0.95 < S(17) < 0.2;\n 0.9 > S(3) > 0.1;\n 0.1 < S(4) < 0.9;\n 0.1 > S(5) > 0.9;\n");
+  EXPECT_EQ(r->err.str(),
+            "(stdin):2: Bounds of S(17) given in reverse: 0.95 above 0.2.\n"
+            "(stdin):5: Bounds of S(5) given in reverse: 0.9 above 0.1.\n");
+  EXPECT_NE(r->listing().find(" * *  WARNING  * *   Bounds of S(17) given in reverse: 0.95 above 0.2."), std::string::npos);
+}
+
 }  // namespace
 }  // namespace quorvale
