@@ -55,6 +55,7 @@ RunParams parse_params(const std::vector<std::string>& words) {
     if (starts(word, "NOECHO", "noecho")) p.noecho = true;
     if (starts(word, "JSON=", "json=")) p.json = word.substr(5);
     if (starts(word, "CSV=", "csv=")) p.csv = word.substr(4);
+    if (starts(word, "REPORT=", "report=")) p.report = word.substr(7);
     if (word == "NOTRACE" || word == "notrace") p.notrace = true;
     if (starts(word, "THREADS=", "threads=")) p.threads = word.substr(8);
     if (starts(word, "SHARD=", "shard=")) p.shard = word.substr(6);

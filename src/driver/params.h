@@ -26,6 +26,7 @@ struct RunParams {
   std::string lines_field;    ///< the 10 characters after LINES=
   std::string json;           ///< JSON= file of the run's results; empty: none
   std::string csv;            ///< CSV= folder of the results tables; empty: none
+  std::string report;         ///< REPORT= HTML page of the results; empty: none
   bool notrace = false;       ///< NOTRACE given: no trace line per likelihood evaluation
   std::string threads;        ///< the text after THREADS=; empty: not given
   std::string shard;          ///< the text after SHARD= (K/N); empty: not given

@@ -24,6 +24,7 @@
 #include "input/files.h"
 #include "listing/run_end.h"
 #include "results/csv.h"
+#include "results/html.h"
 #include "results/json.h"
 #include "base/atomic_file.h"
 #include "base/limits.h"
@@ -88,6 +89,7 @@ void test_models(Run& run) {
                                 run.results.fits.end());
   if (std::optional<ModelComparison> comparison = dotest(run, sequence)) {
     run.results.tests.push_back(std::move(*comparison));
+    run.results.fits_before_test.push_back(run.results.fits.size());
   }
   run.sequence_start = run.results.fits.size();
 }
@@ -150,11 +152,26 @@ void print_history(Run& run) {
   lst.put(line, {" "});
 }
 
+/// The page title without the blanks that pad it.
+std::string trimmed_title(const std::string& title) {
+  const std::size_t first = title.find_first_not_of(' ');
+  if (first == std::string::npos) return {};
+  return title.substr(first, title.find_last_not_of(' ') - first + 1);
+}
+
 /// Writes the result files the parameter line asked for; a failure ends the run.
 void write_results(Run& run, const RunParams& params) {
+  if (params.json.empty() && params.csv.empty() && params.report.empty()) return;
+  run.results.title = trimmed_title(run.listing.headst.TITLE);
   if (!params.json.empty()) run.reader.refuse_overwrite(params.json, "Results file");
-  if (!params.json.empty() && !replace_file(params.json, results_json(run.results), Durability::Unsynced)) {
+  if (!params.report.empty()) run.reader.refuse_overwrite(params.report, "Report");
+  // One document for the JSON file and the page, which embeds it.
+  const std::string json = params.json.empty() && params.report.empty() ? std::string() : results_json(run.results);
+  if (!params.json.empty() && !replace_file(params.json, json, Durability::Unsynced)) {
     run.listing.error("Could not write the results file " + params.json + ".");
+  }
+  if (!params.report.empty() && !replace_file(params.report, results_html(run.results, json), Durability::Unsynced)) {
+    run.listing.error("Could not write the report " + params.report + ".");
   }
   if (params.csv.empty()) return;
   std::error_code ec;
@@ -221,7 +238,7 @@ void run_program(Run& run, const std::vector<std::string>& words, RunFiles& file
   RunParams params = parse_params(words);
   if (params.noecho) s.NOECHO = 1;
   run.listing.set_tracing(!params.notrace);
-  run.simulation.keep_fits = !params.json.empty() || !params.csv.empty();
+  run.simulation.keep_fits = !params.json.empty() || !params.csv.empty() || !params.report.empty();
   run.simulation.threads = refit_threads(run, params.threads);
   read_shard(run, params);
   for (const std::string& word : words) {
@@ -264,6 +281,7 @@ void run_program(Run& run, const std::vector<std::string>& words, RunFiles& file
   // replace the command file or the listing is refused before anything runs.
   if (!params.json.empty()) run.reader.refuse_overwrite(params.json, "Results file");
   if (!params.csv.empty()) run.reader.refuse_overwrite(params.csv, "Results folder");
+  if (!params.report.empty()) run.reader.refuse_overwrite(params.report, "Report");
 
   run.reader.fillsg();
   run.reader.getcmd();

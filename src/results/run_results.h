@@ -1,6 +1,6 @@
 #pragma once
-// The results of one run as values, in run order: what the JSON document
-// and the CSV tables are rendered from.
+// The results of one run as values, in run order: what the JSON document,
+// the CSV tables and the report page are rendered from.
 
 #include <string>
 #include <vector>
@@ -40,10 +40,12 @@ struct DataSummary {
 struct RunResults {
   std::string parameter_line;  ///< the words of the parameter line, blank-separated
   std::string command_file;    ///< the command file; empty for standard input
+  std::string title;           ///< the title of PROC TITLE in force at the end; empty when none
   bool has_data = false;       ///< a PROC MODEL was read
   DataSummary data;
   std::vector<FitReport> fits;                       ///< every PROC ESTIMATE
   std::vector<ModelComparison> tests;                ///< every PROC TEST that compared models
+  std::vector<std::size_t> fits_before_test;         ///< for tests[t], the fits made before it
   std::vector<SimulationTotals> simulations;         ///< every PROC SIMULATE
   std::vector<IdentifiabilityScan> identifiability;  ///< every PROC IDENTIFIABLE
 };

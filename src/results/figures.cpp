@@ -1,0 +1,212 @@
+#include "results/figures.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "stats/distributions.h"
+
+namespace quorvale {
+
+namespace {
+
+/// The mark of S(index) in a set, with its category; value NaN when the set has none.
+ChartMark mark_of(const ParameterValues& set, int index, int category) {
+  ChartMark m;
+  if (index >= 1 && static_cast<std::size_t>(index) <= set.values.size()) {
+    m = set.values[static_cast<std::size_t>(index - 1)];
+  } else {
+    m.value = std::numeric_limits<double>::quiet_NaN();
+  }
+  m.category = category;
+  return m;
+}
+
+/// Quantile q of sorted values, interpolated between order statistics.
+double quantile(const std::vector<double>& sorted, double q) {
+  if (sorted.empty()) return std::numeric_limits<double>::quiet_NaN();
+  const double h = q * static_cast<double>(sorted.size() - 1);
+  const std::size_t k = static_cast<std::size_t>(std::floor(h));
+  if (k + 1 >= sorted.size()) return sorted.back();
+  return sorted[k] + (h - static_cast<double>(k)) * (sorted[k + 1] - sorted[k]);
+}
+
+}  // namespace
+
+std::optional<OpenPart> OpenPart::of(const DataSummary& data, int npar) {
+  const int M = static_cast<int>(data.occasions.size());
+  int closed = 0;
+  for (int k : data.occasions) closed += 2 * k - 1;
+  if (M < 2 || npar < closed + 4 * M - 4) return std::nullopt;
+  return OpenPart{M, npar};
+}
+
+ParameterValues ParameterValues::of(const FitReport& fit, std::string name) {
+  ParameterValues set;
+  set.name = std::move(name);
+  for (const ParameterEstimate& e : fit.parameters) {
+    ChartMark m;
+    m.value = e.estimate;
+    m.hollow = e.fixed();
+    if (!e.fixed()) {
+      if (const std::optional<Interval> ci = e.logit_ci()) {
+        m.lower = ci->lower;
+        m.upper = ci->upper;
+      }
+    }
+    set.values.push_back(m);
+  }
+  return set;
+}
+
+Chart survival_chart(const OpenPart& part, const std::vector<ParameterValues>& sets, std::string id) {
+  Chart c;
+  c.id = std::move(id);
+  c.title = "Survival by interval";
+  c.x_label = "interval between primary periods";
+  c.y_label = "survival φ";
+  c.summary = "Survival probability φ from each primary period to the next, with 95% intervals on the logit scale; "
+              "open marks are fixed values.";
+  c.y_min = 0.0;
+  c.y_max = 1.0;
+  for (int i = 1; i < part.M; ++i) c.categories.push_back(std::to_string(i) + "–" + std::to_string(i + 1));
+  for (const ParameterValues& set : sets) {
+    ChartSeries s{set.name, MarkStyle::Point, {}};
+    for (int i = 1; i < part.M; ++i) s.marks.push_back(mark_of(set, part.phi(i), i - 1));
+    c.series.push_back(std::move(s));
+  }
+  return c;
+}
+
+Chart emigration_chart(const OpenPart& part, const std::vector<ParameterValues>& sets, std::string id) {
+  Chart c;
+  c.id = std::move(id);
+  c.title = "Temporary emigration by period";
+  c.x_label = "primary period";
+  c.y_label = "probability";
+  c.summary = "γ″ is the probability of being unavailable in a period when available in the one before, γ′ when "
+              "unavailable in the one before; 95% intervals on the logit scale; open marks are fixed values.";
+  c.y_min = 0.0;
+  c.y_max = 1.0;
+  for (int j = 2; j <= part.M; ++j) c.categories.push_back(std::to_string(j));
+  for (const ParameterValues& set : sets) {
+    const std::string suffix = sets.size() > 1 ? " " + set.name : std::string();
+    ChartSeries g2{"γ″" + suffix, MarkStyle::Point, {}};
+    ChartSeries g1{"γ′" + suffix, MarkStyle::Point, {}};
+    for (int j = 2; j <= part.M; ++j) g2.marks.push_back(mark_of(set, part.gamma2(j), j - 2));
+    for (int j = 3; j <= part.M; ++j) g1.marks.push_back(mark_of(set, part.gamma1(j), j - 2));
+    c.series.push_back(std::move(g2));
+    if (part.M >= 3) c.series.push_back(std::move(g1));
+  }
+  return c;
+}
+
+Chart goodness_chart(const FitReport& fit, std::string id) {
+  Chart c;
+  c.id = std::move(id);
+  c.title = "Goodness of fit by cohort";
+  c.x_label = "cohort";
+  c.y_label = "Pearson χ²";
+  c.summary = "Pearson terms (observed − expected)² / expected of every cell of each cohort (dots) and the "
+              "cohort's chi-square after pooling cells with small expected counts (bars).";
+  c.from_zero = true;
+  ChartSeries pooled{"pooled χ² of the cohort", MarkStyle::Bar, {}};
+  ChartSeries cells{"cell terms", MarkStyle::Faint, {}};
+  for (std::size_t k = 0; k < fit.cohorts.size(); ++k) {
+    const int category = static_cast<int>(k);
+    c.categories.push_back(std::to_string(k + 1));
+    pooled.marks.push_back(ChartMark{category, fit.cohorts[k].pooled_chi});
+    for (const CellFit& cell : fit.cohorts[k].cells) cells.marks.push_back(ChartMark{category, cell.chi});
+  }
+  c.series.push_back(std::move(pooled));
+  c.series.push_back(std::move(cells));
+  return c;
+}
+
+std::vector<ReplicateSpread> replicate_spread(const SimulationTotals& t, int n) {
+  std::vector<ReplicateSpread> out;
+  for (int I = 1; I <= t.npar(); ++I) {
+    const std::size_t i = static_cast<std::size_t>(I - 1);
+    ReplicateSpread r;
+    r.index = I;
+    r.generating = i < t.generating.size() ? t.generating[i] : std::numeric_limits<double>::quiet_NaN();
+    std::vector<double> values;
+    double se_sum = 0.0;
+    bool estimated = false;
+    for (const ReplicateFit& f : t.fits) {
+      if (f.submodel != n || !f.included || i >= f.estimates.size() || i >= f.errors.size()) continue;
+      const double v = f.estimates[i];
+      const double se = f.errors[i];
+      if (!std::isfinite(v)) continue;
+      values.push_back(v);
+      se_sum += se;
+      estimated = estimated || se > 0.0;
+      if (v > 0.0 && v < 1.0 && std::isfinite(se)) {
+        const Interval ci = logit_interval(v, se);
+        ++r.tested;
+        if (ci.lower <= r.generating && r.generating <= ci.upper) ++r.covered;
+      }
+    }
+    if (!estimated || values.empty()) continue;
+    r.count = static_cast<int>(values.size());
+    double sum = 0.0;
+    for (double v : values) sum += v;
+    r.mean = sum / r.count;
+    double ss = 0.0;
+    for (double v : values) ss += (v - r.mean) * (v - r.mean);
+    r.sd = r.count > 1 ? std::sqrt(ss / (r.count - 1)) : 0.0;
+    r.mean_se = se_sum / r.count;
+    std::sort(values.begin(), values.end());
+    r.low = quantile(values, 0.025);
+    r.high = quantile(values, 0.975);
+    out.push_back(r);
+  }
+  return out;
+}
+
+Chart replicate_chart(const SimulationTotals& t, int n, const std::vector<ReplicateSpread>& spread, std::string id) {
+  Chart c;
+  c.id = std::move(id);
+  c.title = "Estimates across replicates";
+  c.x_label = "parameter";
+  c.y_label = "estimate";
+  c.summary = "For every estimated parameter: the estimate of each replicate (pale dots), their mean with the 2.5% "
+              "to 97.5% range of the replicates (bar) and the generating value (stroke).";
+  ChartSeries each{"replicate estimates", MarkStyle::Faint, {}};
+  ChartSeries mean{"mean and 95% of replicates", MarkStyle::Point, {}};
+  ChartSeries generating{"generating value", MarkStyle::Reference, {}};
+  // Every replicate's dot only while they stay readable.
+  constexpr std::size_t kMostDots = 4000;
+  const bool dots = t.fits.size() * spread.size() / std::max(t.NSUB, 1) <= kMostDots;
+  for (std::size_t k = 0; k < spread.size(); ++k) {
+    const ReplicateSpread& r = spread[k];
+    const int category = static_cast<int>(k);
+    const std::size_t i = static_cast<std::size_t>(r.index - 1);
+    c.categories.push_back(short_label(i < t.labels.size() ? t.labels[i] : std::string(), r.index));
+    mean.marks.push_back(ChartMark{category, r.mean, r.low, r.high});
+    generating.marks.push_back(ChartMark{category, r.generating});
+    if (!dots) continue;
+    for (const ReplicateFit& f : t.fits) {
+      if (f.submodel == n && f.included && i < f.estimates.size()) each.marks.push_back(ChartMark{category, f.estimates[i]});
+    }
+  }
+  if (dots) c.series.push_back(std::move(each));
+  c.series.push_back(std::move(mean));
+  c.series.push_back(std::move(generating));
+  return c;
+}
+
+std::string short_label(const std::string& label, int index) {
+  const std::size_t start = label.find_first_not_of(' ');
+  const std::size_t end = start == std::string::npos ? start : label.find(' ', start);
+  std::string word = start == std::string::npos ? std::string() : label.substr(start, end == std::string::npos ? end : end - start);
+  // A word that names one parameter, as p(1,2) does; a bare p does not.
+  if (word.find('(') == std::string::npos) return "S(" + std::to_string(index) + ")";
+  if (word.size() > 14) {
+    std::size_t cut = 14;
+    while (cut > 0 && (static_cast<unsigned char>(word[cut]) & 0xC0) == 0x80) --cut;  // not inside a UTF-8 character
+    word.resize(cut);
+  }
+  return word;
+}
+
+}  // namespace quorvale

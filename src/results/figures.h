@@ -1,0 +1,77 @@
+#pragma once
+// The figures of the report page, built from the run's results: survival by
+// interval, temporary emigration by period, goodness of fit by cohort, and
+// the spread of simulated estimates around their generating values.
+//
+// A figure of parameters draws one or more sets of ParameterValues side by
+// side: a fit's estimates today; model-averaged values join them as one more
+// set when the comparisons carry them, and the abundance figure is one more
+// builder when the fits carry derived abundance.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "results/run_results.h"
+#include "results/svg.h"
+
+namespace quorvale {
+
+/// Parameter numbers of the open part of a robust design: for M periods the
+/// last 4M - 4 of the model's NPAR are phi(1..M-1), gamma''(2..M),
+/// gamma'(3..M) and theta(1..M).
+struct OpenPart {
+  int M = 0;     ///< primary periods
+  int npar = 0;  ///< NPAR of the model
+  /// The open part of a model of `npar` parameters on the data's design; none
+  /// when the data have no robust design or too few parameters for it.
+  static std::optional<OpenPart> of(const DataSummary& data, int npar);
+  int phi(int i) const { return npar - 4 * M + 4 + i; }     ///< survival from period i to i + 1
+  int gamma2(int j) const { return npar - 3 * M + 2 + j; }  ///< gamma'' of period j (2..M)
+  int gamma1(int j) const { return npar - 2 * M + j; }      ///< gamma' of period j (3..M)
+};
+
+/// One value per parameter with its 95% interval, under one name.
+struct ParameterValues {
+  std::string name;
+  std::vector<ChartMark> values;  ///< values[i - 1] for S(i); category unset, value NaN when absent
+  /// The estimates of a fit with their logit-scale intervals; fixed ones hollow.
+  static ParameterValues of(const FitReport& fit, std::string name);
+};
+
+/// Survival phi(i) by interval i to i + 1, one series per set of values.
+Chart survival_chart(const OpenPart& part, const std::vector<ParameterValues>& sets, std::string id);
+
+/// gamma'' and gamma' by period, one series per parameter and set of values.
+Chart emigration_chart(const OpenPart& part, const std::vector<ParameterValues>& sets, std::string id);
+
+/// Pearson terms of every cell by cohort, with each cohort's pooled chi-square as a bar.
+Chart goodness_chart(const FitReport& fit, std::string id);
+
+/// How the estimates of one parameter spread over the replicates of one submodel.
+struct ReplicateSpread {
+  int index = 0;            ///< S(index)
+  double generating = 0.0;  ///< the generating value
+  int count = 0;            ///< replicate fits counted (those the summaries include)
+  double mean = 0.0;        ///< mean of the estimates
+  double sd = 0.0;          ///< their standard deviation (n - 1 divisor; 0 for one fit)
+  double low = 0.0;         ///< 2.5% quantile of the estimates
+  double high = 0.0;        ///< 97.5% quantile
+  double mean_se = 0.0;     ///< mean of the standard errors
+  int tested = 0;           ///< replicates whose estimate has a logit-scale interval
+  int covered = 0;          ///< ... that holds the generating value
+};
+
+/// The spread of every estimated parameter of submodel n (1..NSUB) over the
+/// kept replicate fits; a parameter whose standard error is 0 in every fit is
+/// left out (fixed in the submodel). Empty when no fit was kept.
+std::vector<ReplicateSpread> replicate_spread(const SimulationTotals& t, int n);
+
+/// The estimates of submodel n across replicates against the generating values.
+Chart replicate_chart(const SimulationTotals& t, int n, const std::vector<ReplicateSpread>& spread, std::string id);
+
+/// A short name of parameter I for an axis: its label's first word when that
+/// names one parameter (has a parenthesis, as p(1,2)), or else S(I).
+std::string short_label(const std::string& label, int index);
+
+}  // namespace quorvale

@@ -1,0 +1,591 @@
+#include "results/html.h"
+
+#include <charconv>
+#include <cmath>
+
+#include "results/figures.h"
+#include "results/svg.h"
+#include "stats/distributions.h"
+
+namespace quorvale {
+
+namespace {
+
+// Styles for the screen and for print; collapsed sections open before printing.
+constexpr std::string_view kStyle = R"(
+body{font:14px/1.45 system-ui,-apple-system,"Segoe UI",Roboto,"Helvetica Neue",Arial,sans-serif;margin:0 auto;max-width:1120px;padding:1em 1.5em 3em;color:#222;background:#fff}
+h1{font-size:1.55em;margin:.3em 0 .1em}h2{font-size:1.2em;border-bottom:1px solid #ccc;padding-bottom:.15em;margin-top:1.7em}
+h3{font-size:1.03em;margin:1.1em 0 .3em}.meta{color:#555;font-size:.88em;margin:.1em 0}.meta code{font-size:1em}
+table{border-collapse:collapse;margin:.4em 0 .9em;font-size:.92em}th,td{padding:.18em .55em;border-bottom:1px solid #e4e4e4;text-align:left;vertical-align:top}
+th{background:#f4f4f4;font-weight:600}td.n,th.n{text-align:right;font-variant-numeric:tabular-nums;white-space:nowrap}
+tr.best td{background:#eef4fb}a{color:#1f5f9f}
+.warnings{background:#fff6e0;border-left:4px solid #d99a00;padding:.4em 1em;margin:1em 0}.warnings ul{margin:.3em 0;padding-left:1.2em}.warnings li{white-space:pre-wrap}
+.flag{display:inline-block;font-size:.78em;padding:0 .45em;border-radius:3px;background:#e9e9e9;margin:0 .25em .1em 0;white-space:nowrap}
+.flag.bad{background:#fbe0dd;color:#8a1c12}.w{display:inline-block;height:.65em;background:#1f5f9f;vertical-align:middle;margin-right:.35em}
+details{border:1px solid #ddd;border-radius:4px;margin:.6em 0;padding:.3em .9em}summary{cursor:pointer}details.fit>summary{font-weight:600}
+summary .meta{font-weight:400;display:inline}.figures{display:flex;flex-wrap:wrap;gap:.8em 1.6em;margin:.4em 0}
+figure{margin:0;max-width:100%;overflow-x:auto}svg.chart{display:block}
+@media print{body{max-width:none;padding:0;font-size:10.5px}details{border:0;padding:0}summary{list-style:none}
+figure,tr{break-inside:avoid}h2,h3{break-after:avoid}a{color:inherit;text-decoration:none}}
+)";
+
+constexpr std::string_view kScript =
+    "addEventListener('beforeprint',function(){document.querySelectorAll('details').forEach(function(d){d.open=true})});"
+    "function openTarget(){var e=location.hash&&document.getElementById(location.hash.slice(1));"
+    "if(e&&e.tagName==='DETAILS')e.open=true}addEventListener('hashchange',openTarget);openTarget();";
+
+/// How a number is shown.
+enum class Shown {
+  Estimate,  ///< four significant digits
+  Fixed2,    ///< two decimals (criteria, log-likelihoods, chi-squares)
+  Weight,    ///< three decimals
+  Integer,
+};
+
+/// The page being written.
+class Page {
+ public:
+  explicit Page(const RunResults& r) : r_(r) { out_.reserve(256 * 1024); }
+
+  std::string take() { return std::move(out_); }
+
+  void add(std::string_view text) { out_ += text; }
+  void text(std::string_view text) { append_escaped(out_, text); }
+  void integer(long long v) {
+    char buf[24];
+    const auto res = std::to_chars(buf, buf + sizeof buf, v);
+    out_.append(buf, res.ptr);
+  }
+
+  /// A number as shown.
+  void number(double v, Shown how) {
+    if (!std::isfinite(v)) {
+      out_ += "n/a";
+      return;
+    }
+    switch (how) {
+      case Shown::Estimate: out_ += format_significant(v, 4); break;
+      case Shown::Fixed2: append_fixed(out_, v, 2); break;
+      case Shown::Weight: append_fixed(out_, v, 3); break;
+      case Shown::Integer: integer(std::llround(v)); break;
+    }
+  }
+
+  /// A table cell showing the document's value at `key` of its row.
+  void cell(std::string_view key, double v, Shown how) {
+    out_ += "<td class=\"n\" data-key=\"";
+    out_ += key;
+    out_ += "\">";
+    number(v, how);
+    out_ += "</td>";
+  }
+  /// A table cell with text, showing the value at `key` when given.
+  void text_cell(std::string_view text, std::string_view key = {}) {
+    out_ += "<td";
+    if (!key.empty()) {
+      out_ += " data-key=\"";
+      out_ += key;
+      out_ += '"';
+    }
+    out_ += '>';
+    append_escaped(out_, text);
+    out_ += "</td>";
+  }
+  /// Opens a row showing the values of the document at `pointer`.
+  void row(std::string_view pointer, bool best = false) {
+    out_ += best ? "<tr class=\"best\" data-json=\"" : "<tr data-json=\"";
+    out_ += pointer;
+    out_ += "\">";
+  }
+  void flag(std::string_view text, bool bad = false) {
+    out_ += bad ? "<span class=\"flag bad\">" : "<span class=\"flag\">";
+    append_escaped(out_, text);
+    out_ += "</span>";
+  }
+  void figure(const Chart& chart) {
+    out_ += "<figure>";
+    out_ += chart_svg(chart);
+    out_ += "</figure>";
+  }
+
+  void head();
+  void warnings();
+  void data();
+  void comparison(std::size_t t);
+  void fit(std::size_t f);
+  void simulation(std::size_t s);
+  void identifiability();
+  void tail(std::string_view json);
+
+ private:
+  /// Index in r_.fits of the fit that model `m` of comparison t is, if it was fitted in this run.
+  std::optional<std::size_t> fit_of(std::size_t t, const ComparedModel& m) const;
+  /// True when fit f is ranked first in a comparison.
+  bool best(std::size_t f) const;
+
+  const RunResults& r_;
+  std::string out_;
+};
+
+std::string fit_anchor(std::size_t f) { return "fit-" + std::to_string(f + 1); }
+
+std::string trimmed(const std::string& s) {
+  const std::size_t end = s.find_last_not_of(' ');
+  return end == std::string::npos ? std::string() : s.substr(0, end + 1);
+}
+
+/// What an optimizer code means.
+const char* optimizer_text(OptimizerCode c) {
+  switch (c) {
+    case OptimizerCode::Converged: return "converged";
+    case OptimizerCode::StartNotPositive: return "the Hessian was not positive definite at the start";
+    case OptimizerCode::RoundingDominant: return "rounding errors dominated before the digits asked for";
+    case OptimizerCode::EvaluationLimit: return "the limit of evaluations was reached first";
+  }
+  return "unknown code";
+}
+
+bool converged(const FitReport& f) {
+  return f.optimizer == OptimizerCode::Converged && f.inversion == InversionCode::Inverted;
+}
+
+std::optional<std::size_t> Page::fit_of(std::size_t t, const ComparedModel& m) const {
+  if (m.from_file || t >= r_.fits_before_test.size()) return std::nullopt;
+  // The fits a comparison compares are the latest of their sequence numbers before it.
+  for (std::size_t f = std::min(r_.fits_before_test[t], r_.fits.size()); f-- > 0;) {
+    if (r_.fits[f].sequence == m.order) return f;
+  }
+  return std::nullopt;
+}
+
+bool Page::best(std::size_t f) const {
+  for (std::size_t t = 0; t < r_.tests.size(); ++t) {
+    for (const ComparedModel& m : r_.tests[t].ranked) {
+      if (m.from_file) continue;  // the best model fitted in this run
+      if (fit_of(t, m) == f) return true;
+      break;
+    }
+  }
+  return false;
+}
+
+void Page::head() {
+  const std::string title = r_.title.empty() ? "Quorvale results" : r_.title;
+  add("<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n"
+      "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; style-src 'unsafe-inline'; "
+      "script-src 'unsafe-inline'; img-src data:\">\n"
+      "<meta name=\"viewport\" content=\"width=device-width,initial-scale=1\">\n<meta name=\"generator\" content=\"quorvale ");
+  add(QUORVALE_VERSION);
+  add("\"><title>");
+  text(title);
+  add("</title>\n<style>");
+  add(kStyle);
+  add("</style></head>\n<body>\n<header><h1>");
+  text(title);
+  add("</h1><p class=\"meta\">Quorvale ");
+  add(QUORVALE_VERSION);
+  if (!r_.command_file.empty()) {
+    add(" · command file <code>");
+    text(r_.command_file);
+    add("</code>");
+  }
+  add(" · parameter line <code>");
+  text(r_.parameter_line);
+  add("</code></p><p class=\"meta\">The listing is the reference output; this page shows the same values.</p></header>\n");
+}
+
+void Page::warnings() {
+  std::vector<std::string> items;
+  for (std::size_t f = 0; f < r_.fits.size(); ++f) {
+    const FitReport& fit = r_.fits[f];
+    const std::string who = "Model " + std::to_string(fit.sequence) + " (" + fit.full_name + "): ";
+    if (fit.optimizer != OptimizerCode::Converged) {
+      items.push_back(who + "not converged, optimizer code " + std::to_string(code_number(fit.optimizer)) + ": " +
+                      optimizer_text(fit.optimizer) + ".");
+    }
+    if (fit.inversion != InversionCode::Inverted) {
+      items.push_back(who + "the information matrix could not be inverted (code " +
+                      std::to_string(code_number(fit.inversion)) + "): no standard errors.");
+    }
+    for (const std::string& w : fit.warnings) items.push_back(who + w);
+  }
+  for (const ModelComparison& c : r_.tests) {
+    if (c.chat_without_dfc) {
+      items.push_back("PROC TEST: the most general model (" + trimmed(c.most_general) +
+                      ") has no degrees of freedom left, so c-hat is 1.");
+    }
+  }
+  for (const SimulationTotals& t : r_.simulations) {
+    int left_out = 0;
+    for (const ReplicateFit& f : t.fits) left_out += f.included ? 0 : 1;
+    if (left_out > 0) {
+      items.push_back("PROC SIMULATE: " + std::to_string(left_out) + " replicate fits were left out of the summaries.");
+    }
+  }
+  if (items.empty()) return;
+  add("<section class=\"warnings\" id=\"warnings\"><strong>Warnings of this run</strong><ul>");
+  for (const std::string& item : items) {
+    add("<li>");
+    text(item);
+    add("</li>");
+  }
+  add("</ul></section>\n");
+}
+
+void Page::data() {
+  if (!r_.has_data) return;
+  const DataSummary& d = r_.data;
+  const std::size_t M = d.occasions.size();
+  add("<section id=\"data\"><h2>Data</h2>");
+  if (M > 0) {
+    add("<p>");
+    integer(static_cast<long long>(M));
+    add(" primary periods, ");
+    integer(static_cast<long long>(d.cohorts.size()));
+    add(" cohorts.</p><table><thead><tr><th>Period</th><th class=\"n\">Secondary occasions</th>"
+        "<th class=\"n\">Animals first caught</th><th class=\"n\">Animals caught</th></tr></thead><tbody>");
+    // Closed cohorts (ip, jp), jp = 1..ip, come period by period: the first
+    // holds the animals first caught in ip, all of them those caught in ip.
+    std::size_t c = 0;
+    long long first_total = 0;
+    for (std::size_t ip = 1; ip <= M; ++ip) {
+      long long first = 0;
+      long long caught = 0;
+      for (std::size_t jp = 1; jp <= ip && c < d.cohorts.size(); ++jp, ++c) {
+        if (jp == 1) first = d.cohorts[c].size;
+        caught += d.cohorts[c].size;
+      }
+      first_total += first;
+      row("/data");
+      add("<td>");
+      integer(static_cast<long long>(ip));
+      add("</td>");
+      cell("occasions/" + std::to_string(ip - 1), d.occasions[ip - 1], Shown::Integer);
+      add("<td class=\"n\">");
+      integer(first);
+      add("</td><td class=\"n\">");
+      integer(caught);
+      add("</td></tr>");
+    }
+    add("</tbody><tfoot><tr><th>All</th><th></th><th class=\"n\">");
+    integer(first_total);
+    add("</th><th></th></tr></tfoot></table>");
+  } else {
+    add("<p>");
+    integer(static_cast<long long>(d.cohorts.size()));
+    add(" cohorts (not laid out as a robust design).</p>");
+  }
+  add("<details><summary>Cohorts and their counts</summary><table><thead><tr><th class=\"n\">Cohort</th>"
+      "<th class=\"n\">Animals</th><th>Counts by cell</th></tr></thead><tbody>");
+  for (std::size_t c = 0; c < d.cohorts.size(); ++c) {
+    const std::string pointer = "/data/cohorts/" + std::to_string(c);
+    row(pointer);
+    add("<td class=\"n\">");
+    integer(static_cast<long long>(c + 1));
+    add("</td>");
+    cell("size", d.cohorts[c].size, Shown::Integer);
+    add("<td>");
+    for (std::size_t k = 0; k < d.cohorts[c].counts.size(); ++k) {
+      if (k > 0) add(" ");
+      integer(d.cohorts[c].counts[k]);
+    }
+    add("</td></tr>");
+  }
+  add("</tbody></table></details></section>\n");
+}
+
+void Page::comparison(std::size_t t) {
+  const ModelComparison& c = r_.tests[t];
+  const std::string base = "/tests/" + std::to_string(t);
+  add("<section class=\"comparison\" id=\"test-");
+  integer(static_cast<long long>(t + 1));
+  add("\"><h2>Model comparison");
+  if (r_.tests.size() > 1) {
+    add(" ");
+    integer(static_cast<long long>(t + 1));
+  }
+  add("</h2><p class=\"meta\">Sample size n = ");
+  integer(c.n);
+  add("; c-hat ");
+  number(c.chat, Shown::Estimate);
+  add("; ΔAICc from the smallest AICc, and the Akaike weight of each model. Models in ranked order, best first.</p>"
+      "<table><thead><tr><th class=\"n\">Rank</th><th>Model</th><th class=\"n\">K</th><th class=\"n\">lnL</th>"
+      "<th class=\"n\">AICc</th><th class=\"n\">ΔAICc</th><th>Weight</th><th class=\"n\">QAICc</th>"
+      "<th class=\"n\">G</th><th class=\"n\">df</th><th class=\"n\">P(G)</th></tr></thead><tbody>");
+  for (std::size_t k = 0; k < c.ranked.size(); ++k) {
+    const ComparedModel& m = c.ranked[k];
+    row(base + "/models/" + std::to_string(k), k == 0);
+    add("<td class=\"n\">");
+    integer(static_cast<long long>(k + 1));
+    add("</td><td>");
+    const std::optional<std::size_t> f = fit_of(t, m);
+    if (f) {
+      add("<a href=\"#");
+      add(fit_anchor(*f));
+      add("\" data-key=\"name\">");
+    } else {
+      add("<span data-key=\"name\">");
+    }
+    text(m.full_name);
+    add(f ? "</a>" : "</span>");
+    if (m.from_file) flag("model file");
+    if (f && !converged(r_.fits[*f])) flag("not converged", true);
+    add("</td>");
+    cell("npar", m.K, Shown::Integer);
+    cell("lnl", m.lnL, Shown::Fixed2);
+    cell("aicc", m.crit[1], Shown::Fixed2);
+    cell("delta_aicc", m.delta_aicc, Shown::Fixed2);
+    add("<td class=\"n\"><span class=\"w\" style=\"width:");
+    append_fixed(out_, std::isfinite(m.weight_aicc) ? 60.0 * m.weight_aicc : 0.0, 1);
+    add("px\"></span><span data-key=\"weight_aicc\">");
+    number(m.weight_aicc, Shown::Weight);
+    add("</span></td>");
+    cell("qaicc", m.crit[3], Shown::Fixed2);
+    cell("g", m.G, Shown::Fixed2);
+    cell("ndf", m.NDF, Shown::Integer);
+    cell("g_p", m.PG, Shown::Estimate);
+    add("</tr>");
+  }
+  add("</tbody></table>");
+  if (!c.tests.empty()) {
+    add("<details><summary>Likelihood-ratio tests</summary><table><thead><tr><th>General model</th>"
+        "<th>Reduced model</th><th class=\"n\">χ²</th><th class=\"n\">df</th><th class=\"n\">P</th></tr></thead><tbody>");
+    for (std::size_t k = 0; k < c.tests.size(); ++k) {
+      const RatioTest& test = c.tests[k];
+      row(base + "/likelihood_ratio_tests/" + std::to_string(k));
+      text_cell(c.ranked[test.general].full_name, "general");
+      text_cell(c.ranked[test.reduced].full_name, "reduced");
+      cell("chi_square", test.chi, Shown::Fixed2);
+      cell("df", test.df, Shown::Integer);
+      cell("p", test.probability, Shown::Estimate);
+      add("</tr>");
+    }
+    add("</tbody></table></details>");
+  }
+  add("</section>\n");
+}
+
+void Page::fit(std::size_t f) {
+  const FitReport& fit = r_.fits[f];
+  const std::string base = "/fits/" + std::to_string(f);
+  const std::string id = "f" + std::to_string(f + 1);
+  add("<details class=\"fit\" id=\"");
+  add(fit_anchor(f));
+  add(best(f) || r_.tests.empty() ? "\" open>" : "\">");
+  add("<summary>");
+  integer(fit.sequence);
+  add(". ");
+  text(fit.full_name);
+  add(" <span class=\"meta\">K = ");
+  integer(fit.nest);
+  add(", AICc ");
+  number(fit.aic + aicc_correction(fit.nest, fit.sample_size), Shown::Fixed2);
+  add("</span> ");
+  if (best(f)) flag("best model");
+  if (fit.optimizer != OptimizerCode::Converged) flag("not converged", true);
+  if (fit.inversion != InversionCode::Inverted) flag("no standard errors", true);
+  add("</summary>");
+
+  add("<table class=\"fit-summary\"><thead><tr><th class=\"n\">K</th><th class=\"n\">lnL</th><th class=\"n\">AIC</th>"
+      "<th class=\"n\">AICc</th><th class=\"n\">G</th><th class=\"n\">df</th><th class=\"n\">P(G)</th>"
+      "<th class=\"n\">Pooled χ²</th><th class=\"n\">df</th><th class=\"n\">Optimizer</th><th class=\"n\">Inversion</th>"
+      "<th class=\"n\">Evaluations</th></tr></thead><tbody>");
+  row(base);
+  cell("k", fit.nest, Shown::Integer);
+  cell("lnl", fit.lnL, Shown::Fixed2);
+  cell("aic", fit.aic, Shown::Fixed2);
+  cell("aicc", fit.aic + aicc_correction(fit.nest, fit.sample_size), Shown::Fixed2);
+  cell("g/statistic", fit.G.statistic, Shown::Fixed2);
+  cell("g/df", fit.G.df, Shown::Integer);
+  cell("g/p", fit.G.probability, Shown::Estimate);
+  cell("pooled/statistic", fit.pooled.statistic, Shown::Fixed2);
+  cell("pooled/df", fit.pooled.df, Shown::Integer);
+  cell("optimizer_code", code_number(fit.optimizer), Shown::Integer);
+  cell("inversion_code", code_number(fit.inversion), Shown::Integer);
+  cell("evaluations", fit.evaluations, Shown::Integer);
+  add("</tr></tbody></table>");
+
+  // Figures: this fit's values; model-averaged values join the sets when the comparison carries them.
+  const std::vector<ParameterValues> sets{ParameterValues::of(fit, "estimate")};
+  add("<div class=\"figures\">");
+  if (const std::optional<OpenPart> part = OpenPart::of(r_.data, fit.npar)) {
+    figure(survival_chart(*part, sets, id + "-survival"));
+    figure(emigration_chart(*part, sets, id + "-emigration"));
+  }
+  if (!fit.cohorts.empty()) figure(goodness_chart(fit, id + "-gof"));
+  add("</div>");
+
+  add("<table class=\"estimates\"><thead><tr><th class=\"n\">S(i)</th><th>Parameter</th><th class=\"n\">Estimate</th>"
+      "<th class=\"n\">SE</th><th class=\"n\">95% lower</th><th class=\"n\">95% upper</th><th>Notes</th></tr></thead><tbody>");
+  for (std::size_t i = 0; i < fit.parameters.size(); ++i) {
+    const ParameterEstimate& e = fit.parameters[i];
+    row(base + "/parameters/" + std::to_string(i));
+    cell("index", e.index, Shown::Integer);
+    text_cell(e.label, "label");
+    cell("estimate", e.estimate, Shown::Estimate);
+    if (e.fixed()) {
+      add("<td class=\"n\"></td><td class=\"n\"></td><td class=\"n\"></td><td>");
+      flag("fixed");
+    } else {
+      cell("se", e.se, Shown::Estimate);
+      const std::optional<Interval> ci = e.logit_ci();
+      if (ci) {
+        cell("logit_ci/0", ci->lower, Shown::Estimate);
+        cell("logit_ci/1", ci->upper, Shown::Estimate);
+      } else {
+        add("<td class=\"n\">n/a</td><td class=\"n\">n/a</td>");
+      }
+      add("<td>");
+      if (e.on_bound()) flag("on a bound", true);
+      // A parameter sharing its slot with an earlier one is set equal to it.
+      for (std::size_t j = 0; j < i; ++j) {
+        if (fit.parameters[j].slot == e.slot) {
+          flag("= S(" + std::to_string(fit.parameters[j].index) + ")");
+          break;
+        }
+      }
+    }
+    add("</td></tr>");
+  }
+  add("</tbody></table><p class=\"meta\">Intervals are 95% on the logit scale, mapped back to 0..1.</p></details>\n");
+}
+
+void Page::simulation(std::size_t s) {
+  const SimulationTotals& t = r_.simulations[s];
+  const std::string base = "/simulations/" + std::to_string(s);
+  add("<section class=\"simulation\" id=\"simulation-");
+  integer(static_cast<long long>(s + 1));
+  add("\"><h2>Simulation");
+  if (r_.simulations.size() > 1) {
+    add(" ");
+    integer(static_cast<long long>(s + 1));
+  }
+  add("</h2><p class=\"meta\">");
+  integer(t.NSIM);
+  add(" replicates from seed ");
+  integer(t.first_seed);
+  add("; every submodel is refitted to each replicate.</p>");
+  for (int n = 1; n <= t.NSUB; ++n) {
+    const std::string name = static_cast<std::size_t>(n - 1) < t.names.size() ? trimmed(t.names[n - 1]) : std::string();
+    add("<h3>Submodel ");
+    integer(n);
+    add(": ");
+    text(name);
+    add("</h3>");
+    const std::vector<ReplicateSpread> spread = replicate_spread(t, n);
+    if (spread.empty()) {
+      add("<p>No replicate fits of this submodel are kept.</p>");
+      continue;
+    }
+    add("<div class=\"figures\">");
+    figure(replicate_chart(t, n, spread, "s" + std::to_string(s + 1) + "-" + std::to_string(n)));
+    add("</div><table class=\"replicates\" data-submodel=\"");
+    integer(n);
+    add("\"><thead><tr><th class=\"n\">S(i)</th><th>Parameter</th><th class=\"n\">Generating</th>"
+        "<th class=\"n\">Fits</th><th class=\"n\">Mean</th><th class=\"n\">Bias</th><th class=\"n\">SD</th>"
+        "<th class=\"n\">Mean SE</th><th class=\"n\">Coverage of 95% intervals</th></tr></thead><tbody>");
+    for (const ReplicateSpread& r : spread) {
+      const std::size_t i = static_cast<std::size_t>(r.index - 1);
+      row(base, false);
+      add("<td class=\"n\">");
+      integer(r.index);
+      add("</td>");
+      text_cell(i < t.labels.size() ? t.labels[i] : std::string(), "labels/" + std::to_string(i));
+      cell("generating/" + std::to_string(i), r.generating, Shown::Estimate);
+      add("<td class=\"n\" data-derived=\"count\">");
+      integer(r.count);
+      add("</td><td class=\"n\" data-derived=\"mean\">");
+      number(r.mean, Shown::Estimate);
+      add("</td><td class=\"n\" data-derived=\"bias\">");
+      number(r.mean - r.generating, Shown::Estimate);
+      add("</td><td class=\"n\" data-derived=\"sd\">");
+      number(r.sd, Shown::Estimate);
+      add("</td><td class=\"n\" data-derived=\"mean_se\">");
+      number(r.mean_se, Shown::Estimate);
+      add("</td><td class=\"n\"><span data-derived=\"covered\">");
+      integer(r.covered);
+      add("</span> of <span data-derived=\"tested\">");
+      integer(r.tested);
+      add("</span>");
+      if (r.tested > 0) {
+        add(" (");
+        append_fixed(out_, 100.0 * r.covered / r.tested, 1);
+        add("%)");
+      }
+      add("</td></tr>");
+    }
+    add("</tbody></table>");
+  }
+  add("<p class=\"meta\">Coverage: replicates whose 95% logit-scale interval holds the generating value, of those "
+      "with an estimate strictly between 0 and 1.</p></section>\n");
+}
+
+void Page::identifiability() {
+  if (r_.identifiability.empty()) return;
+  add("<section id=\"identifiability\"><h2>Identifiability</h2><p class=\"meta\">The pair of parameters whose "
+      "opposite moves change the cell probabilities least; a small change means the two cannot be told apart.</p>"
+      "<table><thead><tr><th class=\"n\">Scan</th><th>Moves</th><th class=\"n\">Largest change</th><th>Pair</th>"
+      "</tr></thead><tbody>");
+  for (std::size_t k = 0; k < r_.identifiability.size(); ++k) {
+    const IdentifiabilityScan& s = r_.identifiability[k];
+    for (const auto& [what, scan] : {std::pair{"additive", &s.additive}, std::pair{"multiplicative", &s.multiplicative}}) {
+      row("/identifiability/" + std::to_string(k) + "/" + what);
+      add("<td class=\"n\">");
+      integer(static_cast<long long>(k + 1));
+      add("</td><td>");
+      add(what);
+      add("</td>");
+      cell("change", scan->change, Shown::Estimate);
+      add("<td>");
+      if (scan->i > 0) {
+        add("S(");
+        integer(scan->i);
+        add(") and S(");
+        integer(scan->j);
+        add(")");
+      } else {
+        add("none");
+      }
+      add("</td></tr>");
+    }
+  }
+  add("</tbody></table></section>\n");
+}
+
+void Page::tail(std::string_view json) {
+  // The results document as data; "<" is written as its escape so that no
+  // text in it can end the script element.
+  add("<script type=\"application/json\" id=\"results\">");
+  for (char c : json) {
+    if (c == '<') {
+      add("\\u003c");
+    } else {
+      out_ += c;
+    }
+  }
+  add("</script>\n<script>");
+  add(kScript);
+  add("</script>\n</body></html>\n");
+}
+
+}  // namespace
+
+std::string results_html(const RunResults& results, std::string_view json) {
+  Page page(results);
+  page.head();
+  page.warnings();
+  page.data();
+  for (std::size_t t = 0; t < results.tests.size(); ++t) page.comparison(t);
+  if (!results.fits.empty()) {
+    page.add("<section id=\"fits\"><h2>Fits</h2><p class=\"meta\">Every PROC ESTIMATE of the run; click a model "
+             "to open it.</p>\n");
+    for (std::size_t f = 0; f < results.fits.size(); ++f) page.fit(f);
+    page.add("</section>\n");
+  }
+  for (std::size_t s = 0; s < results.simulations.size(); ++s) page.simulation(s);
+  page.identifiability();
+  page.tail(json);
+  return page.take();
+}
+
+}  // namespace quorvale
