@@ -165,12 +165,10 @@ void write_results(Run& run, const RunParams& params) {
   run.results.title = trimmed_title(run.listing.headst.TITLE);
   if (!params.json.empty()) run.reader.refuse_overwrite(params.json, "Results file");
   if (!params.report.empty()) run.reader.refuse_overwrite(params.report, "Report");
-  // One document for the JSON file and the page, which embeds it.
-  const std::string json = params.json.empty() && params.report.empty() ? std::string() : results_json(run.results);
-  if (!params.json.empty() && !replace_file(params.json, json, Durability::Unsynced)) {
+  if (!params.json.empty() && !replace_file(params.json, results_json(run.results), Durability::Unsynced)) {
     run.listing.error("Could not write the results file " + params.json + ".");
   }
-  if (!params.report.empty() && !replace_file(params.report, results_html(run.results, json), Durability::Unsynced)) {
+  if (!params.report.empty() && !replace_file(params.report, results_html(run.results), Durability::Unsynced)) {
     run.listing.error("Could not write the report " + params.report + ".");
   }
   if (params.csv.empty()) return;

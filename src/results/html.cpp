@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <initializer_list>
 
 #include "results/figures.h"
 #include "results/svg.h"
@@ -16,8 +17,8 @@ constexpr std::string_view kStyle = R"(
 body{font:14px/1.45 system-ui,-apple-system,"Segoe UI",Roboto,"Helvetica Neue",Arial,sans-serif;margin:0 auto;max-width:1120px;padding:1em 1.5em 3em;color:#222;background:#fff}
 h1{font-size:1.55em;margin:.3em 0 .1em}h2{font-size:1.2em;border-bottom:1px solid #ccc;padding-bottom:.15em;margin-top:1.7em}
 h3{font-size:1.03em;margin:1.1em 0 .3em}.meta{color:#555;font-size:.88em;margin:.1em 0}.meta code{font-size:1em}
-table{border-collapse:collapse;margin:.4em 0 .9em;font-size:.92em}th,td{padding:.18em .55em;border-bottom:1px solid #e4e4e4;text-align:left;vertical-align:top}
-th{background:#f4f4f4;font-weight:600}td.n,th.n{text-align:right;font-variant-numeric:tabular-nums;white-space:nowrap}
+table{border-collapse:collapse;margin:.4em 0 .9em;font-size:.92em}th,td{padding:.18em .55em;border-bottom:1px solid #e4e4e4;vertical-align:top}
+th{background:#f4f4f4;font-weight:600}td,th{text-align:right;font-variant-numeric:tabular-nums;white-space:nowrap}td.t,th.t{text-align:left;white-space:normal}
 tr.best td{background:#eef4fb}a{color:#1f5f9f}
 .warnings{background:#fff6e0;border-left:4px solid #d99a00;padding:.4em 1em;margin:1em 0}.warnings ul{margin:.3em 0;padding-left:1.2em}.warnings li{white-space:pre-wrap}
 .flag{display:inline-block;font-size:.78em;padding:0 .45em;border-radius:3px;background:#e9e9e9;margin:0 .25em .1em 0;white-space:nowrap}
@@ -42,10 +43,17 @@ enum class Shown {
   Integer,
 };
 
+/// A column of a table: its heading, the member of the row's object it shows, left-aligned text.
+struct Column {
+  std::string_view label;
+  std::string_view key;
+  bool text = false;
+};
+
 /// The page being written.
 class Page {
  public:
-  explicit Page(const RunResults& r) : r_(r) { out_.reserve(256 * 1024); }
+  explicit Page(const RunResults& r) : r_(r) { out_.reserve(1 << 20); }
 
   std::string take() { return std::move(out_); }
 
@@ -71,30 +79,47 @@ class Page {
     }
   }
 
-  /// A table cell showing the document's value at `key` of its row.
-  void cell(std::string_view key, double v, Shown how) {
-    out_ += "<td class=\"n\" data-key=\"";
-    out_ += key;
-    out_ += "\">";
+  /// A table head; a column with a key shows that member of each row's object ("." the object itself).
+  void columns(std::initializer_list<Column> heads) {
+    out_ += "<thead><tr>";
+    for (const Column& c : heads) {
+      out_ += c.text ? "<th class=\"t\"" : "<th";
+      if (!c.key.empty()) {
+        out_ += " data-key=\"";
+        out_ += c.key;
+        out_ += '"';
+      }
+      out_ += '>';
+      out_ += c.label;
+      out_ += "</th>";
+    }
+    out_ += "</tr></thead><tbody>";
+  }
+  /// A number cell.
+  void cell(double v, Shown how) {
+    out_ += "<td>";
     number(v, how);
     out_ += "</td>";
   }
-  /// A table cell with text, showing the value at `key` when given.
-  void text_cell(std::string_view text, std::string_view key = {}) {
-    out_ += "<td";
-    if (!key.empty()) {
-      out_ += " data-key=\"";
-      out_ += key;
-      out_ += '"';
-    }
-    out_ += '>';
+  void cell(long long v) {
+    out_ += "<td>";
+    integer(v);
+    out_ += "</td>";
+  }
+  /// A text cell.
+  void text_cell(std::string_view text) {
+    out_ += "<td class=\"t\">";
     append_escaped(out_, text);
     out_ += "</td>";
   }
-  /// Opens a row showing the values of the document at `pointer`.
-  void row(std::string_view pointer, bool best = false) {
+  /// Opens a row showing the object of the results document at `pointer` (and `index` under it, when given).
+  void row(std::string_view pointer, long long index = -1, bool best = false) {
     out_ += best ? "<tr class=\"best\" data-json=\"" : "<tr data-json=\"";
     out_ += pointer;
+    if (index >= 0) {
+      out_ += '/';
+      integer(index);
+    }
     out_ += "\">";
   }
   void flag(std::string_view text, bool bad = false) {
@@ -104,7 +129,7 @@ class Page {
   }
   void figure(const Chart& chart) {
     out_ += "<figure>";
-    out_ += chart_svg(chart);
+    append_chart_svg(out_, chart);
     out_ += "</figure>";
   }
 
@@ -115,7 +140,7 @@ class Page {
   void fit(std::size_t f);
   void simulation(std::size_t s);
   void identifiability();
-  void tail(std::string_view json);
+  void tail();
 
  private:
   /// Index in r_.fits of the fit that model `m` of comparison t is, if it was fitted in this run.
@@ -127,7 +152,14 @@ class Page {
   std::string out_;
 };
 
-std::string fit_anchor(std::size_t f) { return "fit-" + std::to_string(f + 1); }
+/// `prefix` followed by the number n.
+std::string numbered(std::string_view prefix, std::size_t n) {
+  std::string s(prefix);
+  s += std::to_string(n);
+  return s;
+}
+
+std::string fit_anchor(std::size_t f) { return numbered("fit-", f + 1); }
 
 std::string trimmed(const std::string& s) {
   const std::size_t end = s.find_last_not_of(' ');
@@ -242,8 +274,8 @@ void Page::data() {
     integer(static_cast<long long>(M));
     add(" primary periods, ");
     integer(static_cast<long long>(d.cohorts.size()));
-    add(" cohorts.</p><table><thead><tr><th>Period</th><th class=\"n\">Secondary occasions</th>"
-        "<th class=\"n\">Animals first caught</th><th class=\"n\">Animals caught</th></tr></thead><tbody>");
+    add(" cohorts.</p><table>");
+    columns({{"Period", ""}, {"Secondary occasions", "."}, {"Animals first caught", ""}, {"Animals caught", ""}});
     // Closed cohorts (ip, jp), jp = 1..ip, come period by period: the first
     // holds the animals first caught in ip, all of them those caught in ip.
     std::size_t c = 0;
@@ -256,18 +288,14 @@ void Page::data() {
         caught += d.cohorts[c].size;
       }
       first_total += first;
-      row("/data");
-      add("<td>");
-      integer(static_cast<long long>(ip));
-      add("</td>");
-      cell("occasions/" + std::to_string(ip - 1), d.occasions[ip - 1], Shown::Integer);
-      add("<td class=\"n\">");
-      integer(first);
-      add("</td><td class=\"n\">");
-      integer(caught);
-      add("</td></tr>");
+      row("/data/occasions", static_cast<long long>(ip - 1));
+      cell(static_cast<long long>(ip));
+      cell(d.occasions[ip - 1]);
+      cell(first);
+      cell(caught);
+      add("</tr>");
     }
-    add("</tbody><tfoot><tr><th>All</th><th></th><th class=\"n\">");
+    add("</tbody><tfoot><tr><th class=\"t\">All</th><th></th><th>");
     integer(first_total);
     add("</th><th></th></tr></tfoot></table>");
   } else {
@@ -275,16 +303,13 @@ void Page::data() {
     integer(static_cast<long long>(d.cohorts.size()));
     add(" cohorts (not laid out as a robust design).</p>");
   }
-  add("<details><summary>Cohorts and their counts</summary><table><thead><tr><th class=\"n\">Cohort</th>"
-      "<th class=\"n\">Animals</th><th>Counts by cell</th></tr></thead><tbody>");
+  add("<details><summary>Cohorts and their counts</summary><table>");
+  columns({{"Cohort", ""}, {"Animals", "size"}, {"Counts by cell", "", true}});
   for (std::size_t c = 0; c < d.cohorts.size(); ++c) {
-    const std::string pointer = "/data/cohorts/" + std::to_string(c);
-    row(pointer);
-    add("<td class=\"n\">");
-    integer(static_cast<long long>(c + 1));
-    add("</td>");
-    cell("size", d.cohorts[c].size, Shown::Integer);
-    add("<td>");
+    row("/data/cohorts", static_cast<long long>(c));
+    cell(static_cast<long long>(c + 1));
+    cell(d.cohorts[c].size);
+    add("<td class=\"t\">");
     for (std::size_t k = 0; k < d.cohorts[c].counts.size(); ++k) {
       if (k > 0) add(" ");
       integer(d.cohorts[c].counts[k]);
@@ -296,7 +321,7 @@ void Page::data() {
 
 void Page::comparison(std::size_t t) {
   const ModelComparison& c = r_.tests[t];
-  const std::string base = "/tests/" + std::to_string(t);
+  const std::string base = numbered("/tests/", t);
   add("<section class=\"comparison\" id=\"test-");
   integer(static_cast<long long>(t + 1));
   add("\"><h2>Model comparison");
@@ -309,55 +334,56 @@ void Page::comparison(std::size_t t) {
   add("; c-hat ");
   number(c.chat, Shown::Estimate);
   add("; ΔAICc from the smallest AICc, and the Akaike weight of each model. Models in ranked order, best first.</p>"
-      "<table><thead><tr><th class=\"n\">Rank</th><th>Model</th><th class=\"n\">K</th><th class=\"n\">lnL</th>"
-      "<th class=\"n\">AICc</th><th class=\"n\">ΔAICc</th><th>Weight</th><th class=\"n\">QAICc</th>"
-      "<th class=\"n\">G</th><th class=\"n\">df</th><th class=\"n\">P(G)</th></tr></thead><tbody>");
+      "<table>");
+  columns({{"Rank", ""}, {"Model", "name", true}, {"K", "npar"}, {"lnL", "lnl"}, {"AICc", "aicc"},
+           {"ΔAICc", "delta_aicc"}, {"Weight", "weight_aicc"}, {"QAICc", "qaicc"}, {"G", "g"}, {"df", "ndf"},
+           {"P(G)", "g_p"}, {"", ""}});
+  const std::string models = base + "/models";
   for (std::size_t k = 0; k < c.ranked.size(); ++k) {
     const ComparedModel& m = c.ranked[k];
-    row(base + "/models/" + std::to_string(k), k == 0);
-    add("<td class=\"n\">");
-    integer(static_cast<long long>(k + 1));
-    add("</td><td>");
+    row(models, static_cast<long long>(k), k == 0);
+    cell(static_cast<long long>(k + 1));
+    add("<td class=\"t\">");
     const std::optional<std::size_t> f = fit_of(t, m);
     if (f) {
       add("<a href=\"#");
       add(fit_anchor(*f));
-      add("\" data-key=\"name\">");
-    } else {
-      add("<span data-key=\"name\">");
+      add("\">");
     }
     text(m.full_name);
-    add(f ? "</a>" : "</span>");
+    add(f ? "</a></td>" : "</td>");
+    cell(m.K);
+    cell(m.lnL, Shown::Fixed2);
+    cell(m.crit[1], Shown::Fixed2);
+    cell(m.delta_aicc, Shown::Fixed2);
+    add("<td><span class=\"w\" style=\"width:");
+    append_fixed(out_, std::isfinite(m.weight_aicc) ? 60.0 * m.weight_aicc : 0.0, 1);
+    add("px\"></span>");
+    number(m.weight_aicc, Shown::Weight);
+    add("</td>");
+    cell(m.crit[3], Shown::Fixed2);
+    cell(m.G, Shown::Fixed2);
+    cell(m.NDF);
+    cell(m.PG, Shown::Estimate);
+    add("<td class=\"t\">");
     if (m.from_file) flag("model file");
     if (f && !converged(r_.fits[*f])) flag("not converged", true);
-    add("</td>");
-    cell("npar", m.K, Shown::Integer);
-    cell("lnl", m.lnL, Shown::Fixed2);
-    cell("aicc", m.crit[1], Shown::Fixed2);
-    cell("delta_aicc", m.delta_aicc, Shown::Fixed2);
-    add("<td class=\"n\"><span class=\"w\" style=\"width:");
-    append_fixed(out_, std::isfinite(m.weight_aicc) ? 60.0 * m.weight_aicc : 0.0, 1);
-    add("px\"></span><span data-key=\"weight_aicc\">");
-    number(m.weight_aicc, Shown::Weight);
-    add("</span></td>");
-    cell("qaicc", m.crit[3], Shown::Fixed2);
-    cell("g", m.G, Shown::Fixed2);
-    cell("ndf", m.NDF, Shown::Integer);
-    cell("g_p", m.PG, Shown::Estimate);
-    add("</tr>");
+    add("</td></tr>");
   }
   add("</tbody></table>");
   if (!c.tests.empty()) {
-    add("<details><summary>Likelihood-ratio tests</summary><table><thead><tr><th>General model</th>"
-        "<th>Reduced model</th><th class=\"n\">χ²</th><th class=\"n\">df</th><th class=\"n\">P</th></tr></thead><tbody>");
+    add("<details><summary>Likelihood-ratio tests</summary><table>");
+    columns({{"General model", "general", true}, {"Reduced model", "reduced", true},
+             {"χ²", "chi_square"}, {"df", "df"}, {"P", "p"}});
+    const std::string tests = base + "/likelihood_ratio_tests";
     for (std::size_t k = 0; k < c.tests.size(); ++k) {
       const RatioTest& test = c.tests[k];
-      row(base + "/likelihood_ratio_tests/" + std::to_string(k));
-      text_cell(c.ranked[test.general].full_name, "general");
-      text_cell(c.ranked[test.reduced].full_name, "reduced");
-      cell("chi_square", test.chi, Shown::Fixed2);
-      cell("df", test.df, Shown::Integer);
-      cell("p", test.probability, Shown::Estimate);
+      row(tests, static_cast<long long>(k));
+      text_cell(c.ranked[test.general].full_name);
+      text_cell(c.ranked[test.reduced].full_name);
+      cell(test.chi, Shown::Fixed2);
+      cell(test.df);
+      cell(test.probability, Shown::Estimate);
       add("</tr>");
     }
     add("</tbody></table></details>");
@@ -367,8 +393,8 @@ void Page::comparison(std::size_t t) {
 
 void Page::fit(std::size_t f) {
   const FitReport& fit = r_.fits[f];
-  const std::string base = "/fits/" + std::to_string(f);
-  const std::string id = "f" + std::to_string(f + 1);
+  const std::string base = numbered("/fits/", f);
+  const std::string id = numbered("f", f + 1);
   add("<details class=\"fit\" id=\"");
   add(fit_anchor(f));
   add(best(f) || r_.tests.empty() ? "\" open>" : "\">");
@@ -386,23 +412,23 @@ void Page::fit(std::size_t f) {
   if (fit.inversion != InversionCode::Inverted) flag("no standard errors", true);
   add("</summary>");
 
-  add("<table class=\"fit-summary\"><thead><tr><th class=\"n\">K</th><th class=\"n\">lnL</th><th class=\"n\">AIC</th>"
-      "<th class=\"n\">AICc</th><th class=\"n\">G</th><th class=\"n\">df</th><th class=\"n\">P(G)</th>"
-      "<th class=\"n\">Pooled χ²</th><th class=\"n\">df</th><th class=\"n\">Optimizer</th><th class=\"n\">Inversion</th>"
-      "<th class=\"n\">Evaluations</th></tr></thead><tbody>");
+  add("<table class=\"fit-summary\">");
+  columns({{"K", "k"}, {"lnL", "lnl"}, {"AIC", "aic"}, {"AICc", "aicc"}, {"G", "g/statistic"}, {"df", "g/df"},
+           {"P(G)", "g/p"}, {"Pooled χ²", "pooled/statistic"}, {"df", "pooled/df"}, {"Optimizer", "optimizer_code"},
+           {"Inversion", "inversion_code"}, {"Evaluations", "evaluations"}});
   row(base);
-  cell("k", fit.nest, Shown::Integer);
-  cell("lnl", fit.lnL, Shown::Fixed2);
-  cell("aic", fit.aic, Shown::Fixed2);
-  cell("aicc", fit.aic + aicc_correction(fit.nest, fit.sample_size), Shown::Fixed2);
-  cell("g/statistic", fit.G.statistic, Shown::Fixed2);
-  cell("g/df", fit.G.df, Shown::Integer);
-  cell("g/p", fit.G.probability, Shown::Estimate);
-  cell("pooled/statistic", fit.pooled.statistic, Shown::Fixed2);
-  cell("pooled/df", fit.pooled.df, Shown::Integer);
-  cell("optimizer_code", code_number(fit.optimizer), Shown::Integer);
-  cell("inversion_code", code_number(fit.inversion), Shown::Integer);
-  cell("evaluations", fit.evaluations, Shown::Integer);
+  cell(fit.nest);
+  cell(fit.lnL, Shown::Fixed2);
+  cell(fit.aic, Shown::Fixed2);
+  cell(fit.aic + aicc_correction(fit.nest, fit.sample_size), Shown::Fixed2);
+  cell(fit.G.statistic, Shown::Fixed2);
+  cell(fit.G.df);
+  cell(fit.G.probability, Shown::Estimate);
+  cell(fit.pooled.statistic, Shown::Fixed2);
+  cell(fit.pooled.df);
+  cell(code_number(fit.optimizer));
+  cell(code_number(fit.inversion));
+  cell(fit.evaluations);
   add("</tr></tbody></table>");
 
   // Figures: this fit's values; model-averaged values join the sets when the comparison carries them.
@@ -415,32 +441,35 @@ void Page::fit(std::size_t f) {
   if (!fit.cohorts.empty()) figure(goodness_chart(fit, id + "-gof"));
   add("</div>");
 
-  add("<table class=\"estimates\"><thead><tr><th class=\"n\">S(i)</th><th>Parameter</th><th class=\"n\">Estimate</th>"
-      "<th class=\"n\">SE</th><th class=\"n\">95% lower</th><th class=\"n\">95% upper</th><th>Notes</th></tr></thead><tbody>");
+  add("<table class=\"estimates\">");
+  columns({{"S(i)", "index"}, {"Parameter", "label", true}, {"Estimate", "estimate"}, {"SE", "se"},
+           {"95% lower", "logit_ci/0"}, {"95% upper", "logit_ci/1"}, {"Notes", "", true}});
+  const std::string parameters = base + "/parameters";
   for (std::size_t i = 0; i < fit.parameters.size(); ++i) {
     const ParameterEstimate& e = fit.parameters[i];
-    row(base + "/parameters/" + std::to_string(i));
-    cell("index", e.index, Shown::Integer);
-    text_cell(e.label, "label");
-    cell("estimate", e.estimate, Shown::Estimate);
+    row(parameters, static_cast<long long>(i));
+    cell(e.index);
+    text_cell(e.label);
+    cell(e.estimate, Shown::Estimate);
     if (e.fixed()) {
-      add("<td class=\"n\"></td><td class=\"n\"></td><td class=\"n\"></td><td>");
+      add("<td></td><td></td><td></td><td class=\"t\">");
       flag("fixed");
     } else {
-      cell("se", e.se, Shown::Estimate);
-      const std::optional<Interval> ci = e.logit_ci();
-      if (ci) {
-        cell("logit_ci/0", ci->lower, Shown::Estimate);
-        cell("logit_ci/1", ci->upper, Shown::Estimate);
+      cell(e.se, Shown::Estimate);
+      if (const std::optional<Interval> ci = e.logit_ci()) {
+        cell(ci->lower, Shown::Estimate);
+        cell(ci->upper, Shown::Estimate);
       } else {
-        add("<td class=\"n\">n/a</td><td class=\"n\">n/a</td>");
+        add("<td>n/a</td><td>n/a</td>");
       }
-      add("<td>");
+      add("<td class=\"t\">");
       if (e.on_bound()) flag("on a bound", true);
       // A parameter sharing its slot with an earlier one is set equal to it.
       for (std::size_t j = 0; j < i; ++j) {
         if (fit.parameters[j].slot == e.slot) {
-          flag("= S(" + std::to_string(fit.parameters[j].index) + ")");
+          add("<span class=\"flag\">= S(");
+          integer(fit.parameters[j].index);
+          add(")</span>");
           break;
         }
       }
@@ -452,7 +481,6 @@ void Page::fit(std::size_t f) {
 
 void Page::simulation(std::size_t s) {
   const SimulationTotals& t = r_.simulations[s];
-  const std::string base = "/simulations/" + std::to_string(s);
   add("<section class=\"simulation\" id=\"simulation-");
   integer(static_cast<long long>(s + 1));
   add("\"><h2>Simulation");
@@ -478,35 +506,32 @@ void Page::simulation(std::size_t s) {
       continue;
     }
     add("<div class=\"figures\">");
-    figure(replicate_chart(t, n, spread, "s" + std::to_string(s + 1) + "-" + std::to_string(n)));
-    add("</div><table class=\"replicates\" data-submodel=\"");
-    integer(n);
-    add("\"><thead><tr><th class=\"n\">S(i)</th><th>Parameter</th><th class=\"n\">Generating</th>"
-        "<th class=\"n\">Fits</th><th class=\"n\">Mean</th><th class=\"n\">Bias</th><th class=\"n\">SD</th>"
-        "<th class=\"n\">Mean SE</th><th class=\"n\">Coverage of 95% intervals</th></tr></thead><tbody>");
+    std::string id = numbered("s", s + 1);
+    id += '-';
+    id += std::to_string(n);
+    figure(replicate_chart(t, n, spread, std::move(id)));
+    add("</div><table class=\"replicates\">");
+    columns({{"S(i)", ""}, {"Parameter", "", true}, {"Generating", ""}, {"Fits", ""}, {"Mean", ""},
+             {"Bias", ""}, {"SD", ""}, {"Mean SE", ""}, {"Coverage of 95% intervals", ""}});
     for (const ReplicateSpread& r : spread) {
       const std::size_t i = static_cast<std::size_t>(r.index - 1);
-      row(base, false);
-      add("<td class=\"n\">");
+      add("<tr data-submodel=\"");
+      integer(n);
+      add("\" data-index=\"");
       integer(r.index);
-      add("</td>");
-      text_cell(i < t.labels.size() ? t.labels[i] : std::string(), "labels/" + std::to_string(i));
-      cell("generating/" + std::to_string(i), r.generating, Shown::Estimate);
-      add("<td class=\"n\" data-derived=\"count\">");
-      integer(r.count);
-      add("</td><td class=\"n\" data-derived=\"mean\">");
-      number(r.mean, Shown::Estimate);
-      add("</td><td class=\"n\" data-derived=\"bias\">");
-      number(r.mean - r.generating, Shown::Estimate);
-      add("</td><td class=\"n\" data-derived=\"sd\">");
-      number(r.sd, Shown::Estimate);
-      add("</td><td class=\"n\" data-derived=\"mean_se\">");
-      number(r.mean_se, Shown::Estimate);
-      add("</td><td class=\"n\"><span data-derived=\"covered\">");
+      add("\">");
+      cell(r.index);
+      text_cell(i < t.labels.size() ? t.labels[i] : std::string());
+      cell(r.generating, Shown::Estimate);
+      cell(r.count);
+      cell(r.mean, Shown::Estimate);
+      cell(r.mean - r.generating, Shown::Estimate);
+      cell(r.sd, Shown::Estimate);
+      cell(r.mean_se, Shown::Estimate);
+      add("<td>");
       integer(r.covered);
-      add("</span> of <span data-derived=\"tested\">");
+      add(" of ");
       integer(r.tested);
-      add("</span>");
       if (r.tested > 0) {
         add(" (");
         append_fixed(out_, 100.0 * r.covered / r.tested, 1);
@@ -524,19 +549,16 @@ void Page::identifiability() {
   if (r_.identifiability.empty()) return;
   add("<section id=\"identifiability\"><h2>Identifiability</h2><p class=\"meta\">The pair of parameters whose "
       "opposite moves change the cell probabilities least; a small change means the two cannot be told apart.</p>"
-      "<table><thead><tr><th class=\"n\">Scan</th><th>Moves</th><th class=\"n\">Largest change</th><th>Pair</th>"
-      "</tr></thead><tbody>");
+      "<table>");
+  columns({{"Scan", ""}, {"Moves", "", true}, {"Largest change", "change"}, {"Pair", "", true}});
   for (std::size_t k = 0; k < r_.identifiability.size(); ++k) {
     const IdentifiabilityScan& s = r_.identifiability[k];
     for (const auto& [what, scan] : {std::pair{"additive", &s.additive}, std::pair{"multiplicative", &s.multiplicative}}) {
       row("/identifiability/" + std::to_string(k) + "/" + what);
-      add("<td class=\"n\">");
-      integer(static_cast<long long>(k + 1));
-      add("</td><td>");
-      add(what);
-      add("</td>");
-      cell("change", scan->change, Shown::Estimate);
-      add("<td>");
+      cell(static_cast<long long>(k + 1));
+      text_cell(what);
+      cell(scan->change, Shown::Estimate);
+      add("<td class=\"t\">");
       if (scan->i > 0) {
         add("S(");
         integer(scan->i);
@@ -552,25 +574,15 @@ void Page::identifiability() {
   add("</tbody></table></section>\n");
 }
 
-void Page::tail(std::string_view json) {
-  // The results document as data; "<" is written as its escape so that no
-  // text in it can end the script element.
-  add("<script type=\"application/json\" id=\"results\">");
-  for (char c : json) {
-    if (c == '<') {
-      add("\\u003c");
-    } else {
-      out_ += c;
-    }
-  }
-  add("</script>\n<script>");
+void Page::tail() {
+  add("<script>");
   add(kScript);
   add("</script>\n</body></html>\n");
 }
 
 }  // namespace
 
-std::string results_html(const RunResults& results, std::string_view json) {
+std::string results_html(const RunResults& results) {
   Page page(results);
   page.head();
   page.warnings();
@@ -584,7 +596,7 @@ std::string results_html(const RunResults& results, std::string_view json) {
   }
   for (std::size_t s = 0; s < results.simulations.size(); ++s) page.simulation(s);
   page.identifiability();
-  page.tail(json);
+  page.tail();
   return page.take();
 }
 

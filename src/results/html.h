@@ -5,15 +5,14 @@
 // resources; styles and figures are inline, and the page prints whole.
 
 #include <string>
-#include <string_view>
 
 #include "results/run_results.h"
 
 namespace quorvale {
 
-/// The page of the results; `json` is the results document, embedded in the
-/// page as data. Every number shown in a table names the value of that
-/// document it shows (attribute data-json on its row, data-key on its cell).
-std::string results_html(const RunResults& results, std::string_view json);
+/// The page of the results. Every number a table shows names the value of the
+/// JSON results document it shows: the row's data-json attribute holds the
+/// pointer of an object, the cell's data-key the member under it.
+std::string results_html(const RunResults& results);
 
 }  // namespace quorvale

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <map>
 
 namespace quorvale {
 
@@ -27,8 +26,26 @@ bool finite(double v) { return std::isfinite(v); }
 
 bool has_interval(const ChartMark& m) { return finite(m.lower) && finite(m.upper); }
 
-/// Appends a number with one decimal: pixel positions.
-void px(std::string& out, double v) { append_fixed(out, v, 1); }
+/// Appends a pixel position: tenths, without ".0" for whole pixels.
+void px(std::string& out, double v) {
+  const long long tenths = std::llround(v * 10.0);
+  char buf[24];
+  const auto res = std::to_chars(buf, buf + sizeof buf, tenths / 10);
+  if (tenths < 0 && tenths > -10) out += '-';  // -0.5 has no sign in its whole part
+  out.append(buf, res.ptr);
+  const long long rest = std::abs(tenths % 10);
+  if (rest != 0) {
+    out += '.';
+    out += static_cast<char>('0' + rest);
+  }
+}
+
+/// Appends a count.
+void append_count(std::string& out, std::size_t n) {
+  char buf[24];
+  const auto res = std::to_chars(buf, buf + sizeof buf, n);
+  out.append(buf, res.ptr);
+}
 
 /// Appends ` name="value"` with a pixel value.
 void attr(std::string& out, const char* name, double v) {
@@ -100,7 +117,7 @@ Frame frame_of(const Chart& c) {
   std::size_t longest = 0;
   for (const std::string& label : c.categories) longest = std::max(longest, label.size());
   f.slot = n <= 12 ? 48.0 : 28.0;
-  f.slanted = n > 12 || static_cast<double>(longest) * 6.5 > f.slot;
+  f.slanted = static_cast<double>(longest) * 6.5 > f.slot;
   const double plot_width = std::max(kMinPlotWidth, static_cast<double>(n) * f.slot);
   f.slot = plot_width / static_cast<double>(n);
   f.width = kLeft + plot_width + kRight;
@@ -247,8 +264,13 @@ void legend(std::string& out, const Chart& c, const Frame& f, const std::vector<
 void marks(std::string& out, const ChartSeries& s, const Frame& f, const char* colour, int k, int np) {
   out += "<g class=\"series\" data-series=\"";
   append_escaped(out, s.name);
-  out += "\" fill=\"" + std::string(colour) + "\" stroke=\"" + colour + "\">";
-  std::map<int, int> seen;  // dots drawn so far at each category
+  out += "\" fill=\"";
+  out += colour;
+  out += "\" stroke=\"";
+  out += colour;
+  out += s.style == MarkStyle::Bar ? "\" fill-opacity=\"0.35\">" : "\">";
+  std::vector<int> seen;  // faint dots drawn so far at each category
+  bool faint_open = false;
   for (const ChartMark& m : s.marks) {
     if (!finite(m.value)) continue;
     const double x = f.x(m.category);
@@ -256,7 +278,7 @@ void marks(std::string& out, const ChartSeries& s, const Frame& f, const char* c
       case MarkStyle::Bar: {
         const double y0 = f.y(std::clamp(0.0, f.y_lo, f.y_hi));
         const double y1 = f.y(m.value);
-        out += "<rect fill-opacity=\"0.35\"";
+        out += "<rect";
         attr(out, "x", x - f.slot * 0.3);
         attr(out, "width", f.slot * 0.6);
         attr(out, "y", std::min(y0, y1));
@@ -275,11 +297,18 @@ void marks(std::string& out, const ChartSeries& s, const Frame& f, const char* c
         break;
       }
       case MarkStyle::Faint: {
-        const int i = seen[m.category]++;
-        out += "<circle r=\"2\" fill-opacity=\"0.35\" stroke=\"none\"";
-        attr(out, "cx", x + spread(f, i));
-        attr(out, "cy", f.y(m.value));
-        out += "/>";
+        // Dots as zero-length strokes with round ends: one path for all of them.
+        const std::size_t k = static_cast<std::size_t>(std::max(m.category, 0));
+        if (k >= seen.size()) seen.resize(k + 1, 0);
+        if (!faint_open) {
+          out += "<path class=\"dots\" fill=\"none\" stroke-width=\"4\" stroke-linecap=\"round\" stroke-opacity=\"0.35\" d=\"";
+          faint_open = true;
+        }
+        out += 'M';
+        px(out, x + spread(f, seen[k]++));
+        out += ' ';
+        px(out, f.y(m.value));
+        out += "h0";
         break;
       }
       case MarkStyle::Point: {
@@ -306,11 +335,14 @@ void marks(std::string& out, const ChartSeries& s, const Frame& f, const char* c
         out += m.hollow ? "<circle class=\"point\" r=\"3.5\" fill=\"#fff\"" : "<circle class=\"point\" r=\"3.5\"";
         attr(out, "cx", cx);
         attr(out, "cy", f.y(m.value));
-        out += " data-category=\"" + std::to_string(m.category) + "\"/>";
+        out += " data-category=\"";
+        append_count(out, static_cast<std::size_t>(std::max(m.category, 0)));
+        out += "\"/>";
         break;
       }
     }
   }
+  if (faint_open) out += "\"/>";
   out += "</g>";
 }
 
@@ -354,35 +386,60 @@ std::vector<double> nice_ticks(double lo, double hi, int most) {
 
 std::string chart_text(const Chart& chart) {
   std::string text = chart.summary;
-  auto category = [&chart](int k) {
-    return k >= 0 && static_cast<std::size_t>(k) < chart.categories.size() ? chart.categories[static_cast<std::size_t>(k)]
-                                                                          : std::to_string(k + 1);
+  auto category = [&chart, &text](int k) {
+    if (k >= 0 && static_cast<std::size_t>(k) < chart.categories.size()) {
+      text += chart.categories[static_cast<std::size_t>(k)];
+    } else {
+      append_count(text, static_cast<std::size_t>(std::max(k + 1, 0)));
+    }
+  };
+  auto value = [&text](double v) {
+    text += ' ';
+    text += format_significant(v, 4);
   };
   for (const ChartSeries& s : chart.series) {
     if (!text.empty()) text += ' ';
-    text += s.name + ':';
+    text += s.name;
+    text += ':';
     if (s.style == MarkStyle::Faint) {
       // Many values per category: their number and range.
-      std::map<int, std::vector<double>> by;
+      std::vector<std::vector<double>> by(chart.categories.size());
       for (const ChartMark& m : s.marks) {
-        if (finite(m.value)) by[m.category].push_back(m.value);
+        if (finite(m.value) && m.category >= 0 && static_cast<std::size_t>(m.category) < by.size()) {
+          by[static_cast<std::size_t>(m.category)].push_back(m.value);
+        }
       }
       const char* sep = " ";
-      for (const auto& [k, values] : by) {
-        const auto [lo, hi] = std::minmax_element(values.begin(), values.end());
-        text += sep + category(k) + ' ' + std::to_string(values.size()) + " values from " +
-                format_significant(*lo, 4) + " to " + format_significant(*hi, 4);
+      for (std::size_t k = 0; k < by.size(); ++k) {
+        if (by[k].empty()) continue;
+        const auto [lo, hi] = std::minmax_element(by[k].begin(), by[k].end());
+        text += sep;
+        category(static_cast<int>(k));
+        text += ' ';
+        append_count(text, by[k].size());
+        text += by[k].size() == 1 ? " value" : " values from";
+        value(*lo);
+        if (by[k].size() > 1) {
+          text += " to";
+          value(*hi);
+        }
         sep = "; ";
       }
-      if (by.empty()) text += " none";
+      if (*sep == ' ') text += " none";
       text += '.';
       continue;
     }
     const char* sep = " ";
     for (const ChartMark& m : s.marks) {
-      text += sep + category(m.category) + ' ' + format_significant(m.value, 4);
+      text += sep;
+      category(m.category);
+      value(m.value);
       if (finite(m.value) && has_interval(m)) {
-        text += " (" + format_significant(m.lower, 4) + " to " + format_significant(m.upper, 4) + ')';
+        text += " (";
+        text += format_significant(m.lower, 4);
+        text += " to";
+        value(m.upper);
+        text += ')';
       }
       if (m.hollow) text += " (fixed)";
       sep = ", ";
@@ -394,6 +451,12 @@ std::string chart_text(const Chart& chart) {
 }
 
 std::string chart_svg(const Chart& chart) {
+  std::string out;
+  append_chart_svg(out, chart);
+  return out;
+}
+
+void append_chart_svg(std::string& out, const Chart& chart) {
   const Frame f = frame_of(chart);
   std::vector<const char*> colours;
   int points = 0;
@@ -407,8 +470,6 @@ std::string chart_svg(const Chart& chart) {
       ++points;
     }
   }
-  std::string out;
-  out.reserve(4096);
   out += "<svg xmlns=\"http://www.w3.org/2000/svg\" class=\"chart\" role=\"img\" font-family=\"sans-serif\"";
   attr(out, "width", f.width);
   attr(out, "height", f.height);
@@ -448,30 +509,54 @@ std::string chart_svg(const Chart& chart) {
     }
   }
   out += "</svg>";
-  return out;
 }
 
 void append_escaped(std::string& out, std::string_view text) {
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
+  std::size_t from = 0;
+  for (std::size_t k = 0; k < text.size(); ++k) {
+    const char* entity = nullptr;
+    switch (text[k]) {
+      case '&': entity = "&amp;"; break;
+      case '<': entity = "&lt;"; break;
+      case '>': entity = "&gt;"; break;
+      case '"': entity = "&quot;"; break;
+      default: continue;
     }
+    out.append(text.data() + from, k - from);
+    out += entity;
+    from = k + 1;
   }
+  out.append(text.data() + from, text.size() - from);
 }
 
 void append_fixed(std::string& out, double v, int decimals) {
+  static constexpr double kScale[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
   char buf[64];
-  if (v == 0.0) v = 0.0;  // no negative zero
+  if (decimals >= 0 && decimals <= 9 && std::abs(v) < 1e9) {
+    // Small values: the scaled value rounded to an integer, the point put back in.
+    const long long scaled = std::llround(std::abs(v) * kScale[decimals]);
+    const auto res = std::to_chars(buf, buf + sizeof buf, scaled);
+    std::string_view digits(buf, static_cast<std::size_t>(res.ptr - buf));
+    if (scaled != 0 && v < 0.0) out += '-';  // a value that rounds to zero prints without its sign
+    const std::size_t d = static_cast<std::size_t>(decimals);
+    if (digits.size() <= d) {
+      out += "0.";
+      out.append(d - digits.size(), '0');
+      out += digits;
+    } else {
+      out += digits.substr(0, digits.size() - d);
+      if (d > 0) {
+        out += '.';
+        out += digits.substr(digits.size() - d);
+      }
+    }
+    return;
+  }
   const auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
   if (res.ec != std::errc()) {
     out += "n/a";
     return;
   }
-  // A value that rounds to zero prints without its sign.
   std::string_view text(buf, static_cast<std::size_t>(res.ptr - buf));
   if (text.starts_with('-') && text.find_first_not_of("0.", 1) == std::string_view::npos) text.remove_prefix(1);
   out += text;
@@ -483,7 +568,9 @@ std::string format_significant(double v, int digits) {
   const double a = std::abs(v);
   std::string out;
   if (a >= 1e-4 && a < 1e6) {
-    const int exponent = static_cast<int>(std::floor(std::log10(a)));
+    static constexpr double kPowers[] = {1e-4, 1e-3, 1e-2, 1e-1, 1e0, 1e1, 1e2, 1e3, 1e4, 1e5};
+    int exponent = -4;  // a lies in 10^exponent .. 10^(exponent + 1)
+    while (exponent < 5 && a >= kPowers[exponent + 5]) ++exponent;
     append_fixed(out, v, std::clamp(digits - 1 - exponent, 0, 12));
     return out;
   }

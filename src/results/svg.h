@@ -55,6 +55,8 @@ std::vector<double> nice_ticks(double lo, double hi, int most = 7);
 
 /// The figure as one <svg> element.
 std::string chart_svg(const Chart& chart);
+/// Appends the figure's <svg> element to `out`.
+void append_chart_svg(std::string& out, const Chart& chart);
 
 /// The text alternative of the figure: its summary, then every series' values.
 std::string chart_text(const Chart& chart);
