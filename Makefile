@@ -1,6 +1,7 @@
 # Convenience targets; everything is driven by CMake.
-#   make run [CMD=file.cmd]   build (Release) and run the bundled example analysis
-#   make test                 build and run every test
+#   make run [CMD=file.cmd]   build (Release) and run the bundled example analysis:
+#                             listing on the screen, report page beside the command file
+#   make test                 build and run every test (installs Chromium for the report page's test)
 #   make check-sanitize       the same under AddressSanitizer + UBSan
 #   make bench                build and run the benchmarks
 #   make fuzz [FUZZ_SECONDS=600]   run the libFuzzer target (needs clang)
@@ -21,9 +22,11 @@ build: deps
 	cmake --build build/release -j $(JOBS)
 
 run: build
-	@printf 'i=%s\n' "$(CMD)" | ./build/release/quorvale
+	@printf 'i=%s report=%s\n' "$(CMD)" "$(basename $(CMD)).html" | ./build/release/quorvale
+	@echo "Report page: $(basename $(CMD)).html"
 
 test: deps
+	@sh tools/install-deps.sh report
 	cmake -S . -B build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build build/test -j $(JOBS)
 	cd build/test && ctest --output-on-failure -j $(JOBS)

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs what the build needs on a fresh Debian machine, and nothing when
 # it is already there. With the argument "fuzz" it also installs clang's
-# libFuzzer runtime.
+# libFuzzer runtime; with "report" the Chromium browser the test of the
+# report page opens it in (large: only the test target asks for it).
 set -e
 need=""
 command -v cmake >/dev/null 2>&1 || need="$need cmake"
@@ -16,6 +17,9 @@ python3 -c 'import jsonschema' >/dev/null 2>&1 || need="$need python3-jsonschema
 if [ "$1" = "fuzz" ]; then
   command -v clang++ >/dev/null 2>&1 || need="$need clang"
   ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need="$need libclang-rt-14-dev"
+fi
+if [ "$1" = "report" ]; then
+  command -v chromium >/dev/null 2>&1 || need="$need chromium"
 fi
 if [ -n "$need" ]; then
   echo "Installing:$need"

@@ -571,7 +571,11 @@ std::string format_significant(double v, int digits) {
     static constexpr double kPowers[] = {1e-4, 1e-3, 1e-2, 1e-1, 1e0, 1e1, 1e2, 1e3, 1e4, 1e5};
     int exponent = -4;  // a lies in 10^exponent .. 10^(exponent + 1)
     while (exponent < 5 && a >= kPowers[exponent + 5]) ++exponent;
-    append_fixed(out, v, std::clamp(digits - 1 - exponent, 0, 12));
+    // A value that rounds up to the next power of ten (0.99996) loses a decimal.
+    int decimals = std::clamp(digits - 1 - exponent, 0, 12);
+    static constexpr double kTens[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12};
+    if (decimals > 0 && digits <= 12 && std::round(a * kTens[decimals]) >= kTens[digits]) --decimals;
+    append_fixed(out, v, decimals);
     return out;
   }
   char buf[64];

@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
-"""Runs one end-to-end case again with json=FILE added to its parameter words,
-validates the JSON document against docs/results.schema.json, and checks that
-every value the listing prints for a fit, a simulation refit and a PROC TEST
-row equals the document's value to the printed precision.
+"""Runs one end-to-end case again with json=FILE and report=FILE.html added to
+its parameter words, validates the JSON document against
+docs/results.schema.json, checks that every value the listing prints for a
+fit, a simulation refit and a PROC TEST row equals the document's value to
+the printed precision, and checks the report page against the document
+(check_report.py).
 
 Usage: check_results.py PROGRAM CASE_DIR SCHEMA
 Exit status 0 when every check holds (or the case writes no document because
@@ -17,6 +19,8 @@ import sys
 import tempfile
 
 import jsonschema
+
+from check_report import check_page
 
 failures = []
 
@@ -246,11 +250,12 @@ def main():
         args = open(args_path).read().split() if os.path.exists(args_path) else []
         if any(a.startswith("--") for a in args):
             return 0  # --help and --version run nothing
+        words = ["json=results.json", "report=results.html"]
         if args:
-            args.append("json=results.json")
+            args += words
         else:
             first, _, rest = stdin.partition("\n")
-            stdin = first + " json=results.json\n" + rest
+            stdin = first + " " + " ".join(words) + "\n" + rest
         run = subprocess.run([program] + args, input=stdin.encode(), cwd=work, capture_output=True)
         path = os.path.join(work, "results.json")
         if run.returncode != 0:
@@ -264,11 +269,15 @@ def main():
         lst = os.path.join(work, "run.lst")
         listing = open(lst, errors="replace").read() if os.path.exists(lst) else run.stdout.decode(errors="replace")
         checked = check_listing(listing, doc) + check_coverage(doc)
+        with open(os.path.join(work, "results.html"), encoding="utf-8") as f:
+            page_failures, shown, figures, _ = check_page(f.read(), doc)
+        failures.extend("report: " + m for m in page_failures)
     finally:
         shutil.rmtree(work)
     for message in failures[:40]:
         print(message)
-    print(f"{checked} printed lines compared, {len(failures)} differences")
+    print(f"{checked} printed lines compared, {shown} values and {figures} figures of the report, "
+          f"{len(failures)} differences")
     return 1 if failures else 0
 
 

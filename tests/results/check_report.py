@@ -1,0 +1,291 @@
+#!/usr/bin/env python3
+"""Checks a report page (report=FILE.html) against the JSON results of the
+same run (json=FILE):
+
+- the page is self-contained: no address outside it, no style sheet or
+  script loaded from elsewhere;
+- every number a table shows equals the document's value it names (the row's
+  data-json pointer, the column's data-key) to the shown precision, every
+  name and label is the document's, and every fit, parameter and compared
+  model has its row, models in ranked order;
+- animals per period are the sizes of the period's cohorts, and the
+  simulation tables' counts, means and coverage agree with a computation
+  from the replicate fits in the document;
+- every figure has a title, two axis labels and a text alternative, and the
+  survival figures draw each phi where the value axis puts the estimate.
+
+Usage: check_report.py PAGE.html RESULTS.json      (also imported by check_results.py)
+"""
+import html.parser
+import json
+import math
+import re
+import sys
+
+VOID = {"meta", "link", "br", "img", "input", "hr", "col", "source", "wbr"}
+
+
+class Node:
+    def __init__(self, tag, attrs, parent):
+        self.tag = tag
+        self.attrs = dict(attrs)
+        self.parent = parent
+        self.children = []
+        self.parts = []  # text and child nodes in order
+
+    def text(self):
+        return "".join(p if isinstance(p, str) else p.text() for p in self.parts)
+
+    def find_all(self, tag=None, cls=None, attr=None):
+        for c in self.children:
+            if (tag is None or c.tag == tag) and (cls is None or cls in c.attrs.get("class", "").split()) and (
+                    attr is None or attr in c.attrs):
+                yield c
+            yield from c.find_all(tag, cls, attr)
+
+    def ancestor(self, tag):
+        n = self.parent
+        while n is not None and n.tag != tag:
+            n = n.parent
+        return n
+
+
+class Builder(html.parser.HTMLParser):
+    def __init__(self):
+        super().__init__(convert_charrefs=True)
+        self.root = Node("#root", [], None)
+        self.current = self.root
+
+    def handle_starttag(self, tag, attrs):
+        node = Node(tag, attrs, self.current)
+        self.current.children.append(node)
+        self.current.parts.append(node)
+        if tag not in VOID:
+            self.current = node
+
+    def handle_startendtag(self, tag, attrs):
+        node = Node(tag, attrs, self.current)
+        self.current.children.append(node)
+        self.current.parts.append(node)
+
+    def handle_endtag(self, tag):
+        n = self.current
+        while n is not None and n.tag != tag:
+            n = n.parent
+        if n is not None and n.parent is not None:
+            self.current = n.parent
+
+    def handle_data(self, data):
+        self.current.parts.append(data)
+
+
+def resolve(doc, pointer):
+    value = doc
+    for part in pointer.strip("/").split("/") if pointer.strip("/") else []:
+        value = value[int(part)] if isinstance(value, list) else value[part]
+    return value
+
+
+def shown_tolerance(text):
+    """One unit in the last shown place."""
+    mantissa = text.upper().split("E")[0].lstrip("+-")
+    decimals = len(mantissa.split(".")[1]) if "." in mantissa else 0
+    exponent = int(text.upper().split("E")[1]) if "E" in text.upper() else 0
+    return 10.0 ** (exponent - decimals)
+
+
+def compare(text, value, what, fail):
+    text = text.strip()
+    if value is None:
+        if text != "n/a":
+            fail(f"{what}: shows {text!r}, the document has null")
+        return
+    if isinstance(value, str):
+        if text != value:
+            fail(f"{what}: shows {text!r}, the document has {value!r}")
+        return
+    if isinstance(value, bool) or not isinstance(value, (int, float)):
+        fail(f"{what}: the document's value {value!r} is not a number")
+        return
+    try:
+        shown = float(text)
+    except ValueError:
+        fail(f"{what}: cannot read {text!r} as a number")
+        return
+    if abs(shown - value) > shown_tolerance(text) * 0.5000001 + 1e-12 * abs(value):
+        fail(f"{what}: shows {text}, the document has {value!r}")
+
+
+def logit_interval(p, se):
+    """The 95% interval built on the logit scale by the delta method."""
+    centre = math.log(p / (1.0 - p))
+    half = 1.96 * se / (p * (1.0 - p))
+    lo, hi = centre - half, centre + half
+    return 1.0 / (1.0 + math.exp(-lo)), 1.0 / (1.0 + math.exp(-hi))
+
+
+def check_tables(root, doc, fail):
+    rows_by_table = {}
+    checked = 0
+    for table in root.find_all("table"):
+        thead = next(table.find_all("thead"), None)
+        keys = [th.attrs.get("data-key") for th in thead.find_all("th")] if thead else []
+        for tr in table.find_all("tr", attr="data-json"):
+            pointer = tr.attrs["data-json"]
+            try:
+                obj = resolve(doc, pointer)
+            except (KeyError, IndexError, ValueError):
+                fail(f"row {pointer}: no such value in the document")
+                continue
+            rows_by_table.setdefault(id(table), []).append(pointer)
+            cells = [c for c in tr.children if c.tag == "td"]
+            for k, cell in enumerate(cells):
+                key = cell.attrs.get("data-key") or (keys[k] if k < len(keys) else None)
+                if not key:
+                    continue
+                value = obj if key == "." else resolve(obj, key)
+                if not cell.text().strip() and isinstance(obj, dict) and obj.get("fixed") is True:
+                    continue  # a fixed parameter shows no error or interval
+                compare(cell.text(), value, f"{pointer} {key}", fail)
+                checked += 1
+    return rows_by_table, checked
+
+
+def check_coverage(root, doc, fail):
+    for s, sim in enumerate(doc["simulations"]):
+        section = next((n for n in root.find_all("section") if n.attrs.get("id") == f"simulation-{s + 1}"), None)
+        if section is None:
+            fail(f"simulation {s + 1} has no section")
+            continue
+        for tr in section.find_all("tr", attr="data-submodel"):
+            n, index = int(tr.attrs["data-submodel"]), int(tr.attrs["data-index"])
+            i = index - 1
+            fits = [f for f in sim["fits"] if f["submodel"] == n and f["included"] and f["estimates"][i] is not None]
+            values = [f["estimates"][i] for f in fits]
+            g = sim["generating"][i]
+            tested = covered = 0
+            for f in fits:
+                p, se = f["estimates"][i], f["se"][i]
+                if se is not None and 0.0 < p < 1.0:
+                    lo, hi = logit_interval(p, se)
+                    tested += 1
+                    covered += lo <= g <= hi
+            cells = [c.text().strip() for c in tr.children if c.tag == "td"]
+            what = f"simulation {s + 1} submodel {n} S({index})"
+            compare(cells[3], len(values), what + " fits", fail)
+            compare(cells[4], sum(values) / len(values), what + " mean", fail)
+            counts = re.match(r"(\d+) of (\d+)", cells[8])
+            if not counts or (int(counts[1]), int(counts[2])) != (covered, tested):
+                fail(f"{what}: coverage shown {cells[8]!r}, computed {covered} of {tested}")
+
+
+def check_figures(root, doc, fail):
+    figures = list(root.find_all("figure"))
+    for fig in figures:
+        svg = next(fig.find_all("svg"), None)
+        if svg is None:
+            fail("a figure without its svg")
+            continue
+        title = next(svg.find_all("title"), None)
+        desc = next(svg.find_all("desc"), None)
+        labels = [t.text().strip() for t in svg.find_all("text", cls="axis-label")]
+        name = title.text() if title else "?"
+        if not title or not title.text().strip() or not desc or not desc.text().strip():
+            fail(f"figure {name}: title or text alternative missing")
+        if len(labels) != 2 or not all(labels):
+            fail(f"figure {name}: axis labels {labels}")
+        ids = svg.attrs.get("aria-labelledby", "").split()
+        if ids != [title.attrs.get("id"), desc.attrs.get("id")]:
+            fail(f"figure {name}: aria-labelledby {ids} does not name its title and text alternative")
+        if float(svg.attrs.get("width", 0)) <= 0 or float(svg.attrs.get("height", 0)) <= 0:
+            fail(f"figure {name}: no size")
+
+    # Survival: the open part of the parameters is counted back from NPAR.
+    data = doc["data"]
+    M = len(data["occasions"]) if data else 0
+    by_id = {svg.attrs.get("aria-labelledby", "").split()[0]: svg for svg in root.find_all("svg")}
+    drawn = 0
+    for f, fit in enumerate(doc["fits"]):
+        needed = sum(2 * k - 1 for k in data["occasions"]) + 4 * M - 4 if M else 0
+        svg = by_id.get(f"f{f + 1}-survival-t")
+        if M < 2 or fit["npar"] < needed:
+            if svg is not None:
+                fail(f"fit {f + 1}: a survival figure without a robust design")
+            continue
+        if svg is None:
+            fail(f"fit {f + 1}: no survival figure")
+            continue
+        ticks = [(float(t.text()), float(t.attrs["y"]) - 4.0) for t in svg.find_all("text", cls="tick")]
+        (v0, y0), (v1, y1) = ticks[0], ticks[-1]
+        points = list(svg.find_all("circle", cls="point"))
+        if len(points) != M - 1:
+            fail(f"fit {f + 1}: {len(points)} survival points for {M} periods")
+            continue
+        for i, point in enumerate(points, start=1):
+            phi = fit["parameters"][fit["npar"] - 4 * M + 4 + i - 1]
+            shown = v0 + (float(point.attrs["cy"]) - y0) * (v1 - v0) / (y1 - y0)
+            if abs(shown - min(max(phi["estimate"], 0.0), 1.0)) > 0.002:
+                fail(f"fit {f + 1}: phi({i}) drawn at {shown:.4f}, estimate {phi['estimate']}")
+            drawn += 1
+    return len(figures), drawn
+
+
+def check_page(page, doc):
+    failures = []
+    fail = failures.append
+    # Self-contained: nothing is fetched from anywhere.
+    for pattern, what in [(r'\b(?:src|href|action|data)\s*=\s*"(?!#)', "an address outside the page"),
+                          (r"url\(", "a url() in the styles"), (r"@import", "an imported style sheet"),
+                          (r"<link\b", "a linked resource"), (r"<(?:iframe|img|object|embed)\b", "an embedded resource")]:
+        if re.search(pattern, page, re.I):
+            fail(f"the page has {what}")
+    builder = Builder()
+    builder.feed(page)
+    root = builder.root
+    rows, checked = check_tables(root, doc, fail)
+
+    # Every fit, parameter and compared model has its row; models in ranked order.
+    pointers = [p for table_rows in rows.values() for p in table_rows]
+    for f, fit in enumerate(doc["fits"]):
+        want = [f"/fits/{f}/parameters/{i}" for i in range(len(fit["parameters"]))]
+        if [p for p in pointers if p.startswith(f"/fits/{f}/parameters/")] != want:
+            fail(f"fit {f + 1}: parameter rows missing or out of order")
+        if f"/fits/{f}" not in pointers:
+            fail(f"fit {f + 1}: no summary row")
+    for t, test in enumerate(doc["tests"]):
+        want = [f"/tests/{t}/models/{k}" for k in range(len(test["models"]))]
+        if [p for p in pointers if p.startswith(f"/tests/{t}/models/")] != want:
+            fail(f"comparison {t + 1}: model rows missing or out of ranked order")
+    if len(list(root.find_all("details", cls="fit"))) != len(doc["fits"]):
+        fail("the page does not have one section per fit")
+
+    # Animals per period: the closed cohorts (ip, jp), jp = 1..ip, of each period.
+    data = doc["data"]
+    for tr in root.find_all("tr", attr="data-json"):
+        m = re.fullmatch(r"/data/occasions/(\d+)", tr.attrs["data-json"])
+        if not m:
+            continue
+        ip = int(m[1]) + 1
+        sizes = [c["size"] for c in data["cohorts"][ip * (ip - 1) // 2: ip * (ip + 1) // 2]]
+        cells = [c.text() for c in tr.children if c.tag == "td"]
+        compare(cells[2], sizes[0], f"period {ip} first caught", fail)
+        compare(cells[3], sum(sizes), f"period {ip} caught", fail)
+        checked += 2
+
+    check_coverage(root, doc, fail)
+    figures, drawn = check_figures(root, doc, fail)
+    return failures, checked, figures, drawn
+
+
+def main():
+    page = open(sys.argv[1], encoding="utf-8").read()
+    doc = json.load(open(sys.argv[2]))
+    failures, checked, figures, drawn = check_page(page, doc)
+    for message in failures[:40]:
+        print(message)
+    print(f"{checked} shown values compared, {figures} figures, {drawn} survival points; {len(failures)} differences")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
