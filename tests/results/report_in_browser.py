@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Runs the bundled example with json= and report=, checks the page's
 numbers against the document (check_report.py), then opens the page in
-headless Chromium with every collapsed section opened, as for printing, and
-checks that it loads without a script error, a console error or warning, or
-a blocked request, and that every figure is laid out with a non-zero size.
+headless Chromium and checks that it loads without a script error, a console
+error or warning, or a blocked request, that the page opens every collapsed
+section before printing, and that every figure is then laid out with a
+non-zero size.
 
 A small script is put into a copy of the page for this: listeners at the top
 that collect errors, and at the bottom one that measures the figures and
@@ -41,7 +42,8 @@ addEventListener('securitypolicyviolation', function (e) {
 </script>"""
 
 TAIL = """<script>
-document.querySelectorAll('details').forEach(function (d) { d.open = true; });
+dispatchEvent(new Event('beforeprint'));
+if (document.querySelectorAll('details:not([open])').length > 0) __problems.push('sections stay closed for printing');
 var figures = [].map.call(document.querySelectorAll('figure'), function (f) {
   var svg = f.querySelector('svg');
   if (!svg) return ['(no svg)', 0, 0, 0, 0];
