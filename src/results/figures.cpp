@@ -5,6 +5,7 @@
 
 #include "stats/distributions.h"
 
+
 namespace quorvale {
 
 namespace {
@@ -124,37 +125,24 @@ Chart goodness_chart(const FitReport& fit, std::string id) {
 
 std::vector<ReplicateSpread> replicate_spread(const SimulationTotals& t, int n) {
   std::vector<ReplicateSpread> out;
-  for (int I = 1; I <= t.npar(); ++I) {
-    const std::size_t i = static_cast<std::size_t>(I - 1);
-    ReplicateSpread r;
-    r.index = I;
-    r.generating = i < t.generating.size() ? t.generating[i] : std::numeric_limits<double>::quiet_NaN();
+  const std::size_t k = static_cast<std::size_t>(n - 1);
+  if (k >= t.estimated.size()) return out;
+  for (std::size_t i = 0; i < t.estimated[k].size(); ++i) {
+    if (!t.estimated[k][i]) continue;
     std::vector<double> values;
-    double se_sum = 0.0;
-    bool estimated = false;
     for (const ReplicateFit& f : t.fits) {
-      if (f.submodel != n || !f.included || i >= f.estimates.size() || i >= f.errors.size()) continue;
-      const double v = f.estimates[i];
-      const double se = f.errors[i];
-      if (!std::isfinite(v)) continue;
-      values.push_back(v);
-      se_sum += se;
-      estimated = estimated || se > 0.0;
-      if (v > 0.0 && v < 1.0 && std::isfinite(se)) {
-        const Interval ci = logit_interval(v, se);
-        ++r.tested;
-        if (ci.lower <= r.generating && r.generating <= ci.upper) ++r.covered;
+      if (f.submodel == n && f.included && i < f.estimates.size() && std::isfinite(f.estimates[i])) {
+        values.push_back(f.estimates[i]);
       }
     }
-    if (!estimated || values.empty()) continue;
+    if (values.empty()) continue;
+    ReplicateSpread r;
+    r.index = static_cast<int>(i) + 1;
+    r.generating = i < t.generating.size() ? t.generating[i] : std::numeric_limits<double>::quiet_NaN();
     r.count = static_cast<int>(values.size());
     double sum = 0.0;
     for (double v : values) sum += v;
     r.mean = sum / r.count;
-    double ss = 0.0;
-    for (double v : values) ss += (v - r.mean) * (v - r.mean);
-    r.sd = r.count > 1 ? std::sqrt(ss / (r.count - 1)) : 0.0;
-    r.mean_se = se_sum / r.count;
     std::sort(values.begin(), values.end());
     r.low = quantile(values, 0.025);
     r.high = quantile(values, 0.975);

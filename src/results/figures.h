@@ -54,17 +54,12 @@ struct ReplicateSpread {
   double generating = 0.0;  ///< the generating value
   int count = 0;            ///< replicate fits counted (those the summaries include)
   double mean = 0.0;        ///< mean of the estimates
-  double sd = 0.0;          ///< their standard deviation (n - 1 divisor; 0 for one fit)
   double low = 0.0;         ///< 2.5% quantile of the estimates
   double high = 0.0;        ///< 97.5% quantile
-  double mean_se = 0.0;     ///< mean of the standard errors
-  int tested = 0;           ///< replicates whose estimate has a logit-scale interval
-  int covered = 0;          ///< ... that holds the generating value
 };
 
-/// The spread of every estimated parameter of submodel n (1..NSUB) over the
-/// kept replicate fits; a parameter whose standard error is 0 in every fit is
-/// left out (fixed in the submodel). Empty when no fit was kept.
+/// The spread of every parameter submodel n (1..NSUB) estimates over the
+/// kept replicate fits it includes; empty when none was kept.
 std::vector<ReplicateSpread> replicate_spread(const SimulationTotals& t, int n);
 
 /// The estimates of submodel n across replicates against the generating values.

@@ -40,6 +40,7 @@ enum class Shown {
   Estimate,  ///< four significant digits
   Fixed2,    ///< two decimals (criteria, log-likelihoods, chi-squares)
   Weight,    ///< three decimals
+  Percent,   ///< a share as a percentage with one decimal
   Integer,
 };
 
@@ -75,6 +76,10 @@ class Page {
       case Shown::Estimate: out_ += format_significant(v, 4); break;
       case Shown::Fixed2: append_fixed(out_, v, 2); break;
       case Shown::Weight: append_fixed(out_, v, 3); break;
+      case Shown::Percent:
+        append_fixed(out_, 100.0 * v, 1);
+        out_ += '%';
+        break;
       case Shown::Integer: integer(std::llround(v)); break;
     }
   }
@@ -493,56 +498,55 @@ void Page::simulation(std::size_t s) {
   add(" replicates from seed ");
   integer(t.first_seed);
   add("; every submodel is refitted to each replicate.</p>");
+  const std::string base = numbered("/simulations/", s);
   for (int n = 1; n <= t.NSUB; ++n) {
-    const std::string name = static_cast<std::size_t>(n - 1) < t.names.size() ? trimmed(t.names[n - 1]) : std::string();
+    const std::size_t k = static_cast<std::size_t>(n - 1);
     add("<h3>Submodel ");
     integer(n);
     add(": ");
-    text(name);
-    add("</h3>");
+    text(k < t.names.size() ? trimmed(t.names[k]) : std::string());
+    add("</h3><p class=\"meta\">");
+    integer(t.NCONV(n));
+    add(" fits in the summaries, ");
+    integer(t.NFAIL(n));
+    add(" not converged or without standard errors.</p>");
     const std::vector<ReplicateSpread> spread = replicate_spread(t, n);
-    if (spread.empty()) {
-      add("<p>No replicate fits of this submodel are kept.</p>");
-      continue;
+    if (!spread.empty()) {
+      std::string id = numbered("s", s + 1);
+      id += '-';
+      id += std::to_string(n);
+      add("<div class=\"figures\">");
+      figure(replicate_chart(t, n, spread, std::move(id)));
+      add("</div>");
     }
-    add("<div class=\"figures\">");
-    std::string id = numbered("s", s + 1);
-    id += '-';
-    id += std::to_string(n);
-    figure(replicate_chart(t, n, spread, std::move(id)));
-    add("</div><table class=\"replicates\">");
-    columns({{"S(i)", ""}, {"Parameter", "", true}, {"Generating", ""}, {"Fits", ""}, {"Mean", ""},
-             {"Bias", ""}, {"SD", ""}, {"Mean SE", ""}, {"Coverage of 95% intervals", ""}});
-    for (const ReplicateSpread& r : spread) {
-      const std::size_t i = static_cast<std::size_t>(r.index - 1);
-      add("<tr data-submodel=\"");
-      integer(n);
-      add("\" data-index=\"");
-      integer(r.index);
-      add("\">");
-      cell(r.index);
+    if (t.NCONV(n) < 1 || k >= t.estimated.size()) continue;
+    // The planning figures the run accumulated over every fit it included.
+    add("<table class=\"replicates\">");
+    columns({{"S(i)", "index"}, {"Parameter", "", true}, {"Generating", "generating"}, {"Mean", ""}, {"Bias", "bias"},
+             {"RMSE", "rmse"}, {"Empirical SD", "empirical_sd"}, {"Mean SE", "mean_se"},
+             {"Coverage, logit scale", "coverage_logit"}, {"Coverage, as printed", "coverage_wald"}});
+    const std::string rows = base + "/coverage/" + std::to_string(k) + "/parameters";
+    long long row_index = 0;
+    for (std::size_t i = 0; i < t.estimated[k].size(); ++i) {
+      if (!t.estimated[k][i]) continue;
+      const CoverageRow c = t.coverage_row(static_cast<int>(i) + 1, n);
+      row(rows, row_index++);
+      cell(static_cast<long long>(i + 1));
       text_cell(i < t.labels.size() ? t.labels[i] : std::string());
-      cell(r.generating, Shown::Estimate);
-      cell(r.count);
-      cell(r.mean, Shown::Estimate);
-      cell(r.mean - r.generating, Shown::Estimate);
-      cell(r.sd, Shown::Estimate);
-      cell(r.mean_se, Shown::Estimate);
-      add("<td>");
-      integer(r.covered);
-      add(" of ");
-      integer(r.tested);
-      if (r.tested > 0) {
-        add(" (");
-        append_fixed(out_, 100.0 * r.covered / r.tested, 1);
-        add("%)");
-      }
-      add("</td></tr>");
+      cell(c.generating, Shown::Estimate);
+      cell(c.generating + c.bias, Shown::Estimate);
+      cell(c.bias, Shown::Estimate);
+      cell(c.rmse, Shown::Estimate);
+      cell(c.empirical_sd, Shown::Estimate);
+      cell(c.mean_se, Shown::Estimate);
+      cell(c.logit, Shown::Percent);
+      cell(c.wald, Shown::Percent);
+      add("</tr>");
     }
     add("</tbody></table>");
   }
-  add("<p class=\"meta\">Coverage: replicates whose 95% logit-scale interval holds the generating value, of those "
-      "with an estimate strictly between 0 and 1.</p></section>\n");
+  add("<p class=\"meta\">Coverage: the share of the fits whose 95% interval holds the generating value, on the "
+      "logit scale and as the listing prints it (estimate ± 1.96 SE).</p></section>\n");
 }
 
 void Page::identifiability() {
