@@ -18,7 +18,7 @@ body{font:14px/1.45 system-ui,-apple-system,"Segoe UI",Roboto,"Helvetica Neue",A
 h1{font-size:1.55em;margin:.3em 0 .1em}h2{font-size:1.2em;border-bottom:1px solid #ccc;padding-bottom:.15em;margin-top:1.7em}
 h3{font-size:1.03em;margin:1.1em 0 .3em}.meta{color:#555;font-size:.88em;margin:.1em 0}.meta code{font-size:1em}
 table{border-collapse:collapse;margin:.4em 0 .9em;font-size:.92em}th,td{padding:.18em .55em;border-bottom:1px solid #e4e4e4;vertical-align:top}
-th{background:#f4f4f4;font-weight:600}td,th{text-align:right;font-variant-numeric:tabular-nums;white-space:nowrap}td.t,th.t{text-align:left;white-space:normal}
+th{background:#f4f4f4;font-weight:600}td,th{text-align:right;font-variant-numeric:tabular-nums;white-space:nowrap}td.t,th.t,.estimates td:nth-child(2),.estimates td:last-child{text-align:left;white-space:normal}
 tr.best td{background:#eef4fb}a{color:#1f5f9f}
 .warnings{background:#fff6e0;border-left:4px solid #d99a00;padding:.4em 1em;margin:1em 0}.warnings ul{margin:.3em 0;padding-left:1.2em}.warnings li{white-space:pre-wrap}
 .flag{display:inline-block;font-size:.78em;padding:0 .45em;border-radius:3px;background:#e9e9e9;margin:0 .25em .1em 0;white-space:nowrap}
@@ -85,7 +85,8 @@ class Page {
   }
 
   /// A table head; a column with a key shows that member of each row's object ("." the object itself).
-  void columns(std::initializer_list<Column> heads) {
+  /// With `items`, row k of the body shows the array's element k (attribute data-items of the body).
+  void columns(std::initializer_list<Column> heads, std::string_view items = {}) {
     out_ += "<thead><tr>";
     for (const Column& c : heads) {
       out_ += c.text ? "<th class=\"t\"" : "<th";
@@ -98,7 +99,14 @@ class Page {
       out_ += c.label;
       out_ += "</th>";
     }
-    out_ += "</tr></thead><tbody>";
+    out_ += "</tr></thead>";
+    if (items.empty()) {
+      out_ += "<tbody>";
+    } else {
+      out_ += "<tbody data-items=\"";
+      out_ += items;
+      out_ += "\">";
+    }
   }
   /// A number cell.
   void cell(double v, Shown how) {
@@ -180,6 +188,16 @@ const char* optimizer_text(OptimizerCode c) {
     case OptimizerCode::EvaluationLimit: return "the limit of evaluations was reached first";
   }
   return "unknown code";
+}
+
+/// True when some value of the chart is estimated rather than fixed.
+bool has_estimate(const Chart& c) {
+  for (const ChartSeries& s : c.series) {
+    for (const ChartMark& m : s.marks) {
+      if (!m.hollow && std::isfinite(m.value)) return true;
+    }
+  }
+  return false;
 }
 
 bool converged(const FitReport& f) {
@@ -440,24 +458,28 @@ void Page::fit(std::size_t f) {
   const std::vector<ParameterValues> sets{ParameterValues::of(fit, "estimate")};
   add("<div class=\"figures\">");
   if (const std::optional<OpenPart> part = OpenPart::of(r_.data, fit.npar)) {
-    figure(survival_chart(*part, sets, id + "-survival"));
-    figure(emigration_chart(*part, sets, id + "-emigration"));
+    // A figure of values the model fixes (no temporary emigration) is left out; the table shows them.
+    for (Chart chart : {survival_chart(*part, sets, id + "-survival"), emigration_chart(*part, sets, id + "-emigration")}) {
+      if (has_estimate(chart)) figure(chart);
+    }
   }
   if (!fit.cohorts.empty()) figure(goodness_chart(fit, id + "-gof"));
   add("</div>");
 
   add("<table class=\"estimates\">");
   columns({{"S(i)", "index"}, {"Parameter", "label", true}, {"Estimate", "estimate"}, {"SE", "se"},
-           {"95% lower", "logit_ci/0"}, {"95% upper", "logit_ci/1"}, {"Notes", "", true}});
-  const std::string parameters = base + "/parameters";
+           {"95% lower", "logit_ci/0"}, {"95% upper", "logit_ci/1"}, {"Notes", "", true}},
+          base + "/parameters");
   for (std::size_t i = 0; i < fit.parameters.size(); ++i) {
     const ParameterEstimate& e = fit.parameters[i];
-    row(parameters, static_cast<long long>(i));
+    add("<tr>");
     cell(e.index);
-    text_cell(e.label);
+    add("<td>");  // left-aligned by the table's style, as are the notes
+    text(e.label);
+    add("</td>");
     cell(e.estimate, Shown::Estimate);
     if (e.fixed()) {
-      add("<td></td><td></td><td></td><td class=\"t\">");
+      add("<td></td><td></td><td></td><td>");
       flag("fixed");
     } else {
       cell(e.se, Shown::Estimate);
@@ -467,7 +489,7 @@ void Page::fit(std::size_t f) {
       } else {
         add("<td>n/a</td><td>n/a</td>");
       }
-      add("<td class=\"t\">");
+      add("<td>");
       if (e.on_bound()) flag("on a bound", true);
       // A parameter sharing its slot with an earlier one is set equal to it.
       for (std::size_t j = 0; j < i; ++j) {

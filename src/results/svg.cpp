@@ -28,16 +28,24 @@ bool has_interval(const ChartMark& m) { return finite(m.lower) && finite(m.upper
 
 /// Appends a pixel position: tenths, without ".0" for whole pixels.
 void px(std::string& out, double v) {
-  const long long tenths = std::llround(v * 10.0);
-  char buf[24];
-  const auto res = std::to_chars(buf, buf + sizeof buf, tenths / 10);
-  if (tenths < 0 && tenths > -10) out += '-';  // -0.5 has no sign in its whole part
-  out.append(buf, res.ptr);
-  const long long rest = std::abs(tenths % 10);
-  if (rest != 0) {
-    out += '.';
-    out += static_cast<char>('0' + rest);
+  // Positions are small: the digits of the rounded tenths, written backwards.
+  const bool negative = v < 0.0;
+  unsigned long long tenths = static_cast<unsigned long long>((negative ? -v : v) * 10.0 + 0.5);
+  char buf[32];
+  char* end = buf + sizeof buf;
+  char* p = end;
+  const unsigned digit = static_cast<unsigned>(tenths % 10);
+  tenths /= 10;
+  if (digit != 0) {
+    *--p = static_cast<char>('0' + digit);
+    *--p = '.';
   }
+  do {
+    *--p = static_cast<char>('0' + tenths % 10);
+    tenths /= 10;
+  } while (tenths > 0);
+  if (negative && !(p[0] == '0' && p + 1 == end)) *--p = '-';
+  out.append(p, static_cast<std::size_t>(end - p));
 }
 
 /// Appends a count.
@@ -512,6 +520,13 @@ void append_chart_svg(std::string& out, const Chart& chart) {
 }
 
 void append_escaped(std::string& out, std::string_view text) {
+  // Most texts need no entity: one append.
+  bool plain = true;
+  for (char c : text) plain = plain && c != '&' && c != '<' && c != '>' && c != '"';
+  if (plain) {
+    out.append(text.data(), text.size());
+    return;
+  }
   std::size_t from = 0;
   for (std::size_t k = 0; k < text.size(); ++k) {
     const char* entity = nullptr;
