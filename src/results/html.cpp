@@ -41,7 +41,7 @@ enum class Shown {
   Fixed2,    ///< two decimals (criteria, log-likelihoods, chi-squares)
   Weight,    ///< three decimals
   Percent,   ///< a share as a percentage with one decimal
-  Integer,
+  Integer,   ///< rounded to a whole number
 };
 
 /// A column of a table: its heading, the member of the row's object it shows, left-aligned text.
@@ -56,10 +56,14 @@ class Page {
  public:
   explicit Page(const RunResults& r) : r_(r) { out_.reserve(1 << 20); }
 
+  /// The page written so far.
   std::string take() { return std::move(out_); }
 
+  /// Appends markup as it is.
   void add(std::string_view text) { out_ += text; }
+  /// Appends text, escaped.
   void text(std::string_view text) { append_escaped(out_, text); }
+  /// Appends a whole number.
   void integer(long long v) {
     char buf[24];
     const auto res = std::to_chars(buf, buf + sizeof buf, v);
@@ -114,6 +118,7 @@ class Page {
     number(v, how);
     out_ += "</td>";
   }
+  /// A whole-number cell.
   void cell(long long v) {
     out_ += "<td>";
     integer(v);
@@ -135,25 +140,27 @@ class Page {
     }
     out_ += "\">";
   }
+  /// A small label after a name or in the notes; `bad` marks a problem.
   void flag(std::string_view text, bool bad = false) {
     out_ += bad ? "<span class=\"flag bad\">" : "<span class=\"flag\">";
     append_escaped(out_, text);
     out_ += "</span>";
   }
+  /// A figure of the page.
   void figure(const Chart& chart) {
     out_ += "<figure>";
     append_chart_svg(out_, chart);
     out_ += "</figure>";
   }
 
-  void head();
-  void warnings();
-  void data();
-  void comparison(std::size_t t);
-  void fit(std::size_t f);
-  void simulation(std::size_t s);
-  void identifiability();
-  void tail();
+  void head();                        ///< the document's head, styles, title and run line
+  void warnings();                    ///< the warnings of the run, when there are any
+  void data();                        ///< periods, occasions, animals and cohorts
+  void comparison(std::size_t t);     ///< the table of PROC TEST t, best model first
+  void fit(std::size_t f);            ///< fit f: its criteria, figures and estimates
+  void simulation(std::size_t s);     ///< PROC SIMULATE s: spread and coverage by submodel
+  void identifiability();             ///< the scans of PROC IDENTIFIABLE
+  void tail();                        ///< the print script and the end of the document
 
  private:
   /// Index in r_.fits of the fit that model `m` of comparison t is, if it was fitted in this run.
