@@ -33,12 +33,11 @@ double quantile(const std::vector<double>& sorted, double q) {
 
 }  // namespace
 
-std::optional<OpenPart> OpenPart::of(const DataSummary& data, int npar) {
-  const int M = static_cast<int>(data.occasions.size());
-  int closed = 0;
-  for (int k : data.occasions) closed += 2 * k - 1;
-  if (M < 2 || npar < closed + 4 * M - 4) return std::nullopt;
-  return OpenPart{M, npar};
+std::optional<RobustLayout> open_part(const DataSummary& data, int npar) {
+  if (data.occasions.size() < 2) return std::nullopt;
+  RobustLayout layout(data.occasions, npar);
+  if (npar < layout.needed()) return std::nullopt;
+  return layout;
 }
 
 ParameterValues ParameterValues::of(const FitReport& fit, std::string name) {
@@ -59,7 +58,7 @@ ParameterValues ParameterValues::of(const FitReport& fit, std::string name) {
   return set;
 }
 
-Chart survival_chart(const OpenPart& part, const std::vector<ParameterValues>& sets, std::string id) {
+Chart survival_chart(const RobustLayout& part, const std::vector<ParameterValues>& sets, std::string id) {
   Chart c;
   c.id = std::move(id);
   c.title = "Survival by interval";
@@ -69,16 +68,16 @@ Chart survival_chart(const OpenPart& part, const std::vector<ParameterValues>& s
               "open marks are fixed values.";
   c.y_min = 0.0;
   c.y_max = 1.0;
-  for (int i = 1; i < part.M; ++i) c.categories.push_back(std::to_string(i) + "–" + std::to_string(i + 1));
+  for (int i = 1; i < part.periods(); ++i) c.categories.push_back(std::to_string(i) + "–" + std::to_string(i + 1));
   for (const ParameterValues& set : sets) {
     ChartSeries s{set.name, MarkStyle::Point, {}};
-    for (int i = 1; i < part.M; ++i) s.marks.push_back(mark_of(set, part.phi(i), i - 1));
+    for (int i = 1; i < part.periods(); ++i) s.marks.push_back(mark_of(set, part.phi(i), i - 1));
     c.series.push_back(std::move(s));
   }
   return c;
 }
 
-Chart emigration_chart(const OpenPart& part, const std::vector<ParameterValues>& sets, std::string id) {
+Chart emigration_chart(const RobustLayout& part, const std::vector<ParameterValues>& sets, std::string id) {
   Chart c;
   c.id = std::move(id);
   c.title = "Temporary emigration by period";
@@ -88,15 +87,15 @@ Chart emigration_chart(const OpenPart& part, const std::vector<ParameterValues>&
               "unavailable in the one before; 95% intervals on the logit scale; open marks are fixed values.";
   c.y_min = 0.0;
   c.y_max = 1.0;
-  for (int j = 2; j <= part.M; ++j) c.categories.push_back(std::to_string(j));
+  for (int j = 2; j <= part.periods(); ++j) c.categories.push_back(std::to_string(j));
   for (const ParameterValues& set : sets) {
     const std::string suffix = sets.size() > 1 ? " " + set.name : std::string();
     ChartSeries g2{"γ″" + suffix, MarkStyle::Point, {}};
     ChartSeries g1{"γ′" + suffix, MarkStyle::Point, {}};
-    for (int j = 2; j <= part.M; ++j) g2.marks.push_back(mark_of(set, part.gamma2(j), j - 2));
-    for (int j = 3; j <= part.M; ++j) g1.marks.push_back(mark_of(set, part.gamma1(j), j - 2));
+    for (int j = 2; j <= part.periods(); ++j) g2.marks.push_back(mark_of(set, part.gamma2(j), j - 2));
+    for (int j = 3; j <= part.periods(); ++j) g1.marks.push_back(mark_of(set, part.gamma1(j), j - 2));
     c.series.push_back(std::move(g2));
-    if (part.M >= 3) c.series.push_back(std::move(g1));
+    if (part.periods() >= 3) c.series.push_back(std::move(g1));
   }
   return c;
 }

@@ -12,24 +12,16 @@
 #include <string>
 #include <vector>
 
+#include "model/robust_layout.h"
 #include "results/run_results.h"
 #include "results/svg.h"
 
 namespace quorvale {
 
-/// Parameter numbers of the open part of a robust design: for M periods the
-/// last 4M - 4 of the model's NPAR are phi(1..M-1), gamma''(2..M),
-/// gamma'(3..M) and theta(1..M).
-struct OpenPart {
-  int M = 0;     ///< primary periods
-  int npar = 0;  ///< NPAR of the model
-  /// The open part of a model of `npar` parameters on the data's design; none
-  /// when the data have no robust design or too few parameters for it.
-  static std::optional<OpenPart> of(const DataSummary& data, int npar);
-  int phi(int i) const { return npar - 4 * M + 4 + i; }     ///< survival from period i to i + 1
-  int gamma2(int j) const { return npar - 3 * M + 2 + j; }  ///< gamma'' of period j (2..M)
-  int gamma1(int j) const { return npar - 2 * M + j; }      ///< gamma' of period j (3..M)
-};
+/// Where a model of `npar` parameters on the data's design keeps its
+/// survival and temporary-emigration parameters; none when the data have no
+/// robust design of two periods or more, or the model too few parameters for it.
+std::optional<RobustLayout> open_part(const DataSummary& data, int npar);
 
 /// One value per parameter with its 95% interval, under one name.
 struct ParameterValues {
@@ -40,10 +32,10 @@ struct ParameterValues {
 };
 
 /// Survival phi(i) by interval i to i + 1, one series per set of values.
-Chart survival_chart(const OpenPart& part, const std::vector<ParameterValues>& sets, std::string id);
+Chart survival_chart(const RobustLayout& part, const std::vector<ParameterValues>& sets, std::string id);
 
 /// gamma'' and gamma' by period, one series per parameter and set of values.
-Chart emigration_chart(const OpenPart& part, const std::vector<ParameterValues>& sets, std::string id);
+Chart emigration_chart(const RobustLayout& part, const std::vector<ParameterValues>& sets, std::string id);
 
 /// Pearson terms of every cell by cohort, with each cohort's pooled chi-square as a bar.
 Chart goodness_chart(const FitReport& fit, std::string id);

@@ -464,7 +464,7 @@ void Page::fit(std::size_t f) {
   // Figures: this fit's values; model-averaged values join the sets when the comparison carries them.
   const std::vector<ParameterValues> sets{ParameterValues::of(fit, "estimate")};
   add("<div class=\"figures\">");
-  if (const std::optional<OpenPart> part = OpenPart::of(r_.data, fit.npar)) {
+  if (const std::optional<RobustLayout> part = open_part(r_.data, fit.npar)) {
     // A figure of values the model fixes (no temporary emigration) is left out; the table shows them.
     for (Chart chart : {survival_chart(*part, sets, id + "-survival"), emigration_chart(*part, sets, id + "-emigration")}) {
       if (has_estimate(chart)) figure(chart);
