@@ -58,6 +58,124 @@ ParameterValues ParameterValues::of(const FitReport& fit, std::string name) {
   return set;
 }
 
+PeriodValues capture_values(const FitReport& fit, std::string name) {
+  PeriodValues set{std::move(name), {}, {}};
+  for (const PeriodAbundance& a : fit.abundance) {
+    ChartMark m;
+    m.value = a.p_star;
+    if (a.p_star > 0.0 && a.p_star < 1.0 && std::isfinite(a.p_star_se)) {
+      const Interval ci = logit_interval(a.p_star, a.p_star_se);
+      m.lower = ci.lower;
+      m.upper = ci.upper;
+    }
+    set.values.push_back(m);
+  }
+  return set;
+}
+
+PeriodValues abundance_values(const FitReport& fit, std::string name) {
+  PeriodValues set{std::move(name), {}, {}};
+  for (const PeriodAbundance& a : fit.abundance) {
+    ChartMark m;
+    m.value = a.estimate;
+    if (std::isfinite(a.se)) {
+      m.lower = a.ci.lower;
+      m.upper = a.ci.upper;
+    }
+    set.values.push_back(m);
+    set.caught.push_back(a.caught);
+  }
+  return set;
+}
+
+ParameterValues averaged_parameters(const ModelAverage& average, std::string name) {
+  ParameterValues set;
+  set.name = std::move(name);
+  for (const AveragedValue& v : average.parameters) {
+    const std::size_t i = static_cast<std::size_t>(std::max(v.index, 1) - 1);
+    if (set.values.size() <= i) set.values.resize(i + 1, ChartMark{0, std::numeric_limits<double>::quiet_NaN()});
+    ChartMark m;
+    m.value = v.estimate;
+    m.hollow = v.se == 0.0;
+    if (!m.hollow && std::isfinite(v.se)) {
+      m.lower = v.ci.lower;
+      m.upper = v.ci.upper;
+    }
+    set.values[i] = m;
+  }
+  return set;
+}
+
+PeriodValues averaged_abundance(const ModelAverage& average, std::string name) {
+  PeriodValues set{std::move(name), {}, {}};
+  for (const AveragedValue& v : average.abundance) {
+    const std::size_t i = static_cast<std::size_t>(std::max(v.index, 1) - 1);
+    if (set.values.size() <= i) set.values.resize(i + 1, ChartMark{0, std::numeric_limits<double>::quiet_NaN()});
+    ChartMark m;
+    m.value = v.estimate;
+    if (std::isfinite(v.se)) {
+      m.lower = v.ci.lower;
+      m.upper = v.ci.upper;
+    }
+    set.values[i] = m;
+  }
+  return set;
+}
+
+namespace {
+
+/// Periods 1..M as categories, M the longest set; one point series per set.
+void period_series(Chart& c, const std::vector<PeriodValues>& sets) {
+  std::size_t periods = 0;
+  for (const PeriodValues& set : sets) periods = std::max(periods, set.values.size());
+  for (std::size_t ip = 1; ip <= periods; ++ip) c.categories.push_back(std::to_string(ip));
+  for (const PeriodValues& set : sets) {
+    ChartSeries s{set.name, MarkStyle::Point, {}};
+    for (std::size_t k = 0; k < set.values.size(); ++k) {
+      ChartMark m = set.values[k];
+      m.category = static_cast<int>(k);
+      s.marks.push_back(m);
+    }
+    c.series.push_back(std::move(s));
+  }
+}
+
+}  // namespace
+
+Chart capture_chart(const std::vector<PeriodValues>& sets, std::string id) {
+  Chart c;
+  c.id = std::move(id);
+  c.title = "Caught at least once, by period";
+  c.x_label = "primary period";
+  c.y_label = "p*";
+  c.summary = "The probability p* of being caught at least once in each primary period, with 95% intervals on the "
+              "logit scale.";
+  c.y_min = 0.0;
+  c.y_max = 1.0;
+  period_series(c, sets);
+  return c;
+}
+
+Chart abundance_chart(const std::vector<PeriodValues>& sets, std::string id) {
+  Chart c;
+  c.id = std::move(id);
+  c.title = "Abundance by period";
+  c.x_label = "primary period";
+  c.y_label = "N̂";
+  c.summary = "Abundance N̂ of each primary period (animals caught divided by p*), with 95% log-normal intervals "
+              "that never fall below the animals caught (strokes).";
+  c.from_zero = true;
+  period_series(c, sets);
+  if (!sets.empty() && !sets.front().caught.empty()) {
+    ChartSeries caught{"animals caught", MarkStyle::Reference, {}};
+    for (std::size_t k = 0; k < sets.front().caught.size(); ++k) {
+      caught.marks.push_back(ChartMark{static_cast<int>(k), sets.front().caught[k]});
+    }
+    c.series.push_back(std::move(caught));
+  }
+  return c;
+}
+
 Chart survival_chart(const RobustLayout& part, const std::vector<ParameterValues>& sets, std::string id) {
   Chart c;
   c.id = std::move(id);

@@ -3,15 +3,14 @@
 // interval, temporary emigration by period, goodness of fit by cohort, and
 // the spread of simulated estimates around their generating values.
 //
-// A figure of parameters draws one or more sets of ParameterValues side by
-// side: a fit's estimates today; model-averaged values join them as one more
-// set when the comparisons carry them, and the abundance figure is one more
-// builder when the fits carry derived abundance.
+// A figure draws one or more sets of values side by side: a fit's own, and
+// for the best model of a PROC TEST with AVERAGE the model-averaged ones.
 
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "compare/averaging.h"
 #include "model/robust_layout.h"
 #include "results/run_results.h"
 #include "results/svg.h"
@@ -30,6 +29,28 @@ struct ParameterValues {
   /// The estimates of a fit with their logit-scale intervals; fixed ones hollow.
   static ParameterValues of(const FitReport& fit, std::string name);
 };
+
+/// One value per primary period with its 95% interval, under one name.
+struct PeriodValues {
+  std::string name;
+  std::vector<ChartMark> values;  ///< values[ip - 1] for period ip; category unset
+  std::vector<double> caught;     ///< animals caught in each period, when known
+};
+
+/// p* of each period of a fit, with the logit-scale interval of its delta-method error.
+PeriodValues capture_values(const FitReport& fit, std::string name);
+/// N-hat of each period of a fit with its log-normal interval, and the animals caught.
+PeriodValues abundance_values(const FitReport& fit, std::string name);
+/// The model-averaged parameters: the averaged estimates with their intervals;
+/// one fixed in every model (no error) hollow.
+ParameterValues averaged_parameters(const ModelAverage& average, std::string name);
+/// The model-averaged N-hat of each period.
+PeriodValues averaged_abundance(const ModelAverage& average, std::string name);
+
+/// The probability p* of being caught at least once in each period.
+Chart capture_chart(const std::vector<PeriodValues>& sets, std::string id);
+/// Abundance N-hat by period, with the animals caught as strokes.
+Chart abundance_chart(const std::vector<PeriodValues>& sets, std::string id);
 
 /// Survival phi(i) by interval i to i + 1, one series per set of values.
 Chart survival_chart(const RobustLayout& part, const std::vector<ParameterValues>& sets, std::string id);

@@ -166,7 +166,11 @@ class Page {
   /// Index in r_.fits of the fit that model `m` of comparison t is, if it was fitted in this run.
   std::optional<std::size_t> fit_of(std::size_t t, const ComparedModel& m) const;
   /// True when fit f is ranked first in a comparison.
-  bool best(std::size_t f) const;
+  bool best(std::size_t f) const { return best_in(f).has_value(); }
+  /// The comparison that ranks fit f first, if any.
+  std::optional<std::size_t> best_in(std::size_t f) const;
+  /// The model average of comparison t, when PROC TEST was given AVERAGE.
+  void average(std::size_t t);
 
   const RunResults& r_;
   std::string out_;
@@ -220,15 +224,15 @@ std::optional<std::size_t> Page::fit_of(std::size_t t, const ComparedModel& m) c
   return std::nullopt;
 }
 
-bool Page::best(std::size_t f) const {
+std::optional<std::size_t> Page::best_in(std::size_t f) const {
   for (std::size_t t = 0; t < r_.tests.size(); ++t) {
     for (const ComparedModel& m : r_.tests[t].ranked) {
       if (m.from_file) continue;  // the best model fitted in this run
-      if (fit_of(t, m) == f) return true;
+      if (fit_of(t, m) == f) return t;
       break;
     }
   }
-  return false;
+  return std::nullopt;
 }
 
 void Page::head() {
@@ -418,7 +422,63 @@ void Page::comparison(std::size_t t) {
     }
     add("</tbody></table></details>");
   }
+  if (c.average) average(t);
   add("</section>\n");
+}
+
+void Page::average(std::size_t t) {
+  const ModelAverage& avg = *r_.tests[t].average;
+  const std::string base = numbered("/tests/", t) + "/averaged";
+  add("<h3>Model-averaged estimates</h3><p class=\"meta\">Weights from ");
+  add(avg.quasi ? "QAICc" : "AICc");
+  add(" over ");
+  integer(static_cast<long long>(avg.models.size()));
+  add(" converged fits (c-hat ");
+  number(avg.chat, Shown::Estimate);
+  add(")");
+  if (!avg.not_converged.empty()) {
+    add("; left out, not converged: ");
+    for (std::size_t k = 0; k < avg.not_converged.size(); ++k) {
+      if (k > 0) add(", ");
+      text(avg.not_converged[k]);
+    }
+  }
+  if (avg.from_file > 0) {
+    add("; left out, from the model file: ");
+    integer(avg.from_file);
+  }
+  add(". Unconditional standard errors; 95% intervals on the logit scale for probabilities, log-normal for "
+      "abundance.</p>");
+  if (!avg.abundance.empty()) {
+    add("<table class=\"averaged\">");
+    columns({{"Period", "period"}, {"N̂", "estimate"}, {"SE", "se"}, {"95% lower", "ci/0"}, {"95% upper", "ci/1"}},
+            base + "/abundance");
+    for (const AveragedValue& v : avg.abundance) {
+      add("<tr>");
+      cell(v.index);
+      cell(v.estimate, Shown::Fixed2);
+      cell(v.se, Shown::Fixed2);
+      cell(v.ci.lower, Shown::Fixed2);
+      cell(v.ci.upper, Shown::Fixed2);
+      add("</tr>");
+    }
+    add("</tbody></table>");
+  }
+  add("<details><summary>Model-averaged parameters</summary><table class=\"averaged\">");
+  columns({{"S(i)", "index"}, {"Parameter", "", true}, {"Estimate", "estimate"}, {"SE", "se"}, {"95% lower", "ci/0"},
+           {"95% upper", "ci/1"}},
+          base + "/parameters");
+  for (const AveragedValue& v : avg.parameters) {
+    add("<tr>");
+    cell(v.index);
+    text_cell(v.label);
+    cell(v.estimate, Shown::Estimate);
+    cell(v.se, Shown::Estimate);
+    cell(v.ci.lower, Shown::Estimate);
+    cell(v.ci.upper, Shown::Estimate);
+    add("</tr>");
+  }
+  add("</tbody></table></details>");
 }
 
 void Page::fit(std::size_t f) {
@@ -461,14 +521,26 @@ void Page::fit(std::size_t f) {
   cell(fit.evaluations);
   add("</tr></tbody></table>");
 
-  // Figures: this fit's values; model-averaged values join the sets when the comparison carries them.
-  const std::vector<ParameterValues> sets{ParameterValues::of(fit, "estimate")};
+  // Figures: this fit's values, and beside the best model's the model average of its comparison.
+  std::vector<ParameterValues> sets{ParameterValues::of(fit, "estimate")};
+  std::vector<PeriodValues> captures{capture_values(fit, "estimate")};
+  std::vector<PeriodValues> abundances{abundance_values(fit, "estimate")};
+  const std::optional<std::size_t> compared = best_in(f);
+  if (compared && r_.tests[*compared].average && !r_.tests[*compared].average->models.empty()) {
+    const ModelAverage& avg = *r_.tests[*compared].average;
+    sets.push_back(averaged_parameters(avg, "model-averaged"));
+    if (!avg.abundance.empty()) abundances.push_back(averaged_abundance(avg, "model-averaged"));
+  }
   add("<div class=\"figures\">");
   if (const std::optional<RobustLayout> part = open_part(r_.data, fit.npar)) {
     // A figure of values the model fixes (no temporary emigration) is left out; the table shows them.
     for (Chart chart : {survival_chart(*part, sets, id + "-survival"), emigration_chart(*part, sets, id + "-emigration")}) {
       if (has_estimate(chart)) figure(chart);
     }
+  }
+  if (!fit.abundance.empty()) {
+    figure(capture_chart(captures, id + "-pstar"));
+    figure(abundance_chart(abundances, id + "-abundance"));
   }
   if (!fit.cohorts.empty()) figure(goodness_chart(fit, id + "-gof"));
   add("</div>");
@@ -510,7 +582,28 @@ void Page::fit(std::size_t f) {
     }
     add("</td></tr>");
   }
-  add("</tbody></table><p class=\"meta\">Intervals are 95% on the logit scale, mapped back to 0..1.</p></details>\n");
+  add("</tbody></table><p class=\"meta\">Intervals are 95% on the logit scale, mapped back to 0..1.</p>");
+  if (!fit.abundance.empty()) {
+    add("<h3>Abundance by period</h3><table class=\"abundance\">");
+    columns({{"Period", "period"}, {"Caught", "caught"}, {"p*", "p_star"}, {"SE", "p_star_se"}, {"N̂", "estimate"},
+             {"SE", "se"}, {"95% lower", "ci/0"}, {"95% upper", "ci/1"}},
+            base + "/derived/abundance");
+    for (const PeriodAbundance& a : fit.abundance) {
+      add("<tr>");
+      cell(a.period);
+      cell(a.caught);
+      cell(a.p_star, Shown::Estimate);
+      cell(a.p_star_se, Shown::Estimate);
+      cell(a.estimate, Shown::Fixed2);
+      cell(a.se, Shown::Fixed2);
+      cell(a.ci.lower, Shown::Fixed2);
+      cell(a.ci.upper, Shown::Fixed2);
+      add("</tr>");
+    }
+    add("</tbody></table><p class=\"meta\">N̂ = animals caught / p*; the interval is log-normal on N̂ minus the "
+        "animals caught.</p>");
+  }
+  add("</details>\n");
 }
 
 void Page::simulation(std::size_t s) {

@@ -11,7 +11,8 @@ same run (json=FILE):
   model has its row, models in ranked order;
 - animals per period are the sizes of the period's cohorts;
 - every figure has a title, two axis labels and a text alternative, and the
-  survival figures draw each phi where the value axis puts the estimate.
+  survival figures draw each phi where the value axis puts the estimate, and
+  for the best model of a PROC TEST with AVERAGE the model-averaged phi.
 
 Usage: check_report.py PAGE.html RESULTS.json      (also imported by check_results.py)
 """
@@ -186,15 +187,28 @@ def check_figures(root, doc, fail):
             continue
         ticks = [(float(t.text()), float(t.attrs["y"]) - 4.0) for t in svg.find_all("text", cls="tick")]
         (v0, y0), (v1, y1) = ticks[0], ticks[-1]
-        points = list(svg.find_all("circle", cls="point"))
-        if len(points) != M - 1:
-            fail(f"fit {f + 1}: {len(points)} survival points for {M} periods")
+        series = {g.attrs.get("data-series"): list(g.find_all("circle", cls="point"))
+                  for g in svg.find_all("g", cls="series")}
+        # Beside the estimates, the model average of a comparison that ranks this fit first.
+        averaged = [t["averaged"] for t in doc["tests"] if t.get("averaged") and t["averaged"]["models"]
+                    and t["models"][0]["name"] == fit["name"]]
+        expected = {"estimate": [phi["estimate"] for phi in phis]}
+        if averaged:
+            by_index = {v["index"]: v["estimate"] for v in averaged[0]["parameters"]}
+            expected["model-averaged"] = [by_index[fit["npar"] - 4 * M + 4 + i] for i in range(1, M)]
+        if set(series) != set(expected):
+            fail(f"fit {f + 1}: survival series {sorted(series)}, expected {sorted(expected)}")
             continue
-        for i, (point, phi) in enumerate(zip(points, phis), start=1):
-            shown = v0 + (float(point.attrs["cy"]) - y0) * (v1 - v0) / (y1 - y0)
-            if abs(shown - min(max(phi["estimate"], 0.0), 1.0)) > 0.002:
-                fail(f"fit {f + 1}: phi({i}) drawn at {shown:.4f}, estimate {phi['estimate']}")
-            drawn += 1
+        for name, values in expected.items():
+            points = series[name]
+            if len(points) != M - 1:
+                fail(f"fit {f + 1}: {len(points)} {name} survival points for {M} periods")
+                continue
+            for i, (point, value) in enumerate(zip(points, values), start=1):
+                shown = v0 + (float(point.attrs["cy"]) - y0) * (v1 - v0) / (y1 - y0)
+                if abs(shown - min(max(value, 0.0), 1.0)) > 0.002:
+                    fail(f"fit {f + 1}: {name} phi({i}) drawn at {shown:.4f}, value {value}")
+                drawn += 1
     return len(figures), drawn
 
 
