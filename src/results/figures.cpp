@@ -224,19 +224,21 @@ Chart goodness_chart(const FitReport& fit, std::string id) {
   c.title = "Goodness of fit by cohort";
   c.x_label = "cohort";
   c.y_label = "Pearson χ²";
-  c.summary = "Pearson terms (observed − expected)² / expected of every cell of each cohort (dots) and the "
-              "cohort's chi-square after pooling cells with small expected counts (bars).";
+  c.summary = "Each cohort's Pearson chi-square after pooling cells with small expected counts (bars) and its "
+              "largest Pearson term (observed − expected)² / expected of one cell (dots).";
   c.from_zero = true;
   ChartSeries pooled{"pooled χ² of the cohort", MarkStyle::Bar, {}};
-  ChartSeries cells{"cell terms", MarkStyle::Faint, {}};
+  ChartSeries largest{"largest cell term", MarkStyle::Point, {}};
   for (std::size_t k = 0; k < fit.cohorts.size(); ++k) {
     const int category = static_cast<int>(k);
     c.categories.push_back(std::to_string(k + 1));
     pooled.marks.push_back(ChartMark{category, fit.cohorts[k].pooled_chi});
-    for (const CellFit& cell : fit.cohorts[k].cells) cells.marks.push_back(ChartMark{category, cell.chi});
+    double most = 0.0;
+    for (const CellFit& cell : fit.cohorts[k].cells) most = std::max(most, cell.chi);
+    largest.marks.push_back(ChartMark{category, most});
   }
   c.series.push_back(std::move(pooled));
-  c.series.push_back(std::move(cells));
+  c.series.push_back(std::move(largest));
   return c;
 }
 

@@ -58,7 +58,7 @@ Chart survival_chart(const RobustLayout& part, const std::vector<ParameterValues
 /// gamma'' and gamma' by period, one series per parameter and set of values.
 Chart emigration_chart(const RobustLayout& part, const std::vector<ParameterValues>& sets, std::string id);
 
-/// Pearson terms of every cell by cohort, with each cohort's pooled chi-square as a bar.
+/// Each cohort's pooled Pearson chi-square as a bar, with its largest cell term as a dot.
 Chart goodness_chart(const FitReport& fit, std::string id);
 
 /// How the estimates of one parameter spread over the replicates of one submodel.

@@ -173,40 +173,51 @@ double spread(const Frame& f, int i) {
 void axes(std::string& out, const Chart& c, const Frame& f) {
   const double right = f.width - kRight;
   const int decimals = f.ticks.size() > 1 ? tick_decimals(f.ticks[1] - f.ticks[0]) : 2;
-  out += "<g class=\"axis y\" font-size=\"11\" text-anchor=\"end\">";
+  std::vector<double> drawn;  // the ticks inside the axis's range
   for (double t : f.ticks) {
     if (t < f.y_lo - 1e-12 * std::abs(f.y_hi - f.y_lo) || t > f.y_hi + 1e-12 * std::abs(f.y_hi - f.y_lo)) continue;
-    const double y = f.y(t);
-    out += "<line stroke=\"#ddd\"";
-    attr(out, "x1", kLeft);
-    attr(out, "x2", right);
-    attr(out, "y1", y);
-    attr(out, "y2", y);
-    out += "/><text class=\"tick\"";
+    drawn.push_back(t);
+  }
+  // Grid lines as one path, then the tick labels.
+  out += "<path stroke=\"#ddd\" d=\"";
+  for (double t : drawn) {
+    out += 'M';
+    px(out, kLeft);
+    out += ' ';
+    px(out, f.y(t));
+    out += 'H';
+    px(out, right);
+  }
+  out += "\"/><g class=\"axis y\" font-size=\"11\" text-anchor=\"end\">";
+  for (double t : drawn) {
+    out += "<text class=\"tick\"";
     attr(out, "x", kLeft - 6.0);
-    attr(out, "y", y + 4.0);
+    attr(out, "y", f.y(t) + 4.0);
     out += '>';
     append_fixed(out, t, decimals);
     out += "</text>";
   }
-  out += "</g><g class=\"axis x\" font-size=\"11\">";
-  out += "<line stroke=\"" + std::string(kInk) + "\"";
-  attr(out, "x1", kLeft);
-  attr(out, "x2", right);
-  attr(out, "y1", f.bottom);
-  attr(out, "y2", f.bottom);
-  out += "/>";
+  out += "</g><g class=\"axis x\" font-size=\"11\" text-anchor=\"";
+  out += f.slanted ? "end\">" : "middle\">";
+  out += "<path stroke=\"";
+  out += kInk;
+  out += "\" d=\"M";
+  px(out, kLeft);
+  out += ' ';
+  px(out, f.bottom);
+  out += 'H';
+  px(out, right);
+  out += "\"/>";
   for (std::size_t k = 0; k < c.categories.size(); ++k) {
     const double x = f.x(static_cast<double>(k));
-    out += "<text class=\"category\"";
+    out += "<text";
     if (f.slanted) {
-      out += " text-anchor=\"end\" transform=\"translate(";
+      out += " transform=\"translate(";
       px(out, x + 3.0);
       out += ' ';
       px(out, f.bottom + 10.0);
       out += ") rotate(-50)\"";
     } else {
-      out += " text-anchor=\"middle\"";
       attr(out, "x", x);
       attr(out, "y", f.bottom + 15.0);
     }
@@ -343,9 +354,7 @@ void marks(std::string& out, const ChartSeries& s, const Frame& f, const char* c
         out += m.hollow ? "<circle class=\"point\" r=\"3.5\" fill=\"#fff\"" : "<circle class=\"point\" r=\"3.5\"";
         attr(out, "cx", cx);
         attr(out, "cy", f.y(m.value));
-        out += " data-category=\"";
-        append_count(out, static_cast<std::size_t>(std::max(m.category, 0)));
-        out += "\"/>";
+        out += "/>";
         break;
       }
     }
