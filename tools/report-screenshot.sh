@@ -10,6 +10,6 @@ trap 'rm -rf "$work"' EXIT INT TERM
 cp examples/robust-example.cmd "$work/"
 (cd "$work" && "$program" i=robust-example.cmd l=robust-example.lst report=robust-example.html 2>/dev/null)
 chromium --headless --disable-gpu --no-sandbox --no-first-run --hide-scrollbars --user-data-dir="$work/profile" \
-  --window-size=1100,1560 --screenshot="$work/shot.png" "file://$work/robust-example.html" 2>/dev/null
+  --window-size=1100,1880 --screenshot="$work/shot.png" "file://$work/robust-example.html" 2>/dev/null
 cp "$work/shot.png" docs/report-screenshot.png
 echo "docs/report-screenshot.png: $(wc -c < docs/report-screenshot.png) bytes"
