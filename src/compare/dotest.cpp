@@ -360,7 +360,11 @@ void print_fit_notes(Listing& lst, std::span<const FitReport> sequence) {
     if (f.optimizer != OptimizerCode::Converged) not_converged.push_back(name);
     std::string params;
     for (const ParameterEstimate& p : f.parameters) {
-      if (p.on_bound()) params += (params.empty() ? "" : " ") + ("S(" + std::to_string(p.index) + ")");
+      if (!p.on_bound()) continue;
+      if (!params.empty()) params += ' ';
+      params += "S(";
+      params += std::to_string(p.index);
+      params += ')';
     }
     if (!params.empty()) on_bound.push_back(name.substr(0, name.find_last_not_of(' ') + 1) + " (" + params + ")");
   }
