@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/atomic_file.h"
+#include "base/text.h"
 #include "stats/distributions.h"
 #include "estimate/context.h"
 #include "input/fields.h"
@@ -235,7 +236,7 @@ ModelComparison compare(const SavedModels& s, const TestOptions& opt, int n, int
     ComparedModel row;
     row.order = i;
     row.name = s.NAMSAV(i);
-    row.full_name = s.full_name(i).empty() ? s.NAMSAV(i).substr(0, s.NAMSAV(i).find_last_not_of(' ') + 1)
+    row.full_name = s.full_name(i).empty() ? trimmed(s.NAMSAV(i))
                                            : s.full_name(i);
     row.lnL = s.lnL(i);
     row.K = s.K(i);
@@ -366,7 +367,7 @@ void print_fit_notes(Listing& lst, std::span<const FitReport> sequence) {
       params += std::to_string(p.index);
       params += ')';
     }
-    if (!params.empty()) on_bound.push_back(name.substr(0, name.find_last_not_of(' ') + 1) + " (" + params + ")");
+    if (!params.empty()) on_bound.push_back(trimmed(name) + " (" + params + ")");
   }
   if (!not_converged.empty()) lst.warn("Fits that did not converge: " + name_list(not_converged) + ".");
   if (!on_bound.empty()) lst.warn("Fits with an estimate on a bound: " + name_list(on_bound) + ".");
@@ -472,7 +473,7 @@ void warn_same_names(FitContext& run) {
   for (int j = 2; j <= s.NMOD; ++j) {
     for (int i = 1; i < j; ++i) {
       if (s.NAMSAV(i) != s.NAMSAV(j)) continue;
-      const std::string name = s.NAMSAV(j).substr(0, s.NAMSAV(j).find_last_not_of(' ') + 1);
+      const std::string name = trimmed(s.NAMSAV(j));
       run.listing.warn("Models " + std::to_string(i) + " and " + std::to_string(j) + " show the same name " + name +
                        "; give them distinct names (NAME=) to tell their rows apart.");
       break;

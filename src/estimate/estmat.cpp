@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "estimate/context.h"
+#include "base/text.h"
 #include "estimate/consrt.h"
 #include "estimate/numerr.h"
 #include "estimate/optimizer.h"
@@ -349,7 +350,7 @@ FitReport fit_model(FitContext& run, EstimateMode mode) {
   }
   report.sequence = run.saved.NMOD;
   report.name = run.saved.NAMSAV(report.sequence);
-  if (report.full_name.empty()) report.full_name = report.name.substr(0, report.name.find_last_not_of(' ') + 1);
+  if (report.full_name.empty()) report.full_name = trimmed(report.name);
   if (mode == EstimateMode::SetupOnly) return report;
 
   if (s.IDEBUG == 1) debug_dump(run);

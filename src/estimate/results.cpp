@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "stats/distributions.h"
+#include "base/text.h"
 #include "estimate/context.h"
 #include "estimate/derived.h"
 #include "estimate/numerr.h"
@@ -164,7 +165,7 @@ std::vector<ParameterEstimate> parameter_estimates(const ModelStore& m, Listing&
     e.lower_bound = m.POINTL(I) > 0 ? m.PAR(m.POINTL(I)) : m.PARL(k);
     e.upper_bound = m.POINTU(I) > 0 ? m.PAR(m.POINTU(I)) : m.PARU(k);
     const std::string& label = m.LABEL(I);
-    e.label = label.substr(0, label.find_last_not_of(' ') + 1);
+    e.label = trimmed(label);
   }
   return out;
 }

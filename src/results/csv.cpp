@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "simulate/simstats.h"
+#include "base/text.h"
 #include "stats/distributions.h"
 
 namespace quorvale {
@@ -17,11 +18,6 @@ std::string num(double v) {
   char buf[32];
   const auto res = std::to_chars(buf, buf + sizeof buf, v);
   return std::string(buf, res.ptr);
-}
-
-std::string trimmed(const std::string& s) {
-  const std::size_t end = s.find_last_not_of(' ');
-  return end == std::string::npos ? std::string() : s.substr(0, end + 1);
 }
 
 /// Appends one record of fields.

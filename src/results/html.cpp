@@ -5,6 +5,7 @@
 #include <initializer_list>
 
 #include "results/figures.h"
+#include "base/text.h"
 #include "results/svg.h"
 #include "stats/distributions.h"
 
@@ -184,11 +185,6 @@ std::string numbered(std::string_view prefix, std::size_t n) {
 }
 
 std::string fit_anchor(std::size_t f) { return numbered("fit-", f + 1); }
-
-std::string trimmed(const std::string& s) {
-  const std::size_t end = s.find_last_not_of(' ');
-  return end == std::string::npos ? std::string() : s.substr(0, end + 1);
-}
 
 /// What an optimizer code means.
 const char* optimizer_text(OptimizerCode c) {

@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "model/store.h"
+#include "base/text.h"
 #include "simulate/simstats.h"
 #include "stats/distributions.h"
 
@@ -35,12 +36,6 @@ Json numbers(const std::vector<double>& values) {
 
 /// A two-number interval; null entries where not finite.
 Json interval(double lower, double upper) { return numbers({lower, upper}); }
-
-/// The name without the blanks the 20-character table pads it with.
-std::string trimmed(const std::string& s) {
-  const std::size_t end = s.find_last_not_of(' ');
-  return end == std::string::npos ? std::string() : s.substr(0, end + 1);
-}
 
 Json chi_square(const ChiSquareTest& t) {
   Json j;

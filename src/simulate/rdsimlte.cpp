@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "estimate/context.h"
+#include "base/text.h"
 #include "estimate/estmat.h"
 #include "estimate/results.h"
 #include "estimate/setup.h"
@@ -307,7 +308,7 @@ class Simulation {
     }
     for (int I = 1; I <= m_.NPAR; ++I) {
       const std::string& label = m_.LABEL(I);
-      totals_.labels.push_back(label.substr(0, label.find_last_not_of(' ') + 1));
+      totals_.labels.push_back(trimmed(label));
     }
   }
 
