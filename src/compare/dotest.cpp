@@ -17,6 +17,7 @@
 #include "base/text.h"
 #include "stats/distributions.h"
 #include "estimate/context.h"
+#include "input/option_words.h"
 #include "input/fields.h"
 
 namespace quorvale {
@@ -40,6 +41,14 @@ const Layout& file_layout() {
   static const Layout layout("(1X,A10,2X,F16.2,2X,G14.8,I5,5X,i5,4X,F6.4,G14.8,I6)");
   return layout;
 }
+
+/// The options of PROC TEST.
+constexpr OptionSpec kTestOptions[] = {
+    {"AICSAVE", OptionForm::Value},
+    {"SORTBY", OptionForm::Word},
+    {"AVERAGE", OptionForm::Flag},
+    {"C", OptionForm::Value},
+};
 
 /// Reads the options from every token of the PROC TEST statement; the last occurrence counts.
 TestOptions read_options(FitContext& run) {
@@ -66,6 +75,7 @@ TestOptions read_options(FitContext& run) {
       opt.chat = value(run.token(i + 2).view(), run.listing);
     }
   }
+  run.reader.warn_unknown_options(scan_options(run.instr, run.status.NTOK, kTestOptions), "PROC TEST");
   return opt;
 }
 

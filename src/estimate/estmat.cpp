@@ -13,6 +13,7 @@
 #include "estimate/results.h"
 #include "estimate/setup.h"
 #include "input/fields.h"
+#include "input/option_words.h"
 #include "model/likelihood.h"
 #include "model/ss.h"
 
@@ -25,13 +26,26 @@ constexpr double kNudge = static_cast<double>(0.01F);
 /// Tolerance of the cell-sum check (0.0001 in single precision).
 constexpr double kCellSumTolerance = static_cast<double>(0.0001F);
 
+}  // namespace
+
+/// The options of PROC ESTIMATE.
+constexpr OptionSpec kEstimateOptions[] = {
+    {"NSIG", OptionForm::Value},    {"MAXFN", OptionForm::Value},      {"NAME", OptionForm::Name},
+    {"DERIVED", OptionForm::Flag},  {"NOVAR", OptionForm::Flag},       {"NOVC", OptionForm::Flag},
+    {"NOBINCOF", OptionForm::Flag}, {"NOBINOMIAL", OptionForm::Flag},  {"TRANSFORM", OptionForm::Value},
+};
+
+std::span<const OptionSpec> estimate_options() { return kEstimateOptions; }
+
+namespace {
+
 /// Reads the options of the PROC ESTIMATE statement into the store and the
-/// report: the name as typed (the table keeps its first 20 characters),
-/// empty without NAME, and DERIVED.
+/// report: the name as typed (the table keeps its first 20 characters, two
+/// words of 10), empty without NAME, and DERIVED. Words no option takes are
+/// warned about.
 void read_options(FitContext& run, FitReport& report) {
   ModelStore& m = run.model;
   SavedModels& t = run.saved;
-  std::string& full_name = report.full_name;
   for (int L = 3; L <= run.status.NTOK; ++L) {
     const Token& tok = run.token(L);
     if (tok == "NSIG") {
@@ -43,7 +57,6 @@ void read_options(FitContext& run, FitReport& report) {
       m.MAXFN = ivalue(option_value(run, L).view(), run.listing);
     } else if (tok == "NAME") {
       t.NAMSAV(t.NMOD) = std::string(option_value(run, L).view()) + std::string(10, ' ');
-      full_name = run.instr.raw_word(L + 2);
     } else if (tok == "DERIVED") {
       report.show_derived = true;
     } else if (tok == "NOVAR" || tok == "NOVC") {
@@ -60,13 +73,16 @@ void read_options(FitContext& run, FitReport& report) {
     } else if (L >= 4 && run.token(L - 3) == "NAME") {
       // The second word of a two-word name fills characters 11-20.
       t.NAMSAV(t.NMOD).replace(10, 10, tok.view());
-      // Unless it only continues a first word of more than 10 characters.
-      if (run.instr.TOKPOS[L] > run.instr.TOKPOS[L - 1] + static_cast<int>(full_name.size())) {
-        full_name += ' ';
-        full_name += run.instr.raw_word(L);
-      }
     }
   }
+  const OptionScan scan = scan_options(run.instr, run.status.NTOK, kEstimateOptions);
+  report.full_name.clear();
+  for (const std::string& word : scan.name_words) {
+    if (!report.full_name.empty()) report.full_name += ' ';
+    report.full_name += word;
+  }
+  // PROC SIMULATE's own statement sets up the generating model; its options are its own.
+  if (run.token(2) == "ESTIMATE") run.reader.warn_unknown_options(scan, "PROC ESTIMATE");
 }
 
 /// Prints the counts of parameters in the model, set equal, fixed and estimated.

@@ -3,8 +3,10 @@
 // quasi-Newton optimizer and the results of the fitted model.
 
 #include <optional>
+#include <span>
 
 #include "estimate/fit_report.h"
+#include "input/option_words.h"
 
 namespace quorvale {
 
@@ -22,6 +24,10 @@ enum class EstimateMode {
 /// in Full and SetupOnly mode, returns with the next PROC statement current.
 /// Gives the fit's report, none in SetupOnly mode.
 std::optional<FitReport> estmat(FitContext& run, EstimateMode mode);
+
+/// The options of PROC ESTIMATE, which PROC SIMULATE's statement also takes
+/// for its generating model.
+std::span<const OptionSpec> estimate_options();
 
 /// The set-up (Full and SetupOnly mode) and the fit alone: everything estmat
 /// does before the results. The report holds the optimizer's outcome.

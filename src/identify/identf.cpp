@@ -9,6 +9,7 @@
 #include "estimate/consrt.h"
 #include "estimate/estmat.h"
 #include "estimate/setup.h"
+#include "input/option_words.h"
 #include "input/fields.h"
 #include "model/likelihood.h"
 
@@ -54,6 +55,9 @@ std::string int_field(int v, int w) {
   return field;
 }
 
+/// The options of PROC IDENTIFIABLE.
+constexpr OptionSpec kIdentifyOptions[] = {{"ADD", OptionForm::Value}, {"MULTIPLY", OptionForm::Value}};
+
 /// Reads ADD and MULTIPLY from the PROC statement.
 Moves read_options(FitContext& run) {
   Moves moves;
@@ -64,6 +68,7 @@ Moves read_options(FitContext& run) {
       moves.multiply = value(option_value(run, w).view(), run.listing);
     }
   }
+  run.reader.warn_unknown_options(scan_options(run.instr, run.status.NTOK, kIdentifyOptions), "PROC IDENTIFIABLE");
   return moves;
 }
 

@@ -420,6 +420,16 @@ void Reader::warn_left_over(int used, std::string_view statement) {
   warn_ignored("Words after a complete " + std::string(statement) + " statement ignored: " + words);
 }
 
+void Reader::warn_unknown_options(const OptionScan& scan, std::string_view procedure) {
+  if (scan.unknown.empty()) return;
+  std::string words;
+  for (const std::string& w : scan.unknown) {
+    if (!words.empty()) words += ", ";
+    words += w;
+  }
+  warn_ignored("Options not known to " + std::string(procedure) + " ignored: " + words);
+}
+
 std::string Reader::where() const {
   const int line = error_line_ != 0 ? error_line_ : statement_line_;
   if (line == 0) return {};

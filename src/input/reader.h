@@ -12,6 +12,7 @@
 #include "base/status.h"
 #include "base/instr.h"
 #include "input/files.h"
+#include "input/option_words.h"
 #include "listing/listing.h"
 
 namespace quorvale {
@@ -66,6 +67,9 @@ class Reader {
   /// Warns of the words of the current statement after its first `used`
   /// tokens, which a complete `statement` leaves unread.
   void warn_left_over(int used, std::string_view statement);
+  /// Warns of the words of the current PROC statement that no option of
+  /// `procedure` takes ("PROC ESTIMATE"), when there are any.
+  void warn_unknown_options(const OptionScan& scan, std::string_view procedure);
 
  private:
   /// Input line where text stored from position `pos` of the buffer on comes from.

@@ -7,11 +7,19 @@
 
 #include "model/context.h"
 #include "input/fields.h"
+#include "input/option_words.h"
 #include "listing/run_end.h"
 
 namespace quorvale {
 
 namespace {
+
+/// The options of PROC MODEL.
+constexpr OptionSpec kModelOptions[] = {
+    {"NPAR", OptionForm::Value},      {"PRIMARY", OptionForm::CountWord}, {"GROUPS", OptionForm::Value},
+    {"SECONDARY", OptionForm::List},  {"INTERVALS", OptionForm::List},    {"NORMALIZE", OptionForm::Flag},
+    {"ADDCELL", OptionForm::Flag},    {"RECOVERIES", OptionForm::Flag},
+};
 
 /// Reads the options of the PROC MODEL statement into the store.
 void read_options(ModelContext& run) {
@@ -59,6 +67,7 @@ void read_options(ModelContext& run) {
       m.IRECOV = 1;
     }
   }
+  run.reader.warn_unknown_options(scan_options(run.instr, ntok, kModelOptions), "PROC MODEL");
 }
 
 /// Handles a cell statement: the next class of the current cohort.

@@ -20,6 +20,7 @@
 #include "estimate/estmat.h"
 #include "estimate/results.h"
 #include "estimate/setup.h"
+#include "input/option_words.h"
 #include "input/fields.h"
 #include "listing/run_end.h"
 #include "model/likelihood.h"
@@ -170,6 +171,24 @@ struct SavedSetup {
   }
 };
 
+/// The options of PROC SIMULATE.
+constexpr OptionSpec kSimulateOptions[] = {
+    {"NSIM", OptionForm::Value},  {"PARFILE", OptionForm::Value},           {"DETAIL", OptionForm::Flag},
+    {"SEED", OptionForm::Value},  {"ERROR", OptionForm::Phrase, "TEST"},    {"COVERAGE", OptionForm::Flag},
+};
+
+/// The options of PROC SIMULATE's statement: its own and those of the
+/// generating model's set-up.
+std::span<const OptionSpec> simulate_options() {
+  static const std::vector<OptionSpec> all = [] {
+    std::vector<OptionSpec> v(std::begin(kSimulateOptions), std::end(kSimulateOptions));
+    const std::span<const OptionSpec> fit = estimate_options();
+    v.insert(v.end(), fit.begin(), fit.end());
+    return v;
+  }();
+  return all;
+}
+
 /// Reads the options of the PROC SIMULATE statement.
 SimOptions read_options(FitContext& run) {
   SimOptions opt;
@@ -198,6 +217,7 @@ SimOptions read_options(FitContext& run) {
       opt.coverage = true;
     }
   }
+  run.reader.warn_unknown_options(scan_options(run.instr, run.status.NTOK, simulate_options()), "PROC SIMULATE");
   return opt;
 }
 
