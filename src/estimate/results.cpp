@@ -4,6 +4,7 @@
 #include <iterator>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <vector>
 
 #include "stats/distributions.h"
@@ -458,6 +459,67 @@ double cspool(std::span<double> O, std::span<double> E, int& df, int n) {
   return chi;
 }
 
+/// Beyond this distance from 0..1 a cell probability is outside by more than
+/// the rounding of its sums (which reaches 2.2e-16 at a cell of 0).
+constexpr double kOutsideTolerance = 1e-9;
+
+std::vector<int> parameters_outside(const ModelStore& m, const FitReport& r) {
+  std::vector<int> out;
+  const RdDesign d = rd_design(m);
+  if (d.status != EstStatus::Ok) return out;
+  const RobustLayout& L = d.layout;
+  const int M = L.periods();
+  auto value = [&](int I) { return r.parameters[static_cast<std::size_t>(I - 1)].estimate; };
+  // The power variant reads no c and turns the first into its switch.
+  const bool power = M >= 1 && L.occasions(1) >= 2 && value(L.occasions(1) + 1) < 0.0;
+  std::vector<int> probabilities;
+  for (int ip = 1; ip <= M; ++ip) {
+    for (int t = 1; t <= L.occasions(ip); ++t) probabilities.push_back(L.p(ip, t));
+    if (!power) {
+      for (int t = 2; t <= L.occasions(ip); ++t) probabilities.push_back(L.c(ip, t));
+    }
+  }
+  for (int i = 1; i <= M; ++i) {
+    for (const int I : {L.phi(i), L.gamma2(i), L.gamma1(i)}) probabilities.push_back(I);
+  }
+  std::sort(probabilities.begin(), probabilities.end());
+  probabilities.erase(std::unique(probabilities.begin(), probabilities.end()), probabilities.end());
+  for (const int I : probabilities) {
+    if (I < 1 || I > m.NPAR) continue;
+    if (value(I) < 0.0 || value(I) > 1.0) out.push_back(I);
+  }
+  return out;
+}
+
+namespace {
+
+/// Warns when cell probabilities fall outside 0..1 by more than rounding,
+/// naming the parameters whose values lie outside 0..1.
+void warn_cells_outside(Listing& lst, const ModelStore& m, const FitReport& r) {
+  int cells = 0;
+  for (int j = 1; j <= m.NCOHRT; ++j) {
+    for (int k = 1; k <= m.NCLASS(j); ++k) {
+      if (m.P(k, j) < -kOutsideTolerance || m.P(k, j) > 1.0 + kOutsideTolerance) ++cells;
+    }
+  }
+  if (cells == 0) return;
+  std::string text = "Cell probabilities outside 0 to 1 in " + std::to_string(cells) + (cells == 1 ? " cell" : " cells");
+  const std::vector<int> named = parameters_outside(m, r);
+  if (!named.empty()) {
+    text += "; parameters outside 0 to 1:";
+    for (const int I : named) {
+      const ParameterEstimate& e = r.parameters[static_cast<std::size_t>(I - 1)];
+      char value[32];
+      std::snprintf(value, sizeof value, "%.6g", e.estimate);
+      text += " S(" + std::to_string(I) + ")=" + value;
+      if (!e.label.empty()) text += " (" + e.label + ")";
+    }
+  }
+  lst.warn(text + ".");
+}
+
+}  // namespace
+
 void report_results(FitContext& run, FitReport& report, ReportDetail detail) {
   ModelStore& m = run.model;
   const bool print = detail == ReportDetail::Full;
@@ -477,6 +539,7 @@ void report_results(FitContext& run, FitReport& report, ReportDetail detail) {
   if (print && m.NOVAR == 0) print_covariance(run.listing, report);
   goodness_of_fit(m, run.work.F, report);
   print_goodness_of_fit(run.listing, report, print);
+  warn_cells_outside(run.listing, m, report);
 }
 
 void save_row(SavedModels& t, const FitReport& r) {
