@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
+#include <sstream>
 #include <system_error>
 #include <fstream>
 #include <iostream>
@@ -28,6 +29,7 @@
 #include "results/json.h"
 #include "base/atomic_file.h"
 #include "base/limits.h"
+#include "model/context.h"
 #include "model/model.h"
 #include "simulate/rdsimlte.h"
 
@@ -221,9 +223,57 @@ void procedure_loop(Run& run) {
 /// The files a run opens at start-up.
 struct RunFiles {
   std::ifstream input;                    ///< the command file (i=)
+  std::istringstream commands;            ///< the commands read ahead, when they were
   std::ofstream listing;                  ///< the listing file (l=)
   std::string listing_name = "(stdout)";  ///< the listing's name in messages
 };
+
+/// Reads the rest of `in` into `text`; false when the input fails (its
+/// reader then reports the failure).
+bool read_ahead(std::istream& in, std::string& text) {
+  if (!in.good()) return false;
+  std::streambuf* sb = in.rdbuf();
+  if (sb == nullptr) return false;
+  char chunk[65536];
+  for (;;) {
+    std::streamsize n = 0;
+    try {
+      n = sb->sgetn(chunk, sizeof chunk);
+    } catch (const std::exception&) {
+      return false;
+    }
+    if (n <= 0) break;
+    text.append(chunk, static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+/// The place ("FILE:LINE") of the last PROC TEST whose AICSAVE names the
+/// file `listing`, found by reading every statement of `commands` as the run
+/// will; none when no PROC TEST does.
+std::optional<std::string> model_file_named(const Reader& source, const std::string& commands, const FileId& listing) {
+  std::istringstream in(commands);
+  std::ostringstream sink;
+  ModelContext scan(in, sink, sink);
+  scan.reader.same_source(source);
+  std::optional<std::string> place;
+  try {
+    scan.reader.fillsg();
+    scan.reader.getcmd();
+    // Statements up to PROC STOP (which the end of the input supplies) or STOP.
+    while (!(scan.token(1) == "PROC" && scan.token(2) == "STOP") && !(scan.token(1) == "STOP")) {
+      int found = 0;  // the model file's word; the last AICSAVE counts, as in PROC TEST
+      for (int i = 1; scan.token(1) == "PROC" && scan.token(2) == "TEST" && i + 2 <= scan.status.NTOK; ++i) {
+        if (scan.token(i) == "AICSAVE" && scan.token(i + 1) == "=") found = i + 2;
+      }
+      if (found > 0 && file_id(std::string(scan.instr.raw_word(found))) == listing) place = scan.reader.where();
+      scan.reader.getcmd();
+    }
+  } catch (const RunEnd&) {
+    // A statement the run cannot read ends the run there, before any PROC TEST after it.
+  }
+  return place;
+}
 
 /// Start-up, procedure loop and end of one run; throws RunEnd on a fatal end.
 void run_program(Run& run, const std::vector<std::string>& words, RunFiles& files, std::ostream& err) {
@@ -260,8 +310,22 @@ void run_program(Run& run, const std::vector<std::string>& words, RunFiles& file
     const std::optional<FileId> id = file_id(params.listing);
     std::string msg;
     // Opening the listing empties the file: the commands must not be in it.
+    // Nor a model file that PROC TEST will read and merge: the commands are
+    // read ahead to find the files they name.
+    std::optional<std::string> model_file;
+    if (id && !(id == run.reader.source_id())) {
+      std::string text;
+      if (read_ahead(run.reader.input(), text)) {
+        model_file = model_file_named(run.reader, text, *id);
+        files.commands.str(std::move(text));
+        run.reader.set_input(files.commands);
+      }
+    }
     if (id && id == run.reader.source_id()) {
       msg = "\n Listing file " + params.listing + " is the command file; it is not overwritten.\n";
+    } else if (model_file) {
+      msg = "\n Listing file " + params.listing + " is the model file of PROC TEST AICSAVE at " + *model_file +
+            "; it is not overwritten.\n";
     } else {
       files.listing.open(params.listing, std::ios::out | std::ios::trunc | std::ios::binary);
       if (!files.listing.is_open()) msg = "\n Could not open file " + params.listing + " for the listing.\n";

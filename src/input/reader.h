@@ -37,6 +37,15 @@ class Reader {
 
   /// Reads the command input from `in` from now on.
   void set_input(std::istream& in) { in_ = &in; }
+  /// The command input being read.
+  std::istream& input() const { return *in_; }
+  /// Names the input as `other` does, at the same line (for a second reader
+  /// of the same commands).
+  void same_source(const Reader& other) {
+    source_ = other.source_;
+    source_id_ = other.source_id_;
+    lines_read_ = other.lines_read_;
+  }
   /// Names the command input in messages: `name` ("(stdin)" for standard
   /// input), its identity when it is a regular file, and the number of its
   /// lines read before the commands (the parameter line).
