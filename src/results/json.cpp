@@ -14,6 +14,16 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
+/// An empty object with room for `members` members. An ordered object keeps
+/// its members in a vector of (const key, value) pairs, which cannot be
+/// moved: each time the vector grows it copies every member, subtrees and
+/// all. Room made beforehand spares those copies.
+Json object(std::size_t members) {
+  Json j = Json::object();
+  j.get_ref<Json::object_t&>().reserve(members);
+  return j;
+}
+
 /// A number, or null when it is not finite; the value it had is then named
 /// under "nonfinite" of the same object.
 void number(Json& object, const char* key, double v) {
@@ -38,7 +48,7 @@ Json numbers(const std::vector<double>& values) {
 Json interval(double lower, double upper) { return numbers({lower, upper}); }
 
 Json chi_square(const ChiSquareTest& t) {
-  Json j;
+  Json j = object(4);
   number(j, "statistic", t.statistic);
   j["df"] = t.df;
   number(j, "p", t.probability);
@@ -46,7 +56,7 @@ Json chi_square(const ChiSquareTest& t) {
 }
 
 Json parameter_json(const ParameterEstimate& e, double chat) {
-  Json j;
+  Json j = object(12);
   j["index"] = e.index;
   j["label"] = e.label;
   j["slot"] = e.slot;
@@ -63,7 +73,7 @@ Json parameter_json(const ParameterEstimate& e, double chat) {
 }
 
 Json fit_json(const FitReport& r) {
-  Json j;
+  Json j = object(22);
   j["sequence"] = r.sequence;
   j["name"] = r.full_name;
   j["npar"] = r.npar;
@@ -112,7 +122,7 @@ Json fit_json(const FitReport& r) {
   Json cohorts = Json::array();
   int c = 0;
   for (const CohortFit& cohort : r.cohorts) {
-    Json o;
+    Json o = object(9);
     o["cohort"] = ++c;
     std::vector<int> observed;
     std::vector<double> expected;
@@ -136,7 +146,7 @@ Json fit_json(const FitReport& r) {
   j["cohorts"] = std::move(cohorts);
   Json abundance = Json::array();
   for (const PeriodAbundance& a : r.abundance) {
-    Json o;
+    Json o = object(8);
     o["period"] = a.period;
     o["caught"] = a.caught;
     number(o, "p_star", a.p_star);
@@ -154,7 +164,7 @@ Json fit_json(const FitReport& r) {
 Json averaged_values(const std::vector<AveragedValue>& values, const char* index_key) {
   Json a = Json::array();
   for (const AveragedValue& v : values) {
-    Json o;
+    Json o = object(6);
     o[index_key] = v.index;
     if (!v.label.empty()) o["label"] = v.label;
     number(o, "estimate", v.estimate);
@@ -166,12 +176,12 @@ Json averaged_values(const std::vector<AveragedValue>& values, const char* index
 }
 
 Json average_json(const ModelAverage& avg) {
-  Json j;
+  Json j = object(9);
   j["criterion"] = avg.quasi ? "QAICc" : "AICc";
   number(j, "c_hat", avg.chat);
   Json models = Json::array();
   for (const AveragedModel& m : avg.models) {
-    Json o;
+    Json o = object(4);
     o["name"] = m.name;
     number(o, "criterion", m.criterion);
     number(o, "weight", m.weight);
@@ -187,13 +197,13 @@ Json average_json(const ModelAverage& avg) {
 }
 
 Json test_json(const ModelComparison& c) {
-  Json j;
+  Json j = object(7);
   j["n"] = c.n;
   number(j, "c_hat", c.chat);
   j["most_general"] = trimmed(c.most_general);
   Json models = Json::array();
   for (const ComparedModel& m : c.ranked) {
-    Json o;
+    Json o = object(15);
     o["order"] = m.order;
     o["name"] = m.full_name;
     o["source"] = m.from_file ? "model_file" : "this_run";
@@ -213,7 +223,7 @@ Json test_json(const ModelComparison& c) {
   j["models"] = std::move(models);
   Json tests = Json::array();
   for (const RatioTest& t : c.tests) {
-    Json o;
+    Json o = object(6);
     o["general"] = c.ranked[t.general].full_name;
     o["reduced"] = c.ranked[t.reduced].full_name;
     number(o, "chi_square", t.chi);
@@ -227,7 +237,7 @@ Json test_json(const ModelComparison& c) {
 }
 
 Json summary_row(const MeanRow& v) {
-  Json o;
+  Json o = object(4);
   number(o, "mean", v.mean);
   number(o, "se", v.se);
   o["ci"] = interval(v.lower, v.upper);
@@ -235,7 +245,7 @@ Json summary_row(const MeanRow& v) {
 }
 
 Json simulation_json(const SimulationTotals& t) {
-  Json j;
+  Json j = object(11);
   j["replicates"] = t.NSIM;
   j["seed"] = t.first_seed;
   j["submodels"] = Json::array();
@@ -244,7 +254,7 @@ Json simulation_json(const SimulationTotals& t) {
   j["generating"] = numbers(t.generating);
   Json fits = Json::array();
   for (const ReplicateFit& f : t.fits) {
-    Json o;
+    Json o = object(14);
     o["replicate"] = f.replicate;
     o["submodel"] = f.submodel;
     o["optimizer_code"] = code_number(f.optimizer);
@@ -263,13 +273,13 @@ Json simulation_json(const SimulationTotals& t) {
   j["fits"] = std::move(fits);
   Json summaries = Json::array();
   for (int n = 1; n <= t.NSUB && t.NSIM > 1; ++n) {
-    Json s;
+    Json s = object(4);
     s["submodel"] = n;
     const int c = t.NCONV(n);
     s["converged"] = c;
     Json rows = Json::array();
     for (int I = 1; I <= t.npar() && c >= 1 && I <= static_cast<int>(t.labels.size()); ++I) {
-      Json row;
+      Json row = object(3);
       row["index"] = I;
       row["estimate"] = summary_row(mean_row(t.SUMS(I, n), t.SUMS2(I, n), c));
       row["se"] = summary_row(mean_row(t.SUMSE(I, n), t.SUMSE2(I, n), c));
@@ -300,7 +310,7 @@ Json simulation_json(const SimulationTotals& t) {
   j["coverage_printed"] = t.coverage;
   Json coverage = Json::array();
   for (int n = 1; n <= t.NSUB && n <= static_cast<int>(t.estimated.size()); ++n) {
-    Json s;
+    Json s = object(4);
     s["submodel"] = n;
     const int c = t.NCONV(n);
     s["converged"] = c;
@@ -309,7 +319,7 @@ Json simulation_json(const SimulationTotals& t) {
     const std::vector<bool>& estimated = t.estimated[static_cast<std::size_t>(n - 1)];
     for (std::size_t i = 0; i < estimated.size(); ++i) {
       if (!estimated[i]) continue;
-      Json row;
+      Json row = object(10);
       row["index"] = i + 1;
       if (c >= 1) {
         const CoverageRow v = t.coverage_row(static_cast<int>(i) + 1, n);
@@ -335,7 +345,7 @@ Json simulation_json(const SimulationTotals& t) {
 }
 
 Json scan_json(const PairScan& s) {
-  Json o;
+  Json o = object(3);
   number(o, "change", s.change);
   o["pair"] = s.i > 0 ? Json::array({s.i, s.j}) : Json(nullptr);
   return o;
@@ -346,21 +356,21 @@ Json scan_json(const PairScan& s) {
 std::string simulation_results_json(const SimulationTotals& totals) { return simulation_json(totals).dump(); }
 
 std::string results_json(const RunResults& results) {
-  Json doc;
+  Json doc = object(10);
   doc["program"] = "quorvale";
   doc["version"] = QUORVALE_VERSION;
   doc["schema_version"] = kResultsSchemaVersion;
   doc["parameter_line"] = results.parameter_line;
   doc["command_file"] = results.command_file.empty() ? Json(nullptr) : Json(results.command_file);
   if (results.has_data) {
-    Json data;
+    Json data = object(4);
     const DataSummary& d = results.data;
     data["periods"] = d.occasions.size();
     data["occasions"] = d.occasions;
     data["first_caught"] = d.first_caught;
     Json cohorts = Json::array();
     for (const CohortData& c : d.cohorts) {
-      Json o;
+      Json o = object(5);
       if (!c.kind.empty()) o["kind"] = c.kind;
       if (c.period > 0) o["period"] = c.period;
       if (!c.kind.empty()) o["release_period"] = c.release_period;
