@@ -2,6 +2,8 @@
 
 #include <charconv>
 #include <cmath>
+#include <initializer_list>
+#include <string_view>
 
 #include "simulate/simstats.h"
 #include "base/text.h"
@@ -11,8 +13,80 @@ namespace quorvale {
 
 namespace {
 
-/// A number at full precision (shortest text that reads back to the same
-/// double); empty for a value that is not finite.
+/// Appends `text` as one field, quoted when it holds a comma, a quote or a
+/// line break (a quote inside doubled).
+void append_field(std::string& out, std::string_view text) {
+  bool plain = true;
+  for (char c : text) {
+    if (c == ',' || c == '"' || c == '\r' || c == '\n') {
+      plain = false;
+      break;
+    }
+  }
+  if (plain) {
+    out += text;
+    return;
+  }
+  out += '"';
+  for (char c : text) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  out += '"';
+}
+
+/// One table written record by record into one buffer: fields separated by
+/// commas, each record ended by CRLF.
+class Table {
+ public:
+  explicit Table(std::initializer_list<std::string_view> header) {
+    out_.reserve(4096);
+    for (std::string_view name : header) text(name);
+    end();
+  }
+
+  Table& text(std::string_view s) {
+    separate();
+    append_field(out_, s);
+    return *this;
+  }
+  /// A number at full precision (shortest text that reads back to the same
+  /// double); empty for a value that is not finite.
+  Table& number(double v) {
+    separate();
+    if (std::isfinite(v)) put(v);
+    return *this;
+  }
+  Table& whole(long long n) {
+    separate();
+    put(n);
+    return *this;
+  }
+  Table& flag(bool b) { return text(b ? "true" : "false"); }
+  Table& blank() { return text({}); }
+  void end() {
+    out_ += "\r\n";
+    first_ = true;
+  }
+  std::string take() { return std::move(out_); }
+
+ private:
+  void separate() {
+    if (!first_) out_ += ',';
+    first_ = false;
+  }
+  template <typename T>
+  void put(T v) {
+    char buf[32];
+    const auto res = std::to_chars(buf, buf + sizeof buf, v);
+    out_.append(buf, res.ptr);
+  }
+
+  std::string out_;
+  bool first_ = true;
+};
+
+/// A number as a field of its own, for figures repeated on many records.
 std::string num(double v) {
   if (!std::isfinite(v)) return "";
   char buf[32];
@@ -20,116 +94,123 @@ std::string num(double v) {
   return std::string(buf, res.ptr);
 }
 
-/// Appends one record of fields.
-void record(std::string& out, const std::vector<std::string>& fields) {
-  for (std::size_t i = 0; i < fields.size(); ++i) {
-    if (i > 0) out += ',';
-    out += csv_field(fields[i]);
-  }
-  out += "\r\n";
-}
-
 std::string estimates_table(const RunResults& results) {
-  std::string out;
-  record(out, {"fit", "name", "index", "label", "estimate", "se", "wald_lower", "wald_upper", "logit_lower",
-               "logit_upper", "fixed", "on_bound"});
+  Table t({"fit", "name", "index", "label", "estimate", "se", "wald_lower", "wald_upper", "logit_lower",
+           "logit_upper", "fixed", "on_bound"});
   for (const FitReport& r : results.fits) {
     for (const ParameterEstimate& e : r.parameters) {
-      const std::optional<Interval> ci = e.logit_ci();
-      const std::string lo = ci ? num(ci->lower) : std::string();
-      const std::string hi = ci ? num(ci->upper) : std::string();
-      record(out, {std::to_string(r.sequence), r.full_name, std::to_string(e.index), e.label, num(e.estimate),
-                   num(e.se), num(e.lower), num(e.upper), lo, hi, e.fixed() ? "true" : "false",
-                   e.on_bound() ? "true" : "false"});
+      t.whole(r.sequence).text(r.full_name).whole(e.index).text(e.label).number(e.estimate).number(e.se);
+      t.number(e.lower).number(e.upper);
+      if (const std::optional<Interval> ci = e.logit_ci()) {
+        t.number(ci->lower).number(ci->upper);
+      } else {
+        t.blank().blank();
+      }
+      t.flag(e.fixed()).flag(e.on_bound()).end();
     }
   }
-  return out;
+  return t.take();
 }
 
 std::string models_table(const RunResults& results) {
-  std::string out;
-  record(out, {"fit", "name", "k", "lnl", "aic", "aicc", "optimizer_code", "inversion_code", "g", "g_df", "g_p",
-               "pooled", "pooled_df", "pooled_p"});
+  Table t({"fit", "name", "k", "lnl", "aic", "aicc", "optimizer_code", "inversion_code", "g", "g_df", "g_p",
+           "pooled", "pooled_df", "pooled_p"});
   for (const FitReport& r : results.fits) {
-    record(out, {std::to_string(r.sequence), r.full_name, std::to_string(r.nest), num(r.lnL), num(r.aic),
-                 num(r.aic + aicc_correction(r.nest, r.sample_size)), std::to_string(code_number(r.optimizer)),
-                 std::to_string(code_number(r.inversion)), num(r.G.statistic), std::to_string(r.G.df),
-                 num(r.G.probability), num(r.pooled.statistic), std::to_string(r.pooled.df),
-                 num(r.pooled.probability)});
+    t.whole(r.sequence).text(r.full_name).whole(r.nest).number(r.lnL).number(r.aic);
+    t.number(r.aic + aicc_correction(r.nest, r.sample_size));
+    t.whole(code_number(r.optimizer)).whole(code_number(r.inversion));
+    t.number(r.G.statistic).whole(r.G.df).number(r.G.probability);
+    t.number(r.pooled.statistic).whole(r.pooled.df).number(r.pooled.probability).end();
   }
-  return out;
+  return t.take();
 }
 
 std::string tests_table(const RunResults& results) {
-  std::string out;
-  record(out, {"test", "rank", "order", "name", "source", "npar", "lnl", "aic", "aicc", "qaic", "qaicc",
-               "delta_aicc", "weight_aicc", "c_hat", "n"});
+  Table t({"test", "rank", "order", "name", "source", "npar", "lnl", "aic", "aicc", "qaic", "qaicc", "delta_aicc",
+           "weight_aicc", "c_hat", "n"});
   int test = 0;
   for (const ModelComparison& c : results.tests) {
     ++test;
     int rank = 0;
     for (const ComparedModel& m : c.ranked) {
-      record(out, {std::to_string(test), std::to_string(++rank), std::to_string(m.order), m.full_name,
-                   m.from_file ? "model_file" : "this_run", std::to_string(m.K), num(m.lnL), num(m.crit[0]),
-                   num(m.crit[1]), num(m.crit[2]), num(m.crit[3]), num(m.delta_aicc), num(m.weight_aicc),
-                   num(c.chat), std::to_string(c.n)});
+      t.whole(test).whole(++rank).whole(m.order).text(m.full_name).text(m.from_file ? "model_file" : "this_run");
+      t.whole(m.K).number(m.lnL);
+      for (double crit : m.crit) t.number(crit);
+      t.number(m.delta_aicc).number(m.weight_aicc).number(c.chat).whole(c.n).end();
     }
   }
-  return out;
+  return t.take();
 }
 
 std::string simulation_table(const RunResults& results) {
-  std::string out;
-  record(out, {"simulation", "replicate", "submodel", "name", "optimizer_code", "inversion_code", "included", "lnl",
-               "aic", "index", "label", "generating", "estimate", "se", "wald_covers", "logit_covers", "bias",
-               "relative_bias", "rmse", "empirical_sd", "mean_se", "coverage_wald", "coverage_logit",
-               "not_converged"});
+  Table t({"simulation", "replicate", "submodel", "name", "optimizer_code", "inversion_code", "included", "lnl",
+           "aic", "index", "label", "generating", "estimate", "se", "wald_covers", "logit_covers", "bias",
+           "relative_bias", "rmse", "empirical_sd", "mean_se", "coverage_wald", "coverage_logit", "not_converged"});
+  constexpr std::size_t kFigures = 8;
   int sim = 0;
-  for (const SimulationTotals& t : results.simulations) {
+  for (const SimulationTotals& s : results.simulations) {
     ++sim;
     // The planning figures of each submodel and estimated parameter, on
-    // every row of that submodel and parameter.
+    // every row of that submodel and parameter; blank where not estimated.
     std::vector<std::vector<std::string>> figures;
-    for (int n = 1; n <= t.NSUB && n <= static_cast<int>(t.estimated.size()); ++n) {
-      const std::vector<bool>& estimated = t.estimated[static_cast<std::size_t>(n - 1)];
+    for (int n = 1; n <= s.NSUB && n <= static_cast<int>(s.estimated.size()); ++n) {
+      const std::vector<bool>& estimated = s.estimated[static_cast<std::size_t>(n - 1)];
       for (std::size_t i = 0; i < estimated.size(); ++i) {
-        std::vector<std::string> row(8);
-        if (estimated[i] && t.NCONV(n) >= 1) {
-          const CoverageRow v = t.coverage_row(static_cast<int>(i) + 1, n);
+        std::vector<std::string> row(kFigures);
+        if (estimated[i] && s.NCONV(n) >= 1) {
+          const CoverageRow v = s.coverage_row(static_cast<int>(i) + 1, n);
           row = {num(v.bias), num(v.relative_bias), num(v.rmse), num(v.empirical_sd), num(v.mean_se),
-                 num(v.wald), num(v.logit), std::to_string(t.NFAIL(n))};
+                 num(v.wald), num(v.logit), std::to_string(s.NFAIL(n))};
         }
         figures.push_back(std::move(row));
       }
     }
-    const std::size_t npar = t.estimated.empty() ? 0 : t.estimated.front().size();
-    for (const ReplicateFit& f : t.fits) {
-      const std::string name = f.submodel >= 1 && static_cast<std::size_t>(f.submodel) <= t.names.size()
-                                   ? trimmed(t.names[static_cast<std::size_t>(f.submodel - 1)])
+    const std::size_t npar = s.estimated.empty() ? 0 : s.estimated.front().size();
+    for (const ReplicateFit& f : s.fits) {
+      const std::string name = f.submodel >= 1 && static_cast<std::size_t>(f.submodel) <= s.names.size()
+                                   ? trimmed(s.names[static_cast<std::size_t>(f.submodel - 1)])
                                    : std::string();
       for (std::size_t i = 0; i < f.estimates.size(); ++i) {
-        std::vector<std::string> fields = {std::to_string(sim), std::to_string(f.replicate), std::to_string(f.submodel), name,
-                     std::to_string(code_number(f.optimizer)), std::to_string(code_number(f.inversion)),
-                     f.included ? "true" : "false", num(f.lnL), num(f.aic), std::to_string(i + 1),
-                     i < t.labels.size() ? t.labels[i] : std::string(),
-                     i < t.generating.size() ? num(t.generating[i]) : std::string(), num(f.estimates[i]),
-                     i < f.errors.size() ? num(f.errors[i]) : std::string(),
-                     i < f.wald_covers.size() ? (f.wald_covers[i] ? "true" : "false") : std::string(),
-                     i < f.logit_covers.size() ? (f.logit_covers[i] ? "true" : "false") : std::string()};
+        t.whole(sim).whole(f.replicate).whole(f.submodel).text(name);
+        t.whole(code_number(f.optimizer)).whole(code_number(f.inversion)).flag(f.included);
+        t.number(f.lnL).number(f.aic).whole(static_cast<long long>(i) + 1);
+        t.text(i < s.labels.size() ? std::string_view(s.labels[i]) : std::string_view());
+        if (i < s.generating.size()) {
+          t.number(s.generating[i]);
+        } else {
+          t.blank();
+        }
+        t.number(f.estimates[i]);
+        if (i < f.errors.size()) {
+          t.number(f.errors[i]);
+        } else {
+          t.blank();
+        }
+        for (const std::vector<bool>* covers : {&f.wald_covers, &f.logit_covers}) {
+          if (i < covers->size()) {
+            t.flag((*covers)[i]);
+          } else {
+            t.blank();
+          }
+        }
         const std::size_t at = static_cast<std::size_t>(f.submodel - 1) * npar + i;
-        if (at < figures.size()) fields.insert(fields.end(), figures[at].begin(), figures[at].end());
-        fields.resize(24);
-        record(out, fields);
+        for (std::size_t k = 0; k < kFigures; ++k) {
+          if (at < figures.size()) {
+            t.text(figures[at][k]);
+          } else {
+            t.blank();
+          }
+        }
+        t.end();
       }
     }
   }
-  return out;
+  return t.take();
 }
 
 std::string averaged_table(const RunResults& results) {
-  std::string out;
-  record(out, {"test", "criterion", "quantity", "index", "label", "estimate", "se", "lower", "upper",
-               "best_model", "best_weight"});
+  Table t({"test", "criterion", "quantity", "index", "label", "estimate", "se", "lower", "upper", "best_model",
+           "best_weight"});
   int test = 0;
   for (const ModelComparison& c : results.tests) {
     ++test;
@@ -138,25 +219,21 @@ std::string averaged_table(const RunResults& results) {
     const AveragedModel& best = a.models[a.best];
     for (const auto& [kind, values] : {std::pair{"parameter", &a.parameters}, std::pair{"abundance", &a.abundance}}) {
       for (const AveragedValue& v : *values) {
-        record(out, {std::to_string(test), a.quasi ? "QAICc" : "AICc", kind, std::to_string(v.index), v.label,
-                     num(v.estimate), num(v.se), num(v.ci.lower), num(v.ci.upper), best.name, num(best.weight)});
+        t.whole(test).text(a.quasi ? "QAICc" : "AICc").text(kind).whole(v.index).text(v.label);
+        t.number(v.estimate).number(v.se).number(v.ci.lower).number(v.ci.upper).text(best.name);
+        t.number(best.weight).end();
       }
     }
   }
-  return out;
+  return t.take();
 }
 
 }  // namespace
 
 std::string csv_field(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-  std::string quoted = "\"";
-  for (char c : text) {
-    if (c == '"') quoted += '"';
-    quoted += c;
-  }
-  quoted += '"';
-  return quoted;
+  std::string field;
+  append_field(field, text);
+  return field;
 }
 
 std::vector<std::pair<std::string, std::string>> results_csv(const RunResults& results) {
