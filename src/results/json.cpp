@@ -24,14 +24,21 @@ Json object(std::size_t members) {
   return j;
 }
 
+/// Adds a member to an object: `key` is not among its members yet, so it is
+/// appended without the search for it that `object[key]` makes.
+template <typename T>
+void put(Json& object, const char* key, T&& value) {
+  object.get_ref<Json::object_t&>().emplace_back(key, std::forward<T>(value));
+}
+
 /// A number, or null when it is not finite; the value it had is then named
 /// under "nonfinite" of the same object.
 void number(Json& object, const char* key, double v) {
   if (std::isfinite(v)) {
-    object[key] = v;
+    put(object, key, v);
     return;
   }
-  object[key] = nullptr;
+  put(object, key, nullptr);
   object["nonfinite"][key] = std::isnan(v) ? "NaN" : (v > 0 ? "Infinity" : "-Infinity");
 }
 
@@ -50,48 +57,48 @@ Json interval(double lower, double upper) { return numbers({lower, upper}); }
 Json chi_square(const ChiSquareTest& t) {
   Json j = object(4);
   number(j, "statistic", t.statistic);
-  j["df"] = t.df;
+  put(j, "df", t.df);
   number(j, "p", t.probability);
   return j;
 }
 
 Json parameter_json(const ParameterEstimate& e, double chat) {
   Json j = object(12);
-  j["index"] = e.index;
-  j["label"] = e.label;
-  j["slot"] = e.slot;
-  j["fixed"] = e.fixed();
+  put(j, "index", e.index);
+  put(j, "label", e.label);
+  put(j, "slot", e.slot);
+  put(j, "fixed", e.fixed());
   number(j, "estimate", e.estimate);
   number(j, "se", e.se);
   if (chat > 1.0) number(j, "se_adjusted", e.se * std::sqrt(chat));
-  j["wald_ci"] = interval(e.lower, e.upper);
+  put(j, "wald_ci", interval(e.lower, e.upper));
   const std::optional<Interval> ci = e.logit_ci();
-  j["logit_ci"] = ci ? interval(ci->lower, ci->upper) : Json(nullptr);
-  j["bounds"] = interval(e.lower_bound, e.upper_bound);
-  j["on_bound"] = e.on_bound();
+  put(j, "logit_ci", ci ? interval(ci->lower, ci->upper) : Json(nullptr));
+  put(j, "bounds", interval(e.lower_bound, e.upper_bound));
+  put(j, "on_bound", e.on_bound());
   return j;
 }
 
 Json fit_json(const FitReport& r) {
   Json j = object(22);
-  j["sequence"] = r.sequence;
-  j["name"] = r.full_name;
-  j["npar"] = r.npar;
-  j["k"] = r.nest;
-  j["optimizer_code"] = code_number(r.optimizer);
-  j["inversion_code"] = code_number(r.inversion);
-  j["evaluations"] = r.evaluations;
-  j["significant_digits"] = r.significant_digits;
+  put(j, "sequence", r.sequence);
+  put(j, "name", r.full_name);
+  put(j, "npar", r.npar);
+  put(j, "k", r.nest);
+  put(j, "optimizer_code", code_number(r.optimizer));
+  put(j, "inversion_code", code_number(r.inversion));
+  put(j, "evaluations", r.evaluations);
+  put(j, "significant_digits", r.significant_digits);
   number(j, "function_value", r.function_value);
   number(j, "lnl", r.lnL);
   number(j, "aic", r.aic);
   number(j, "aicc", r.aic + aicc_correction(r.nest, r.sample_size));
-  j["n"] = r.sample_size;
-  j["g"] = chi_square(r.G);
-  j["pooled"] = chi_square(r.pooled);
+  put(j, "n", r.sample_size);
+  put(j, "g", chi_square(r.G));
+  put(j, "pooled", chi_square(r.pooled));
   Json parameters = Json::array();
   for (const ParameterEstimate& e : r.parameters) parameters.push_back(parameter_json(e, r.chat));
-  j["parameters"] = std::move(parameters);
+  put(j, "parameters", std::move(parameters));
 
   // Covariance and correlation over the estimated slots 1..K.
   const int k = r.nest;
@@ -112,18 +119,18 @@ Json fit_json(const FitReport& r) {
       cov.push_back(numbers(crow));
       cor.push_back(numbers(rrow));
     }
-    j["covariance"] = std::move(cov);
-    j["correlation"] = std::move(cor);
+    put(j, "covariance", std::move(cov));
+    put(j, "correlation", std::move(cor));
   } else {
-    j["covariance"] = nullptr;
-    j["correlation"] = nullptr;
+    put(j, "covariance", nullptr);
+    put(j, "correlation", nullptr);
   }
 
   Json cohorts = Json::array();
   int c = 0;
   for (const CohortFit& cohort : r.cohorts) {
     Json o = object(9);
-    o["cohort"] = ++c;
+    put(o, "cohort", ++c);
     std::vector<int> observed;
     std::vector<double> expected;
     std::vector<double> pearson;
@@ -134,30 +141,32 @@ Json fit_json(const FitReport& r) {
       pearson.push_back(cell.chi);
       outside.push_back(cell.outside);
     }
-    o["observed"] = observed;
-    o["expected"] = numbers(expected);
-    o["pearson"] = numbers(pearson);
-    o["probability_outside_0_1"] = outside;
-    o["pooled_df"] = cohort.pooled_df;
+    put(o, "observed", observed);
+    put(o, "expected", numbers(expected));
+    put(o, "pearson", numbers(pearson));
+    put(o, "probability_outside_0_1", outside);
+    put(o, "pooled_df", cohort.pooled_df);
     number(o, "pooled_statistic", cohort.pooled_chi);
     number(o, "pooled_p", cohort.probability);
     cohorts.push_back(std::move(o));
   }
-  j["cohorts"] = std::move(cohorts);
+  put(j, "cohorts", std::move(cohorts));
   Json abundance = Json::array();
   for (const PeriodAbundance& a : r.abundance) {
     Json o = object(8);
-    o["period"] = a.period;
-    o["caught"] = a.caught;
+    put(o, "period", a.period);
+    put(o, "caught", a.caught);
     number(o, "p_star", a.p_star);
     number(o, "p_star_se", a.p_star_se);
     number(o, "estimate", a.estimate);
     number(o, "se", a.se);
-    o["ci"] = interval(a.ci.lower, a.ci.upper);
+    put(o, "ci", interval(a.ci.lower, a.ci.upper));
     abundance.push_back(std::move(o));
   }
-  j["derived"]["abundance"] = std::move(abundance);
-  j["warnings"] = r.warnings;
+  Json derived = object(1);
+  put(derived, "abundance", std::move(abundance));
+  put(j, "derived", std::move(derived));
+  put(j, "warnings", r.warnings);
   return j;
 }
 
@@ -166,10 +175,10 @@ Json averaged_values(const std::vector<AveragedValue>& values, const char* index
   for (const AveragedValue& v : values) {
     Json o = object(6);
     o[index_key] = v.index;
-    if (!v.label.empty()) o["label"] = v.label;
+    if (!v.label.empty()) put(o, "label", v.label);
     number(o, "estimate", v.estimate);
     number(o, "se", v.se);
-    o["ci"] = interval(v.ci.lower, v.ci.upper);
+    put(o, "ci", interval(v.ci.lower, v.ci.upper));
     a.push_back(std::move(o));
   }
   return a;
@@ -177,39 +186,39 @@ Json averaged_values(const std::vector<AveragedValue>& values, const char* index
 
 Json average_json(const ModelAverage& avg) {
   Json j = object(9);
-  j["criterion"] = avg.quasi ? "QAICc" : "AICc";
+  put(j, "criterion", avg.quasi ? "QAICc" : "AICc");
   number(j, "c_hat", avg.chat);
   Json models = Json::array();
   for (const AveragedModel& m : avg.models) {
     Json o = object(4);
-    o["name"] = m.name;
+    put(o, "name", m.name);
     number(o, "criterion", m.criterion);
     number(o, "weight", m.weight);
     models.push_back(std::move(o));
   }
-  j["models"] = std::move(models);
-  j["best"] = avg.models.empty() ? Json(nullptr) : Json(avg.models[avg.best].name);
-  j["not_converged"] = avg.not_converged;
-  j["left_out_from_model_file"] = avg.from_file;
-  j["parameters"] = averaged_values(avg.parameters, "index");
-  j["abundance"] = averaged_values(avg.abundance, "period");
+  put(j, "models", std::move(models));
+  put(j, "best", avg.models.empty() ? Json(nullptr) : Json(avg.models[avg.best].name));
+  put(j, "not_converged", avg.not_converged);
+  put(j, "left_out_from_model_file", avg.from_file);
+  put(j, "parameters", averaged_values(avg.parameters, "index"));
+  put(j, "abundance", averaged_values(avg.abundance, "period"));
   return j;
 }
 
 Json test_json(const ModelComparison& c) {
   Json j = object(7);
-  j["n"] = c.n;
+  put(j, "n", c.n);
   number(j, "c_hat", c.chat);
-  j["most_general"] = trimmed(c.most_general);
+  put(j, "most_general", trimmed(c.most_general));
   Json models = Json::array();
   for (const ComparedModel& m : c.ranked) {
     Json o = object(15);
-    o["order"] = m.order;
-    o["name"] = m.full_name;
-    o["source"] = m.from_file ? "model_file" : "this_run";
-    o["npar"] = m.K;
+    put(o, "order", m.order);
+    put(o, "name", m.full_name);
+    put(o, "source", m.from_file ? "model_file" : "this_run");
+    put(o, "npar", m.K);
     number(o, "lnl", m.lnL);
-    o["ndf"] = m.NDF;
+    put(o, "ndf", m.NDF);
     number(o, "g", m.G);
     number(o, "g_p", m.PG);
     number(o, "aic", m.crit[0]);
@@ -220,19 +229,19 @@ Json test_json(const ModelComparison& c) {
     number(o, "weight_aicc", m.weight_aicc);
     models.push_back(std::move(o));
   }
-  j["models"] = std::move(models);
+  put(j, "models", std::move(models));
   Json tests = Json::array();
   for (const RatioTest& t : c.tests) {
     Json o = object(6);
-    o["general"] = c.ranked[t.general].full_name;
-    o["reduced"] = c.ranked[t.reduced].full_name;
+    put(o, "general", c.ranked[t.general].full_name);
+    put(o, "reduced", c.ranked[t.reduced].full_name);
     number(o, "chi_square", t.chi);
-    o["df"] = t.df;
+    put(o, "df", t.df);
     number(o, "p", t.probability);
     tests.push_back(std::move(o));
   }
-  j["likelihood_ratio_tests"] = std::move(tests);
-  if (c.average) j["averaged"] = average_json(*c.average);
+  put(j, "likelihood_ratio_tests", std::move(tests));
+  if (c.average) put(j, "averaged", average_json(*c.average));
   return j;
 }
 
@@ -240,87 +249,88 @@ Json summary_row(const MeanRow& v) {
   Json o = object(4);
   number(o, "mean", v.mean);
   number(o, "se", v.se);
-  o["ci"] = interval(v.lower, v.upper);
+  put(o, "ci", interval(v.lower, v.upper));
   return o;
 }
 
 Json simulation_json(const SimulationTotals& t) {
   Json j = object(11);
-  j["replicates"] = t.NSIM;
-  j["seed"] = t.first_seed;
-  j["submodels"] = Json::array();
-  for (const std::string& name : t.names) j["submodels"].push_back(trimmed(name));
-  j["labels"] = t.labels;
-  j["generating"] = numbers(t.generating);
+  put(j, "replicates", t.NSIM);
+  put(j, "seed", t.first_seed);
+  Json submodels = Json::array();
+  for (const std::string& name : t.names) submodels.push_back(trimmed(name));
+  put(j, "submodels", std::move(submodels));
+  put(j, "labels", t.labels);
+  put(j, "generating", numbers(t.generating));
   Json fits = Json::array();
   for (const ReplicateFit& f : t.fits) {
     Json o = object(14);
-    o["replicate"] = f.replicate;
-    o["submodel"] = f.submodel;
-    o["optimizer_code"] = code_number(f.optimizer);
-    o["inversion_code"] = code_number(f.inversion);
-    o["included"] = f.included;
+    put(o, "replicate", f.replicate);
+    put(o, "submodel", f.submodel);
+    put(o, "optimizer_code", code_number(f.optimizer));
+    put(o, "inversion_code", code_number(f.inversion));
+    put(o, "included", f.included);
     number(o, "lnl", f.lnL);
     number(o, "aic", f.aic);
-    o["ndf"] = f.ndf;
+    put(o, "ndf", f.ndf);
     number(o, "g_p", f.gof_p);
-    o["estimates"] = numbers(f.estimates);
-    o["se"] = numbers(f.errors);
-    o["wald_covers"] = f.wald_covers;
-    o["logit_covers"] = f.logit_covers;
+    put(o, "estimates", numbers(f.estimates));
+    put(o, "se", numbers(f.errors));
+    put(o, "wald_covers", f.wald_covers);
+    put(o, "logit_covers", f.logit_covers);
     fits.push_back(std::move(o));
   }
-  j["fits"] = std::move(fits);
+  put(j, "fits", std::move(fits));
   Json summaries = Json::array();
   for (int n = 1; n <= t.NSUB && t.NSIM > 1; ++n) {
     Json s = object(4);
-    s["submodel"] = n;
+    put(s, "submodel", n);
     const int c = t.NCONV(n);
-    s["converged"] = c;
+    put(s, "converged", c);
     Json rows = Json::array();
     for (int I = 1; I <= t.npar() && c >= 1 && I <= static_cast<int>(t.labels.size()); ++I) {
       Json row = object(3);
-      row["index"] = I;
-      row["estimate"] = summary_row(mean_row(t.SUMS(I, n), t.SUMS2(I, n), c));
-      row["se"] = summary_row(mean_row(t.SUMSE(I, n), t.SUMSE2(I, n), c));
+      put(row, "index", I);
+      put(row, "estimate", summary_row(mean_row(t.SUMS(I, n), t.SUMS2(I, n), c)));
+      put(row, "se", summary_row(mean_row(t.SUMSE(I, n), t.SUMSE2(I, n), c)));
       rows.push_back(std::move(row));
     }
-    s["parameters"] = std::move(rows);
+    put(s, "parameters", std::move(rows));
     Json gof;
     for (std::size_t l = 0; l < 4; ++l) gof.push_back({{"level", kTestLevels[l]}, {"rejections", t.NGOF(n)[l]}});
-    s["goodness_of_fit_rejections"] = std::move(gof);
+    put(s, "goodness_of_fit_rejections", std::move(gof));
     summaries.push_back(std::move(s));
   }
-  j["summaries"] = std::move(summaries);
+  put(j, "summaries", std::move(summaries));
   Json lrt = Json::array();
   int k = 0;
   for (int a = 1; a < t.NSUB && t.NSIM > 1; ++a) {
     for (int b = a + 1; b <= t.NSUB; ++b) {
       ++k;
-      Json o;
-      o["first"] = a;
-      o["second"] = b;
+      Json o = object(3);
+      put(o, "first", a);
+      put(o, "second", b);
       Json levels = Json::array();
       for (std::size_t l = 0; l < 5; ++l) levels.push_back({{"level", kTestLevels[l]}, {"rejections", t.NLRT(k)[l]}});
-      o["rejections"] = std::move(levels);
+      put(o, "rejections", std::move(levels));
       lrt.push_back(std::move(o));
     }
   }
-  j["likelihood_ratio_rejections"] = std::move(lrt);
-  j["coverage_printed"] = t.coverage;
+  put(j, "likelihood_ratio_rejections", std::move(lrt));
+  put(j, "coverage_printed", t.coverage);
   Json coverage = Json::array();
   for (int n = 1; n <= t.NSUB && n <= static_cast<int>(t.estimated.size()); ++n) {
     Json s = object(4);
-    s["submodel"] = n;
+    put(s, "submodel", n);
     const int c = t.NCONV(n);
-    s["converged"] = c;
-    s["not_converged"] = t.NFAIL(n);
+    put(s, "converged", c);
+    put(s, "not_converged", t.NFAIL(n));
     Json rows = Json::array();
     const std::vector<bool>& estimated = t.estimated[static_cast<std::size_t>(n - 1)];
     for (std::size_t i = 0; i < estimated.size(); ++i) {
       if (!estimated[i]) continue;
       Json row = object(10);
-      row["index"] = i + 1;
+      put(row, "index", i + 1);
       if (c >= 1) {
         const CoverageRow v = t.coverage_row(static_cast<int>(i) + 1, n);
         number(row, "generating", v.generating);
@@ -334,12 +344,12 @@ Json simulation_json(const SimulationTotals& t) {
       }
       rows.push_back(std::move(row));
     }
-    s["parameters"] = std::move(rows);
+    put(s, "parameters", std::move(rows));
     coverage.push_back(std::move(s));
   }
-  j["coverage"] = std::move(coverage);
+  put(j, "coverage", std::move(coverage));
   if (t.shard > 0) {
-    j["shard"] = {{"index", t.shard}, {"count", t.shards}, {"first", t.first}, {"last", t.last}};
+    put(j, "shard", Json{{"index", t.shard}, {"count", t.shards}, {"first", t.first}, {"last", t.last}});
   }
   return j;
 }
@@ -347,57 +357,97 @@ Json simulation_json(const SimulationTotals& t) {
 Json scan_json(const PairScan& s) {
   Json o = object(3);
   number(o, "change", s.change);
-  o["pair"] = s.i > 0 ? Json::array({s.i, s.j}) : Json(nullptr);
+  put(o, "pair", s.i > 0 ? Json::array({s.i, s.j}) : Json(nullptr));
   return o;
 }
+
+Json data_json(const DataSummary& d) {
+  Json data = object(4);
+  put(data, "periods", d.occasions.size());
+  put(data, "occasions", d.occasions);
+  put(data, "first_caught", d.first_caught);
+  Json cohorts = Json::array();
+  for (const CohortData& c : d.cohorts) {
+    Json o = object(5);
+    if (!c.kind.empty()) put(o, "kind", c.kind);
+    if (c.period > 0) put(o, "period", c.period);
+    if (!c.kind.empty()) put(o, "release_period", c.release_period);
+    put(o, "size", c.size);
+    put(o, "counts", c.counts);
+    cohorts.push_back(std::move(o));
+  }
+  put(data, "cohorts", std::move(cohorts));
+  return data;
+}
+
+/// Room made for the document beforehand (the bundled example's is some
+/// 350 KiB), so that the text is not copied over and over as it grows.
+constexpr std::size_t kDocumentRoom = std::size_t{1} << 19;
+
+/// The results document, written member by member into a string. Each
+/// member, and each element of an array member (a fit, a test, a
+/// simulation), is built as a tree of its own, serialised by the library and
+/// freed before the next is built: the memory of one fit serves the next,
+/// where a tree of the whole document would need fresh pages for all of it.
+class Document {
+ public:
+  explicit Document(std::string& out) : out_(out) { out_ += '{'; }
+
+  void member(const char* key, const Json& value) {
+    name(key);
+    out_ += value.dump();
+  }
+
+  /// The member `key`: an array of `element(item)` for each of `items`.
+  template <typename Items, typename Element>
+  void array(const char* key, const Items& items, Element element) {
+    name(key);
+    out_ += '[';
+    bool first = true;
+    for (const auto& item : items) {
+      if (!first) out_ += ',';
+      first = false;
+      out_ += element(item).dump();
+    }
+    out_ += ']';
+  }
+
+  void end() { out_ += '}'; }
+
+ private:
+  void name(const char* key) {
+    if (members_++ > 0) out_ += ',';
+    out_ += Json(key).dump();
+    out_ += ':';
+  }
+
+  std::string& out_;
+  int members_ = 0;
+};
 
 }  // namespace
 
 std::string simulation_results_json(const SimulationTotals& totals) { return simulation_json(totals).dump(); }
 
 std::string results_json(const RunResults& results) {
-  Json doc = object(10);
-  doc["program"] = "quorvale";
-  doc["version"] = QUORVALE_VERSION;
-  doc["schema_version"] = kResultsSchemaVersion;
-  doc["parameter_line"] = results.parameter_line;
-  doc["command_file"] = results.command_file.empty() ? Json(nullptr) : Json(results.command_file);
-  if (results.has_data) {
-    Json data = object(4);
-    const DataSummary& d = results.data;
-    data["periods"] = d.occasions.size();
-    data["occasions"] = d.occasions;
-    data["first_caught"] = d.first_caught;
-    Json cohorts = Json::array();
-    for (const CohortData& c : d.cohorts) {
-      Json o = object(5);
-      if (!c.kind.empty()) o["kind"] = c.kind;
-      if (c.period > 0) o["period"] = c.period;
-      if (!c.kind.empty()) o["release_period"] = c.release_period;
-      o["size"] = c.size;
-      o["counts"] = c.counts;
-      cohorts.push_back(std::move(o));
-    }
-    data["cohorts"] = std::move(cohorts);
-    doc["data"] = std::move(data);
-  } else {
-    doc["data"] = nullptr;
-  }
-  Json fits = Json::array();
-  for (const FitReport& r : results.fits) fits.push_back(fit_json(r));
-  doc["fits"] = std::move(fits);
-  Json tests = Json::array();
-  for (const ModelComparison& c : results.tests) tests.push_back(test_json(c));
-  doc["tests"] = std::move(tests);
-  Json simulations = Json::array();
-  for (const SimulationTotals& t : results.simulations) simulations.push_back(simulation_json(t));
-  doc["simulations"] = std::move(simulations);
-  Json scans = Json::array();
-  for (const IdentifiabilityScan& s : results.identifiability) {
-    scans.push_back({{"additive", scan_json(s.additive)}, {"multiplicative", scan_json(s.multiplicative)}});
-  }
-  doc["identifiability"] = std::move(scans);
-  return doc.dump() + "\n";
+  std::string out;
+  out.reserve(kDocumentRoom);
+  Document doc(out);
+  doc.member("program", "quorvale");
+  doc.member("version", QUORVALE_VERSION);
+  doc.member("schema_version", kResultsSchemaVersion);
+  doc.member("parameter_line", results.parameter_line);
+  doc.member("command_file", results.command_file.empty() ? Json(nullptr) : Json(results.command_file));
+  doc.member("data", results.has_data ? data_json(results.data) : Json(nullptr));
+  doc.array("fits", results.fits, fit_json);
+  doc.array("tests", results.tests, test_json);
+  doc.array("simulations", results.simulations, simulation_json);
+  doc.array("identifiability", results.identifiability, [](const IdentifiabilityScan& s) {
+    return Json{{"additive", scan_json(s.additive)}, {"multiplicative", scan_json(s.multiplicative)}};
+  });
+  doc.end();
+  out += '\n';
+  return out;
 }
 
 }  // namespace quorvale
