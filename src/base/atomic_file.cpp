@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <random>
 #include <system_error>
 #include <cerrno>
@@ -56,12 +57,20 @@ std::FILE* create_temporary(const std::string& file, std::string& path) {
 }  // namespace
 
 bool replace_file(const std::string& path, const std::string& contents, Durability durability) {
+  return replace_file(path, [&contents](const TextSink& sink) { sink(contents); }, durability);
+}
+
+bool replace_file(const std::string& path, const std::function<void(const TextSink&)>& write, Durability durability) {
   namespace fs = std::filesystem;
   std::string temp_path;
-  std::FILE* f = create_temporary(path, temp_path);
-  if (f == nullptr) return false;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(create_temporary(path, temp_path), std::fclose);
+  if (!file) return false;
   TempFile temp(temp_path);
-  const bool written = std::fwrite(contents.data(), 1, contents.size(), f) == contents.size();
+  bool written = true;
+  write([&](std::string_view piece) {
+    written = written && std::fwrite(piece.data(), 1, piece.size(), file.get()) == piece.size();
+  });
+  std::FILE* f = file.release();
   const bool flushed = std::fflush(f) == 0 && (durability == Durability::Unsynced || ::fsync(::fileno(f)) == 0);
   const bool closed = std::fclose(f) == 0;
   if (!written || !flushed || !closed) return false;

@@ -4,7 +4,9 @@
 // over the old one, so a reader (or a crash) sees the old file or the
 // complete new one, never a part.
 
+#include <functional>
 #include <string>
+#include <string_view>
 
 namespace quorvale {
 
@@ -14,9 +16,16 @@ enum class Durability {
   Unsynced,  ///< no fsync: the rename alone keeps readers from a part (output a run can write again)
 };
 
+/// Receives a file's text piece by piece, in order.
+using TextSink = std::function<void(std::string_view)>;
+
 /// Replaces (or creates) `path` with `contents`, keeping the old file's
 /// permissions; false when anything failed, the old file then untouched.
 bool replace_file(const std::string& path, const std::string& contents, Durability durability);
+
+/// The same with the text `write` hands to the sink it is given, so that a
+/// long text need not be held whole: pieces written as they come.
+bool replace_file(const std::string& path, const std::function<void(const TextSink&)>& write, Durability durability);
 
 /// An exclusive lock (flock) on the file `path` + ".lock", created when
 /// missing and left in place: runs that read, merge and replace the same

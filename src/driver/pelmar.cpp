@@ -167,10 +167,12 @@ void write_results(Run& run, const RunParams& params) {
   run.results.title = trimmed_title(run.listing.headst.TITLE);
   if (!params.json.empty()) run.reader.refuse_overwrite(params.json, "Results file");
   if (!params.report.empty()) run.reader.refuse_overwrite(params.report, "Report");
-  if (!params.json.empty() && !replace_file(params.json, results_json(run.results), Durability::Unsynced)) {
+  const auto json = [&run](const TextSink& sink) { write_results_json(run.results, sink); };
+  if (!params.json.empty() && !replace_file(params.json, json, Durability::Unsynced)) {
     run.listing.error("Could not write the results file " + params.json + ".");
   }
-  if (!params.report.empty() && !replace_file(params.report, results_html(run.results), Durability::Unsynced)) {
+  const auto page = [&run](const TextSink& sink) { write_results_html(run.results, sink); };
+  if (!params.report.empty() && !replace_file(params.report, page, Durability::Unsynced)) {
     run.listing.error("Could not write the report " + params.report + ".");
   }
   if (params.csv.empty()) return;

@@ -52,13 +52,19 @@ struct Column {
   bool text = false;
 };
 
-/// The page being written.
+/// The page being written, handed on in pieces: the text of one piece is
+/// written into memory the last one used rather than the whole page into
+/// fresh pages.
 class Page {
  public:
-  explicit Page(const RunResults& r) : r_(r) { out_.reserve(1 << 20); }
+  Page(const RunResults& r, const TextSink& sink) : r_(r), sink_(sink) { out_.reserve(kRoom); }
 
-  /// The page written so far.
-  std::string take() { return std::move(out_); }
+  /// Hands on the text written so far once it makes a piece, all of it with `all`.
+  void hand_on(bool all = false) {
+    if (out_.empty() || (!all && out_.size() < kPiece)) return;
+    sink_(out_);
+    out_.clear();
+  }
 
   /// Appends markup as it is.
   void add(std::string_view text) { out_ += text; }
@@ -173,7 +179,11 @@ class Page {
   /// The model average of comparison t, when PROC TEST was given AVERAGE.
   void average(std::size_t t);
 
+  static constexpr std::size_t kPiece = std::size_t{64} << 10;
+  static constexpr std::size_t kRoom = std::size_t{96} << 10;  ///< a piece and a fit's section
+
   const RunResults& r_;
+  const TextSink& sink_;
   std::string out_;
 };
 
@@ -704,22 +714,31 @@ void Page::tail() {
 
 }  // namespace
 
-std::string results_html(const RunResults& results) {
-  Page page(results);
+void write_results_html(const RunResults& results, const TextSink& sink) {
+  Page page(results, sink);
   page.head();
   page.warnings();
   page.data();
-  for (std::size_t t = 0; t < results.tests.size(); ++t) page.comparison(t);
+  for (std::size_t t = 0; t < results.tests.size(); ++t) {
+    page.comparison(t);
+    page.hand_on();
+  }
   if (!results.fits.empty()) {
     page.add("<section id=\"fits\"><h2>Fits</h2><p class=\"meta\">Every PROC ESTIMATE of the run; click a model "
              "to open it.</p>\n");
-    for (std::size_t f = 0; f < results.fits.size(); ++f) page.fit(f);
+    for (std::size_t f = 0; f < results.fits.size(); ++f) {
+      page.fit(f);
+      page.hand_on();
+    }
     page.add("</section>\n");
   }
-  for (std::size_t s = 0; s < results.simulations.size(); ++s) page.simulation(s);
+  for (std::size_t s = 0; s < results.simulations.size(); ++s) {
+    page.simulation(s);
+    page.hand_on();
+  }
   page.identifiability();
   page.tail();
-  return page.take();
+  page.hand_on(true);
 }
 
 }  // namespace quorvale

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "base/atomic_file.h"
 #include "results/run_results.h"
 
 namespace quorvale {
@@ -13,6 +14,7 @@ namespace quorvale {
 /// The page of the results. Every number a table shows names the value of the
 /// JSON results document it shows: the row's data-json attribute holds the
 /// pointer of an object, the cell's data-key the member under it.
-std::string results_html(const RunResults& results);
+/// The page is handed to `sink` in pieces of some tens of KiB.
+void write_results_html(const RunResults& results, const TextSink& sink);
 
 }  // namespace quorvale

@@ -380,22 +380,24 @@ Json data_json(const DataSummary& d) {
   return data;
 }
 
-/// Room made for the document beforehand (the bundled example's is some
-/// 350 KiB), so that the text is not copied over and over as it grows.
-constexpr std::size_t kDocumentRoom = std::size_t{1} << 19;
-
-/// The results document, written member by member into a string. Each
-/// member, and each element of an array member (a fit, a test, a
+/// The results document, written member by member and handed on in pieces.
+/// Each member, and each element of an array member (a fit, a test, a
 /// simulation), is built as a tree of its own, serialised by the library and
-/// freed before the next is built: the memory of one fit serves the next,
-/// where a tree of the whole document would need fresh pages for all of it.
+/// freed before the next is built; the text goes on whenever it passes
+/// kPiece bytes. So the memory of one fit and of one piece serves the next,
+/// where the tree and the text of the whole document would need fresh pages
+/// for all of it (some 1.4 MiB for the bundled example).
 class Document {
  public:
-  explicit Document(std::string& out) : out_(out) { out_ += '{'; }
+  explicit Document(const TextSink& sink) : sink_(sink) {
+    out_.reserve(kRoom);
+    out_ += '{';
+  }
 
   void member(const char* key, const Json& value) {
     name(key);
     out_ += value.dump();
+    hand_on(kPiece);
   }
 
   /// The member `key`: an array of `element(item)` for each of `items`.
@@ -408,20 +410,34 @@ class Document {
       if (!first) out_ += ',';
       first = false;
       out_ += element(item).dump();
+      hand_on(kPiece);
     }
     out_ += ']';
   }
 
-  void end() { out_ += '}'; }
+  /// Closes the document, ended by a newline, and hands on the rest.
+  void end() {
+    out_ += "}\n";
+    hand_on(0);
+  }
 
  private:
+  static constexpr std::size_t kPiece = std::size_t{64} << 10;
+  static constexpr std::size_t kRoom = std::size_t{96} << 10;  ///< a piece and a fit's text
+
   void name(const char* key) {
     if (members_++ > 0) out_ += ',';
     out_ += Json(key).dump();
     out_ += ':';
   }
+  void hand_on(std::size_t least) {
+    if (out_.empty() || out_.size() < least) return;
+    sink_(out_);
+    out_.clear();
+  }
 
-  std::string& out_;
+  const TextSink& sink_;
+  std::string out_;
   int members_ = 0;
 };
 
@@ -429,10 +445,8 @@ class Document {
 
 std::string simulation_results_json(const SimulationTotals& totals) { return simulation_json(totals).dump(); }
 
-std::string results_json(const RunResults& results) {
-  std::string out;
-  out.reserve(kDocumentRoom);
-  Document doc(out);
+void write_results_json(const RunResults& results, const TextSink& sink) {
+  Document doc(sink);
   doc.member("program", "quorvale");
   doc.member("version", QUORVALE_VERSION);
   doc.member("schema_version", kResultsSchemaVersion);
@@ -446,8 +460,6 @@ std::string results_json(const RunResults& results) {
     return Json{{"additive", scan_json(s.additive)}, {"multiplicative", scan_json(s.multiplicative)}};
   });
   doc.end();
-  out += '\n';
-  return out;
 }
 
 }  // namespace quorvale
