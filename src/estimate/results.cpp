@@ -463,6 +463,11 @@ double cspool(std::span<double> O, std::span<double> E, int& df, int n) {
 /// the rounding of its sums (which reaches 2.2e-16 at a cell of 0).
 constexpr double kOutsideTolerance = 1e-9;
 
+namespace {
+
+/// The parameters (1-based) that enter the cells as probabilities and whose
+/// values in `r` lie outside 0..1: every p, c (unless the power variant reads
+/// none), phi, gamma'' and gamma' of the model's design.
 std::vector<int> parameters_outside(const ModelStore& m, const FitReport& r) {
   std::vector<int> out;
   const RdDesign d = rd_design(m);
@@ -490,8 +495,6 @@ std::vector<int> parameters_outside(const ModelStore& m, const FitReport& r) {
   }
   return out;
 }
-
-namespace {
 
 /// Warns when cell probabilities fall outside 0..1 by more than rounding,
 /// naming the parameters whose values lie outside 0..1.

@@ -21,11 +21,6 @@ enum class ReportDetail {
   Quiet,  ///< only the error lines, the warnings and the "@@" line
 };
 
-/// The parameters (1-based) that enter the cells as probabilities and whose
-/// values in `r` lie outside 0..1: every p, c (unless the power variant reads
-/// none), phi, gamma'' and gamma' of the model's design.
-std::vector<int> parameters_outside(const ModelStore& m, const FitReport& r);
-
 /// Completes `report` for the fit just made (natural-scale estimates in
 /// WORK(1..NEST), cell probabilities in P): standard errors, covariance,
 /// goodness of fit and criteria, writing the listing as it goes.
