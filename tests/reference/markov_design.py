@@ -28,10 +28,9 @@ import itertools
 import math
 import os
 import re
-import shutil
-import subprocess
 import sys
-import tempfile
+
+import run_listing
 
 OCCASIONS = [3, 2, 1, 2, 2]          # secondary occasions of periods 1..5
 M = len(OCCASIONS)
@@ -241,16 +240,9 @@ class Checker:
 def check(program, case_dir):
     c = Checker()
     with open(os.path.join(case_dir, "run.cmd")) as f:
-        c.equal("run.cmd of the case", f.read(), command_file())
-    work = tempfile.mkdtemp()
-    try:
-        shutil.copy(os.path.join(case_dir, "run.cmd"), work)
-        subprocess.run([os.path.abspath(program)], input=b"i=run.cmd l=run.lst\n", cwd=work,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
-        with open(os.path.join(work, "run.lst")) as f:
-            listing = f.read().splitlines()
-    finally:
-        shutil.rmtree(work)
+        commands = f.read()
+    c.equal("run.cmd of the case", commands, command_file())
+    listing = run_listing.listing(program, commands)
 
     ref = reference()
     cell = re.compile(r"^   ([ \d]{4})    ([ \d]{3}) ([ \d]{9}) (.{11}) (.{10})   (.*?)\s*$")

@@ -18,13 +18,11 @@ Standard library only.
 import math
 import os
 import re
-import shutil
-import subprocess
 import sys
-import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import markov_design as md  # noqa: E402  (the data and the likelihood)
+import run_listing  # noqa: E402
 
 KK = md.OCCASIONS
 
@@ -115,15 +113,8 @@ def listing_fits(listing):
 
 
 def main(program, case_dir):
-    work = tempfile.mkdtemp()
-    try:
-        shutil.copy(os.path.join(case_dir, "run.cmd"), work)
-        subprocess.run([os.path.abspath(program)], input=b"i=run.cmd l=run.lst\n", cwd=work,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
-        with open(os.path.join(work, "run.lst")) as f:
-            listing = f.read().splitlines()
-    finally:
-        shutil.rmtree(work)
+    with open(os.path.join(case_dir, "run.cmd")) as f:
+        listing = run_listing.listing(program, f.read())
 
     fits = listing_fits(listing)
     c = md.Checker()

@@ -16,10 +16,9 @@ Standard library only.
 """
 import os
 import re
-import shutil
-import subprocess
 import sys
-import tempfile
+
+import run_listing
 
 GAMMA = {"NO-EMIG": "GAMMA(NONE)", "RANDOM(.)": "GAMMA(RANDOM,.)", "RANDOM(T)": "GAMMA(RANDOM,T)",
          "MARKOV(.)": "GAMMA(MARKOV,.)", "MARKOV(T)": "GAMMA(MARKOV,T)"}
@@ -47,19 +46,6 @@ def structure_form(index_text):
     return "\n".join(out) + "\n", replaced
 
 
-def run(program, text):
-    work = tempfile.mkdtemp()
-    try:
-        with open(os.path.join(work, "run.cmd"), "w") as f:
-            f.write(text)
-        subprocess.run([os.path.abspath(program)], input=b"i=run.cmd l=run.lst\n", cwd=work,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
-        with open(os.path.join(work, "run.lst")) as f:
-            return f.read().splitlines()
-    finally:
-        shutil.rmtree(work)
-
-
 def fit_lines(listing):
     kept = []
     for line in listing:
@@ -81,8 +67,8 @@ def main(program, index_cmd):
     if replaced != 12:
         print(f"FAIL: {replaced} models found, 12 expected")
         return 1
-    a = fit_lines(run(program, index_text))
-    b = fit_lines(run(program, structure_text))
+    a = fit_lines(run_listing.listing(program, index_text))
+    b = fit_lines(run_listing.listing(program, structure_text))
     estimates = sum(1 for line in a if "Number of parameters estimated" in line)
     if estimates != 12:
         print(f"FAIL: {estimates} fits listed, 12 expected")
