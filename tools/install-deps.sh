@@ -26,5 +26,5 @@ if [ -n "$need" ]; then
   SUDO=""
   [ "$(id -u)" = 0 ] || SUDO="sudo"
   $SUDO apt-get update -q
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q $need
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends $need
 fi
