@@ -20,6 +20,8 @@ if [ "$1" = "fuzz" ]; then
 fi
 if [ "$1" = "report" ]; then
   command -v chromium >/dev/null 2>&1 || need="$need chromium"
+  # The page's text needs one font; Chromium only recommends it.
+  [ -d /usr/share/fonts/truetype/liberation ] || need="$need fonts-liberation"
 fi
 if [ -n "$need" ]; then
   echo "Installing:$need"
