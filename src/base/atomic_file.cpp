@@ -5,11 +5,15 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <random>
 #include <system_error>
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace quorvale {
@@ -54,7 +58,93 @@ std::FILE* create_temporary(const std::string& file, std::string& path) {
   return nullptr;
 }
 
+/// Where writing `path` really goes: the end of its chain of symbolic links.
+struct Target {
+  std::string path;     ///< the file the chain ends at (may not exist yet)
+  bool direct = false;  ///< write into it as it is: a device, a FIFO or a descriptor of this process
+};
+
+/// Follows the symbolic links from `path`, each relative to the folder of
+/// the link; a hop into /proc or /dev/fd names an open descriptor, which is
+/// written through as named, never replaced. Gives up after 40 hops (a loop).
+std::optional<Target> resolve(const std::string& path) {
+  namespace fs = std::filesystem;
+  fs::path at(path);
+  Target target;
+  for (int hop = 0; hop <= 40; ++hop) {
+    const std::string text = at.string();
+    if (text.rfind("/proc/", 0) == 0 || text.rfind("/dev/fd/", 0) == 0) {
+      // Opened as it is named; its "link" may be a pipe or socket, no path.
+      target.path = text;
+      target.direct = true;
+      return target;
+    }
+    struct stat st {};
+    if (::lstat(text.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+      target.path = text;
+      if (::stat(text.c_str(), &st) == 0 && (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode))) target.direct = true;
+      return target;
+    }
+    std::error_code ec;
+    const fs::path next = fs::read_symlink(at, ec);
+    if (ec) return std::nullopt;
+    at = next.is_absolute() ? next : at.parent_path() / next;
+  }
+  return std::nullopt;
+}
+
+/// Blocks the signals that end a run by request (interrupt, termination,
+/// hang-up, quit) for its lifetime; one that arrives meanwhile is delivered
+/// when they are unblocked.
+class SignalsHeld {
+ public:
+  SignalsHeld() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&held, sig);
+    pthread_sigmask(SIG_BLOCK, &held, &old_);
+  }
+  ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+ private:
+  sigset_t old_{};
+};
+
+/// Writes the text straight into an open descriptor's file, at its end.
+bool write_through(const std::string& path, const std::function<void(const TextSink&)>& write) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return false;
+  bool written = true;
+  write([&](std::string_view piece) {
+    while (written && !piece.empty()) {
+      const ssize_t n = ::write(fd, piece.data(), piece.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        written = false;
+        break;
+      }
+      piece.remove_prefix(static_cast<std::size_t>(n));
+    }
+  });
+  return ::close(fd) == 0 && written;
+}
+
 }  // namespace
+
+std::string replace_refusal(const std::string& path) {
+  const std::optional<Target> target = resolve(path);
+  if (!target) return "is a symbolic link that leads nowhere (a loop)";
+  if (target->direct) return {};
+  struct stat st {};
+  if (::stat(target->path.c_str(), &st) != 0) return {};  // a new file
+  if (S_ISDIR(st.st_mode)) return "is a directory";
+  if (!S_ISREG(st.st_mode)) return "is a special file";
+  // Its owner's write permission counts even for a user the system lets write anyway.
+  if ((st.st_mode & S_IWUSR) == 0 || ::access(target->path.c_str(), W_OK) != 0) return "is read-only";
+  return {};
+}
 
 bool replace_file(const std::string& path, const std::string& contents, Durability durability) {
   return replace_file(path, [&contents](const TextSink& sink) { sink(contents); }, durability);
@@ -62,8 +152,14 @@ bool replace_file(const std::string& path, const std::string& contents, Durabili
 
 bool replace_file(const std::string& path, const std::function<void(const TextSink&)>& write, Durability durability) {
   namespace fs = std::filesystem;
+  if (!replace_refusal(path).empty()) return false;
+  const std::optional<Target> target = resolve(path);
+  if (!target) return false;
+  if (target->direct) return write_through(target->path, write);
+  const std::string& real = target->path;
+  const SignalsHeld held;
   std::string temp_path;
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(create_temporary(path, temp_path), std::fclose);
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(create_temporary(real, temp_path), std::fclose);
   if (!file) return false;
   TempFile temp(temp_path);
   bool written = true;
@@ -75,9 +171,9 @@ bool replace_file(const std::string& path, const std::function<void(const TextSi
   const bool closed = std::fclose(f) == 0;
   if (!written || !flushed || !closed) return false;
   std::error_code ec;
-  const fs::file_status old = fs::status(path, ec);
+  const fs::file_status old = fs::status(real, ec);
   if (!ec && fs::is_regular_file(old)) fs::permissions(temp.path(), old.permissions(), ec);
-  fs::rename(temp.path(), path, ec);
+  fs::rename(temp.path(), real, ec);
   if (ec) return false;
   temp.release();
   return true;

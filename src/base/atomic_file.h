@@ -19,8 +19,19 @@ enum class Durability {
 /// Receives a file's text piece by piece, in order.
 using TextSink = std::function<void(std::string_view)>;
 
+/// Why `path` cannot be written by replace_file, as the end of a sentence
+/// ("is a directory", "is read-only", ...); empty when it can. A symbolic
+/// link is judged by the file it leads to.
+std::string replace_refusal(const std::string& path);
+
 /// Replaces (or creates) `path` with `contents`, keeping the old file's
 /// permissions; false when anything failed, the old file then untouched.
+/// A symbolic link keeps being a link: the file it leads to is replaced, in
+/// that file's folder. A character device or a FIFO (and a link through
+/// /proc or /dev/fd, such as /dev/stdout) is written to as it is, at its
+/// end, never replaced. A file replace_refusal refuses is left alone (false).
+/// Interrupt and termination signals wait until the temporary file is
+/// renamed or removed, so none is left behind by them.
 bool replace_file(const std::string& path, const std::string& contents, Durability durability);
 
 /// The same with the text `write` hands to the sink it is given, so that a

@@ -7,6 +7,10 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace quorvale {
 namespace {
 
@@ -44,6 +48,55 @@ TEST(ReplaceFile, PiecesInOrderAndNothingLeftByAFailedWriter) {
   EXPECT_THROW(replace_file(file.string(), failing, Durability::Unsynced), std::runtime_error);
   EXPECT_EQ(contents(file), "first," + std::string(70000, 'x') + ",last\n");
   EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+  fs::remove_all(dir);
+}
+
+// A link keeps being a link and the file it leads to gets the new text; a
+// descriptor named through /proc is written at its end, not replaced; a
+// device stays a device; a read-only file and a directory are refused and
+// left as they were.
+TEST(ReplaceFile, LinksDevicesAndFilesNotToBeReplaced) {
+  const fs::path dir = fs::temp_directory_path() / "quorvale_replace_kinds_test";
+  fs::remove_all(dir);
+  fs::create_directories(dir / "sub");
+  const fs::path real = dir / "sub" / "models.txt";
+  { std::ofstream(real) << "old\n"; }
+  const fs::path link = dir / "link.txt";
+  fs::create_symlink("sub/models.txt", link);
+  ASSERT_TRUE(replace_file(link.string(), std::string("new\n"), Durability::Synced));
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(contents(real), "new\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "sub"), fs::directory_iterator()), 1);
+
+  {
+    std::ofstream open_file(dir / "open.txt");
+    open_file << "listing so far\n" << std::flush;
+    struct stat before {};
+    ::stat((dir / "open.txt").c_str(), &before);
+    const int fd = ::open((dir / "open.txt").c_str(), O_WRONLY | O_APPEND);
+    ASSERT_GE(fd, 0);
+    const std::string through = "/proc/self/fd/" + std::to_string(fd);
+    EXPECT_TRUE(replace_file(through, std::string("results\n"), Durability::Unsynced));
+    ::close(fd);
+    struct stat after {};
+    ::stat((dir / "open.txt").c_str(), &after);
+    EXPECT_EQ(before.st_ino, after.st_ino);
+    EXPECT_EQ(contents(dir / "open.txt"), "listing so far\nresults\n");
+  }
+
+  EXPECT_TRUE(replace_file("/dev/null", std::string("nothing\n"), Durability::Unsynced));
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
+
+  const fs::path locked = dir / "locked.json";
+  { std::ofstream(locked) << "kept\n"; }
+  fs::permissions(locked, fs::perms::owner_read | fs::perms::group_read);
+  EXPECT_EQ(replace_refusal(locked.string()), "is read-only");
+  EXPECT_FALSE(replace_file(locked.string(), std::string("lost\n"), Durability::Unsynced));
+  EXPECT_EQ(contents(locked), "kept\n");
+  EXPECT_EQ(replace_refusal((dir / "sub").string()), "is a directory");
+  EXPECT_FALSE(replace_file((dir / "sub").string(), std::string("x"), Durability::Unsynced));
+  EXPECT_TRUE(fs::is_directory(dir / "sub"));
+  EXPECT_EQ(replace_refusal((dir / "absent.json").string()), "");
   fs::remove_all(dir);
 }
 

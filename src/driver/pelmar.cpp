@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <optional>
@@ -167,6 +168,13 @@ void write_results(Run& run, const RunParams& params) {
   run.results.title = trimmed_title(run.listing.headst.TITLE);
   if (!params.json.empty()) run.reader.refuse_overwrite(params.json, "Results file");
   if (!params.report.empty()) run.reader.refuse_overwrite(params.report, "Report");
+  // A file that cannot be replaced is named with the reason, before anything is written.
+  const auto refuse = [&run](const std::string& path, const char* what) {
+    const std::string reason = replace_refusal(path);
+    if (!reason.empty()) run.listing.error(std::string(what) + " " + path + " " + reason + "; it is not replaced.");
+  };
+  if (!params.json.empty()) refuse(params.json, "Results file");
+  if (!params.report.empty()) refuse(params.report, "Report");
   const auto json = [&run](const TextSink& sink) { write_results_json(run.results, sink); };
   if (!params.json.empty() && !replace_file(params.json, json, Durability::Unsynced)) {
     run.listing.error("Could not write the results file " + params.json + ".");
@@ -184,6 +192,7 @@ void write_results(Run& run, const RunParams& params) {
   for (const auto& [name, table] : results_csv(run.results)) {
     const std::string path = (std::filesystem::path(params.csv) / name).string();
     run.reader.refuse_overwrite(path, "Results file");
+    refuse(path, "Results file");
     if (!replace_file(path, table, Durability::Unsynced)) run.listing.error("Could not write the results file " + path + ".");
   }
 }
@@ -421,6 +430,8 @@ int pelmar(RunIo io, const std::vector<std::string>* words, Clock clock) {
 
 int program_main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
+  // A write past the file-size limit fails like a full disk, through the error path.
+  std::signal(SIGXFSZ, SIG_IGN);
   std::vector<std::string> words;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
