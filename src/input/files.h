@@ -21,4 +21,9 @@ std::optional<FileId> file_id(const std::string& name);
 /// The identity of the regular file open as descriptor `fd`; none otherwise.
 std::optional<FileId> descriptor_id(int fd);
 
+/// Whether two names lead to one file: by device and inode when both exist,
+/// else by their paths with every link of the folders that exist resolved
+/// (so `out/../a.json` and `a.json` are one file before either is written).
+bool same_file(const std::string& a, const std::string& b);
+
 }  // namespace quorvale

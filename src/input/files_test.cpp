@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 
 namespace quorvale {
@@ -33,6 +34,24 @@ TEST(FileIdentity, NamesOfOneFileShareItsIdentity) {
   EXPECT_FALSE(file_id(dir + "quorvale_id_missing.txt").has_value());
   EXPECT_FALSE(file_id("").has_value());
   for (const std::string& name : {a, b, link}) std::remove(name.c_str());
+}
+
+// Names of files not yet written are one file when their folders resolve
+// to one folder (a link to a folder, a "..") and the last names agree.
+TEST(FileIdentity, SameFileBeforeEitherExists) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::path(::testing::TempDir()) / "quorvale_same_file";
+  fs::remove_all(dir);
+  fs::create_directories(dir / "tab");
+  fs::create_directory_symlink("tab", dir / "tables");
+  EXPECT_TRUE(same_file((dir / "tab" / "models.csv").string(), (dir / "tables" / "models.csv").string()));
+  EXPECT_TRUE(same_file((dir / "tab" / ".." / "a.json").string(), (dir / "a.json").string()));
+  EXPECT_FALSE(same_file((dir / "tab" / "a.json").string(), (dir / "a.json").string()));
+  std::ofstream(dir / "a.json") << "{}\n";
+  EXPECT_FALSE(same_file((dir / "a.json").string(), (dir / "tab" / "a.json").string()));
+  EXPECT_TRUE(same_file((dir / "tables" / ".." / "a.json").string(), (dir / "a.json").string()));
+  EXPECT_FALSE(same_file("", (dir / "a.json").string()));
+  fs::remove_all(dir);
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <nlohmann/json.hpp>
@@ -10,8 +12,10 @@
 
 #include "base/atomic_file.h"
 #include "base/instr.h"
+#include "base/limits.h"
 #include "base/status.h"
 #include "input/fields.h"
+#include "input/files.h"
 #include "listing/listing.h"
 #include "results/json.h"
 #include "simulate/rdsimlte.h"
@@ -176,14 +180,136 @@ std::string without_shard(const std::string& line) {
   return out;
 }
 
+/// Checks that a shard's document has every member the merge reads, of the
+/// kind and size it declares, before any of it is used: a hand-edited or
+/// damaged shard is named with the member at fault, never read past its end.
+class ShardCheck {
+ public:
+  explicit ShardCheck(const std::string& file) : file_(file) {}
+
+  void document(const Json& doc) const {
+    if (!doc.is_object()) fault("", "is not a JSON object");
+    string_of(doc, "parameter_line", "");
+    const Json& sims = member(doc, "simulations", "");
+    if (!sims.is_array()) fault("simulations", "is not an array");
+    for (std::size_t s = 0; s < sims.size(); ++s) simulation(sims[s], "simulations[" + std::to_string(s) + "]");
+  }
+
+ private:
+  std::string file_;
+
+  [[noreturn]] void fault(const std::string& where, const std::string& what) const {
+    throw MergeFault{file_ + ": " + (where.empty() ? std::string("the document") : where) + " " + what};
+  }
+  const Json& member(const Json& o, const char* key, const std::string& where) const {
+    if (!o.is_object() || !o.contains(key)) fault(where.empty() ? std::string(key) : where + "." + key, "is missing");
+    return o[key];
+  }
+  long long int_of(const Json& o, const char* key, const std::string& where, long long lo, long long hi) const {
+    const Json& v = member(o, key, where);
+    const std::string at = where + "." + key;
+    if (!v.is_number_integer()) fault(at, "is not a whole number");
+    const long long x = v.get<long long>();
+    if (x < lo || x > hi) fault(at, "is " + std::to_string(x) + ", outside " + std::to_string(lo) + " to " + std::to_string(hi));
+    return x;
+  }
+  void string_of(const Json& o, const char* key, const std::string& where) const {
+    if (!member(o, key, where).is_string()) fault(where.empty() ? std::string(key) : where + "." + key, "is not a text");
+  }
+  /// An array of `n` entries (n < 0: any count), each passing `ok`.
+  template <typename Ok>
+  std::size_t array_of(const Json& o, const char* key, const std::string& where, long long n, Ok ok, const char* kind) const {
+    const Json& a = member(o, key, where);
+    const std::string at = where + "." + key;
+    if (!a.is_array()) fault(at, "is not an array");
+    if (n >= 0 && static_cast<long long>(a.size()) != n) {
+      fault(at, "has " + std::to_string(a.size()) + " entries, " + std::to_string(n) + " expected");
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+      if (!ok(a[i])) fault(at + "[" + std::to_string(i) + "]", std::string("is not ") + kind);
+    }
+    return a.size();
+  }
+  static bool number_or_null(const Json& v) { return v.is_number() || v.is_null(); }
+
+  void simulation(const Json& sim, const std::string& at) const {
+    if (!sim.is_object()) fault(at, "is not an object");
+    const long long replicates = int_of(sim, "replicates", at, 0, std::numeric_limits<int>::max());
+    int_of(sim, "seed", at, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max());
+    const long long nsub = static_cast<long long>(
+        array_of(sim, "submodels", at, -1, [](const Json& v) { return v.is_string(); }, "a text"));
+    if (nsub < 1 || nsub > MAXMOD) fault(at + ".submodels", "holds " + std::to_string(nsub) + " models, 1 to " + std::to_string(MAXMOD) + " expected");
+    const long long npar = static_cast<long long>(
+        array_of(sim, "labels", at, -1, [](const Json& v) { return v.is_string(); }, "a text"));
+    if (npar < 1 || npar > MAXPAR) fault(at + ".labels", "holds " + std::to_string(npar) + " parameters, 1 to " + std::to_string(MAXPAR) + " expected");
+    array_of(sim, "generating", at, npar, number_or_null, "a number");
+    if (!member(sim, "coverage_printed", at).is_boolean()) fault(at + ".coverage_printed", "is not true or false");
+    const Json& coverage = member(sim, "coverage", at);
+    if (!coverage.is_array()) fault(at + ".coverage", "is not an array");
+    for (std::size_t b = 0; b < coverage.size(); ++b) {
+      const std::string cat = at + ".coverage[" + std::to_string(b) + "]";
+      int_of(coverage[b], "submodel", cat, 1, nsub);
+      const Json& rows = member(coverage[b], "parameters", cat);
+      if (!rows.is_array()) fault(cat + ".parameters", "is not an array");
+      for (std::size_t r = 0; r < rows.size(); ++r) int_of(rows[r], "index", cat + ".parameters[" + std::to_string(r) + "]", 1, npar);
+    }
+    if (!sim.contains("shard")) return;  // not a shard: the merge says so
+    const std::string sat = at + ".shard";
+    const Json& shard = sim["shard"];
+    const long long count = int_of(shard, "count", sat, 1, std::max<long long>(replicates, 1));
+    int_of(shard, "index", sat, 1, count);
+    const long long first = int_of(shard, "first", sat, 1, replicates + 1);
+    const long long last = int_of(shard, "last", sat, first - 1, replicates);
+    const Json& fits = member(sim, "fits", at);
+    if (!fits.is_array()) fault(at + ".fits", "is not an array");
+    // Every replicate of the shard's range refits every submodel, in order.
+    const long long expected = (last - first + 1) * nsub;
+    if (static_cast<long long>(fits.size()) != expected) {
+      fault(at + ".fits", "holds " + std::to_string(fits.size()) + " fits; replicates " + std::to_string(first) + " to " +
+                              std::to_string(last) + " of " + std::to_string(nsub) + " submodels make " + std::to_string(expected));
+    }
+    for (std::size_t i = 0; i < fits.size(); ++i) {
+      const Json& f = fits[i];
+      const std::string fat = at + ".fits[" + std::to_string(i) + "]";
+      const long long replicate = first + static_cast<long long>(i) / nsub;
+      const long long submodel = 1 + static_cast<long long>(i) % nsub;
+      int_of(f, "replicate", fat, replicate, replicate);
+      int_of(f, "submodel", fat, submodel, submodel);
+      int_of(f, "optimizer_code", fat, 0, 255);
+      int_of(f, "inversion_code", fat, 0, 255);
+      int_of(f, "ndf", fat, -1, std::numeric_limits<int>::max());
+      if (!member(f, "included", fat).is_boolean()) fault(fat + ".included", "is not true or false");
+      for (const char* key : {"lnl", "aic", "g_p"}) {
+        if (!number_or_null(member(f, key, fat))) fault(fat + "." + key, "is not a number");
+      }
+      if (f.contains("nonfinite")) {
+        const Json& nf = f["nonfinite"];
+        if (!nf.is_object()) fault(fat + ".nonfinite", "is not an object");
+        for (const auto& [key, value] : nf.items()) {
+          if (!value.is_string()) fault(fat + ".nonfinite." + key, "is not a text");
+        }
+      }
+      array_of(f, "estimates", fat, npar, number_or_null, "a number");
+      array_of(f, "se", fat, npar, number_or_null, "a number");
+      array_of(f, "wald_covers", fat, npar, [](const Json& v) { return v.is_boolean(); }, "true or false");
+      array_of(f, "logit_covers", fat, npar, [](const Json& v) { return v.is_boolean(); }, "true or false");
+    }
+  }
+};
+
 ShardDoc read_doc(const std::string& file) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(file, ec)) throw MergeFault{file + " is a directory, not the results of a shard"};
   std::ifstream in(file, std::ios::binary);
   if (!in) throw MergeFault{"cannot open " + file};
+  ShardDoc doc{file, {}};
   try {
-    return ShardDoc{file, Json::parse(in)};
+    doc.doc = Json::parse(in);
   } catch (const nlohmann::json::exception& e) {
     throw MergeFault{file + ": not a JSON document (" + std::string(e.what()) + ")"};
   }
+  ShardCheck(file).document(doc.doc);
+  return doc;
 }
 
 }  // namespace
@@ -215,6 +341,12 @@ int merge_main(const std::vector<std::string>& args, std::ostream& out, std::ost
       }
     }
     if (files.empty()) throw MergeFault{"no shard results given"};
+    // An output never replaces a shard, nor the other output.
+    for (const std::string& f : files) {
+      if (same_file(json_file, f)) throw MergeFault{"json=" + json_file + " names the shard " + f + "; nothing is written"};
+      if (same_file(listing_file, f)) throw MergeFault{"l=" + listing_file + " names the shard " + f + "; nothing is written"};
+    }
+    if (same_file(json_file, listing_file)) throw MergeFault{"json= and l= name one file, " + json_file + "; nothing is written"};
     std::vector<ShardDoc> docs;
     for (const std::string& f : files) docs.push_back(read_doc(f));
     const std::size_t nsims = docs.front().doc.at("simulations").size();
