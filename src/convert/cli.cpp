@@ -231,6 +231,13 @@ Options parse_args(const std::vector<std::string>& args) {
   return o;
 }
 
+/// Warns of the periods of one secondary occasion, whose closed part estimates nothing.
+void warn_single_occasions(const Design& design, std::ostream& err) {
+  if (const std::optional<std::string> note = single_occasion_note(design)) {
+    err << "quorvale-inp: warning: --secondary: " << *note << ".\n";
+  }
+}
+
 }  // namespace
 
 int inp_main(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err) {
@@ -261,6 +268,7 @@ int inp_main(const std::vector<std::string>& args, std::istream& in, std::ostrea
         err << "quorvale-inp: cannot write the command file\n";
         return 1;
       }
+      warn_single_occasions(design, err);
       return 0;
     }
     std::string text;
@@ -290,6 +298,7 @@ int inp_main(const std::vector<std::string>& args, std::istream& in, std::ostrea
       err << "quorvale-inp: cannot write the command file\n";
       return 1;
     }
+    warn_single_occasions(design, err);
     return 0;
   } catch (const ConvertError& e) {
     err << "quorvale-inp: ";

@@ -185,7 +185,10 @@ void put_models(std::string& out, const Design& d, const std::vector<int>& chose
   put_comment(out,
               "Competing models. Within every period capture and recapture are one probability (c = p on every "
               "occasion) and theta is fixed at 1 (no power variant). Each model is identifiable from the design: "
-              "the information matrix of its free parameters has full rank.");
+              "the information matrix of its free parameters has full rank." +
+                  std::string(single_occasion_note(d) ? " For the periods of one occasion that rests on the open "
+                                                        "part alone (see the note above)."
+                                                      : ""));
   int number = 0;
   for (const ModelTemplate& m : models) {
     ++number;
@@ -246,7 +249,10 @@ std::string shown_name(const std::vector<std::string>& words) {
 /// The chosen structures, each as a fit, and PROC TEST.
 void put_structures(std::string& out, const Design& d, const std::vector<std::string>& chosen) {
   put_comment(out, "Chosen models, each checked to be identifiable from the design: the information matrix "
-                   "of its free parameters has full rank.");
+                   "of its free parameters has full rank." +
+                       std::string(single_occasion_note(d) ? " For the periods of one occasion that rests on the "
+                                                             "open part alone (see the note above)."
+                                                           : ""));
   int number = 0;
   std::vector<std::string> shown;  // the names as the tables show them, of the models written so far
   for (const std::string& text : chosen) {
@@ -290,6 +296,7 @@ void put_model(std::string& out, const Design& d, const std::vector<Cohort>& coh
   put_statement(out, "", words, " ", "    ");
   put_labels(out, d);
   put_cohorts(out, d, cohorts);
+  if (const std::optional<std::string> note = single_occasion_note(d)) put_comment(out, "Note: " + *note + ".");
 }
 
 /// A value as the command file writes it.
@@ -300,6 +307,30 @@ std::string value_text(double v) {
 }
 
 }  // namespace
+
+std::optional<std::string> single_occasion_note(const Design& d) {
+  std::vector<int> single;
+  for (int ip = 1; ip <= d.periods(); ++ip) {
+    if (d.occasions(ip) == 1) single.push_back(ip);
+  }
+  if (single.empty()) return std::nullopt;
+  std::string periods;
+  for (std::size_t i = 0; i < single.size(); ++i) {
+    periods += (i == 0 ? "" : i + 1 == single.size() ? " and " : ", ") + std::to_string(single[i]);
+  }
+  if (single.size() == 1) {
+    return "period " + periods +
+           " has one secondary occasion: its closed part estimates nothing (one capture in a period says "
+           "nothing of the chance of being caught there), so its capture probability, and its abundance, rest "
+           "only on the animals released before it and recaptured there (the open part) or on an equality with "
+           "other periods";
+  }
+  return "periods " + periods +
+         " have one secondary occasion each: their closed parts estimate nothing (one capture in a period says "
+         "nothing of the chance of being caught there), so their capture probabilities, and their abundance, rest "
+         "only on the animals released before them and recaptured there (the open part) or on an equality with "
+         "other periods";
+}
 
 std::string constraint_block(const ParameterMap& map) {
   std::vector<std::string> items;
