@@ -4,48 +4,52 @@ PROC TITLE Robust design: robust-example.inp;
    primary periods of 2, 2, 4, 5 and 2 secondary occasions. */
 PROC MODEL NPAR=41 ADDCELL PRIMARY PERIODS = 5 SECONDARY = 2 2 4 5 2 INTERVALS
     = 1 1 1 1;
+/* Labels: p(i,t) capture and c(i,t) recapture in period i on occasion t,
+   phi(i) survival from period i to i+1, gamma''(j) unavailable in j if
+   available in j-1 (leave), gamma'(j) unavailable in j if unavailable in
+   j-1 (stay out), theta(i) the recapture exponent of period i. */
 LABELS;
-  S(1)=p(1,1) capture, period 1 occasion 1;
-  S(2)=p(1,2) capture, period 1 occasion 2;
-  S(3)=c(1,2) recapture, period 1 occasion 2;
-  S(4)=p(2,1) capture, period 2 occasion 1;
-  S(5)=p(2,2) capture, period 2 occasion 2;
-  S(6)=c(2,2) recapture, period 2 occasion 2;
-  S(7)=p(3,1) capture, period 3 occasion 1;
-  S(8)=p(3,2) capture, period 3 occasion 2;
-  S(9)=p(3,3) capture, period 3 occasion 3;
-  S(10)=p(3,4) capture, period 3 occasion 4;
-  S(11)=c(3,2) recapture, period 3 occasion 2;
-  S(12)=c(3,3) recapture, period 3 occasion 3;
-  S(13)=c(3,4) recapture, period 3 occasion 4;
-  S(14)=p(4,1) capture, period 4 occasion 1;
-  S(15)=p(4,2) capture, period 4 occasion 2;
-  S(16)=p(4,3) capture, period 4 occasion 3;
-  S(17)=p(4,4) capture, period 4 occasion 4;
-  S(18)=p(4,5) capture, period 4 occasion 5;
-  S(19)=c(4,2) recapture, period 4 occasion 2;
-  S(20)=c(4,3) recapture, period 4 occasion 3;
-  S(21)=c(4,4) recapture, period 4 occasion 4;
-  S(22)=c(4,5) recapture, period 4 occasion 5;
-  S(23)=p(5,1) capture, period 5 occasion 1;
-  S(24)=p(5,2) capture, period 5 occasion 2;
-  S(25)=c(5,2) recapture, period 5 occasion 2;
-  S(26)=phi(1) survival, period 1 to 2;
-  S(27)=phi(2) survival, period 2 to 3;
-  S(28)=phi(3) survival, period 3 to 4;
-  S(29)=phi(4) survival, period 4 to 5;
-  S(30)=gamma''(2) unavailable in 2 if available in 1;
-  S(31)=gamma''(3) unavailable in 3 if available in 2;
-  S(32)=gamma''(4) unavailable in 4 if available in 3;
-  S(33)=gamma''(5) unavailable in 5 if available in 4;
-  S(34)=gamma'(3) unavailable in 3 if unavailable in 2;
-  S(35)=gamma'(4) unavailable in 4 if unavailable in 3;
-  S(36)=gamma'(5) unavailable in 5 if unavailable in 4;
-  S(37)=theta(1) recapture exponent, period 1;
-  S(38)=theta(2) recapture exponent, period 2;
-  S(39)=theta(3) recapture exponent, period 3;
-  S(40)=theta(4) recapture exponent, period 4;
-  S(41)=theta(5) recapture exponent, period 5;
+  S(1)=p(1,1) capture;
+  S(2)=p(1,2) capture;
+  S(3)=c(1,2) recapture;
+  S(4)=p(2,1) capture;
+  S(5)=p(2,2) capture;
+  S(6)=c(2,2) recapture;
+  S(7)=p(3,1) capture;
+  S(8)=p(3,2) capture;
+  S(9)=p(3,3) capture;
+  S(10)=p(3,4) capture;
+  S(11)=c(3,2) recapture;
+  S(12)=c(3,3) recapture;
+  S(13)=c(3,4) recapture;
+  S(14)=p(4,1) capture;
+  S(15)=p(4,2) capture;
+  S(16)=p(4,3) capture;
+  S(17)=p(4,4) capture;
+  S(18)=p(4,5) capture;
+  S(19)=c(4,2) recapture;
+  S(20)=c(4,3) recapture;
+  S(21)=c(4,4) recapture;
+  S(22)=c(4,5) recapture;
+  S(23)=p(5,1) capture;
+  S(24)=p(5,2) capture;
+  S(25)=c(5,2) recapture;
+  S(26)=phi(1) survival;
+  S(27)=phi(2) survival;
+  S(28)=phi(3) survival;
+  S(29)=phi(4) survival;
+  S(30)=gamma''(2) leave;
+  S(31)=gamma''(3) leave;
+  S(32)=gamma''(4) leave;
+  S(33)=gamma''(5) leave;
+  S(34)=gamma'(3) stay out;
+  S(35)=gamma'(4) stay out;
+  S(36)=gamma'(5) stay out;
+  S(37)=theta(1) exponent;
+  S(38)=theta(2) exponent;
+  S(39)=theta(3) exponent;
+  S(40)=theta(4) exponent;
+  S(41)=theta(5) exponent;
 /* Cohorts: for each period ip, the animals first caught in ip, then those
    released after period jp-1 and next caught in ip (jp = 2..ip), cells by
    capture history within ip. Then for each period i, the animals released
@@ -280,53 +284,53 @@ LABELS;
    variant). Each model is identifiable from the design: the information
    matrix of its free parameters has full rank. */
 /* Model 1: no temporary emigration, survival constant, capture constant. */
-PROC ESTIMATE NAME=NO-EMIG PHI(.)P(.);
+PROC ESTIMATE DERIVED NAME=NO-EMIG PHI(.)P(.);
  STRUCTURE PHI(.) P(.) C(P) GAMMA(NONE);
 /* Model 2: no temporary emigration, survival by period, capture constant. */
-PROC ESTIMATE NAME=NO-EMIG PHI(T)P(.);
+PROC ESTIMATE DERIVED NAME=NO-EMIG PHI(T)P(.);
  STRUCTURE PHI(T) P(.) C(P) GAMMA(NONE);
 /* Model 3: no temporary emigration, survival constant, capture by period. */
-PROC ESTIMATE NAME=NO-EMIG PHI(.)P(T);
+PROC ESTIMATE DERIVED NAME=NO-EMIG PHI(.)P(T);
  STRUCTURE PHI(.) P(T) C(P) GAMMA(NONE);
 /* Model 4: no temporary emigration, survival by period, capture by period. */
-PROC ESTIMATE NAME=NO-EMIG PHI(T)P(T);
+PROC ESTIMATE DERIVED NAME=NO-EMIG PHI(T)P(T);
  STRUCTURE PHI(T) P(T) C(P) GAMMA(NONE);
 /* Model 5: random temporary emigration (gamma'' = gamma'), constant,
    survival constant, capture by period. */
-PROC ESTIMATE NAME=RANDOM(.) PHI(.)P(T);
+PROC ESTIMATE DERIVED NAME=RANDOM(.) PHI(.)P(T);
  STRUCTURE PHI(.) P(T) C(P) GAMMA(RANDOM,.);
 /* Model 6: random temporary emigration (gamma'' = gamma'), constant,
    survival by period, capture by period. */
-PROC ESTIMATE NAME=RANDOM(.) PHI(T)P(T);
+PROC ESTIMATE DERIVED NAME=RANDOM(.) PHI(T)P(T);
  STRUCTURE PHI(T) P(T) C(P) GAMMA(RANDOM,.);
 /* Model 7: random temporary emigration (gamma'' = gamma'), by period,
    survival constant, capture by period. */
-PROC ESTIMATE NAME=RANDOM(T) PHI(.)P(T);
+PROC ESTIMATE DERIVED NAME=RANDOM(T) PHI(.)P(T);
  STRUCTURE PHI(.) P(T) C(P) GAMMA(RANDOM,T);
 /* Model 8: random temporary emigration (gamma'' = gamma'), by period,
    survival by period, capture by period. Constrained: gamma''(5) =
    gamma''(4): the last period's availability is confounded with survival
    into it. */
-PROC ESTIMATE NAME=RANDOM(T) PHI(T)P(T);
+PROC ESTIMATE DERIVED NAME=RANDOM(T) PHI(T)P(T);
  STRUCTURE PHI(T) P(T) C(P) GAMMA(RANDOM,T);
 /* Model 9: Markovian temporary emigration, gamma'' and gamma' constant,
    survival constant, capture by period. */
-PROC ESTIMATE NAME=MARKOV(.) PHI(.)P(T);
+PROC ESTIMATE DERIVED NAME=MARKOV(.) PHI(.)P(T);
  STRUCTURE PHI(.) P(T) C(P) GAMMA(MARKOV,.);
 /* Model 10: Markovian temporary emigration, gamma'' and gamma' constant,
    survival by period, capture by period. */
-PROC ESTIMATE NAME=MARKOV(.) PHI(T)P(T);
+PROC ESTIMATE DERIVED NAME=MARKOV(.) PHI(T)P(T);
  STRUCTURE PHI(T) P(T) C(P) GAMMA(MARKOV,.);
 /* Model 11: Markovian temporary emigration, gamma'' and gamma' by period,
    survival constant, capture by period. */
-PROC ESTIMATE NAME=MARKOV(T) PHI(.)P(T);
+PROC ESTIMATE DERIVED NAME=MARKOV(T) PHI(.)P(T);
  STRUCTURE PHI(.) P(T) C(P) GAMMA(MARKOV,T);
 /* Model 12: Markovian temporary emigration, gamma'' and gamma' by period,
    survival by period, capture by period. Constrained: gamma''(5) =
    gamma''(4): the last period's availability is confounded with survival
    into it. Constrained: gamma'(5) = gamma'(4): the last period's
    availability is confounded with survival into it. */
-PROC ESTIMATE NAME=MARKOV(T) PHI(T)P(T);
+PROC ESTIMATE DERIVED NAME=MARKOV(T) PHI(T)P(T);
  STRUCTURE PHI(T) P(T) C(P) GAMMA(MARKOV,T);
-PROC TEST;
+PROC TEST AVERAGE;
 PROC STOP;

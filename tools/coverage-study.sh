@@ -5,7 +5,7 @@
 # emigration; PROC SIMULATE refits the true model (no emigration, survival
 # and capture by period) to 1,000 replicates. Prints, for every phi, the
 # coverage of the logit-scale interval and of the interval as printed, with
-# bias, RMSE, empirical SD and mean SE from the JSON results.
+# bias, RMSE, empirical SD, mean and median SE from the JSON results.
 # Usage: tools/coverage-study.sh [BUILD_DIR] [REPLICATES]   (default build/release, 1000)
 set -eu
 build=${1:-build/release}
@@ -22,11 +22,12 @@ python3 - "$work/plan.json" <<'PY'
 import json, sys
 sim = json.load(open(sys.argv[1]))["simulations"][0]
 block = sim["coverage"][0]
-print(f"submodel {sim['submodels'][0]}: {block['converged']} fits summarised, {block['not_converged']} not converged")
+print(f"submodel {sim['submodels'][0]}: {block['converged']} converged fits, {block['not_converged']} not converged")
 for row in block["parameters"]:
     label = sim["labels"][row["index"] - 1]
     if label.startswith("phi"):
         print(f"S({row['index']}) {label.split()[0]}: generating {row['generating']:.4f} bias {row['bias']:+.4f} "
               f"RMSE {row['rmse']:.4f} emp. SD {row['empirical_sd']:.4f} mean SE {row['mean_se']:.4f} "
+              f"median SE {row['median_se']:.4f} SE>10SD {row['se_over_10_sd']} "
               f"coverage logit {100 * row['coverage_logit']:.1f}% as printed {100 * row['coverage_wald']:.1f}%")
 PY

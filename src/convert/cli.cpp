@@ -30,7 +30,9 @@ constexpr const char* kUsage =
     "                    they must add up to the length of every history\n"
     "  --models          also write competing models (no, random and Markovian\n"
     "                    temporary emigration; survival and capture constant or\n"
-    "                    by period), each identifiable, and PROC TEST\n"
+    "                    by period), each identifiable and with DERIVED (the\n"
+    "                    abundance of every period), and PROC TEST AVERAGE\n"
+    "                    (model-averaged estimates)\n"
     "  --models=LIST     the structures of LIST instead, separated by \";\", e.g.\n"
     "                    --models='P(T) C(P) GAMMA(NONE);P(T) C(P) GAMMA(RANDOM,.)'\n"
     "  --help            show this text\n"
@@ -231,6 +233,13 @@ Options parse_args(const std::vector<std::string>& args) {
   return o;
 }
 
+/// Warns of the periods of one secondary occasion, whose closed part estimates nothing.
+void warn_single_occasions(const Design& design, std::ostream& err) {
+  if (const std::optional<std::string> note = single_occasion_note(design)) {
+    err << "quorvale-inp: warning: --secondary: " << *note << ".\n";
+  }
+}
+
 }  // namespace
 
 int inp_main(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err) {
@@ -261,6 +270,7 @@ int inp_main(const std::vector<std::string>& args, std::istream& in, std::ostrea
         err << "quorvale-inp: cannot write the command file\n";
         return 1;
       }
+      warn_single_occasions(design, err);
       return 0;
     }
     std::string text;
@@ -290,6 +300,7 @@ int inp_main(const std::vector<std::string>& args, std::istream& in, std::ostrea
       err << "quorvale-inp: cannot write the command file\n";
       return 1;
     }
+    warn_single_occasions(design, err);
     return 0;
   } catch (const ConvertError& e) {
     err << "quorvale-inp: ";

@@ -43,9 +43,10 @@ TEST(InpMain, ChosenStructuresAreWrittenInsteadOfTheTemplates) {
                       kInp);
   EXPECT_EQ(c.status, 0) << c.err;
   const std::string models = c.out.substr(c.out.find("/* Chosen models"));
-  EXPECT_NE(models.find("/* Model 1: PHI(T) P(T) C(P) GAMMA(NONE). */\nPROC ESTIMATE;\n STRUCTURE PHI(T) P(T) C(P) "
-                        "GAMMA(NONE);\n/* Model 2: PHI(.) P(.) C(T) GAMMA(NONE). */\nPROC ESTIMATE;\n STRUCTURE "
-                        "PHI(.) P(.) C(T) GAMMA(NONE);\nPROC TEST;\nPROC STOP;\n"),
+  EXPECT_NE(models.find("/* Model 1: PHI(T) P(T) C(P) GAMMA(NONE). */\nPROC ESTIMATE DERIVED NAME=NO-EMIG "
+                        "PHI(T)P(T);\n STRUCTURE PHI(T) P(T) C(P) GAMMA(NONE);\n/* Model 2: PHI(.) P(.) C(T) "
+                        "GAMMA(NONE). */\nPROC ESTIMATE DERIVED NAME=NO-EMIG PHI(.)P(.) C(T);\n STRUCTURE "
+                        "PHI(.) P(.) C(T) GAMMA(NONE);\nPROC TEST AVERAGE;\nPROC STOP;\n"),
             std::string::npos)
       << models;
 }

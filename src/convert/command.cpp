@@ -117,28 +117,27 @@ std::vector<std::string> open_factors(const Design& d, int i, int j) {
   return factors;
 }
 
-/// The LABELS block: every parameter named in words, its symbol first.
+/// The LABELS block: every parameter named by its symbol and a word or two,
+/// short enough (kLabelWidth) that the tables of estimates, which show 20
+/// characters of a label, keep a blank before the next column; a comment
+/// says what each symbol means.
 void put_labels(std::string& out, const Design& d) {
   const auto num = [](int v) { return std::to_string(v); };
+  put_comment(out, "Labels: p(i,t) capture and c(i,t) recapture in period i on occasion t, phi(i) survival from "
+                   "period i to i+1, gamma''(j) unavailable in j if available in j-1 (leave), gamma'(j) "
+                   "unavailable in j if unavailable in j-1 (stay out), theta(i) the recapture exponent of "
+                   "period i.");
   out += "LABELS;\n";
   auto label = [&](int par, const std::string& text) { out += "  " + S(par) + "=" + text + ";\n"; };
   for (int ip = 1; ip <= d.periods(); ++ip) {
-    for (int t = 1; t <= d.occasions(ip); ++t) {
-      label(d.p(ip, t), "p(" + num(ip) + "," + num(t) + ") capture, period " + num(ip) + " occasion " + num(t));
-    }
-    for (int t = 2; t <= d.occasions(ip); ++t) {
-      label(d.c(ip, t), "c(" + num(ip) + "," + num(t) + ") recapture, period " + num(ip) + " occasion " + num(t));
-    }
+    for (int t = 1; t <= d.occasions(ip); ++t) label(d.p(ip, t), "p(" + num(ip) + "," + num(t) + ") capture");
+    for (int t = 2; t <= d.occasions(ip); ++t) label(d.c(ip, t), "c(" + num(ip) + "," + num(t) + ") recapture");
   }
   const int M = d.periods();
-  for (int i = 1; i < M; ++i) label(d.phi(i), "phi(" + num(i) + ") survival, period " + num(i) + " to " + num(i + 1));
-  for (int j = 2; j <= M; ++j) {
-    label(d.gamma2(j), "gamma''(" + num(j) + ") unavailable in " + num(j) + " if available in " + num(j - 1));
-  }
-  for (int j = 3; j <= M; ++j) {
-    label(d.gamma1(j), "gamma'(" + num(j) + ") unavailable in " + num(j) + " if unavailable in " + num(j - 1));
-  }
-  for (int ip = 1; ip <= M; ++ip) label(d.theta(ip), "theta(" + num(ip) + ") recapture exponent, period " + num(ip));
+  for (int i = 1; i < M; ++i) label(d.phi(i), "phi(" + num(i) + ") survival");
+  for (int j = 2; j <= M; ++j) label(d.gamma2(j), "gamma''(" + num(j) + ") leave");
+  for (int j = 3; j <= M; ++j) label(d.gamma1(j), "gamma'(" + num(j) + ") stay out");
+  for (int ip = 1; ip <= M; ++ip) label(d.theta(ip), "theta(" + num(ip) + ") exponent");
 }
 
 /// The cohorts and their cells, the remainder cells left to ADDCELL.
@@ -186,7 +185,10 @@ void put_models(std::string& out, const Design& d, const std::vector<int>& chose
   put_comment(out,
               "Competing models. Within every period capture and recapture are one probability (c = p on every "
               "occasion) and theta is fixed at 1 (no power variant). Each model is identifiable from the design: "
-              "the information matrix of its free parameters has full rank.");
+              "the information matrix of its free parameters has full rank." +
+                  std::string(single_occasion_note(d) ? " For the periods of one occasion that rests on the open "
+                                                        "part alone (see the note above)."
+                                                      : ""));
   int number = 0;
   for (const ModelTemplate& m : models) {
     ++number;
@@ -194,7 +196,9 @@ void put_models(std::string& out, const Design& d, const std::vector<int>& chose
     std::string text = "Model " + std::to_string(number) + ": " + m.description + ".";
     for (const std::string& n : m.notes) text += " Constrained: " + n + ".";
     put_comment(out, text);
-    out += "PROC ESTIMATE NAME=" + m.name + ";\n";
+    // An analysis (PROC TEST follows) asks for the abundance of every period
+    // too; the refits of a planned study's simulation do not need it.
+    out += std::string("PROC ESTIMATE ") + (test ? "DERIVED " : "") + "NAME=" + m.name + ";\n";
     out += " STRUCTURE " + structure_words(structure_of(m.spec)) + ";\n";
   }
   if (!omitted.empty()) {
@@ -202,14 +206,55 @@ void put_models(std::string& out, const Design& d, const std::vector<int>& chose
     for (std::size_t i = 0; i < omitted.size(); ++i) text += (i == 0 ? " " : ", ") + omitted[i];
     put_comment(out, text + ".");
   }
-  if (test) out += "PROC TEST;\n";
+  if (test) out += "PROC TEST AVERAGE;\n";
+}
+
+/// The name of a chosen structure, as words of at most 10 characters with
+/// what tells the models apart first: temporary emigration, then survival
+/// and capture, then recapture and theta when they are not C(P) and
+/// THETA(1). The tables of the listing show the first two words.
+std::vector<std::string> structure_name_words(const Structure& s) {
+  const auto level = [](Variation v) {
+    return v == Variation::Constant ? std::string("(.)") : v == Variation::Period ? "(T)" : "(T*O)";
+  };
+  std::vector<std::string> words;
+  const std::string by = s.gamma_by_period ? "(T)" : "(.)";
+  words.push_back(s.emigration == Emigration::None     ? "NO-EMIG"
+                  : s.emigration == Emigration::Random ? "RANDOM" + by
+                                                       : "MARKOV" + by);
+  const std::string phi = std::string("PHI") + (s.phi_by_period ? "(T)" : "(.)");
+  const std::string p = "P" + level(s.p);
+  if (phi.size() + p.size() <= 10) {
+    words.push_back(phi + p);
+  } else {
+    words.push_back(phi);
+    words.push_back(p);
+  }
+  if (!s.c_is_p) words.push_back("C" + level(s.c));
+  if (s.theta) words.push_back("THETA" + level(*s.theta));
+  return words;
+}
+
+/// The first two words of a name as the listing's tables show them: 10 columns each.
+std::string shown_name(const std::vector<std::string>& words) {
+  std::string shown;
+  for (std::size_t i = 0; i < 2; ++i) {
+    std::string w = i < words.size() ? words[i] : std::string();
+    w.resize(10, ' ');
+    shown += w;
+  }
+  return shown;
 }
 
 /// The chosen structures, each as a fit, and PROC TEST.
 void put_structures(std::string& out, const Design& d, const std::vector<std::string>& chosen) {
   put_comment(out, "Chosen models, each checked to be identifiable from the design: the information matrix "
-                   "of its free parameters has full rank.");
+                   "of its free parameters has full rank." +
+                       std::string(single_occasion_note(d) ? " For the periods of one occasion that rests on the "
+                                                             "open part alone (see the note above)."
+                                                           : ""));
   int number = 0;
+  std::vector<std::string> shown;  // the names as the tables show them, of the models written so far
   for (const std::string& text : chosen) {
     std::vector<std::string> words;
     std::istringstream in(text);
@@ -225,9 +270,18 @@ void put_structures(std::string& out, const Design& d, const std::vector<std::st
     std::string comment = "Model " + std::to_string(++number) + ": " + structure_words(s) + ".";
     for (const std::string& n : notes) comment += " Constrained: " + n + ".";
     put_comment(out, comment);
-    out += "PROC ESTIMATE;\n STRUCTURE " + structure_words(s) + ";\n";
+    // Two models whose names differ only after the 20 characters the tables
+    // show could not be told apart there: the later one is numbered.
+    std::vector<std::string> name = structure_name_words(s);
+    if (std::find(shown.begin(), shown.end(), shown_name(name)) != shown.end()) {
+      name.insert(name.begin(), "MODEL-" + std::to_string(number));
+    }
+    shown.push_back(shown_name(name));
+    std::string joined;
+    for (const std::string& w : name) joined += (joined.empty() ? "" : " ") + w;
+    out += "PROC ESTIMATE DERIVED NAME=" + joined + ";\n STRUCTURE " + structure_words(s) + ";\n";
   }
-  out += "PROC TEST;\n";
+  out += "PROC TEST AVERAGE;\n";
 }
 
 /// PROC MODEL with the design, the labels and the cohorts.
@@ -242,6 +296,7 @@ void put_model(std::string& out, const Design& d, const std::vector<Cohort>& coh
   put_statement(out, "", words, " ", "    ");
   put_labels(out, d);
   put_cohorts(out, d, cohorts);
+  if (const std::optional<std::string> note = single_occasion_note(d)) put_comment(out, "Note: " + *note + ".");
 }
 
 /// A value as the command file writes it.
@@ -252,6 +307,30 @@ std::string value_text(double v) {
 }
 
 }  // namespace
+
+std::optional<std::string> single_occasion_note(const Design& d) {
+  std::vector<int> single;
+  for (int ip = 1; ip <= d.periods(); ++ip) {
+    if (d.occasions(ip) == 1) single.push_back(ip);
+  }
+  if (single.empty()) return std::nullopt;
+  std::string periods;
+  for (std::size_t i = 0; i < single.size(); ++i) {
+    periods += (i == 0 ? "" : i + 1 == single.size() ? " and " : ", ") + std::to_string(single[i]);
+  }
+  if (single.size() == 1) {
+    return "period " + periods +
+           " has one secondary occasion: its closed part estimates nothing (one capture in a period says "
+           "nothing of the chance of being caught there), so its capture probability, and its abundance, rest "
+           "only on the animals released before it and recaptured there (the open part) or on an equality with "
+           "other periods";
+  }
+  return "periods " + periods +
+         " have one secondary occasion each: their closed parts estimate nothing (one capture in a period says "
+         "nothing of the chance of being caught there), so their capture probabilities, and their abundance, rest "
+         "only on the animals released before them and recaptured there (the open part) or on an equality with "
+         "other periods";
+}
 
 std::string constraint_block(const ParameterMap& map) {
   std::vector<std::string> items;

@@ -3,6 +3,7 @@
 // with the design, the labels and every cohort, optionally the model
 // templates as PROC ESTIMATE blocks and PROC TEST, and PROC STOP.
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,11 @@ struct PlanOptions {
 /// model and COVERAGE, and the chosen model templates as its submodels.
 /// Throws ConvertError naming --submodels for a number with no model.
 std::string plan_command_file(const Design& design, const Truth& truth, const PlanOptions& options);
+
+/// What a design with periods of one secondary occasion cannot give,
+/// naming those periods; none when every period has two or more. The
+/// command file carries it as a comment and the converter warns with it.
+std::optional<std::string> single_occasion_note(const Design& design);
 
 /// The CONSTRAINT block of a model: " CONSTRAINT;" and the equalities and
 /// fixed values of `map`, several to a line.

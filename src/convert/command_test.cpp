@@ -86,17 +86,21 @@ TEST(CommandFile, TwoPeriodsWrittenInFull) {
             "   (3 not released after their last capture), 2 primary periods of 2 and 2\n"
             "   secondary occasions. */\n"
             "PROC MODEL NPAR=10 ADDCELL PRIMARY PERIODS = 2 SECONDARY = 2 2 INTERVALS = 1;\n"
+            "/* Labels: p(i,t) capture and c(i,t) recapture in period i on occasion t,\n"
+            "   phi(i) survival from period i to i+1, gamma''(j) unavailable in j if\n"
+            "   available in j-1 (leave), gamma'(j) unavailable in j if unavailable in\n"
+            "   j-1 (stay out), theta(i) the recapture exponent of period i. */\n"
             "LABELS;\n"
-            "  S(1)=p(1,1) capture, period 1 occasion 1;\n"
-            "  S(2)=p(1,2) capture, period 1 occasion 2;\n"
-            "  S(3)=c(1,2) recapture, period 1 occasion 2;\n"
-            "  S(4)=p(2,1) capture, period 2 occasion 1;\n"
-            "  S(5)=p(2,2) capture, period 2 occasion 2;\n"
-            "  S(6)=c(2,2) recapture, period 2 occasion 2;\n"
-            "  S(7)=phi(1) survival, period 1 to 2;\n"
-            "  S(8)=gamma''(2) unavailable in 2 if available in 1;\n"
-            "  S(9)=theta(1) recapture exponent, period 1;\n"
-            "  S(10)=theta(2) recapture exponent, period 2;\n"
+            "  S(1)=p(1,1) capture;\n"
+            "  S(2)=p(1,2) capture;\n"
+            "  S(3)=c(1,2) recapture;\n"
+            "  S(4)=p(2,1) capture;\n"
+            "  S(5)=p(2,2) capture;\n"
+            "  S(6)=c(2,2) recapture;\n"
+            "  S(7)=phi(1) survival;\n"
+            "  S(8)=gamma''(2) leave;\n"
+            "  S(9)=theta(1) exponent;\n"
+            "  S(10)=theta(2) exponent;\n"
             "/* Cohorts: for each period ip, the animals first caught in ip, then those\n"
             "   released after period jp-1 and next caught in ip (jp = 2..ip), cells by\n"
             "   capture history within ip. Then for each period i, the animals released\n"
@@ -142,12 +146,12 @@ TEST(CommandFile, ProcModelReadsBackTheCohortsAndLabels) {
   EXPECT_EQ(r->tokens(), "[PROC][STOP]");
   const ModelStore& m = r->run.model;
   auto label = [&](int i) { return m.LABEL(i).substr(0, m.LABEL(i).find_last_not_of(' ') + 1); };
-  EXPECT_EQ(label(d.p(1, 3)), "p(1,3) capture, period 1 occasion 3");
-  EXPECT_EQ(label(d.c(3, 2)), "c(3,2) recapture, period 3 occasion 2");
-  EXPECT_EQ(label(d.phi(2)), "phi(2) survival, period 2 to 3");
-  EXPECT_EQ(label(d.gamma2(3)), "gamma''(3) unavailable in 3 if available in 2");
-  EXPECT_EQ(label(d.gamma1(3)), "gamma'(3) unavailable in 3 if unavailable in 2");
-  EXPECT_EQ(label(d.theta(2)), "theta(2) recapture exponent, period 2");
+  EXPECT_EQ(label(d.p(1, 3)), "p(1,3) capture");
+  EXPECT_EQ(label(d.c(3, 2)), "c(3,2) recapture");
+  EXPECT_EQ(label(d.phi(2)), "phi(2) survival");
+  EXPECT_EQ(label(d.gamma2(3)), "gamma''(3) leave");
+  EXPECT_EQ(label(d.gamma1(3)), "gamma'(3) stay out");
+  EXPECT_EQ(label(d.theta(2)), "theta(2) exponent");
   // The listing shows the description as the options were read.
   const std::string listing = r->listing();
   EXPECT_NE(listing.find("SECONDARY OCCASIONS:   3   1   2"), std::string::npos);
@@ -191,6 +195,22 @@ TEST(CommandFile, LargestDesignReadsBack) {
   EXPECT_EQ(r->tokens(), "[PROC][STOP]");
 }
 
+TEST(CommandFile, LabelsLeaveABlankBeforeTheEstimate) {
+  // The table of estimates shows 20 characters of a label and the estimate
+  // right after them: a label of 20 or more runs into it. Two-digit periods
+  // and six occasions give the longest labels.
+  for (const std::string list : {"6,6,6", "2,2,2,2,2,2,2,2,2,2,2,2"}) {
+    const Design d = parse_design(list);
+    auto r = read_model(command_file(d, read_inp(some_histories(d)), CommandOptions{"small.inp", false}));
+    const ModelStore& m = r->run.model;
+    for (int i = 1; i <= m.NPAR; ++i) {
+      const std::string label = m.LABEL(i).substr(0, m.LABEL(i).find_last_not_of(' ') + 1);
+      EXPECT_LT(label.size(), 20U) << list << ": " << label;
+      EXPECT_GE(label.size(), 8U) << list << ": " << label;  // a symbol and a word
+    }
+  }
+}
+
 TEST(CommandFile, StructureStatementsBuildEachTemplatesMap) {
   // Six occasions give 64 cells per cohort; twelve periods long blocks.
   for (const std::string list : {"6,6,6", "2,3,2,3,2,3,2,3,2,3,2,3"}) {
@@ -222,7 +242,7 @@ TEST(CommandFile, StructureStatementsBuildEachTemplatesMap) {
         }
       }
     }
-    EXPECT_EQ(r->tokens(), "[PROC][TEST]");
+    EXPECT_EQ(r->tokens(), "[PROC][TEST][AVERAGE]");
   }
 }
 

@@ -157,6 +157,26 @@ TEST(ExampleData, EveryTemplateFitsCleanlyAndTheUntiedVariantsDoNot) {
   EXPECT_GT(third.at(d.phi(4)).second, 100.0);
 }
 
+TEST(ExampleData, ChosenModelsShowNamesTheTablesTellApart) {
+  // Named by their structures, the first two pairs show the same 20
+  // characters in the tables (PHI(T)P(T)C(P)GAM(MA..., ...GAM(RA...), and so
+  // would the last two by emigration, survival and capture alone.
+  std::ifstream file(QUORVALE_SOURCE_DIR "/examples/robust-example.inp", std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  const Design d = parse_design("2,2,4,5,2");
+  const std::vector<std::string> chosen = {
+      "PHI(T) P(T) C(P) GAMMA(MARKOV,.)", "PHI(T) P(T) C(P) GAMMA(MARKOV,T)", "PHI(T) P(T) C(P) GAMMA(RANDOM,.)",
+      "PHI(T) P(T) C(P) GAMMA(RANDOM,T)", "PHI(.) P(T) C(T) GAMMA(NONE)",     "PHI(.) P(T) C(.) GAMMA(NONE)"};
+  const std::string listing =
+      run_listing(command_file(d, read_inp(text.str()), CommandOptions{"robust-example.inp", true}, chosen));
+  EXPECT_EQ(occurrences(listing, "Results for model"), 6);
+  EXPECT_EQ(occurrences(listing, "show the same name"), 0);
+  // The averaged estimates and the abundance of every fit were asked for.
+  EXPECT_EQ(occurrences(listing, "Derived estimates"), 6);
+  EXPECT_EQ(occurrences(listing, "Model-averaged estimates"), 1);
+}
+
 TEST(RoundTrip, SimulatedStudyIsConvertedFittedAndRecovered) {
   const Truth t;
   const Design d{t.kk};

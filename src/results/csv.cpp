@@ -147,8 +147,9 @@ std::string tests_table(const RunResults& results) {
 std::string simulation_table(const RunResults& results) {
   Table t({"simulation", "replicate", "submodel", "name", "optimizer_code", "inversion_code", "included", "lnl",
            "aic", "index", "label", "generating", "estimate", "se", "wald_covers", "logit_covers", "bias",
-           "relative_bias", "rmse", "empirical_sd", "mean_se", "coverage_wald", "coverage_logit", "not_converged"});
-  constexpr std::size_t kFigures = 8;
+           "relative_bias", "rmse", "empirical_sd", "mean_se", "median_se", "se_over_10_sd", "coverage_wald",
+           "coverage_logit", "not_converged"});
+  constexpr std::size_t kFigures = 10;
   int sim = 0;
   for (const SimulationTotals& s : results.simulations) {
     ++sim;
@@ -159,10 +160,11 @@ std::string simulation_table(const RunResults& results) {
       const std::vector<bool>& estimated = s.estimated[static_cast<std::size_t>(n - 1)];
       for (std::size_t i = 0; i < estimated.size(); ++i) {
         std::vector<std::string> row(kFigures);
-        if (estimated[i] && s.NCONV(n) >= 1) {
+        if (estimated[i] && s.converged(n) >= 1) {
           const CoverageRow v = s.coverage_row(static_cast<int>(i) + 1, n);
           row = {num(v.bias), num(v.relative_bias), num(v.rmse), num(v.empirical_sd), num(v.mean_se),
-                 num(v.wald), num(v.logit), std::to_string(s.NFAIL(n))};
+                 num(v.median_se), std::to_string(v.wide_se), num(v.wald), num(v.logit),
+                 std::to_string(s.NFAIL(n))};
         }
         figures.push_back(std::move(row));
       }

@@ -250,7 +250,7 @@ std::vector<ReplicateSpread> replicate_spread(const SimulationTotals& t, int n) 
     if (!t.estimated[k][i]) continue;
     std::vector<double> values;
     for (const ReplicateFit& f : t.fits) {
-      if (f.submodel == n && f.included && i < f.estimates.size() && std::isfinite(f.estimates[i])) {
+      if (f.submodel == n && f.converged() && i < f.estimates.size() && std::isfinite(f.estimates[i])) {
         values.push_back(f.estimates[i]);
       }
     }
@@ -276,8 +276,8 @@ Chart replicate_chart(const SimulationTotals& t, int n, const std::vector<Replic
   c.title = "Estimates across replicates";
   c.x_label = "parameter";
   c.y_label = "estimate";
-  c.summary = "For every estimated parameter: the estimate of each replicate (pale dots), their mean with the 2.5% "
-              "to 97.5% range of the replicates (bar) and the generating value (stroke).";
+  c.summary = "For every estimated parameter: the estimate of each converged fit (pale dots), their mean with the "
+              "2.5% to 97.5% range of those fits (bar) and the generating value (stroke).";
   ChartSeries each{"replicate estimates", MarkStyle::Faint, {}};
   ChartSeries mean{"mean and 95% of replicates", MarkStyle::Point, {}};
   ChartSeries generating{"generating value", MarkStyle::Reference, {}};
@@ -293,7 +293,7 @@ Chart replicate_chart(const SimulationTotals& t, int n, const std::vector<Replic
     generating.marks.push_back(ChartMark{category, r.generating});
     if (!dots) continue;
     for (const ReplicateFit& f : t.fits) {
-      if (f.submodel == n && f.included && i < f.estimates.size()) each.marks.push_back(ChartMark{category, f.estimates[i]});
+      if (f.submodel == n && f.converged() && i < f.estimates.size()) each.marks.push_back(ChartMark{category, f.estimates[i]});
     }
   }
   if (dots) c.series.push_back(std::move(each));

@@ -65,14 +65,14 @@ Chart goodness_chart(const FitReport& fit, std::string id);
 struct ReplicateSpread {
   int index = 0;            ///< S(index)
   double generating = 0.0;  ///< the generating value
-  int count = 0;            ///< replicate fits counted (those the summaries include)
+  int count = 0;            ///< replicate fits counted (the converged ones)
   double mean = 0.0;        ///< mean of the estimates
   double low = 0.0;         ///< 2.5% quantile of the estimates
   double high = 0.0;        ///< 97.5% quantile
 };
 
 /// The spread of every parameter submodel n (1..NSUB) estimates over the
-/// kept replicate fits it includes; empty when none was kept.
+/// converged replicate fits kept; empty when none was kept.
 std::vector<ReplicateSpread> replicate_spread(const SimulationTotals& t, int n);
 
 /// The estimates of submodel n across replicates against the generating values.

@@ -637,7 +637,9 @@ void Page::simulation(std::size_t s) {
     integer(t.NCONV(n));
     add(" fits in the summaries, ");
     integer(t.NFAIL(n));
-    add(" not converged or without standard errors.</p>");
+    add(" not converged or without standard errors; the table is over the ");
+    integer(t.converged(n));
+    add(" converged fits only.</p>");
     const std::vector<ReplicateSpread> spread = replicate_spread(t, n);
     if (!spread.empty()) {
       std::string id = numbered("s", s + 1);
@@ -647,11 +649,12 @@ void Page::simulation(std::size_t s) {
       figure(replicate_chart(t, n, spread, std::move(id)));
       add("</div>");
     }
-    if (t.NCONV(n) < 1 || k >= t.estimated.size()) continue;
-    // The planning figures the run accumulated over every fit it included.
+    if (t.converged(n) < 1 || k >= t.estimated.size()) continue;
+    // The planning figures over the converged fits.
     add("<table class=\"replicates\">");
     columns({{"S(i)", "index"}, {"Parameter", "", true}, {"Generating", "generating"}, {"Mean", ""}, {"Bias", "bias"},
              {"RMSE", "rmse"}, {"Empirical SD", "empirical_sd"}, {"Mean SE", "mean_se"},
+             {"Median SE", "median_se"}, {"SE above 10 × SD", "se_over_10_sd"},
              {"Coverage, logit scale", "coverage_logit"}, {"Coverage, as printed", "coverage_wald"}});
     const std::string rows = base + "/coverage/" + std::to_string(k) + "/parameters";
     long long row_index = 0;
@@ -667,6 +670,8 @@ void Page::simulation(std::size_t s) {
       cell(c.rmse, Shown::Estimate);
       cell(c.empirical_sd, Shown::Estimate);
       cell(c.mean_se, Shown::Estimate);
+      cell(c.median_se, Shown::Estimate);
+      cell(static_cast<long long>(c.wide_se));
       cell(c.logit, Shown::Percent);
       cell(c.wald, Shown::Percent);
       add("</tr>");

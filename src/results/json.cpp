@@ -322,7 +322,7 @@ Json simulation_json(const SimulationTotals& t) {
   for (int n = 1; n <= t.NSUB && n <= static_cast<int>(t.estimated.size()); ++n) {
     Json s = object(4);
     put(s, "submodel", n);
-    const int c = t.NCONV(n);
+    const int c = t.converged(n);
     put(s, "converged", c);
     put(s, "not_converged", t.NFAIL(n));
     Json rows = Json::array();
@@ -339,6 +339,8 @@ Json simulation_json(const SimulationTotals& t) {
         number(row, "rmse", v.rmse);
         number(row, "empirical_sd", v.empirical_sd);
         number(row, "mean_se", v.mean_se);
+        number(row, "median_se", v.median_se);
+        put(row, "se_over_10_sd", v.wide_se);
         number(row, "coverage_wald", v.wald);
         number(row, "coverage_logit", v.logit);
       }

@@ -43,17 +43,30 @@ SimulationTotals::SimulationTotals(int npar, int nmod)
       ngof_(static_cast<std::size_t>(nmod), std::array<int, 4>{}),
       nlrt_(static_cast<std::size_t>(nmod) * static_cast<std::size_t>(std::max(nmod - 1, 0)) / 2,
             std::array<int, 5>{}),
-      sumd2_(sums_.size(), 0.0),
+      converged_estimates_(sums_.size()),
+      converged_errors_(sums_.size()),
       ncovw_(sums_.size(), 0),
       ncovl_(sums_.size(), 0),
+      nconverged_(static_cast<std::size_t>(nmod), 0),
       nfail_(static_cast<std::size_t>(nmod), 0) {}
 
 void SimulationTotals::add(const ReplicateFit& f) {
   const int n = f.submodel;
-  if (!f.converged()) ++nfail_[idx(n)];
+  const int npar = std::min({npar_, static_cast<int>(f.estimates.size()), static_cast<int>(f.errors.size())});
+  if (f.converged()) {
+    ++nconverged_[idx(n)];
+    for (int I = 1; I <= npar; ++I) {
+      const std::size_t i = static_cast<std::size_t>(I - 1);
+      converged_estimates_[at(I, n)].push_back(f.estimates[i]);
+      converged_errors_[at(I, n)].push_back(f.errors[i]);
+      if (i < f.wald_covers.size() && f.wald_covers[i]) ++ncovw_[at(I, n)];
+      if (i < f.logit_covers.size() && f.logit_covers[i]) ++ncovl_[at(I, n)];
+    }
+  } else {
+    ++nfail_[idx(n)];
+  }
   if (!f.included) return;
   NCONV(n) += 1;
-  const int npar = std::min(npar_, static_cast<int>(f.estimates.size()));
   for (int I = 1; I <= npar; ++I) {
     const std::size_t i = static_cast<std::size_t>(I - 1);
     const double s = f.estimates[i];
@@ -62,12 +75,6 @@ void SimulationTotals::add(const ReplicateFit& f) {
     SUMS2(I, n) += s * s;
     SUMSE(I, n) += e;
     SUMSE2(I, n) += e * e;
-    if (i < generating.size()) {
-      const double d = s - generating[i];
-      sumd2_[at(I, n)] += d * d;
-    }
-    if (i < f.wald_covers.size() && f.wald_covers[i]) ++ncovw_[at(I, n)];
-    if (i < f.logit_covers.size() && f.logit_covers[i]) ++ncovl_[at(I, n)];
   }
   count_gof(f.gof_p, NGOF(n));
 }
@@ -83,21 +90,49 @@ void SimulationTotals::add_pairs(const std::vector<FitSummary>& fits) {
   }
 }
 
+double median_of(std::vector<double> values) {
+  if (values.empty() || std::any_of(values.begin(), values.end(), [](double v) { return std::isnan(v); })) {
+    return std::numeric_limits<double>::quiet_NaN();
+  }
+  const std::size_t half = values.size() / 2;
+  std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(half), values.end());
+  const double upper = values[half];
+  if (values.size() % 2 == 1) return upper;
+  const double lower = *std::max_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(half));
+  return lower + (upper - lower) / 2.0;
+}
+
 CoverageRow SimulationTotals::coverage_row(int I, int n) const {
   CoverageRow row;
-  const int c = NCONV(n);
+  const std::vector<double>& estimates = converged_estimates_[at(I, n)];
+  const std::vector<double>& errors = converged_errors_[at(I, n)];
+  const double c = static_cast<double>(estimates.size());
   const double g = static_cast<std::size_t>(I) <= generating.size() ? generating[static_cast<std::size_t>(I - 1)] : 0.0;
   row.index = I;
   row.generating = g;
-  const double mean = SUMS(I, n) / c;
+  double sum = 0.0;
+  for (double s : estimates) sum += s;
+  const double mean = sum / c;
+  double squares = 0.0;  // about the mean
+  double errors2 = 0.0;  // about the generating value
+  for (double s : estimates) {
+    squares += (s - mean) * (s - mean);
+    errors2 += (s - g) * (s - g);
+  }
   row.bias = mean - g;
   row.relative_bias = g != 0.0 ? row.bias / g : std::numeric_limits<double>::quiet_NaN();
-  row.rmse = std::sqrt(SUMD2(I, n) / c);
-  const double ss = SUMS2(I, n) - SUMS(I, n) * mean;
-  row.empirical_sd = c > 1 && ss > 0.0 ? std::sqrt(ss / (c - 1)) : 0.0;
-  row.mean_se = SUMSE(I, n) / c;
-  row.wald = static_cast<double>(NCOVW(I, n)) / c;
-  row.logit = static_cast<double>(NCOVL(I, n)) / c;
+  row.rmse = std::sqrt(errors2 / c);
+  row.empirical_sd = estimates.size() > 1 ? std::sqrt(squares / (c - 1.0)) : 0.0;
+  double se_sum = 0.0;
+  for (double e : errors) se_sum += e;
+  row.mean_se = se_sum / c;
+  row.median_se = median_of(errors);
+  if (estimates.size() > 1) {
+    row.wide_se = static_cast<int>(
+        std::count_if(errors.begin(), errors.end(), [&row](double e) { return e > 10.0 * row.empirical_sd; }));
+  }
+  row.wald = static_cast<double>(ncovw_[at(I, n)]) / c;
+  row.logit = static_cast<double>(ncovl_[at(I, n)]) / c;
   return row;
 }
 
@@ -726,24 +761,24 @@ for (int I = 1; I <= npar; ++I) {
 const std::string& name_of(const SimulationTotals& totals, int n) { return totals.names[static_cast<std::size_t>(n - 1)]; }
 
 /// Bias, RMSE, standard errors and interval coverage of every estimated
-/// parameter of every submodel (option COVERAGE).
+/// parameter of every submodel over its converged fits (option COVERAGE).
 void print_coverage(Listing& lst, const SimulationTotals& totals) {
 static const Layout title(
     "(/21X,33HB I A S   A N D   C O V E R A G E/16X,6HMODEL ,A,9H   NSIM = ,I4,15H   Converged = ,I4/16X,"
-    "34HNot converged or not inverted   = ,I4)");
-static const Layout heading("(/68X,12H95% coverage/2X,1HI,3X,10HGenerating,6X,4HBias,1X,9HRel. bias,6X,"
-                            "4HRMSE,3X,7HEmp. SD,3X,7HMean SE,3X,4HWald,2X,5HLogit)");
-static const Layout rule("(1X,79(1H-))");
-static const Layout row("(1X,I2,F13.6,F10.6,A10,3F10.6,2F7.3)");
+    "34HNot converged or not inverted   = ,I4,A)");
+static const Layout heading("(/86X,12H95% coverage/2X,1HI,3X,10HGenerating,6X,4HBias,1X,9HRel. bias,6X,"
+                            "4HRMSE,3X,7HEmp. SD,3X,7HMean SE,1X,9HMedian SE,1X,7HSE>10SD,3X,4HWald,2X,5HLogit)");
+static const Layout rule("(1X,97(1H-))");
+static const Layout row("(1X,I2,F13.6,F10.6,A10,4F10.6,I8,2F7.3)");
 static const Layout ratio("(F10.4)");
-static const Layout note("(/5X,A/5X,A/5X,A/5X,A)");
+static const Layout note("(/5X,A/5X,A/5X,A/5X,A/5X,A)");
 lst.headng();
 for (int n = 1; n <= totals.NSUB; ++n) {
-  const int c = totals.NCONV(n);
+  const int c = totals.converged(n);
   const std::vector<bool>& estimated = totals.estimated[static_cast<std::size_t>(n - 1)];
   const int rows = static_cast<int>(std::count(estimated.begin(), estimated.end(), true));
   lst.linchk(rows + 9);
-  lst.put(title, {name_of(totals, n), totals.NSIM, c, totals.NFAIL(n)});
+  lst.put(title, {name_of(totals, n), totals.NSIM, c, totals.NFAIL(n), ", left out of the figures"});
   if (c < 1) {
     lst.warn("Too few successful simulations to summarize.");
     continue;
@@ -755,14 +790,16 @@ for (int n = 1; n <= totals.NSUB; ++n) {
     const CoverageRow v = totals.coverage_row(static_cast<int>(i) + 1, n);
     const std::string relative =
         std::isfinite(v.relative_bias) ? ratio.write_internal({v.relative_bias}, 10) : std::string(10, ' ');
-    lst.put(row, {v.index, v.generating, v.bias, relative, v.rmse, v.empirical_sd, v.mean_se, v.wald, v.logit});
+    lst.put(row, {v.index, v.generating, v.bias, relative, v.rmse, v.empirical_sd, v.mean_se, v.median_se,
+                  v.wide_se, v.wald, v.logit});
   }
 }
-lst.linchk(5);
-lst.put(note, {"Bias and RMSE about the generating value, Emp. SD of the estimates, Mean SE of",
-               "their estimated standard errors, over the converged fits. Coverage: share of",
-               "those fits whose 95% interval holds the generating value, as printed",
-               "(estimate -+ 1.96 SE) and on the logit scale."});
+lst.linchk(6);
+lst.put(note, {"Over the converged fits only (optimizer and inversion codes 0): bias and RMSE",
+               "about the generating value, Emp. SD of the estimates, Mean SE and Median SE of",
+               "their estimated standard errors, SE>10SD the fits whose SE exceeds 10 times",
+               "Emp. SD. Coverage: share of those fits whose 95% interval holds the generating",
+               "value, as printed (estimate -+ 1.96 SE) and on the logit scale."});
 }
 
 }  // namespace

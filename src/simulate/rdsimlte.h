@@ -37,7 +37,8 @@ struct ReplicateFit {
   bool converged() const { return optimizer == OptimizerCode::Converged && inversion == InversionCode::Inverted; }
 };
 
-/// The planning figures of one parameter of one submodel over the fits accumulated.
+/// The planning figures of one parameter of one submodel over the converged
+/// fits (optimizer and inversion codes 0), whatever ERROR TEST says.
 struct CoverageRow {
   int index = 0;              ///< I
   double generating = 0.0;    ///< the generating value
@@ -46,9 +47,15 @@ struct CoverageRow {
   double rmse = 0.0;          ///< root mean squared error about the generating value
   double empirical_sd = 0.0;  ///< standard deviation of the estimates (divisor c - 1; 0 for one fit)
   double mean_se = 0.0;       ///< mean of the estimated standard errors
+  double median_se = 0.0;     ///< their median; NaN when one of them is NaN
+  int wide_se = 0;            ///< fits whose SE exceeds 10 times the empirical SD (0 for one fit)
   double wald = 0.0;          ///< share of fits whose interval as printed holds the generating value
   double logit = 0.0;         ///< the same for the logit-scale interval
 };
+
+/// The median of `values` (the mean of the two middle ones for an even
+/// count); NaN when there is none or one of them is NaN.
+double median_of(std::vector<double> values);
 
 struct FitContext;
 class Listing;
@@ -86,21 +93,18 @@ class SimulationTotals {
   double SUMSE2(int I, int n) const { return sumse2_[at(I, n)]; }
   const std::array<int, 4>& NGOF(int n) const { return ngof_[idx(n)]; }
   const std::array<int, 5>& NLRT(int k) const { return nlrt_[idx(k)]; }
-  /// Sum of the squared differences of S(I) of submodel n from the generating value.
-  double SUMD2(int I, int n) const { return sumd2_[at(I, n)]; }
-  /// Fits whose interval as printed holds the generating value of S(I).
-  int NCOVW(int I, int n) const { return ncovw_[at(I, n)]; }
-  /// Fits whose logit-scale interval holds it.
-  int NCOVL(int I, int n) const { return ncovl_[at(I, n)]; }
+  /// Converged fits of submodel n (optimizer and inversion codes 0): those the planning figures are over.
+  int converged(int n) const { return nconverged_[idx(n)]; }
   /// Fits of submodel n that did not converge or whose information matrix was not inverted, kept or not.
   int NFAIL(int n) const { return nfail_[idx(n)]; }
 
-  /// Accumulates one refit: counted as not converged when it failed, then,
-  /// when included, its estimates, errors, coverage and goodness of fit.
+  /// Accumulates one refit: counted as converged or not, its estimates and
+  /// errors kept for the planning figures when it converged, then, when
+  /// included, added to the sums and the goodness of fit of the summaries.
   void add(const ReplicateFit& f);
   /// Counts the likelihood-ratio tests of one replicate's fits (submodels 1..NSUB in order).
   void add_pairs(const std::vector<FitSummary>& fits);
-  /// The planning row of parameter I of submodel n; at least one fit accumulated.
+  /// The planning row of parameter I of submodel n over its converged fits; at least one converged.
   CoverageRow coverage_row(int I, int n) const;
 
   /// Fits of submodel n accumulated ("Converged").
@@ -124,8 +128,11 @@ class SimulationTotals {
   std::vector<double> sums_, sums2_, sumse_, sumse2_;  ///< the sums, parameter fastest
   std::vector<std::array<int, 4>> ngof_;                ///< NGOF by submodel
   std::vector<std::array<int, 5>> nlrt_;                ///< NLRT by pair
-  std::vector<double> sumd2_;                           ///< SUMD2, parameter fastest
-  std::vector<int> ncovw_, ncovl_;                      ///< NCOVW and NCOVL, parameter fastest
+  /// Estimates and standard errors of the converged fits, in fit order, parameter fastest.
+  std::vector<std::vector<double>> converged_estimates_, converged_errors_;
+  /// Converged fits whose interval as printed, and whose logit-scale interval, holds the generating value.
+  std::vector<int> ncovw_, ncovl_;
+  std::vector<int> nconverged_;                         ///< converged fits by submodel
   std::vector<int> nfail_;                              ///< NFAIL by submodel
   /// Position of submodel or pair n.
   static std::size_t idx(int n) { return static_cast<std::size_t>(n - 1); }

@@ -402,3 +402,57 @@ TEST(ProgressLine, ShownOnTheRunsErrorStreamWhenATerminal) {
 
 }  // namespace
 }  // namespace quorvale
+
+namespace quorvale {
+namespace {
+
+/// A fit of submodel 1 with one parameter: estimate s, SE e, its codes.
+ReplicateFit planted(double s, double e, bool converged, bool included) {
+  ReplicateFit f;
+  f.submodel = 1;
+  f.optimizer = converged ? OptimizerCode::Converged : OptimizerCode::RoundingDominant;
+  f.included = included;
+  f.estimates = {s};
+  f.errors = {e};
+  f.wald_covers = {true};
+  f.logit_covers = {converged};
+  return f;
+}
+
+TEST(SimulateCoverage, FiguresAreOverTheConvergedFitsOnly) {
+  // Five converged fits (estimates 0.4, 0.5, 0.6, 0.5, 0.5; one SE of 9.0
+  // far beyond the spread) and two with code 130 that the summaries keep
+  // (no ERROR TEST) but whose values would move every figure.
+  SimulationTotals t(1, 1);
+  t.NSUB = 1;
+  t.generating = {0.5};
+  t.add(planted(0.4, 0.10, true, true));
+  t.add(planted(0.9, 0.01, false, true));
+  t.add(planted(0.5, 0.20, true, true));
+  t.add(planted(0.6, 9.00, true, true));
+  t.add(planted(0.9, 0.01, false, true));
+  t.add(planted(0.5, 0.30, true, true));
+  t.add(planted(0.5, 0.40, true, true));
+  EXPECT_EQ(t.NCONV(1), 7);  // the summaries' count keeps its rule
+  EXPECT_EQ(t.converged(1), 5);
+  EXPECT_EQ(t.NFAIL(1), 2);
+  const CoverageRow row = t.coverage_row(1, 1);
+  EXPECT_NEAR(row.bias, 0.0, 1e-15);
+  EXPECT_NEAR(row.rmse, std::sqrt(0.02 / 5.0), 1e-15);
+  EXPECT_NEAR(row.empirical_sd, std::sqrt(0.02 / 4.0), 1e-15);  // 0.0707
+  EXPECT_NEAR(row.mean_se, 10.0 / 5.0, 1e-15);
+  EXPECT_DOUBLE_EQ(row.median_se, 0.30);
+  EXPECT_EQ(row.wide_se, 1);  // 9.0 > 0.707; 0.4 is not
+  EXPECT_DOUBLE_EQ(row.wald, 1.0);
+  EXPECT_DOUBLE_EQ(row.logit, 1.0);  // the failed fits' false flags are not counted
+}
+
+TEST(SimulateCoverage, MedianOfAnEvenCountAndOfANaN) {
+  EXPECT_DOUBLE_EQ(median_of({4.0, 1.0, 3.0, 2.0}), 2.5);
+  EXPECT_DOUBLE_EQ(median_of({5.0}), 5.0);
+  EXPECT_TRUE(std::isnan(median_of({1.0, std::nan(""), 2.0})));
+  EXPECT_TRUE(std::isnan(median_of({})));
+}
+
+}  // namespace
+}  // namespace quorvale

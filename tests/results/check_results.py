@@ -12,6 +12,7 @@ the run did not end normally), 1 otherwise.
 """
 import json
 import math
+import statistics
 import os
 import shutil
 import subprocess
@@ -178,8 +179,10 @@ def check_listing(listing, doc):
 
 def check_coverage(doc):
     """Recomputes every simulation's coverage block from its fits: bias, RMSE,
-    empirical SD, mean SE and the two coverages of the fits included, and
-    the count of fits that failed; the intervals are formed here again."""
+    empirical SD, mean and median SE, the SEs above 10 SD and the two
+    coverages of the converged fits (codes 0 and 0, whatever ERROR TEST left
+    in the summaries), and the count of fits that failed; the intervals are
+    formed here again."""
     checked = 0
     for sim in doc["simulations"]:
         g = sim["generating"]
@@ -190,7 +193,7 @@ def check_coverage(doc):
             n = block["submodel"]
             mine = [f for f in fits if f["submodel"] == n]
             failed = sum(1 for f in mine if f["optimizer_code"] != 0 or f["inversion_code"] != 0)
-            kept = [f for f in mine if f["included"]]
+            kept = [f for f in mine if f["optimizer_code"] == 0 and f["inversion_code"] == 0]
             if block["not_converged"] != failed or block["converged"] != len(kept):
                 fail(f"submodel {n}: counts {block['converged']}/{block['not_converged']}, fits give {len(kept)}/{failed}")
             c = len(kept)
@@ -225,11 +228,15 @@ def check_coverage(doc):
                     "rmse": math.sqrt(sum((s - gi) ** 2 for s in est) / c),
                     "empirical_sd": math.sqrt(sum((s - mean) ** 2 for s in est) / (c - 1)) if c > 1 else 0.0,
                     "mean_se": sum(se) / c,
+                    "median_se": statistics.median(se),
                     "coverage_wald": wald / c,
                     "coverage_logit": logit / c,
                 }
                 if gi != 0:
                     expect["relative_bias"] = (mean - gi) / gi
+                wide = sum(1 for e in se if e > 10 * expect["empirical_sd"]) if c > 1 else 0
+                if row["se_over_10_sd"] != wide:
+                    fail(f"submodel {n} S({i + 1}) se_over_10_sd: document {row['se_over_10_sd']}, fits give {wide}")
                 for key, value in expect.items():
                     if abs(row[key] - value) > 1e-9 * max(1.0, abs(value)):
                         fail(f"submodel {n} S({i + 1}) {key}: document {row[key]!r}, fits give {value!r}")
