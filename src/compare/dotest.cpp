@@ -1,5 +1,7 @@
 #include "compare/dotest.h"
+#include "compare/nesting.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <optional>
@@ -237,9 +239,18 @@ void replace_model_file(FitContext& run, const std::string& file, const std::str
 }
 
 /// Computes the criteria, the ranking and the likelihood-ratio tests.
-ModelComparison compare(const SavedModels& s, const TestOptions& opt, int n, int own) {
+ModelComparison compare(const SavedModels& s, const TestOptions& opt, int n, int own,
+                        std::span<const FitReport> sequence) {
   ModelComparison c;
   c.n = n;
+  // The parameter map of a model fitted in this sequence; none for a model of the model file.
+  const auto fit_of = [&sequence](const ComparedModel& m) -> const FitReport* {
+    if (m.from_file) return nullptr;
+    for (const FitReport& f : sequence) {
+      if (f.sequence == m.order) return &f;
+    }
+    return nullptr;
+  };
   // AIC and AICc; the most general model is the first with the largest K.
   int g = 1;
   for (int i = 1; i <= s.NMOD; ++i) {
@@ -278,16 +289,20 @@ ModelComparison compare(const SavedModels& s, const TestOptions& opt, int n, int
     row.crit[kQaicc] = row.crit[kQaic] + aicc_correction(row.K, n);
   }
 
-  std::vector<double> aicc;
-  for (const ComparedModel& row : c.models) aicc.push_back(row.crit[kAicc]);
-  const std::vector<double> weights = akaike_weights(aicc);
-  double best = std::numeric_limits<double>::infinity();
-  for (double v : aicc) {
-    if (std::isfinite(v) && v < best) best = v;
-  }
-  for (std::size_t i = 0; i < c.models.size(); ++i) {
-    c.models[i].delta_aicc = aicc[i] - best;
-    c.models[i].weight_aicc = weights[i];
+  c.criterion = quasi_criterion(c.chat) ? kQaicc : kAicc;
+  // Differences and Akaike weights of both criteria.
+  for (const int column : {kAicc, kQaicc}) {
+    std::vector<double> values;
+    for (const ComparedModel& row : c.models) values.push_back(row.crit[column]);
+    const std::vector<double> weights = akaike_weights(values);
+    double best = std::numeric_limits<double>::infinity();
+    for (double v : values) {
+      if (std::isfinite(v) && v < best) best = v;
+    }
+    for (std::size_t i = 0; i < c.models.size(); ++i) {
+      (column == kAicc ? c.models[i].delta_aicc : c.models[i].delta_qaicc) = values[i] - best;
+      (column == kAicc ? c.models[i].weight_aicc : c.models[i].weight_qaicc) = weights[i];
+    }
   }
 
   // Selection sort: the first smallest value of the rest moves up by an
@@ -295,10 +310,11 @@ ModelComparison compare(const SavedModels& s, const TestOptions& opt, int n, int
   // whose log-likelihood or criterion is not finite ranks after every other.
   c.ranked = c.models;
   std::vector<ComparedModel>& r = c.ranked;
-  const auto key = [&opt](const ComparedModel& m) {
-    const double v = m.crit[opt.sortby];
+  const auto key_of = [](const ComparedModel& m, int column) {
+    const double v = m.crit[column];
     return std::isfinite(m.lnL) && std::isfinite(v) ? v : std::numeric_limits<double>::infinity();
   };
+  const auto key = [&](const ComparedModel& m) { return key_of(m, opt.sortby); };
   for (std::size_t p = 0; p + 1 < r.size(); ++p) {
     std::size_t best = p;
     for (std::size_t q = p + 1; q < r.size(); ++q) {
@@ -309,15 +325,25 @@ ModelComparison compare(const SavedModels& s, const TestOptions& opt, int n, int
   for (const ComparedModel& m : r) {
     if (key(m) == std::numeric_limits<double>::infinity()) c.not_finite.push_back(m.name);
   }
+  // The order by the criterion in force; ties keep the order of the ranking.
+  for (std::size_t p = 0; p < r.size(); ++p) c.by_criterion.push_back(p);
+  std::stable_sort(c.by_criterion.begin(), c.by_criterion.end(), [&](std::size_t a, std::size_t b) {
+    return key_of(r[a], c.criterion) < key_of(r[b], c.criterion);
+  });
+  for (std::size_t k = 0; k < c.by_criterion.size(); ++k) r[c.by_criterion[k]].rank = static_cast<int>(k + 1);
 
   for (std::size_t i = 0; i + 1 < r.size(); ++i) {
     for (std::size_t j = i + 1; j < r.size(); ++j) {
       if (r[i].NDF == r[j].NDF) continue;
       // The model with fewer degrees of freedom is taken as the general one;
-      // nesting is the user's responsibility.
+      // the test applies only when the other is nested in it.
       RatioTest t;
       t.general = r[i].NDF < r[j].NDF ? i : j;
       t.reduced = t.general == i ? j : i;
+      const FitReport* general = fit_of(r[t.general]);
+      const FitReport* reduced = fit_of(r[t.reduced]);
+      t.maps_known = general && reduced;
+      t.nested = t.maps_known && nested_in(reduced->parameters, general->parameters);
       t.chi = -2.0 * (r[t.reduced].lnL - r[t.general].lnL);
       t.df = r[t.reduced].NDF - r[t.general].NDF;
       if (t.chi > 0.0) {
@@ -398,6 +424,23 @@ void print_ratio_tests(Listing& lst, const ModelComparison& c) {
     lst.linchk(1);
     lst.put(row, {c.ranked[t.general].name, c.ranked[t.reduced].name, t.chi, t.df, t.probability});
   }
+  std::string not_nested;
+  std::string unknown;
+  for (const RatioTest& t : c.tests) {
+    if (t.nested) continue;
+    const ComparedModel& g = c.ranked[t.general];
+    const ComparedModel& r = c.ranked[t.reduced];
+    std::string& list = t.maps_known ? not_nested : unknown;
+    list += (list.empty() ? "" : "; ") + g.full_name + " vs " + r.full_name;
+  }
+  if (not_nested.empty() && unknown.empty()) return;
+  std::string text;
+  if (!not_nested.empty()) text = "Not nested, their likelihood-ratio test does not apply: " + not_nested + ".";
+  if (!unknown.empty()) {
+    text += (text.empty() ? "" : " ");
+    text += "Not known to be nested (a model of the model file keeps no parameter map): " + unknown + ".";
+  }
+  lst.warn(text);
 }
 
 /// Prints the model-averaged estimates.
@@ -513,7 +556,7 @@ std::optional<ModelComparison> dotest(FitContext& run, std::span<FitReport> sequ
     run.listing.warn("Not enough PROC ESTIMATE statements to generate models for testing.");
   } else {
     warn_same_names(run);
-    const ModelComparison& comparison = result.emplace(compare(run.saved, opt, n, own));
+    const ModelComparison& comparison = result.emplace(compare(run.saved, opt, n, own, sequence));
     print_criteria(run.listing, comparison);
     if (opt.aicsave) replace_model_file(run, opt.file, model_file_records(comparison, identity, file.other_data));
     print_ratio_tests(run.listing, comparison);

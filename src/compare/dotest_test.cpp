@@ -240,6 +240,10 @@ TEST_F(DotestTables, WholeOutputOfThreeModels) {
       // B against C: 12.2 on 3 df, erfc(sqrt(6.1)) + sqrt(24.4/pi) exp(-6.1) = 0.0067.
       " " + col20("B") + "  " + col20("C") + "      12.200      3       0.0067",
       "",
+      // No fit reports, so no parameter maps to compare.
+      " * *  WARNING  * *   Not known to be nested (a model of the model file keeps no parameter map): B vs A; "
+      "A vs C; B vs C.",
+      "",
       kResetWarning,
   };
   EXPECT_EQ(after_echo(*r), expected);
@@ -529,6 +533,38 @@ TEST_F(DotestSort, FitsThatDidNotConvergeOrReachedABoundAreNamedAfterTheTables) 
   dotest(clean->run, sequence);
   EXPECT_FALSE(has_text(*clean, "did not converge"));
   EXPECT_FALSE(has_text(*clean, "on a bound"));
+}
+
+TEST_F(DotestRatioTests, PairsThatAreNotNestedByTheirParameterMapsAreNamedAfterTheTests) {
+  auto r = make_run("PROC TEST;\nPROC STOP;\n", 101);
+  fill(r->run, kThree);
+  // B: three free parameters; A: S(3) = S(2); C: S(2) = 0, S(3) = 0.3.
+  const std::vector<std::vector<int>> slots = {{1, -2, -3}, {1, 2, 2}, {1, 2, 3}};
+  std::vector<FitReport> sequence(3);
+  for (int i = 0; i < 3; ++i) {
+    FitReport& f = sequence[static_cast<std::size_t>(i)];
+    f.sequence = i + 1;
+    for (int p = 1; p <= 3; ++p) {
+      ParameterEstimate e;
+      e.index = p;
+      e.slot = slots[static_cast<std::size_t>(i)][static_cast<std::size_t>(p - 1)];
+      e.estimate = e.slot == -3 ? 0.3 : e.slot == -2 ? 0.0 : 0.5;
+      f.parameters.push_back(e);
+    }
+  }
+  const std::optional<ModelComparison> c = dotest(r->run, sequence);
+  ASSERT_TRUE(c);
+  // Ranked A, B, C: B against A, A against C, B against C.
+  ASSERT_EQ(c->tests.size(), 3U);
+  EXPECT_TRUE(c->tests[0].nested);
+  EXPECT_FALSE(c->tests[1].nested);  // A's S(3) = S(2) fails in C
+  EXPECT_TRUE(c->tests[2].nested);
+  const std::string listing = r->listing();
+  const std::size_t warning =
+      listing.find(" * *  WARNING  * *   Not nested, their likelihood-ratio test does not apply: A vs C.\n");
+  ASSERT_NE(warning, std::string::npos) << listing;
+  EXPECT_LT(listing.find(kTestUnderline), warning);
+  EXPECT_FALSE(has_text(*r, "Not known to be nested"));
 }
 
 // ---------------------------------------------------------------------------
