@@ -11,6 +11,7 @@
 #include <fstream>
 #include <limits>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -119,6 +120,17 @@ std::string data_identity(const ModelStore& m) {
   return text;
 }
 
+/// Marks the model's full name after the data identity; a record whose name
+/// fits the 10 characters of its name field carries none.
+constexpr std::string_view kNameMark = "  name ";
+
+/// The full name of a model as its record carries it: empty when the name
+/// field holds all of it.
+std::string name_after_identity(const std::string& stored, const std::string& full_name) {
+  const std::string field = trimmed(stored.substr(0, std::min<std::size_t>(stored.size(), 10)));
+  return full_name == field ? std::string() : std::string(kNameMark) + full_name;
+}
+
 /// Columns (0-based start, width) of a record's fields that must hold a value.
 constexpr std::size_t kLnlFrom = 31, kLnlWidth = 14, kKFrom = 55, kKWidth = 5, kRecordWidth = 90;
 
@@ -172,7 +184,13 @@ FileRecords read_model_file(FitContext& run, const std::string& file, const std:
       lst.error(where + ", is incomplete; the file is left as it is.");
     }
     const std::string stored = line;
-    const std::string tail = line.size() > kRecordWidth ? line.substr(kRecordWidth) : std::string();
+    std::string tail = line.size() > kRecordWidth ? line.substr(kRecordWidth) : std::string();
+    // The full name, when the record carries one, follows the data identity.
+    std::string full_name;
+    if (const std::size_t at = tail.find(kNameMark); at != std::string::npos) {
+      full_name = trimmed(tail.substr(at + kNameMark.size()));
+      tail.resize(at);
+    }
     const std::size_t id_start = tail.find_first_not_of(' ');
     const std::string id = id_start == std::string::npos ? std::string() : tail;
     if (!id.empty() && id != identity) {
@@ -200,9 +218,15 @@ FileRecords read_model_file(FitContext& run, const std::string& file, const std:
     if (!(lnl <= 0.0) || k < 0 || ndf < 0 || dfc < 0) {
       lst.error(where + ", holds impossible values (log-likelihood above 0 or a negative count).");
     }
+    // A record with its full name is this sequence's model of that name; an
+    // older one, without it, is matched by its 10 characters as before.
     bool duplicate = false;
     for (int j = 1; j <= before && !duplicate; ++j) {
       const std::string& o = own[static_cast<std::size_t>(j)];
+      if (!full_name.empty()) {
+        duplicate = full_name == (s.full_name(j).empty() ? trimmed(s.NAMSAV(j)) : s.full_name(j));
+        continue;
+      }
       duplicate = s.NAMSAV(j) == name ||
                   (o.compare(1, 10, line, 1, 10) == 0 && o.compare(kLnlFrom, kLnlWidth, line, kLnlFrom, kLnlWidth) == 0 &&
                    o.compare(kKFrom, kKWidth, line, kKFrom, kKWidth) == 0);
@@ -221,8 +245,8 @@ FileRecords read_model_file(FitContext& run, const std::string& file, const std:
     s.PG(row) = pg_unknown ? std::numeric_limits<double>::quiet_NaN() : pg;
     s.G(row) = g;
     s.DFC(row) = dfc;
-    s.NAMSAV(row) = name;
-    s.full_name(row).clear();
+    s.NAMSAV(row) = full_name.empty() ? name : pad(full_name, 20);
+    s.full_name(row) = full_name;
     s.NMOD = row;
   }
   if (in.bad()) lst.error("Model file " + file + " cannot be read.");
@@ -371,7 +395,7 @@ std::string model_file_records(const ModelComparison& c, const std::string& iden
     std::string one;
     file_layout().write(one, {m.name, m.crit[kAic], m.lnL, m.NDF, m.K, m.PG, m.G, m.DFC});
     one.pop_back();
-    contents += one + identity + "\n";
+    contents += one + identity + name_after_identity(one.substr(1), m.full_name) + "\n";
   }
   for (const std::string& line : other_data) contents += line + "\n";
   return contents;

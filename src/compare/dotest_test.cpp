@@ -663,9 +663,11 @@ TEST_F(DotestModelFile, RecordsAreMatchedOnlyAgainstTheCurrentSequence) {
 }
 
 TEST_F(DotestModelFile, TheSameFitAgainReplacesItsRecord) {
-  // Names are stored as 10 characters; the same stored name, K and log-likelihood
-  // as written is the same fit, so running the same commands again adds nothing.
-  auto r = make_run("PROC TEST AICSAVE=F1;\nPROC TEST AICSAVE=F1;\nPROC TEST AICSAVE=F1;\nPROC STOP;\n", 101);
+  // The name field holds 10 characters and the full name follows the data
+  // identity; the same full name is the same model, so running the same
+  // commands again adds nothing, and names alike in 10 characters stay apart.
+  auto r = make_run(
+      "PROC TEST AICSAVE=F1;\nPROC TEST AICSAVE=F1;\nPROC TEST AICSAVE=F1;\nPROC TEST AICSAVE=F1;\nPROC STOP;\n", 101);
   const std::vector<Fit> fits = {{"LONGMODELNAME1", -50.0, 3, 5}, {"SHORT", -52.0, 2, 6}};
   fill(r->run, fits);
   dotest(r->run);
@@ -674,10 +676,17 @@ TEST_F(DotestModelFile, TheSameFitAgainReplacesItsRecord) {
   dotest(r->run);
   EXPECT_EQ(first_table_names(*r, 3), (std::vector<std::string>{"LONGMODELNAME1", "SHORT", ""}));
   EXPECT_EQ(record_names("F1"), (std::vector<std::string>{"LONGMODELN", "SHORT"}));
-  // A different fit under the same stored name (another K) is another model.
-  fill(r->run, {{"LONGMODELNAME2", -50.0, 4, 4}, {"OTHER", -60.0, 1, 7}});
+  // Another model whose name shares the 10 characters is another model, and
+  // the one recalled from the file keeps its full name.
+  fill(r->run, {{"LONGMODELNAME2", -50.0, 3, 5}, {"OTHER", -60.0, 1, 7}});
   dotest(r->run);
-  EXPECT_EQ(first_table_names(*r, 4), (std::vector<std::string>{"LONGMODELNAME2", "OTHER", "LONGMODELN", "SHORT"}));
+  EXPECT_EQ(first_table_names(*r, 4),
+            (std::vector<std::string>{"LONGMODELNAME2", "OTHER", "LONGMODELNAME1", "SHORT"}));
+  EXPECT_EQ(record_names("F1"), (std::vector<std::string>{"LONGMODELN", "LONGMODELN", "SHORT", "OTHER"}));
+  // The first model fitted again replaces its own record, not its namesake's.
+  fill(r->run, {{"LONGMODELNAME1", -49.0, 3, 5}});
+  dotest(r->run);
+  EXPECT_EQ(first_table_names(*r, 4), (std::vector<std::string>{"LONGMODELNAME1", "LONGMODELNAME2", "SHORT", "OTHER"}));
 }
 
 TEST_F(DotestModelFile, RecordsOfOtherDataStayInTheFileOutsideTheComparison) {
