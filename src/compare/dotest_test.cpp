@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "input/fields.h"
 #include "testing/harness.h"
 
@@ -409,6 +410,36 @@ TEST_F(DotestSort, EachCriterionSortsByItsOwnColumn) {
   EXPECT_EQ(sorted_by("SORTBY QAIC"), (std::vector<int>{4, 1, 3, 2}));
   EXPECT_EQ(sorted_by("SORTBY QAICC"), (std::vector<int>{2, 3, 4, 1}));
   EXPECT_EQ(sorted_by("sortby aic"), (std::vector<int>{1, 4, 3, 2}));
+}
+
+TEST_F(DotestSort, OneCriterionInForceRanksAndWeighsWhateverTheListingIsSortedBy) {
+  // kThree with c-hat 1.3 (G/DFC of B): QAICc A 160.55509, B 161.55463,
+  // C 164.43012, so the QAICc weights are 1, e^-0.49977 and e^-1.93751 over their sum.
+  auto r = make_run("PROC TEST SORTBY AIC;\nPROC STOP;\n", 101);
+  fill(r->run, kThree);
+  const std::optional<ModelComparison> c = dotest(r->run);
+  ASSERT_TRUE(c);
+  EXPECT_STREQ(c->criterion_name(), "QAICc");
+  std::vector<std::string> by_aic;
+  std::vector<std::string> by_qaicc;
+  for (const ComparedModel& m : c->ranked) by_aic.push_back(trimmed(m.name));
+  for (std::size_t at : c->by_criterion) by_qaicc.push_back(trimmed(c->ranked[at].name));
+  EXPECT_EQ(by_aic, (std::vector<std::string>{"B", "A", "C"}));  // AIC 206.2, 206.6, 212.4
+  EXPECT_EQ(by_qaicc, (std::vector<std::string>{"A", "B", "C"}));
+  const ComparedModel& b = c->ranked[0];
+  EXPECT_EQ(b.rank, 2);
+  EXPECT_NEAR(b.delta_qaicc, 0.999541, 1e-6);
+  EXPECT_NEAR(b.weight_qaicc, 0.346524, 1e-6);
+  EXPECT_NEAR(c->weight(c->ranked[1]), 0.571190, 1e-6);
+  EXPECT_NEAR(c->weight(c->ranked[2]), 0.082287, 1e-6);
+  // c-hat 1: AICc is in force (A 206.847, B 206.832: B best).
+  auto one = make_run("PROC TEST C=1;\nPROC STOP;\n", 101);
+  fill(one->run, kThree);
+  const std::optional<ModelComparison> d = dotest(one->run);
+  ASSERT_TRUE(d);
+  EXPECT_STREQ(d->criterion_name(), "AICc");
+  EXPECT_EQ(trimmed(d->ranked[d->by_criterion.front()].name), "B");
+  EXPECT_EQ(d->weight(d->ranked[d->by_criterion.front()]), d->ranked[d->by_criterion.front()].weight_aicc);
 }
 
 TEST_F(DotestSort, OnlyTheTokenRightAfterSortbyCounts) {
