@@ -236,6 +236,9 @@ def check_page(page, doc):
             fail(f"fit {f + 1}: no summary row")
     for t, test in enumerate(doc["tests"]):
         # Ranked by the criterion in force, the one that weighs the average.
+        if "criterion" not in test or any("rank" not in m for m in test["models"]):
+            fail(f"comparison {t + 1}: no criterion in force and rank by it")
+            continue
         order = sorted(range(len(test["models"])), key=lambda k: test["models"][k]["rank"])
         want = [f"/tests/{t}/models/{k}" for k in order]
         if [p for p in pointers if p.startswith(f"/tests/{t}/models/")] != want:

@@ -106,6 +106,9 @@ def check_criterion(test, what):
     follow them, and an average over every model of the comparison carries
     the same weights."""
     quasi = test["c_hat"] > 1.0
+    if "criterion" not in test or any("rank" not in m or "weight_qaicc" not in m for m in test["models"]):
+        fail(f"{what}: no criterion in force, ranks and QAICc weights")
+        return
     if test["criterion"] != ("QAICc" if quasi else "AICc"):
         fail(f"{what}: criterion {test['criterion']} with c-hat {test['c_hat']}")
     models = test["models"]
@@ -203,7 +206,7 @@ def check_listing(listing, doc):
                     close(text, m[key], f"line {n + 3 + k} {key}")
                 checked += 1
             for key in ("weight_aicc", "weight_qaicc"):
-                weights = sum(m[key] for m in test["models"])
+                weights = sum(m.get(key, 0.0) for m in test["models"])
                 if abs(weights - 1.0) > 1e-9:
                     fail(f"line {n + 1}: Akaike weights {key} add up to {weights}")
             check_criterion(test, f"line {n + 1}")
