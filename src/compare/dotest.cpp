@@ -314,8 +314,8 @@ ModelComparison compare(const SavedModels& s, const TestOptions& opt, int n, int
   }
 
   c.criterion = quasi_criterion(c.chat) ? kQaicc : kAicc;
-  // Differences and Akaike weights of both criteria.
-  for (const int column : {kAicc, kQaicc}) {
+  // Differences from the smallest value and Akaike weights of both criteria.
+  const auto differences = [&c](int column, double ComparedModel::*delta, double ComparedModel::*weight) {
     std::vector<double> values;
     for (const ComparedModel& row : c.models) values.push_back(row.crit[column]);
     const std::vector<double> weights = akaike_weights(values);
@@ -324,10 +324,12 @@ ModelComparison compare(const SavedModels& s, const TestOptions& opt, int n, int
       if (std::isfinite(v) && v < best) best = v;
     }
     for (std::size_t i = 0; i < c.models.size(); ++i) {
-      (column == kAicc ? c.models[i].delta_aicc : c.models[i].delta_qaicc) = values[i] - best;
-      (column == kAicc ? c.models[i].weight_aicc : c.models[i].weight_qaicc) = weights[i];
+      c.models[i].*delta = values[i] - best;
+      c.models[i].*weight = weights[i];
     }
-  }
+  };
+  differences(kAicc, &ComparedModel::delta_aicc, &ComparedModel::weight_aicc);
+  differences(kQaicc, &ComparedModel::delta_qaicc, &ComparedModel::weight_qaicc);
 
   // Selection sort: the first smallest value of the rest moves up by an
   // exchange, so rows of equal value may change their relative order. A fit
