@@ -29,7 +29,7 @@ AveragedValue average(const std::vector<double>& w, const std::vector<double>& v
 ModelAverage model_average(std::span<const FitReport> fits, double chat, int from_file) {
   ModelAverage avg;
   avg.chat = chat;
-  avg.quasi = chat > 1.0;
+  avg.quasi = quasi_criterion(chat);
   avg.from_file = from_file;
   std::vector<const FitReport*> used;
   std::vector<double> criteria;

@@ -14,6 +14,9 @@
 
 namespace quorvale {
 
+/// True when models are weighed by QAICc rather than AICc: c-hat above 1.
+inline bool quasi_criterion(double chat) { return chat > 1.0; }
+
 /// One averaged quantity.
 struct AveragedValue {
   int index = 0;         ///< parameter I, or primary period for abundance

@@ -1,5 +1,7 @@
 #include "compare/dotest.h"
+#include "compare/nesting.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <optional>
@@ -9,6 +11,7 @@
 #include <fstream>
 #include <limits>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -117,6 +120,17 @@ std::string data_identity(const ModelStore& m) {
   return text;
 }
 
+/// Marks the model's full name after the data identity; a record whose name
+/// fits the 10 characters of its name field carries none.
+constexpr std::string_view kNameMark = "  name ";
+
+/// The full name of a model as its record carries it: empty when the name
+/// field holds all of it.
+std::string name_after_identity(const std::string& stored, const std::string& full_name) {
+  const std::string field = trimmed(stored.substr(0, std::min<std::size_t>(stored.size(), 10)));
+  return full_name == field ? std::string() : std::string(kNameMark) + full_name;
+}
+
 /// Columns (0-based start, width) of a record's fields that must hold a value.
 constexpr std::size_t kLnlFrom = 31, kLnlWidth = 14, kKFrom = 55, kKWidth = 5, kRecordWidth = 90;
 
@@ -170,7 +184,13 @@ FileRecords read_model_file(FitContext& run, const std::string& file, const std:
       lst.error(where + ", is incomplete; the file is left as it is.");
     }
     const std::string stored = line;
-    const std::string tail = line.size() > kRecordWidth ? line.substr(kRecordWidth) : std::string();
+    std::string tail = line.size() > kRecordWidth ? line.substr(kRecordWidth) : std::string();
+    // The full name, when the record carries one, follows the data identity.
+    std::string full_name;
+    if (const std::size_t at = tail.find(kNameMark); at != std::string::npos) {
+      full_name = trimmed(tail.substr(at + kNameMark.size()));
+      tail.resize(at);
+    }
     const std::size_t id_start = tail.find_first_not_of(' ');
     const std::string id = id_start == std::string::npos ? std::string() : tail;
     if (!id.empty() && id != identity) {
@@ -198,9 +218,15 @@ FileRecords read_model_file(FitContext& run, const std::string& file, const std:
     if (!(lnl <= 0.0) || k < 0 || ndf < 0 || dfc < 0) {
       lst.error(where + ", holds impossible values (log-likelihood above 0 or a negative count).");
     }
+    // A record with its full name is this sequence's model of that name; an
+    // older one, without it, is matched by its 10 characters as before.
     bool duplicate = false;
     for (int j = 1; j <= before && !duplicate; ++j) {
       const std::string& o = own[static_cast<std::size_t>(j)];
+      if (!full_name.empty()) {
+        duplicate = full_name == (s.full_name(j).empty() ? trimmed(s.NAMSAV(j)) : s.full_name(j));
+        continue;
+      }
       duplicate = s.NAMSAV(j) == name ||
                   (o.compare(1, 10, line, 1, 10) == 0 && o.compare(kLnlFrom, kLnlWidth, line, kLnlFrom, kLnlWidth) == 0 &&
                    o.compare(kKFrom, kKWidth, line, kKFrom, kKWidth) == 0);
@@ -219,8 +245,8 @@ FileRecords read_model_file(FitContext& run, const std::string& file, const std:
     s.PG(row) = pg_unknown ? std::numeric_limits<double>::quiet_NaN() : pg;
     s.G(row) = g;
     s.DFC(row) = dfc;
-    s.NAMSAV(row) = name;
-    s.full_name(row).clear();
+    s.NAMSAV(row) = full_name.empty() ? name : pad(full_name, 20);
+    s.full_name(row) = full_name;
     s.NMOD = row;
   }
   if (in.bad()) lst.error("Model file " + file + " cannot be read.");
@@ -237,9 +263,18 @@ void replace_model_file(FitContext& run, const std::string& file, const std::str
 }
 
 /// Computes the criteria, the ranking and the likelihood-ratio tests.
-ModelComparison compare(const SavedModels& s, const TestOptions& opt, int n, int own) {
+ModelComparison compare(const SavedModels& s, const TestOptions& opt, int n, int own,
+                        std::span<const FitReport> sequence) {
   ModelComparison c;
   c.n = n;
+  // The parameter map of a model fitted in this sequence; none for a model of the model file.
+  const auto fit_of = [&sequence](const ComparedModel& m) -> const FitReport* {
+    if (m.from_file) return nullptr;
+    for (const FitReport& f : sequence) {
+      if (f.sequence == m.order) return &f;
+    }
+    return nullptr;
+  };
   // AIC and AICc; the most general model is the first with the largest K.
   int g = 1;
   for (int i = 1; i <= s.NMOD; ++i) {
@@ -278,27 +313,34 @@ ModelComparison compare(const SavedModels& s, const TestOptions& opt, int n, int
     row.crit[kQaicc] = row.crit[kQaic] + aicc_correction(row.K, n);
   }
 
-  std::vector<double> aicc;
-  for (const ComparedModel& row : c.models) aicc.push_back(row.crit[kAicc]);
-  const std::vector<double> weights = akaike_weights(aicc);
-  double best = std::numeric_limits<double>::infinity();
-  for (double v : aicc) {
-    if (std::isfinite(v) && v < best) best = v;
-  }
-  for (std::size_t i = 0; i < c.models.size(); ++i) {
-    c.models[i].delta_aicc = aicc[i] - best;
-    c.models[i].weight_aicc = weights[i];
-  }
+  c.criterion = quasi_criterion(c.chat) ? kQaicc : kAicc;
+  // Differences from the smallest value and Akaike weights of both criteria.
+  const auto differences = [&c](int column, double ComparedModel::*delta, double ComparedModel::*weight) {
+    std::vector<double> values;
+    for (const ComparedModel& row : c.models) values.push_back(row.crit[column]);
+    const std::vector<double> weights = akaike_weights(values);
+    double best = std::numeric_limits<double>::infinity();
+    for (double v : values) {
+      if (std::isfinite(v) && v < best) best = v;
+    }
+    for (std::size_t i = 0; i < c.models.size(); ++i) {
+      c.models[i].*delta = values[i] - best;
+      c.models[i].*weight = weights[i];
+    }
+  };
+  differences(kAicc, &ComparedModel::delta_aicc, &ComparedModel::weight_aicc);
+  differences(kQaicc, &ComparedModel::delta_qaicc, &ComparedModel::weight_qaicc);
 
   // Selection sort: the first smallest value of the rest moves up by an
   // exchange, so rows of equal value may change their relative order. A fit
   // whose log-likelihood or criterion is not finite ranks after every other.
   c.ranked = c.models;
   std::vector<ComparedModel>& r = c.ranked;
-  const auto key = [&opt](const ComparedModel& m) {
-    const double v = m.crit[opt.sortby];
+  const auto key_of = [](const ComparedModel& m, int column) {
+    const double v = m.crit[column];
     return std::isfinite(m.lnL) && std::isfinite(v) ? v : std::numeric_limits<double>::infinity();
   };
+  const auto key = [&](const ComparedModel& m) { return key_of(m, opt.sortby); };
   for (std::size_t p = 0; p + 1 < r.size(); ++p) {
     std::size_t best = p;
     for (std::size_t q = p + 1; q < r.size(); ++q) {
@@ -309,15 +351,25 @@ ModelComparison compare(const SavedModels& s, const TestOptions& opt, int n, int
   for (const ComparedModel& m : r) {
     if (key(m) == std::numeric_limits<double>::infinity()) c.not_finite.push_back(m.name);
   }
+  // The order by the criterion in force; ties keep the order of the ranking.
+  for (std::size_t p = 0; p < r.size(); ++p) c.by_criterion.push_back(p);
+  std::stable_sort(c.by_criterion.begin(), c.by_criterion.end(), [&](std::size_t a, std::size_t b) {
+    return key_of(r[a], c.criterion) < key_of(r[b], c.criterion);
+  });
+  for (std::size_t k = 0; k < c.by_criterion.size(); ++k) r[c.by_criterion[k]].rank = static_cast<int>(k + 1);
 
   for (std::size_t i = 0; i + 1 < r.size(); ++i) {
     for (std::size_t j = i + 1; j < r.size(); ++j) {
       if (r[i].NDF == r[j].NDF) continue;
       // The model with fewer degrees of freedom is taken as the general one;
-      // nesting is the user's responsibility.
+      // the test applies only when the other is nested in it.
       RatioTest t;
       t.general = r[i].NDF < r[j].NDF ? i : j;
       t.reduced = t.general == i ? j : i;
+      const FitReport* general = fit_of(r[t.general]);
+      const FitReport* reduced = fit_of(r[t.reduced]);
+      t.maps_known = general && reduced;
+      t.nested = t.maps_known && nested_in(reduced->parameters, general->parameters);
       t.chi = -2.0 * (r[t.reduced].lnL - r[t.general].lnL);
       t.df = r[t.reduced].NDF - r[t.general].NDF;
       if (t.chi > 0.0) {
@@ -345,7 +397,7 @@ std::string model_file_records(const ModelComparison& c, const std::string& iden
     std::string one;
     file_layout().write(one, {m.name, m.crit[kAic], m.lnL, m.NDF, m.K, m.PG, m.G, m.DFC});
     one.pop_back();
-    contents += one + identity + "\n";
+    contents += one + identity + name_after_identity(one.substr(1), m.full_name) + "\n";
   }
   for (const std::string& line : other_data) contents += line + "\n";
   return contents;
@@ -398,6 +450,23 @@ void print_ratio_tests(Listing& lst, const ModelComparison& c) {
     lst.linchk(1);
     lst.put(row, {c.ranked[t.general].name, c.ranked[t.reduced].name, t.chi, t.df, t.probability});
   }
+  std::string not_nested;
+  std::string unknown;
+  for (const RatioTest& t : c.tests) {
+    if (t.nested) continue;
+    const ComparedModel& g = c.ranked[t.general];
+    const ComparedModel& r = c.ranked[t.reduced];
+    std::string& list = t.maps_known ? not_nested : unknown;
+    list += (list.empty() ? "" : "; ") + g.full_name + " vs " + r.full_name;
+  }
+  if (not_nested.empty() && unknown.empty()) return;
+  std::string text;
+  if (!not_nested.empty()) text = "Not nested, their likelihood-ratio test does not apply: " + not_nested + ".";
+  if (!unknown.empty()) {
+    text += (text.empty() ? "" : " ");
+    text += "Not known to be nested (a model of the model file keeps no parameter map): " + unknown + ".";
+  }
+  lst.warn(text);
 }
 
 /// Prints the model-averaged estimates.
@@ -513,7 +582,7 @@ std::optional<ModelComparison> dotest(FitContext& run, std::span<FitReport> sequ
     run.listing.warn("Not enough PROC ESTIMATE statements to generate models for testing.");
   } else {
     warn_same_names(run);
-    const ModelComparison& comparison = result.emplace(compare(run.saved, opt, n, own));
+    const ModelComparison& comparison = result.emplace(compare(run.saved, opt, n, own, sequence));
     print_criteria(run.listing, comparison);
     if (opt.aicsave) replace_model_file(run, opt.file, model_file_records(comparison, identity, file.other_data));
     print_ratio_tests(run.listing, comparison);

@@ -30,6 +30,9 @@ struct ComparedModel {
   bool from_file = false;        ///< read from the model file, not fitted in this run
   double delta_aicc = 0.0;       ///< AICc minus the smallest AICc of the comparison
   double weight_aicc = 0.0;      ///< Akaike weight of the AICc
+  double delta_qaicc = 0.0;      ///< QAICc minus the smallest QAICc of the comparison
+  double weight_qaicc = 0.0;     ///< Akaike weight of the QAICc
+  int rank = 0;                  ///< place by the criterion in force, 1 for the best model
 };
 
 /// A likelihood-ratio test between two ranked models.
@@ -40,6 +43,10 @@ struct RatioTest {
   int df = 0;
   double probability = 1.0;  ///< Pr(larger chi-square)
   bool error = false;        ///< the chi-square routine reported an error
+  /// The reduced model is nested in the general one, by their parameter
+  /// maps; never claimed for a model of the model file (its map is not kept).
+  bool nested = false;
+  bool maps_known = false;  ///< both models were fitted in this sequence, so their maps were compared
 };
 
 /// What PROC TEST computes from the models of the sequence.
@@ -50,9 +57,22 @@ struct ModelComparison {
   std::string most_general;       ///< name of the first model with the largest K
   std::vector<ComparedModel> models;  ///< in the order of the table
   std::vector<ComparedModel> ranked;  ///< sorted by the chosen criterion
+  /// The criterion that selects models and weights the average: QAICc when
+  /// c-hat > 1, else AICc (the column of `crit`, 3 or 1).
+  int criterion = 1;
+  /// Positions in `ranked`, best first by the criterion in force (fits that
+  /// are not finite last); the same order as `ranked` unless SORTBY chose
+  /// another criterion.
+  std::vector<std::size_t> by_criterion;
   std::vector<RatioTest> tests;       ///< every pair of ranked models whose NDF differ
   std::vector<std::string> not_finite;  ///< names of the models ranked last: lnL or criterion not finite
   std::optional<ModelAverage> average;  ///< with AVERAGE: the model-averaged estimates
+
+  bool quasi() const { return criterion == 3; }
+  const char* criterion_name() const { return quasi() ? "QAICc" : "AICc"; }
+  /// Difference from the best model and Akaike weight by the criterion in force.
+  double delta(const ComparedModel& m) const { return quasi() ? m.delta_qaicc : m.delta_aicc; }
+  double weight(const ComparedModel& m) const { return quasi() ? m.weight_qaicc : m.weight_aicc; }
 };
 
 

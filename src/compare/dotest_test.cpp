@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "input/fields.h"
 #include "testing/harness.h"
 
@@ -240,6 +241,10 @@ TEST_F(DotestTables, WholeOutputOfThreeModels) {
       // B against C: 12.2 on 3 df, erfc(sqrt(6.1)) + sqrt(24.4/pi) exp(-6.1) = 0.0067.
       " " + col20("B") + "  " + col20("C") + "      12.200      3       0.0067",
       "",
+      // No fit reports, so no parameter maps to compare.
+      " * *  WARNING  * *   Not known to be nested (a model of the model file keeps no parameter map): B vs A; "
+      "A vs C; B vs C.",
+      "",
       kResetWarning,
   };
   EXPECT_EQ(after_echo(*r), expected);
@@ -407,6 +412,36 @@ TEST_F(DotestSort, EachCriterionSortsByItsOwnColumn) {
   EXPECT_EQ(sorted_by("sortby aic"), (std::vector<int>{1, 4, 3, 2}));
 }
 
+TEST_F(DotestSort, OneCriterionInForceRanksAndWeighsWhateverTheListingIsSortedBy) {
+  // kThree with c-hat 1.3 (G/DFC of B): QAICc A 160.55509, B 161.55463,
+  // C 164.43012, so the QAICc weights are 1, e^-0.49977 and e^-1.93751 over their sum.
+  auto r = make_run("PROC TEST SORTBY AIC;\nPROC STOP;\n", 101);
+  fill(r->run, kThree);
+  const std::optional<ModelComparison> c = dotest(r->run);
+  ASSERT_TRUE(c);
+  EXPECT_STREQ(c->criterion_name(), "QAICc");
+  std::vector<std::string> by_aic;
+  std::vector<std::string> by_qaicc;
+  for (const ComparedModel& m : c->ranked) by_aic.push_back(trimmed(m.name));
+  for (std::size_t at : c->by_criterion) by_qaicc.push_back(trimmed(c->ranked[at].name));
+  EXPECT_EQ(by_aic, (std::vector<std::string>{"B", "A", "C"}));  // AIC 206.2, 206.6, 212.4
+  EXPECT_EQ(by_qaicc, (std::vector<std::string>{"A", "B", "C"}));
+  const ComparedModel& b = c->ranked[0];
+  EXPECT_EQ(b.rank, 2);
+  EXPECT_NEAR(b.delta_qaicc, 0.999541, 1e-6);
+  EXPECT_NEAR(b.weight_qaicc, 0.346524, 1e-6);
+  EXPECT_NEAR(c->weight(c->ranked[1]), 0.571190, 1e-6);
+  EXPECT_NEAR(c->weight(c->ranked[2]), 0.082287, 1e-6);
+  // c-hat 1: AICc is in force (A 206.847, B 206.832: B best).
+  auto one = make_run("PROC TEST C=1;\nPROC STOP;\n", 101);
+  fill(one->run, kThree);
+  const std::optional<ModelComparison> d = dotest(one->run);
+  ASSERT_TRUE(d);
+  EXPECT_STREQ(d->criterion_name(), "AICc");
+  EXPECT_EQ(trimmed(d->ranked[d->by_criterion.front()].name), "B");
+  EXPECT_EQ(d->weight(d->ranked[d->by_criterion.front()]), d->ranked[d->by_criterion.front()].weight_aicc);
+}
+
 TEST_F(DotestSort, OnlyTheTokenRightAfterSortbyCounts) {
   EXPECT_EQ(sorted_by(""), (std::vector<int>{2, 3, 4, 1}));
   EXPECT_EQ(sorted_by("SORTBY = AIC"), (std::vector<int>{2, 3, 4, 1}));
@@ -531,6 +566,38 @@ TEST_F(DotestSort, FitsThatDidNotConvergeOrReachedABoundAreNamedAfterTheTables) 
   EXPECT_FALSE(has_text(*clean, "on a bound"));
 }
 
+TEST_F(DotestRatioTests, PairsThatAreNotNestedByTheirParameterMapsAreNamedAfterTheTests) {
+  auto r = make_run("PROC TEST;\nPROC STOP;\n", 101);
+  fill(r->run, kThree);
+  // B: three free parameters; A: S(3) = S(2); C: S(2) = 0, S(3) = 0.3.
+  const std::vector<std::vector<int>> slots = {{1, -2, -3}, {1, 2, 2}, {1, 2, 3}};
+  std::vector<FitReport> sequence(3);
+  for (int i = 0; i < 3; ++i) {
+    FitReport& f = sequence[static_cast<std::size_t>(i)];
+    f.sequence = i + 1;
+    for (int p = 1; p <= 3; ++p) {
+      ParameterEstimate e;
+      e.index = p;
+      e.slot = slots[static_cast<std::size_t>(i)][static_cast<std::size_t>(p - 1)];
+      e.estimate = e.slot == -3 ? 0.3 : e.slot == -2 ? 0.0 : 0.5;
+      f.parameters.push_back(e);
+    }
+  }
+  const std::optional<ModelComparison> c = dotest(r->run, sequence);
+  ASSERT_TRUE(c);
+  // Ranked A, B, C: B against A, A against C, B against C.
+  ASSERT_EQ(c->tests.size(), 3U);
+  EXPECT_TRUE(c->tests[0].nested);
+  EXPECT_FALSE(c->tests[1].nested);  // A's S(3) = S(2) fails in C
+  EXPECT_TRUE(c->tests[2].nested);
+  const std::string listing = r->listing();
+  const std::size_t warning =
+      listing.find(" * *  WARNING  * *   Not nested, their likelihood-ratio test does not apply: A vs C.\n");
+  ASSERT_NE(warning, std::string::npos) << listing;
+  EXPECT_LT(listing.find(kTestUnderline), warning);
+  EXPECT_FALSE(has_text(*r, "Not known to be nested"));
+}
+
 // ---------------------------------------------------------------------------
 // The model file
 
@@ -627,9 +694,11 @@ TEST_F(DotestModelFile, RecordsAreMatchedOnlyAgainstTheCurrentSequence) {
 }
 
 TEST_F(DotestModelFile, TheSameFitAgainReplacesItsRecord) {
-  // Names are stored as 10 characters; the same stored name, K and log-likelihood
-  // as written is the same fit, so running the same commands again adds nothing.
-  auto r = make_run("PROC TEST AICSAVE=F1;\nPROC TEST AICSAVE=F1;\nPROC TEST AICSAVE=F1;\nPROC STOP;\n", 101);
+  // The name field holds 10 characters and the full name follows the data
+  // identity; the same full name is the same model, so running the same
+  // commands again adds nothing, and names alike in 10 characters stay apart.
+  auto r = make_run(
+      "PROC TEST AICSAVE=F1;\nPROC TEST AICSAVE=F1;\nPROC TEST AICSAVE=F1;\nPROC TEST AICSAVE=F1;\nPROC STOP;\n", 101);
   const std::vector<Fit> fits = {{"LONGMODELNAME1", -50.0, 3, 5}, {"SHORT", -52.0, 2, 6}};
   fill(r->run, fits);
   dotest(r->run);
@@ -638,10 +707,17 @@ TEST_F(DotestModelFile, TheSameFitAgainReplacesItsRecord) {
   dotest(r->run);
   EXPECT_EQ(first_table_names(*r, 3), (std::vector<std::string>{"LONGMODELNAME1", "SHORT", ""}));
   EXPECT_EQ(record_names("F1"), (std::vector<std::string>{"LONGMODELN", "SHORT"}));
-  // A different fit under the same stored name (another K) is another model.
-  fill(r->run, {{"LONGMODELNAME2", -50.0, 4, 4}, {"OTHER", -60.0, 1, 7}});
+  // Another model whose name shares the 10 characters is another model, and
+  // the one recalled from the file keeps its full name.
+  fill(r->run, {{"LONGMODELNAME2", -50.0, 3, 5}, {"OTHER", -60.0, 1, 7}});
   dotest(r->run);
-  EXPECT_EQ(first_table_names(*r, 4), (std::vector<std::string>{"LONGMODELNAME2", "OTHER", "LONGMODELN", "SHORT"}));
+  EXPECT_EQ(first_table_names(*r, 4),
+            (std::vector<std::string>{"LONGMODELNAME2", "OTHER", "LONGMODELNAME1", "SHORT"}));
+  EXPECT_EQ(record_names("F1"), (std::vector<std::string>{"LONGMODELN", "LONGMODELN", "SHORT", "OTHER"}));
+  // The first model fitted again replaces its own record, not its namesake's.
+  fill(r->run, {{"LONGMODELNAME1", -49.0, 3, 5}});
+  dotest(r->run);
+  EXPECT_EQ(first_table_names(*r, 4), (std::vector<std::string>{"LONGMODELNAME1", "LONGMODELNAME2", "SHORT", "OTHER"}));
 }
 
 TEST_F(DotestModelFile, RecordsOfOtherDataStayInTheFileOutsideTheComparison) {

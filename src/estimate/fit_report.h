@@ -45,6 +45,8 @@ struct ParameterEstimate {
   double upper = 0.0;     ///< estimate + 1.96 se, as printed
   double lower_bound = 0.0;  ///< the bound below it at the estimates
   double upper_bound = 1.0;  ///< the bound above it at the estimates
+  int lower_by = 0;  ///< POINTL: slot of the parameter that bounds it from below; 0 for a constant bound
+  int upper_by = 0;  ///< POINTU: slot of the parameter that bounds it from above; 0 for a constant bound
   std::string label;         ///< its label without trailing blanks
   bool fixed() const { return slot < 1; }
   /// An estimated parameter within 1e-6 of the bounds' range from one of them.

@@ -165,6 +165,8 @@ std::vector<ParameterEstimate> parameter_estimates(const ModelStore& m, Listing&
     const int k = std::abs(e.slot);
     e.lower_bound = m.POINTL(I) > 0 ? m.PAR(m.POINTL(I)) : m.PARL(k);
     e.upper_bound = m.POINTU(I) > 0 ? m.PAR(m.POINTU(I)) : m.PARU(k);
+    e.lower_by = std::max(m.POINTL(I), 0);
+    e.upper_by = std::max(m.POINTU(I), 0);
     const std::string& label = m.LABEL(I);
     e.label = trimmed(label);
   }

@@ -129,7 +129,7 @@ std::string models_table(const RunResults& results) {
 
 std::string tests_table(const RunResults& results) {
   Table t({"test", "rank", "order", "name", "source", "npar", "lnl", "aic", "aicc", "qaic", "qaicc", "delta_aicc",
-           "weight_aicc", "c_hat", "n"});
+           "weight_aicc", "c_hat", "n", "delta_qaicc", "weight_qaicc", "criterion", "criterion_rank"});
   int test = 0;
   for (const ModelComparison& c : results.tests) {
     ++test;
@@ -138,7 +138,21 @@ std::string tests_table(const RunResults& results) {
       t.whole(test).whole(++rank).whole(m.order).text(m.full_name).text(m.from_file ? "model_file" : "this_run");
       t.whole(m.K).number(m.lnL);
       for (double crit : m.crit) t.number(crit);
-      t.number(m.delta_aicc).number(m.weight_aicc).number(c.chat).whole(c.n).end();
+      t.number(m.delta_aicc).number(m.weight_aicc).number(c.chat).whole(c.n);
+      t.number(m.delta_qaicc).number(m.weight_qaicc).text(c.criterion_name()).whole(m.rank).end();
+    }
+  }
+  return t.take();
+}
+
+std::string ratio_tests_table(const RunResults& results) {
+  Table t({"test", "general", "reduced", "chi_square", "df", "p", "nested"});
+  int test = 0;
+  for (const ModelComparison& c : results.tests) {
+    ++test;
+    for (const RatioTest& r : c.tests) {
+      t.whole(test).text(c.ranked[r.general].full_name).text(c.ranked[r.reduced].full_name);
+      t.number(r.chi).whole(r.df).number(r.probability).flag(r.nested).end();
     }
   }
   return t.take();
@@ -244,6 +258,7 @@ std::vector<std::pair<std::string, std::string>> results_csv(const RunResults& r
   return {{"estimates.csv", estimates_table(results)},
           {"models.csv", models_table(results)},
           {"tests.csv", tests_table(results)},
+          {"ratio_tests.csv", ratio_tests_table(results)},
           {"simulation.csv", simulation_table(results)},
           {"averaged.csv", averaged_table(results)}};
 }

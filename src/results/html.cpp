@@ -1,5 +1,6 @@
 #include "results/html.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <initializer_list>
@@ -232,7 +233,9 @@ std::optional<std::size_t> Page::fit_of(std::size_t t, const ComparedModel& m) c
 
 std::optional<std::size_t> Page::best_in(std::size_t f) const {
   for (std::size_t t = 0; t < r_.tests.size(); ++t) {
-    for (const ComparedModel& m : r_.tests[t].ranked) {
+    const ModelComparison& c = r_.tests[t];
+    for (std::size_t at : c.by_criterion) {
+      const ComparedModel& m = c.ranked[at];
       if (m.from_file) continue;  // the best model fitted in this run
       if (fit_of(t, m) == f) return t;
       break;
@@ -373,15 +376,26 @@ void Page::comparison(std::size_t t) {
   integer(c.n);
   add("; c-hat ");
   number(c.chat, Shown::Estimate);
-  add("; ΔAICc from the smallest AICc, and the Akaike weight of each model. Models in ranked order, best first.</p>"
-      "<table>");
-  columns({{"Rank", ""}, {"Model", "name", true}, {"K", "npar"}, {"lnL", "lnl"}, {"AICc", "aicc"},
-           {"ΔAICc", "delta_aicc"}, {"Weight", "weight_aicc"}, {"QAICc", "qaicc"}, {"G", "g"}, {"df", "ndf"},
-           {"P(G)", "g_p"}, {"", ""}});
+  const bool q = c.quasi();
+  add(q ? "; ranked by QAICc (c-hat above 1): ΔQAICc from the smallest QAICc, and the Akaike weight of each model "
+          "from it. Models in ranked order, best first.</p><table>"
+        : "; ranked by AICc: ΔAICc from the smallest AICc, and the Akaike weight of each model. Models in ranked "
+          "order, best first.</p><table>");
+  const Column rank{"Rank", ""}, model{"Model", "name", true}, k_col{"K", "npar"}, lnl{"lnL", "lnl"};
+  const Column aicc{"AICc", "aicc"}, qaicc{"QAICc", "qaicc"};
+  const Column rest[] = {{"G", "g"}, {"df", "ndf"}, {"P(G)", "g_p"}, {"", ""}};
+  if (q) {
+    columns({rank, model, k_col, lnl, qaicc, {"ΔQAICc", "delta_qaicc"}, {"Weight", "weight_qaicc"}, aicc, rest[0],
+             rest[1], rest[2], rest[3]});
+  } else {
+    columns({rank, model, k_col, lnl, aicc, {"ΔAICc", "delta_aicc"}, {"Weight", "weight_aicc"}, qaicc, rest[0],
+             rest[1], rest[2], rest[3]});
+  }
   const std::string models = base + "/models";
-  for (std::size_t k = 0; k < c.ranked.size(); ++k) {
-    const ComparedModel& m = c.ranked[k];
-    row(models, static_cast<long long>(k), k == 0);
+  for (std::size_t k = 0; k < c.by_criterion.size(); ++k) {
+    const std::size_t at = c.by_criterion[k];
+    const ComparedModel& m = c.ranked[at];
+    row(models, static_cast<long long>(at), k == 0);
     cell(static_cast<long long>(k + 1));
     add("<td class=\"t\">");
     const std::optional<std::size_t> f = fit_of(t, m);
@@ -394,14 +408,15 @@ void Page::comparison(std::size_t t) {
     add(f ? "</a></td>" : "</td>");
     cell(m.K);
     cell(m.lnL, Shown::Fixed2);
-    cell(m.crit[1], Shown::Fixed2);
-    cell(m.delta_aicc, Shown::Fixed2);
+    cell(m.crit[c.criterion], Shown::Fixed2);
+    cell(c.delta(m), Shown::Fixed2);
+    const double w = c.weight(m);
     add("<td><span class=\"w\" style=\"width:");
-    append_fixed(out_, std::isfinite(m.weight_aicc) ? 60.0 * m.weight_aicc : 0.0, 1);
+    append_fixed(out_, std::isfinite(w) ? 60.0 * w : 0.0, 1);
     add("px\"></span>");
-    number(m.weight_aicc, Shown::Weight);
+    number(w, Shown::Weight);
     add("</td>");
-    cell(m.crit[3], Shown::Fixed2);
+    cell(m.crit[q ? 1 : 3], Shown::Fixed2);
     cell(m.G, Shown::Fixed2);
     cell(m.NDF);
     cell(m.PG, Shown::Estimate);
@@ -411,13 +426,16 @@ void Page::comparison(std::size_t t) {
     add("</td></tr>");
   }
   add("</tbody></table>");
-  if (!c.tests.empty()) {
-    add("<details><summary>Likelihood-ratio tests</summary><table>");
+  // A test of two models that are not nested (or not known to be) says nothing: left out.
+  const bool any_nested = std::any_of(c.tests.begin(), c.tests.end(), [](const RatioTest& x) { return x.nested; });
+  if (any_nested) {
+    add("<details><summary>Likelihood-ratio tests of nested models</summary><table>");
     columns({{"General model", "general", true}, {"Reduced model", "reduced", true},
              {"χ²", "chi_square"}, {"df", "df"}, {"P", "p"}});
     const std::string tests = base + "/likelihood_ratio_tests";
     for (std::size_t k = 0; k < c.tests.size(); ++k) {
       const RatioTest& test = c.tests[k];
+      if (!test.nested) continue;
       row(tests, static_cast<long long>(k));
       text_cell(c.ranked[test.general].full_name);
       text_cell(c.ranked[test.reduced].full_name);

@@ -206,14 +206,16 @@ Json average_json(const ModelAverage& avg) {
 }
 
 Json test_json(const ModelComparison& c) {
-  Json j = object(7);
+  Json j = object(8);
   put(j, "n", c.n);
   number(j, "c_hat", c.chat);
+  put(j, "criterion", c.criterion_name());
   put(j, "most_general", trimmed(c.most_general));
   Json models = Json::array();
   for (const ComparedModel& m : c.ranked) {
-    Json o = object(15);
+    Json o = object(18);
     put(o, "order", m.order);
+    put(o, "rank", m.rank);
     put(o, "name", m.full_name);
     put(o, "source", m.from_file ? "model_file" : "this_run");
     put(o, "npar", m.K);
@@ -227,17 +229,20 @@ Json test_json(const ModelComparison& c) {
     number(o, "qaicc", m.crit[3]);
     number(o, "delta_aicc", m.delta_aicc);
     number(o, "weight_aicc", m.weight_aicc);
+    number(o, "delta_qaicc", m.delta_qaicc);
+    number(o, "weight_qaicc", m.weight_qaicc);
     models.push_back(std::move(o));
   }
   put(j, "models", std::move(models));
   Json tests = Json::array();
   for (const RatioTest& t : c.tests) {
-    Json o = object(6);
+    Json o = object(7);
     put(o, "general", c.ranked[t.general].full_name);
     put(o, "reduced", c.ranked[t.reduced].full_name);
     number(o, "chi_square", t.chi);
     put(o, "df", t.df);
     number(o, "p", t.probability);
+    put(o, "nested", t.nested);
     tests.push_back(std::move(o));
   }
   put(j, "likelihood_ratio_tests", std::move(tests));

@@ -191,7 +191,7 @@ def check_figures(root, doc, fail):
                   for g in svg.find_all("g", cls="series")}
         # Beside the estimates, the model average of a comparison that ranks this fit first.
         averaged = [t["averaged"] for t in doc["tests"] if t.get("averaged") and t["averaged"]["models"]
-                    and t["models"][0]["name"] == fit["name"]]
+                    and min(t["models"], key=lambda m: m["rank"])["name"] == fit["name"]]
         expected = {"estimate": [phi["estimate"] for phi in phis]}
         if averaged:
             by_index = {v["index"]: v["estimate"] for v in averaged[0]["parameters"]}
@@ -235,9 +235,22 @@ def check_page(page, doc):
         if f"/fits/{f}" not in pointers:
             fail(f"fit {f + 1}: no summary row")
     for t, test in enumerate(doc["tests"]):
-        want = [f"/tests/{t}/models/{k}" for k in range(len(test["models"]))]
+        # Ranked by the criterion in force, the one that weighs the average.
+        if "criterion" not in test or any("rank" not in m for m in test["models"]):
+            fail(f"comparison {t + 1}: no criterion in force and rank by it")
+            continue
+        order = sorted(range(len(test["models"])), key=lambda k: test["models"][k]["rank"])
+        want = [f"/tests/{t}/models/{k}" for k in order]
         if [p for p in pointers if p.startswith(f"/tests/{t}/models/")] != want:
             fail(f"comparison {t + 1}: model rows missing or out of ranked order")
+        key = "weight_qaicc" if test["criterion"] == "QAICc" else "weight_aicc"
+        if not re.search(rf'<table><thead><tr><th>Rank</th>(?:(?!</tr>).)*data-key="{key}"', page):
+            fail(f"comparison {t + 1}: the weights shown are not those of {test['criterion']}")
+        # Only tests of nested models are shown.
+        want = [f"/tests/{t}/likelihood_ratio_tests/{k}" for k, x in enumerate(test["likelihood_ratio_tests"])
+                if x["nested"]]
+        if [p for p in pointers if p.startswith(f"/tests/{t}/likelihood_ratio_tests/")] != want:
+            fail(f"comparison {t + 1}: the likelihood-ratio rows are not those of the nested pairs")
     if len(list(root.find_all("details", cls="fit"))) != len(doc["fits"]):
         fail("the page does not have one section per fit")
 

@@ -101,6 +101,43 @@ def check_result_row(line, parameter, what):
             fail(f"{what}: logit interval {lo} {hi} of S({index}) not inside 0..1 around the estimate")
 
 
+def check_criterion(test, what):
+    """One criterion selects: QAICc when c-hat > 1, else AICc. Its differences
+    and weights are formed here again from the criterion values, the ranks
+    follow them, and an average over every model of the comparison carries
+    the same weights."""
+    quasi = test["c_hat"] > 1.0
+    if "criterion" not in test or any("rank" not in m or "weight_qaicc" not in m for m in test["models"]):
+        fail(f"{what}: no criterion in force, ranks and QAICc weights")
+        return
+    if test["criterion"] != ("QAICc" if quasi else "AICc"):
+        fail(f"{what}: criterion {test['criterion']} with c-hat {test['c_hat']}")
+    models = test["models"]
+    for crit in ("aicc", "qaicc"):
+        values = [m[crit] for m in models if m[crit] is not None]
+        if not values:
+            continue
+        best = min(values)
+        total = sum(math.exp(-0.5 * (v - best)) for v in values)
+        for m in models:
+            if m[crit] is None:
+                continue
+            if abs(m["delta_" + crit] - (m[crit] - best)) > 1e-9 * max(1.0, abs(m[crit])):
+                fail(f"{what}: delta_{crit} of {m['name']} is {m['delta_' + crit]}")
+            if abs(m["weight_" + crit] - math.exp(-0.5 * (m[crit] - best)) / total) > 1e-9:
+                fail(f"{what}: weight_{crit} of {m['name']} is {m['weight_' + crit]}")
+    key = "qaicc" if quasi else "aicc"
+    finite = sorted((m for m in models if m[key] is not None), key=lambda m: m[key])
+    if [m["rank"] for m in finite] != list(range(1, len(finite) + 1)):
+        fail(f"{what}: ranks {[m['rank'] for m in finite]} do not follow {key}")
+    avg = test.get("averaged")
+    if avg and avg["models"] and len(avg["models"]) == len(models):
+        by_name = {m["name"]: m["weight_" + key] for m in models}
+        for m in avg["models"]:
+            if m["name"] in by_name and abs(m["weight"] - by_name[m["name"]]) > 1e-9:
+                fail(f"{what}: {m['name']} weighs {m['weight']} in the average, {by_name[m['name']]} in the table")
+
+
 def check_listing(listing, doc):
     fits = iter(doc["fits"])
     sim_fits = iter([f for s in doc["simulations"] for f in s["fits"]])
@@ -169,9 +206,11 @@ def check_listing(listing, doc):
                 for text, key in zip(fields[1:5], ["aic", "aicc", "qaic", "qaicc"]):
                     close(text, m[key], f"line {n + 3 + k} {key}")
                 checked += 1
-            weights = sum(m["weight_aicc"] for m in test["models"])
-            if abs(weights - 1.0) > 1e-9:
-                fail(f"line {n + 1}: Akaike weights add up to {weights}")
+            for key in ("weight_aicc", "weight_qaicc"):
+                weights = sum(m.get(key, 0.0) for m in test["models"])
+                if abs(weights - 1.0) > 1e-9:
+                    fail(f"line {n + 1}: Akaike weights {key} add up to {weights}")
+            check_criterion(test, f"line {n + 1}")
     if next(fits, None) is not None:
         fail("the document has more fits than the listing")
     return checked
