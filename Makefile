@@ -4,7 +4,7 @@
 #   make test                 build and run every test (installs Chromium for the report page's test)
 #   make check-sanitize       the same under AddressSanitizer + UBSan
 #   make bench                build and run the benchmarks
-#   make fuzz [FUZZ_SECONDS=600]   run the libFuzzer target (needs clang)
+#   make fuzz [FUZZ_SECONDS=600]   run the libFuzzer targets side by side (needs clang)
 
 CMD ?= examples/robust-example.cmd
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
@@ -45,9 +45,13 @@ fuzz: deps
 	@sh tools/install-deps.sh fuzz
 	CXX=clang++ cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVALE_FUZZ=ON -DQUORVALE_TESTS=OFF
 	cmake --build build/fuzz -j $(JOBS)
-	mkdir -p build/fuzz/corpus
+	mkdir -p build/fuzz/corpus build/fuzz/merge_corpus
 	cp -n fuzz/corpus/* build/fuzz/corpus/ 2>/dev/null || true
-	./build/fuzz/fuzz/command_fuzzer -max_total_time=$(FUZZ_SECONDS) -timeout=10 -max_len=8192 -artifact_prefix=$(CURDIR)/build/fuzz/ $(CURDIR)/build/fuzz/corpus
+	cp -n fuzz/merge_corpus/* build/fuzz/merge_corpus/ 2>/dev/null || true
+	# The two targets run side by side, each for FUZZ_SECONDS; either's finding fails the target.
+	./build/fuzz/fuzz/command_fuzzer -max_total_time=$(FUZZ_SECONDS) -timeout=10 -max_len=8192 -artifact_prefix=$(CURDIR)/build/fuzz/command- $(CURDIR)/build/fuzz/corpus > build/fuzz/command.log 2>&1 & cp=$$!; \
+	./build/fuzz/fuzz/merge_fuzzer -max_total_time=$(FUZZ_SECONDS) -timeout=10 -max_len=65536 -artifact_prefix=$(CURDIR)/build/fuzz/merge- $(CURDIR)/build/fuzz/merge_corpus > build/fuzz/merge.log 2>&1 & mp=$$!; \
+	wait $$cp; c=$$?; wait $$mp; m=$$?; tail -n 3 build/fuzz/command.log build/fuzz/merge.log; test $$c = 0 && test $$m = 0
 
 clean:
 	rm -rf build
