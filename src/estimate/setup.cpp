@@ -7,6 +7,7 @@
 #include "estimate/consrt.h"
 #include "estimate/inital.h"
 #include "estimate/structure.h"
+#include "input/fields.h"
 #include "model/likelihood.h"
 
 namespace quorvale {
@@ -17,6 +18,16 @@ const Token& option_value(FitContext& run, int L) {
     run.listing.error("Option " + key + " needs a value (" + key + " = value).");
   }
   return run.token(L + 2);
+}
+
+int option_int(FitContext& run, int L) {
+  option_value(run, L);
+  return ivalue(run.instr, L + 2, run.listing);
+}
+
+double option_real(FitContext& run, int L) {
+  option_value(run, L);
+  return value(run.instr, L + 2, run.listing);
 }
 
 double evaluate_at_work(FitContext& run) {
