@@ -283,7 +283,8 @@ void consrt(FitContext& run) {
   bool inequality = false;
   for (;;) {
     run.reader.getcmd();
-    if (run.token(1) == "PROC" || run.token(1) == "INITIAL") break;
+    // STRUCTURE ends the block too, so that its place is judged by the set-up.
+    if (run.token(1) == "PROC" || run.token(1) == "INITIAL" || run.token(1) == "STRUCTURE") break;
     int used = 0;
     inequality = apply_statement(run, used) || inequality;
     run.reader.warn_left_over(used, "CONSTRAINT");

@@ -348,6 +348,7 @@ FitReport fit_model(FitContext& run, EstimateMode mode) {
     m.NOTRAN = 0;
     m.NOVAR = 0;
     m.NOBIN = 0;
+    refuse_statement_words(run);  // before the options take such words into the name
     read_options(run, report);
     run.listing.err_free({run.saved.NMOD, run.saved.NAMSAV(run.saved.NMOD)});
     default_map(m);

@@ -76,6 +76,8 @@ void inital(FitContext& run, SetupUse use) {
       run.status.ECHOLV = 3;
       set_free_slots(m, value(run.instr, 3, lst));
       run.reader.warn_left_over(3, "INITIAL");
+    } else if (first == "STRUCTURE") {
+      return;  // out of place here: the set-up says so
     } else if (first.first() == 'S') {
       run.status.ECHOLV = 3;
       const int i = nparm(first.view(), lst);

@@ -30,6 +30,13 @@ double option_real(FitContext& run, int L) {
   return value(run.instr, L + 2, run.listing);
 }
 
+void refuse_statement_words(FitContext& run) {
+  // "PROC ESTIMATE NAME=A" without its ";" would take the statement after
+  // it into the name and fit without that statement.
+  static constexpr std::string_view kStatementWords[] = {"STRUCTURE", "CONSTRAINT", "INITIAL", "PROC"};
+  run.reader.refuse_statement_words(kStatementWords);
+}
+
 double evaluate_at_work(FitContext& run) {
   std::span<const double> x(run.work.WORK.base() + 1, static_cast<std::size_t>(run.model.NEST));
   run.work.F = est(run.model, run.listing, x);
@@ -42,18 +49,22 @@ void read_setup_blocks(FitContext& run, SetupUse use) {
   run.structured.clear();
   run.structure_name.clear();
   bool constrained = false;
+  bool initialized = false;
+  refuse_statement_words(run);
   run.reader.getcmd();
   for (;;) {
     const Token& first = run.token(1);
     if (first == "STRUCTURE") {
       if (!run.structure_name.empty()) run.listing.error("STRUCTURE given twice for one model.");
       if (constrained) run.listing.error("STRUCTURE must come before the CONSTRAINT statements it is added to.");
+      if (initialized) run.listing.error("STRUCTURE must come before the INITIAL statements, which set start values on its map.");
       structure(run);
     } else if (first == "CONSTRAINT") {
       constrained = true;
       s.ECHOLV = 2;
       consrt(run);
     } else if (first == "INITIAL") {
+      initialized = true;
       s.ECHOLV = 2;
       inital(run, use);
     } else if (first == "PROC") {

@@ -420,6 +420,22 @@ void Reader::warn_left_over(int used, std::string_view statement) {
   warn_ignored("Words after a complete " + std::string(statement) + " statement ignored: " + words);
 }
 
+void Reader::refuse_statement_words(std::span<const std::string_view> words) {
+  for (int i = 3; i <= status_.NTOK; ++i) {
+    // A later piece of a word cut into tokens is no word of its own.
+    const int at = instr_.TOKPOS[i];
+    if (instr_.TOKPOS[i - 1] + TOKLEN == at && instr_.token(i - 1).trimmed().size() == TOKLEN) continue;
+    for (std::string_view w : words) {
+      if (!(instr_.token(i) == w)) continue;
+      std::string procedure = "PROC " + std::string(instr_.raw_word(2));
+      cvtcas(procedure, static_cast<int>(procedure.size()));
+      listing_.error("Missing \";\" before " + std::string(instr_.raw_word(i).substr(0, w.size())) + " at line " +
+                     std::to_string(line_of(at)) + ": the " + procedure +
+                     " statement would take it and the words after it as its own.");
+    }
+  }
+}
+
 void Reader::warn_unknown_options(const OptionScan& scan, std::string_view procedure) {
   if (scan.unknown.empty()) return;
   std::string words;

@@ -5,6 +5,7 @@
 
 #include <iosfwd>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -76,6 +77,11 @@ class Reader {
   /// Warns of the words of the current statement after its first `used`
   /// tokens, which a complete `statement` leaves unread.
   void warn_left_over(int used, std::string_view statement);
+  /// Ends the run when a word of the current PROC statement after its
+  /// procedure's is one of `words`, each the first word of a statement that
+  /// follows it: the ";" before that word is missing, and the statement would
+  /// take it, and all after it, as options or name.
+  void refuse_statement_words(std::span<const std::string_view> words);
   /// Warns of the words of the current PROC statement that no option of
   /// `procedure` takes ("PROC ESTIMATE"), when there are any.
   void warn_unknown_options(const OptionScan& scan, std::string_view procedure);
