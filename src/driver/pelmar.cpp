@@ -212,6 +212,7 @@ void procedure_loop(Run& run) {
       if (run.token(2) == p.keyword) chosen = &p;
     }
     if (chosen == nullptr) run.listing.error("Unrecognized procedure specified.");
+    run.reader.begin_procedure();
     chosen->run(run);
     s.TPROC = run.clock.secnds(0.0F) - s.TSTART;
     s.TSTART = s.TSTART + s.TPROC;

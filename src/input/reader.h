@@ -71,6 +71,17 @@ class Reader {
   /// "FILE:LINE" of the statement the run is at (or of the line a reading
   /// error concerns); empty before the first statement.
   std::string where() const;
+  /// Marks the current PROC statement as the procedure being run (the
+  /// driver, as it starts the procedure).
+  void begin_procedure() {
+    procedure_line_ = statement_line_;
+    begun_ = true;
+  }
+  /// "FILE:LINE" where a warning written now is placed: the current
+  /// statement, or the statement of the procedure being run when the
+  /// current one is the PROC statement after it, read ahead to end its
+  /// statements; empty before the first statement.
+  std::string warning_place() const;
   /// A piece of the current statement that is ignored: a warning in the
   /// listing and one line "FILE:LINE: message" on standard error.
   void warn_ignored(const std::string& message);
@@ -139,6 +150,9 @@ class Reader {
   int statement_line_ = 0;         ///< line where the current statement starts
   int error_line_ = 0;             ///< line a reading error concerns
   int cut_comment_ = 0;            ///< start of a comment whose middle was dropped for room
+  int procedure_line_ = 0;         ///< line of the PROC statement of the procedure being run
+  bool current_proc_ = false;      ///< the current statement is a PROC statement
+  bool begun_ = false;             ///< the current statement's procedure has begun
 };
 
 }  // namespace quorvale
