@@ -41,7 +41,7 @@ struct RunParams {
 RunParams parse_params(const std::vector<std::string>& words);
 
 /// The one line that names the ignored words of `p` and the nearest known
-/// word of each ("Parameter words ignored: jsno=o.json (json=?)."), ended by
+/// word of each ("Parameter word ignored: jsno=o.json (did you mean json=?)."), ended by
 /// a newline; empty when no word was ignored.
 std::string ignored_words_line(const RunParams& p);
 

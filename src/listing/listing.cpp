@@ -1,8 +1,8 @@
 #include "listing/listing.h"
 
 #include <iterator>
-#include <utility>
 #include <ostream>
+#include <utility>
 
 #include "listing/run_end.h"
 
