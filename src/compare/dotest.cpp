@@ -75,7 +75,7 @@ TestOptions read_options(FitContext& run) {
     } else if (t == "AVERAGE") {
       opt.average = true;
     } else if (t == "C") {
-      opt.chat = value(run.token(i + 2).view(), run.listing);
+      opt.chat = value(run.instr, i + 2, run.listing);
     }
   }
   run.reader.warn_unknown_options(scan_options(run.instr, run.status.NTOK, kTestOptions), "PROC TEST");

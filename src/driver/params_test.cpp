@@ -19,7 +19,7 @@ TEST(ParamsWords, AllFourParametersAreSet) {
   EXPECT_EQ(p.input, "run1.cmd");
   EXPECT_EQ(p.listing, "run1.lst");
   EXPECT_TRUE(p.lines_given);
-  EXPECT_EQ(p.lines_field, "66        ");
+  EXPECT_EQ(p.lines_field, "66");
   EXPECT_TRUE(p.noecho);
 }
 
@@ -33,7 +33,7 @@ TEST(ParamsWords, MixedCaseAndUnknownWordsAreIgnored) {
 TEST(ParamsWords, TheLastOccurrenceWins) {
   RunParams p = parse_params({"I=a.cmd", "i=b.cmd", "LINES=20", "lines=80"});
   EXPECT_EQ(p.input, "b.cmd");
-  EXPECT_EQ(p.lines_field, "80        ");
+  EXPECT_EQ(p.lines_field, "80");
 }
 
 TEST(ParamsWords, FileNamesAreKeptWhole) {
@@ -43,10 +43,26 @@ TEST(ParamsWords, FileNamesAreKeptWhole) {
   EXPECT_EQ(p.listing, "dir/" + name);
 }
 
-TEST(ParamsWords, LinesFieldIsTheTenCharactersAfterTheKeyword) {
-  EXPECT_EQ(parse_params({"LINES=abc"}).lines_field, "abc       ");
-  EXPECT_EQ(parse_params({"LINES="}).lines_field, "          ");
-  EXPECT_EQ(parse_params({"LINES=123456789012"}).lines_field, "1234567890");
+TEST(ParamsWords, LinesFieldIsTheWholeTextAfterTheKeyword) {
+  EXPECT_EQ(parse_params({"LINES=abc"}).lines_field, "abc");
+  EXPECT_EQ(parse_params({"LINES="}).lines_field, "");
+  // Not cut to the field: the driver refuses a number longer than it.
+  EXPECT_EQ(parse_params({"LINES=123456789012"}).lines_field, "123456789012");
+}
+
+TEST(ParamsWords, IgnoredWordsAreNamedWithTheNearestKnownWord) {
+  RunParams p = parse_params({"Json=o.json", "jsno=o.json", "--json=o.json", "i=run.cmd", "x=1", "NOTRACE",
+                              "notracex", "threads=2", "Shard=1/2", "noechoes"});
+  std::vector<std::pair<std::string, std::string>> want{{"Json=o.json", "json="},   {"jsno=o.json", "json="},
+                                                        {"--json=o.json", "json="}, {"x=1", ""},
+                                                        {"notracex", "notrace"},    {"Shard=1/2", "shard="}};
+  EXPECT_EQ(p.ignored, want);
+  EXPECT_EQ(p.input, "run.cmd");
+  EXPECT_TRUE(p.notrace);
+  EXPECT_TRUE(p.noecho);  // noecho is known by its first characters
+  EXPECT_EQ(ignored_words_line(parse_params({"Json=o.json", "x=1"})),
+            "Parameter words ignored: Json=o.json (did you mean json=?), x=1.\n");
+  EXPECT_EQ(ignored_words_line(parse_params({"i=run.cmd", "lines=40", "REPORT=r.html"})), "");
 }
 
 TEST(ParamsPrompt, TwoPromptLinesThenOneLine) {

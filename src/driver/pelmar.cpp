@@ -221,6 +221,7 @@ void procedure_loop(Run& run) {
       if (run.token(2) == p.keyword) chosen = &p;
     }
     if (chosen == nullptr) run.listing.error("Unrecognized procedure specified.");
+    run.reader.begin_procedure();
     chosen->run(run);
     s.TPROC = run.clock.secnds(0.0F) - s.TSTART;
     s.TSTART = s.TSTART + s.TPROC;
@@ -295,6 +296,7 @@ void run_program(Run& run, const std::vector<std::string>& words, RunFiles& file
   run.listing.headst.DATE2 = date.substr(15, 10);
 
   RunParams params = parse_params(words);
+  run.listing.err_text(ignored_words_line(params));
   if (params.noecho) s.NOECHO = 1;
   run.listing.set_tracing(!params.notrace);
   run.simulation.keep_fits = !params.json.empty() || !params.csv.empty() || !params.report.empty();
@@ -305,7 +307,12 @@ void run_program(Run& run, const std::vector<std::string>& words, RunFiles& file
     run.results.parameter_line += word;
   }
   run.results.command_file = params.input;
-  if (params.lines_given) s.LINES = ivalue(params.lines_field, run.listing);
+  if (params.lines_given) {
+    if (params.lines_field.size() > 10) {
+      run.listing.error("Number " + params.lines_field + " of lines= is longer than its field of 10 characters; it is not read cut.");
+    }
+    s.LINES = ivalue(params.lines_field, run.listing);
+  }
   if (s.LINES <= 29) s.LINES = 60;
 
   if (!params.input.empty()) {
@@ -435,18 +442,26 @@ int program_main(int argc, char** argv) {
   std::vector<std::string> words;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      std::cout << "Usage: quorvale [i=commands.cmd] [l=listing.lst] [lines=n] [noecho]\n"
+      std::cout << "Usage: quorvale [i=commands.cmd] [l=listing.lst] [lines=n] [noecho] [word ...]\n"
                    "\n"
                    "Estimates survival, capture and temporary-emigration probabilities from\n"
                    "robust-design capture-recapture data described in a command file.\n"
                    "\n"
-                   "  i=FILE    read the commands from FILE (default: standard input)\n"
-                   "  l=FILE    write the listing to FILE (default: standard output)\n"
-                   "  lines=N   page length of the listing (values below 30 give 60)\n"
-                   "  noecho    do not echo the statements into the listing\n"
+                   "  i=FILE       read the commands from FILE (default: standard input)\n"
+                   "  l=FILE       write the listing to FILE (default: standard output)\n"
+                   "  lines=N      page length of the listing (values below 30 give 60)\n"
+                   "  noecho       do not echo the statements into the listing\n"
+                   "  json=FILE    write the run's results as one JSON document\n"
+                   "  csv=DIR      write the results as CSV tables into DIR\n"
+                   "  report=FILE  write the report page of the run (HTML) to FILE\n"
+                   "  notrace      leave out the trace line of every likelihood evaluation\n"
+                   "  threads=N    refit PROC SIMULATE's replicates on N threads\n"
+                   "  shard=K/N    refit only the K-th of N blocks of replicates (needs json=)\n"
                    "\n"
-                   "Without arguments the parameter line is read from standard input after\n"
-                   "a prompt. --version prints the version.\n";
+                   "Each word may also be written in capitals (JSON=FILE). Other words are\n"
+                   "ignored, and named on standard error. Without arguments the parameter\n"
+                   "line is read from standard input after a prompt. --version prints the\n"
+                   "version.\n";
       return 0;
     }
     if (std::strcmp(argv[i], "--version") == 0) {

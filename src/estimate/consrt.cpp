@@ -69,7 +69,7 @@ bool apply_statement(FitContext& run, int& used) {
         m.POINT(hi) = m.POINT(lo);
         ++m.NEQUAL;
       } else {
-        const double c = value(t3.view(), lst);
+        const double c = value(run.instr, 3, lst);
         warn_override(run, i);
         m.PAR(i) = c;
         m.PARL(i) = c;
@@ -90,13 +90,13 @@ bool apply_statement(FitContext& run, int& used) {
           if (is_parameter(t5)) {
             bound_of(j) = parameter(run, t5);
           } else {
-            constant_of(j) = value(t5.view(), lst);
+            constant_of(j) = value(run.instr, 5, lst);
           }
         } else if (!t4.blank()) {
           lst.error(upper ? "Last of constraint incorrect." : "LAST OF CONSTRAINT INCORRECT");
         }
       } else if (is_number(t3)) {
-        constant_of(i) = value(t3.view(), lst);
+        constant_of(i) = value(run.instr, 3, lst);
       } else {
         lst.error("Unrecognized CONSTRAINT.");
       }
@@ -104,7 +104,7 @@ bool apply_statement(FitContext& run, int& used) {
     // Any other operator leaves the statement without effect.
     if (!(t2 == "=" || t2 == "<" || t2 == ">")) used = run.status.NTOK;
   } else if (is_number(t1)) {
-    const double c = value(t1.view(), lst);
+    const double c = value(run.instr, 1, lst);
     if (!(t2 == "<" || t2 == ">") || !is_parameter(t3)) lst.error("Unrecognized CONSTRAINT.");
     const bool less = t2 == "<";  // c < S(j): c is a lower bound
     const int j = parameter(run, t3);
@@ -115,7 +115,7 @@ bool apply_statement(FitContext& run, int& used) {
         (less ? m.POINTU : m.POINTL)(j) = parameter(run, t5);
         inequality = true;
       } else {
-        (less ? m.PARU : m.PARL)(j) = value(t5.view(), lst);
+        (less ? m.PARU : m.PARL)(j) = value(run.instr, 5, lst);
         if (m.PARL(j) > m.PARU(j)) {
           auto word = [](const Token& t) {
             const std::string_view v = t.view();
@@ -283,7 +283,8 @@ void consrt(FitContext& run) {
   bool inequality = false;
   for (;;) {
     run.reader.getcmd();
-    if (run.token(1) == "PROC" || run.token(1) == "INITIAL") break;
+    // STRUCTURE ends the block too, so that its place is judged by the set-up.
+    if (run.token(1) == "PROC" || run.token(1) == "INITIAL" || run.token(1) == "STRUCTURE") break;
     int used = 0;
     inequality = apply_statement(run, used) || inequality;
     run.reader.warn_left_over(used, "CONSTRAINT");

@@ -11,7 +11,7 @@ struct FitContext;
 /// every parameter free in its own slot, start value 0.5, bounds 0 and 1, NEST = NPAR.
 void default_map(ModelStore& m);
 
-/// Reads a CONSTRAINT block up to the next PROC or INITIAL statement and
+/// Reads a CONSTRAINT block up to the next PROC, INITIAL or STRUCTURE statement and
 /// renumbers the slots so that the free coordinates are slots 1..NEST.
 void consrt(FitContext& run);
 

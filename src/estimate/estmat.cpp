@@ -49,12 +49,12 @@ void read_options(FitContext& run, FitReport& report) {
   for (int L = 3; L <= run.status.NTOK; ++L) {
     const Token& tok = run.token(L);
     if (tok == "NSIG") {
-      m.NSIG = ivalue(option_value(run, L).view(), run.listing);
+      m.NSIG = option_int(run, L);
       // The optimizer asks for 10^-NSIG; beyond double precision or at 1 and
       // more it would stop at once and call the start a converged fit.
       if (m.NSIG < 1 || m.NSIG > 15) run.listing.error("NSIG must be from 1 to 15.");
     } else if (tok == "MAXFN") {
-      m.MAXFN = ivalue(option_value(run, L).view(), run.listing);
+      m.MAXFN = option_int(run, L);
     } else if (tok == "NAME") {
       t.NAMSAV(t.NMOD) = std::string(option_value(run, L).view()) + std::string(10, ' ');
     } else if (tok == "DERIVED") {
@@ -348,6 +348,7 @@ FitReport fit_model(FitContext& run, EstimateMode mode) {
     m.NOTRAN = 0;
     m.NOVAR = 0;
     m.NOBIN = 0;
+    refuse_statement_words(run);  // before the options take such words into the name
     read_options(run, report);
     run.listing.err_free({run.saved.NMOD, run.saved.NAMSAV(run.saved.NMOD)});
     default_map(m);

@@ -74,15 +74,17 @@ void inital(FitContext& run, SetupUse use) {
     const Token& first = run.token(1);
     if (first == "ALL") {
       run.status.ECHOLV = 3;
-      set_free_slots(m, value(run.token(3).view(), lst));
+      set_free_slots(m, value(run.instr, 3, lst));
       run.reader.warn_left_over(3, "INITIAL");
+    } else if (first == "STRUCTURE") {
+      return;  // out of place here: the set-up says so
     } else if (first.first() == 'S') {
       run.status.ECHOLV = 3;
       const int i = nparm(first.view(), lst);
       if (i < 1 || i > m.NPAR || m.POINT(i) < 1) {
         lst.error("Attempt to assign value to fixed parameter or bad index.");
       }
-      m.PAR(m.POINT(i)) = value(run.token(3).view(), lst);
+      m.PAR(m.POINT(i)) = value(run.instr, 3, lst);
       run.reader.warn_left_over(3, "INITIAL");
     } else if (first == "RETAIN") {
       retain(run, use);

@@ -8,7 +8,7 @@ namespace quorvale {
 
 struct FitContext;
 
-/// Reads an INITIAL block up to the next PROC or CONSTRAINT statement.
+/// Reads an INITIAL block up to the next PROC, CONSTRAINT or STRUCTURE statement.
 void inital(FitContext& run, SetupUse use = SetupUse::Estimate);
 
 }  // namespace quorvale

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "estimate/consrt.h"
+#include "estimate/setup.h"
 #include "input/fields.h"
 #include "testing/harness.h"
 
@@ -29,6 +30,19 @@ std::unique_ptr<StringRun> initial_block(int npar, const std::string& statements
 void save_row(Run& run, int row, const std::string& name, std::vector<double> values) {
   run.saved.NAMSAV(row) = pad(name, 20);
   run.estimates.write(row, values);
+}
+
+TEST(InitialValues, StructureAfterTheBlockIsRefusedByName) {
+  // STRUCTURE would be read as a parameter S(...) of the block.
+  StringRun r("PROC ESTIMATE;\n INITIAL;\n S(1) = 0.4;\n STRUCTURE PHI(.) GAMMA(NONE);\nPROC STOP;\n");
+  r.run.model.NPAR = 2;
+  default_map(r.run.model);
+  r.run.status.LINLFT = 1000;
+  r.start();
+  const std::string err = expect_fatal(r, [&] { read_setup_blocks(r.run, SetupUse::Estimate); });
+  EXPECT_EQ(err,
+            "\n STRUCTURE must come before the INITIAL statements, which set start values on its map."
+            "\nSTOP PELMAR ERROR TERMINATION");
 }
 
 TEST(InitialValues, AllThenOneParameter) {

@@ -17,6 +17,17 @@ enum class SetupUse {
 /// key at `L`); a key at the end of the statement is a fatal error.
 const Token& option_value(FitContext& run, int L);
 
+/// The value of an option written key = value as an integer or a real; a
+/// key at the end of the statement, a malformed number or one longer than
+/// its field is a fatal error.
+int option_int(FitContext& run, int L);
+double option_real(FitContext& run, int L);
+
+/// Ends the run when the current PROC statement holds the first word of a
+/// statement of its set-up (STRUCTURE, CONSTRAINT, INITIAL) or PROC: its
+/// ";" is missing. read_setup_blocks checks this first.
+void refuse_statement_words(FitContext& run);
+
 /// Evaluates the likelihood at WORK(1..NEST) (cells into P, value into F); returns F.
 double evaluate_at_work(FitContext& run);
 

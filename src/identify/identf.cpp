@@ -63,9 +63,9 @@ Moves read_options(FitContext& run) {
   Moves moves;
   for (int w = 3; w <= run.status.NTOK; ++w) {
     if (run.token(w) == "ADD") {
-      moves.add = value(option_value(run, w).view(), run.listing);
+      moves.add = option_real(run, w);
     } else if (run.token(w) == "MULTIPLY") {
-      moves.multiply = value(option_value(run, w).view(), run.listing);
+      moves.multiply = option_real(run, w);
     }
   }
   run.reader.warn_unknown_options(scan_options(run.instr, run.status.NTOK, kIdentifyOptions), "PROC IDENTIFIABLE");

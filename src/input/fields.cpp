@@ -1,7 +1,9 @@
 #include "input/fields.h"
 
 #include <algorithm>
+#include <string>
 
+#include "base/instr.h"
 #include "listing/layout.h"
 #include "listing/listing.h"
 
@@ -71,6 +73,36 @@ double value(std::string_view field, Listing& listing) {
   FieldRead<double> r = read_bn_f10(f);
   if (r.status != 0) listing.error("Incorrect value for number -- " + f);
   return r.value;
+}
+
+std::string_view number_word(const Instr& instr, int i) {
+  if (i < 1 || i > MAXTOK || instr.TOKPOS[i] < 1) return {};
+  int end = instr.TOKPOS[i];
+  while (end <= MAXCHR && std::string_view(" ;:=<>").find(instr.CMD[end]) == std::string_view::npos) ++end;
+  return instr.text(instr.TOKPOS[i], end - 1);
+}
+
+namespace {
+
+/// Ends the run when the number at token i is longer than its field.
+void check_width(const Instr& instr, int i, Listing& listing) {
+  const std::string_view word = number_word(instr, i);
+  if (word.size() > kFieldWidth) {
+    listing.error("Number " + std::string(word) + " is longer than its field of " + std::to_string(kFieldWidth) +
+                  " characters; it is not read cut.");
+  }
+}
+
+}  // namespace
+
+int ivalue(const Instr& instr, int i, Listing& listing) {
+  check_width(instr, i, listing);
+  return ivalue(instr.token(i).view(), listing);
+}
+
+double value(const Instr& instr, int i, Listing& listing) {
+  check_width(instr, i, listing);
+  return value(instr.token(i).view(), listing);
 }
 
 int nparm(std::string_view text, Listing& listing) {

@@ -8,11 +8,20 @@
 namespace quorvale {
 
 class Listing;
+struct Instr;
 
 /// Integer value of a 10-character field; a malformed field is a fatal error.
 int ivalue(std::string_view field, Listing& listing);
 /// Real value of a 10-character field; a malformed field is a fatal error.
 double value(std::string_view field, Listing& listing);
+/// The number word of the statement that starts at token i, as typed: up
+/// to the next blank or one of ";:=<>". Longer than a token, it was cut.
+std::string_view number_word(const Instr& instr, int i);
+/// Integer value of token i of the statement. A number written longer than
+/// its 10-character field is a fatal error, never read cut.
+int ivalue(const Instr& instr, int i, Listing& listing);
+/// Real value of token i of the statement, with the same check of its length.
+double value(const Instr& instr, int i, Listing& listing);
 /// Parameter number written between the parentheses of an S(I) reference.
 int nparm(std::string_view text, Listing& listing);
 /// Number of (possibly overlapping) occurrences of `pattern` in `text`.

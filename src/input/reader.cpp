@@ -279,6 +279,8 @@ bool Reader::no_semicolon() {
 
 void Reader::supply_stop() {
   report_ignored(INT_MAX);
+  current_proc_ = true;
+  begun_ = false;
   instr_.TOKEN[1].assign("PROC");
   instr_.TOKEN[2].assign("STOP");
 }
@@ -287,8 +289,8 @@ void Reader::report_ignored(int line) {
   auto it = ignored_.begin();
   for (; it != ignored_.end() && it->line <= line; ++it) {
     const std::string number = std::to_string(it->line);
-    listing_.warn("Text after column 80 of line " + number + " ignored: " + it->text);
-    listing_.err_text(source_ + ":" + number + ": Text after column 80 ignored: " + it->text + "\n");
+    listing_.warn("Text after column 80 of line " + number + " ignored: " + it->text,
+                  source_ + ":" + number + ": Text after column 80 ignored: " + it->text);
   }
   ignored_.erase(ignored_.begin(), it);
 }
@@ -369,6 +371,8 @@ void Reader::getcmd() {
   }
   s.NTOK = ntok;
   s.IPOS = s.IEND + 1;
+  current_proc_ = instr_.TOKEN[1] == "PROC";
+  begun_ = false;
 }
 
 std::string Reader::option_word(std::string_view key) {
@@ -401,9 +405,8 @@ void Reader::warn_ignored(const std::string& message) {
   // The statement is shown first, then what of it was ignored.
   listing_.prtcmd();
   status_.ISTART = status_.IEND;
-  listing_.warn(message);
   const std::string place = where();
-  listing_.err_text((place.empty() ? std::string() : place + ": ") + message + "\n");
+  listing_.warn(message, place.empty() ? message : place + ": " + message);
 }
 
 void Reader::warn_left_over(int used, std::string_view statement) {
@@ -420,6 +423,22 @@ void Reader::warn_left_over(int used, std::string_view statement) {
   warn_ignored("Words after a complete " + std::string(statement) + " statement ignored: " + words);
 }
 
+void Reader::refuse_statement_words(std::span<const std::string_view> words) {
+  for (int i = 3; i <= status_.NTOK; ++i) {
+    // A later piece of a word cut into tokens is no word of its own.
+    const int at = instr_.TOKPOS[i];
+    if (instr_.TOKPOS[i - 1] + TOKLEN == at && instr_.token(i - 1).trimmed().size() == TOKLEN) continue;
+    for (std::string_view w : words) {
+      if (!(instr_.token(i) == w)) continue;
+      std::string procedure = "PROC " + std::string(instr_.raw_word(2));
+      cvtcas(procedure, static_cast<int>(procedure.size()));
+      listing_.error("Missing \";\" before " + std::string(instr_.raw_word(i).substr(0, w.size())) + " at line " +
+                     std::to_string(line_of(at)) + ": the " + procedure +
+                     " statement would take it and the words after it as its own.");
+    }
+  }
+}
+
 void Reader::warn_unknown_options(const OptionScan& scan, std::string_view procedure) {
   if (scan.unknown.empty()) return;
   std::string words;
@@ -428,6 +447,13 @@ void Reader::warn_unknown_options(const OptionScan& scan, std::string_view proce
     words += w;
   }
   warn_ignored("Options not known to " + std::string(procedure) + " ignored: " + words);
+}
+
+std::string Reader::warning_place() const {
+  if (error_line_ == 0 && current_proc_ && !begun_ && procedure_line_ != 0) {
+    return source_ + ":" + std::to_string(procedure_line_);
+  }
+  return where();
 }
 
 std::string Reader::where() const {

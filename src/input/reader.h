@@ -5,6 +5,7 @@
 
 #include <iosfwd>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -70,12 +71,28 @@ class Reader {
   /// "FILE:LINE" of the statement the run is at (or of the line a reading
   /// error concerns); empty before the first statement.
   std::string where() const;
+  /// Marks the current PROC statement as the procedure being run (the
+  /// driver, as it starts the procedure).
+  void begin_procedure() {
+    procedure_line_ = statement_line_;
+    begun_ = true;
+  }
+  /// "FILE:LINE" where a warning written now is placed: the current
+  /// statement, or the statement of the procedure being run when the
+  /// current one is the PROC statement after it, read ahead to end its
+  /// statements; empty before the first statement.
+  std::string warning_place() const;
   /// A piece of the current statement that is ignored: a warning in the
   /// listing and one line "FILE:LINE: message" on standard error.
   void warn_ignored(const std::string& message);
   /// Warns of the words of the current statement after its first `used`
   /// tokens, which a complete `statement` leaves unread.
   void warn_left_over(int used, std::string_view statement);
+  /// Ends the run when a word of the current PROC statement after its
+  /// procedure's is one of `words`, each the first word of a statement that
+  /// follows it: the ";" before that word is missing, and the statement would
+  /// take it, and all after it, as options or name.
+  void refuse_statement_words(std::span<const std::string_view> words);
   /// Warns of the words of the current PROC statement that no option of
   /// `procedure` takes ("PROC ESTIMATE"), when there are any.
   void warn_unknown_options(const OptionScan& scan, std::string_view procedure);
@@ -133,6 +150,9 @@ class Reader {
   int statement_line_ = 0;         ///< line where the current statement starts
   int error_line_ = 0;             ///< line a reading error concerns
   int cut_comment_ = 0;            ///< start of a comment whose middle was dropped for room
+  int procedure_line_ = 0;         ///< line of the PROC statement of the procedure being run
+  bool current_proc_ = false;      ///< the current statement is a PROC statement
+  bool begun_ = false;             ///< the current statement's procedure has begun
 };
 
 }  // namespace quorvale

@@ -2,6 +2,7 @@
 
 #include <iterator>
 #include <ostream>
+#include <utility>
 
 #include "listing/run_end.h"
 
@@ -81,6 +82,10 @@ void ListingRecord::replay(Listing& to) const {
         break;
       case Kind::ErrorStream:
         to.err_text(op.text);
+        break;
+      case Kind::Warning:
+        // Placed here, at the statement of the listing it is replayed on.
+        to.warn_once(to.placed(op.text));
         break;
       case Kind::Fatal:
         to.error(op.text);
@@ -225,10 +230,36 @@ void Listing::error(std::string_view message) {
 }
 
 void Listing::warn(std::string_view message) {
+  if (record_ != nullptr) {
+    warn(message, {});
+    record_->ops_.push_back({ListingRecord::Kind::Warning, 0, std::string(message)});
+    return;
+  }
+  warn(message, placed(message));
+}
+
+void Listing::warn(std::string_view message, std::string_view err_line) {
   static const Layout warning("(/1X,A,A)");
   linchk(2);
   put(warning, {"* *  WARNING  * *   ", message});
   warnings_.emplace_back(message);
+  if (!err_line.empty()) warn_once(std::string(err_line));
+}
+
+std::string Listing::placed(std::string_view message) const {
+  const std::string place = where_ ? where_() : std::string();
+  return place.empty() ? std::string(message) : place + ": " + std::string(message);
+}
+
+void Listing::warn_once(std::string line) {
+  // Names padded to their field in the listing end the line without their blanks.
+  line.erase(line.find_last_not_of(' ') + 1);
+  if (record_ != nullptr) {
+    record_->ops_.push_back({ListingRecord::Kind::ErrorStream, 0, line + "\n"});
+    return;
+  }
+  if (!warned_.insert(line).second) return;
+  err_text(line + "\n");
 }
 
 std::vector<std::string> Listing::take_warnings(std::size_t mark) {

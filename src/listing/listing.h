@@ -3,8 +3,10 @@
 // and the fatal-error and warning routines.
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <iosfwd>
+#include <set>
 #include <span>
 #include <string>
 #include <string_view>
@@ -43,11 +45,11 @@ class ListingRecord {
 
  private:
   friend class Listing;
-  enum class Kind : std::uint8_t { Text, Reserve, Page, ErrorStream, Fatal };
+  enum class Kind : std::uint8_t { Text, Reserve, Page, ErrorStream, Warning, Fatal };
   struct Op {
     Kind kind;
     int lines = 0;     ///< Reserve: lines asked for
-    std::string text;  ///< Text, ErrorStream and Fatal: what was written
+    std::string text;  ///< Text, ErrorStream, Warning and Fatal: what was written (a warning without its place)
   };
   std::vector<Op> ops_;
   /// The text of the last operation when it is text, else a new one's.
@@ -56,6 +58,8 @@ class ListingRecord {
 
 /// The listing and the error stream of one run.
 class Listing {
+  friend class ListingRecord;  // a replayed warning is placed and written once here
+
  public:
   Listing(Status& status, const Instr& instr, std::ostream& out, std::ostream& err);
   ~Listing();
@@ -73,8 +77,17 @@ class Listing {
   void prtcmd();
   /// Fatal error: echoes the statement, writes the message to both streams, ends the run.
   [[noreturn]] void error(std::string_view message);
-  /// Writes a marked warning line and returns; the text is kept in warnings().
+  /// Writes a marked warning line and returns; the text is kept in
+  /// warnings(). The error stream gets it too, as "FILE:LINE: message" at
+  /// the place set_where() gives, once for each place and text: a warning
+  /// repeated at one statement (a refit for every replicate) is not.
   void warn(std::string_view message);
+  /// A warning whose line on the error stream is `err_line` as it stands
+  /// (its place included, no newline), once like the others.
+  void warn(std::string_view message, std::string_view err_line);
+  /// Where the warnings of the run are placed ("FILE:LINE", or empty before
+  /// the first statement): the command reader tells. Unset, they have no place.
+  void set_where(std::function<std::string()> where) { where_ = std::move(where); }
   /// Number of warnings written and not yet taken.
   std::size_t warning_count() const { return warnings_.size(); }
   /// Takes the warnings written since the count was `mark`, in order.
@@ -127,6 +140,12 @@ class Listing {
   bool err_terminal_ = false;
   std::string buffer_;  ///< listing text not yet handed to the stream
   std::vector<std::string> warnings_;  ///< texts of the warnings written
+  std::function<std::string()> where_;  ///< the place of a warning on the error stream
+  std::set<std::string> warned_;       ///< warning lines written to the error stream
+  /// Writes a warning line to the error stream unless it was written before.
+  void warn_once(std::string line);
+  /// The warning `message` with the place where_ gives.
+  std::string placed(std::string_view message) const;
   bool tracing_ = true;                ///< trace lines are written
   ListingRecord* record_ = nullptr;    ///< where output goes instead, when set
   bool failed_ = false;                ///< a write to the stream failed

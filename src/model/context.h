@@ -17,7 +17,9 @@ namespace quorvale {
 struct ModelContext {
   /// A context reading commands from `in` and writing the listing to `out`.
   ModelContext(std::istream& in, std::ostream& out, std::ostream& err)
-      : listing(status, instr, out, err), reader(status, instr, listing, in) {}
+      : listing(status, instr, out, err), reader(status, instr, listing, in) {
+    listing.set_where([this] { return reader.warning_place(); });
+  }
   ModelContext(const ModelContext&) = delete;
   ModelContext& operator=(const ModelContext&) = delete;
 

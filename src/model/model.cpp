@@ -33,31 +33,31 @@ void read_options(ModelContext& run) {
     for (int j = i + 2; j <= ntok; ++j) {
       auto first = static_cast<unsigned char>(run.token(j).first());
       if (first > static_cast<unsigned char>('9')) continue;
-      store(j - i - 1, run.token(j).view());
+      store(j - i - 1, j);
     }
   };
   for (int i = 3; i <= ntok; ++i) {
     const Token& t = run.token(i);
     if (t == "NPAR") {
-      m.NPAR = ivalue(run.token(i + 2).view(), lst);
+      m.NPAR = ivalue(run.instr, i + 2, lst);
       if (m.NPAR > MAXPAR) {
         lst.error("NPAR exceeds MAXPAR.  Recompile with MAXPAR = NPAR in PARAMETER statement.");
       }
       if (m.NPAR < 0) lst.error("NPAR must not be negative.");
     } else if (t == "PRIMARY") {
-      m.NPRIM = ivalue(run.token(i + 3).view(), lst);
+      m.NPRIM = ivalue(run.instr, i + 3, lst);
       if (m.NPRIM > MAXPRM) {
         lst.error("Number of primary occasions exceeds MAXPRM.   Recompile with MAXPRM = # primary occasions.");
       }
     } else if (t == "GROUPS") {
-      m.NGROUP = ivalue(run.token(i + 2).view(), lst);
+      m.NGROUP = ivalue(run.instr, i + 2, lst);
     } else if (t == "SECONDARY") {
-      list_values(i, [&](int k, std::string_view field) {
-        if (k <= m.NPRIM) m.NSEC(k) = ivalue(field, lst);
+      list_values(i, [&](int k, int field) {
+        if (k <= m.NPRIM) m.NSEC(k) = ivalue(run.instr, field, lst);
       });
     } else if (t == "INTERVALS") {
-      list_values(i, [&](int k, std::string_view field) {
-        if (k < m.NPRIM) m.TINT(k) = static_cast<double>(ivalue(field, lst));
+      list_values(i, [&](int k, int field) {
+        if (k < m.NPRIM) m.TINT(k) = static_cast<double>(ivalue(run.instr, field, lst));
       });
     } else if (t == "NORMALIZE") {
       m.NORMAL = 1;
@@ -79,7 +79,7 @@ void read_cell(ModelContext& run) {
   run.status.ECHOLV = 3;
   const int k = ++m.NCLASS(c);
   if (k > MXCLAS) lst.error("Number of classes exceeds MXCLAS.   Recompile with MXCLAS = # classes.");
-  m.NOBS.push_back(ivalue(run.token(1).view(), lst));
+  m.NOBS.push_back(ivalue(run.instr, 1, lst));
   if (m.NOBS(k, c) < 0) lst.error("Observed count of a cell is negative.");
 
   // The expression is rebuilt from its tokens, each in its full 10 columns,
@@ -159,7 +159,7 @@ void model(ModelContext& run) {
       if (m.NCOHRT > MAXCHT) {
         run.listing.error("Number of cohorts exceeds MAXCHT.   Recompile with MAXCHT = # cohorts.");
       }
-      m.NREL(m.NCOHRT) = ivalue(run.token(3).view(), run.listing);
+      m.NREL(m.NCOHRT) = ivalue(run.instr, 3, run.listing);
       if (m.NREL(m.NCOHRT) < 0) run.listing.error("Size of cohort is negative.");
       m.NCLASS(m.NCOHRT) = 0;
       m.NOBS.add_column();

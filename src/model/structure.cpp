@@ -141,16 +141,24 @@ std::optional<std::string> parse_structure(const std::vector<std::string>& words
 
 std::optional<std::string> check_structure(const Structure& s, const RobustLayout& d) {
   const int M = d.periods();
-  if (s.emigration == Emigration::None || !s.gamma_given) return std::nullopt;
+  if (s.emigration == Emigration::None) return std::nullopt;
   const std::string word = std::string("GAMMA(") + (s.emigration == Emigration::Random ? "RANDOM" : "MARKOV") +
                            (s.gamma_by_period ? ",T)" : ",.)");
-  const std::string has = ": the design has " + std::to_string(M) + (M == 1 ? " primary period." : " primary periods.");
-  if (M < 2) return word + " needs at least two primary periods" + has;
-  if (s.emigration == Emigration::Markov && M < 3) {
-    return word + " needs at least three primary periods (gamma' starts in period 3)" + has;
+  std::string why;
+  if (M < 2) {
+    why = " needs at least two primary periods";
+  } else if (s.emigration == Emigration::Markov && M < 3) {
+    why = " needs at least three primary periods (gamma' starts in period 3)";
+  } else if (s.gamma_by_period && M < 3) {
+    why = " needs at least three primary periods (gamma'' by period)";
+  } else {
+    return std::nullopt;
   }
-  if (s.gamma_by_period && M < 3) return word + " needs at least three primary periods (gamma'' by period)" + has;
-  return std::nullopt;
+  const std::string has = ": the design has " + std::to_string(M) + (M == 1 ? " primary period." : " primary periods.");
+  if (s.gamma_given) return word + why + has;
+  // The level a structure without GAMMA stands for is held to the same design.
+  return "STRUCTURE without a GAMMA part stands for " + word + ", which" + why + has +
+         " Write the GAMMA part, such as GAMMA(NONE).";
 }
 
 ParameterMap structure_map(const Structure& s, const RobustLayout& d, std::vector<std::string>& notes,

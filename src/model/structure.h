@@ -66,7 +66,7 @@ struct Structure {
   Variation c = Variation::Occasion;              ///< C(.), C(T), C(T*O) when not C(P)
   Emigration emigration = Emigration::Markov;     ///< GAMMA(NONE), GAMMA(RANDOM,...), GAMMA(MARKOV,...)
   bool gamma_by_period = true;                    ///< GAMMA(...,T), else GAMMA(...,.)
-  bool gamma_given = false;                       ///< GAMMA was named (the default fits any design)
+  bool gamma_given = false;                       ///< GAMMA was named, else the default stands
   std::optional<Variation> theta = std::nullopt;  ///< THETA(.) or THETA(T); none: THETA(1), fixed at 1
 };
 
@@ -75,7 +75,8 @@ struct Structure {
 /// message for an unknown part or level or a part given twice.
 std::optional<std::string> parse_structure(const std::vector<std::string>& words, Structure& out);
 
-/// Message when the design cannot carry the GAMMA named (emigration needs a
+/// Message when the design cannot carry the GAMMA named, or the
+/// GAMMA(MARKOV,T) a structure without GAMMA stands for (emigration needs a
 /// second period; Markovian emigration or gamma's by period need a third).
 std::optional<std::string> check_structure(const Structure& s, const RobustLayout& design);
 

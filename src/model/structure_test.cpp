@@ -57,8 +57,9 @@ TEST(Structure, EveryPartAndLevelEstimatesTheParametersCountedByHand) {
       // By-period gamma's with survival by interval: the last period's tied.
       {"PHI(T) GAMMA(RANDOM,T)" + base, {0, 4, 8}, {0, 1, 1}},
       {"PHI(T) GAMMA(MARKOV,T)" + base, {0, 5, 10}, {0, 1, 2}},
-      // No words: the most general model, theta fixed.
-      {"", {10, 17, 24}, {0, 1, 2}},
+      // No words: the most general model, theta fixed; two periods cannot
+      // carry its GAMMA(MARKOV,T).
+      {"", {0, 17, 24}, {0, 1, 2}},
   };
   for (std::size_t k = 0; k < kDesigns.size(); ++k) {
     const RobustLayout d(kDesigns[k]);
@@ -145,7 +146,14 @@ TEST(Structure, RefusesUnknownPartsLevelsRepeatsAndWhatTheDesignLacks) {
   std::vector<std::string> notes;
   EXPECT_EQ(expand("GAMMA(RANDOM,.)", one, map, notes),
             "GAMMA(RANDOM,.) needs at least two primary periods: the design has 1 primary period.");
-  EXPECT_EQ(expand("", one, map, notes), "");  // the default fits any design
+  // The default is held to the design as GAMMA(MARKOV,T) written out is.
+  EXPECT_EQ(expand("", one, map, notes),
+            "STRUCTURE without a GAMMA part stands for GAMMA(MARKOV,T), which needs at least two primary periods: "
+            "the design has 1 primary period. Write the GAMMA part, such as GAMMA(NONE).");
+  EXPECT_EQ(expand("PHI(.) P(T)", two, map, notes),
+            "STRUCTURE without a GAMMA part stands for GAMMA(MARKOV,T), which needs at least three primary periods "
+            "(gamma' starts in period 3): the design has 2 primary periods. Write the GAMMA part, such as GAMMA(NONE).");
+  EXPECT_EQ(expand("PHI(.) P(T)", d, map, notes), "");  // three periods and more carry it
 }
 
 TEST(Structure, NameRunsTheWordsTogether) {

@@ -230,7 +230,7 @@ SimOptions read_options(FitContext& run) {
   for (int L = 3; L <= run.status.NTOK; ++L) {
     const Token& tok = run.token(L);
     if (tok == "NSIM") {
-      opt.NSIM = ivalue(option_value(run, L).view(), run.listing);
+      opt.NSIM = option_int(run, L);
       if (opt.NSIM <= 0) {
         run.reader.warn_ignored("NSIM = " + std::to_string(opt.NSIM) + ": no replicates are drawn.");
       }
@@ -240,7 +240,7 @@ SimOptions read_options(FitContext& run) {
     } else if (tok == "DETAIL") {
       opt.detail = true;
     } else if (tok == "SEED") {
-      const int n = ivalue(option_value(run, L).view(), run.listing);
+      const int n = option_int(run, L);
       // A negative seed makes every uniform number negative, so that no
       // animal would fall in any cell; 2^31 - 2 and 2^31 - 1 are made odd
       // to the modulus itself, after which every number is 0.

@@ -72,6 +72,10 @@ grep -q 'Failed to converge properly' t1/run.lst || { echo "no fit failed under 
 grep -q 'Listing of data generated for replicate' t1/run.lst || { echo "no DEBUG data"; failed=1; }
 [ "$(grep -c "$(printf '\f')" t1/run.lst)" -gt 20 ] || { echo "too few pages to test page breaks"; failed=1; }
 [ "$(cat t1/bad.status)" = 1 ] || { echo "the bad design did not end the run"; failed=1; }
+# BAD stops at MAXFN in every replicate: its warning reaches the error stream
+# once, at the PROC SIMULATE statement, not once for each refit.
+[ "$(grep -c '^run.cmd:7: Number of function evaluations exceed MAXFN limit before$' t1/err)" = 1 ] ||
+  { echo "the MAXFN warning is not on the error stream once"; grep MAXFN t1/err | head -3; failed=1; }
 for n in 2 4; do
   same t1/run.masked "t$n/run.masked" "listing with threads=$n"
   same t1/err "t$n/err" "error stream with threads=$n"

@@ -1,0 +1,2 @@
+PROC TITLE Parameter words that no form takes;
+PROC STOP;
