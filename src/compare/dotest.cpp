@@ -195,7 +195,7 @@ FileRecords read_model_file(FitContext& run, const std::string& file, const std:
         line, {Target::of(name, 20), Target::of(aic), Target::of(lnl), Target::of(ndf), Target::of(k),
                Target::of(pg), Target::of(g), Target::of(dfc)});
     if (status != 0) lst.error(where + ", does not fit its layout.");
-    if (!(lnl <= 0.0) || k < 0 || ndf < 0 || dfc < 0) {
+    if (!valid_model_record(lnl, k, ndf, dfc)) {
       lst.error(where + ", holds impossible values (log-likelihood above 0 or a negative count).");
     }
     bool duplicate = false;
@@ -257,6 +257,7 @@ ModelComparison compare(const SavedModels& s, const TestOptions& opt, int n, int
     row.crit[kAic] = -2.0 * row.lnL + 2.0 * row.K;
     row.crit[kAicc] = row.crit[kAic] + aicc_correction(row.K, n);
     row.from_file = i > own;
+    row.sound = s.unsound(i) == 0;
     c.models.push_back(row);
     if (s.K(i) > s.K(g)) g = i;
   }
@@ -279,7 +280,10 @@ ModelComparison compare(const SavedModels& s, const TestOptions& opt, int n, int
   }
 
   std::vector<double> aicc;
-  for (const ComparedModel& row : c.models) aicc.push_back(row.crit[kAicc]);
+  // A fit that rests on an impossible point has no weight.
+  for (const ComparedModel& row : c.models) {
+    aicc.push_back(row.sound ? row.crit[kAicc] : std::numeric_limits<double>::infinity());
+  }
   const std::vector<double> weights = akaike_weights(aicc);
   double best = std::numeric_limits<double>::infinity();
   for (double v : aicc) {
@@ -292,12 +296,13 @@ ModelComparison compare(const SavedModels& s, const TestOptions& opt, int n, int
 
   // Selection sort: the first smallest value of the rest moves up by an
   // exchange, so rows of equal value may change their relative order. A fit
-  // whose log-likelihood or criterion is not finite ranks after every other.
+  // whose log-likelihood or criterion is not finite, or that is not sound,
+  // ranks after every other.
   c.ranked = c.models;
   std::vector<ComparedModel>& r = c.ranked;
   const auto key = [&opt](const ComparedModel& m) {
     const double v = m.crit[opt.sortby];
-    return std::isfinite(m.lnL) && std::isfinite(v) ? v : std::numeric_limits<double>::infinity();
+    return m.sound && std::isfinite(m.lnL) && std::isfinite(v) ? v : std::numeric_limits<double>::infinity();
   };
   for (std::size_t p = 0; p + 1 < r.size(); ++p) {
     std::size_t best = p;
@@ -307,7 +312,11 @@ ModelComparison compare(const SavedModels& s, const TestOptions& opt, int n, int
     if (best != p) std::swap(r[p], r[best]);
   }
   for (const ComparedModel& m : r) {
-    if (key(m) == std::numeric_limits<double>::infinity()) c.not_finite.push_back(m.name);
+    if (!m.sound) {
+      c.impossible.push_back(m.full_name);
+    } else if (key(m) == std::numeric_limits<double>::infinity()) {
+      c.not_finite.push_back(m.name);
+    }
   }
 
   for (std::size_t i = 0; i + 1 < r.size(); ++i) {
@@ -342,6 +351,7 @@ std::string model_file_records(const ModelComparison& c, const std::string& iden
                                const std::vector<std::string>& other_data) {
   std::string contents;
   for (const ComparedModel& m : c.ranked) {
+    if (!m.sound || !valid_model_record(m.lnL, m.K, m.NDF, m.DFC)) continue;
     std::string one;
     file_layout().write(one, {m.name, m.crit[kAic], m.lnL, m.NDF, m.K, m.PG, m.G, m.DFC});
     one.pop_back();
@@ -410,6 +420,8 @@ void print_average(Listing& lst, const ModelAverage& a) {
   static const Layout first_heading("(/1X,A)");
   static const Layout row("(I4,2X,A20,4(1X,G12.6))");
   static const Layout period_row("(I6,2X,18X,4(1X,G12.6))");
+  static const Layout row_unavailable("(I4,2X,A20,1X,A12)");
+  static const Layout period_unavailable("(I6,2X,18X,1X,A12)");
   lst.linchk(static_cast<int>(a.parameters.size() + a.abundance.size()) + 10);
   lst.put(title, {"Model-averaged estimates"});
   if (a.models.empty()) {
@@ -426,6 +438,11 @@ void print_average(Listing& lst, const ModelAverage& a) {
     for (const std::string& n : a.not_converged) names += (names.empty() ? "" : ", ") + n;
     lst.put(line, {"Left out, not converged: " + names});
   }
+  if (!a.impossible.empty()) {
+    std::string names;
+    for (const std::string& n : a.impossible) names += (names.empty() ? "" : ", ") + n;
+    lst.put(line, {"Left out, resting on an impossible point: " + names});
+  }
   if (a.from_file > 0) {
     lst.put(line, {"Left out: " + std::to_string(a.from_file) + " model(s) of the model file (no estimates)."});
   }
@@ -433,13 +450,21 @@ void print_average(Listing& lst, const ModelAverage& a) {
   lst.put(first_heading, {"  I  Parameter              Estimate    Uncond. SE      Lower        Upper"});
   lst.put(heading, {" ---  -------------------- ------------ ------------ ------------ ------------"});
   for (const AveragedValue& v : a.parameters) {
-    lst.put(row, {v.index, v.label, v.estimate, v.se, v.ci.lower, v.ci.upper});
+    if (v.available) {
+      lst.put(row, {v.index, v.label, v.estimate, v.se, v.ci.lower, v.ci.upper});
+    } else {
+      lst.put(row_unavailable, {v.index, v.label, " unavailable"});
+    }
   }
   if (a.abundance.empty()) return;
   lst.put(first_heading, {"Period                      N-hat       Uncond. SE      Lower        Upper"});
   lst.put(heading, {"------                   ------------ ------------ ------------ ------------"});
   for (const AveragedValue& v : a.abundance) {
-    lst.put(period_row, {v.index, v.estimate, v.se, v.ci.lower, v.ci.upper});
+    if (v.available) {
+      lst.put(period_row, {v.index, v.estimate, v.se, v.ci.lower, v.ci.upper});
+    } else {
+      lst.put(period_unavailable, {v.index, " unavailable"});
+    }
   }
 }
 
@@ -456,6 +481,9 @@ void print_criteria(Listing& lst, const ModelComparison& c) {
   if (c.chat_without_dfc) lst.warn("Most general model has DFC = 0; c-hat set to 1.");
   if (!c.not_finite.empty()) {
     lst.warn("Log-likelihood or criterion not finite, ranked last: " + name_list(c.not_finite) + ".");
+  }
+  if (!c.impossible.empty()) {
+    lst.warn("Fits resting on an impossible point, ranked last with no weight: " + name_list(c.impossible) + ".");
   }
   lst.put_free({" "});
   lst.put_free({"Modified AIC calculations: (see ", "Model Selection and Multimodel Inference:"});
@@ -515,7 +543,13 @@ std::optional<ModelComparison> dotest(FitContext& run, std::span<FitReport> sequ
     warn_same_names(run);
     const ModelComparison& comparison = result.emplace(compare(run.saved, opt, n, own));
     print_criteria(run.listing, comparison);
-    if (opt.aicsave) replace_model_file(run, opt.file, model_file_records(comparison, identity, file.other_data));
+    if (opt.aicsave) {
+      replace_model_file(run, opt.file, model_file_records(comparison, identity, file.other_data));
+      if (!comparison.impossible.empty()) {
+        run.listing.warn("Not written to the model file " + opt.file + ", resting on an impossible point: " +
+                         name_list(comparison.impossible) + ".");
+      }
+    }
     print_ratio_tests(run.listing, comparison);
     print_fit_notes(run.listing, sequence);
     for (FitReport& f : sequence) f.chat = comparison.chat;
