@@ -259,7 +259,11 @@ ModelComparison compare(const SavedModels& s, const TestOptions& opt, int n, int
     row.from_file = i > own;
     row.sound = s.unsound(i) == 0;
     c.models.push_back(row);
-    if (s.K(i) > s.K(g)) g = i;
+    // A fit resting on an impossible point gives no c-hat: the first sound
+    // fit with the largest K is the most general one when there is one.
+    const bool sound_i = s.unsound(i) == 0;
+    const bool sound_g = s.unsound(g) == 0;
+    if ((sound_i && !sound_g) || (sound_i == sound_g && s.K(i) > s.K(g))) g = i;
   }
   c.most_general = s.NAMSAV(g);
 
@@ -321,7 +325,8 @@ ModelComparison compare(const SavedModels& s, const TestOptions& opt, int n, int
 
   for (std::size_t i = 0; i + 1 < r.size(); ++i) {
     for (std::size_t j = i + 1; j < r.size(); ++j) {
-      if (r[i].NDF == r[j].NDF) continue;
+      // A fit resting on an impossible point is no test result.
+      if (r[i].NDF == r[j].NDF || !r[i].sound || !r[j].sound) continue;
       // The model with fewer degrees of freedom is taken as the general one;
       // nesting is the user's responsibility.
       RatioTest t;
