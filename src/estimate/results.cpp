@@ -43,9 +43,16 @@ std::vector<std::size_t> cell_offsets(const ModelStore& m, std::size_t& cells) {
   return offset;
 }
 
+/// Largest change of a cell probability, when a slot is moved for the
+/// derivatives, that is still rounding: the products of a cell round at
+/// about 1e-16 each, so a slot that moves no cell by more than this moves
+/// none at all and the data hold no information on it.
+constexpr double kNoChange = 1e-13;
+
 /// Fills the derivative blocks: for each slot, the difference quotient of
-/// every cell probability between a moved estimate and the estimate.
-void derivative_blocks(FitContext& run, const std::vector<std::size_t>& offset, std::size_t cells) {
+/// every cell probability between a moved estimate and the estimate. Gives,
+/// by slot (1-based), the largest change of a cell probability.
+std::vector<double> derivative_blocks(FitContext& run, const std::vector<std::size_t>& offset, std::size_t cells) {
   ModelStore& m = run.model;
   EstimationWork& w = run.work;
   const int n = m.NEST;
@@ -56,6 +63,7 @@ void derivative_blocks(FitContext& run, const std::vector<std::size_t>& offset, 
       std::copy_n(m.P.column(j), m.NCLASS(j), block + offset[static_cast<std::size_t>(j)]);
     }
   }
+  std::vector<double> change(static_cast<std::size_t>(n) + 1, 0.0);
   for (int s = 1; s <= n; ++s) {
     const double x = w.WORK(s);
     double moved;
@@ -69,11 +77,19 @@ void derivative_blocks(FitContext& run, const std::vector<std::size_t>& offset, 
     double* block = w.DPROB.data() + static_cast<std::size_t>(s - 1) * cells;
     for (int j = 1; j <= m.NCOHRT; ++j) {
       double* cell = block + offset[static_cast<std::size_t>(j)];
-      for (int k = 1; k <= m.NCLASS(j); ++k) cell[k - 1] = (m.P(k, j) - cell[k - 1]) / (x - moved);
+      for (int k = 1; k <= m.NCLASS(j); ++k) {
+        const double moved_by = m.P(k, j) - cell[k - 1];
+        // NaN counts as a change: it is no sign of a slot without effect.
+        if (!(std::fabs(moved_by) <= change[static_cast<std::size_t>(s)])) {
+          change[static_cast<std::size_t>(s)] = std::isnan(moved_by) ? kNoChange * 2.0 : std::fabs(moved_by);
+        }
+        cell[k - 1] = moved_by / (x - moved);
+      }
     }
     w.WORK(s) = x;
   }
   evaluate_at_work(run);
+  return change;
 }
 
 }  // namespace
@@ -142,8 +158,8 @@ double expected_floor(int nsig) {
 
 /// The inversion of the expected information matrix at the estimates
 /// (WORK(1..NEST)): the covariance of the estimated slots is left in VC.
-/// A slot whose row of the information matrix is zero carries no
-/// information: it is left out of the inversion, its row and column of the
+/// A slot that moves no cell probability beyond rounding, or whose row of
+/// the information matrix is zero, carries no information: it is left out of the inversion, its row and column of the
 /// covariance are NaN, and it is marked in `undetermined` (by slot, 1-based),
 /// as is a slot whose variance the inversion leaves not finite or not positive.
 InversionCode invert_information(FitContext& run, std::vector<bool>& undetermined) {
@@ -151,15 +167,19 @@ InversionCode invert_information(FitContext& run, std::vector<bool>& undetermine
   EstimationWork& w = run.work;
   std::size_t cells = 0;
   const std::vector<std::size_t> offset = cell_offsets(m, cells);
-  derivative_blocks(run, offset, cells);
+  const std::vector<double> change = derivative_blocks(run, offset, cells);
   information_matrix(m, w.DPROB, m.NEST, w.VC);
   const int n = m.NEST;
   undetermined.assign(static_cast<std::size_t>(std::max(n, 0)) + 1, false);
   if (n < 1) return InversionCode::Inverted;
   std::vector<int> keep;
   for (int a = 1; a <= n; ++a) {
-    bool zero = true;
-    for (int b = 1; b <= n && zero; ++b) zero = packed_covariance(w.VC, a, b) == 0.0;
+    // No cell moves with the slot, or its row of the information is zero.
+    bool zero = change[static_cast<std::size_t>(a)] <= kNoChange;
+    if (!zero) {
+      zero = true;
+      for (int b = 1; b <= n && zero; ++b) zero = packed_covariance(w.VC, a, b) == 0.0;
+    }
     if (zero) {
       undetermined[static_cast<std::size_t>(a)] = true;
     } else {
