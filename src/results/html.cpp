@@ -521,6 +521,7 @@ void Page::fit(std::size_t f) {
   if (best(f)) flag("best model");
   if (fit.optimizer != OptimizerCode::Converged) flag("not converged", true);
   if (fit.inversion != InversionCode::Inverted) flag("no standard errors", true);
+  if (!fit.sound()) flag("impossible point: no test of fit, left out of comparisons", true);
   add("</summary>");
 
   add("<table class=\"fit-summary\">");
