@@ -615,6 +615,9 @@ void warn_cells_outside(Listing& lst, const ModelStore& m, const FitReport& r) {
   lst.warn(text + ".");
 }
 
+/// A G below 0 by more than this is no rounding of a G of 0.
+constexpr double kNegativeG = 1e-6;
+
 /// Warns of the cells that hold animals at a probability at or below the
 /// likelihood's floor, cohort by cohort with the animals in them, and of a
 /// log-likelihood above 0; either makes G no test of the fit.
@@ -646,6 +649,10 @@ void warn_impossible_point(Listing& lst, const ModelStore& m, const FitReport& r
   }
   if (std::isfinite(r.lnL) && r.lnL > 0.0) {
     lst.warn("Log-likelihood above 0 for Model " + trimmed(r.full_name) + ": no multinomial gives it.");
+  }
+  if (r.sound() && r.G.statistic < -kNegativeG) {
+    // Out of reach of a sound fit but for rounding; never shown as a test without a word.
+    lst.warn("G below 0 for Model " + trimmed(r.full_name) + ": it is no test of the fit.");
   }
   if (!r.sound()) {
     lst.warn("Model " + trimmed(r.full_name) + " rests on an impossible point: its G, log-likelihood and criteria are no "
