@@ -159,9 +159,10 @@ double expected_floor(int nsig) {
 /// The inversion of the expected information matrix at the estimates
 /// (WORK(1..NEST)): the covariance of the estimated slots is left in VC.
 /// A slot that moves no cell probability beyond rounding, or whose row of
-/// the information matrix is zero, carries no information: it is left out of the inversion, its row and column of the
-/// covariance are NaN, and it is marked in `undetermined` (by slot, 1-based),
-/// as is a slot whose variance the inversion leaves not finite or not positive.
+/// the information matrix is zero, carries no information: it is left out
+/// of the inversion, its row and column of the covariance are NaN, and it is
+/// marked in `undetermined` (by slot, 1-based), as is a slot whose variance
+/// the inversion leaves not finite or not positive.
 InversionCode invert_information(FitContext& run, std::vector<bool>& undetermined) {
   ModelStore& m = run.model;
   EstimationWork& w = run.work;
@@ -663,15 +664,19 @@ void warn_impossible_point(Listing& lst, const ModelStore& m, const FitReport& r
 /// Warns of the parameters the data cannot estimate.
 void warn_not_estimable(Listing& lst, const FitReport& r) {
   std::string names;
+  int count = 0;
   for (const ParameterEstimate& e : r.parameters) {
     if (e.estimable) continue;
+    ++count;
     if (!names.empty()) names += ", ";
     names += "S(" + std::to_string(e.index) + ")";
     if (!e.label.empty()) names += " (" + e.label + ")";
   }
   if (names.empty()) return;
-  lst.warn("Not estimable, the data hold no information on it: " + names +
-           "; its standard error and the values derived from it are unavailable.");
+  lst.warn(count == 1 ? "Not estimable, the data hold no information on it: " + names +
+                           "; its standard error and the values derived from it are unavailable."
+                     : "Not estimable, the data hold no information on them: " + names +
+                           "; their standard errors and the values derived from them are unavailable.");
 }
 
 }  // namespace
