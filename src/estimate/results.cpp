@@ -600,9 +600,13 @@ int count_cells_outside(const ModelStore& m) {
 /// naming the parameters whose values lie outside 0..1.
 void warn_cells_outside(Listing& lst, const ModelStore& m, const FitReport& r) {
   const int cells = r.cells_outside;
-  if (cells == 0) return;
-  std::string text = "Cell probabilities outside 0 to 1 in " + std::to_string(cells) + (cells == 1 ? " cell" : " cells");
   const std::vector<int> named = parameters_outside(m, r);
+  if (cells == 0 && named.empty()) return;
+  // Probabilities outside 0..1 whose cells stay inside (p* takes them in)
+  // are named all the same.
+  std::string text = cells == 0 ? "No cell probability outside 0 to 1"
+                                : "Cell probabilities outside 0 to 1 in " + std::to_string(cells) +
+                                      (cells == 1 ? " cell" : " cells");
   if (!named.empty()) {
     text += "; parameters outside 0 to 1:";
     for (const int I : named) {
@@ -702,6 +706,7 @@ void report_results(FitContext& run, FitReport& report, ReportDetail detail) {
   if (print && m.NOVAR == 0) print_covariance(run.listing, report);
   goodness_of_fit(m, run.work.F, report);
   report.cells_outside = count_cells_outside(m);
+  report.parameters_outside = static_cast<int>(parameters_outside(m, report).size());
   print_goodness_of_fit(run.listing, report, print);
   warn_cells_outside(run.listing, m, report);
   warn_impossible_point(run.listing, m, report);

@@ -32,12 +32,14 @@ PROC ESTIMATE NAME=ONE OCCASION DERIVED NOVAR;
 PROC ESTIMATE NAME=CONSTANT P DERIVED NOVAR;
  CONSTRAINT;
   S(4)=S(3); S(3)=S(2); S(6)=0; S(7)=1; S(8)=1;
-/* A capture probability of period 2 fixed below 0, then above 1. */
+/* The capture probability of period 2, occasion 2 fixed below 0, then
+   above 1 (S(2) stays positive: a negative value there would switch to
+   the power variant). */
 PROC ESTIMATE NAME=P BELOW ZERO DERIVED NOVAR;
  CONSTRAINT;
-  S(1)=0.5; S(2)=-0.5; S(4)=S(3); S(6)=0; S(7)=1; S(8)=1;
+  S(1)=0.5; S(3)=-0.5; S(6)=0; S(7)=1; S(8)=1;
 PROC ESTIMATE NAME=P ABOVE ONE DERIVED NOVAR;
  CONSTRAINT;
-  S(1)=0.5; S(2)=1.5; S(4)=S(3); S(6)=0; S(7)=1; S(8)=1;
+  S(1)=0.5; S(3)=1.5; S(6)=0; S(7)=1; S(8)=1;
 PROC TEST AVERAGE;
 PROC STOP;
