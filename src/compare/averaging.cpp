@@ -1,10 +1,13 @@
 #include "compare/averaging.h"
 
 #include <cmath>
+#include <limits>
 
 namespace quorvale {
 
 namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 /// The weighted mean and the unconditional standard error of one quantity.
 AveragedValue average(const std::vector<double>& w, const std::vector<double>& value,
@@ -34,6 +37,10 @@ ModelAverage model_average(std::span<const FitReport> fits, double chat, int fro
   std::vector<const FitReport*> used;
   std::vector<double> criteria;
   for (const FitReport& f : fits) {
+    if (!f.sound()) {
+      avg.impossible.push_back(f.full_name);
+      continue;
+    }
     if (f.optimizer != OptimizerCode::Converged || f.inversion != InversionCode::Inverted) {
       avg.not_converged.push_back(f.full_name);
       continue;
@@ -64,6 +71,13 @@ ModelAverage model_average(std::span<const FitReport> fits, double chat, int fro
     AveragedValue a = average(w, value, variance, inflation);
     a.index = best.parameters[i].index;
     a.label = best.parameters[i].label;
+    for (const FitReport* f : used) a.available = a.available && f->parameters[i].estimable;
+    if (!a.available) {
+      a.estimate = a.se = kNaN;
+      a.ci = {kNaN, kNaN};
+      avg.parameters.push_back(std::move(a));
+      continue;
+    }
     if (a.estimate > 0.0 && a.estimate < 1.0 && std::isfinite(a.se)) {
       a.ci = logit_interval(a.estimate, a.se);
     } else {
@@ -84,6 +98,11 @@ ModelAverage model_average(std::span<const FitReport> fits, double chat, int fro
     const PeriodAbundance& first = best.abundance[p];
     a.index = first.period;
     a.ci = abundance_interval(a.estimate, first.caught, a.se * a.se);
+    for (const FitReport* f : used) a.available = a.available && f->abundance[p].available();
+    if (!a.available) {
+      a.estimate = a.se = kNaN;
+      a.ci = {kNaN, kNaN};
+    }
     avg.abundance.push_back(std::move(a));
   }
   return avg;

@@ -24,6 +24,9 @@ struct AveragedValue {
   double estimate = 0.0;
   double se = 0.0;       ///< unconditional standard error
   Interval ci;           ///< 95%: logit scale for a probability, log-normal for abundance
+  /// False when an averaged fit does not estimate it (a parameter not
+  /// estimable, an abundance unavailable): estimate, se and ci are then NaN.
+  bool available = true;
 };
 
 /// A fit's part in the average.
@@ -40,6 +43,7 @@ struct ModelAverage {
   std::vector<AveragedModel> models;       ///< the fits averaged, in sequence order
   std::size_t best = 0;                    ///< position of the largest weight in models
   std::vector<std::string> not_converged;  ///< fits left out: optimizer or inversion code not 0
+  std::vector<std::string> impossible;     ///< fits left out: resting on an impossible point
   int from_file = 0;                       ///< models of the model file left out (no estimates)
   std::vector<AveragedValue> parameters;   ///< S(1..NPAR)
   std::vector<AveragedValue> abundance;    ///< N-hat by period, when every averaged fit has it

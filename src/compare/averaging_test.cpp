@@ -75,5 +75,32 @@ TEST(ModelAverage, WeightsAveragesAndUnconditionalErrorsWithAndWithoutCHat) {
   EXPECT_NEAR(q.parameters[1].se, 0.03404899974775915, 1e-14);
 }
 
+// Fits that rest on an impossible point (a positive log-likelihood, animals
+// in a cell of probability 0) are left out by name: the three sound fits
+// keep the weights above, though each impossible fit has the smallest AICc.
+// A parameter one averaged fit cannot estimate has no average.
+TEST(ModelAverage, ImpossibleFitsAreLeftOutAndNotEstimableValuesUnavailable) {
+  std::vector<FitReport> fits = three_fits();
+  fits.push_back(fit("E", 81409.6, 4, {{0.99, 0.01}, {0.01, 0.01}}));
+  fits.push_back(fit("F", -3.05, 4, {{0.99, 0.01}, {0.01, 0.01}}));
+  fits.back().impossible_cells = 9;
+  fits.push_back(fit("G", -1.0, 4, {{0.99, 0.01}, {0.01, 0.01}}));
+  fits.back().cells_outside = 1;
+  const ModelAverage a = model_average(fits, 1.0, 0);
+  EXPECT_EQ(a.impossible, (std::vector<std::string>{"E", "F", "G"}));
+  ASSERT_EQ(a.models.size(), 3u);
+  EXPECT_NEAR(a.models[0].weight, 0.5287208000911934, 1e-14);
+  EXPECT_NEAR(a.parameters[0].estimate, 0.5924864362289433, 1e-14);
+  EXPECT_TRUE(a.parameters[1].available);
+
+  fits[1].parameters[1].estimable = false;
+  fits[1].parameters[1].se = std::nan("");
+  const ModelAverage b = model_average(fits, 1.0, 0);
+  EXPECT_TRUE(b.parameters[0].available);
+  EXPECT_NEAR(b.parameters[0].estimate, 0.5924864362289433, 1e-14);
+  EXPECT_FALSE(b.parameters[1].available);
+  EXPECT_TRUE(std::isnan(b.parameters[1].estimate) && std::isnan(b.parameters[1].se));
+}
+
 }  // namespace
 }  // namespace quorvale

@@ -131,6 +131,24 @@ std::string name_after_identity(const std::string& stored, const std::string& fu
   return full_name == field ? std::string() : std::string(kNameMark) + full_name;
 }
 
+/// The 20 characters the table keeps of a name, as a fit given that name
+/// keeps them: its first two words as read, each cut to 10 characters (a
+/// longer word reads as several), each in a column of 10.
+std::string table_name_of(const std::string& full_name) {
+  std::vector<std::string> tokens;
+  std::size_t at = 0;
+  while (tokens.size() < 2) {
+    at = full_name.find_first_not_of(' ', at);
+    if (at == std::string::npos) break;
+    const std::size_t end = std::min(full_name.find(' ', at), full_name.size());
+    for (std::size_t p = at; p < end && tokens.size() < 2; p += 10) tokens.push_back(full_name.substr(p, std::min<std::size_t>(10, end - p)));
+    at = end;
+  }
+  std::string name;
+  for (const std::string& t : tokens) name += pad(t, 10);
+  return pad(name, 20);
+}
+
 /// Columns (0-based start, width) of a record's fields that must hold a value.
 constexpr std::size_t kLnlFrom = 31, kLnlWidth = 14, kKFrom = 55, kKWidth = 5, kRecordWidth = 90;
 
@@ -215,7 +233,7 @@ FileRecords read_model_file(FitContext& run, const std::string& file, const std:
         line, {Target::of(name, 20), Target::of(aic), Target::of(lnl), Target::of(ndf), Target::of(k),
                Target::of(pg), Target::of(g), Target::of(dfc)});
     if (status != 0) lst.error(where + ", does not fit its layout.");
-    if (!(lnl <= 0.0) || k < 0 || ndf < 0 || dfc < 0) {
+    if (!valid_model_record(lnl, k, ndf, dfc)) {
       lst.error(where + ", holds impossible values (log-likelihood above 0 or a negative count).");
     }
     // A record with its full name is this sequence's model of that name; an
@@ -245,7 +263,7 @@ FileRecords read_model_file(FitContext& run, const std::string& file, const std:
     s.PG(row) = pg_unknown ? std::numeric_limits<double>::quiet_NaN() : pg;
     s.G(row) = g;
     s.DFC(row) = dfc;
-    s.NAMSAV(row) = full_name.empty() ? name : pad(full_name, 20);
+    s.NAMSAV(row) = full_name.empty() ? name : table_name_of(full_name);
     s.full_name(row) = full_name;
     s.NMOD = row;
   }
@@ -292,8 +310,13 @@ ModelComparison compare(const SavedModels& s, const TestOptions& opt, int n, int
     row.crit[kAic] = -2.0 * row.lnL + 2.0 * row.K;
     row.crit[kAicc] = row.crit[kAic] + aicc_correction(row.K, n);
     row.from_file = i > own;
+    row.sound = s.unsound(i) == 0;
     c.models.push_back(row);
-    if (s.K(i) > s.K(g)) g = i;
+    // A fit resting on an impossible point gives no c-hat: the first sound
+    // fit with the largest K is the most general one when there is one.
+    const bool sound_i = s.unsound(i) == 0;
+    const bool sound_g = s.unsound(g) == 0;
+    if ((sound_i && !sound_g) || (sound_i == sound_g && s.K(i) > s.K(g))) g = i;
   }
   c.most_general = s.NAMSAV(g);
 
@@ -317,7 +340,10 @@ ModelComparison compare(const SavedModels& s, const TestOptions& opt, int n, int
   // Differences from the smallest value and Akaike weights of both criteria.
   const auto differences = [&c](int column, double ComparedModel::*delta, double ComparedModel::*weight) {
     std::vector<double> values;
-    for (const ComparedModel& row : c.models) values.push_back(row.crit[column]);
+    // A fit that rests on an impossible point has no weight.
+    for (const ComparedModel& row : c.models) {
+      values.push_back(row.sound ? row.crit[column] : std::numeric_limits<double>::infinity());
+    }
     const std::vector<double> weights = akaike_weights(values);
     double best = std::numeric_limits<double>::infinity();
     for (double v : values) {
@@ -333,12 +359,13 @@ ModelComparison compare(const SavedModels& s, const TestOptions& opt, int n, int
 
   // Selection sort: the first smallest value of the rest moves up by an
   // exchange, so rows of equal value may change their relative order. A fit
-  // whose log-likelihood or criterion is not finite ranks after every other.
+  // whose log-likelihood or criterion is not finite, or that is not sound,
+  // ranks after every other.
   c.ranked = c.models;
   std::vector<ComparedModel>& r = c.ranked;
   const auto key_of = [](const ComparedModel& m, int column) {
     const double v = m.crit[column];
-    return std::isfinite(m.lnL) && std::isfinite(v) ? v : std::numeric_limits<double>::infinity();
+    return m.sound && std::isfinite(m.lnL) && std::isfinite(v) ? v : std::numeric_limits<double>::infinity();
   };
   const auto key = [&](const ComparedModel& m) { return key_of(m, opt.sortby); };
   for (std::size_t p = 0; p + 1 < r.size(); ++p) {
@@ -349,7 +376,11 @@ ModelComparison compare(const SavedModels& s, const TestOptions& opt, int n, int
     if (best != p) std::swap(r[p], r[best]);
   }
   for (const ComparedModel& m : r) {
-    if (key(m) == std::numeric_limits<double>::infinity()) c.not_finite.push_back(m.name);
+    if (!m.sound) {
+      c.impossible.push_back(m.full_name);
+    } else if (key(m) == std::numeric_limits<double>::infinity()) {
+      c.not_finite.push_back(m.name);
+    }
   }
   // The order by the criterion in force; ties keep the order of the ranking.
   for (std::size_t p = 0; p < r.size(); ++p) c.by_criterion.push_back(p);
@@ -360,7 +391,8 @@ ModelComparison compare(const SavedModels& s, const TestOptions& opt, int n, int
 
   for (std::size_t i = 0; i + 1 < r.size(); ++i) {
     for (std::size_t j = i + 1; j < r.size(); ++j) {
-      if (r[i].NDF == r[j].NDF) continue;
+      // A fit resting on an impossible point is no test result.
+      if (r[i].NDF == r[j].NDF || !r[i].sound || !r[j].sound) continue;
       // The model with fewer degrees of freedom is taken as the general one;
       // the test applies only when the other is nested in it.
       RatioTest t;
@@ -394,6 +426,7 @@ std::string model_file_records(const ModelComparison& c, const std::string& iden
                                const std::vector<std::string>& other_data) {
   std::string contents;
   for (const ComparedModel& m : c.ranked) {
+    if (!m.sound || !valid_model_record(m.lnL, m.K, m.NDF, m.DFC)) continue;
     std::string one;
     file_layout().write(one, {m.name, m.crit[kAic], m.lnL, m.NDF, m.K, m.PG, m.G, m.DFC});
     one.pop_back();
@@ -479,6 +512,8 @@ void print_average(Listing& lst, const ModelAverage& a) {
   static const Layout first_heading("(/1X,A)");
   static const Layout row("(I4,2X,A20,4(1X,G12.6))");
   static const Layout period_row("(I6,2X,18X,4(1X,G12.6))");
+  static const Layout row_unavailable("(I4,2X,A20,1X,A12)");
+  static const Layout period_unavailable("(I6,2X,18X,1X,A12)");
   lst.linchk(static_cast<int>(a.parameters.size() + a.abundance.size()) + 10);
   lst.put(title, {"Model-averaged estimates"});
   if (a.models.empty()) {
@@ -495,6 +530,11 @@ void print_average(Listing& lst, const ModelAverage& a) {
     for (const std::string& n : a.not_converged) names += (names.empty() ? "" : ", ") + n;
     lst.put(line, {"Left out, not converged: " + names});
   }
+  if (!a.impossible.empty()) {
+    std::string names;
+    for (const std::string& n : a.impossible) names += (names.empty() ? "" : ", ") + n;
+    lst.put(line, {"Left out, resting on an impossible point: " + names});
+  }
   if (a.from_file > 0) {
     lst.put(line, {"Left out: " + std::to_string(a.from_file) + " model(s) of the model file (no estimates)."});
   }
@@ -502,13 +542,21 @@ void print_average(Listing& lst, const ModelAverage& a) {
   lst.put(first_heading, {"  I  Parameter              Estimate    Uncond. SE      Lower        Upper"});
   lst.put(heading, {" ---  -------------------- ------------ ------------ ------------ ------------"});
   for (const AveragedValue& v : a.parameters) {
-    lst.put(row, {v.index, v.label, v.estimate, v.se, v.ci.lower, v.ci.upper});
+    if (v.available) {
+      lst.put(row, {v.index, v.label, v.estimate, v.se, v.ci.lower, v.ci.upper});
+    } else {
+      lst.put(row_unavailable, {v.index, v.label, " unavailable"});
+    }
   }
   if (a.abundance.empty()) return;
   lst.put(first_heading, {"Period                      N-hat       Uncond. SE      Lower        Upper"});
   lst.put(heading, {"------                   ------------ ------------ ------------ ------------"});
   for (const AveragedValue& v : a.abundance) {
-    lst.put(period_row, {v.index, v.estimate, v.se, v.ci.lower, v.ci.upper});
+    if (v.available) {
+      lst.put(period_row, {v.index, v.estimate, v.se, v.ci.lower, v.ci.upper});
+    } else {
+      lst.put(period_unavailable, {v.index, " unavailable"});
+    }
   }
 }
 
@@ -525,6 +573,9 @@ void print_criteria(Listing& lst, const ModelComparison& c) {
   if (c.chat_without_dfc) lst.warn("Most general model has DFC = 0; c-hat set to 1.");
   if (!c.not_finite.empty()) {
     lst.warn("Log-likelihood or criterion not finite, ranked last: " + name_list(c.not_finite) + ".");
+  }
+  if (!c.impossible.empty()) {
+    lst.warn("Fits resting on an impossible point, ranked last with no weight: " + name_list(c.impossible) + ".");
   }
   lst.put_free({" "});
   lst.put_free({"Modified AIC calculations: (see ", "Model Selection and Multimodel Inference:"});
@@ -584,7 +635,13 @@ std::optional<ModelComparison> dotest(FitContext& run, std::span<FitReport> sequ
     warn_same_names(run);
     const ModelComparison& comparison = result.emplace(compare(run.saved, opt, n, own, sequence));
     print_criteria(run.listing, comparison);
-    if (opt.aicsave) replace_model_file(run, opt.file, model_file_records(comparison, identity, file.other_data));
+    if (opt.aicsave) {
+      replace_model_file(run, opt.file, model_file_records(comparison, identity, file.other_data));
+      if (!comparison.impossible.empty()) {
+        run.listing.warn("Not written to the model file " + opt.file + ", resting on an impossible point: " +
+                         name_list(comparison.impossible) + ".");
+      }
+    }
     print_ratio_tests(run.listing, comparison);
     print_fit_notes(run.listing, sequence);
     for (FitReport& f : sequence) f.chat = comparison.chat;

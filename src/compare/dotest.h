@@ -28,6 +28,7 @@ struct ComparedModel {
   double PG = 0.0;
   std::array<double, 4> crit{};  ///< AIC, AICc, QAIC and QAICc
   bool from_file = false;        ///< read from the model file, not fitted in this run
+  bool sound = true;             ///< the fit rests on a possible point (FitReport::sound)
   double delta_aicc = 0.0;       ///< AICc minus the smallest AICc of the comparison
   double weight_aicc = 0.0;      ///< Akaike weight of the AICc
   double delta_qaicc = 0.0;      ///< QAICc minus the smallest QAICc of the comparison
@@ -66,6 +67,7 @@ struct ModelComparison {
   std::vector<std::size_t> by_criterion;
   std::vector<RatioTest> tests;       ///< every pair of ranked models whose NDF differ
   std::vector<std::string> not_finite;  ///< names of the models ranked last: lnL or criterion not finite
+  std::vector<std::string> impossible;  ///< names of the models ranked last: not sound
   std::optional<ModelAverage> average;  ///< with AVERAGE: the model-averaged estimates
 
   bool quasi() const { return criterion == 3; }

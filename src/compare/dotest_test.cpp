@@ -816,6 +816,32 @@ TEST_F(DotestModelFile, MoreModelsThanTheTableHoldsAreRefusedWithTheFileUntouche
   EXPECT_EQ(slurp("F1"), over);
 }
 
+// A fit resting on an impossible point (here a positive log-likelihood, the
+// largest K and by far the smallest criteria) is ranked last with no
+// weight, gives no c-hat, enters no likelihood-ratio test and is not
+// written to the model file, which the next run then reads.
+TEST_F(DotestModelFile, ImpossibleFitIsRankedLastAndNeverWritten) {
+  std::vector<Fit> fits = kThree;
+  fits.push_back({"D", 8140.96, 7, 6, -1000.0, 1.0, 6});
+  auto r = make_run("PROC TEST AICSAVE=F1;\nPROC STOP;\n", 101);
+  fill(r->run, fits);
+  r->run.saved.unsound(4) = 1;
+  const std::optional<ModelComparison> c = dotest(r->run);
+  ASSERT_TRUE(c);
+  ASSERT_EQ(c->ranked.size(), 4U);
+  EXPECT_EQ(c->ranked.back().full_name, "D");
+  EXPECT_EQ(c->ranked.back().weight_aicc, 0.0);
+  EXPECT_EQ(c->impossible, std::vector<std::string>{"D"});
+  EXPECT_TRUE(has_text(*r, "Most General Model: " + col20("B") + "  n=   101 c=  1.30"));
+  for (const RatioTest& t : c->tests) EXPECT_TRUE(c->ranked[t.general].sound && c->ranked[t.reduced].sound);
+  EXPECT_EQ(c->tests.size(), 3U);
+  EXPECT_EQ(record_names("F1"), (std::vector<std::string>{"A", "B", "C"}));
+  auto next = make_run("PROC TEST AICSAVE=F1;\nPROC STOP;\n", 101);
+  fill(next->run, {kThree[0]});
+  EXPECT_TRUE(dotest(next->run));
+  EXPECT_EQ(next->run.saved.NMOD, 0);
+}
+
 TEST_F(DotestModelFile, IncompleteOrImpossibleRecordsAreFatalAndLeaveTheFileIntact) {
   const std::string good = record("GOOD", "0", "-1.0", "1", "1", "0.5", "1.0", "1");
   const std::string cut = good.substr(0, 40) + "\n";  // cut inside the log-likelihood

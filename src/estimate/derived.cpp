@@ -1,6 +1,8 @@
 #include "estimate/derived.h"
 
 #include <cmath>
+#include <cstdio>
+#include <string>
 #include <limits>
 #include <map>
 
@@ -8,6 +10,19 @@
 #include "model/store.h"
 
 namespace quorvale {
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+/// A value as the reasons show it: six significant digits.
+std::string shown(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.6g", v);
+  return text;
+}
+
+}  // namespace
 
 std::vector<PeriodAbundance> derived_abundance(const ModelStore& m, const FitReport& r) {
   std::vector<PeriodAbundance> out;
@@ -53,6 +68,26 @@ std::vector<PeriodAbundance> derived_abundance(const ModelStore& m, const FitRep
     a.se = (inverted && !on_bound) ? std::sqrt(var_n) : std::numeric_limits<double>::quiet_NaN();
     a.p_star_se = (inverted && !on_bound) ? std::sqrt(var_p) : std::numeric_limits<double>::quiet_NaN();
     a.ci = abundance_interval(a.estimate, n, a.se * a.se);
+    // N-hat rests on the p's of the period being probabilities the data
+    // estimate, and on p* being one.
+    for (int t = 1; t <= kk && a.available(); ++t) {
+      const ParameterEstimate& p = r.parameters[static_cast<std::size_t>(L.p(ip, t) - 1)];
+      if (!p.estimable) {
+        a.unavailable = "S(" + std::to_string(p.index) + ") is not estimable";
+        a.p_star = kNaN;
+        a.p_star_se = kNaN;
+      } else if (!(p.estimate >= 0.0 && p.estimate <= 1.0)) {
+        a.unavailable = "S(" + std::to_string(p.index) + ") = " + shown(p.estimate) + " is outside 0 to 1";
+      }
+    }
+    if (a.available() && !(a.p_star > 0.0 && a.p_star <= 1.0)) {
+      a.unavailable = "p* = " + shown(a.p_star) + " is not in (0, 1]";
+    }
+    if (!a.available()) {
+      a.estimate = kNaN;
+      a.se = kNaN;
+      a.ci = Interval{kNaN, kNaN};
+    }
     out.push_back(a);
   }
   return out;

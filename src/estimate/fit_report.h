@@ -4,6 +4,7 @@
 // cohort and the model criteria. The listing, the simulation's summaries and
 // PROC TEST all read this value; nothing of it is passed through the store.
 
+#include <cmath>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,7 +41,11 @@ struct ParameterEstimate {
   int index = 0;          ///< I, 1..NPAR
   int slot = 0;           ///< POINT(I): the estimated slot, or -k when fixed at PAR(k)
   double estimate = 0.0;  ///< S(I) on the natural scale
-  double se = 0.0;        ///< standard error; 0 when the parameter is fixed
+  double se = 0.0;        ///< standard error; 0 when the parameter is fixed, NaN when not estimable
+  /// False when the data hold no information on the parameter: its row of
+  /// the information matrix is zero, or the inversion leaves its variance
+  /// undetermined. Its estimate is then only the start value.
+  bool estimable = true;
   double lower = 0.0;     ///< estimate - 1.96 se, as printed
   double upper = 0.0;     ///< estimate + 1.96 se, as printed
   double lower_bound = 0.0;  ///< the bound below it at the estimates
@@ -63,6 +68,7 @@ struct CellFit {
   double expected = 0.0;  ///< NREL times the cell probability
   double chi = 0.0;       ///< Pearson term; 0 when the expected count is at or below 10^-NSIG
   bool outside = false;   ///< the cell probability lies outside 0..1
+  bool impossible = false;  ///< animals in a cell whose probability is at or below 10^-NSIG
 };
 
 /// One cohort of the goodness-of-fit table with its pooled test.
@@ -87,9 +93,13 @@ struct PeriodAbundance {
   int caught = 0;           ///< n: animals caught at least once in the period
   double p_star = 0.0;      ///< probability of being caught at least once
   double p_star_se = 0.0;   ///< its standard error by the delta method; NaN when not available
-  double estimate = 0.0;    ///< N-hat = n / p*
+  double estimate = 0.0;    ///< N-hat = n / p*; NaN when unavailable
   double se = 0.0;          ///< NaN when not available
-  Interval ci;              ///< log-normal 95% interval, never below n
+  Interval ci;              ///< log-normal 95% interval, never below n; NaN when N-hat is unavailable
+  /// Why N-hat is unavailable (a p outside 0..1 or not estimable, p* not in
+  /// (0, 1]); empty when it is available.
+  std::string unavailable;
+  bool available() const { return unavailable.empty(); }
 };
 
 /// The whole result of one fit.
@@ -118,6 +128,23 @@ struct FitReport {
   std::vector<PeriodAbundance> abundance;  ///< by primary period; empty off the robust-design layout
   bool show_derived = false;               ///< DERIVED given: the listing shows the abundance
   double chat = 1.0;  ///< c-hat of the PROC TEST that compared this fit (se_adjusted when above 1)
+  /// Cells holding animals whose probability at the estimates is at or
+  /// below the likelihood's floor 10^-NSIG: the maximum found is not one of
+  /// the true likelihood.
+  int impossible_cells = 0;
+  int cells_outside = 0;  ///< cells whose probability lies outside 0..1 by more than rounding
+  /// Parameters that enter the cells as probabilities (p, c, phi, gamma'',
+  /// gamma') whose values lie outside 0..1, estimated or fixed.
+  int parameters_outside = 0;
+
+  /// The fit rests on a possible point: no impossible cell, every cell and
+  /// every probability within 0..1 and a finite log-likelihood not above 0.
+  /// A fit that is not sound is ranked last, left out of averaging and of
+  /// the model file.
+  bool sound() const {
+    return impossible_cells == 0 && cells_outside == 0 && parameters_outside == 0 && std::isfinite(lnL) &&
+           lnL <= 0.0;
+  }
 
   /// Covariance of parameters i and j (1-based); 0 unless both are estimated.
   double parameter_covariance(int i, int j) const;

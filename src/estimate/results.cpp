@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <iterator>
+#include <limits>
+#include <string>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -41,9 +43,16 @@ std::vector<std::size_t> cell_offsets(const ModelStore& m, std::size_t& cells) {
   return offset;
 }
 
+/// Largest change of a cell probability, when a slot is moved for the
+/// derivatives, that is still rounding: the products of a cell round at
+/// about 1e-16 each, so a slot that moves no cell by more than this moves
+/// none at all and the data hold no information on it.
+constexpr double kNoChange = 1e-13;
+
 /// Fills the derivative blocks: for each slot, the difference quotient of
-/// every cell probability between a moved estimate and the estimate.
-void derivative_blocks(FitContext& run, const std::vector<std::size_t>& offset, std::size_t cells) {
+/// every cell probability between a moved estimate and the estimate. Gives,
+/// by slot (1-based), the largest change of a cell probability.
+std::vector<double> derivative_blocks(FitContext& run, const std::vector<std::size_t>& offset, std::size_t cells) {
   ModelStore& m = run.model;
   EstimationWork& w = run.work;
   const int n = m.NEST;
@@ -54,6 +63,7 @@ void derivative_blocks(FitContext& run, const std::vector<std::size_t>& offset, 
       std::copy_n(m.P.column(j), m.NCLASS(j), block + offset[static_cast<std::size_t>(j)]);
     }
   }
+  std::vector<double> change(static_cast<std::size_t>(n) + 1, 0.0);
   for (int s = 1; s <= n; ++s) {
     const double x = w.WORK(s);
     double moved;
@@ -67,11 +77,19 @@ void derivative_blocks(FitContext& run, const std::vector<std::size_t>& offset, 
     double* block = w.DPROB.data() + static_cast<std::size_t>(s - 1) * cells;
     for (int j = 1; j <= m.NCOHRT; ++j) {
       double* cell = block + offset[static_cast<std::size_t>(j)];
-      for (int k = 1; k <= m.NCLASS(j); ++k) cell[k - 1] = (m.P(k, j) - cell[k - 1]) / (x - moved);
+      for (int k = 1; k <= m.NCLASS(j); ++k) {
+        const double moved_by = m.P(k, j) - cell[k - 1];
+        // NaN counts as a change: it is no sign of a slot without effect.
+        if (!(std::fabs(moved_by) <= change[static_cast<std::size_t>(s)])) {
+          change[static_cast<std::size_t>(s)] = std::isnan(moved_by) ? kNoChange * 2.0 : std::fabs(moved_by);
+        }
+        cell[k - 1] = moved_by / (x - moved);
+      }
     }
     w.WORK(s) = x;
   }
   evaluate_at_work(run);
+  return change;
 }
 
 }  // namespace
@@ -140,25 +158,76 @@ double expected_floor(int nsig) {
 
 /// The inversion of the expected information matrix at the estimates
 /// (WORK(1..NEST)): the covariance of the estimated slots is left in VC.
-InversionCode invert_information(FitContext& run) {
+/// A slot that moves no cell probability beyond rounding, or whose row of
+/// the information matrix is zero, carries no information: it is left out
+/// of the inversion, its row and column of the covariance are NaN, and it is
+/// marked in `undetermined` (by slot, 1-based), as is a slot whose variance
+/// the inversion leaves not finite or not positive.
+InversionCode invert_information(FitContext& run, std::vector<bool>& undetermined) {
   ModelStore& m = run.model;
   EstimationWork& w = run.work;
   std::size_t cells = 0;
   const std::vector<std::size_t> offset = cell_offsets(m, cells);
-  derivative_blocks(run, offset, cells);
+  const std::vector<double> change = derivative_blocks(run, offset, cells);
   information_matrix(m, w.DPROB, m.NEST, w.VC);
-  if (m.NEST < 1) return InversionCode::Inverted;
-  return inversion_code(matinv(w.VC, m.NEST));
+  const int n = m.NEST;
+  undetermined.assign(static_cast<std::size_t>(std::max(n, 0)) + 1, false);
+  if (n < 1) return InversionCode::Inverted;
+  std::vector<int> keep;
+  for (int a = 1; a <= n; ++a) {
+    // No cell moves with the slot, or its row of the information is zero.
+    bool zero = change[static_cast<std::size_t>(a)] <= kNoChange;
+    if (!zero) {
+      zero = true;
+      for (int b = 1; b <= n && zero; ++b) zero = packed_covariance(w.VC, a, b) == 0.0;
+    }
+    if (zero) {
+      undetermined[static_cast<std::size_t>(a)] = true;
+    } else {
+      keep.push_back(a);
+    }
+  }
+  InversionCode code;
+  if (static_cast<int>(keep.size()) == n) {
+    code = inversion_code(matinv(w.VC, n));
+  } else {
+    const int r = static_cast<int>(keep.size());
+    std::vector<double> reduced(static_cast<std::size_t>(r) * (r + 1) / 2, 0.0);
+    for (int i = 1; i <= r; ++i) {
+      for (int j = 1; j <= i; ++j) reduced[packed_index(i, j)] = packed_covariance(w.VC, keep[i - 1], keep[j - 1]);
+    }
+    code = r < 1 ? InversionCode::Inverted : inversion_code(matinv(reduced, r));
+    std::fill(w.VC.begin(), w.VC.end(), std::numeric_limits<double>::quiet_NaN());
+    for (int i = 1; i <= r; ++i) {
+      for (int j = 1; j <= i; ++j) {
+        w.VC[packed_index(std::max(keep[i - 1], keep[j - 1]), std::min(keep[i - 1], keep[j - 1]))] =
+            reduced[packed_index(i, j)];
+      }
+    }
+  }
+  if (code == InversionCode::Inverted) {
+    for (int a = 1; a <= n; ++a) {
+      const double v = packed_covariance(w.VC, a, a);
+      if (!(std::isfinite(v) && v > 0.0)) undetermined[static_cast<std::size_t>(a)] = true;
+    }
+  }
+  return code;
 }
 
-/// The estimates S(1..NPAR) with their standard errors from VC.
-std::vector<ParameterEstimate> parameter_estimates(const ModelStore& m, Listing& lst, const std::vector<double>& VC) {
+/// The estimates S(1..NPAR) with their standard errors from VC; a
+/// parameter estimated in an undetermined slot is not estimable and has
+/// no standard error nor interval.
+std::vector<ParameterEstimate> parameter_estimates(const ModelStore& m, Listing& lst, const std::vector<double>& VC,
+                                                   const std::vector<bool>& undetermined) {
   std::vector<ParameterEstimate> out(static_cast<std::size_t>(std::max(m.NPAR, 0)));
   for (int I = 1; I <= m.NPAR; ++I) {
     ParameterEstimate& e = out[static_cast<std::size_t>(I - 1)];
     e.index = I;
     e.slot = m.POINT(I);
+    e.estimable = !(e.slot >= 1 && static_cast<std::size_t>(e.slot) < undetermined.size() &&
+                    undetermined[static_cast<std::size_t>(e.slot)]);
     e.se = e.slot >= 1 ? std::sqrt(VC[packed_index(e.slot, e.slot)]) : 0.0;
+    if (!e.estimable) e.se = std::numeric_limits<double>::quiet_NaN();
     e.estimate = ss(m, lst, I);
     e.lower = e.estimate - kZ95 * e.se;
     e.upper = e.estimate + kZ95 * e.se;
@@ -177,6 +246,8 @@ std::vector<ParameterEstimate> parameter_estimates(const ModelStore& m, Listing&
 /// G, the log-likelihood (from the kernel F) and AIC.
 void goodness_of_fit(const ModelStore& m, double F, FitReport& r) {
   const double floor = expected_floor(m.NSIG);
+  const double eps = probability_floor(m.NSIG);
+  r.impossible_cells = 0;
   double G = 0.0;
   int df_total = 0;
   double pooled_chi = 0.0;
@@ -203,8 +274,12 @@ void goodness_of_fit(const ModelStore& m, double F, FitReport& r) {
         if (O[k - 1] > 0.0) g = 2.0 * O[k - 1] * std::log(O[k - 1] / E[k - 1]);
         c = (O[k - 1] - E[k - 1]) * (O[k - 1] - E[k - 1]) / E[k - 1];
       }
+      // The likelihood reads such a cell at the floor: the animals in it
+      // are where the model gives them no probability.
+      const bool impossible = m.NOBS(k, j) > 0 && !(m.P(k, j) > eps);
+      if (impossible) ++r.impossible_cells;
       cohort.cells[static_cast<std::size_t>(k - 1)] =
-          CellFit{m.NOBS(k, j), E[k - 1], c, m.P(k, j) < 0.0 || m.P(k, j) > 1.0};
+          CellFit{m.NOBS(k, j), E[k - 1], c, m.P(k, j) < 0.0 || m.P(k, j) > 1.0, impossible};
       G += g;
     }
     int df = n - 1;
@@ -255,13 +330,18 @@ void print_results_table(Listing& lst, const ModelStore& m, const FitReport& r) 
       "(1X,35H  I       Parameter            S(I),                      5x,14hStandard Error,4X,5HLower,9X,5HUpper)");
   static const Layout rule("(2X,3(1H-),2X,20(1H-),4(1X,12H------------))");
   static const Layout row("(2i4,1x,a20,G12.6,3(1X,G12.6))");
+  static const Layout not_estimable("(2i4,1x,a20,G12.6,3(1X,A12))");
   lst.linchk(r.npar + 8);
   lst.put(title, {r.name});
   lst.put(interval, {});
   lst.put(heading, {});
   lst.put(rule, {});
   for (const ParameterEstimate& e : r.parameters) {
-    lst.put(row, {e.index, e.slot, m.LABEL(e.index), e.estimate, e.se, e.lower, e.upper});
+    if (e.estimable) {
+      lst.put(row, {e.index, e.slot, m.LABEL(e.index), e.estimate, e.se, e.lower, e.upper});
+    } else {
+      lst.put(not_estimable, {e.index, e.slot, m.LABEL(e.index), e.estimate, "unavailable", "", ""});
+    }
   }
 }
 
@@ -272,6 +352,8 @@ void print_derived(Listing& lst, const FitReport& r) {
   static const Layout heading("(3X,A)");
   static const Layout row("(3X,I6,2X,I8,2X,F10.6,1X,4(1X,G12.6))");
   static const Layout no_error("(3X,I6,2X,I8,2X,F10.6,1X,1X,G12.6,1X,A)");
+  static const Layout no_estimate("(3X,I6,2X,I8,2X,F10.6,1X,1X,A)");
+  static const Layout nothing("(3X,I6,2X,I8,2X,A10,1X,1X,A)");
   lst.linchk(static_cast<int>(r.abundance.size()) + 7);
   lst.put(title, {"Derived estimates"});
   if (r.abundance.empty()) {
@@ -282,7 +364,14 @@ void print_derived(Listing& lst, const FitReport& r) {
   lst.put(heading, {"Period  Caught (n)      p*          N-hat     Standard Error    Lower        Upper"});
   lst.put(heading, {"------  ----------  ----------  ------------ ------------ ------------ ------------"});
   for (const PeriodAbundance& a : r.abundance) {
-    if (std::isfinite(a.se)) {
+    if (!a.available()) {
+      const std::string why = "unavailable: " + a.unavailable;
+      if (std::isfinite(a.p_star)) {
+        lst.put(no_estimate, {a.period, a.caught, a.p_star, why});
+      } else {
+        lst.put(nothing, {a.period, a.caught, "n/a", why});
+      }
+    } else if (std::isfinite(a.se)) {
       lst.put(row, {a.period, a.caught, a.p_star, a.estimate, a.se, a.ci.lower, a.ci.upper});
     } else {
       lst.put(no_error, {a.period, a.caught, a.p_star, a.estimate, "unavailable (inversion failed or a p on a bound)"});
@@ -382,8 +471,8 @@ void print_goodness_of_fit(Listing& lst, const FitReport& r, bool print) {
       int k = 0;
       for (const CellFit& cell : cohort.cells) {
         ++k;
-        lst.put(cell_line, {j, k, cell.observed, cell.expected, cell.chi,
-                            cell.outside ? "NOT 0 < P < 1  " : "0 < P < 1      "});
+        const char* note = cell.outside ? "NOT 0 < P < 1  " : cell.impossible ? "P = 0, OBSERVED" : "0 < P < 1      ";
+        lst.put(cell_line, {j, k, cell.observed, cell.expected, cell.chi, note});
       }
       lst.put(cohort_line, {j, "Cohort df=", cohort.pooled_df, cohort.pooled_chi, "P = ", cohort.probability});
     }
@@ -498,18 +587,28 @@ std::vector<int> parameters_outside(const ModelStore& m, const FitReport& r) {
   return out;
 }
 
-/// Warns when cell probabilities fall outside 0..1 by more than rounding,
-/// naming the parameters whose values lie outside 0..1.
-void warn_cells_outside(Listing& lst, const ModelStore& m, const FitReport& r) {
+/// Counts the cells whose probability lies outside 0..1 by more than rounding.
+int count_cells_outside(const ModelStore& m) {
   int cells = 0;
   for (int j = 1; j <= m.NCOHRT; ++j) {
     for (int k = 1; k <= m.NCLASS(j); ++k) {
       if (m.P(k, j) < -kOutsideTolerance || m.P(k, j) > 1.0 + kOutsideTolerance) ++cells;
     }
   }
-  if (cells == 0) return;
-  std::string text = "Cell probabilities outside 0 to 1 in " + std::to_string(cells) + (cells == 1 ? " cell" : " cells");
+  return cells;
+}
+
+/// Warns when cell probabilities fall outside 0..1 by more than rounding,
+/// naming the parameters whose values lie outside 0..1.
+void warn_cells_outside(Listing& lst, const ModelStore& m, const FitReport& r) {
+  const int cells = r.cells_outside;
   const std::vector<int> named = parameters_outside(m, r);
+  if (cells == 0 && named.empty()) return;
+  // Probabilities outside 0..1 whose cells stay inside (p* takes them in)
+  // are named all the same.
+  std::string text = cells == 0 ? "No cell probability outside 0 to 1"
+                                : "Cell probabilities outside 0 to 1 in " + std::to_string(cells) +
+                                      (cells == 1 ? " cell" : " cells");
   if (!named.empty()) {
     text += "; parameters outside 0 to 1:";
     for (const int I : named) {
@@ -523,6 +622,69 @@ void warn_cells_outside(Listing& lst, const ModelStore& m, const FitReport& r) {
   lst.warn(text + ".");
 }
 
+/// A G below 0 by more than this is no rounding of a G of 0.
+constexpr double kNegativeG = 1e-6;
+
+/// Warns of the cells that hold animals at a probability at or below the
+/// likelihood's floor, cohort by cohort with the animals in them, and of a
+/// log-likelihood above 0; either makes G no test of the fit.
+void warn_impossible_point(Listing& lst, const ModelStore& m, const FitReport& r) {
+  if (r.impossible_cells > 0) {
+    std::string where;
+    int animals = 0;
+    for (std::size_t j = 0; j < r.cohorts.size(); ++j) {
+      std::string cells;
+      int in_cohort = 0;
+      for (std::size_t k = 0; k < r.cohorts[j].cells.size(); ++k) {
+        const CellFit& cell = r.cohorts[j].cells[k];
+        if (!cell.impossible) continue;
+        cells += (cells.empty() ? "" : " ") + std::to_string(k + 1);
+        in_cohort += cell.observed;
+      }
+      if (cells.empty()) continue;
+      animals += in_cohort;
+      if (!where.empty()) where += "; ";
+      where += "cohort " + std::to_string(j + 1) + " cell" + (cells.find(' ') == std::string::npos ? " " : "s ") +
+               cells + " (" + std::to_string(in_cohort) + (in_cohort == 1 ? " animal)" : " animals)");
+    }
+    char floor[32];
+    std::snprintf(floor, sizeof floor, "%.0e", probability_floor(m.NSIG));
+    lst.warn("Cells holding animals have probability 0 (at or below the floor " + std::string(floor) +
+             ") for Model " + trimmed(r.full_name) + ": " + std::to_string(r.impossible_cells) +
+             (r.impossible_cells == 1 ? " cell, " : " cells, ") + std::to_string(animals) +
+             (animals == 1 ? " animal: " : " animals: ") + where + ".");
+  }
+  if (std::isfinite(r.lnL) && r.lnL > 0.0) {
+    lst.warn("Log-likelihood above 0 for Model " + trimmed(r.full_name) + ": no multinomial gives it.");
+  }
+  if (r.sound() && r.G.statistic < -kNegativeG) {
+    // Out of reach of a sound fit but for rounding; never shown as a test without a word.
+    lst.warn("G below 0 for Model " + trimmed(r.full_name) + ": it is no test of the fit.");
+  }
+  if (!r.sound()) {
+    lst.warn("Model " + trimmed(r.full_name) + " rests on an impossible point: its G, log-likelihood and criteria are no "
+             "test of it; PROC TEST ranks it last, leaves it out of averaging and of the model file.");
+  }
+}
+
+/// Warns of the parameters the data cannot estimate.
+void warn_not_estimable(Listing& lst, const FitReport& r) {
+  std::string names;
+  int count = 0;
+  for (const ParameterEstimate& e : r.parameters) {
+    if (e.estimable) continue;
+    ++count;
+    if (!names.empty()) names += ", ";
+    names += "S(" + std::to_string(e.index) + ")";
+    if (!e.label.empty()) names += " (" + e.label + ")";
+  }
+  if (names.empty()) return;
+  lst.warn(count == 1 ? "Not estimable, the data hold no information on it: " + names +
+                           "; its standard error and the values derived from it are unavailable."
+                     : "Not estimable, the data hold no information on them: " + names +
+                           "; their standard errors and the values derived from them are unavailable.");
+}
+
 }  // namespace
 
 void report_results(FitContext& run, FitReport& report, ReportDetail detail) {
@@ -533,18 +695,23 @@ void report_results(FitContext& run, FitReport& report, ReportDetail detail) {
   std::int64_t n = 0;
   for (int c = 1; c <= m.NCOHRT; ++c) n += m.NREL(c);
   report.sample_size = static_cast<int>(static_cast<std::uint32_t>(n));
-  report.inversion = invert_information(run);
+  std::vector<bool> undetermined;
+  report.inversion = invert_information(run, undetermined);
   m.IERINV = code_number(report.inversion);
   print_inversion(run.listing, report);
-  report.parameters = parameter_estimates(m, run.listing, run.work.VC);
+  report.parameters = parameter_estimates(m, run.listing, run.work.VC, undetermined);
+  warn_not_estimable(run.listing, report);
   report.covariance = run.work.VC;
   report.abundance = derived_abundance(m, report);
   if (print) print_results_table(run.listing, m, report);
   if (print && report.show_derived) print_derived(run.listing, report);
   if (print && m.NOVAR == 0) print_covariance(run.listing, report);
   goodness_of_fit(m, run.work.F, report);
+  report.cells_outside = count_cells_outside(m);
+  report.parameters_outside = static_cast<int>(parameters_outside(m, report).size());
   print_goodness_of_fit(run.listing, report, print);
   warn_cells_outside(run.listing, m, report);
+  warn_impossible_point(run.listing, m, report);
 }
 
 void save_row(SavedModels& t, const FitReport& r) {
@@ -556,6 +723,7 @@ void save_row(SavedModels& t, const FitReport& r) {
   t.DFC(row) = r.G.df;
   t.lnL(row) = r.lnL;
   t.full_name(row) = r.full_name;
+  t.unsound(row) = r.sound() ? 0 : 1;
 }
 
 }  // namespace quorvale

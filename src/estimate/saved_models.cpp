@@ -16,7 +16,10 @@ void SavedModels::open_row(Listing& listing) {
   NDF(NMOD) = 0;
   NAMSAV(NMOD) = default_name.write_internal({NMOD}, 20);
   full_name(NMOD).clear();
+  unsound(NMOD) = 0;
 }
+
+bool valid_model_record(double lnL, int K, int NDF, int DFC) { return lnL <= 0.0 && K >= 0 && NDF >= 0 && DFC >= 0; }
 
 void EstimatesFile::write(int row, std::span<const double> values) {
   if (row < 1) return;

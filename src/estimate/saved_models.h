@@ -28,12 +28,17 @@ struct SavedModels {
   Vec1<int> K{MAXMOD};        ///< number of estimated parameters
   Vec1<int> DFC{MAXMOD};      ///< degrees of freedom used for the overdispersion factor
   Vec1<std::string> full_name{MAXMOD};  ///< the name as typed, for the result files
+  Vec1<int> unsound{MAXMOD};  ///< 1 when the fit rests on an impossible point (see FitReport::sound)
 
   /// Opens the next row with its open values and default name; a 31st row is fatal.
   void open_row(Listing& listing);
   /// Empties the table: the next fit starts again at row 1.
   void reset() { NMOD = 0; }
 };
+
+/// A record of the model file that its reader accepts: a log-likelihood
+/// not above 0 and no negative count. The writer writes no other record.
+bool valid_model_record(double lnL, int K, int NDF, int DFC);
 
 /// The estimates of each row of the sequence, S(1..NPAR) by row number. It
 /// lives for the run only, like a scratch file with no name.

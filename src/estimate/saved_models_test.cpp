@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "testing/harness.h"
 
 namespace quorvale {
@@ -58,6 +60,18 @@ TEST(EstimatesFileRecords, RecordsNeverWrittenFailToRead) {
   EXPECT_FALSE(f.read(3, longer));  // more values asked than the record holds
   f.recreate();
   EXPECT_FALSE(f.read(3, back));  // a new file holds nothing of the old sequence
+}
+
+// The one rule by which the model file's reader accepts a record and its
+// writer writes one.
+TEST(ModelFileRecords, ValidRecordsHoldNoPositiveLogLikelihoodNorNegativeCount) {
+  EXPECT_TRUE(valid_model_record(0.0, 0, 0, 0));
+  EXPECT_TRUE(valid_model_record(-61.6, 9, 20, 20));
+  EXPECT_FALSE(valid_model_record(81409.6, 10, 19, 19));
+  EXPECT_FALSE(valid_model_record(std::nan(""), 10, 19, 19));
+  EXPECT_FALSE(valid_model_record(-1.0, -2, 1, 1));
+  EXPECT_FALSE(valid_model_record(-1.0, 1, -1, 1));
+  EXPECT_FALSE(valid_model_record(-1.0, 1, 1, -1));
 }
 
 }  // namespace

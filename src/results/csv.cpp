@@ -98,7 +98,7 @@ std::string num(double v) {
 
 std::string estimates_table(const RunResults& results) {
   Table t({"fit", "name", "index", "label", "estimate", "se", "wald_lower", "wald_upper", "logit_lower",
-           "logit_upper", "fixed", "on_bound"});
+           "logit_upper", "fixed", "on_bound", "estimable"});
   for (const FitReport& r : results.fits) {
     for (const ParameterEstimate& e : r.parameters) {
       t.whole(r.sequence).text(r.full_name).whole(e.index).text(e.label).number(e.estimate).number(e.se);
@@ -108,7 +108,7 @@ std::string estimates_table(const RunResults& results) {
       } else {
         t.blank().blank();
       }
-      t.flag(e.fixed()).flag(e.on_bound()).end();
+      t.flag(e.fixed()).flag(e.on_bound()).flag(e.estimable).end();
     }
   }
   return t.take();
@@ -116,13 +116,14 @@ std::string estimates_table(const RunResults& results) {
 
 std::string models_table(const RunResults& results) {
   Table t({"fit", "name", "k", "lnl", "aic", "aicc", "optimizer_code", "inversion_code", "g", "g_df", "g_p",
-           "pooled", "pooled_df", "pooled_p"});
+           "pooled", "pooled_df", "pooled_p", "impossible_cells", "sound"});
   for (const FitReport& r : results.fits) {
     t.whole(r.sequence).text(r.full_name).whole(r.nest).number(r.lnL).number(r.aic);
     t.number(r.aic + aicc_correction(r.nest, r.sample_size));
     t.whole(code_number(r.optimizer)).whole(code_number(r.inversion));
     t.number(r.G.statistic).whole(r.G.df).number(r.G.probability);
-    t.number(r.pooled.statistic).whole(r.pooled.df).number(r.pooled.probability).end();
+    t.number(r.pooled.statistic).whole(r.pooled.df).number(r.pooled.probability);
+    t.whole(r.impossible_cells).flag(r.sound()).end();
   }
   return t.take();
 }

@@ -467,6 +467,13 @@ void Page::average(std::size_t t) {
       text(avg.not_converged[k]);
     }
   }
+  if (!avg.impossible.empty()) {
+    add("; left out, resting on an impossible point: ");
+    for (std::size_t k = 0; k < avg.impossible.size(); ++k) {
+      if (k > 0) add(", ");
+      text(avg.impossible[k]);
+    }
+  }
   if (avg.from_file > 0) {
     add("; left out, from the model file: ");
     integer(avg.from_file);
@@ -480,6 +487,10 @@ void Page::average(std::size_t t) {
     for (const AveragedValue& v : avg.abundance) {
       add("<tr>");
       cell(v.index);
+      if (!v.available) {
+        add("<td>unavailable</td><td>n/a</td><td>n/a</td><td>n/a</td></tr>");
+        continue;
+      }
       cell(v.estimate, Shown::Fixed2);
       cell(v.se, Shown::Fixed2);
       cell(v.ci.lower, Shown::Fixed2);
@@ -496,6 +507,10 @@ void Page::average(std::size_t t) {
     add("<tr>");
     cell(v.index);
     text_cell(v.label);
+    if (!v.available) {
+      add("<td>unavailable</td><td>n/a</td><td>n/a</td><td>n/a</td></tr>");
+      continue;
+    }
     cell(v.estimate, Shown::Estimate);
     cell(v.se, Shown::Estimate);
     cell(v.ci.lower, Shown::Estimate);
@@ -524,6 +539,7 @@ void Page::fit(std::size_t f) {
   if (best(f)) flag("best model");
   if (fit.optimizer != OptimizerCode::Converged) flag("not converged", true);
   if (fit.inversion != InversionCode::Inverted) flag("no standard errors", true);
+  if (!fit.sound()) flag("impossible point: no test of fit, left out of comparisons", true);
   add("</summary>");
 
   add("<table class=\"fit-summary\">");
@@ -584,6 +600,9 @@ void Page::fit(std::size_t f) {
     if (e.fixed()) {
       add("<td></td><td></td><td></td><td>");
       flag("fixed");
+    } else if (!e.estimable) {
+      add("<td>unavailable</td><td>n/a</td><td>n/a</td><td>");
+      flag("not estimable: no information in the data", true);
     } else {
       cell(e.se, Shown::Estimate);
       if (const std::optional<Interval> ci = e.logit_ci()) {
@@ -618,6 +637,10 @@ void Page::fit(std::size_t f) {
       cell(a.caught);
       cell(a.p_star, Shown::Estimate);
       cell(a.p_star_se, Shown::Estimate);
+      if (!a.available()) {
+        add("<td>unavailable</td><td>n/a</td><td>n/a</td><td>n/a</td></tr>");
+        continue;
+      }
       cell(a.estimate, Shown::Fixed2);
       cell(a.se, Shown::Fixed2);
       cell(a.ci.lower, Shown::Fixed2);
@@ -625,7 +648,12 @@ void Page::fit(std::size_t f) {
       add("</tr>");
     }
     add("</tbody></table><p class=\"meta\">N̂ = animals caught / p*; the interval is log-normal on N̂ minus the "
-        "animals caught.</p>");
+        "animals caught.");
+    for (const PeriodAbundance& a : fit.abundance) {
+      if (a.available()) continue;
+      text(" Period " + std::to_string(a.period) + ": N̂ unavailable, " + a.unavailable + ".");
+    }
+    add("</p>");
   }
   add("</details>\n");
 }

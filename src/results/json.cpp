@@ -76,6 +76,7 @@ Json parameter_json(const ParameterEstimate& e, double chat) {
   put(j, "logit_ci", ci ? interval(ci->lower, ci->upper) : Json(nullptr));
   put(j, "bounds", interval(e.lower_bound, e.upper_bound));
   put(j, "on_bound", e.on_bound());
+  put(j, "estimable", e.estimable);
   return j;
 }
 
@@ -96,6 +97,8 @@ Json fit_json(const FitReport& r) {
   put(j, "n", r.sample_size);
   put(j, "g", chi_square(r.G));
   put(j, "pooled", chi_square(r.pooled));
+  put(j, "impossible_cells", r.impossible_cells);
+  put(j, "sound", r.sound());
   Json parameters = Json::array();
   for (const ParameterEstimate& e : r.parameters) parameters.push_back(parameter_json(e, r.chat));
   put(j, "parameters", std::move(parameters));
@@ -161,6 +164,7 @@ Json fit_json(const FitReport& r) {
     number(o, "estimate", a.estimate);
     number(o, "se", a.se);
     put(o, "ci", interval(a.ci.lower, a.ci.upper));
+    put(o, "unavailable", a.available() ? Json(nullptr) : Json(a.unavailable));
     abundance.push_back(std::move(o));
   }
   Json derived = object(1);
@@ -179,6 +183,7 @@ Json averaged_values(const std::vector<AveragedValue>& values, const char* index
     number(o, "estimate", v.estimate);
     number(o, "se", v.se);
     put(o, "ci", interval(v.ci.lower, v.ci.upper));
+    put(o, "available", v.available);
     a.push_back(std::move(o));
   }
   return a;
@@ -199,6 +204,7 @@ Json average_json(const ModelAverage& avg) {
   put(j, "models", std::move(models));
   put(j, "best", avg.models.empty() ? Json(nullptr) : Json(avg.models[avg.best].name));
   put(j, "not_converged", avg.not_converged);
+  put(j, "impossible", avg.impossible);
   put(j, "left_out_from_model_file", avg.from_file);
   put(j, "parameters", averaged_values(avg.parameters, "index"));
   put(j, "abundance", averaged_values(avg.abundance, "period"));
@@ -213,7 +219,7 @@ Json test_json(const ModelComparison& c) {
   put(j, "most_general", trimmed(c.most_general));
   Json models = Json::array();
   for (const ComparedModel& m : c.ranked) {
-    Json o = object(18);
+    Json o = object(20);
     put(o, "order", m.order);
     put(o, "rank", m.rank);
     put(o, "name", m.full_name);
@@ -231,6 +237,7 @@ Json test_json(const ModelComparison& c) {
     number(o, "weight_aicc", m.weight_aicc);
     number(o, "delta_qaicc", m.delta_qaicc);
     number(o, "weight_qaicc", m.weight_qaicc);
+    put(o, "sound", m.sound);
     models.push_back(std::move(o));
   }
   put(j, "models", std::move(models));

@@ -32,6 +32,11 @@ def fail(message):
 
 def close(printed, value, what):
     """True when `value` prints as `printed` to the printed precision."""
+    if printed.strip() in ("unavailable", ""):
+        # Printed for a value the document holds as null, and only then.
+        if value is not None:
+            fail(f"{what}: printed {printed.strip()!r} but the document has {value!r}")
+        return
     try:
         p = float(printed)
     except ValueError:
