@@ -134,9 +134,10 @@ int whole_number(const Options& o, const std::string& option, int fallback, int 
   if (text.empty()) return fallback;
   char* stop = nullptr;
   const long v = std::strtol(text.c_str(), &stop, 10);
-  if (stop != text.c_str() + text.size() || v < least || v > 2147483645L) {
+  if (stop != text.c_str() + text.size() || v < least) {
     throw UsageFault{"--" + option + ": " + text + " is not a whole number of " + std::to_string(least) + " or more"};
   }
+  if (v > 2147483645L) throw UsageFault{"--" + option + ": " + text + " is more than the program's 2147483645"};
   return static_cast<int>(v);
 }
 
