@@ -19,7 +19,8 @@ namespace {
 
 /// The --help text.
 constexpr const char* kUsage =
-    "Usage: quorvale-inp --secondary K1,K2,...,KM [--models[=LIST]] FILE.inp > analysis.cmd\n"
+    "Usage: quorvale-inp --secondary K1,K2,...,KM [--models[=LIST]] FILE.inp\n"
+    "         > analysis.cmd\n"
     "\n"
     "Converts robust-design encounter histories (\".inp\": one record per history,\n"
     "a string of 0 and 1 over all secondary occasions, a frequency and \";\",\n"
@@ -43,7 +44,8 @@ constexpr const char* kUsage =
 
 /// The --plan --help text.
 constexpr const char* kPlanUsage =
-    "Usage: quorvale-inp --plan --secondary LIST (--marked N1,...,NM | --superpopulation N)\n"
+    "Usage: quorvale-inp --plan --secondary LIST\n"
+    "               (--marked N1,...,NM | --superpopulation N)\n"
     "               --phi V --p V [--c V] [--gamma2 V] [--gamma1 V]\n"
     "               [--nsim R] [--seed S] [--submodels 1,4,...] > plan.cmd\n"
     "writes PROC MODEL with the cohorts expected under that truth, PROC SIMULATE\n"
@@ -132,10 +134,27 @@ int whole_number(const Options& o, const std::string& option, int fallback, int 
   if (text.empty()) return fallback;
   char* stop = nullptr;
   const long v = std::strtol(text.c_str(), &stop, 10);
-  if (stop != text.c_str() + text.size() || v < least || v > 2147483645L) {
+  if (stop != text.c_str() + text.size() || v < least) {
     throw UsageFault{"--" + option + ": " + text + " is not a whole number of " + std::to_string(least) + " or more"};
   }
+  if (v > 2147483645L) throw UsageFault{"--" + option + ": " + text + " is more than the program's 2147483645"};
   return static_cast<int>(v);
+}
+
+/// Refuses a plan whose cohorts hold more animals in all than the program
+/// counts: the sample size, the sum of the cohort sizes, is a 32-bit count
+/// (and every animal of every cohort is drawn in each replicate).
+void refuse_too_many_animals(const Design& d, const Truth& t, const std::string& option) {
+  constexpr double most = 2147483647.0;
+  double total = 0.0;
+  for (double size : expected_sizes(d, t)) total += size < most ? static_cast<double>(std::llround(size)) : size;
+  if (!(total <= most)) {
+    char shown[32];
+    std::snprintf(shown, sizeof shown, "%.6g", total);
+    throw UsageFault{"--" + option + ": the planned cohorts would hold " + shown +
+                     " animals in all, more than the 2147483647 the program counts (the sample size, the sum of "
+                     "the cohort sizes, is a 32-bit count); plan fewer animals"};
+  }
 }
 
 /// The truth and the options of --plan.
@@ -167,6 +186,7 @@ std::pair<Truth, PlanOptions> plan_of(const Options& o, const Design& d) {
   t.phi = per_period(o, "phi", M - 1, "survival of intervals 1.." + std::to_string(M - 1), 0.0, true);
   t.gamma2 = per_period(o, "gamma2", M - 1, "gamma'' of periods 2.." + std::to_string(M), 0.0, false);
   t.gamma1 = per_period(o, "gamma1", M - 2, "gamma' of periods 3.." + std::to_string(M), 0.0, false);
+  refuse_too_many_animals(d, t, marked ? "marked" : "superpopulation");
   PlanOptions p;
   p.nsim = whole_number(o, "nsim", 100, 1);
   p.seed = whole_number(o, "seed", 1, 0);

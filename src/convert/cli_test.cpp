@@ -54,7 +54,7 @@ TEST(InpMain, ChosenStructuresAreWrittenInsteadOfTheTemplates) {
 TEST(InpMain, HelpGoesToStandardOutput) {
   const Call c = call({"--help"});
   EXPECT_EQ(c.status, 0);
-  EXPECT_EQ(c.out.rfind("Usage: quorvale-inp --secondary K1,K2,...,KM [--models[=LIST]] FILE.inp > analysis.cmd\n", 0), 0u);
+  EXPECT_EQ(c.out.rfind("Usage: quorvale-inp --secondary K1,K2,...,KM [--models[=LIST]] FILE.inp\n", 0), 0u);
   EXPECT_EQ(c.err, "");
 }
 
@@ -77,6 +77,14 @@ TEST(InpMain, FaultsGoToTheErrorStreamAlone) {
        "quorvale-inp: --models: PHI(T) P(T*O) C(T*O) GAMMA(NONE) is not identifiable with 2 primary periods\n"},
       {{"--secondary", "2,3", "-"},
        "quorvale-inp: standard input:2: history \"1111\" has 4 occasions, but --secondary 2,3 describes 5\n"},
+      {{"--plan", "--secondary", "2,2", "--marked", "5", "--phi", ".8", "--p", ".4", "--nsim", "2147483646"},
+       "quorvale-inp: --nsim: 2147483646 is more than the program's 2147483645" + hint},
+      // N = 2e9, p* = 1 - 0.6^2 = 0.64: first caught in 1 N p* = 1.28e9, released after 1 as many, those
+      // recaptured in 2 1.28e9 * 0.8 * 0.64 = 6.5536e8, first caught in 2 N 0.36 * 0.8 * 0.64 = 3.6864e8.
+      {{"--plan", "--secondary", "2,2", "--superpopulation", "2e9", "--phi", ".8", "--p", ".4"},
+       "quorvale-inp: --superpopulation: the planned cohorts would hold 3.584e+09 animals in all, more than the "
+       "2147483647 the program counts (the sample size, the sum of the cohort sizes, is a 32-bit count); plan "
+       "fewer animals" + hint},
   };
   for (const auto& [args, message] : cases) {
     const Call c = call(args, kInp);

@@ -161,7 +161,10 @@ void put_cohorts(std::string& out, const Design& d, const std::vector<Cohort>& c
       what = "released after period " + num(c.period) + ", next caught in period " + num(c.period + 1) + ".." +
              num(M);
     }
-    out += " COHORT = " + std::to_string(c.size) + " /* " + what + " */;\n";
+    // The comment goes to a line of its own where the one line would be too long.
+    const std::string statement = " COHORT = " + std::to_string(c.size);
+    const std::string comment = " /* " + what + " */;";
+    out += statement + (statement.size() + comment.size() > kLineWidth ? "\n  " : "") + comment + "\n";
     for (std::size_t k = 0; k < c.cells.size(); ++k) {
       const int h = static_cast<int>(k);
       const std::vector<std::string> factors =
@@ -393,7 +396,16 @@ std::string plan_command_file(const Design& d, const Truth& truth, const PlanOpt
   const std::vector<double> values = truth_values(d, truth);
   const int M = d.periods();
   std::string out;
-  out += "PROC TITLE Planned study: " + std::to_string(M) + " periods of " + occasions_text(d) + " occasions;\n";
+  // The title names the occasions of every period while the line fits,
+  // else only how many there are.
+  std::string title = "PROC TITLE Planned study: " + std::to_string(M) + " periods of " + occasions_text(d) + " occasions;";
+  if (title.size() > kLineWidth) {
+    int occasions = 0;
+    for (int ip = 1; ip <= M; ++ip) occasions += d.occasions(ip);
+    title = "PROC TITLE Planned study: " + std::to_string(M) + " periods, " + std::to_string(occasions) +
+            " secondary occasions in all;";
+  }
+  out += title + "\n";
   std::string who = truth.marked.empty() ? "a super-population of " + value_text(truth.superpopulation) +
                                                " animals present and available in period 1"
                                          : "newly marked animals per period";

@@ -103,9 +103,35 @@ long long read_frequency(const Word& w) {
   return negative ? -n : n;
 }
 
+/// Only the characters 0 and 1.
+bool zeros_and_ones(const std::string& text) { return text.find_first_not_of("01") == std::string::npos; }
+
+/// Refuses a history written in groups ("11 00 00 10 ;"): after the history
+/// word `words[i]`, words of 0 and 1 on its line of which one starts with a
+/// 0 and has more digits, as no frequency is written.
+void refuse_groups(const std::vector<Word>& words, std::size_t i) {
+  const Word& first = words[i];
+  std::string shown = first.text;
+  std::string joined = first.text;
+  bool group = false;
+  for (std::size_t k = i + 1; k < words.size() && words[k].line == first.line && zeros_and_ones(words[k].text); ++k) {
+    const std::string& w = words[k].text;
+    group = group || (w.size() > 1 && w.front() == '0');
+    shown += " " + w;
+    joined += w;
+  }
+  if (group) {
+    throw ConvertError(first.line, "history written in groups (\"" + shown +
+                                       "\"): a history is one string of 0 and 1 without blanks (\"" + joined +
+                                       "\"), then its frequency and \";\"");
+  }
+}
+
 }  // namespace
 
 std::vector<History> read_inp(std::string_view text) {
+  // A UTF-8 byte-order mark before the first line is no part of it.
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
   const std::vector<Word> words = split_words(text);
   std::vector<History> histories;
   std::size_t i = 0;
@@ -113,6 +139,7 @@ std::vector<History> read_inp(std::string_view text) {
     const Word& first = words[i];
     if (first.text == ";") throw ConvertError(first.line, "\";\" without a history before it");
     check_history(first);
+    refuse_groups(words, i);
     History h{first.text, 0, first.line};
     if (i + 1 >= words.size() || words[i + 1].text == ";") {
       throw ConvertError(first.line, "history \"" + first.text + "\" has no frequency");

@@ -64,6 +64,26 @@ TEST(ReadInp, EveryFaultNamesItsLine) {
   EXPECT_EQ(records("0101 2147483647 ;"), "0101:2147483647@1");
 }
 
+TEST(ReadInp, ByteOrderMarkIsSkipped) {
+  EXPECT_EQ(records("\xEF\xBB\xBF/* a */\n0011 2 ;\n1100 1 ;\n"), "0011:2@2 1100:1@3");
+  EXPECT_EQ(records("\xEF\xBB\xBF" "0011 2 ;"), "0011:2@1");
+  // Only at the start, and only whole: elsewhere its bytes are characters of a history.
+  EXPECT_EQ(fault("0011 2 ;\n\xEF\xBB\xBF" "1100 1 ;\n").substr(0, 22), "2: character code 239 ");
+  EXPECT_EQ(fault("\xEF\xBB" "0011 2 ;").substr(0, 22), "1: character code 239 ");
+}
+
+TEST(ReadInp, HistoryInGroupsSaysWhatIsExpected) {
+  EXPECT_EQ(fault("1111 1 ;\n11 00 00 10 ;\n"),
+            "2: history written in groups (\"11 00 00 10\"): a history is one string of 0 and 1 without blanks "
+            "(\"11000010\"), then its frequency and \";\"");
+  EXPECT_EQ(fault("11 01 5 ;\n"),
+            "1: history written in groups (\"11 01\"): a history is one string of 0 and 1 without blanks "
+            "(\"1101\"), then its frequency and \";\"");
+  // A frequency of 0, 1 or 10 is no group.
+  EXPECT_EQ(fault("0101 0 ;\n").substr(0, 14), "1: frequency 0");
+  EXPECT_EQ(records("0101 10 ;\n0110 1 ;"), "0101:10@1 0110:1@2");
+}
+
 TEST(ReadInp, NoHistoryAtAll) {
   EXPECT_EQ(fault(""), "0: no encounter history in the input");
   EXPECT_EQ(fault("/* only a comment */\n\n"), "0: no encounter history in the input");

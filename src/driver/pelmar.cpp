@@ -10,6 +10,7 @@
 #include <system_error>
 #include <fstream>
 #include <iostream>
+#include <limits>
 #include <new>
 #include <optional>
 #include <thread>
@@ -47,16 +48,30 @@ void simulate(Run& run) {
   run.sequence_start = run.results.fits.size();
 }
 
+/// Most refit threads a simulation starts.
+constexpr int kMaxRefitThreads = 64;
+
 /// The refit threads of PROC SIMULATE: the THREADS= value, or the cores
-/// available; anything but a whole number of 1 or more ends the run.
-int refit_threads(Run& run, const std::string& text) {
-  if (text.empty()) return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
-  int n = 0;
+/// available, at most kMaxRefitThreads (a larger THREADS= is said on `err`);
+/// anything but a whole number of 1 or more ends the run.
+int refit_threads(Run& run, const std::string& text, std::ostream& err) {
+  if (text.empty()) {
+    return std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, kMaxRefitThreads);
+  }
+  long long n = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
-  if (ec != std::errc() || end != text.data() + text.size() || n < 1) {
+  const bool digits = !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+  if (ec == std::errc::result_out_of_range && digits) n = std::numeric_limits<long long>::max();
+  if ((ec != std::errc() && !(ec == std::errc::result_out_of_range && digits)) ||
+      end != text.data() + text.size() || n < 1) {
     run.listing.error("Value of THREADS must be a whole number of 1 or more: " + text);
   }
-  return n;
+  if (n > kMaxRefitThreads) {
+    err << "quorvale: threads=" << text << " is more than " << kMaxRefitThreads << ": " << kMaxRefitThreads
+        << " refit threads are used.\n";
+    return kMaxRefitThreads;
+  }
+  return static_cast<int>(n);
 }
 
 /// The shard=K/N word: K and N whole numbers with 1 <= K <= N; the shard's
@@ -300,7 +315,7 @@ void run_program(Run& run, const std::vector<std::string>& words, RunFiles& file
   if (params.noecho) s.NOECHO = 1;
   run.listing.set_tracing(!params.notrace);
   run.simulation.keep_fits = !params.json.empty() || !params.csv.empty() || !params.report.empty();
-  run.simulation.threads = refit_threads(run, params.threads);
+  run.simulation.threads = refit_threads(run, params.threads, err);
   read_shard(run, params);
   for (const std::string& word : words) {
     if (!run.results.parameter_line.empty()) run.results.parameter_line += ' ';

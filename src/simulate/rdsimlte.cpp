@@ -12,6 +12,7 @@
 #include <span>
 #include <sstream>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -512,10 +513,20 @@ class Simulation {
   /// context whose listing records its output.
   class RefitPool {
    public:
-    /// `threads` threads, each starting from a copy of the store as it is now.
+    /// Up to `threads` threads, each starting from a copy of the store as it
+    /// is now. A thread the system cannot start is not fatal: the pool goes
+    /// on with those that started, and with none refits each replicate on
+    /// the calling thread as it is queued.
     RefitPool(const Simulation& sim, int threads) : sim_(sim), start_(sim.m_) {
-      for (int i = 0; i < threads; ++i) threads_.emplace_back([this] { work(); });
+      try {
+        for (int i = 0; i < threads; ++i) threads_.emplace_back([this] { work(); });
+      } catch (const std::system_error&) {
+        // Fewer threads than asked for: the caller is told by started().
+      }
+      if (threads_.empty()) caller_ = std::make_unique<Worker>(*this);
     }
+    /// The threads that started.
+    int started() const { return static_cast<int>(threads_.size()); }
     ~RefitPool() {
       {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -528,8 +539,13 @@ class Simulation {
     RefitPool(const RefitPool&) = delete;
     RefitPool& operator=(const RefitPool&) = delete;
 
-    /// Queues a drawn replicate.
+    /// Queues a drawn replicate; without threads, refits it at once.
     void submit(ReplicateJob& job) {
+      if (caller_) {
+        caller_->refit(job);
+        job.done = true;
+        return;
+      }
       {
         std::lock_guard<std::mutex> lock(mutex_);
         queue_.push_back(&job);
@@ -564,14 +580,43 @@ class Simulation {
       }
     }
 
-    void work() {
+    /// A private context that refits replicates one after another.
+    struct Worker {
       std::istringstream in;
       std::ostringstream out;
       std::ostringstream err;
-      FitContext ctx(in, out, err);
-      ctx.model = start_;
-      ctx.status.IDEBUG = sim_.run_.status.IDEBUG;
-      ctx.listing.set_tracing(sim_.lst_.tracing());
+      FitContext ctx;
+      const RefitPool& pool;
+      explicit Worker(const RefitPool& p) : ctx(in, out, err), pool(p) {
+        ctx.model = p.start_;
+        ctx.status.IDEBUG = p.sim_.run_.status.IDEBUG;
+        ctx.listing.set_tracing(p.sim_.lst_.tracing());
+      }
+      /// Refits every submodel to the replicate of `job`, recording the output.
+      void refit(ReplicateJob& job) {
+        take_data(ctx.model, job);
+        ctx.work = job.work;
+        ctx.saved = job.saved;
+        for (int n = 1; n <= pool.sim_.nsub_; ++n) {
+          ctx.listing.record_into(&job.output[static_cast<std::size_t>(n - 1)]);
+          try {
+            job.reports.push_back(pool.sim_.refit(ctx, n, job.r));
+          } catch (...) {
+            job.failure = std::current_exception();
+            break;
+          }
+        }
+        ctx.listing.record_into(nullptr);
+        if (job.hand_back) {
+          job.model = std::make_unique<ModelStore>(ctx.model);
+          job.work = ctx.work;
+        }
+      }
+    };
+    std::unique_ptr<Worker> caller_;  ///< refits on the calling thread when no thread started
+
+    void work() {
+      Worker worker(*this);
       for (;;) {
         ReplicateJob* job = nullptr;
         {
@@ -581,23 +626,7 @@ class Simulation {
           job = queue_.front();
           queue_.pop_front();
         }
-        take_data(ctx.model, *job);
-        ctx.work = job->work;
-        ctx.saved = job->saved;
-        for (int n = 1; n <= sim_.nsub_; ++n) {
-          ctx.listing.record_into(&job->output[static_cast<std::size_t>(n - 1)]);
-          try {
-            job->reports.push_back(sim_.refit(ctx, n, job->r));
-          } catch (...) {
-            job->failure = std::current_exception();
-            break;
-          }
-        }
-        ctx.listing.record_into(nullptr);
-        if (job->hand_back) {
-          job->model = std::make_unique<ModelStore>(ctx.model);
-          job->work = ctx.work;
-        }
+        worker.refit(*job);
         {
           std::lock_guard<std::mutex> lock(mutex_);
           job->done = true;
@@ -666,12 +695,18 @@ class Simulation {
   /// ahead of the one being written. The draws of a shard stop at its last
   /// replicate.
   void refit_in_threads(std::int32_t& seed) {
-    const int threads = std::max(settings_.threads, 1);
+    // More threads than the shard has replicates would wait for nothing.
+    const int threads = std::clamp(settings_.threads, 1, std::max(totals_.last - totals_.first + 1, 1));
     const int last = totals_.last;
     const int window = 2 * threads + 2;
     std::vector<ReplicateJob> ring(static_cast<std::size_t>(window));
     auto slot = [&ring, window](int r) -> ReplicateJob& { return ring[static_cast<std::size_t>((r - 1) % window)]; };
     RefitPool pool(*this, threads);
+    if (pool.started() < threads) {
+      lst_.warn(pool.started() == 0 ? "No refit thread could be started: refits run one at a time."
+                                    : "Only " + std::to_string(pool.started()) + " of " + std::to_string(threads) +
+                                          " refit threads could be started.");
+    }
     ProgressLine progress(lst_);
     int drawn = 0;
     bool failed = false;
