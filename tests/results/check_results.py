@@ -8,7 +8,8 @@ the printed precision, and checks the report page against the document
 
 Usage: check_results.py PROGRAM CASE_DIR SCHEMA
 Exit status 0 when every check holds (or the case writes no document because
-the run did not end normally), 1 otherwise.
+the run did not end normally, as the case expects), 1 otherwise; a case that
+ends normally must still end normally, and no run may be killed by a signal.
 """
 import json
 import math
@@ -309,6 +310,12 @@ def main():
             stdin = first + " " + " ".join(words) + "\n" + rest
         run = subprocess.run([program] + args, input=stdin.encode(), cwd=work, capture_output=True)
         path = os.path.join(work, "results.json")
+        status_path = os.path.join(case_dir, "expected.status")
+        expected = int(open(status_path).read()) if os.path.exists(status_path) else 0
+        if run.returncode < 0 or (expected == 0 and run.returncode != 0):
+            # The result words must not make a normal run fail, and no run may crash.
+            print(f"the run with json= and report= ended with status {run.returncode}, the case with {expected}")
+            return 1
         if run.returncode != 0:
             return 0  # a run that ends in an error writes no document
         if not os.path.exists(path):
