@@ -104,6 +104,17 @@ recorded = docs[1]["simulations"][0]["shard"].get("commands")
 if recorded != f"fnv1a64:{h:016x}":
     print(f"FAILED: the shard records the digest {recorded!r}, fnv1a64:{h:016x} expected")
     failed = 1
+# The data it records: cohorts, total released and FNV-1a (32 bits) of each
+# cohort's size, number of cells and counts, from the data of the document.
+h = 2166136261
+cohorts = docs[1]["data"]["cohorts"]
+for v in [len(cohorts)] + [x for c in cohorts for x in [c["size"], len(c["counts"])] + c["counts"]]:
+    for b in range(4):
+        h = ((h ^ ((v >> (8 * b)) & 0xFF)) * 16777619) % 2**32
+expected = f"data {len(cohorts)} {sum(c['size'] for c in cohorts)} {h:08x}"
+if docs[1]["simulations"][0]["shard"].get("data") != expected:
+    print(f"FAILED: the shard records the data {docs[1]['simulations'][0]['shard'].get('data')!r}, {expected!r} expected")
+    failed = 1
 # The shard of the run itself, run again in another folder, still merges.
 again = shard_of("again", commands)
 r = subprocess.run([merge, shards[0], again, shards[2]], capture_output=True, text=True)
