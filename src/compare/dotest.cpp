@@ -1,5 +1,6 @@
 #include "compare/dotest.h"
 #include "compare/nesting.h"
+#include "model/data_identity.h"
 
 #include <algorithm>
 #include <array>
@@ -95,30 +96,9 @@ bool overflowed(const std::string& record, std::size_t from, std::size_t width) 
   return record.compare(from, width, std::string(width, '*')) == 0;
 }
 
-/// Identity of the data of this run, stored after column 90 of each record:
-/// the number of cohorts, the total of the cohort sizes and a checksum
-/// (FNV-1a) of the cell counts. Files written before it have none.
-std::string data_identity(const ModelStore& m) {
-  std::uint32_t h = 2166136261U;
-  auto mix = [&h](int v) {
-    const auto u = static_cast<std::uint32_t>(v);
-    for (int b = 0; b < 4; ++b) {
-      h ^= (u >> (8 * b)) & 0xFFU;
-      h *= 16777619U;
-    }
-  };
-  std::int64_t total = 0;
-  mix(m.NCOHRT);
-  for (int c = 1; c <= m.NCOHRT; ++c) {
-    total += m.NREL(c);
-    mix(m.NREL(c));
-    mix(m.NCLASS(c));
-    for (int k = 1; k <= m.NCLASS(c); ++k) mix(m.NOBS(k, c));
-  }
-  char text[64];
-  std::snprintf(text, sizeof text, "  data %d %lld %08x", m.NCOHRT, static_cast<long long>(total), h);
-  return text;
-}
+/// Identity of the data of this run, stored after column 90 of each record
+/// as "  data C T H" (see data_identity). Files written before it have none.
+std::string stored_identity(const ModelStore& m) { return "  " + data_identity(m); }
 
 /// Marks the model's full name after the data identity; a record whose name
 /// fits the 10 characters of its name field carries none.
@@ -617,7 +597,7 @@ std::optional<ModelComparison> dotest(FitContext& run, std::span<FitReport> sequ
   const int n = sample_size(run.model);
   const TestOptions opt = read_options(run);
   const int own = run.saved.NMOD;
-  const std::string identity = data_identity(run.model);
+  const std::string identity = stored_identity(run.model);
   std::optional<FileLock> lock;
   FileRecords file;
   if (opt.aicsave) {

@@ -30,8 +30,10 @@
 #include "results/html.h"
 #include "results/json.h"
 #include "base/atomic_file.h"
+#include "base/digest.h"
 #include "base/limits.h"
 #include "model/context.h"
+#include "model/data_identity.h"
 #include "model/model.h"
 #include "simulate/rdsimlte.h"
 
@@ -122,6 +124,7 @@ void read_model(Run& run) {
   run.sequence_start = run.results.fits.size();
   run.results.has_data = true;
   run.results.data = DataSummary::of(run.model);
+  run.simulation.study.data = data_identity(run.model);
 }
 
 /// A procedure selected by the second word of a PROC statement.
@@ -320,6 +323,10 @@ void run_program(Run& run, const std::vector<std::string>& words, RunFiles& file
   for (const std::string& word : words) {
     if (!run.results.parameter_line.empty()) run.results.parameter_line += ' ';
     run.results.parameter_line += word;
+    if (word.starts_with("shard=") || word.starts_with("SHARD=")) continue;
+    std::string& study_words = run.simulation.study.parameters;
+    if (!study_words.empty()) study_words += ' ';
+    study_words += word;
   }
   run.results.command_file = params.input;
   if (params.lines_given) {
@@ -377,6 +384,17 @@ void run_program(Run& run, const std::vector<std::string>& words, RunFiles& file
   if (!params.json.empty()) run.reader.refuse_overwrite(params.json, "Results file");
   if (!params.csv.empty()) run.reader.refuse_overwrite(params.csv, "Results folder");
   if (!params.report.empty()) run.reader.refuse_overwrite(params.report, "Report");
+
+  // A shard's results carry the digest of its commands, read whole first.
+  if (!params.shard.empty()) {
+    std::string text;
+    const bool whole = read_ahead(run.reader.input(), text);
+    run.simulation.study.commands = text_digest(text);
+    if (whole) {
+      files.commands.str(std::move(text));
+      run.reader.set_input(files.commands);
+    }
+  }
 
   run.reader.fillsg();
   run.reader.getcmd();

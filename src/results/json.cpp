@@ -363,7 +363,16 @@ Json simulation_json(const SimulationTotals& t) {
   }
   put(j, "coverage", std::move(coverage));
   if (t.shard > 0) {
-    put(j, "shard", Json{{"index", t.shard}, {"count", t.shards}, {"first", t.first}, {"last", t.last}});
+    // What identifies the study, so that the merge takes only shards of one run.
+    put(j, "shard", Json{{"index", t.shard},
+                         {"count", t.shards},
+                         {"first", t.first},
+                         {"last", t.last},
+                         {"data", t.study.data},
+                         {"commands", t.study.commands},
+                         {"parameters", t.study.parameters},
+                         {"generating_map", t.study.generating_map},
+                         {"submodel_maps", t.study.submodel_maps}});
   }
   return j;
 }

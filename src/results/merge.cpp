@@ -9,6 +9,7 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <utility>
 
 #include "base/atomic_file.h"
 #include "base/instr.h"
@@ -133,6 +134,16 @@ SimulationTotals merged_totals(const std::vector<const ShardDoc*>& shards, std::
   return t;
 }
 
+/// The members of a shard's "shard" object that identify its study, and
+/// what a difference in each means.
+constexpr std::pair<const char*, const char*> kStudyFields[] = {
+    {"data", "on other data"},
+    {"commands", "from another command file"},
+    {"parameters", "with other parameter words"},
+    {"generating_map", "with another generating model"},
+    {"submodel_maps", "with other submodels"},
+};
+
 /// The shards of simulation `s` in shard order, checked to be the N shards
 /// of one run that cover its replicates once each.
 std::vector<const ShardDoc*> shards_in_order(const std::vector<ShardDoc>& docs, std::size_t s) {
@@ -157,6 +168,13 @@ std::vector<const ShardDoc*> shards_in_order(const std::vector<ShardDoc>& docs, 
     if (index(d) != k) throw MergeFault{d->file + ": shard " + std::to_string(index(d)) + " given twice"};
     for (const char* key : {"replicates", "seed", "submodels", "labels", "generating", "coverage_printed"}) {
       if (sim.at(key) != first.at(key)) throw MergeFault{d->file + ": \"" + key + "\" differs from shard 1's"};
+    }
+    // What identifies the study: the shards of one run agree in all of it.
+    for (const auto& [key, what] : kStudyFields) {
+      if (sim["shard"].at(key) != first["shard"].at(key)) {
+        throw MergeFault{d->file + ": \"shard." + key + "\" differs from shard 1's (" + order.front()->file +
+                         "): it was run " + what + "; nothing is merged"};
+      }
     }
     if (sim["shard"]["count"].get<int>() != count || sim["shard"]["first"].get<int>() != next) {
       throw MergeFault{d->file + ": its replicates do not follow those of shard " + std::to_string(k - 1)};
@@ -260,6 +278,19 @@ class ShardCheck {
     int_of(shard, "index", sat, 1, count);
     const long long first = int_of(shard, "first", sat, 1, replicates + 1);
     const long long last = int_of(shard, "last", sat, first - 1, replicates);
+    for (const char* key : {"data", "commands", "parameters"}) string_of(shard, key, sat);
+    const auto whole = [](const Json& v) { return v.is_number_integer(); };
+    array_of(shard, "generating_map", sat, npar, whole, "a whole number");
+    const Json& maps = member(shard, "submodel_maps", sat);
+    if (!maps.is_array() || static_cast<long long>(maps.size()) != nsub) {
+      fault(sat + ".submodel_maps", "is not an array of " + std::to_string(nsub) + " maps");
+    }
+    for (std::size_t n = 0; n < maps.size(); ++n) {
+      if (!maps[n].is_array() || static_cast<long long>(maps[n].size()) != npar ||
+          !std::all_of(maps[n].begin(), maps[n].end(), whole)) {
+        fault(sat + ".submodel_maps[" + std::to_string(n) + "]", "is not an array of " + std::to_string(npar) + " whole numbers");
+      }
+    }
     const Json& fits = member(sim, "fits", at);
     if (!fits.is_array()) fault(at + ".fits", "is not an array");
     // Every replicate of the shard's range refits every submodel, in order.

@@ -353,11 +353,15 @@ class Simulation {
                       "quorvale-merge writes the summaries from the results of all shards."});
   }
 
-  /// Keeps the submodels' names, the parameters each estimates and the labels.
+  /// Keeps the submodels' names, the parameters each estimates, the labels
+  /// and what identifies the study.
   void describe() {
+    totals_.study = settings_.study;
+    totals_.study.generating_map = slots_[0].POINT;
     for (int n = 1; n <= nsub_; ++n) {
       totals_.names.push_back(t_.NAMSAV(n));
       const SavedSetup& setup = slots_[static_cast<std::size_t>(n)];
+      totals_.study.submodel_maps.push_back(setup.POINT);
       std::vector<bool> estimated;
       for (int point : setup.POINT) estimated.push_back(point > 0);
       totals_.estimated.push_back(std::move(estimated));

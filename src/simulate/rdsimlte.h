@@ -61,6 +61,16 @@ struct FitContext;
 class Listing;
 class SimulationFile;
 
+/// What identifies the study a PROC SIMULATE belongs to: the shards of one
+/// run agree in all of it, so that a merge can tell shards of another study.
+struct StudyIdentity {
+  std::string data;        ///< the data PROC MODEL read (data_identity)
+  std::string commands;    ///< digest of the command input (text_digest)
+  std::string parameters;  ///< the parameter words but shard=, blank-separated
+  std::vector<int> generating_map;              ///< POINT(1..NPAR) of the generating model
+  std::vector<std::vector<int>> submodel_maps;  ///< POINT(1..NPAR) of submodels 1..NSUB
+};
+
 /// What PROC SIMULATE accumulated, by parameter I (1..NPAR) and submodel n
 /// (1..NSUB), and by pair k of submodels (1..NSUB(NSUB-1)/2).
 class SimulationTotals {
@@ -84,6 +94,7 @@ class SimulationTotals {
   int last = 0;   ///< last replicate refitted (NSIM unless a shard)
   int shard = 0;  ///< K of shard=K/N; 0 when not a shard
   int shards = 0; ///< N of shard=K/N
+  StudyIdentity study;  ///< what identifies the study (written with a shard's results)
 
   int npar() const { return npar_; }
   int NCONV(int n) const { return nconv_[idx(n)]; }
@@ -153,6 +164,9 @@ struct SimulationSettings {
   int threads = 1;
   int shard = 0;   ///< K of shard=K/N: refit only the K-th of N blocks of replicates; 0 all
   int shards = 0;  ///< N of shard=K/N
+  /// The data, command input and parameter words of the run; PROC SIMULATE
+  /// adds its models' maps.
+  StudyIdentity study{};
 };
 
 /// Prints the summaries after the last replicate: means and standard errors

@@ -1,5 +1,5 @@
-"""Shards that were edited by hand or damaged, and outputs that name a shard:
-the merge refuses each with a message naming the shard and what is wrong,
+"""Shards that were edited by hand or damaged, shards of another study, and
+outputs that name a shard: the merge refuses each with a message naming the shard and what is wrong,
 exit 1, never a crash, and leaves every file as it was.
 
 Usage: shards_damaged.py PROGRAM MERGE_PROGRAM RUN_SCRIPT
@@ -68,6 +68,58 @@ for what, edit, pattern in cases:
     expect_refused(what, [shards[0], bad, shards[2], "json=merged.json"], re.escape(bad) + ".*" + pattern)
 if os.path.exists("merged.json"):
     print("FAILED: a refused merge wrote its output")
+    failed = 1
+
+
+
+def shard_of(name, text, k=2):
+    """Shard k of 3 of the command file `text`, run with the same parameter words."""
+    os.makedirs(f"{name}/s{k}")
+    with open(f"{name}/run.cmd", "w") as f:
+        f.write(text + "\n")
+    subprocess.run([program, "i=../run.cmd", "l=run.lst", "json=results.json", f"shard={k}/3"],
+                   cwd=f"{name}/s{k}", check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return f"{name}/s{k}/results.json"
+
+
+# Shards of another study: the same seed, models and replicates, on other data
+# (the first cohort's counts), or from a command file that differs only in a
+# submodel's MAXFN. Each is refused naming the shard and the field.
+first_cohort = " COHORT = 100; 30 : a; 20 : b; 25 : c;"
+assert commands.count(first_cohort) == 1 and commands.count("MAXFN=4") == 1
+other_data = shard_of("other_data", commands.replace(first_cohort, " COHORT = 100; 36 : a; 14 : b; 25 : c;"))
+other_commands = shard_of("other_commands", commands.replace("MAXFN=4", "MAXFN=5"))
+expect_refused("a shard of other data", [shards[0], other_data, shards[2], "json=merged.json"],
+               re.escape(other_data) + r': "shard\.data" differs from shard 1\'s .*on other data')
+expect_refused("a shard of another command file", [shards[2], shards[0], other_commands],
+               re.escape(other_commands) + r': "shard\.commands" differs from shard 1\'s .*from another command file')
+if os.path.exists("merged.json"):
+    print("FAILED: a refused merge wrote its output")
+    failed = 1
+# The digest a shard records is the FNV-1a (64 bits) of its command file's bytes.
+h = 14695981039346656037
+for byte in open("run.cmd", "rb").read():
+    h = ((h ^ byte) * 1099511628211) % 2**64
+recorded = docs[1]["simulations"][0]["shard"].get("commands")
+if recorded != f"fnv1a64:{h:016x}":
+    print(f"FAILED: the shard records the digest {recorded!r}, fnv1a64:{h:016x} expected")
+    failed = 1
+# The data it records: cohorts, total released and FNV-1a (32 bits) of each
+# cohort's size, number of cells and counts, from the data of the document.
+h = 2166136261
+cohorts = docs[1]["data"]["cohorts"]
+for v in [len(cohorts)] + [x for c in cohorts for x in [c["size"], len(c["counts"])] + c["counts"]]:
+    for b in range(4):
+        h = ((h ^ ((v >> (8 * b)) & 0xFF)) * 16777619) % 2**32
+expected = f"data {len(cohorts)} {sum(c['size'] for c in cohorts)} {h:08x}"
+if docs[1]["simulations"][0]["shard"].get("data") != expected:
+    print(f"FAILED: the shard records the data {docs[1]['simulations'][0]['shard'].get('data')!r}, {expected!r} expected")
+    failed = 1
+# The shard of the run itself, run again in another folder, still merges.
+again = shard_of("again", commands)
+r = subprocess.run([merge, shards[0], again, shards[2]], capture_output=True, text=True)
+if r.returncode != 0:
+    print(f"FAILED the shard run again: exit {r.returncode}, stderr {r.stderr.strip()!r}")
     failed = 1
 
 os.mkdir("folder")
