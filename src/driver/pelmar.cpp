@@ -1,6 +1,7 @@
 #include "driver/pelmar.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <csignal>
 #include <cstring>
@@ -321,7 +322,7 @@ std::vector<NamedFile> files_named(const Reader& source, const std::string& comm
 struct RunFile {
   std::string label;  ///< how a message starting with it names it ("Results file")
   std::string path;
-  std::string role;   ///< what it is, after "is" ("the results file (json=)")
+  std::string origin;  ///< what names it ("json=", "PROC TEST AICSAVE at run.cmd:35")
   bool model_file = false;  ///< a model file: read and written, by every PROC TEST naming it
   bool table = false;       ///< a table of csv=, whose folder may be made at the end of the run
 };
@@ -340,23 +341,27 @@ bool written_through(const std::string& path) {
 /// with every file untouched.
 void check_outputs(Run& run, const RunParams& params, const std::vector<NamedFile>& named) {
   std::vector<RunFile> outputs;
-  if (!params.json.empty()) outputs.push_back({"Results file", params.json, "the results file (json=)"});
-  if (!params.report.empty()) outputs.push_back({"Report", params.report, "the report (report=)"});
+  if (!params.json.empty()) outputs.push_back({"Results file", params.json, "json="});
+  if (!params.report.empty()) outputs.push_back({"Report", params.report, "report="});
   if (!params.csv.empty()) {
     for (const auto& [name, table] : results_csv(RunResults{})) {
       outputs.push_back({"Results file", (std::filesystem::path(params.csv) / name).string(),
-                         "the results table " + name + " of csv=" + params.csv, false, true});
+                         "csv=" + params.csv, false, true});
     }
   }
   for (const NamedFile& f : named) {
     if (f.model_file) {
-      outputs.push_back({"Model file", f.name, "the model file of PROC TEST AICSAVE at " + f.place, true});
+      outputs.push_back({"Model file", f.name, "PROC TEST AICSAVE at " + f.place, true});
     } else {
-      outputs.push_back({"Parameter estimate file", f.name, "the parameter estimate file of PROC SIMULATE at " + f.place});
+      outputs.push_back({"Parameter estimate file", f.name, "PROC SIMULATE PARFILE at " + f.place});
     }
   }
   const auto refuse = [&run](const RunFile& file, const std::string& role) {
     run.listing.error(file.label + " " + file.path + " is " + role + "; it is not overwritten.");
+  };
+  const auto lower = [](std::string text) {
+    if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    return text;
   };
   for (std::size_t j = 0; j < outputs.size(); ++j) {
     const RunFile& b = outputs[j];
@@ -366,7 +371,10 @@ void check_outputs(Run& run, const RunParams& params, const std::vector<NamedFil
     for (std::size_t i = 0; i < j; ++i) {
       const RunFile& a = outputs[i];
       if (a.model_file && b.model_file) continue;
-      if (same_file(a.path, b.path)) refuse(b, a.role);
+      if (same_file(a.path, b.path)) {
+        run.listing.error(b.label + " " + b.path + " (" + b.origin + ") is the same file as " + lower(a.label) + " " +
+                          a.path + " (" + a.origin + "); nothing is written.");
+      }
     }
   }
   // Each can be created or replaced where it is.
