@@ -323,7 +323,7 @@ struct RunFile {
   std::string label;  ///< how a message starting with it names it ("Results file")
   std::string path;
   std::string origin;  ///< what names it ("json=", "PROC TEST AICSAVE at run.cmd:35")
-  bool model_file = false;  ///< a model file: read and written, by every PROC TEST naming it
+  bool repeatable = false;  ///< named by statements that may share it: a model file merged into, an estimate file emptied anew
   bool table = false;       ///< a table of csv=, whose folder may be made at the end of the run
 };
 
@@ -337,7 +337,8 @@ bool written_through(const std::string& path) {
 /// Before the first procedure: every file the run will write is checked
 /// against every other and against the command file, and each must be
 /// creatable; a file named twice (other than one model file of several PROC
-/// TESTs, which merge into it) or one that cannot be written ends the run
+/// TESTs, which merge into it, or one estimate file of several PROC
+/// SIMULATEs, each emptying it) or one that cannot be written ends the run
 /// with every file untouched.
 void check_outputs(Run& run, const RunParams& params, const std::vector<NamedFile>& named) {
   std::vector<RunFile> outputs;
@@ -353,7 +354,7 @@ void check_outputs(Run& run, const RunParams& params, const std::vector<NamedFil
     if (f.model_file) {
       outputs.push_back({"Model file", f.name, "PROC TEST AICSAVE at " + f.place, true});
     } else {
-      outputs.push_back({"Parameter estimate file", f.name, "PROC SIMULATE PARFILE at " + f.place});
+      outputs.push_back({"Parameter estimate file", f.name, "PROC SIMULATE PARFILE at " + f.place, true});
     }
   }
   const auto refuse = [&run](const RunFile& file, const std::string& role) {
@@ -370,7 +371,7 @@ void check_outputs(Run& run, const RunParams& params, const std::vector<NamedFil
     if (!params.listing.empty() && same_file(b.path, params.listing)) refuse(b, "the listing file");
     for (std::size_t i = 0; i < j; ++i) {
       const RunFile& a = outputs[i];
-      if (a.model_file && b.model_file) continue;
+      if (a.repeatable && b.repeatable && a.label == b.label) continue;
       if (same_file(a.path, b.path)) {
         run.listing.error(b.label + " " + b.path + " (" + b.origin + ") is the same file as " + lower(a.label) + " " +
                           a.path + " (" + a.origin + "); nothing is written.");
