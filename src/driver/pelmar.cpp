@@ -396,8 +396,10 @@ void check_outputs(Run& run, const RunParams& params, const std::vector<NamedFil
     }
   }
   for (const RunFile& f : outputs) {
-    const std::string reason = f.table ? replace_refusal(f.path) : write_refusal(f.path);
-    if (!reason.empty()) run.listing.error(f.label + " " + f.path + " " + reason + "; it is not written.");
+    const std::string reason = replace_refusal(f.path);
+    if (!reason.empty()) run.listing.error(f.label + " " + f.path + " " + reason + "; it is not replaced.");
+    const std::string folder = f.table ? std::string() : write_refusal(f.path);
+    if (!folder.empty()) run.listing.error(f.label + " " + f.path + " " + folder + "; it is not written.");
   }
 }
 
