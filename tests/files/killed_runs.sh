@@ -54,9 +54,8 @@ sed 's#NSIM=20000#NSIM=2#' sim.cmd > short.cmd
 for f in a.json est.txt; do echo "half a file" > "$f.tmp0stale1"; done
 "$program" i=short.cmd l=b.lst json=b.json 2>/dev/null || { echo "a stale temporary file blocked a run"; exit 1; }
 [ "$(cat a.json.tmp0stale1)" = "half a file" ] || { echo "a stale temporary file was changed"; exit 1; }
-sed 's/a\.json/X/; s/a\.lst/X/' a.json > a.masked
-sed 's/b\.json/X/; s/b\.lst/X/' b.json > b.masked
-grep -v '"elapsed\|"date\|"time' a.masked > a.cmp
-grep -v '"elapsed\|"date\|"time' b.masked > b.cmp
+# The documents differ only in the parameter line that names them.
+sed 's/a\.json/X/; s/a\.lst/X/' a.json > a.cmp
+sed 's/b\.json/X/; s/b\.lst/X/' b.json > b.cmp
 cmp -s a.cmp b.cmp || { echo "a stale temporary file changed the results:"; diff a.cmp b.cmp | head; exit 1; }
 echo "SIGTERM: no temporary file left, $new of 3 result files new after the writing began; a stale temporary file ignored"
