@@ -8,6 +8,7 @@
 #include <optional>
 #include <random>
 #include <system_error>
+#include <vector>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -150,37 +151,82 @@ bool replace_file(const std::string& path, const std::string& contents, Durabili
   return replace_file(path, [&contents](const TextSink& sink) { sink(contents); }, durability);
 }
 
-bool replace_file(const std::string& path, const std::function<void(const TextSink&)>& write, Durability durability) {
-  namespace fs = std::filesystem;
-  if (!replace_refusal(path).empty()) return false;
+std::string write_refusal(const std::string& path) {
+  std::string reason = replace_refusal(path);
+  if (!reason.empty()) return reason;
   const std::optional<Target> target = resolve(path);
-  if (!target) return false;
-  if (target->direct) return write_through(target->path, write);
-  const std::string& real = target->path;
-  const SignalsHeld held;
-  std::string temp_path;
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(create_temporary(real, temp_path), std::fclose);
-  if (!file) return false;
-  TempFile temp(temp_path);
-  bool written = true;
-  write([&](std::string_view piece) {
-    written = written && std::fwrite(piece.data(), 1, piece.size(), file.get()) == piece.size();
-  });
-  std::FILE* f = file.release();
-  const bool flushed = std::fflush(f) == 0 && (durability == Durability::Unsynced || ::fsync(::fileno(f)) == 0);
-  const bool closed = std::fclose(f) == 0;
-  if (!written || !flushed || !closed) return false;
-  std::error_code ec;
-  const fs::file_status old = fs::status(real, ec);
-  if (!ec && fs::is_regular_file(old)) fs::permissions(temp.path(), old.permissions(), ec);
-  fs::rename(temp.path(), real, ec);
-  if (ec) return false;
-  temp.release();
-  return true;
+  if (!target || target->direct) return {};
+  std::filesystem::path folder = std::filesystem::path(target->path).parent_path();
+  if (folder.empty()) folder = ".";
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    return "is in the folder " + folder.string() + ", which does not exist";
+  }
+  if (::access(folder.c_str(), W_OK | X_OK) != 0) return "is in the folder " + folder.string() + ", which is not writable";
+  return {};
 }
 
-FileLock::FileLock(const std::string& path) {
-  fd_ = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+bool replace_file(const std::string& path, const std::function<void(const TextSink&)>& write, Durability durability) {
+  const FileText file{path, write};
+  return replace_files(std::span<const FileText>(&file, 1), durability) == 1;
+}
+
+std::size_t replace_files(std::span<const FileText> files, Durability durability) {
+  namespace fs = std::filesystem;
+  struct Staged {
+    Target target;
+    std::unique_ptr<TempFile> temp;  // none for a file written through
+  };
+  std::vector<Staged> staged;
+  for (const FileText& f : files) {
+    if (!replace_refusal(f.path).empty()) return staged.size();
+    std::optional<Target> target = resolve(f.path);
+    if (!target) return staged.size();
+    staged.push_back(Staged{std::move(*target), nullptr});
+  }
+  const SignalsHeld held;
+  // Every temporary file is written before any file is touched.
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    Staged& s = staged[i];
+    if (s.target.direct) continue;
+    std::string temp_path;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(create_temporary(s.target.path, temp_path), std::fclose);
+    if (!file) return i;
+    s.temp = std::make_unique<TempFile>(temp_path);
+    bool written = true;
+    files[i].write([&](std::string_view piece) {
+      written = written && std::fwrite(piece.data(), 1, piece.size(), file.get()) == piece.size();
+    });
+    std::FILE* f = file.release();
+    const bool flushed = std::fflush(f) == 0 && (durability == Durability::Unsynced || ::fsync(::fileno(f)) == 0);
+    const bool closed = std::fclose(f) == 0;
+    if (!written || !flushed || !closed) return i;
+  }
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (staged[i].target.direct && !write_through(staged[i].target.path, files[i].write)) return i;
+  }
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    Staged& s = staged[i];
+    if (!s.temp) continue;
+    std::error_code ec;
+    const fs::file_status old = fs::status(s.target.path, ec);
+    if (!ec && fs::is_regular_file(old)) fs::permissions(s.temp->path(), old.permissions(), ec);
+    fs::rename(s.temp->path(), s.target.path, ec);
+    if (ec) return i;
+    s.temp->release();
+  }
+  return files.size();
+}
+
+FileLock::FileLock(const std::string& path) : lock_file_(path + ".lock") {
+  fd_ = ::open(lock_file_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
+  // flock needs no write permission: a lock file this user may only read is locked through a reading descriptor.
+  if (fd_ < 0 && errno == EACCES) fd_ = ::open(lock_file_.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  struct stat st {};
+  if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))) {
+    ::close(fd_);
+    fd_ = -1;
+  }
   if (fd_ < 0) return;
   while (::flock(fd_, LOCK_EX) != 0) {
     if (errno == EINTR) continue;

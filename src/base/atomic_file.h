@@ -5,6 +5,7 @@
 // complete new one, never a part.
 
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -24,6 +25,11 @@ using TextSink = std::function<void(std::string_view)>;
 /// link is judged by the file it leads to.
 std::string replace_refusal(const std::string& path);
 
+/// Why `path` cannot be written at all, as the end of a sentence: what
+/// replace_refusal says, or that the folder it would be made in does not
+/// exist or is not writable; empty when it can be.
+std::string write_refusal(const std::string& path);
+
 /// Replaces (or creates) `path` with `contents`, keeping the old file's
 /// permissions; false when anything failed, the old file then untouched.
 /// A symbolic link keeps being a link: the file it leads to is replaced, in
@@ -38,20 +44,40 @@ bool replace_file(const std::string& path, const std::string& contents, Durabili
 /// long text need not be held whole: pieces written as they come.
 bool replace_file(const std::string& path, const std::function<void(const TextSink&)>& write, Durability durability);
 
+/// One file of a set replaced together: its name and the writer of its text.
+struct FileText {
+  std::string path;
+  std::function<void(const TextSink&)> write;
+};
+
+/// Replaces every file of `files` or none: each text goes to its own
+/// temporary file first, and only when all are written are they renamed
+/// into place (a device or FIFO among them is written to then, before the
+/// renames). Signals wait as for replace_file. The index of the first file
+/// that could not be written (every file then untouched), or files.size()
+/// when all were replaced.
+std::size_t replace_files(std::span<const FileText> files, Durability durability);
+
 /// An exclusive lock (flock) on the file `path` + ".lock", created when
 /// missing and left in place: runs that read, merge and replace the same
-/// file take turns. Released when destroyed (or when the process ends).
+/// file take turns. A lock file this user may only read (another user's, in
+/// a shared folder) is locked all the same. Released when destroyed (or
+/// when the process ends).
 class FileLock {
  public:
   explicit FileLock(const std::string& path);
   ~FileLock();
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
-  /// False when the lock file could not be opened (its folder missing or not writable).
+  /// False when the lock could not be taken: the lock file could not be
+  /// opened or created, or is not a regular file.
   bool held() const { return fd_ >= 0; }
+  /// The lock file's name.
+  const std::string& lock_file() const { return lock_file_; }
 
  private:
   int fd_ = -1;
+  std::string lock_file_;
 };
 
 }  // namespace quorvale

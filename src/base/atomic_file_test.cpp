@@ -6,8 +6,11 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <vector>
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -97,6 +100,75 @@ TEST(ReplaceFile, LinksDevicesAndFilesNotToBeReplaced) {
   EXPECT_FALSE(replace_file((dir / "sub").string(), std::string("x"), Durability::Unsynced));
   EXPECT_TRUE(fs::is_directory(dir / "sub"));
   EXPECT_EQ(replace_refusal((dir / "absent.json").string()), "");
+  fs::remove_all(dir);
+}
+
+// A set of files is replaced whole or not at all: when one of them cannot be
+// written (its folder missing, or its writer failing), the files before it
+// keep their old text and no temporary file is left.
+TEST(ReplaceFiles, AllOrNone) {
+  const fs::path dir = fs::temp_directory_path() / "quorvale_replace_files_test";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  const std::string a = (dir / "a.txt").string();
+  const std::string b = (dir / "b.txt").string();
+  ASSERT_TRUE(replace_file(a, std::string("old a\n"), Durability::Unsynced));
+  ASSERT_TRUE(replace_file(b, std::string("old b\n"), Durability::Unsynced));
+  const auto text = [](std::string t) { return [t](const TextSink& sink) { sink(t); }; };
+
+  const std::vector<FileText> missing_folder{{a, text("new a\n")}, {b, text("new b\n")}, {(dir / "no" / "c.txt").string(), text("c\n")}};
+  EXPECT_EQ(replace_files(missing_folder, Durability::Unsynced), 2u);
+  const std::vector<FileText> failing{{a, text("new a\n")}, {b, [](const TextSink& sink) {
+                                         sink("part");
+                                         throw std::runtime_error("no more");
+                                       }}};
+  EXPECT_THROW(replace_files(failing, Durability::Unsynced), std::runtime_error);
+  EXPECT_EQ(contents(a), "old a\n");
+  EXPECT_EQ(contents(b), "old b\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
+
+  const std::vector<FileText> both{{a, text("new a\n")}, {b, text("new b\n")}};
+  EXPECT_EQ(replace_files(both, Durability::Unsynced), 2u);
+  EXPECT_EQ(contents(a), "new a\n");
+  EXPECT_EQ(contents(b), "new b\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
+  fs::remove_all(dir);
+}
+
+// A lock file the user may only read (another user's) is locked all the
+// same: a second descriptor of it cannot take the lock meanwhile. A lock
+// "file" that is a folder is not held, and is named.
+TEST(FileLock, ReadOnlyLockFileLockedFolderNot) {
+  const fs::path dir = fs::temp_directory_path() / "quorvale_file_lock_test";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  fs::permissions(dir, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
+                           fs::perms::others_exec);
+  const std::string model = (dir / "models.txt").string();
+  { std::ofstream(model + ".lock") << ""; }
+  fs::permissions(model + ".lock", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Another user's file: as the superuser, become an ordinary user first.
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(4);
+    const FileLock lock(model);
+    if (!lock.held()) ::_exit(2);
+    const int other = ::open((model + ".lock").c_str(), O_RDONLY);
+    if (other < 0 || ::flock(other, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK) ::_exit(3);
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 4) GTEST_SKIP() << "cannot become another user";
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "2: not held, 3: not locked";
+
+  const std::string other = (dir / "other.txt").string();
+  fs::create_directory(other + ".lock");
+  const FileLock folder(other);
+  EXPECT_FALSE(folder.held());
+  EXPECT_EQ(folder.lock_file(), other + ".lock");
   fs::remove_all(dir);
 }
 

@@ -604,6 +604,11 @@ std::optional<ModelComparison> dotest(FitContext& run, std::span<FitReport> sequ
     run.reader.refuse_overwrite(opt.file, "Model file");
     // Held until the file is replaced: a second run waits, then merges into the new file.
     lock.emplace(opt.file);
+    if (!lock->held()) {
+      // Unlocked, a run merging into the same file at the same time would lose models.
+      run.listing.error("Model file " + opt.file + " cannot be locked: the lock file " + lock->lock_file() +
+                        " cannot be opened, or is not a file.");
+    }
     file = read_model_file(run, opt.file, identity);
   }
   run.reader.getcmd();

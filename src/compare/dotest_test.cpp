@@ -879,13 +879,24 @@ TEST_F(DotestModelFile, BadRecordIsFatalAndLeavesTheFileIntact) {
   EXPECT_EQ(entries(), (std::vector<std::string>{"F1", "F1.lock"}));
 }
 
-TEST_F(DotestModelFile, FileThatCannotBeWrittenIsFatal) {
-  // The folder does not exist: there is nothing to read, and the rewrite fails.
+TEST_F(DotestModelFile, FileThatCannotBeLockedOrWrittenIsFatal) {
+  // The folder does not exist: the lock file cannot be made, and the run does not go on unlocked.
   auto r = make_run("PROC TEST AICSAVE=NODIR/F1;\nPROC STOP;\n", 101);
   fill(r->run, kThree);
   EXPECT_EQ(expect_fatal(*r, [&] { dotest(r->run); }),
-            "\n Model file NODIR/F1 cannot be written.\nSTOP PELMAR ERROR TERMINATION");
+            "\n Model file NODIR/F1 cannot be locked: the lock file NODIR/F1.lock cannot be opened, or is not a "
+            "file.\nSTOP PELMAR ERROR TERMINATION");
   EXPECT_EQ(entries(), std::vector<std::string>{});
+
+  // A read-only model file is read, and its rewrite fails with the file as it was.
+  const std::string text = record("GOOD", "0", "-1.0", "1", "1", "0.5", "1.0", "1");
+  write_file("F2", text);
+  std::filesystem::permissions("F2", std::filesystem::perms::owner_read);
+  auto w = make_run("PROC TEST AICSAVE=F2;\nPROC STOP;\n", 101);
+  fill(w->run, kThree);
+  EXPECT_EQ(expect_fatal(*w, [&] { dotest(w->run); }), "\n Model file F2 cannot be written.\nSTOP PELMAR ERROR TERMINATION");
+  EXPECT_EQ(slurp("F2"), text);
+  EXPECT_EQ(entries(), (std::vector<std::string>{"F2", "F2.lock"}));
 }
 
 TEST_F(DotestModelFile, FileThatCannotBeOpenedIsFatal) {

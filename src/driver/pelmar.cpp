@@ -1,6 +1,7 @@
 #include "driver/pelmar.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <csignal>
 #include <cstring>
@@ -15,6 +16,7 @@
 #include <optional>
 #include <thread>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "compare/dotest.h"
@@ -180,39 +182,44 @@ std::string trimmed_title(const std::string& title) {
   return title.substr(first, title.find_last_not_of(' ') - first + 1);
 }
 
-/// Writes the result files the parameter line asked for; a failure ends the run.
+/// Writes the result files the parameter line asked for, all of them or
+/// none; a failure ends the run.
 void write_results(Run& run, const RunParams& params) {
   if (params.json.empty() && params.csv.empty() && params.report.empty()) return;
   run.results.title = trimmed_title(run.listing.headst.TITLE);
-  if (!params.json.empty()) run.reader.refuse_overwrite(params.json, "Results file");
-  if (!params.report.empty()) run.reader.refuse_overwrite(params.report, "Report");
-  // A file that cannot be replaced is named with the reason, before anything is written.
-  const auto refuse = [&run](const std::string& path, const char* what) {
-    const std::string reason = replace_refusal(path);
-    if (!reason.empty()) run.listing.error(std::string(what) + " " + path + " " + reason + "; it is not replaced.");
-  };
-  if (!params.json.empty()) refuse(params.json, "Results file");
-  if (!params.report.empty()) refuse(params.report, "Report");
-  const auto json = [&run](const TextSink& sink) { write_results_json(run.results, sink); };
-  if (!params.json.empty() && !replace_file(params.json, json, Durability::Unsynced)) {
-    run.listing.error("Could not write the results file " + params.json + ".");
+  std::vector<FileText> files;
+  std::vector<std::string> failures;  // the message for each file that cannot be written
+  if (!params.json.empty()) {
+    files.push_back({params.json, [&run](const TextSink& sink) { write_results_json(run.results, sink); }});
+    failures.push_back("Could not write the results file " + params.json + ".");
   }
-  const auto page = [&run](const TextSink& sink) { write_results_html(run.results, sink); };
-  if (!params.report.empty() && !replace_file(params.report, page, Durability::Unsynced)) {
-    run.listing.error("Could not write the report " + params.report + ".");
+  if (!params.report.empty()) {
+    files.push_back({params.report, [&run](const TextSink& sink) { write_results_html(run.results, sink); }});
+    failures.push_back("Could not write the report " + params.report + ".");
   }
-  if (params.csv.empty()) return;
-  std::error_code ec;
-  std::filesystem::create_directories(params.csv, ec);
-  if (ec || !std::filesystem::is_directory(params.csv)) {
-    run.listing.error("Could not create the folder " + params.csv + " for the results tables.");
-  }
-  for (const auto& [name, table] : results_csv(run.results)) {
+  std::vector<std::pair<std::string, std::string>> tables;
+  if (!params.csv.empty()) tables = results_csv(run.results);
+  for (const auto& [name, table] : tables) {
     const std::string path = (std::filesystem::path(params.csv) / name).string();
-    run.reader.refuse_overwrite(path, "Results file");
-    refuse(path, "Results file");
-    if (!replace_file(path, table, Durability::Unsynced)) run.listing.error("Could not write the results file " + path + ".");
+    files.push_back({path, [&table](const TextSink& sink) { sink(table); }});
+    failures.push_back("Could not write the results file " + path + ".");
   }
+  // A file that cannot be replaced (one may have changed during the run) is named with the reason, before anything is written.
+  for (const FileText& f : files) {
+    const char* what = f.path == params.report ? "Report" : "Results file";
+    run.reader.refuse_overwrite(f.path, what);
+    const std::string reason = replace_refusal(f.path);
+    if (!reason.empty()) run.listing.error(std::string(what) + " " + f.path + " " + reason + "; it is not replaced.");
+  }
+  if (!params.csv.empty()) {
+    std::error_code ec;
+    std::filesystem::create_directories(params.csv, ec);
+    if (ec || !std::filesystem::is_directory(params.csv)) {
+      run.listing.error("Could not create the folder " + params.csv + " for the results tables.");
+    }
+  }
+  const std::size_t failed = replace_files(files, Durability::Unsynced);
+  if (failed < files.size()) run.listing.error(failures[failed]);
 }
 
 /// Closes PROC SIMULATE's estimate file, then prints the run's total time and the success line.
@@ -278,31 +285,125 @@ bool read_ahead(std::istream& in, std::string& text) {
   return true;
 }
 
-/// The place ("FILE:LINE") of the last PROC TEST whose AICSAVE names the
-/// file `listing`, found by reading every statement of `commands` as the run
-/// will; none when no PROC TEST does.
-std::optional<std::string> model_file_named(const Reader& source, const std::string& commands, const FileId& listing) {
+/// A file a statement of the run names: PROC TEST's model file (AICSAVE),
+/// which the run reads and replaces, or PROC SIMULATE's estimate file (PARFILE).
+struct NamedFile {
+  bool model_file = false;  ///< AICSAVE of PROC TEST, else PARFILE of PROC SIMULATE
+  std::string name;         ///< as typed
+  std::string place;        ///< "FILE:LINE" of the statement
+};
+
+/// The files the statements of `commands` name, found by reading every
+/// statement as the run will, in order.
+std::vector<NamedFile> files_named(const Reader& source, const std::string& commands) {
   std::istringstream in(commands);
   std::ostringstream sink;
   ModelContext scan(in, sink, sink);
   scan.reader.same_source(source);
-  std::optional<std::string> place;
+  std::vector<NamedFile> named;
   try {
     scan.reader.fillsg();
     scan.reader.getcmd();
     // Statements up to PROC STOP (which the end of the input supplies) or STOP.
     while (!(scan.token(1) == "PROC" && scan.token(2) == "STOP") && !(scan.token(1) == "STOP")) {
-      int found = 0;  // the model file's word; the last AICSAVE counts, as in PROC TEST
-      for (int i = 1; scan.token(1) == "PROC" && scan.token(2) == "TEST" && i + 2 <= scan.status.NTOK; ++i) {
-        if (scan.token(i) == "AICSAVE" && scan.token(i + 1) == "=") found = i + 2;
-      }
-      if (found > 0 && file_id(std::string(scan.instr.raw_word(found))) == listing) place = scan.reader.where();
+      const bool test = scan.token(1) == "PROC" && scan.token(2) == "TEST";
+      const bool simulate = scan.token(1) == "PROC" && scan.token(2) == "SIMULATE";
+      const std::string_view key = test ? "AICSAVE" : "PARFILE";
+      bool given = false;
+      for (int i = 3; (test || simulate) && i <= scan.status.NTOK; ++i) given = given || scan.token(i) == key;
+      // The last such option counts, as in the procedure.
+      if (given) named.push_back({test, scan.reader.option_word(key), scan.reader.where()});
       scan.reader.getcmd();
     }
   } catch (const RunEnd&) {
-    // A statement the run cannot read ends the run there, before any PROC TEST after it.
+    // A statement the run cannot read ends the run there, before any file after it.
   }
-  return place;
+  return named;
+}
+
+/// One file the run reads or writes, as the refusals name it.
+struct RunFile {
+  std::string label;  ///< how a message starting with it names it ("Results file")
+  std::string path;
+  std::string origin;  ///< what names it ("json=", "PROC TEST AICSAVE at run.cmd:35")
+  bool repeatable = false;  ///< named by statements that may share it: a model file merged into, an estimate file emptied anew
+  bool table = false;       ///< a table of csv=, whose folder may be made at the end of the run
+};
+
+/// A character device or FIFO, written through as it is, never replaced:
+/// two outputs may both be one.
+bool written_through(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode));
+}
+
+/// Before the first procedure: every file the run will write is checked
+/// against every other and against the command file, and each must be
+/// creatable; a file named twice (other than one model file of several PROC
+/// TESTs, which merge into it, or one estimate file of several PROC
+/// SIMULATEs, each emptying it) or one that cannot be written ends the run
+/// with every file untouched.
+void check_outputs(Run& run, const RunParams& params, const std::vector<NamedFile>& named) {
+  std::vector<RunFile> outputs;
+  if (!params.json.empty()) outputs.push_back({"Results file", params.json, "json="});
+  if (!params.report.empty()) outputs.push_back({"Report", params.report, "report="});
+  if (!params.csv.empty()) {
+    for (const auto& [name, table] : results_csv(RunResults{})) {
+      outputs.push_back({"Results file", (std::filesystem::path(params.csv) / name).string(),
+                         "csv=" + params.csv, false, true});
+    }
+  }
+  for (const NamedFile& f : named) {
+    if (f.model_file) {
+      outputs.push_back({"Model file", f.name, "PROC TEST AICSAVE at " + f.place, true});
+    } else {
+      outputs.push_back({"Parameter estimate file", f.name, "PROC SIMULATE PARFILE at " + f.place, true});
+    }
+  }
+  const auto refuse = [&run](const RunFile& file, const std::string& role) {
+    run.listing.error(file.label + " " + file.path + " is " + role + "; it is not overwritten.");
+  };
+  const auto lower = [](std::string text) {
+    if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    return text;
+  };
+  for (std::size_t j = 0; j < outputs.size(); ++j) {
+    const RunFile& b = outputs[j];
+    if (written_through(b.path)) continue;
+    if (!params.input.empty() && same_file(b.path, params.input)) refuse(b, "the command file");
+    if (!params.listing.empty() && same_file(b.path, params.listing)) refuse(b, "the listing file");
+    for (std::size_t i = 0; i < j; ++i) {
+      const RunFile& a = outputs[i];
+      if (a.repeatable && b.repeatable && a.label == b.label) continue;
+      if (same_file(a.path, b.path)) {
+        run.listing.error(b.label + " " + b.path + " (" + b.origin + ") is the same file as " + lower(a.label) + " " +
+                          a.path + " (" + a.origin + "); nothing is written.");
+      }
+    }
+  }
+  // Each can be created or replaced where it is.
+  if (!params.csv.empty()) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::path folder(params.csv);
+    if (fs::exists(folder, ec) && !fs::is_directory(folder, ec)) {
+      run.listing.error("Results folder " + params.csv + " is not a folder; no results are written.");
+    }
+    // The nearest folder that exists is where the missing ones are made.
+    folder = fs::absolute(folder, ec);
+    while (!fs::exists(folder, ec) && folder.has_parent_path() && folder.parent_path() != folder) {
+      folder = folder.parent_path();
+    }
+    if (!fs::is_directory(folder, ec) || ::access(folder.c_str(), W_OK | X_OK) != 0) {
+      run.listing.error("Results folder " + params.csv + " cannot be made or written in; no results are written.");
+    }
+  }
+  for (const RunFile& f : outputs) {
+    const std::string reason = replace_refusal(f.path);
+    if (!reason.empty()) run.listing.error(f.label + " " + f.path + " " + reason + "; it is not replaced.");
+    const std::string folder = f.table ? std::string() : write_refusal(f.path);
+    if (!folder.empty()) run.listing.error(f.label + " " + f.path + " " + folder + "; it is not written.");
+  }
 }
 
 /// Start-up, procedure loop and end of one run; throws RunEnd on a fatal end.
@@ -346,20 +447,26 @@ void run_program(Run& run, const std::vector<std::string>& words, RunFiles& file
     run.reader.set_input(files.input);
     run.reader.set_source(params.input, file_id(params.input));
   }
+  // The commands are read ahead to find the files they name, which no other
+  // output of the run may be.
+  std::vector<NamedFile> named;
+  const std::optional<FileId> listing_id = file_id(params.listing);  // none without l=
+  if (!(listing_id && listing_id == run.reader.source_id())) {
+    std::string text;
+    if (read_ahead(run.reader.input(), text)) {
+      named = files_named(run.reader, text);
+      files.commands.str(std::move(text));
+      run.reader.set_input(files.commands);
+    }
+  }
   if (!params.listing.empty()) {
-    const std::optional<FileId> id = file_id(params.listing);
+    const std::optional<FileId>& id = listing_id;
     std::string msg;
     // Opening the listing empties the file: the commands must not be in it.
-    // Nor a model file that PROC TEST will read and merge: the commands are
-    // read ahead to find the files they name.
+    // Nor a model file that PROC TEST will read and merge.
     std::optional<std::string> model_file;
-    if (id && !(id == run.reader.source_id())) {
-      std::string text;
-      if (read_ahead(run.reader.input(), text)) {
-        model_file = model_file_named(run.reader, text, *id);
-        files.commands.str(std::move(text));
-        run.reader.set_input(files.commands);
-      }
+    for (const NamedFile& f : named) {
+      if (id && f.model_file && file_id(f.name) == id) model_file = f.place;
     }
     if (id && id == run.reader.source_id()) {
       msg = "\n Listing file " + params.listing + " is the command file; it is not overwritten.\n";
@@ -384,6 +491,7 @@ void run_program(Run& run, const std::vector<std::string>& words, RunFiles& file
   if (!params.json.empty()) run.reader.refuse_overwrite(params.json, "Results file");
   if (!params.csv.empty()) run.reader.refuse_overwrite(params.csv, "Results folder");
   if (!params.report.empty()) run.reader.refuse_overwrite(params.report, "Report");
+  check_outputs(run, params, named);
 
   // A shard's results carry the digest of its commands, read whole first.
   if (!params.shard.empty()) {

@@ -1,0 +1,2 @@
+PROC TITLE A results file among the tables;
+PROC STOP;

@@ -1,0 +1,13 @@
+PROC MODEL NPAR=10 PRIMARY N = 2 SECONDARY = 2 2;
+ COHORT=85;  30 : S(1)*S(3);  20 : S(1)*(1-S(3));
+  35 : (1-S(1))*S(2);  0 : none;
+ COHORT=65;  10 : S(4)*S(6);  15 : S(4)*(1-S(6));
+  40 : (1-S(4))*S(5);  0 : none;
+ COHORT=47;  12 : S(4)*S(6);  10 : S(4)*(1-S(6));
+  25 : (1-S(4))*S(5);  0 : none;
+ COHORT=100; 35 : S(7)*(1-S(8));
+PROC SIMULATE NSIM=1 PARFILE=est.txt;
+ CONSTRAINT; S(3)=S(2); S(6)=S(5); S(8)=0; S(9)=1; S(10)=1;
+PROC ESTIMATE NAME=A;
+ CONSTRAINT; S(3)=S(2); S(6)=S(5); S(8)=0; S(9)=1; S(10)=1;
+PROC STOP;

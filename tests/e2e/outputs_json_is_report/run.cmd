@@ -1,0 +1,2 @@
+PROC TITLE One file for two outputs;
+PROC STOP;
