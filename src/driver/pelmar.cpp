@@ -191,8 +191,15 @@ void write_results(Run& run, const RunParams& params) {
   if (!params.json.empty()) refuse(params.json, "Results file");
   if (!params.report.empty()) refuse(params.report, "Report");
   const auto json = [&run](const TextSink& sink) { write_results_json(run.results, sink); };
-  if (!params.json.empty() && !replace_file(params.json, json, Durability::Unsynced)) {
-    run.listing.error("Could not write the results file " + params.json + ".");
+  if (!params.json.empty()) {
+    // A document the library fails on is left unwritten: its temporary file goes, the old file stays.
+    bool written = false;
+    try {
+      written = replace_file(params.json, json, Durability::Unsynced);
+    } catch (const ResultsDocumentFault& fault) {
+      run.listing.error("Could not write the results file " + params.json + ": " + fault.what());
+    }
+    if (!written) run.listing.error("Could not write the results file " + params.json + ".");
   }
   const auto page = [&run](const TextSink& sink) { write_results_html(run.results, sink); };
   if (!params.report.empty() && !replace_file(params.report, page, Durability::Unsynced)) {
