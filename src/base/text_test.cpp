@@ -58,7 +58,9 @@ TEST(Utf8, AgreesWithTheJsonLibrary) {
     const std::string converted = as_utf8(s);
     ASSERT_NO_THROW((void)nlohmann::json(converted).dump()) << testing::PrintToString(s);
     ASSERT_EQ(as_utf8(converted), converted);
-    if (library_accepts) ASSERT_EQ(converted, s);
+    if (library_accepts) {
+      ASSERT_EQ(converted, s);
+    }
   }
 }
 
