@@ -8,6 +8,7 @@ Usage: latin1_names.py PROGRAM SOURCE_DIR
 """
 import csv
 import html
+import io
 import json
 import os
 import shutil
@@ -21,6 +22,15 @@ failures = []
 def check(ok, message):
     if not ok:
         failures.append(message)
+
+
+def utf8(path):
+    """The file's text, or None (a failure noted) when it is not UTF-8."""
+    try:
+        return open(path, "rb").read().decode("utf-8")
+    except UnicodeDecodeError as e:
+        failures.append(f"{os.path.basename(path)} is not UTF-8: {e}")
+        return None
 
 
 def main():
@@ -50,27 +60,31 @@ def main():
         for typed in (typed_title, typed_label, typed_name):
             check(typed in listing, f"the listing does not keep {typed!r} as typed")
 
-        raw = open(os.path.join(work, "run.json"), "rb").read()
-        doc = json.loads(raw.decode("utf-8"))  # strict: fails on any byte that is not UTF-8
-        fit = doc["fits"][0]
-        check(fit["name"] == name, f"JSON name {fit['name']!r}, typed {name!r}")
-        labels = [p["label"] for p in fit["parameters"]]
-        check(labels[6] == label, f"JSON label 7 {labels[6]!r}, typed {label!r}")
-        check(labels[8] == utf8_label, f"JSON label 9 {labels[8]!r}, typed {utf8_label!r}")
+        text = utf8(os.path.join(work, "run.json"))
+        if text is not None:
+            fit = json.loads(text)["fits"][0]
+            check(fit["name"] == name, f"JSON name {fit['name']!r}, typed {name!r}")
+            labels = [p["label"] for p in fit["parameters"]]
+            check(labels[6] == label, f"JSON label 7 {labels[6]!r}, typed {label!r}")
+            check(labels[8] == utf8_label, f"JSON label 9 {labels[8]!r}, typed {utf8_label!r}")
 
-        with open(os.path.join(work, "estimates.csv"), encoding="utf-8", newline="") as f:
-            rows = list(csv.DictReader(f))
-        by_index = {row["index"]: row for row in rows}
-        check(by_index["7"]["label"] == label, f"CSV label 7 {by_index['7']['label']!r}")
-        check(by_index["9"]["label"] == utf8_label, f"CSV label 9 {by_index['9']['label']!r}")
-        check(all(row["name"] == name for row in rows), "CSV names differ from the name typed")
-        with open(os.path.join(work, "models.csv"), encoding="utf-8", newline="") as f:
-            check([row["name"] for row in csv.DictReader(f)] == [name], "models.csv name")
+        text = utf8(os.path.join(work, "estimates.csv"))
+        if text is not None:
+            rows = list(csv.DictReader(io.StringIO(text, newline="")))
+            by_index = {row["index"]: row for row in rows}
+            check(by_index["7"]["label"] == label, f"CSV label 7 {by_index['7']['label']!r}")
+            check(by_index["9"]["label"] == utf8_label, f"CSV label 9 {by_index['9']['label']!r}")
+            check(all(row["name"] == name for row in rows), "CSV names differ from the name typed")
+        text = utf8(os.path.join(work, "models.csv"))
+        if text is not None:
+            names = [row["name"] for row in csv.DictReader(io.StringIO(text, newline=""))]
+            check(names == [name], f"models.csv names {names}")
 
-        page = open(os.path.join(work, "run.html"), "rb").read().decode("utf-8")
-        check(f"<title>{html.escape(title)}</title>" in page, "the page's title is not the title typed")
-        for text in (label, name, utf8_label):
-            check(html.escape(text) in page, f"the page does not show {text!r}")
+        page = utf8(os.path.join(work, "run.html"))
+        if page is not None:
+            check(f"<title>{html.escape(title)}</title>" in page, "the page's title is not the title typed")
+            for shown in (label, name, utf8_label):
+                check(html.escape(shown) in page, f"the page does not show {shown!r}")
     finally:
         shutil.rmtree(work)
     for message in failures:
