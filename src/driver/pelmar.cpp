@@ -218,7 +218,13 @@ void write_results(Run& run, const RunParams& params) {
       run.listing.error("Could not create the folder " + params.csv + " for the results tables.");
     }
   }
-  const std::size_t failed = replace_files(files, Durability::Unsynced);
+  std::size_t failed = files.size();
+  try {
+    failed = replace_files(files, Durability::Unsynced);
+  } catch (const ResultsDocumentFault& fault) {
+    // A document the library fails on: no result file is replaced, no temporary file stays.
+    run.listing.error("Could not write the results file " + params.json + ": " + fault.what());
+  }
   if (failed < files.size()) run.listing.error(failures[failed]);
 }
 

@@ -13,9 +13,16 @@ namespace quorvale {
 
 namespace {
 
-/// Appends `text` as one field, quoted when it holds a comma, a quote or a
-/// line break (a quote inside doubled).
-void append_field(std::string& out, std::string_view text) {
+/// Appends `typed` as one field, quoted when it holds a comma, a quote or a
+/// line break (a quote inside doubled); bytes that are not UTF-8 are read as
+/// ISO-8859-1 and written in UTF-8.
+void append_field(std::string& out, std::string_view typed) {
+  std::string converted;
+  std::string_view text = typed;
+  if (!is_utf8(typed)) {
+    converted = as_utf8(typed);
+    text = converted;
+  }
   bool plain = true;
   for (char c : text) {
     if (c == ',' || c == '"' || c == '\r' || c == '\n') {

@@ -403,6 +403,27 @@ Json data_json(const DataSummary& d) {
   return data;
 }
 
+/// Rewrites every string of `j` in UTF-8 (bytes that are not UTF-8 read as
+/// ISO-8859-1): names, labels, warnings and file names keep the bytes as
+/// typed, and the library refuses to serialise a string that is not UTF-8.
+/// The members' keys are the program's own.
+void utf8_strings(Json& j) {
+  switch (j.type()) {
+    case Json::value_t::string: {
+      std::string& s = j.get_ref<std::string&>();
+      if (!is_utf8(s)) s = as_utf8(s);
+      break;
+    }
+    case Json::value_t::array:
+      for (Json& element : j.get_ref<Json::array_t&>()) utf8_strings(element);
+      break;
+    case Json::value_t::object:
+      for (auto& member : j.get_ref<Json::object_t&>()) utf8_strings(member.second);
+      break;
+    default: break;
+  }
+}
+
 /// The results document, written member by member and handed on in pieces.
 /// Each member, and each element of an array member (a fit, a test, a
 /// simulation), is built as a tree of its own, serialised by the library and
@@ -419,8 +440,9 @@ class Document {
     out_ += '{';
   }
 
-  void member(const char* key, const Json& value) {
+  void member(const char* key, Json value) {
     name(key);
+    utf8_strings(value);
     serializer_.dump(value, false, false, 0);
     hand_on(kPiece);
   }
@@ -434,7 +456,9 @@ class Document {
     for (const auto& item : items) {
       if (!first) out_ += ',';
       first = false;
-      serializer_.dump(element(item), false, false, 0);
+      Json value = element(item);
+      utf8_strings(value);
+      serializer_.dump(value, false, false, 0);
       hand_on(kPiece);
     }
     out_ += ']';
@@ -467,11 +491,8 @@ class Document {
   int members_ = 0;
 };
 
-}  // namespace
-
-std::string simulation_results_json(const SimulationTotals& totals) { return simulation_json(totals).dump(); }
-
-void write_results_json(const RunResults& results, const TextSink& sink) {
+/// The document itself; what the library throws goes on.
+void write_document(const RunResults& results, const TextSink& sink) {
   Document doc(sink);
   doc.member("program", "quorvale");
   doc.member("version", QUORVALE_VERSION);
@@ -486,6 +507,18 @@ void write_results_json(const RunResults& results, const TextSink& sink) {
     return Json{{"additive", scan_json(s.additive)}, {"multiplicative", scan_json(s.multiplicative)}};
   });
   doc.end();
+}
+
+}  // namespace
+
+std::string simulation_results_json(const SimulationTotals& totals) { return simulation_json(totals).dump(); }
+
+void write_results_json(const RunResults& results, const TextSink& sink) {
+  try {
+    write_document(results, sink);
+  } catch (const nlohmann::json::exception& e) {
+    throw ResultsDocumentFault(e.what());
+  }
 }
 
 }  // namespace quorvale

@@ -61,7 +61,8 @@ void append_chart_svg(std::string& out, const Chart& chart);
 /// The text alternative of the figure: its summary, then every series' values.
 std::string chart_text(const Chart& chart);
 
-/// Appends `text` with &, <, > and " written as entities.
+/// Appends `text` with &, <, > and " written as entities, in UTF-8 (bytes
+/// that are not UTF-8 read as ISO-8859-1).
 void append_escaped(std::string& out, std::string_view text);
 
 /// Appends `v` with `decimals` digits after the point (no exponent).

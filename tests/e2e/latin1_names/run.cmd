@@ -1,0 +1,36 @@
+PROC TITLE Données à la main, "CSV" & <page>;
+PROC MODEL NPAR=10 PRIMARY N = 2 SECONDARY = 2 2;
+LABELS;
+ S(1)=p  period 1 occasion 1;
+ S(2)=p  period 1 occasion 2;
+ S(3)=c  period 1 occasion 2;
+ S(4)=p  period 2 occasion 1;
+ S(5)=p  period 2 occasion 2;
+ S(6)=c  period 2 occasion 2;
+ S(7)=phi survie, période 1;
+ S(8)=gamma'' unavailable in 2;
+ S(9)=theta pÃ©riode 1 (UTF-8);
+ S(10)=theta period 2;
+ COHORT=85;
+  30 : S(1)*S(3);
+  20 : S(1)*(1-S(3));
+  35 : (1-S(1))*S(2);
+   0 : never caught;
+ COHORT=65;
+  10 : S(4)*S(6);
+  15 : S(4)*(1-S(6));
+  40 : (1-S(4))*S(5);
+   0 : never caught;
+ COHORT=47;
+  12 : S(4)*S(6);
+  10 : S(4)*(1-S(6));
+  25 : (1-S(4))*S(5);
+   0 : never caught;
+ COHORT=100;
+  35 : S(7)*(1-S(8));
+/* A title, a name and a label typed in ISO-8859-1, one label in UTF-8:
+   the listing keeps the bytes, the result files hold UTF-8. */
+PROC ESTIMATE NAME=ÉTÉ NOVAR;
+ CONSTRAINT;
+  S(3)=-1; S(6)=S(5); S(8)=0; S(9)=1; S(10)=1;
+PROC STOP;
