@@ -199,8 +199,9 @@ void write_results(Run& run, const RunParams& params) {
   }
   std::vector<std::pair<std::string, std::string>> tables;
   if (!params.csv.empty()) tables = results_csv(run.results);
-  for (const auto& [name, table] : tables) {
-    const std::string path = (std::filesystem::path(params.csv) / name).string();
+  for (const auto& entry : tables) {
+    const std::string path = (std::filesystem::path(params.csv) / entry.first).string();
+    const std::string& table = entry.second;  // a named reference: clang captures no structured binding
     files.push_back({path, [&table](const TextSink& sink) { sink(table); }});
     failures.push_back("Could not write the results file " + path + ".");
   }
