@@ -25,7 +25,7 @@ Mat1<double> cell_probabilities(const Design& d, const Truth& truth, ModelStore&
   for (int I = 1; I <= m.NPAR; ++I) m.POINT(I) = I;
   Mat1<double> P = m.P;
   const EstResult r = est_core(m, std::span<const double>(S.data() + 1, static_cast<std::size_t>(m.NPAR)), P);
-  if (r.design.status != EstStatus::Ok) throw std::logic_error("plan: the design does not fit the likelihood");
+  if (r.status != EstStatus::Ok) throw std::logic_error("plan: the design does not fit the likelihood");
   return P;
 }
 

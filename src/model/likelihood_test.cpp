@@ -157,7 +157,7 @@ TEST(LikelihoodValues, TwoPeriodsOfTwoOccasionsByHand) {
     for (int h = 1; h <= m->NCLASS(c); ++h) m->NOBS(h, c) = counts[c - 1][h - 1];
 
   CoreRun core(*m, working(*m));
-  ASSERT_EQ(core.r.design.status, EstStatus::Ok);
+  ASSERT_EQ(core.r.status, EstStatus::Ok);
   const double want[4][4] = {{5.0 / 28, 15.0 / 28, 2.0 / 7, 0.0},
                              {5.0 / 34, 5.0 / 34, 12.0 / 17, 0.0},
                              {5.0 / 34, 5.0 / 34, 12.0 / 17, 0.0},
@@ -204,7 +204,7 @@ TEST(LikelihoodValues, OpenCellsMatchAvailabilityPathsByEnumeration) {
   std::uniform_real_distribution<double> u(0.05, 0.95);
   for (int i = 1; i <= m->NPAR; ++i) m->PAR(i) = u(rng);
   CoreRun core(*m, working(*m));
-  ASSERT_EQ(core.r.design.status, EstStatus::Ok);
+  ASSERT_EQ(core.r.status, EstStatus::Ok);
 
   const int npar = m->NPAR;
   std::vector<double> phi(M + 1), gpp(M + 1), gp(M + 1), pstar(M + 1);
@@ -316,7 +316,7 @@ TEST(LikelihoodEdge, DenOneGivesZeroHistoriesAndCertainRemainder) {
   m->PAR(6) = 0.0;
   for (int h = 1; h <= 8; ++h) m->NOBS(h, 2) = 2;
   CoreRun core(*m, working(*m));
-  ASSERT_EQ(core.r.design.status, EstStatus::Ok);
+  ASSERT_EQ(core.r.status, EstStatus::Ok);
   EXPECT_EQ(core.r.den_one, std::vector<int>{2});
   for (int c = 2; c <= 3; ++c) {
     for (int h = 1; h <= 7; ++h) EXPECT_EQ(core.P(h, c), 0.0);
@@ -355,7 +355,7 @@ TEST(LikelihoodEdge, BadLayoutsAreRejectedBeforeAnyCell) {
     auto m = plain_store({2, 2, 2});
     cases[k].spoil(*m);
     CoreRun core(*m, working(*m));
-    EXPECT_EQ(core.r.design.status, cases[k].status) << "case " << k;
+    EXPECT_EQ(core.r.status, cases[k].status) << "case " << k;
     for (int c = 1; c <= 8; ++c)
       for (int h = 1; h <= MXCLAS; ++h) ASSERT_EQ(core.P(h, c), -7.0) << "case " << k;
   }

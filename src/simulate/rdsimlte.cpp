@@ -191,7 +191,7 @@ class Simulation {
     }
     t_.NMOD = 0;
     run_.work.F = est(m_, lst_, std::span<const double>(WORK.base() + 1, static_cast<std::size_t>(m_.NEST)));
-    const std::optional<DrawLayout> layout = draw_layout(m_);
+    const std::optional<DrawLayout> layout = draw_layout(m_, laid_out(m_).layout);
     if (!layout) {
       lst_.error("Cohorts do not follow the robust-design layout: the cohort sizes of a replicate cannot be derived.");
     }

@@ -79,7 +79,7 @@ struct CoreRun {
 /// and every cell, and the same den = 1 periods; returns whether any period had den = 1.
 inline bool expect_identical(const ModelStore& m, std::span<const double> x, const std::string& what) {
   CoreRun core(m, x);
-  EXPECT_EQ(core.r.design.status, EstStatus::Ok) << what;
+  EXPECT_EQ(core.r.status, EstStatus::Ok) << what;
   auto ref = std::make_unique<ModelStore>(m);
   std::vector<reference::DenNote> notes;
   const double F = reference::est(*ref, x, &notes);
