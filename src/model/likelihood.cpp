@@ -9,6 +9,7 @@
 #include <cassert>
 #include <cmath>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "base/limits.h"
@@ -367,9 +368,9 @@ double est(ModelStore& store, Listing& listing, std::span<const double> x) {
 
   // The design PROC MODEL laid out; a store filled otherwise has its design
   // read here, for this evaluation.
-  RdDesign read;
+  std::optional<RdDesign> read;
   if (store.design.status == EstStatus::NotLaidOut) read = rd_design(store);
-  const RdDesign& d = store.design.status == EstStatus::NotLaidOut ? read : store.design;
+  const RdDesign& d = read ? *read : store.design;
   const EstResult r = est_core(store, d, x, store.P);
   switch (d.status) {
     case EstStatus::Ok:
