@@ -1,9 +1,7 @@
 #include "simulate/rdsimlte.h"
 
 #include <algorithm>
-#include <cmath>
 #include <exception>
-#include <limits>
 #include <memory>
 #include <new>
 #include <span>
@@ -15,7 +13,6 @@
 #include "base/text.h"
 #include "estimate/estmat.h"
 #include "estimate/results.h"
-#include "estimate/setup.h"
 #include "listing/run_end.h"
 #include "model/likelihood.h"
 #include "model/ss.h"
@@ -26,7 +23,6 @@
 #include "simulate/sim_setup.h"
 #include "simulate/ran.h"
 #include "simulate/simstats.h"
-
 
 namespace quorvale {
 
