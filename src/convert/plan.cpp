@@ -25,7 +25,7 @@ Mat1<double> cell_probabilities(const Design& d, const Truth& truth, ModelStore&
   for (int I = 1; I <= m.NPAR; ++I) m.POINT(I) = I;
   Mat1<double> P = m.P;
   const EstResult r = est_core(m, std::span<const double>(S.data() + 1, static_cast<std::size_t>(m.NPAR)), P);
-  if (r.design.status != EstStatus::Ok) throw std::logic_error("plan: the design does not fit the likelihood");
+  if (r.status != EstStatus::Ok) throw std::logic_error("plan: the design does not fit the likelihood");
   return P;
 }
 
@@ -50,9 +50,6 @@ std::vector<long long> whole_cells(long long size, const double* p, int n) {
   return cells;
 }
 
-/// Position of closed cohort (ip, jp), 1-based.
-int closed(int ip, int jp) { return ip * (ip - 1) / 2 + jp; }
-
 }  // namespace
 
 std::vector<double> truth_values(const Design& d, const Truth& truth) {
@@ -74,9 +71,8 @@ std::vector<double> expected_sizes(const Design& d, const Truth& truth) {
   ModelStore m;
   const Mat1<double> P = cell_probabilities(d, truth, m);
   const int M = d.periods();
-  const int first_open = M * (M + 1) / 2 + 1;
   // Pr(next caught in j | released after i), j = i+1..M.
-  auto next = [&](int i, int j) { return P(j - i, first_open + i - 1); };
+  auto next = [&](int i, int j) { return P(j - i, d.open_cohort(i)); };
   std::vector<double> E(static_cast<std::size_t>(M) + 1, 0.0);  // newly marked
   if (truth.marked.empty()) {
     // Present and available in period 1: caught there with p*(1), else
@@ -113,24 +109,24 @@ std::vector<Cohort> expected_cohorts(const Design& d, const Truth& truth) {
   auto whole = [](double v) { return static_cast<long long>(std::llround(v)); };
   for (int ip = 1; ip <= M; ++ip) {
     for (int jp = 1; jp <= ip; ++jp) {
-      const int c = closed(ip, jp);
+      const int c = d.closed_cohort(ip, jp);
       Cohort k;
       k.period = ip;
       k.jp = jp;
       const double size = sizes[static_cast<std::size_t>(c - 1)];
       k.size = whole(size);
-      k.cells = whole_cells(k.size, P.column(c), 1 << d.occasions(ip));
+      k.cells = whole_cells(k.size, P.column(c), d.closed_cells(ip));
       cohorts.push_back(std::move(k));
     }
   }
   for (int i = 1; i < M; ++i) {
-    const int c = M * (M + 1) / 2 + i;
+    const int c = d.open_cohort(i);
     Cohort k;
     k.open = true;
     k.period = i;
     const double size = sizes[static_cast<std::size_t>(c - 1)];
     k.size = whole(size);
-    k.cells = whole_cells(k.size, P.column(c), M - i + 1);
+    k.cells = whole_cells(k.size, P.column(c), d.open_cells(i));
     cohorts.push_back(std::move(k));
   }
   return cohorts;

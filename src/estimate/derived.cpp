@@ -26,7 +26,7 @@ std::string shown(double v) {
 
 std::vector<PeriodAbundance> derived_abundance(const ModelStore& m, const FitReport& r) {
   std::vector<PeriodAbundance> out;
-  const RdDesign d = rd_design(m);
+  const RdDesign d = laid_out(m);
   if (d.status != EstStatus::Ok || static_cast<int>(r.parameters.size()) < m.NPAR) return out;
   const RobustLayout& L = d.layout;
   const bool inverted = r.inversion == InversionCode::Inverted;

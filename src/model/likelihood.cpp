@@ -9,6 +9,7 @@
 #include <cassert>
 #include <cmath>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "base/limits.h"
@@ -56,6 +57,7 @@ inline double floored(double v, double eps) { return v > eps ? v : eps; }
 
 RdDesign rd_design(const ModelStore& store) {
   RdDesign d;
+  d.status = EstStatus::Ok;
   // Records the cohort that does not fit and why.
   const auto misfit = [&d](EstStatus status, int period, int cohort, int cells, int expected) {
     d.status = status;
@@ -124,6 +126,10 @@ RdDesign rd_design(const ModelStore& store) {
   return d;
 }
 
+RdDesign laid_out(const ModelStore& store) {
+  return store.design.status == EstStatus::NotLaidOut ? rd_design(store) : store.design;
+}
+
 std::string rd_design_message(const RdDesign& d, const ModelStore& store) {
   const std::string head = "Cohorts do not follow the robust-design layout: ";
   const auto num = [](long long v) { return std::to_string(v); };
@@ -153,6 +159,7 @@ std::string rd_design_message(const RdDesign& d, const ModelStore& store) {
     case EstStatus::IndexBeyondNpar:
       return "S(I) IN CELL PROBABILITY WITH I > NPAR";
     case EstStatus::Ok:
+    case EstStatus::NotLaidOut:
       break;
   }
   return {};
@@ -170,9 +177,12 @@ double probability_floor(int nsig) {
 }
 
 EstResult est_core(const ModelStore& store, std::span<const double> x, Mat1<double>& P) {
+  return est_core(store, rd_design(store), x, P);
+}
+
+EstResult est_core(const ModelStore& store, const RdDesign& d, std::span<const double> x, Mat1<double>& P) {
   EstResult r;
-  r.design = rd_design(store);
-  const RdDesign& d = r.design;
+  r.status = d.status;
   if (d.status != EstStatus::Ok) return r;
 
   const RobustLayout& L = d.layout;
@@ -356,8 +366,12 @@ double est(ModelStore& store, Listing& listing, std::span<const double> x) {
   assert(static_cast<int>(x.size()) >= nest);
   for (int k = 1; k <= nest; ++k) store.PAR(k) = x[static_cast<std::size_t>(k - 1)];
 
-  const EstResult r = est_core(store, x, store.P);
-  const RdDesign& d = r.design;
+  // The design PROC MODEL laid out; a store filled otherwise has its design
+  // read here, for this evaluation.
+  std::optional<RdDesign> read;
+  if (store.design.status == EstStatus::NotLaidOut) read = rd_design(store);
+  const RdDesign& d = read ? *read : store.design;
+  const EstResult r = est_core(store, d, x, store.P);
   switch (d.status) {
     case EstStatus::Ok:
       break;

@@ -20,44 +20,19 @@ namespace quorvale {
 
 class Listing;
 
-/// Why an evaluation was or was not made.
-enum class EstStatus : std::uint8_t {
-  Ok,               ///< the cells and F are computed
-  NoCohorts,        ///< NCOHRT < 1
-  CohortCount,      ///< NCOHRT is not M(M+1)/2 + M - 1 for any M
-  TooManyPeriods,   ///< M above MAXPER: the dimension stop
-  TooManyCohorts,   ///< NCOHRT above the cohorts the store holds
-  ClosedCells,      ///< a closed cohort has not 2^kk cells (1 <= kk, <= MXCLAS) as its period's first
-  OpenCells,        ///< open cohort i has not M - i + 1 cells
-  NparTooSmall,     ///< NPAR below what the layout needs
-  IndexBeyondNpar,  ///< the evaluation would read a parameter number above NPAR
-};
-
-/// The design read from the cohort list, or the first reason it does not fit.
-struct RdDesign {
-  EstStatus status = EstStatus::Ok;  ///< Ok, or the check that failed
-  int M = 0;                         ///< primary periods (majper); 0 when NCOHRT fixes none
-  int period = 0;                    ///< period (closed) or release period (open) of the bad cohort
-  int cohort = 0;                    ///< the bad cohort
-  int cells = 0;                     ///< its cell count
-  int expected = 0;                  ///< cells it should have (0: any power of two 2..MXCLAS)
-  int needed = 0;                    ///< NPAR the layout needs: sum(2kk-1) + 4M - 4
-  int index = 0;                     ///< the parameter number above NPAR
-  bool before_trace = false;         ///< that number is read before the trace line is written
-  /// The periods with their occasions, numbered for the model's NPAR; set
-  /// once every cohort has passed (status Ok, NparTooSmall, IndexBeyondNpar).
-  RobustLayout layout;
-};
-
 /// Reads M from NCOHRT and checks cells and parameter numbers before any cell is computed.
 RdDesign rd_design(const ModelStore& store);
+
+/// The design kept with the store when PROC MODEL laid it out, else the one
+/// read from its cohorts now.
+RdDesign laid_out(const ModelStore& store);
 
 /// Text that ends the run for a design that failed its check.
 std::string rd_design_message(const RdDesign& design, const ModelStore& store);
 
 /// Result of one evaluation.
 struct EstResult {
-  RdDesign design;                  ///< the design; status Ok when F and the cells are set
+  EstStatus status = EstStatus::Ok; ///< the design's status; Ok when F and the cells are set
   double F = 0.0;                   ///< minus the sum of NOBS * ln(max(P, eps))
   std::vector<int> den_one;         ///< periods whose capture probabilities gave den = 1, in order
 };
@@ -70,13 +45,18 @@ double probability_floor(int nsig);
 // fails; it holds no state, so threads may evaluate points at once. A period
 // with den = 1 (no capture possible) is flagged in den_one, and its histories
 // get probability 0, its remainder cell 1.
-/// Pure evaluation at working vector x (x[k-1] = PAR(k), k <= NEST): the cells into P, and F.
+/// Pure evaluation at working vector x (x[k-1] = PAR(k), k <= NEST) in the
+/// design `design` of the store's cohorts: the cells into P, and F.
+EstResult est_core(const ModelStore& store, const RdDesign& design, std::span<const double> x, Mat1<double>& P);
+/// The same with the design read from the store's cohorts first.
 EstResult est_core(const ModelStore& store, std::span<const double> x, Mat1<double>& P);
 
 // The trace line is "nper,majper=" with NCOHRT and M; the den = 1 lines are
 // "ip,jp,i,den:" with the period, the cohort in it, the history and den, each
 // followed by S(1)..S(NPAR). A design that fails its check ends the run.
 /// The likelihood as the program calls it: PAR(1..NEST) = x, P of the store filled, trace lines; returns F.
+/// Evaluated in the design kept with the store when PROC MODEL laid it out,
+/// else in the design read from its cohorts.
 double est(ModelStore& store, Listing& listing, std::span<const double> x);
 
 }  // namespace quorvale

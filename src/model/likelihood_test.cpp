@@ -1,180 +1,25 @@
 // Tests of the robust-design likelihood: the design read from the cohorts,
 // bit-for-bit agreement of the evaluation with a literal one on random
-// designs and points, values worked out by hand, the edge cases, the
-// store-updating step and its fatal errors.
+// designs and points, values worked out by hand, and the edge cases.
 
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <cmath>
-#include <cstdint>
 #include <cstring>
-#include <functional>
-#include <iomanip>
 #include <memory>
-#include <numbers>
 #include <random>
-#include <sstream>
 #include <thread>
 #include <vector>
 
-// The store comes after the test framework: it drops the NSIG macro of
-// <signal.h>, which the framework pulls in, to free its field of that name.
-
-#include "estimate/consrt.h"
-#include "model/likelihood.h"
-#include "model/likelihood_reference.h"
 #include "model/ss.h"
 #include "testing/harness.h"
+#include "testing/likelihood_cases.h"
 
 namespace quorvale {
 namespace {
 
-using Rng = std::mt19937_64;
+using namespace quorvale::testing;
 
-/// Bit pattern of a double, for exact comparisons (NaN included).
-std::uint64_t bits(double v) { return std::bit_cast<std::uint64_t>(v); }
-
-/// Parameters the layout of these periods needs: sum(2kk-1) + 4M - 4.
-int needed_npar(const std::vector<int>& kk) {
-  int n = 0;
-  for (int k : kk) n += 2 * k - 1;
-  return n + 4 * static_cast<int>(kk.size()) - 4;
-}
-
-/// Lays out the cohorts of periods with kk[ip-1] occasions each; counts from `count`.
-void set_design(ModelStore& m, const std::vector<int>& kk, const std::function<int()>& count) {
-  m.set_cohorts(RobustLayout(kk).cohort_cells());
-  for (int cc = 1; cc <= m.NCOHRT; ++cc)
-    for (int h = 1; h <= m.NCLASS(cc); ++h) m.NOBS(h, cc) = count();
-}
-
-/// Parameter defaults before any constraint: slot i for S(i), bounds 0 and 1, sine.
-void set_defaults(ModelStore& m, int npar) {
-  m.NPAR = npar;
-  default_map(m);
-  m.ISINE = 1;
-  m.NOTRAN = 0;
-  m.NSIG = 5;
-}
-
-/// A store with S = PAR taken as given (no transform) and the design of kk.
-std::unique_ptr<ModelStore> plain_store(const std::vector<int>& kk, int npar = 0) {
-  auto m = std::make_unique<ModelStore>();
-  set_design(*m, kk, [] { return 0; });
-  set_defaults(*m, npar > 0 ? npar : needed_npar(kk));
-  m->NOTRAN = 1;
-  return m;
-}
-
-/// The working vector PAR(1..NEST) of a store.
-std::vector<double> working(const ModelStore& m) {
-  return std::vector<double>(m.PAR.base() + 1, m.PAR.base() + 1 + m.NEST);
-}
-
-/// Evaluates with the core into a fresh cell table.
-struct CoreRun {
-  Mat1<double> P{MXCLAS, MAXCHT, -7.0};
-  EstResult r;
-  CoreRun(const ModelStore& m, std::span<const double> x) { r = est_core(m, x, P); }
-};
-
-/// Expects the core and the literal evaluation to give the same bits for F
-/// and every cell, and the same den = 1 periods; returns whether any period had den = 1.
-bool expect_identical(const ModelStore& m, std::span<const double> x, const std::string& what) {
-  CoreRun core(m, x);
-  EXPECT_EQ(core.r.design.status, EstStatus::Ok) << what;
-  auto ref = std::make_unique<ModelStore>(m);
-  std::vector<reference::DenNote> notes;
-  const double F = reference::est(*ref, x, &notes);
-  EXPECT_EQ(bits(core.r.F), bits(F)) << what << " F " << core.r.F << " vs " << F;
-  for (int c = 1; c <= m.NCOHRT; ++c)
-    for (int h = 1; h <= m.NCLASS(c); ++h)
-      if (bits(core.P(h, c)) != bits(ref->P(h, c))) {
-        ADD_FAILURE() << what << " cell " << h << " cohort " << c << ": " << core.P(h, c)
-                      << " vs " << ref->P(h, c);
-        return false;
-      }
-  std::vector<int> flagged;
-  for (const auto& n : notes)
-    if (flagged.empty() || flagged.back() != n.ip) flagged.push_back(n.ip);
-  EXPECT_EQ(core.r.den_one, flagged) << what;
-  return !core.r.den_one.empty();
-}
-
-/// Draws a parameter map: free, equal, fixed and bounded parameters, a
-/// transform mode, optionally the power variant; returns the working vector.
-std::vector<double> random_map(ModelStore& m, const std::vector<int>& kk, Rng& rng,
-                               bool power) {
-  std::uniform_real_distribution<double> u01(0.0, 1.0);
-  const int npar = m.NPAR;
-  const int mode = static_cast<int>(rng() % 3);  // 0 sine, 1 ABS, 2 none
-  m.ISINE = mode == 0 ? 1 : 0;
-  m.NOTRAN = mode == 2 ? 1 : 0;
-  m.NSIG = 1 + static_cast<int>(rng() % 12);
-
-  // Kinds: 0 free, 1 equal to an earlier free one, 2 fixed.
-  std::vector<int> kind(static_cast<std::size_t>(npar) + 1, 0);
-  for (int i = 2; i <= npar; ++i) {
-    const auto r = rng() % 10;
-    kind[static_cast<std::size_t>(i)] = r < 6 ? 0 : (r < 8 ? 1 : 2);
-  }
-  const int power_index = kk[0] + 1;
-  if (power) kind[static_cast<std::size_t>(power_index)] = 2;
-
-  int nest = 0;
-  std::vector<int> free_slots;
-  for (int i = 1; i <= npar; ++i) {
-    m.POINTL(i) = m.POINTU(i) = 0;
-    if (kind[static_cast<std::size_t>(i)] == 0 ||
-        (kind[static_cast<std::size_t>(i)] == 1 && free_slots.empty())) {
-      m.POINT(i) = ++nest;
-      free_slots.push_back(nest);
-    } else if (kind[static_cast<std::size_t>(i)] == 1) {
-      m.POINT(i) = free_slots[rng() % free_slots.size()];
-    }
-  }
-  int fixed_slot = nest;
-  for (int i = 1; i <= npar; ++i) {
-    if (kind[static_cast<std::size_t>(i)] != 2) continue;
-    m.POINT(i) = -(++fixed_slot);
-    const auto r = rng() % 10;
-    m.PAR(fixed_slot) = r == 0 ? 0.0 : (r == 1 ? 1.0 : 0.05 + 0.9 * u01(rng));
-  }
-  if (power) m.PAR(-m.POINT(power_index)) = -1.0 - u01(rng);
-  m.NEST = nest;
-
-  // Constant bounds on some slots, bounds from other slots on some parameters.
-  for (int k = 1; k <= nest; ++k) {
-    m.PARL(k) = 0.0;
-    m.PARU(k) = 1.0;
-    if (rng() % 4 == 0) {
-      m.PARL(k) = 0.4 * u01(rng);
-      m.PARU(k) = 0.6 + 0.4 * u01(rng);
-    }
-  }
-  for (int i = 1; i <= npar; ++i) {
-    if (m.POINT(i) < 0 || rng() % 6 != 0) continue;
-    const int other = free_slots[rng() % free_slots.size()];
-    if (rng() % 2 == 0)
-      m.POINTL(i) = other;
-    else
-      m.POINTU(i) = other;
-  }
-
-  std::vector<double> x(static_cast<std::size_t>(nest));
-  std::uniform_real_distribution<double> sine_x(-4.0, 4.0), abs_x(-3.0, 3.0);
-  for (auto& v : x) {
-    const auto r = rng() % 20;
-    if (mode == 0)
-      v = r == 0 ? -std::numbers::pi / 2 : sine_x(rng);
-    else if (mode == 1)
-      v = abs_x(rng);
-    else
-      v = r == 0 ? 0.0 : (r == 1 ? 1.0 : u01(rng));
-  }
-  return x;
-}
 
 // --- the design read from the cohorts ------------------------------------
 
@@ -312,7 +157,7 @@ TEST(LikelihoodValues, TwoPeriodsOfTwoOccasionsByHand) {
     for (int h = 1; h <= m->NCLASS(c); ++h) m->NOBS(h, c) = counts[c - 1][h - 1];
 
   CoreRun core(*m, working(*m));
-  ASSERT_EQ(core.r.design.status, EstStatus::Ok);
+  ASSERT_EQ(core.r.status, EstStatus::Ok);
   const double want[4][4] = {{5.0 / 28, 15.0 / 28, 2.0 / 7, 0.0},
                              {5.0 / 34, 5.0 / 34, 12.0 / 17, 0.0},
                              {5.0 / 34, 5.0 / 34, 12.0 / 17, 0.0},
@@ -359,7 +204,7 @@ TEST(LikelihoodValues, OpenCellsMatchAvailabilityPathsByEnumeration) {
   std::uniform_real_distribution<double> u(0.05, 0.95);
   for (int i = 1; i <= m->NPAR; ++i) m->PAR(i) = u(rng);
   CoreRun core(*m, working(*m));
-  ASSERT_EQ(core.r.design.status, EstStatus::Ok);
+  ASSERT_EQ(core.r.status, EstStatus::Ok);
 
   const int npar = m->NPAR;
   std::vector<double> phi(M + 1), gpp(M + 1), gp(M + 1), pstar(M + 1);
@@ -471,7 +316,7 @@ TEST(LikelihoodEdge, DenOneGivesZeroHistoriesAndCertainRemainder) {
   m->PAR(6) = 0.0;
   for (int h = 1; h <= 8; ++h) m->NOBS(h, 2) = 2;
   CoreRun core(*m, working(*m));
-  ASSERT_EQ(core.r.design.status, EstStatus::Ok);
+  ASSERT_EQ(core.r.status, EstStatus::Ok);
   EXPECT_EQ(core.r.den_one, std::vector<int>{2});
   for (int c = 2; c <= 3; ++c) {
     for (int h = 1; h <= 7; ++h) EXPECT_EQ(core.P(h, c), 0.0);
@@ -510,7 +355,7 @@ TEST(LikelihoodEdge, BadLayoutsAreRejectedBeforeAnyCell) {
     auto m = plain_store({2, 2, 2});
     cases[k].spoil(*m);
     CoreRun core(*m, working(*m));
-    EXPECT_EQ(core.r.design.status, cases[k].status) << "case " << k;
+    EXPECT_EQ(core.r.status, cases[k].status) << "case " << k;
     for (int c = 1; c <= 8; ++c)
       for (int h = 1; h <= MXCLAS; ++h) ASSERT_EQ(core.P(h, c), -7.0) << "case " << k;
   }
@@ -571,136 +416,6 @@ TEST(LikelihoodCore, ConcurrentEvaluationsAgreeWithSequentialOnes) {
     });
   for (auto& t : threads) t.join();
   for (std::size_t k = 0; k < points.size(); ++k) EXPECT_EQ(bits(par[k]), bits(seq[k]));
-}
-
-// --- the store-updating step ----------------------------------------------
-
-/// Right-justified integer of a free-form record: a blank and 11 columns.
-std::string free_int(int v) {
-  std::ostringstream s;
-  s << ' ' << std::setw(11) << v;
-  return s.str();
-}
-
-TEST(LikelihoodStep, CopiesThePointFillsPAndWritesTheTraceLine) {
-  testing::StringRun r("");
-  ModelStore& m = r.run.model;
-  Rng rng(31);
-  const std::vector<int> kk{2, 1, 3};
-  set_design(m, kk, [&] { return static_cast<int>(rng() % 9); });
-  set_defaults(m, needed_npar(kk));
-  const std::vector<double> x = random_map(m, kk, rng, false);
-  const ModelStore copy = m;
-  CoreRun core(copy, x);
-  const double F = est(m, r.run.listing, x);
-  EXPECT_EQ(bits(F), bits(core.r.F));
-  for (int k = 1; k <= m.NEST; ++k) EXPECT_EQ(m.PAR(k), x[static_cast<std::size_t>(k - 1)]);
-  for (int c = 1; c <= m.NCOHRT; ++c)
-    for (int h = 1; h <= m.NCLASS(c); ++h) ASSERT_EQ(bits(m.P(h, c)), bits(core.P(h, c)));
-  EXPECT_EQ(r.listing(), " nper,majper=" + free_int(m.NCOHRT) + free_int(3) + "\n");
-}
-
-TEST(LikelihoodStep, DenOneWritesTheDiagnosticLines) {
-  testing::StringRun r("");
-  ModelStore& m = r.run.model;
-  set_design(m, {1, 1}, [] { return 1; });
-  set_defaults(m, 6);
-  m.NOTRAN = 1;
-  m.PAR(2) = 0.0;  // period 2 cannot be caught: den = 1
-  est(m, r.run.listing, working(m));
-  const std::string listing = r.listing();
-  const std::string trace = " nper,majper=" + free_int(4) + free_int(2) + "\n";
-  ASSERT_EQ(listing.substr(0, trace.size()), trace);
-  // Period 2 has two cohorts of one history each: two pairs of lines.
-  std::istringstream lines(listing.substr(trace.size()));
-  std::string line;
-  int pairs = 0;
-  while (std::getline(lines, line)) {
-    const std::string head = " ip,jp,i,den:" + free_int(2) + free_int(pairs + 1) + free_int(0);
-    ASSERT_EQ(line.substr(0, head.size()), head) << line;
-    std::string values;
-    ASSERT_TRUE(static_cast<bool>(std::getline(lines, values)));
-    std::istringstream nums(values);
-    std::vector<double> got;
-    double v;
-    while (nums >> v) got.push_back(v);
-    ASSERT_EQ(got.size(), 6u);
-    for (int i = 1; i <= 6; ++i) EXPECT_EQ(got[static_cast<std::size_t>(i - 1)], m.PAR(i));
-    ++pairs;
-  }
-  EXPECT_EQ(pairs, 2);
-}
-
-/// Runs the step on a spoilt store and returns the error text and the listing.
-std::pair<std::string, std::string> fatal_of(const std::function<void(ModelStore&)>& spoil) {
-  testing::StringRun r("");
-  ModelStore& m = r.run.model;
-  set_design(m, {2, 2, 2}, [] { return 1; });
-  set_defaults(m, 17);
-  spoil(m);
-  const std::string err =
-      testing::expect_fatal(r, [&] { est(m, r.run.listing, working(m)); });
-  return {err, r.listing()};
-}
-
-TEST(LikelihoodStep, BadLayoutsEndTheRunWithAClearMessage) {
-  const std::string head = "Cohorts do not follow the robust-design layout: ";
-  const std::vector<std::pair<std::function<void(ModelStore&)>, std::string>> cases = {
-      {[](ModelStore& m) { m.NCOHRT = 0; }, head + "the model has no cohorts."},
-      {[](ModelStore& m) { m.NCOHRT = 7; },
-       head + "NCOHRT = 7 is not M(M+1)/2+M-1 for any number of periods M."},
-      {[](ModelStore& m) { m.NCLASS(2) = 3; },
-       head + "cohort 2 (period 2) has 3 cells, not a power of two from 2 to 64."},
-      {[](ModelStore& m) { m.NCLASS(5) = 8; },
-       head + "cohort 5 (period 3) has 8 cells, 4 expected."},
-      {[](ModelStore& m) { m.NCLASS(7) = 2; },
-       head + "cohort 7 (released in period 1) has 2 cells, 3 expected."},
-      {[](ModelStore& m) { m.NCOHRT = static_cast<int>(RobustLayout::cohorts_for(48)); },
-       head + "NCOHRT = 1223 is more than the 1200 cohorts the store holds."},
-      {[](ModelStore& m) { m.NPAR = 16; },
-       "NPAR too small for the cohort layout of the model: 17 parameters needed, NPAR = 16."},
-  };
-  for (const auto& [spoil, message] : cases) {
-    const auto [err, listing] = fatal_of(spoil);
-    EXPECT_NE(err.find("\n " + message + "\n"), std::string::npos) << err;
-    EXPECT_NE(err.find("STOP " + std::string(kErrorEnd)), std::string::npos) << err;
-    EXPECT_NE(listing.find(" " + message + "\n"), std::string::npos) << listing;
-    EXPECT_EQ(listing.find("nper,majper="), std::string::npos) << listing;
-  }
-}
-
-TEST(LikelihoodStep, OnePeriodEndsWithTheParameterNumberError) {
-  testing::StringRun r("");
-  ModelStore& m = r.run.model;
-  set_design(m, {2}, [] { return 1; });
-  set_defaults(m, 3);
-  const std::string err = testing::expect_fatal(r, [&] { est(m, r.run.listing, working(m)); });
-  EXPECT_NE(err.find("S(I) IN CELL PROBABILITY WITH I > NPAR"), std::string::npos) << err;
-  const std::string listing = r.listing();
-  const std::string trace = " nper,majper=" + free_int(1) + free_int(1) + "\n";
-  EXPECT_EQ(listing.substr(0, trace.size()), trace) << listing;
-  EXPECT_NE(listing.find("\n           I=         4NPAR=         3\n"), std::string::npos)
-      << listing;
-}
-
-TEST(LikelihoodStep, TooManyPeriodsStopsWithTheDimensionText) {
-  // 1001 periods need 502501 cohorts, far more than the store holds, so the
-  // stop is reached through the cohort count alone, before any cell is read.
-  testing::StringRun r("");
-  ModelStore& m = r.run.model;
-  set_defaults(m, 10);
-  m.NCOHRT = static_cast<int>(RobustLayout::cohorts_for(1001));
-  try {
-    est(m, r.run.listing, working(m));
-    FAIL() << "no stop";
-  } catch (const RunEnd& end) {
-    EXPECT_EQ(end.stop_text, "*** dimension error in est function");
-    EXPECT_EQ(end.exit_status, 1);
-  }
-  EXPECT_EQ(r.listing(), " *** dimension error in est function\n");
-  // 1000 periods pass this guard (and then meet the cohort limit of the store).
-  m.NCOHRT = static_cast<int>(RobustLayout::cohorts_for(1000));
-  EXPECT_EQ(rd_design(m).status, EstStatus::TooManyCohorts);
 }
 
 }  // namespace

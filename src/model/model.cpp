@@ -9,6 +9,7 @@
 #include "input/fields.h"
 #include "input/option_words.h"
 #include "listing/run_end.h"
+#include "model/likelihood.h"
 
 namespace quorvale {
 
@@ -130,6 +131,7 @@ void model(ModelContext& run) {
   ModelStore& m = run.model;
   m.NCOHRT = 0;
   m.NPAR = 0;
+  m.design = RdDesign{};
   m.NEQUAL = 0;
   m.NGROUP = 1;
   m.IRECOV = 0;
@@ -224,6 +226,9 @@ void modout(ModelContext& run) {
   m.NOBS.reshape(cells);
   for (const auto& [c, animals] : remainders) m.NOBS(m.NCLASS(c), c) = animals;
   m.P = Mat1<double>(cells);
+  // The cohorts and NPAR are final: the design is laid out once, for every
+  // evaluation of the likelihood and every draw that follows.
+  m.design = rd_design(m);
   if (m.MODDEF == 1) {
     run.listing.warn("Multiple models are not allowed in this version of pelmar.");
     run.listing.warn("The model curently in core will still be used.");

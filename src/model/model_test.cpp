@@ -5,6 +5,8 @@
 #include <memory>
 
 #include "input/fields.h"
+#include "model/likelihood.h"
+#include "testing/designs.h"
 #include "testing/harness.h"
 
 namespace quorvale {
@@ -88,6 +90,33 @@ TEST(ModelDesign, DescriptionIsPrintedAtTheNextProc) {
       << listing;
   auto none = run_model("PROC MODEL;\nPROC STOP;\n");
   EXPECT_NE(none->listing().find("\nINTERVALS:\n\nSECONDARY OCCASIONS:\n"), std::string::npos);
+}
+
+TEST(ModelDesign, LaidOutOnceAndKeptForTheLikelihood) {
+  StringRun r(std::string(testing::kTwoByTwoModel) + "PROC STOP;\n");
+  r.start();
+  model(r.run);
+  ModelStore& m = r.run.model;
+  // Two periods of two occasions in NPAR = 10: p, p, c of period 1 are
+  // S(1..3), those of period 2 S(4..6), then phi, gamma'' and theta.
+  ASSERT_EQ(m.design.status, EstStatus::Ok);
+  const RobustLayout& L = m.design.layout;
+  EXPECT_EQ(L.periods(), 2);
+  EXPECT_EQ(L.cohorts(), 4);
+  EXPECT_EQ(L.p(2, 1), 4);
+  EXPECT_EQ(L.c(2, 2), 6);
+  EXPECT_EQ(L.phi(1), 7);
+  EXPECT_EQ(L.gamma2(2), 8);
+  EXPECT_EQ(L.theta(2), 10);
+  // The likelihood evaluates in the design kept with the model, not in one
+  // read again from the cohorts: a kept design marked bad ends the run
+  // although the cohorts fit.
+  m.design.status = EstStatus::CohortCount;
+  const std::string err = expect_fatal(r, [&] { est(m, r.run.listing, {}); });
+  EXPECT_NE(err.find("NCOHRT = 4 is not M(M+1)/2+M-1"), std::string::npos) << err;
+  // New cohorts leave no design behind: the next evaluation reads theirs.
+  m.set_cohorts(std::vector<int>{4, 4, 4, 2});
+  EXPECT_EQ(m.design.status, EstStatus::NotLaidOut);
 }
 
 TEST(ModelCells, CountsAndExpressions) {

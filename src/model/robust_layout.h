@@ -13,6 +13,7 @@
 // may have more parameters than the layout needs; the gap is unused.
 
 #include <concepts>
+#include <cstdint>
 #include <span>
 #include <vector>
 
@@ -86,6 +87,36 @@ class RobustLayout {
 
   std::vector<int> offset_{0};  ///< offset_[ip]: parameters of periods 1..ip
   int npar_ = 0;
+};
+
+/// Why an evaluation was or was not made.
+enum class EstStatus : std::uint8_t {
+  Ok,               ///< the cells and F are computed
+  NoCohorts,        ///< NCOHRT < 1
+  CohortCount,      ///< NCOHRT is not M(M+1)/2 + M - 1 for any M
+  TooManyPeriods,   ///< M above MAXPER: the dimension stop
+  TooManyCohorts,   ///< NCOHRT above the cohorts the store holds
+  ClosedCells,      ///< a closed cohort has not 2^kk cells (1 <= kk, <= MXCLAS) as its period's first
+  OpenCells,        ///< open cohort i has not M - i + 1 cells
+  NparTooSmall,     ///< NPAR below what the layout needs
+  IndexBeyondNpar,  ///< the evaluation would read a parameter number above NPAR
+  NotLaidOut,       ///< no design has been read from the cohorts yet
+};
+
+/// The design read from the cohort list, or the first reason it does not fit.
+struct RdDesign {
+  EstStatus status = EstStatus::NotLaidOut;  ///< Ok, or the check that failed
+  int M = 0;                         ///< primary periods (majper); 0 when NCOHRT fixes none
+  int period = 0;                    ///< period (closed) or release period (open) of the bad cohort
+  int cohort = 0;                    ///< the bad cohort
+  int cells = 0;                     ///< its cell count
+  int expected = 0;                  ///< cells it should have (0: any power of two 2..MXCLAS)
+  int needed = 0;                    ///< NPAR the layout needs: sum(2kk-1) + 4M - 4
+  int index = 0;                     ///< the parameter number above NPAR
+  bool before_trace = false;         ///< that number is read before the trace line is written
+  /// The periods with their occasions, numbered for the model's NPAR; set
+  /// once every cohort has passed (status Ok, NparTooSmall, IndexBeyondNpar).
+  RobustLayout layout;
 };
 
 }  // namespace quorvale

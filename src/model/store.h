@@ -20,6 +20,7 @@
 
 #include "model/arrays.h"
 #include "base/limits.h"
+#include "model/robust_layout.h"
 
 namespace quorvale {
 
@@ -34,6 +35,10 @@ struct ModelStore {
   int NCOHRT = 0;                  ///< number of cohorts
   Vec1<int> NREL{MAXCHT};          ///< size of cohort c
   int NPAR = 0;                    ///< parameters S(1)..S(NPAR)
+  /// Periods, cohorts and parameter numbers of the cohorts and NPAR as PROC
+  /// MODEL left them (status NotLaidOut until it has; the likelihood then
+  /// reads them from the cohorts itself).
+  RdDesign design;
   int NEQUAL = 0;                  ///< equality constraints in force
   int NFIXED = 0;                  ///< parameters fixed at a value
   int NEST = 0;                    ///< parameters estimated: NPAR - NEQUAL - NFIXED
@@ -82,6 +87,7 @@ struct ModelStore {
   /// NCLASS, and NOBS and P shaped to them, every count and probability 0.
   void set_cohorts(std::span<const int> cells) {
     NCOHRT = static_cast<int>(cells.size());
+    design = RdDesign{};
     for (int c = 1; c <= NCOHRT; ++c) NCLASS(c) = cells[static_cast<std::size_t>(c - 1)];
     NOBS = Mat1<int>(cells);
     P = Mat1<double>(cells);

@@ -7,30 +7,21 @@
 
 namespace quorvale {
 
-std::optional<DrawLayout> draw_layout(const ModelStore& m) {
+std::optional<DrawLayout> draw_layout(const ModelStore& m, const RobustLayout& layout) {
   const int ncohrt = m.NCOHRT;
-  if (ncohrt < 1 || ncohrt > m.NCLASS.size() || ncohrt > m.NREL.size() || ncohrt > m.NOBS.cols() ||
-      ncohrt > m.P.cols()) {
+  const int M = layout.periods();
+  if (M < 1 || ncohrt != layout.cohorts() || ncohrt > m.NCLASS.size() || ncohrt > m.NREL.size() ||
+      ncohrt > m.NOBS.cols() || ncohrt > m.P.cols()) {
     return std::nullopt;
   }
-  DrawLayout layout;
-  layout.M = RobustLayout::periods_for(ncohrt);
-  const int M = layout.M;
-  if (M < 1) return std::nullopt;
-  layout.F = RobustLayout::closed_cohort(M, M) + 1;
+  const std::vector<int> cells = layout.cohort_cells();
   for (int j = 1; j <= ncohrt; ++j) {
-    if (m.NCLASS(j) < 1 || m.NCLASS(j) > MXCLAS) return std::nullopt;
+    const int n = cells[static_cast<std::size_t>(j - 1)];
+    if (m.NCLASS(j) != n || n > MXCLAS) return std::nullopt;
+    // The counts and probabilities hold every cell of every cohort.
+    if (n > m.NOBS.rows(j) || n > m.P.rows(j)) return std::nullopt;
   }
-  // Open cohort i has one cell per later period and the never-recaptured
-  // cell; more cells would name periods beyond M.
-  for (int i = 1; i <= M - 1; ++i) {
-    if (m.NCLASS(layout.F + i - 1) != M - i + 1) return std::nullopt;
-  }
-  // The counts and probabilities hold every cell of every cohort.
-  for (int j = 1; j <= ncohrt; ++j) {
-    if (m.NCLASS(j) > m.NOBS.rows(j) || m.NCLASS(j) > m.P.rows(j)) return std::nullopt;
-  }
-  return layout;
+  return DrawLayout{M, layout.open_cohort(1)};
 }
 
 void draw_cohort(const double* p, int n, int animals, std::int32_t& seed, int* counts) {

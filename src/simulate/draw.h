@@ -16,18 +16,18 @@
 
 namespace quorvale {
 
-/// Where the cohorts of a robust design with M primary periods stand
-/// (cohort numbers as RobustLayout gives them).
+/// Where the cohorts of a robust design with M primary periods stand, as
+/// the model's RobustLayout numbers them.
 struct DrawLayout {
-  int M = 0;  ///< primary periods, from the number of cohorts
+  int M = 0;  ///< primary periods
   int F = 0;  ///< first cohort of the open part, M(M+1)/2 + 1 = NCOHRT + 2 - M
 };
 
-/// The layout of the store's cohorts, or nothing when they do not follow the
-/// robust design (cohort count, open-part cells, cells within 1..MXCLAS), in
-/// which case the cohort sizes cannot be derived without touching cohorts
-/// outside 1..NCOHRT.
-std::optional<DrawLayout> draw_layout(const ModelStore& m);
+/// The draw's view of `layout`, the design of the model, or nothing when the
+/// store does not hold exactly its cohorts (cohort count, the cells of each,
+/// counts and probabilities for every cell), in which case the cohort sizes
+/// cannot be derived without touching cohorts outside 1..NCOHRT.
+std::optional<DrawLayout> draw_layout(const ModelStore& m, const RobustLayout& layout);
 
 /// Draws `animals` animals into counts[0..n-1] with cell probabilities
 /// p[0..n-1], one uniform number each: cell c takes the numbers u with
@@ -38,7 +38,7 @@ void draw_cohort(const double* p, int n, int animals, std::int32_t& seed, int* c
 
 /// Draws one replicate into the store from P: NOBS of every cohort, and the
 /// sizes NREL of the closed-part cohorts except the last period's first,
-/// derived from the open part. `layout` must be draw_layout(m).
+/// derived from the open part. `layout` must be draw_layout of the store.
 void draw_replicate(ModelStore& m, const DrawLayout& layout, std::int32_t& seed);
 
 }  // namespace quorvale

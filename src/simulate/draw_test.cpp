@@ -23,6 +23,9 @@ std::unique_ptr<ModelStore> design(int M, int kk) {
   return m;
 }
 
+/// The layout of M periods of kk occasions each.
+RobustLayout layout_of(int M, int kk) { return RobustLayout(std::vector<int>(static_cast<std::size_t>(M), kk)); }
+
 int total(const ModelStore& m, int j) {
   int n = 0;
   for (int k = 1; k <= m.NCLASS(j); ++k) n += m.NOBS(k, j);
@@ -31,7 +34,7 @@ int total(const ModelStore& m, int j) {
 
 TEST(DrawLayout, ThreePeriods) {
   auto m = design(3, 2);
-  const auto layout = draw_layout(*m);
+  const auto layout = draw_layout(*m, layout_of(3, 2));
   ASSERT_TRUE(layout.has_value());
   EXPECT_EQ(layout->M, 3);
   EXPECT_EQ(layout->F, 7);
@@ -39,26 +42,26 @@ TEST(DrawLayout, ThreePeriods) {
 
 TEST(DrawLayout, CohortsOffTheLayoutAreRefused) {
   auto m = design(3, 2);
-  m->NCOHRT = 7;  // no number of periods gives 7 cohorts
-  EXPECT_FALSE(draw_layout(*m).has_value());
+  m->NCOHRT = 7;  // the layout has 8 cohorts; no number of periods gives 7
+  EXPECT_FALSE(draw_layout(*m, layout_of(3, 2)).has_value());
   m = design(3, 2);
   m->NCLASS(7) = 4;  // would name a fourth period: cohort (4, 2) lies beyond the model
-  EXPECT_FALSE(draw_layout(*m).has_value());
+  EXPECT_FALSE(draw_layout(*m, layout_of(3, 2)).has_value());
   m = design(3, 2);
   m->NCLASS(8) = 1;
-  EXPECT_FALSE(draw_layout(*m).has_value());
+  EXPECT_FALSE(draw_layout(*m, layout_of(3, 2)).has_value());
   m = design(3, 2);
   m->NCLASS(2) = 0;
-  EXPECT_FALSE(draw_layout(*m).has_value());
+  EXPECT_FALSE(draw_layout(*m, layout_of(3, 2)).has_value());
   m = design(3, 2);
   m->NCLASS(2) = MXCLAS + 1;
-  EXPECT_FALSE(draw_layout(*m).has_value());
+  EXPECT_FALSE(draw_layout(*m, layout_of(3, 2)).has_value());
   m = design(3, 2);
   m->NCOHRT = 0;
-  EXPECT_FALSE(draw_layout(*m).has_value());
+  EXPECT_FALSE(draw_layout(*m, layout_of(3, 2)).has_value());
   m = design(3, 2);
   m->NOBS = Mat1<int>(std::vector<int>{4, 4, 4, 4, 4, 3, 3, 2});  // cohort 6 one cell short
-  EXPECT_FALSE(draw_layout(*m).has_value());
+  EXPECT_FALSE(draw_layout(*m, layout_of(3, 2)).has_value());
 }
 
 TEST(DrawCohort, CellsTakeTheirIntervalsOfTheUniform) {
@@ -138,7 +141,7 @@ TEST(DrawReplicate, ThreePeriodSizesFollowTheOpenPart) {
   m->NREL(7) = 300;
   m->NREL(8) = 200;
   m->NREL(3) = m->NREL(5) = m->NREL(6) = m->NREL(1) = m->NREL(2) = -1;
-  const auto layout = draw_layout(*m);
+  const auto layout = draw_layout(*m, layout_of(3, 2));
   ASSERT_TRUE(layout.has_value());
   std::int32_t seed = 4711;
   draw_replicate(*m, *layout, seed);
@@ -155,7 +158,7 @@ TEST(DrawReplicate, ThreePeriodSizesFollowTheOpenPart) {
 
 TEST(DrawReplicate, OpenPartIsDrawnFirst) {
   auto m = design(3, 2);
-  const auto layout = draw_layout(*m);
+  const auto layout = draw_layout(*m, layout_of(3, 2));
   ASSERT_TRUE(layout.has_value());
   std::int32_t seed = 4711;
   draw_replicate(*m, *layout, seed);
@@ -175,7 +178,7 @@ TEST(DrawReplicate, FirstCaughtSizeIsNotNegative) {
   for (int k = 1; k <= 3; ++k) m->P(k, 7) = k == 1 ? 1.0 : 0.0;  // every animal of cohort 7 back in period 2
   m->NREL(7) = 40;
   m->NREL(8) = 10;  // fewer released after period 2 than recaptured there
-  const auto layout = draw_layout(*m);
+  const auto layout = draw_layout(*m, layout_of(3, 2));
   std::int32_t seed = 5;
   draw_replicate(*m, *layout, seed);
   EXPECT_EQ(m->NOBS(1, 7), 40);
@@ -187,7 +190,7 @@ TEST(DrawReplicate, FirstCaughtSizeIsNotNegative) {
 TEST(DrawReplicate, SameSeedSameReplicate) {
   auto a = design(4, 3);
   auto b = design(4, 3);
-  const auto layout = draw_layout(*a);
+  const auto layout = draw_layout(*a, layout_of(4, 3));
   ASSERT_TRUE(layout.has_value());
   std::int32_t sa = 2024;
   std::int32_t sb = 2024;

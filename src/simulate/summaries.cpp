@@ -1,0 +1,80 @@
+#include "simulate/summaries.h"
+
+#include <array>
+#include <string>
+
+#include "base/text.h"
+#include "input/fields.h"
+#include "listing/layout.h"
+#include "listing/listing.h"
+#include "simulate/simstats.h"
+
+namespace quorvale {
+
+namespace {
+
+/// The rows of one table of means: mean, SE and interval of each parameter.
+void mean_rows(Listing& lst, const SimulationTotals& totals, int n, int c, bool errors) {
+  static const Layout row("(1X,I2,4G15.8,1X,A)");
+  const int npar = static_cast<int>(totals.labels.size());
+  for (int I = 1; I <= npar; ++I) {
+    const MeanRow v = errors ? mean_row(totals.SUMSE(I, n), totals.SUMSE2(I, n), c)
+                             : mean_row(totals.SUMS(I, n), totals.SUMS2(I, n), c);
+    lst.put(row, {I, v.mean, v.se, v.lower, v.upper, pad(totals.labels[static_cast<std::size_t>(I - 1)], 16)});
+}
+}
+
+}  // namespace
+
+void print_summaries(Listing& lst, const SimulationTotals& totals) {
+  static const Layout title(
+      "(/20X,35HS I M U L A T I O N   R E S U L T S/16X,                6HMODEL ,A,9H   NSIM = ,I4,15H   Converged = ,I4)");
+  static const Layout mean_heading("(//8X,4HMEAN,13X,2HSE,16X,9H95% C. I.)");
+  static const Layout mean_columns("(2X,1HI,3X,2(8HS(I)-Hat,8X),5HLower,9X,5HUpper)");
+  static const Layout rule("(1X,78(1H-)/)");
+  static const Layout se_heading("(//9X,4HMEAN,12X,2HSE,17X,9H95% C. I.)");
+  static const Layout se_columns("(2X,1HI,2X,2(12HSE(S(I)-Hat),3X),3X,5HLower,10X,5HUpper)");
+  static const Layout gof("(//21X,33HResults of Goodness of Fit Tests ,                 /23X,4(3H  <,F4.2)/22X,30(1H-)/23X,4I7)");
+  static const Layout lrt_title(
+      "(//26X,                                          29HLikelihood Ratio Test Results///37X,                           5(3H  <,F4.2)/11X,62(1H-))");
+  static const Layout pair_row("(12X,A10,5H VS. ,A10,5I7)");
+  lst.headng();
+  for (int n = 1; n <= totals.NSUB; ++n) {
+    const int c = totals.NCONV(n);
+    lst.linchk(static_cast<int>(totals.labels.size()) + 9);
+    lst.put(title, {totals.name(n), totals.NSIM, c});
+    lst.put(mean_heading, {});
+    lst.put(mean_columns, {});
+    lst.put(rule, {});
+    if (c < 1) {
+      lst.warn("Too few successful simulations to summarize.");
+      continue;
+    }
+    mean_rows(lst, totals, n, c, false);
+    lst.linchk(static_cast<int>(totals.labels.size()) + 6);
+    lst.put(se_heading, {});
+    lst.put(se_columns, {});
+    lst.put(rule, {});
+    mean_rows(lst, totals, n, c, true);
+    lst.linchk(6);
+    const std::array<int, 4>& g = totals.NGOF(n);
+    lst.put(gof, {kTestLevels[0], kTestLevels[1], kTestLevels[2], kTestLevels[3], g[0], g[1], g[2], g[3]});
+  }
+  if (totals.NSUB > 1) {
+    lst.headng();
+    lst.linchk(8);
+    lst.put(lrt_title, {kTestLevels[0], kTestLevels[1], kTestLevels[2], kTestLevels[3], kTestLevels[4]});
+    int k = 0;
+    for (int I = 1; I <= totals.NSUB - 1; ++I) {
+      for (int J = I + 1; J <= totals.NSUB; ++J) {
+        ++k;
+        const std::array<int, 5>& v = totals.NLRT(k);
+        lst.linchk(1);
+        lst.put(pair_row, {totals.name(I), totals.name(J), v[0], v[1], v[2], v[3], v[4]});
+      }
+    }
+  }
+  if (totals.coverage) print_coverage(lst, totals);
+}
+
+}  // namespace quorvale

@@ -1,0 +1,78 @@
+#include "simulate/totals.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace quorvale {
+
+SimulationTotals::SimulationTotals(int npar, int nmod)
+    : npar_(std::max(npar, 1)),
+      nconv_(static_cast<std::size_t>(nmod), 0),
+      sums_(static_cast<std::size_t>(npar_) * static_cast<std::size_t>(nmod), 0.0),
+      sums2_(sums_.size(), 0.0),
+      sumse_(sums_.size(), 0.0),
+      sumse2_(sums_.size(), 0.0),
+      ngof_(static_cast<std::size_t>(nmod), std::array<int, 4>{}),
+      nlrt_(static_cast<std::size_t>(nmod) * static_cast<std::size_t>(std::max(nmod - 1, 0)) / 2,
+            std::array<int, 5>{}),
+      converged_estimates_(sums_.size()),
+      converged_errors_(sums_.size()),
+      ncovw_(sums_.size(), 0),
+      ncovl_(sums_.size(), 0),
+      nconverged_(static_cast<std::size_t>(nmod), 0),
+      nfail_(static_cast<std::size_t>(nmod), 0) {}
+
+void SimulationTotals::add(const ReplicateFit& f) {
+  const int n = f.submodel;
+  const int npar = std::min({npar_, static_cast<int>(f.estimates.size()), static_cast<int>(f.errors.size())});
+  if (f.converged()) {
+    ++nconverged_[idx(n)];
+    for (int I = 1; I <= npar; ++I) {
+      const std::size_t i = static_cast<std::size_t>(I - 1);
+      converged_estimates_[at(I, n)].push_back(f.estimates[i]);
+      converged_errors_[at(I, n)].push_back(f.errors[i]);
+      if (i < f.wald_covers.size() && f.wald_covers[i]) ++ncovw_[at(I, n)];
+      if (i < f.logit_covers.size() && f.logit_covers[i]) ++ncovl_[at(I, n)];
+    }
+  } else {
+    ++nfail_[idx(n)];
+  }
+  if (!f.included) return;
+  NCONV(n) += 1;
+  for (int I = 1; I <= npar; ++I) {
+    const std::size_t i = static_cast<std::size_t>(I - 1);
+    const double s = f.estimates[i];
+    const double e = f.errors[i];
+    SUMS(I, n) += s;
+    SUMS2(I, n) += s * s;
+    SUMSE(I, n) += e;
+    SUMSE2(I, n) += e * e;
+  }
+  count_gof(f.gof_p, NGOF(n));
+}
+
+void SimulationTotals::add_pairs(const std::vector<FitSummary>& fits) {
+  int k = 0;
+  for (std::size_t I = 0; I + 1 < fits.size(); ++I) {
+    for (std::size_t J = I + 1; J < fits.size(); ++J) {
+      ++k;
+      const PairTest test = pair_test(fits[I], fits[J]);
+      if (test.tested) count_lrt(test.probability, NLRT(k));
+    }
+  }
+}
+
+double median_of(std::vector<double> values) {
+  if (values.empty() || std::any_of(values.begin(), values.end(), [](double v) { return std::isnan(v); })) {
+    return std::numeric_limits<double>::quiet_NaN();
+  }
+  const std::size_t half = values.size() / 2;
+  std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(half), values.end());
+  const double upper = values[half];
+  if (values.size() % 2 == 1) return upper;
+  const double lower = *std::max_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(half));
+  return lower + (upper - lower) / 2.0;
+}
+
+}  // namespace quorvale
