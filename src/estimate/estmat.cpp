@@ -221,11 +221,10 @@ void minimise(FitContext& run, FitReport& report) {
       return est(run.model, run.listing, std::span<const double>(x, static_cast<std::size_t>(count)));
     };
     double F = 0.0;
-    const Ier ier = optmiz(objective, n, m.NSIG, m.MAXFN,
-                           std::span<double>(w.WORK.base() + 1, static_cast<std::size_t>(n)), w.VC,
-                           gradient, F, w.WOPT);
+    report.optimizer = optmiz(objective, n, m.NSIG, m.MAXFN,
+                              std::span<double>(w.WORK.base() + 1, static_cast<std::size_t>(n)), w.VC,
+                              gradient, F, w.WOPT);
     w.F = F;
-    report.optimizer = optimizer_code(ier);
   }
   m.IEROPT = code_number(report.optimizer);
   auto truncated = [](double v) {

@@ -136,7 +136,7 @@ double dot(const Vec& a, const Vec& b) {
 
 /// Everything one optmiz run gives back, plus the evaluations it made.
 struct Outcome {
-  Ier ier = Ier::Ok;
+  OptimizerCode ier = OptimizerCode::Converged;
   Vec x, h, g, w;
   double f = 0.0;
   long calls = 0;
@@ -183,7 +183,7 @@ TEST(Optimizer, QuadraticWithMinimumAtStart) {
     return 3.0 * (x[0] - c[0]) * (x[0] - c[0]) + 0.5 * (x[1] - c[1]) * (x[1] - c[1]) + 2.0;
   };
   Outcome r = run_optmiz(f, c, 5, 1000, true);
-  EXPECT_EQ(r.ier, Ier::Ok);
+  EXPECT_EQ(r.ier, OptimizerCode::Converged);
   EXPECT_NEAR(r.x[0], c[0], 1e-9);
   EXPECT_NEAR(r.x[1], c[1], 1e-9);
   EXPECT_DOUBLE_EQ(r.f, 2.0);
@@ -216,7 +216,7 @@ TEST(Optimizer, QuadraticWithMinimumAtStart) {
 TEST(Optimizer, RosenbrockTwoVariables) {
   auto f = [](const double* x) { return rosenbrock(x, 2); };
   Outcome r = run_optmiz(f, {-1.2, 1.0}, 5, 1000);
-  EXPECT_EQ(r.ier, Ier::Ok);
+  EXPECT_EQ(r.ier, OptimizerCode::Converged);
   EXPECT_NEAR(r.x[0], 1.0, 1e-4);
   EXPECT_NEAR(r.x[1], 1.0, 2e-4);
   EXPECT_LT(r.f, 1e-8);
@@ -229,7 +229,7 @@ TEST(Optimizer, RosenbrockTenVariables) {
   Vec x0(10);
   for (std::size_t i = 0; i < 10; ++i) x0[i] = i % 2 == 0 ? -1.2 : 1.0;
   Outcome r = run_optmiz(f, x0, 5, 5000);
-  EXPECT_EQ(r.ier, Ier::Ok);
+  EXPECT_EQ(r.ier, OptimizerCode::Converged);
   for (double xi : r.x) EXPECT_NEAR(xi, 1.0, 1e-3);
   EXPECT_LT(r.f, 1e-7);
   EXPECT_EQ(r.w[1], static_cast<double>(r.calls));
@@ -240,7 +240,7 @@ TEST(Optimizer, RosenbrockTenVariables) {
 TEST(Optimizer, OneVariable) {
   auto f = [](const double* x) { return std::cosh(x[0] - 1.0); };
   Outcome r = run_optmiz(f, {-2.0}, 6, 1000);
-  EXPECT_EQ(r.ier, Ier::Ok);
+  EXPECT_EQ(r.ier, OptimizerCode::Converged);
   EXPECT_NEAR(r.x[0], 1.0, 1e-5);
   EXPECT_NEAR(r.h[0], 1.0, 0.05);
   EXPECT_NEAR(r.g[0], std::sinh(r.x[0] - 1.0), 1e-6);
@@ -250,8 +250,8 @@ TEST(Optimizer, EvaluationLimitOfOne) {
   auto f = [](const double* x) { return (x[0] - 2.0) * (x[0] - 2.0) + 4.0 * x[1] * x[1] + x[2]; };
   const Vec x0 = {0.0, 1.0, 5.0};
   Outcome r = run_optmiz(f, x0, 5, 1);
-  EXPECT_EQ(r.ier, Ier::EvaluationLimit);
-  EXPECT_EQ(ier_number(r.ier), 131);
+  EXPECT_EQ(r.ier, OptimizerCode::EvaluationLimit);
+  EXPECT_EQ(code_number(r.ier), 131);
   EXPECT_EQ(r.calls, 1 + 3);  // the start value and one forward gradient
   EXPECT_EQ(r.w[1], 4.0);
   EXPECT_EQ(r.w[2], 0.0);  // no search direction yet: no digits established
@@ -270,7 +270,7 @@ TEST(Optimizer, EvaluationLimitStopsLongRun) {
   auto f = [](const double* x) { return rosenbrock(x, 2); };
   for (int maxfn : {2, 10, 25, 60}) {
     Outcome r = run_optmiz(f, {-1.2, 1.0}, 8, maxfn);
-    EXPECT_EQ(r.ier, Ier::EvaluationLimit) << maxfn;
+    EXPECT_EQ(r.ier, OptimizerCode::EvaluationLimit) << maxfn;
     EXPECT_GE(r.calls, maxfn);
     EXPECT_LE(r.calls, maxfn + 4);  // a gradient may run past the limit by 2N
     EXPECT_EQ(r.w[1], static_cast<double>(r.calls));
@@ -291,7 +291,7 @@ TEST(Optimizer, SignificantDigitsRule) {
   };
   for (int nsig = 2; nsig <= 7; ++nsig) {
     Outcome r = run_optmiz(f, {1.0, 1.0, 1.0, 1.0}, nsig, 5000);
-    ASSERT_EQ(r.ier, Ier::Ok) << nsig;
+    ASSERT_EQ(r.ier, OptimizerCode::Converged) << nsig;
     EXPECT_GE(r.w[2], nsig) << nsig;
     const double eps = std::pow(10.0, -nsig);
     for (std::size_t i = 0; i < 4; ++i) {
@@ -311,11 +311,11 @@ TEST(Optimizer, SignificantDigitsAgainstNoise) {
     return d0 * d0 + 3.0 * d1 * d1 + 1e-8 * std::sin(1e7 * (x[0] + 2.0 * x[1]));
   };
   Outcome few = run_optmiz(f, {0.0, 0.0}, 2, 2000);
-  EXPECT_EQ(few.ier, Ier::Ok);
+  EXPECT_EQ(few.ier, OptimizerCode::Converged);
   EXPECT_GE(few.w[2], 2.0);
   Outcome many = run_optmiz(f, {0.0, 0.0}, 8, 2000);
-  EXPECT_EQ(many.ier, Ier::RoundingDominant);
-  EXPECT_EQ(ier_number(many.ier), 130);
+  EXPECT_EQ(many.ier, OptimizerCode::RoundingDominant);
+  EXPECT_EQ(code_number(many.ier), 130);
   EXPECT_LT(many.w[2], 8.0);
   for (const Outcome* r : {&few, &many}) {
     EXPECT_NEAR(r->x[0], 2.0, 1e-3);
@@ -328,8 +328,8 @@ TEST(Optimizer, MoreDigitsCostMoreEvaluations) {
   auto f = [](const double* x) { return rosenbrock(x, 2); };
   Outcome loose = run_optmiz(f, {-1.2, 1.0}, 2, 2000);
   Outcome tight = run_optmiz(f, {-1.2, 1.0}, 7, 2000);
-  EXPECT_EQ(loose.ier, Ier::Ok);
-  EXPECT_EQ(tight.ier, Ier::Ok);
+  EXPECT_EQ(loose.ier, OptimizerCode::Converged);
+  EXPECT_EQ(tight.ier, OptimizerCode::Converged);
   EXPECT_LE(loose.calls, tight.calls);
   EXPECT_LE(std::fabs(tight.x[0] - 1.0), std::fabs(loose.x[0] - 1.0) + 1e-12);
 }
@@ -341,7 +341,7 @@ TEST(Optimizer, WorkOutputsAtTheEnd) {
     return a * a * a * a + (x[0] - x[1]) * (x[0] - x[1]) + std::exp(x[1]);
   };
   Outcome r = run_optmiz(f, {3.0, 3.0}, 6, 2000);
-  ASSERT_EQ(r.ier, Ier::Ok);
+  ASSERT_EQ(r.ier, OptimizerCode::Converged);
   const double a = r.x[0] - 1.0;
   const double g0 = 4.0 * a * a * a + 2.0 * (r.x[0] - r.x[1]);
   const double g1 = -2.0 * (r.x[0] - r.x[1]) + std::exp(r.x[1]);
@@ -355,7 +355,7 @@ TEST(Optimizer, WorkOutputsAtTheEnd) {
   // H approximates the Hessian [[12a^2 + 2, -2], [-2, 2 + e^{x1}]] and is
   // positive definite.
   Vec h = r.h;
-  EXPECT_EQ(matinv(h, 2), Ier::Ok);
+  EXPECT_EQ(matinv(h, 2), InversionCode::Inverted);
   EXPECT_NEAR(r.h[1], -2.0, 0.5);
   EXPECT_NEAR(r.h[2], 2.0 + std::exp(r.x[1]), 0.5);
 }
@@ -368,7 +368,7 @@ TEST(Optimizer, NotANumberOnThePath) {
     return x[0] >= 1.5 ? std::numeric_limits<double>::quiet_NaN() : (x[0] - 1.0) * (x[0] - 1.0);
   };
   Outcome r = run_optmiz(f, {0.0}, 5, 200);
-  EXPECT_EQ(r.ier, Ier::EvaluationLimit);
+  EXPECT_EQ(r.ier, OptimizerCode::EvaluationLimit);
   EXPECT_LE(r.calls, 200 + 2);
   EXPECT_EQ(r.w[1], static_cast<double>(r.calls));
 }
@@ -404,7 +404,7 @@ TEST(Optimizer, NoVariables) {
     ++calls;
     return 4.5;
   };
-  EXPECT_EQ(optmiz(fn, 0, 5, 1000, x, h, g, f, w), Ier::Ok);
+  EXPECT_EQ(optmiz(fn, 0, 5, 1000, x, h, g, f, w), OptimizerCode::Converged);
   EXPECT_EQ(f, 4.5);
   EXPECT_EQ(calls, 1);
   EXPECT_EQ(w[0], 0.0);
@@ -421,13 +421,13 @@ TEST(Optimizer, PlainFunctionObjective) {
   };
   Vec x = {5.0, 5.0, 5.0}, h(6), g(3), w(9);
   double f = 0.0;
-  EXPECT_EQ(optmiz(&Local::bowl, 3, 5, 1000, x, h, g, f, w), Ier::Ok);
-  EXPECT_EQ(optmiz(Local::bowl, 3, 5, 1000, x, h, g, f, w), Ier::Ok);
+  EXPECT_EQ(optmiz(&Local::bowl, 3, 5, 1000, x, h, g, f, w), OptimizerCode::Converged);
+  EXPECT_EQ(optmiz(Local::bowl, 3, 5, 1000, x, h, g, f, w), OptimizerCode::Converged);
   for (int i = 0; i < 3; ++i) EXPECT_NEAR(x[static_cast<std::size_t>(i)], i, 1e-5);
   x = {5.0, 5.0, 5.0};
   EXPECT_EQ(optmiz([](int, const double* p) { return (p[0] - 1.0) * (p[0] - 1.0) + p[1] * p[1] + p[2] * p[2]; },
                    3, 5, 1000, x, h, g, f, w),
-            Ier::Ok);
+            OptimizerCode::Converged);
   EXPECT_NEAR(x[0], 1.0, 1e-5);
 }
 
@@ -576,7 +576,7 @@ TEST(Optimizer, Optmz2ZeroSigmaChangesNothing) {
 
 TEST(Matinv, TwoByTwo) {
   Vec a = {4.0, 2.0, 3.0};
-  EXPECT_EQ(matinv(a, 2), Ier::Ok);
+  EXPECT_EQ(matinv(a, 2), InversionCode::Inverted);
   EXPECT_NEAR(a[0], 0.375, 1e-15);
   EXPECT_NEAR(a[1], -0.25, 1e-15);
   EXPECT_NEAR(a[2], 0.5, 1e-15);
@@ -584,33 +584,33 @@ TEST(Matinv, TwoByTwo) {
 
 TEST(Matinv, OneByOne) {
   Vec a = {8.0};
-  EXPECT_EQ(matinv(a, 1), Ier::Ok);
+  EXPECT_EQ(matinv(a, 1), InversionCode::Inverted);
   EXPECT_DOUBLE_EQ(a[0], 0.125);
 }
 
 TEST(Matinv, ZeroRowIsNotPositiveDefinite) {
   Vec first = {0.0, 0.0, 2.0, 0.0, 1.0, 3.0};
-  EXPECT_EQ(matinv(first, 3), Ier::NotPositiveDefinite);
-  EXPECT_EQ(ier_number(Ier::NotPositiveDefinite), 130);
+  EXPECT_EQ(matinv(first, 3), InversionCode::NotPositiveDefinite);
+  EXPECT_EQ(code_number(InversionCode::NotPositiveDefinite), 130);
   Vec middle = {2.0, 0.0, 0.0, 1.0, 0.0, 3.0};
-  EXPECT_EQ(matinv(middle, 3), Ier::NotPositiveDefinite);
+  EXPECT_EQ(matinv(middle, 3), InversionCode::NotPositiveDefinite);
   Vec last = {2.0, 1.0, 3.0, 0.0, 0.0, 0.0};
-  EXPECT_EQ(matinv(last, 3), Ier::NotPositiveDefinite);
+  EXPECT_EQ(matinv(last, 3), InversionCode::NotPositiveDefinite);
 }
 
 TEST(Matinv, IndefiniteAndSingular) {
   Vec indefinite = {1.0, 2.0, 1.0};  // eigenvalues 3 and -1
-  EXPECT_EQ(matinv(indefinite, 2), Ier::NotPositiveDefinite);
+  EXPECT_EQ(matinv(indefinite, 2), InversionCode::NotPositiveDefinite);
   Vec singular = {1.0, 1.0, 1.0};
-  EXPECT_EQ(matinv(singular, 2), Ier::NotPositiveDefinite);
+  EXPECT_EQ(matinv(singular, 2), InversionCode::NotPositiveDefinite);
   Vec negative = {-4.0};
-  EXPECT_EQ(matinv(negative, 1), Ier::NotPositiveDefinite);
+  EXPECT_EQ(matinv(negative, 1), InversionCode::NotPositiveDefinite);
 }
 
 TEST(Matinv, NearlySingularPivotIsRejected) {
   // Second pivot 1e-18 beside a diagonal of 1: lost against 1 after /32.
   Vec a = {1.0, 1.0, 1.0 + 1e-18};
-  EXPECT_EQ(matinv(a, 2), Ier::NotPositiveDefinite);
+  EXPECT_EQ(matinv(a, 2), InversionCode::NotPositiveDefinite);
 }
 
 TEST(Matinv, TimesMatrixIsIdentity) {
@@ -627,7 +627,7 @@ TEST(Matinv, TimesMatrixIsIdentity) {
         a(i, j) = s;
       }
     Vec p = pack(a);
-    ASSERT_EQ(matinv(p, n), Ier::Ok) << n;
+    ASSERT_EQ(matinv(p, n), InversionCode::Inverted) << n;
     const Dense inv = unpack(p, n);
     double worst = 0.0;
     for (int i = 0; i < n; ++i)
@@ -653,10 +653,10 @@ TEST(OptimizerNumerr, WritesTheErrorLineAfterReservingTwoLines) {
     listing.flush();
     const std::string before = out.str();
     const int left = status.LINLFT;
-    numerr(listing, ier_number(Ier::RoundingDominant), "OPTMIZ");
+    numerr(listing, code_number(OptimizerCode::RoundingDominant), "OPTMIZ");
     EXPECT_EQ(status.LINLFT, left - 2);
-    numerr(listing, ier_number(Ier::EvaluationLimit), "OPTMIZ");
-    numerr(listing, ier_number(Ier::NotPositiveDefinite), "MATINV");
+    numerr(listing, code_number(OptimizerCode::EvaluationLimit), "OPTMIZ");
+    numerr(listing, code_number(InversionCode::NotPositiveDefinite), "MATINV");
     numerr(listing, 7, "MATINV");
     listing.flush();
     EXPECT_EQ(out.str().substr(before.size()),

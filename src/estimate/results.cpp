@@ -189,14 +189,14 @@ InversionCode invert_information(FitContext& run, std::vector<bool>& undetermine
   }
   InversionCode code;
   if (static_cast<int>(keep.size()) == n) {
-    code = inversion_code(matinv(w.VC, n));
+    code = matinv(w.VC, n);
   } else {
     const int r = static_cast<int>(keep.size());
     std::vector<double> reduced(static_cast<std::size_t>(r) * (r + 1) / 2, 0.0);
     for (int i = 1; i <= r; ++i) {
       for (int j = 1; j <= i; ++j) reduced[packed_index(i, j)] = packed_covariance(w.VC, keep[i - 1], keep[j - 1]);
     }
-    code = r < 1 ? InversionCode::Inverted : inversion_code(matinv(reduced, r));
+    code = r < 1 ? InversionCode::Inverted : matinv(reduced, r);
     std::fill(w.VC.begin(), w.VC.end(), std::numeric_limits<double>::quiet_NaN());
     for (int i = 1; i <= r; ++i) {
       for (int j = 1; j <= i; ++j) {

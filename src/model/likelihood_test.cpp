@@ -23,7 +23,7 @@
 
 #include "estimate/consrt.h"
 #include "model/likelihood.h"
-#include "model/likelihood_reference.h"
+#include "testing/likelihood_reference.h"
 #include "model/ss.h"
 #include "testing/harness.h"
 
