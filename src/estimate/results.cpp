@@ -15,6 +15,7 @@
 #include "estimate/derived.h"
 #include "estimate/numerr.h"
 #include "estimate/optimizer.h"
+#include "estimate/parameter_table.h"
 #include "estimate/setup.h"
 #include "model/likelihood.h"
 #include "model/ss.h"
@@ -231,9 +232,9 @@ std::vector<ParameterEstimate> parameter_estimates(const ModelStore& m, Listing&
     e.estimate = ss(m, lst, I);
     e.lower = e.estimate - kZ95 * e.se;
     e.upper = e.estimate + kZ95 * e.se;
-    const int k = std::abs(e.slot);
-    e.lower_bound = m.POINTL(I) > 0 ? m.PAR(m.POINTL(I)) : m.PARL(k);
-    e.upper_bound = m.POINTU(I) > 0 ? m.PAR(m.POINTU(I)) : m.PARU(k);
+    const ParameterBounds bounds = parameter_bounds(m, I);
+    e.lower_bound = bounds.lower;
+    e.upper_bound = bounds.upper;
     e.lower_by = std::max(m.POINTL(I), 0);
     e.upper_by = std::max(m.POINTU(I), 0);
     const std::string& label = m.LABEL(I);
