@@ -342,7 +342,9 @@ std::optional<FitReport> estmat(FitContext& run, EstimateMode mode) {
   const std::size_t mark = run.listing.warning_count();
   FitReport report = fit_model(run, mode);
   if (mode == EstimateMode::SetupOnly) return std::nullopt;
-  report_results(run, report, mode == EstimateMode::QuietRefit ? ReportDetail::Quiet : ReportDetail::Full);
+  complete_report(run, report);
+  print_results(run.listing, run.model, report,
+                mode == EstimateMode::QuietRefit ? ReportDetail::Quiet : ReportDetail::Full);
   save_row(run.saved, report);
   report.warnings = run.listing.take_warnings(mark);
   if (mode == EstimateMode::Full) {

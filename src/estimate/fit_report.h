@@ -111,16 +111,16 @@ struct FitReport {
   /// the true likelihood.
   int impossible_cells = 0;
   int cells_outside = 0;  ///< cells whose probability lies outside 0..1 by more than rounding
-  /// Parameters that enter the cells as probabilities (p, c, phi, gamma'',
-  /// gamma') whose values lie outside 0..1, estimated or fixed.
-  int parameters_outside = 0;
+  /// Parameters (1-based) that enter the cells as probabilities (p, c, phi,
+  /// gamma'', gamma') whose values lie outside 0..1, estimated or fixed.
+  std::vector<int> parameters_outside;
 
   /// The fit rests on a possible point: no impossible cell, every cell and
   /// every probability within 0..1 and a finite log-likelihood not above 0.
   /// A fit that is not sound is ranked last, left out of averaging and of
   /// the model file.
   bool sound() const {
-    return impossible_cells == 0 && cells_outside == 0 && parameters_outside == 0 && std::isfinite(lnL) &&
+    return impossible_cells == 0 && cells_outside == 0 && parameters_outside.empty() && std::isfinite(lnL) &&
            lnL <= 0.0;
   }
 
