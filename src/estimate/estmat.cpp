@@ -157,15 +157,17 @@ void cell_sum_check(FitContext& run) {
   }
 }
 
-/// Minimises the likelihood from WORK(1..NEST); NEST = 0 keeps the first
-/// value. The optimizer's outcome goes into the report.
-void minimise(FitContext& run, FitReport& report) {
+/// Minimises the likelihood from WORK(1..NEST), whose value there is
+/// `first_value`; NEST = 0 keeps it. The optimizer's outcome and the
+/// minimised value go into the report.
+void minimise(FitContext& run, double first_value, FitReport& report) {
   ModelStore& m = run.model;
   EstimationWork& w = run.work;
   const int n = m.NEST;
   w.WOPT.assign(static_cast<std::size_t>(3 * std::max(n, 1)), 0.0);
   if (n < 1) {
     report.optimizer = OptimizerCode::Converged;
+    report.function_value = first_value;
     w.WOPT[1] = 0.0;
     w.WOPT[2] = 14.0;
   } else {
@@ -178,7 +180,7 @@ void minimise(FitContext& run, FitReport& report) {
     report.optimizer = optmiz(objective, n, m.NSIG, m.MAXFN,
                               std::span<double>(w.WORK.base() + 1, static_cast<std::size_t>(n)), w.VC,
                               gradient, F, w.WOPT);
-    w.F = F;
+    report.function_value = F;
   }
   m.IEROPT = code_number(report.optimizer);
   auto truncated = [](double v) {
@@ -325,12 +327,9 @@ FitReport fit_model(FitContext& run, EstimateMode mode) {
   if (mode == EstimateMode::SetupOnly) return report;
 
   if (s.IDEBUG == 1) debug_dump(run);
-  evaluate_at_work(run);
+  const double first_value = evaluate_at_work(run);
   cell_sum_check(run);
-  const double first_value = run.work.F;
-  minimise(run, report);
-  if (m.NEST < 1) run.work.F = first_value;
-  report.function_value = run.work.F;
+  minimise(run, first_value, report);
   for (int J = 1; J <= m.NEST; ++J) m.PAR(J) = run.work.WORK(J);
   report_fit(run.listing, report, mode != EstimateMode::QuietRefit);
   natural_scale(run);
