@@ -12,7 +12,7 @@
 
 #include "designs.h"
 #include "model/likelihood.h"
-#include "model/likelihood_reference.h"
+#include "testing/likelihood_reference.h"
 
 namespace quorvale {
 namespace {

@@ -10,6 +10,7 @@
 #include "estimate/consrt.h"
 #include "estimate/numerr.h"
 #include "estimate/optimizer.h"
+#include "estimate/parameter_table.h"
 #include "estimate/results.h"
 #include "estimate/setup.h"
 #include "input/fields.h"
@@ -99,54 +100,6 @@ void print_counts(FitContext& run) {
   run.listing.put(estimated, {m.NEST});
 }
 
-/// Text of a bound in the parameter table: S(nnn) for a bound by another
-/// slot, else the constant.
-std::string bound_text(int pointer, double constant) {
-  static const Layout slot_bound("(3X,2HS(,i3.3,1H))");
-  static const Layout constant_bound("(F8.3)");
-  if (pointer > 0) {
-    // The slot form takes 9 columns; its first blank is dropped to fit the 8 of the column.
-    return slot_bound.write_internal({pointer}, 9).substr(1);
-  }
-  return constant_bound.write_internal({constant}, 8);
-}
-
-/// Prints the parameter table, checks the start values against their
-/// bounds and moves start values that lie on a bound inside.
-void parameter_table(FitContext& run) {
-  static const Layout top("(////27X,14HLower    Upper)");
-  static const Layout heading("(1X,47H  I   Parameter   S(I)    Bound    Bound  Label)");
-  static const Layout rule("(2X,3H---,2X,9(1H-),2X,6(1H-),2X,           1X,5(1H-),4X,5(1H-),2X,20(1H-))");
-  static const Layout row("(1X,I3,I8,1X,F10.3,1X,2(A8,1X),1X,A36)");
-  ModelStore& m = run.model;
-  Vec1<double>& WORK = run.work.WORK;
-  run.listing.linchk(m.NPAR + 7);
-  run.listing.put(top, {});
-  run.listing.put(heading, {});
-  run.listing.put(rule, {});
-  for (int i = 1; i <= m.NPAR; ++i) WORK(i) = m.PAR(i);
-  for (int I = 1; I <= m.NPAR; ++I) {
-    const int k = std::abs(m.POINT(I));
-    const double lo = m.POINTL(I) > 0 ? m.PAR(m.POINTL(I)) : m.PARL(k);
-    const double hi = m.POINTU(I) > 0 ? m.PAR(m.POINTU(I)) : m.PARU(k);
-    const std::string lo_text = bound_text(m.POINTL(I), m.PARL(k));
-    const std::string hi_text = bound_text(m.POINTU(I), m.PARU(k));
-    run.listing.put(row, {I, m.POINT(I), m.PAR(k), lo_text, hi_text, m.LABEL(I)});
-    const double v = m.PAR(k);
-    if (lo > hi || lo > v || v > hi) {
-      run.listing.warn("Boundary error -- value reset to 0 < S(I) < 1.");
-      m.POINTL(I) = 0;
-      m.POINTU(I) = 0;
-      m.PARL(k) = 0.0;
-      m.PARU(k) = 1.0;
-    }
-    if (m.POINT(I) > 0) {
-      if (std::fabs(lo - m.PAR(k)) < kNudge) m.PAR(k) = lo + kNudge;
-      if (std::fabs(hi - m.PAR(k)) < kNudge) m.PAR(k) = hi - kNudge;
-    }
-  }
-}
-
 /// Converts the start values of slots 1..NEST to the optimizer's working scale.
 void working_scale(FitContext& run) {
   ModelStore& m = run.model;
@@ -155,8 +108,9 @@ void working_scale(FitContext& run) {
     int I = 1;
     while (I <= m.NPAR && m.POINT(I) != J) ++I;
     if (I > m.NPAR) run.listing.error("ESTMAT code error 1");
-    const double lo = m.POINTL(I) > 0 ? m.PAR(m.POINTL(I)) : m.PARL(J);
-    const double hi = m.POINTU(I) > 0 ? m.PAR(m.POINTU(I)) : m.PARU(J);
+    const ParameterBounds bounds = parameter_bounds(m, I);
+    const double lo = bounds.lower;
+    const double hi = bounds.upper;
     double v = m.PAR(J);
     // A start that the bounds leave no room for, or that still lies outside
     // them, starts from the nearest point 0.01 inside (the middle when the
@@ -203,15 +157,17 @@ void cell_sum_check(FitContext& run) {
   }
 }
 
-/// Minimises the likelihood from WORK(1..NEST); NEST = 0 keeps the first
-/// value. The optimizer's outcome goes into the report.
-void minimise(FitContext& run, FitReport& report) {
+/// Minimises the likelihood from WORK(1..NEST), whose value there is
+/// `first_value`; NEST = 0 keeps it. The optimizer's outcome and the
+/// minimised value go into the report.
+void minimise(FitContext& run, double first_value, FitReport& report) {
   ModelStore& m = run.model;
   EstimationWork& w = run.work;
   const int n = m.NEST;
   w.WOPT.assign(static_cast<std::size_t>(3 * std::max(n, 1)), 0.0);
   if (n < 1) {
     report.optimizer = OptimizerCode::Converged;
+    report.function_value = first_value;
     w.WOPT[1] = 0.0;
     w.WOPT[2] = 14.0;
   } else {
@@ -221,11 +177,10 @@ void minimise(FitContext& run, FitReport& report) {
       return est(run.model, run.listing, std::span<const double>(x, static_cast<std::size_t>(count)));
     };
     double F = 0.0;
-    const Ier ier = optmiz(objective, n, m.NSIG, m.MAXFN,
-                           std::span<double>(w.WORK.base() + 1, static_cast<std::size_t>(n)), w.VC,
-                           gradient, F, w.WOPT);
-    w.F = F;
-    report.optimizer = optimizer_code(ier);
+    report.optimizer = optmiz(objective, n, m.NSIG, m.MAXFN,
+                              std::span<double>(w.WORK.base() + 1, static_cast<std::size_t>(n)), w.VC,
+                              gradient, F, w.WOPT);
+    report.function_value = F;
   }
   m.IEROPT = code_number(report.optimizer);
   auto truncated = [](double v) {
@@ -361,7 +316,8 @@ FitReport fit_model(FitContext& run, EstimateMode mode) {
       table_name.resize(20, ' ');
     }
     print_counts(run);
-    parameter_table(run);
+    for (int i = 1; i <= m.NPAR; ++i) run.work.WORK(i) = m.PAR(i);
+    parameter_table(run, ParameterTableFor::Estimate);
     if (m.NOTRAN == 0) working_scale(run);
     if (s.IDEBUG == 1) debug_dump(run);
   }
@@ -371,12 +327,9 @@ FitReport fit_model(FitContext& run, EstimateMode mode) {
   if (mode == EstimateMode::SetupOnly) return report;
 
   if (s.IDEBUG == 1) debug_dump(run);
-  evaluate_at_work(run);
+  const double first_value = evaluate_at_work(run);
   cell_sum_check(run);
-  const double first_value = run.work.F;
-  minimise(run, report);
-  if (m.NEST < 1) run.work.F = first_value;
-  report.function_value = run.work.F;
+  minimise(run, first_value, report);
   for (int J = 1; J <= m.NEST; ++J) m.PAR(J) = run.work.WORK(J);
   report_fit(run.listing, report, mode != EstimateMode::QuietRefit);
   natural_scale(run);
@@ -388,7 +341,9 @@ std::optional<FitReport> estmat(FitContext& run, EstimateMode mode) {
   const std::size_t mark = run.listing.warning_count();
   FitReport report = fit_model(run, mode);
   if (mode == EstimateMode::SetupOnly) return std::nullopt;
-  report_results(run, report, mode == EstimateMode::QuietRefit ? ReportDetail::Quiet : ReportDetail::Full);
+  complete_report(run, report);
+  print_results(run.listing, run.model, report,
+                mode == EstimateMode::QuietRefit ? ReportDetail::Quiet : ReportDetail::Full);
   save_row(run.saved, report);
   report.warnings = run.listing.take_warnings(mark);
   if (mode == EstimateMode::Full) {

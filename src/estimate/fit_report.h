@@ -14,28 +14,6 @@
 
 namespace quorvale {
 
-/// Outcome of the optimizer, with the number the listing prints.
-enum class OptimizerCode : int {
-  Converged = 0,           ///< estimated to NSIG digits
-  StartNotPositive = 129,  ///< the Hessian was not initialized positive definite
-  RoundingDominant = 130,  ///< rounding errors dominated before NSIG digits
-  EvaluationLimit = 131,   ///< MAXFN evaluations before NSIG digits
-};
-
-/// Outcome of the inversion of the information matrix.
-enum class InversionCode : int {
-  Inverted = 0,              ///< the covariance matrix is available
-  NotPositiveDefinite = 130, ///< the information matrix failed the positive-definiteness test
-};
-
-/// The code as printed in the listing and on the "@@" line.
-constexpr int code_number(OptimizerCode c) { return static_cast<int>(c); }
-constexpr int code_number(InversionCode c) { return static_cast<int>(c); }
-/// The optimizer's return from optmiz.
-constexpr OptimizerCode optimizer_code(Ier ier) { return static_cast<OptimizerCode>(ier_number(ier)); }
-/// The inversion's return from matinv.
-constexpr InversionCode inversion_code(Ier ier) { return static_cast<InversionCode>(ier_number(ier)); }
-
 /// One parameter S(I) after the fit.
 struct ParameterEstimate {
   int index = 0;          ///< I, 1..NPAR
@@ -133,16 +111,16 @@ struct FitReport {
   /// the true likelihood.
   int impossible_cells = 0;
   int cells_outside = 0;  ///< cells whose probability lies outside 0..1 by more than rounding
-  /// Parameters that enter the cells as probabilities (p, c, phi, gamma'',
-  /// gamma') whose values lie outside 0..1, estimated or fixed.
-  int parameters_outside = 0;
+  /// Parameters (1-based) that enter the cells as probabilities (p, c, phi,
+  /// gamma'', gamma') whose values lie outside 0..1, estimated or fixed.
+  std::vector<int> parameters_outside;
 
   /// The fit rests on a possible point: no impossible cell, every cell and
   /// every probability within 0..1 and a finite log-likelihood not above 0.
   /// A fit that is not sound is ranked last, left out of averaging and of
   /// the model file.
   bool sound() const {
-    return impossible_cells == 0 && cells_outside == 0 && parameters_outside == 0 && std::isfinite(lnL) &&
+    return impossible_cells == 0 && cells_outside == 0 && parameters_outside.empty() && std::isfinite(lnL) &&
            lnL <= 0.0;
   }
 

@@ -43,7 +43,7 @@ class Minimiser {
         s(W.data()), g(W.data() + N), u(W.data() + 2 * N), H(H), G(G), W(W), F(F) {}
 
   /// Runs the iterations from X to the end; returns the code.
-  Ier run() {
+  OptimizerCode run() {
     start();
     bool update_pending = false;
     for (;;) {
@@ -51,17 +51,17 @@ class Minimiser {
       if (update_pending) {
         update_pending = false;
         if (!update()) {
-          IER = Ier::EvaluationLimit;
+          IER = OptimizerCode::EvaluationLimit;
           break;
         }
       } else if (count >= MAXFN) {
-        IER = Ier::EvaluationLimit;
+        IER = OptimizerCode::EvaluationLimit;
         break;
       }
       search_direction();
       const SearchEnd end = search();
       if (end == SearchEnd::Limit) {
-        IER = Ier::EvaluationLimit;
+        IER = OptimizerCode::EvaluationLimit;
         break;
       }
       if (end == SearchEnd::NewPoint) {
@@ -181,10 +181,10 @@ class Minimiser {
   SearchEnd search() {
     if (relx == 0.0) return SearchEnd::ConvergenceTest;
     if (gs >= 0.0 || DF == 0.0) {
-      IER = Ier::RoundingDominant;
+      IER = OptimizerCode::RoundingDominant;
       return SearchEnd::ConvergenceTest;
     }
-    IER = Ier::Ok;
+    IER = OptimizerCode::Converged;
     first_step();
     return count >= MAXFN ? SearchEnd::Limit : line_search();
   }
@@ -223,7 +223,7 @@ class Minimiser {
         T += ALPHA;
         break;
       }
-      if (central && relx > eps) IER = Ier::RoundingDominant;
+      if (central && relx > eps) IER = OptimizerCode::RoundingDominant;
       if (ALPHA < eps / relx) return SearchEnd::ConvergenceTest;
       if (count >= MAXFN) return SearchEnd::Limit;
 
@@ -233,7 +233,7 @@ class Minimiser {
       ++count;
       if (!(F2 >= F)) {
         T += ALPHA;
-        IER = Ier::Ok;
+        IER = OptimizerCode::Converged;
         move_to_trial(F2);
         if (T < eps / relx) return SearchEnd::ConvergenceTest;
         ALPHA = T;
@@ -246,7 +246,7 @@ class Minimiser {
     }
 
     // Acceptance of the trial point.
-    IER = Ier::Ok;
+    IER = OptimizerCode::Converged;
     move_to_trial(F1);
 
     if (!interpolated) {
@@ -296,7 +296,7 @@ class Minimiser {
       central = true;
       return false;
     }
-    return relx <= eps || IER != Ier::Ok;
+    return relx <= eps || IER != OptimizerCode::Converged;
   }
 
   /// The results: gradient, its norm, the count, the digits, and H = L D L'.
@@ -343,7 +343,7 @@ class Minimiser {
   std::span<double> W;
   double& F;
 
-  Ier IER = Ier::Ok;
+  OptimizerCode IER = OptimizerCode::Converged;
   long long count = 0;   // function evaluations
   bool central = false;  // gradient mode: forward differences until switched
   double DF = -1.0;      // function decrease of the last iteration
@@ -357,7 +357,7 @@ class Minimiser {
 
 }  // namespace
 
-Ier optmiz(ObjectiveRef FUNCT, int N, int nsig, int MAXFN, std::span<double> X,
+OptimizerCode optmiz(ObjectiveRef FUNCT, int N, int nsig, int MAXFN, std::span<double> X,
            std::span<double> H, std::span<double> G, double& F, std::span<double> W) {
   assert(N >= 0);
   assert(X.size() >= static_cast<std::size_t>(N));
@@ -475,7 +475,7 @@ void optmz2(std::span<double> A, int N, std::span<double> Z, double SIGMA, std::
   if (IR < 0) IR = -IR;
 }
 
-Ier matinv(std::span<double> A, int N) {
+InversionCode matinv(std::span<double> A, int N) {
   assert(A.size() >= static_cast<std::size_t>(N) * static_cast<std::size_t>(N + 1) / 2);
   double* const a = A.data();
 
@@ -490,7 +490,7 @@ Ier matinv(std::span<double> A, int N) {
     for (int k = 1; k < j; ++k) p -= at(a, j, k) * at(a, j, k);
     // Not positive definite when the pivot vanishes beside the unreduced
     // diagonal element (or is negative).
-    if (diag(a, j) + p / (16.0 * N) <= diag(a, j)) return Ier::NotPositiveDefinite;
+    if (diag(a, j) + p / (16.0 * N) <= diag(a, j)) return InversionCode::NotPositiveDefinite;
     diag(a, j) = 1.0 / std::sqrt(p);
   }
 
@@ -513,7 +513,7 @@ Ier matinv(std::span<double> A, int N) {
       at(a, i, j) = v;
     }
   }
-  return Ier::Ok;
+  return InversionCode::Inverted;
 }
 
 }  // namespace quorvale

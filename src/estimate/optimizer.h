@@ -23,17 +23,23 @@
 
 namespace quorvale {
 
-/// Return codes of optmiz and matinv; the number is what numerr prints.
-enum class Ier : int {
-  Ok = 0,                     ///< success
-  StartNotPositive = 129,     ///< a supplied start matrix is not positive definite (never: optmiz starts from the identity)
-  RoundingDominant = 130,     ///< optmiz: no downhill progress is possible; rounding errors dominate
-  NotPositiveDefinite = 130,  ///< matinv: the matrix failed the positive-definiteness test
-  EvaluationLimit = 131,      ///< optmiz: the function evaluation count reached MAXFN
+/// Outcome of optmiz; the number is what numerr prints and the "@@" line shows.
+enum class OptimizerCode : int {
+  Converged = 0,           ///< estimated to NSIG digits
+  StartNotPositive = 129,  ///< the Hessian was not initialized positive definite (never: optmiz starts from the identity)
+  RoundingDominant = 130,  ///< no downhill progress is possible; rounding errors dominated before NSIG digits
+  EvaluationLimit = 131,   ///< the function evaluation count reached MAXFN before NSIG digits
 };
 
-/// The number of a return code, as stored in IEROPT and IERINV and printed.
-constexpr int ier_number(Ier ier) { return static_cast<int>(ier); }
+/// Outcome of matinv, the inversion of the information matrix.
+enum class InversionCode : int {
+  Inverted = 0,               ///< the covariance matrix is available
+  NotPositiveDefinite = 130,  ///< the matrix failed the positive-definiteness test
+};
+
+/// The code as stored in IEROPT and IERINV and printed in the listing.
+constexpr int code_number(OptimizerCode c) { return static_cast<int>(c); }
+constexpr int code_number(InversionCode c) { return static_cast<int>(c); }
 
 /// 0-based offset of element (i, j), 1-based with j <= i, in packed storage.
 constexpr std::size_t packed_index(int i, int j) {
@@ -101,10 +107,10 @@ class ObjectiveRef {
 ///   relative coordinate change. When the run ends before any search
 ///   direction was computed (the limit reached at the first gradient),
 ///   W(3) = 0: no digits have been established.
-/// Returns Ok, RoundingDominant (130) or EvaluationLimit (131). A function
+/// Returns Converged, RoundingDominant (130) or EvaluationLimit (131). A function
 /// value that is not a number counts as a decrease in the line search; such
 /// a run may wander until the evaluation limit stops it, but it always ends.
-Ier optmiz(ObjectiveRef FUNCT, int N, int nsig, int MAXFN, std::span<double> X,
+OptimizerCode optmiz(ObjectiveRef FUNCT, int N, int nsig, int MAXFN, std::span<double> X,
            std::span<double> H, std::span<double> G, double& F, std::span<double> W);
 
 /// Replaces the factors L, D held packed in A (order N) by the factors of
@@ -119,9 +125,9 @@ void optmz2(std::span<double> A, int N, std::span<double> Z, double SIGMA, std::
             int& IR, int MK, double EPS);
 
 /// Inverts in place the packed symmetric positive-definite matrix A of order
-/// N by Cholesky factorisation. Returns Ok, or NotPositiveDefinite (130) when
+/// N by Cholesky factorisation. Returns Inverted, or NotPositiveDefinite (130) when
 /// a pivot is negligible against its diagonal element or negative, leaving A
 /// partly factored.
-Ier matinv(std::span<double> A, int N);
+InversionCode matinv(std::span<double> A, int N);
 
 }  // namespace quorvale

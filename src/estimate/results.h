@@ -12,6 +12,7 @@
 namespace quorvale {
 
 struct ModelStore;
+class Listing;
 struct FitContext;
 struct SavedModels;
 
@@ -22,9 +23,16 @@ enum class ReportDetail {
 };
 
 /// Completes `report` for the fit just made (natural-scale estimates in
-/// WORK(1..NEST), cell probabilities in P): standard errors, covariance,
-/// goodness of fit and criteria, writing the listing as it goes.
-void report_results(FitContext& run, FitReport& report, ReportDetail detail);
+/// WORK(1..NEST)): standard errors, covariance, derived abundance, goodness
+/// of fit, criteria and the flags of an impossible point. Writes nothing to
+/// the listing but what the likelihood's own evaluations write; P holds the
+/// cells at the estimates afterwards.
+void complete_report(FitContext& run, FitReport& report);
+
+/// Writes a completed report's results: the inversion's error line, the
+/// tables (Full only), the "@@" line and the warnings, in the listing's
+/// order. `m` gives the labels as set up and the NOVAR and NSIG options.
+void print_results(Listing& lst, const ModelStore& m, const FitReport& report, ReportDetail detail);
 
 /// Completes the fit's row of the saved-model table from its report.
 void save_row(SavedModels& t, const FitReport& r);

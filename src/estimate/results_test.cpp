@@ -133,6 +133,40 @@ TEST(ResultsNumbers, FixedTinyDesignMatchesIndependentValues) {
   }
 }
 
+TEST(ResultsRendering, TheListingShowsTheReportsValuesNotTheStores) {
+  // A report made by hand, with a store that holds no fit: every value the
+  // listing shows must come from the report.
+  testing::StringRun r("");
+  ModelStore& m = r.run.model;
+  m.NPAR = 1;
+  m.size_parameters();
+  m.NSIG = 5;
+  FitReport report;
+  report.name = "planted";
+  report.full_name = "planted";
+  report.sequence = 3;
+  report.npar = 1;
+  report.G = ChiSquareTest{12.5, 7, 0.1, false};
+  report.lnL = -41.25;
+  report.aic = 84.5;
+  report.cells_outside = 2;
+  ParameterEstimate p;
+  p.index = 1;
+  p.slot = 1;
+  p.estimate = 1.5;
+  p.label = "p";
+  report.parameters = {p};
+  report.parameters_outside = {1};
+  print_results(r.run.listing, m, report, ReportDetail::Quiet);
+  const std::string listing = r.listing();
+  EXPECT_NE(listing.find("@@    3    0    0   7   12.5000       0   0.00000     -41.2500      84.5000"),
+            std::string::npos)
+      << listing;
+  EXPECT_NE(listing.find("Cell probabilities outside 0 to 1 in 2 cells; parameters outside 0 to 1: S(1)=1.5 (p)."),
+            std::string::npos)
+      << listing;
+}
+
 TEST(ResultsSummaryLine, FieldsThatFillTheirColumnsStayApart) {
   // The tiny design with every count a million times larger: the
   // log-likelihood fills its 13 columns ("-0.xxxxxxE+08") and needs a blank

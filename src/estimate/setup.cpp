@@ -39,8 +39,7 @@ void refuse_statement_words(FitContext& run) {
 
 double evaluate_at_work(FitContext& run) {
   std::span<const double> x(run.work.WORK.base() + 1, static_cast<std::size_t>(run.model.NEST));
-  run.work.F = est(run.model, run.listing, x);
-  return run.work.F;
+  return est(run.model, run.listing, x);
 }
 
 void read_setup_blocks(FitContext& run, SetupUse use) {

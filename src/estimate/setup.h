@@ -28,7 +28,7 @@ double option_real(FitContext& run, int L);
 /// ";" is missing. read_setup_blocks checks this first.
 void refuse_statement_words(FitContext& run);
 
-/// Evaluates the likelihood at WORK(1..NEST) (cells into P, value into F); returns F.
+/// Evaluates the likelihood at WORK(1..NEST) (cells into P); returns its value F.
 double evaluate_at_work(FitContext& run);
 
 /// Sizes WORK to the model's NPAR, reads the next statement, then the

@@ -8,6 +8,7 @@
 #include "estimate/context.h"
 #include "estimate/consrt.h"
 #include "estimate/estmat.h"
+#include "estimate/parameter_table.h"
 #include "estimate/setup.h"
 #include "input/option_words.h"
 #include "input/fields.h"
@@ -28,32 +29,9 @@ struct Moves {
   double multiply = kDefaultMultiply;  ///< MULTIPLY
 };
 
-/// Columns that v needs: its digits, and one more for a minus sign.
-int digits(int v) {
-  long long a = std::llabs(static_cast<long long>(v));
-  int n = 1;
-  while (a >= 10) {
-    a /= 10;
-    ++n;
-  }
-  return v < 0 ? n + 1 : n;
-}
-
 // Parameter numbers, slots and counts reach 420, more than the two-column
-// fields of this procedure's lines hold. A number that does not fit gets a
-// field just wide enough instead of a row of asterisks, so that the pair of
-// the verdict and the counts stay readable; numbers that fit are written
+// fields of this procedure's lines hold; numbers that fit are written
 // exactly as the fixed layouts say.
-
-/// True when v fits an I field of w columns.
-bool fits(int v, int w) { return digits(v) <= w; }
-
-/// The descriptor "Iw", widened to the columns v needs when it does not fit.
-std::string int_field(int v, int w) {
-  std::string field = "I";
-  field += std::to_string(fits(v, w) ? w : digits(v));
-  return field;
-}
 
 /// The options of PROC IDENTIFIABLE.
 constexpr OptionSpec kIdentifyOptions[] = {{"ADD", OptionForm::Value}, {"MULTIPLY", OptionForm::Value}};
@@ -74,7 +52,7 @@ Moves read_options(FitContext& run) {
 
 /// Writes a line whose one item is an integer at the end of `layout` (an I2 field).
 void count_line(Listing& lst, const Layout& layout, int v) {
-  if (fits(v, 2)) {
+  if (fits_field(v, 2)) {
     lst.put(layout, {v});
     return;
   }
@@ -102,60 +80,6 @@ void print_header(FitContext& run, const Moves& moves) {
   count_line(lst, estimated, m.NEST);
   lst.put(added, {moves.add});
   lst.put(multiplied, {moves.multiply});
-}
-
-/// Text of a bound in the parameter table: S(nn) for a bound by another
-/// slot, else the constant.
-std::string bound_text(int pointer, double constant) {
-  static const Layout slot_bound("(3X,2HS(,I2.2,1H))");
-  static const Layout constant_bound("(F8.3)");
-  if (pointer < 1) return constant_bound.write_internal({constant}, 8);
-  if (pointer < 100) return slot_bound.write_internal({pointer}, 8);
-  std::string text = "S(";
-  text += std::to_string(pointer);
-  text += ")";
-  return std::string(text.size() < 8 ? 8 - text.size() : 0, ' ') + text;
-}
-
-/// Prints the parameter table and resets the bounds of a parameter whose
-/// value or bounds contradict each other.
-void parameter_table(FitContext& run) {
-  static const Layout top("(////31X,14HLower    Upper)");
-  static const Layout heading("(5X,47H  I   Parameter   S(I)    Bound    Bound  Label)");
-  static const Layout rule("(6X,3H---,2X,9(1H-),2X,6(1H-),2X,           1X,5(1H-),4X,5(1H-),2X,20(1H-))");
-  static const Layout row("(5X,I3,5X,I3,3X,F8.3,1X,2(A8,1X),1X,A)");
-  ModelStore& m = run.model;
-  Listing& lst = run.listing;
-  lst.linchk(m.NPAR + 7);
-  lst.put(top, {});
-  lst.put(heading, {});
-  lst.put(rule, {});
-  for (int I = 1; I <= m.NPAR; ++I) {
-    const int k = std::abs(m.POINT(I));
-    const double v = m.PAR(k);
-    const double lo = m.POINTL(I) < 1 ? m.PARL(k) : m.PAR(m.POINTL(I));
-    const double hi = m.POINTU(I) < 1 ? m.PARU(k) : m.PAR(m.POINTU(I));
-    const std::string lo_text = bound_text(m.POINTL(I), lo);
-    const std::string hi_text = bound_text(m.POINTU(I), hi);
-    const std::initializer_list<Item> items{I, m.POINT(I), v, lo_text, hi_text, m.LABEL(I)};
-    if (fits(I, 3) && fits(m.POINT(I), 3)) {
-      lst.put(row, items);
-    } else {
-      std::string wide = "(5X,";
-      wide += int_field(I, 3);
-      wide += ",5X,";
-      wide += int_field(m.POINT(I), 3);
-      wide += ",3X,F8.3,1X,2(A8,1X),1X,A)";
-      lst.put(Layout(wide), items);
-    }
-    if (lo > hi || lo > v || v > hi) {
-      lst.warn("BOUNDARY ERROR -- VALUE RESET TO 0 < S(I) < 1.");
-      m.POINTL(I) = 0;
-      m.POINTU(I) = 0;
-      m.PARL(k) = 0.0;
-      m.PARU(k) = 1.0;
-    }
-  }
 }
 
 /// The baseline evaluation and the two pair scans over the estimated
@@ -190,7 +114,7 @@ void print_verdict(Listing& lst, const PairScan& scan) {
   static const Layout line("(/1X,A,G14.8,A,I2,A,I2,1H.)");
   const std::initializer_list<Item> items{"The minimum maximum change observed was ", scan.change,
                                           " for parameters ", scan.i, " and ", scan.j};
-  if (fits(scan.i, 2) && fits(scan.j, 2)) {
+  if (fits_field(scan.i, 2) && fits_field(scan.j, 2)) {
     lst.put(line, items);
   } else {
     std::string wide = "(/1X,A,G14.8,A,";
@@ -223,7 +147,7 @@ IdentifiabilityScan identf(FitContext& run) {
   default_map(m);
   read_setup_blocks(run, SetupUse::Estimate);
   print_header(run, moves);
-  parameter_table(run);
+  parameter_table(run, ParameterTableFor::Identify);
   if (run.status.IDEBUG == 1) debug_dump(run);
   return scan_estimated(run, moves);
 }

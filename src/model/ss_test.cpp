@@ -14,7 +14,7 @@
 
 #include "estimate/consrt.h"
 #include "model/ss.h"
-#include "model/likelihood_reference.h"
+#include "testing/likelihood_reference.h"
 #include "testing/harness.h"
 
 namespace quorvale {

@@ -20,7 +20,7 @@
 
 #include "estimate/consrt.h"
 #include "model/likelihood.h"
-#include "model/likelihood_reference.h"
+#include "testing/likelihood_reference.h"
 #include "model/robust_layout.h"
 
 namespace quorvale::testing {
