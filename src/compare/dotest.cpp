@@ -591,9 +591,38 @@ void warn_same_names(FitContext& run) {
   }
 }
 
+/// The standard errors of every fit of the sequence multiplied by sqrt(c-hat),
+/// when c-hat is above 1; `first` is the index of the sequence's first fit.
+std::vector<AdjustedErrors> adjusted_errors(std::span<const FitReport> sequence, std::size_t first, double chat) {
+  std::vector<AdjustedErrors> adjusted;
+  if (!(chat > 1.0)) return adjusted;
+  const double factor = std::sqrt(chat);
+  for (std::size_t i = 0; i < sequence.size(); ++i) {
+    AdjustedErrors a{first + i, {}};
+    for (const ParameterEstimate& e : sequence[i].parameters) a.se.push_back(e.se * factor);
+    adjusted.push_back(std::move(a));
+  }
+  return adjusted;
+}
+
+/// Joins each model fitted in this run to its report among `fits`: the latest
+/// with its row number.
+void join_fits(std::vector<ComparedModel>& models, std::span<const FitReport> fits) {
+  for (ComparedModel& m : models) {
+    if (m.from_file) continue;
+    for (std::size_t f = fits.size(); f-- > 0;) {
+      if (fits[f].sequence == m.order) {
+        m.fit = f;
+        break;
+      }
+    }
+  }
+}
+
 }  // namespace
 
-std::optional<ModelComparison> dotest(FitContext& run, std::span<FitReport> sequence) {
+std::optional<ModelComparison> dotest(FitContext& run, std::span<const FitReport> fits, std::size_t sequence_start) {
+  const std::span<const FitReport> sequence = fits.subspan(std::min(sequence_start, fits.size()));
   const int n = sample_size(run.model);
   const TestOptions opt = read_options(run);
   const int own = run.saved.NMOD;
@@ -629,7 +658,9 @@ std::optional<ModelComparison> dotest(FitContext& run, std::span<FitReport> sequ
     }
     print_ratio_tests(run.listing, comparison);
     print_fit_notes(run.listing, sequence);
-    for (FitReport& f : sequence) f.chat = comparison.chat;
+    join_fits(result->models, fits);
+    join_fits(result->ranked, fits);
+    result->adjusted = adjusted_errors(sequence, fits.size() - sequence.size(), comparison.chat);
     if (opt.average) {
       result->average = model_average(sequence, comparison.chat, run.saved.NMOD - own);
       print_average(run.listing, *result->average);

@@ -34,6 +34,15 @@ struct ComparedModel {
   double delta_qaicc = 0.0;      ///< QAICc minus the smallest QAICc of the comparison
   double weight_qaicc = 0.0;     ///< Akaike weight of the QAICc
   int rank = 0;                  ///< place by the criterion in force, 1 for the best model
+  /// Index among the run's fits of the fit this model is: the latest fit
+  /// before the comparison with its row number; none for a model of the model file.
+  std::optional<std::size_t> fit;
+};
+
+/// The standard errors of one fit of the sequence adjusted for overdispersion.
+struct AdjustedErrors {
+  std::size_t fit = 0;     ///< index of the fit among the run's fits
+  std::vector<double> se;  ///< se sqrt(c-hat) of each parameter S(1..NPAR), 0 when fixed
 };
 
 /// A likelihood-ratio test between two ranked models.
@@ -69,6 +78,8 @@ struct ModelComparison {
   std::vector<std::string> not_finite;  ///< names of the models ranked last: lnL or criterion not finite
   std::vector<std::string> impossible;  ///< names of the models ranked last: not sound
   std::optional<ModelAverage> average;  ///< with AVERAGE: the model-averaged estimates
+  /// With c-hat above 1: the adjusted standard errors of every fit of the sequence, in order.
+  std::vector<AdjustedErrors> adjusted;
 
   bool quasi() const { return criterion == 3; }
   const char* criterion_name() const { return quasi() ? "QAICc" : "AICc"; }
@@ -79,9 +90,11 @@ struct ModelComparison {
 
 
 /// PROC TEST: entered with its PROC statement current, returns with the next
-/// statement current. `sequence` holds the reports of the sequence's fits
-/// (for AVERAGE; each gets the c-hat used). Gives the comparison, none when
-/// fewer than two models were compared.
-std::optional<ModelComparison> dotest(FitContext& run, std::span<FitReport> sequence = {});
+/// statement current. `fits` holds the reports of the run's fits so far, the
+/// sequence's from `sequence_start` on (for AVERAGE and the adjusted standard
+/// errors); none of them is changed. Gives the comparison, none when fewer
+/// than two models were compared.
+std::optional<ModelComparison> dotest(FitContext& run, std::span<const FitReport> fits = {},
+                                      std::size_t sequence_start = 0);
 
 }  // namespace quorvale

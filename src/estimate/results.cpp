@@ -309,6 +309,7 @@ void goodness_of_fit(const ModelStore& m, double F, FitReport& r) {
   }
   r.lnL = LL;
   r.aic = -2.0 * LL + 2.0 * m.NEST;
+  r.aicc = r.aic + aicc_correction(r.nest, r.sample_size);
 }
 
 /// The inversion's error line and warnings.
@@ -702,6 +703,7 @@ void report_results(FitContext& run, FitReport& report, ReportDetail detail) {
   report.parameters = parameter_estimates(m, run.listing, run.work.VC, undetermined);
   warn_not_estimable(run.listing, report);
   report.covariance = run.work.VC;
+  if (report.inversion == InversionCode::Inverted) report.correlation = packed_correlation(report.covariance, report.nest);
   report.abundance = derived_abundance(m, report);
   if (print) print_results_table(run.listing, m, report);
   if (print && report.show_derived) print_derived(run.listing, report);

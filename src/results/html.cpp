@@ -8,7 +8,6 @@
 #include "results/figures.h"
 #include "base/text.h"
 #include "results/svg.h"
-#include "stats/distributions.h"
 
 namespace quorvale {
 
@@ -171,8 +170,6 @@ class Page {
   void tail();                        ///< the print script and the end of the document
 
  private:
-  /// Index in r_.fits of the fit that model `m` of comparison t is, if it was fitted in this run.
-  std::optional<std::size_t> fit_of(std::size_t t, const ComparedModel& m) const;
   /// True when fit f is ranked first in a comparison.
   bool best(std::size_t f) const { return best_in(f).has_value(); }
   /// The comparison that ranks fit f first, if any.
@@ -222,22 +219,13 @@ bool converged(const FitReport& f) {
   return f.optimizer == OptimizerCode::Converged && f.inversion == InversionCode::Inverted;
 }
 
-std::optional<std::size_t> Page::fit_of(std::size_t t, const ComparedModel& m) const {
-  if (m.from_file || t >= r_.fits_before_test.size()) return std::nullopt;
-  // The fits a comparison compares are the latest of their sequence numbers before it.
-  for (std::size_t f = std::min(r_.fits_before_test[t], r_.fits.size()); f-- > 0;) {
-    if (r_.fits[f].sequence == m.order) return f;
-  }
-  return std::nullopt;
-}
-
 std::optional<std::size_t> Page::best_in(std::size_t f) const {
   for (std::size_t t = 0; t < r_.tests.size(); ++t) {
     const ModelComparison& c = r_.tests[t];
     for (std::size_t at : c.by_criterion) {
       const ComparedModel& m = c.ranked[at];
       if (m.from_file) continue;  // the best model fitted in this run
-      if (fit_of(t, m) == f) return t;
+      if (m.fit == f) return t;
       break;
     }
   }
@@ -398,7 +386,7 @@ void Page::comparison(std::size_t t) {
     row(models, static_cast<long long>(at), k == 0);
     cell(static_cast<long long>(k + 1));
     add("<td class=\"t\">");
-    const std::optional<std::size_t> f = fit_of(t, m);
+    const std::optional<std::size_t> f = m.fit;
     if (f) {
       add("<a href=\"#");
       add(fit_anchor(*f));
@@ -534,7 +522,7 @@ void Page::fit(std::size_t f) {
   add(" <span class=\"meta\">K = ");
   integer(fit.nest);
   add(", AICc ");
-  number(fit.aic + aicc_correction(fit.nest, fit.sample_size), Shown::Fixed2);
+  number(fit.aicc, Shown::Fixed2);
   add("</span> ");
   if (best(f)) flag("best model");
   if (fit.optimizer != OptimizerCode::Converged) flag("not converged", true);
@@ -550,7 +538,7 @@ void Page::fit(std::size_t f) {
   cell(fit.nest);
   cell(fit.lnL, Shown::Fixed2);
   cell(fit.aic, Shown::Fixed2);
-  cell(fit.aic + aicc_correction(fit.nest, fit.sample_size), Shown::Fixed2);
+  cell(fit.aicc, Shown::Fixed2);
   cell(fit.G.statistic, Shown::Fixed2);
   cell(fit.G.df);
   cell(fit.G.probability, Shown::Estimate);
