@@ -1,4 +1,5 @@
 #include "compare/dotest.h"
+#include "compare/averaging.h"
 #include "compare/nesting.h"
 #include "model/data_identity.h"
 

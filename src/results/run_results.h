@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "compare/dotest.h"
+#include "compare/comparison.h"
 #include "estimate/fit_report.h"
-#include "identify/identf.h"
+#include "identify/scan.h"
 #include "simulate/rdsimlte.h"
 
 namespace quorvale {
