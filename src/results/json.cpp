@@ -3,7 +3,6 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
-#include "model/store.h"
 #include "base/text.h"
 #include "simulate/simstats.h"
 
