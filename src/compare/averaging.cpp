@@ -45,8 +45,8 @@ ModelAverage model_average(std::span<const FitReport> fits, double chat, int fro
       avg.not_converged.push_back(f.full_name);
       continue;
     }
-    const double base = avg.quasi ? -2.0 * f.lnL / chat + 2.0 * f.nest : f.aic;
-    criteria.push_back(base + aicc_correction(f.nest, f.sample_size));
+    criteria.push_back(avg.quasi ? -2.0 * f.lnL / chat + 2.0 * f.nest + aicc_correction(f.nest, f.sample_size)
+                                 : f.aicc);
     used.push_back(&f);
   }
   if (used.empty()) return avg;

@@ -22,6 +22,7 @@ FitReport fit(const char* name, double lnL, int k, std::vector<std::pair<double,
   r.nest = k;
   r.aic = -2.0 * lnL + 2.0 * k;
   r.sample_size = 100;
+  r.aicc = r.aic + 2.0 * k * (k + 1) / (100.0 - k - 1.0);  // as the fit holds it
   r.optimizer = code;
   int i = 0;
   for (const auto& [estimate, se] : values) {

@@ -9,79 +9,18 @@
 #include <string>
 #include <vector>
 
-#include "compare/averaging.h"
+#include "compare/comparison.h"
 
 namespace quorvale {
 
 struct FitContext;
 
-/// One model of the comparison, as the saved-model table holds it, with its criteria.
-struct ComparedModel {
-  int order = 0;  ///< its row in the table before sorting
-  std::string name;       ///< as the table holds it (20 characters)
-  std::string full_name;  ///< as typed, for the result files
-  double lnL = 0.0;
-  int K = 0;
-  int NDF = 0;
-  int DFC = 0;
-  double G = 0.0;
-  double PG = 0.0;
-  std::array<double, 4> crit{};  ///< AIC, AICc, QAIC and QAICc
-  bool from_file = false;        ///< read from the model file, not fitted in this run
-  bool sound = true;             ///< the fit rests on a possible point (FitReport::sound)
-  double delta_aicc = 0.0;       ///< AICc minus the smallest AICc of the comparison
-  double weight_aicc = 0.0;      ///< Akaike weight of the AICc
-  double delta_qaicc = 0.0;      ///< QAICc minus the smallest QAICc of the comparison
-  double weight_qaicc = 0.0;     ///< Akaike weight of the QAICc
-  int rank = 0;                  ///< place by the criterion in force, 1 for the best model
-};
-
-/// A likelihood-ratio test between two ranked models.
-struct RatioTest {
-  std::size_t general = 0;  ///< position of the general model in the ranking
-  std::size_t reduced = 0;  ///< position of the reduced model
-  double chi = 0.0;         ///< -2 (lnL reduced - lnL general); 0 when not positive
-  int df = 0;
-  double probability = 1.0;  ///< Pr(larger chi-square)
-  bool error = false;        ///< the chi-square routine reported an error
-  /// The reduced model is nested in the general one, by their parameter
-  /// maps; never claimed for a model of the model file (its map is not kept).
-  bool nested = false;
-  bool maps_known = false;  ///< both models were fitted in this sequence, so their maps were compared
-};
-
-/// What PROC TEST computes from the models of the sequence.
-struct ModelComparison {
-  int n = 0;                      ///< sample size
-  double chat = 1.0;              ///< overdispersion factor used
-  bool chat_without_dfc = false;  ///< the most general model had DFC = 0, so c-hat is 1
-  std::string most_general;       ///< name of the first model with the largest K
-  std::vector<ComparedModel> models;  ///< in the order of the table
-  std::vector<ComparedModel> ranked;  ///< sorted by the chosen criterion
-  /// The criterion that selects models and weights the average: QAICc when
-  /// c-hat > 1, else AICc (the column of `crit`, 3 or 1).
-  int criterion = 1;
-  /// Positions in `ranked`, best first by the criterion in force (fits that
-  /// are not finite last); the same order as `ranked` unless SORTBY chose
-  /// another criterion.
-  std::vector<std::size_t> by_criterion;
-  std::vector<RatioTest> tests;       ///< every pair of ranked models whose NDF differ
-  std::vector<std::string> not_finite;  ///< names of the models ranked last: lnL or criterion not finite
-  std::vector<std::string> impossible;  ///< names of the models ranked last: not sound
-  std::optional<ModelAverage> average;  ///< with AVERAGE: the model-averaged estimates
-
-  bool quasi() const { return criterion == 3; }
-  const char* criterion_name() const { return quasi() ? "QAICc" : "AICc"; }
-  /// Difference from the best model and Akaike weight by the criterion in force.
-  double delta(const ComparedModel& m) const { return quasi() ? m.delta_qaicc : m.delta_aicc; }
-  double weight(const ComparedModel& m) const { return quasi() ? m.weight_qaicc : m.weight_aicc; }
-};
-
-
 /// PROC TEST: entered with its PROC statement current, returns with the next
-/// statement current. `sequence` holds the reports of the sequence's fits
-/// (for AVERAGE; each gets the c-hat used). Gives the comparison, none when
-/// fewer than two models were compared.
-std::optional<ModelComparison> dotest(FitContext& run, std::span<FitReport> sequence = {});
+/// statement current. `fits` holds the reports of the run's fits so far, the
+/// sequence's from `sequence_start` on (for AVERAGE and the adjusted standard
+/// errors); none of them is changed. Gives the comparison, none when fewer
+/// than two models were compared.
+std::optional<ModelComparison> dotest(FitContext& run, std::span<const FitReport> fits = {},
+                                      std::size_t sequence_start = 0);
 
 }  // namespace quorvale

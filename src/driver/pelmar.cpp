@@ -107,11 +107,8 @@ void estimate_fit(Run& run) {
 
 /// PROC TEST; a comparison of two models or more joins the results.
 void test_models(Run& run) {
-  std::span<FitReport> sequence(run.results.fits.begin() + static_cast<std::ptrdiff_t>(run.sequence_start),
-                                run.results.fits.end());
-  if (std::optional<ModelComparison> comparison = dotest(run, sequence)) {
+  if (std::optional<ModelComparison> comparison = dotest(run, run.results.fits, run.sequence_start)) {
     run.results.tests.push_back(std::move(*comparison));
-    run.results.fits_before_test.push_back(run.results.fits.size());
   }
   run.sequence_start = run.results.fits.size();
 }

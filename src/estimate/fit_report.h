@@ -78,6 +78,12 @@ struct PeriodAbundance {
   /// (0, 1]); empty when it is available.
   std::string unavailable;
   bool available() const { return unavailable.empty(); }
+  /// The 95% interval of p* on the logit scale from its own standard error;
+  /// none when p* is not strictly inside 0..1 or its standard error is not finite.
+  std::optional<Interval> p_star_ci() const {
+    if (!(p_star > 0.0 && p_star < 1.0 && std::isfinite(p_star_se))) return std::nullopt;
+    return logit_interval(p_star, p_star_se);
+  }
 };
 
 /// The whole result of one fit.
@@ -96,16 +102,20 @@ struct FitReport {
   /// Packed lower triangle of the covariance of slots 1..NEST (meaningful
   /// only when the inversion succeeded).
   std::vector<double> covariance;
+  /// Packed lower triangle of the correlation of slots 1..NEST, from the
+  /// covariance (0 where a variance is not positive); empty when the
+  /// inversion failed.
+  std::vector<double> correlation;
   std::vector<CohortFit> cohorts;  ///< cohorts 1..NCOHRT, in order
   ChiSquareTest G;                 ///< G against the saturated model; df = NDF
   ChiSquareTest pooled;            ///< pooled Pearson test; tested only when df > 0
   double lnL = 0.0;                ///< log-likelihood
   double aic = 0.0;                ///< Akaike information criterion
+  double aicc = 0.0;               ///< AIC with the small-sample term for K estimated and n animals
   int sample_size = 0;             ///< n: the animals of all cohorts
   std::vector<std::string> warnings;  ///< texts of the warnings written for this fit
   std::vector<PeriodAbundance> abundance;  ///< by primary period; empty off the robust-design layout
   bool show_derived = false;               ///< DERIVED given: the listing shows the abundance
-  double chat = 1.0;  ///< c-hat of the PROC TEST that compared this fit (se_adjusted when above 1)
   /// Cells holding animals whose probability at the estimates is at or
   /// below the likelihood's floor 10^-NSIG: the maximum found is not one of
   /// the true likelihood.
@@ -126,6 +136,28 @@ struct FitReport {
 
   /// Covariance of parameters i and j (1-based); 0 unless both are estimated.
   double parameter_covariance(int i, int j) const;
+  /// The covariance and correlation of slots 1..K are both at hand.
+  bool has_covariance() const {
+    const std::size_t k = static_cast<std::size_t>(nest);
+    return inversion == InversionCode::Inverted && covariance.size() >= k * (k + 1) / 2 &&
+           correlation.size() >= k * (k + 1) / 2;
+  }
 };
+
+/// The correlation of slots 1..k from their packed covariance `vc`, packed
+/// the same way: cov(a, b) / sqrt(var(a) var(b)), 0 where that product is not
+/// positive; empty when `vc` holds fewer than k(k+1)/2 values.
+inline std::vector<double> packed_correlation(const std::vector<double>& vc, int k) {
+  const std::size_t K = static_cast<std::size_t>(k < 0 ? 0 : k);
+  if (vc.size() < K * (K + 1) / 2) return {};
+  std::vector<double> r(K * (K + 1) / 2, 0.0);
+  for (int a = 1; a <= k; ++a) {
+    for (int b = 1; b <= a; ++b) {
+      const double d = vc[packed_index(a, a)] * vc[packed_index(b, b)];
+      r[packed_index(a, b)] = d > 0.0 ? vc[packed_index(a, b)] / std::sqrt(d) : 0.0;
+    }
+  }
+  return r;
+}
 
 }  // namespace quorvale

@@ -328,6 +328,7 @@ void goodness_of_fit(const ModelStore& m, double F, FitReport& r) {
   }
   r.lnL = LL;
   r.aic = -2.0 * LL + 2.0 * m.NEST;
+  r.aicc = r.aic + aicc_correction(r.nest, r.sample_size);
 }
 
 }  // namespace
@@ -447,6 +448,7 @@ void complete_report(FitContext& run, FitReport& report) {
   m.IERINV = code_number(report.inversion);
   report.parameters = parameter_estimates(m, run.work.VC, inversion.undetermined);
   report.covariance = run.work.VC;
+  if (report.inversion == InversionCode::Inverted) report.correlation = packed_correlation(report.covariance, report.nest);
   report.abundance = derived_abundance(m, report);
   goodness_of_fit(m, inversion.F, report);
   report.cells_outside = count_cells_outside(m);

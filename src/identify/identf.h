@@ -8,6 +8,7 @@
 
 #include <span>
 
+#include "identify/scan.h"
 #include "model/arrays.h"
 
 namespace quorvale {
@@ -20,19 +21,6 @@ struct FitContext;
 enum class PairMove {
   Add,       ///< x(i) + constant, x(j) - constant
   Multiply,  ///< x(i) * constant, x(j) / constant
-};
-
-/// Outcome of one pair scan.
-struct PairScan {
-  double change = 1.0;  ///< smallest largest change over the pairs; stays 1.0 unless a pair changes less
-  int i = 0;            ///< first coordinate of the first pair with that change; 0 when none
-  int j = 0;            ///< second coordinate of that pair; 0 when none
-};
-
-/// What PROC IDENTIFIABLE found: the pair of each scan that changes the cells least.
-struct IdentifiabilityScan {
-  PairScan additive;        ///< moves by adding and subtracting ADD
-  PairScan multiplicative;  ///< moves by multiplying and dividing by MULTIPLY
 };
 
 /// Largest |P0(k,c) - P(k,c)| over the cells of every cohort of the store; NaN differences are passed over.

@@ -7,7 +7,6 @@
 
 #include "simulate/simstats.h"
 #include "base/text.h"
-#include "stats/distributions.h"
 
 namespace quorvale {
 
@@ -126,7 +125,7 @@ std::string models_table(const RunResults& results) {
            "pooled", "pooled_df", "pooled_p", "impossible_cells", "sound"});
   for (const FitReport& r : results.fits) {
     t.whole(r.sequence).text(r.full_name).whole(r.nest).number(r.lnL).number(r.aic);
-    t.number(r.aic + aicc_correction(r.nest, r.sample_size));
+    t.number(r.aicc);
     t.whole(code_number(r.optimizer)).whole(code_number(r.inversion));
     t.number(r.G.statistic).whole(r.G.df).number(r.G.probability);
     t.number(r.pooled.statistic).whole(r.pooled.df).number(r.pooled.probability);

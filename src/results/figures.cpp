@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "stats/distributions.h"
 
 
 namespace quorvale {
@@ -63,10 +62,9 @@ PeriodValues capture_values(const FitReport& fit, std::string name) {
   for (const PeriodAbundance& a : fit.abundance) {
     ChartMark m;
     m.value = a.p_star;
-    if (a.p_star > 0.0 && a.p_star < 1.0 && std::isfinite(a.p_star_se)) {
-      const Interval ci = logit_interval(a.p_star, a.p_star_se);
-      m.lower = ci.lower;
-      m.upper = ci.upper;
+    if (const std::optional<Interval> ci = a.p_star_ci()) {
+      m.lower = ci->lower;
+      m.upper = ci->upper;
     }
     set.values.push_back(m);
   }

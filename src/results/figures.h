@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "compare/averaging.h"
+#include "compare/comparison.h"
 #include "model/robust_layout.h"
 #include "results/run_results.h"
 #include "results/svg.h"

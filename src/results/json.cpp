@@ -3,10 +3,8 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
-#include "model/store.h"
 #include "base/text.h"
 #include "simulate/simstats.h"
-#include "stats/distributions.h"
 
 namespace quorvale {
 
@@ -62,7 +60,8 @@ Json chi_square(const ChiSquareTest& t) {
   return j;
 }
 
-Json parameter_json(const ParameterEstimate& e, double chat) {
+/// A parameter with, after a PROC TEST with c-hat above 1, its adjusted standard error.
+Json parameter_json(const ParameterEstimate& e, const double* se_adjusted) {
   Json j = object(12);
   put(j, "index", e.index);
   put(j, "label", e.label);
@@ -70,7 +69,7 @@ Json parameter_json(const ParameterEstimate& e, double chat) {
   put(j, "fixed", e.fixed());
   number(j, "estimate", e.estimate);
   number(j, "se", e.se);
-  if (chat > 1.0) number(j, "se_adjusted", e.se * std::sqrt(chat));
+  if (se_adjusted) number(j, "se_adjusted", *se_adjusted);
   put(j, "wald_ci", interval(e.lower, e.upper));
   const std::optional<Interval> ci = e.logit_ci();
   put(j, "logit_ci", ci ? interval(ci->lower, ci->upper) : Json(nullptr));
@@ -80,7 +79,8 @@ Json parameter_json(const ParameterEstimate& e, double chat) {
   return j;
 }
 
-Json fit_json(const FitReport& r) {
+/// A fit with the adjusted standard errors of its comparison, if any.
+Json fit_json(const FitReport& r, const AdjustedErrors* adjusted) {
   Json j = object(22);
   put(j, "sequence", r.sequence);
   put(j, "name", r.full_name);
@@ -93,31 +93,31 @@ Json fit_json(const FitReport& r) {
   number(j, "function_value", r.function_value);
   number(j, "lnl", r.lnL);
   number(j, "aic", r.aic);
-  number(j, "aicc", r.aic + aicc_correction(r.nest, r.sample_size));
+  number(j, "aicc", r.aicc);
   put(j, "n", r.sample_size);
   put(j, "g", chi_square(r.G));
   put(j, "pooled", chi_square(r.pooled));
   put(j, "impossible_cells", r.impossible_cells);
   put(j, "sound", r.sound());
   Json parameters = Json::array();
-  for (const ParameterEstimate& e : r.parameters) parameters.push_back(parameter_json(e, r.chat));
+  for (std::size_t i = 0; i < r.parameters.size(); ++i) {
+    const bool has = adjusted && i < adjusted->se.size();
+    parameters.push_back(parameter_json(r.parameters[i], has ? &adjusted->se[i] : nullptr));
+  }
   put(j, "parameters", std::move(parameters));
 
   // Covariance and correlation over the estimated slots 1..K.
   const int k = r.nest;
-  const bool available = r.inversion == InversionCode::Inverted &&
-                         r.covariance.size() >= static_cast<std::size_t>(k) * (k + 1) / 2;
-  if (available) {
+  if (r.has_covariance()) {
     Json cov = Json::array();
     Json cor = Json::array();
-    auto at = [&r](int a, int b) { return r.covariance[packed_index(std::max(a, b), std::min(a, b))]; };
+    auto at = [](const std::vector<double>& v, int a, int b) { return v[packed_index(std::max(a, b), std::min(a, b))]; };
     for (int a = 1; a <= k; ++a) {
       std::vector<double> crow;
       std::vector<double> rrow;
       for (int b = 1; b <= k; ++b) {
-        crow.push_back(at(a, b));
-        const double d = at(a, a) * at(b, b);
-        rrow.push_back(d > 0.0 ? at(a, b) / std::sqrt(d) : 0.0);
+        crow.push_back(at(r.covariance, a, b));
+        rrow.push_back(at(r.correlation, a, b));
       }
       cov.push_back(numbers(crow));
       cor.push_back(numbers(rrow));
@@ -500,7 +500,8 @@ void write_document(const RunResults& results, const TextSink& sink) {
   doc.member("parameter_line", results.parameter_line);
   doc.member("command_file", results.command_file.empty() ? Json(nullptr) : Json(results.command_file));
   doc.member("data", results.has_data ? data_json(results.data) : Json(nullptr));
-  doc.array("fits", results.fits, fit_json);
+  std::size_t fit = 0;
+  doc.array("fits", results.fits, [&](const FitReport& r) { return fit_json(r, results.adjusted_errors(fit++)); });
   doc.array("tests", results.tests, test_json);
   doc.array("simulations", results.simulations, simulation_json);
   doc.array("identifiability", results.identifiability, [](const IdentifiabilityScan& s) {

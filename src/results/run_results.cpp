@@ -34,4 +34,13 @@ DataSummary DataSummary::of(const ModelStore& m) {
   return d;
 }
 
+const AdjustedErrors* RunResults::adjusted_errors(std::size_t f) const {
+  for (const ModelComparison& c : tests) {
+    for (const AdjustedErrors& a : c.adjusted) {
+      if (a.fit == f) return &a;
+    }
+  }
+  return nullptr;
+}
+
 }  // namespace quorvale

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "compare/dotest.h"
+#include "compare/comparison.h"
 #include "estimate/fit_report.h"
-#include "identify/identf.h"
+#include "identify/scan.h"
 #include "simulate/rdsimlte.h"
 
 namespace quorvale {
@@ -45,9 +45,11 @@ struct RunResults {
   DataSummary data;
   std::vector<FitReport> fits;                       ///< every PROC ESTIMATE
   std::vector<ModelComparison> tests;                ///< every PROC TEST that compared models
-  std::vector<std::size_t> fits_before_test;         ///< for tests[t], the fits made before it
   std::vector<SimulationTotals> simulations;         ///< every PROC SIMULATE
   std::vector<IdentifiabilityScan> identifiability;  ///< every PROC IDENTIFIABLE
+
+  /// The adjusted standard errors of fit f from the comparison of its sequence; none when c-hat was 1.
+  const AdjustedErrors* adjusted_errors(std::size_t f) const;
 };
 
 }  // namespace quorvale

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "results/format.h"
+
 namespace quorvale {
 
 /// One value drawn at one category.
@@ -60,16 +62,5 @@ void append_chart_svg(std::string& out, const Chart& chart);
 
 /// The text alternative of the figure: its summary, then every series' values.
 std::string chart_text(const Chart& chart);
-
-/// Appends `text` with &, <, > and " written as entities, in UTF-8 (bytes
-/// that are not UTF-8 read as ISO-8859-1).
-void append_escaped(std::string& out, std::string_view text);
-
-/// Appends `v` with `decimals` digits after the point (no exponent).
-void append_fixed(std::string& out, double v, int decimals);
-
-/// `v` to `digits` significant digits: fixed notation from 1e-4 to below 1e6,
-/// with an exponent outside; "n/a" when not finite.
-std::string format_significant(double v, int digits);
 
 }  // namespace quorvale

@@ -12,7 +12,10 @@ same run (json=FILE):
 - animals per period are the sizes of the period's cohorts;
 - every figure has a title, two axis labels and a text alternative, and the
   survival figures draw each phi where the value axis puts the estimate, and
-  for the best model of a PROC TEST with AVERAGE the model-averaged phi.
+  for the best model of a PROC TEST with AVERAGE the model-averaged phi;
+- the p* and abundance figures state and draw each period's estimate and
+  interval: p* with the logit interval computed here from the document's p*
+  and its standard error, N-hat with the document's interval.
 
 Usage: check_report.py PAGE.html RESULTS.json      (also imported by check_results.py)
 """
@@ -211,7 +214,67 @@ def check_figures(root, doc, fail):
                 if abs(shown - min(max(value, 0.0), 1.0)) > 0.002:
                     fail(f"fit {f + 1}: {name} phi({i}) drawn at {shown:.4f}, value {value}")
                 drawn += 1
+    drawn += check_period_figures(by_id, doc, fail)
     return len(figures), drawn
+
+
+def logit_interval(p, se):
+    """The 95% interval of a probability on the logit scale, mapped back."""
+    half = 1.96 * se / (p * (1.0 - p))
+    eta = math.log(p / (1.0 - p))
+    return 1.0 / (1.0 + math.exp(-(eta - half))), 1.0 / (1.0 + math.exp(-(eta + half)))
+
+
+def check_period_figures(by_id, doc, fail):
+    """Each period's estimate and interval in the p* and abundance figures:
+    the text alternative states them (4 significant digits), the error bar
+    spans the interval on the value axis. Returns the intervals checked."""
+    checked = 0
+    for f, fit in enumerate(doc["fits"]):
+        periods = (fit.get("derived") or {}).get("abundance") or []
+        for key, value, interval in (
+                ("pstar", "p_star", lambda a: logit_interval(a["p_star"], a["p_star_se"])
+                 if 0.0 < a["p_star"] < 1.0 and a["p_star_se"] is not None else None),
+                ("abundance", "estimate", lambda a: tuple(a["ci"]) if a["ci"] and None not in a["ci"] else None)):
+            svg = by_id.get(f"f{f + 1}-{key}-t")
+            if svg is None:
+                continue
+            desc = next(svg.find_all("desc")).text()
+            num = r"(-?\d+(?:\.\d+)?(?:e[-+]?\d+)?)"
+            stated = {int(m[1]): m for m in re.finditer(rf"(\d+) {num}(?: \({num} to {num}\))?",
+                                                       desc.split("estimate: ", 1)[-1].split(". ", 1)[0])}
+            ticks = [(float(t.text()), float(t.attrs["y"]) - 4.0) for t in svg.find_all("text", cls="tick")]
+            (v0, y0), (v1, y1) = ticks[0], ticks[-1]
+            bars = [b for g in svg.find_all("g", cls="series") if g.attrs.get("data-series") == "estimate"
+                    for b in g.find_all("path", cls="bar")]
+            expected = [(a["period"], a[value], interval(a)) for a in periods if a[value] is not None]
+            k = -1  # the bar of the interval
+            for period, estimate, ci in expected:
+                m = stated.get(period)
+                if m is None:
+                    fail(f"fit {f + 1}: the {key} figure does not state period {period}")
+                    continue
+                compare(m[2], estimate, f"fit {f + 1} {key} period {period}", fail)
+                if ci is None:
+                    if m[3] is not None:
+                        fail(f"fit {f + 1}: the {key} figure states an interval for period {period}, none expected")
+                    continue
+                if m[3] is None:
+                    fail(f"fit {f + 1}: the {key} figure states no interval for period {period}")
+                    continue
+                compare(m[3], ci[0], f"fit {f + 1} {key} period {period} lower limit", fail)
+                compare(m[4], ci[1], f"fit {f + 1} {key} period {period} upper limit", fail)
+                k += 1
+                # The bar "M x y1 V y2": its ends on the value axis.
+                ends = [float(y) for y in re.findall(r"^M[-\d.]+ ([-\d.]+)V([-\d.]+)", bars[k].attrs.get("d", ""))[0]] \
+                    if k < len(bars) else []
+                drawn = sorted(v0 + (y - y0) * (v1 - v0) / (y1 - y0) for y in ends)
+                span = abs(v1 - v0)
+                if len(drawn) != 2 or any(abs(d - max(min(c, max(v0, v1)), min(v0, v1))) > 0.004 * span
+                                          for d, c in zip(drawn, ci)):
+                    fail(f"fit {f + 1}: the {key} bar of period {period} spans {drawn}, interval {ci}")
+                checked += 1
+    return checked
 
 
 def check_page(page, doc):
@@ -279,7 +342,8 @@ def main():
     failures, checked, figures, drawn = check_page(page, doc)
     for message in failures[:40]:
         print(message)
-    print(f"{checked} shown values compared, {figures} figures, {drawn} survival points; {len(failures)} differences")
+    print(f"{checked} shown values compared, {figures} figures, {drawn} survival points and period intervals; "
+          f"{len(failures)} differences")
     return 1 if failures else 0
 
 

@@ -289,6 +289,33 @@ def check_coverage(doc):
     return checked
 
 
+def check_fit_values(doc):
+    """Each fit's AICc is its AIC with 2K(K+1)/(n-K-1) added, and its
+    correlation matrix is cov(a, b) / sqrt(var(a) var(b)) of its covariance
+    (0 where that product is not positive). Returns the values checked."""
+    checked = 0
+    for fit in doc["fits"]:
+        k, n = fit["k"], fit["n"]
+        if fit["aic"] is not None and n - k - 1 != 0:
+            want = fit["aic"] + 2.0 * k * (k + 1) / (n - k - 1)
+            if fit["aicc"] is None or abs(fit["aicc"] - want) > 1e-9 * max(1.0, abs(want)):
+                fail(f"fit {fit['name']}: AICc {fit['aicc']}, AIC and K give {want}")
+            checked += 1
+        cov, cor = fit["covariance"], fit["correlation"]
+        if (cov is None) != (cor is None):
+            fail(f"fit {fit['name']}: a covariance without a correlation or the other way round")
+            continue
+        for a, row in enumerate(cov or []):
+            for b, c in enumerate(row):
+                # A variance that is not a number (null) gives no positive product.
+                d = cov[a][a] * cov[b][b] if cov[a][a] is not None and cov[b][b] is not None else 0.0
+                want = (None if c is None else c / math.sqrt(d)) if d > 0 else 0.0
+                if (want is None) != (cor[a][b] is None) or (want is not None and abs(cor[a][b] - want) > 1e-12):
+                    fail(f"fit {fit['name']}: correlation ({a + 1}, {b + 1}) {cor[a][b]}, the covariance gives {want}")
+                checked += 1
+    return checked
+
+
 def main():
     program, case_dir, schema_path = sys.argv[1:4]
     with open(schema_path) as f:
@@ -326,7 +353,7 @@ def main():
         jsonschema.validate(doc, schema)
         lst = os.path.join(work, "run.lst")
         listing = open(lst, errors="replace").read() if os.path.exists(lst) else run.stdout.decode(errors="replace")
-        checked = check_listing(listing, doc) + check_coverage(doc)
+        checked = check_listing(listing, doc) + check_coverage(doc) + check_fit_values(doc)
         with open(os.path.join(work, "results.html"), encoding="utf-8") as f:
             page_failures, shown, figures, _ = check_page(f.read(), doc)
         failures.extend("report: " + m for m in page_failures)
