@@ -397,7 +397,7 @@ namespace {
 /// none), phi, gamma'' and gamma' of the model's design.
 std::vector<int> parameters_outside(const ModelStore& m, const FitReport& r) {
   std::vector<int> out;
-  const RdDesign d = rd_design(m);
+  const RdDesign d = laid_out(m);
   if (d.status != EstStatus::Ok) return out;
   const RobustLayout& L = d.layout;
   const int M = L.periods();

@@ -13,7 +13,7 @@ DataSummary DataSummary::of(const ModelStore& m) {
     for (int k = 1; k <= m.NCLASS(c); ++k) cohort.counts.push_back(m.NOBS(k, c));
     d.cohorts.push_back(std::move(cohort));
   }
-  const RdDesign design = rd_design(m);
+  const RdDesign design = laid_out(m);
   if (design.status != EstStatus::Ok) return d;
   const RobustLayout& L = design.layout;
   for (int ip = 1; ip <= L.periods(); ++ip) {
