@@ -29,7 +29,11 @@ int digits(int v) {
 
 bool fits_field(int v, int w) { return digits(v) <= w; }
 
-std::string int_field(int v, int w) { return "I" + std::to_string(fits_field(v, w) ? w : digits(v)); }
+std::string int_field(int v, int w) {
+  std::string field = "I";  // appended, not concatenated: g++ 12 at -O3 warns of the concatenation
+  field += std::to_string(fits_field(v, w) ? w : digits(v));
+  return field;
+}
 
 ParameterBounds parameter_bounds(const ModelStore& m, int I) {
   const int k = std::abs(m.POINT(I));

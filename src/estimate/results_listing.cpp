@@ -246,7 +246,8 @@ void warn_impossible_point(Listing& lst, const ModelStore& m, const FitReport& r
       for (std::size_t k = 0; k < r.cohorts[j].cells.size(); ++k) {
         const CellFit& cell = r.cohorts[j].cells[k];
         if (!cell.impossible) continue;
-        cells += (cells.empty() ? "" : " ") + std::to_string(k + 1);
+        if (!cells.empty()) cells += ' ';
+        cells += std::to_string(k + 1);
         in_cohort += cell.observed;
       }
       if (cells.empty()) continue;
