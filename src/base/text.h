@@ -73,6 +73,15 @@ inline void append_utf8(std::string& out, std::string_view text) {
   }
 }
 
+/// `typed` as UTF-8 without a copy when it already is; otherwise converted
+/// into `storage`, which the view then refers to.
+inline std::string_view utf8_view(std::string_view typed, std::string& storage) {
+  if (is_utf8(typed)) return typed;
+  storage.clear();
+  append_utf8(storage, typed);
+  return storage;
+}
+
 /// `text` as UTF-8, as append_utf8 writes it.
 inline std::string as_utf8(std::string_view text) {
   std::string out;

@@ -17,11 +17,7 @@ namespace {
 /// ISO-8859-1 and written in UTF-8.
 void append_field(std::string& out, std::string_view typed) {
   std::string converted;
-  std::string_view text = typed;
-  if (!is_utf8(typed)) {
-    converted = as_utf8(typed);
-    text = converted;
-  }
+  const std::string_view text = utf8_view(typed, converted);
   bool plain = true;
   for (char c : text) {
     if (c == ',' || c == '"' || c == '\r' || c == '\n') {

@@ -12,11 +12,7 @@ void append_escaped(std::string& out, std::string_view typed) {
   // Names, labels and titles keep the bytes typed: those that are not UTF-8
   // are read as ISO-8859-1, so that the page is UTF-8 throughout.
   std::string converted;
-  std::string_view text = typed;
-  if (!is_utf8(typed)) {
-    converted = as_utf8(typed);
-    text = converted;
-  }
+  const std::string_view text = utf8_view(typed, converted);
   // Most texts need no entity: one append.
   bool plain = true;
   for (char c : text) plain = plain && c != '&' && c != '<' && c != '>' && c != '"';

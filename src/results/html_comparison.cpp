@@ -127,15 +127,7 @@ void Page::average(std::size_t t) {
     for (const AveragedValue& v : avg.abundance) {
       add("<tr>");
       cell(v.index);
-      if (!v.available) {
-        add("<td>unavailable</td><td>n/a</td><td>n/a</td><td>n/a</td></tr>");
-        continue;
-      }
-      cell(v.estimate, Shown::Fixed2);
-      cell(v.se, Shown::Fixed2);
-      cell(v.ci.lower, Shown::Fixed2);
-      cell(v.ci.upper, Shown::Fixed2);
-      add("</tr>");
+      estimate_cells(v.available, v.estimate, v.se, v.ci, Shown::Fixed2);
     }
     add("</tbody></table>");
   }
@@ -147,15 +139,7 @@ void Page::average(std::size_t t) {
     add("<tr>");
     cell(v.index);
     text_cell(v.label);
-    if (!v.available) {
-      add("<td>unavailable</td><td>n/a</td><td>n/a</td><td>n/a</td></tr>");
-      continue;
-    }
-    cell(v.estimate, Shown::Estimate);
-    cell(v.se, Shown::Estimate);
-    cell(v.ci.lower, Shown::Estimate);
-    cell(v.ci.upper, Shown::Estimate);
-    add("</tr>");
+    estimate_cells(v.available, v.estimate, v.se, v.ci, Shown::Estimate);
   }
   add("</tbody></table></details>");
 }

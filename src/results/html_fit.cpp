@@ -119,15 +119,7 @@ void Page::fit(std::size_t f) {
       cell(a.caught);
       cell(a.p_star, Shown::Estimate);
       cell(a.p_star_se, Shown::Estimate);
-      if (!a.available()) {
-        add("<td>unavailable</td><td>n/a</td><td>n/a</td><td>n/a</td></tr>");
-        continue;
-      }
-      cell(a.estimate, Shown::Fixed2);
-      cell(a.se, Shown::Fixed2);
-      cell(a.ci.lower, Shown::Fixed2);
-      cell(a.ci.upper, Shown::Fixed2);
-      add("</tr>");
+      estimate_cells(a.available(), a.estimate, a.se, a.ci, Shown::Fixed2);
     }
     add("</tbody></table><p class=\"meta\">N̂ = animals caught / p*; the interval is log-normal on N̂ minus the "
         "animals caught.");

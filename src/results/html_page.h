@@ -114,6 +114,19 @@ class Page {
     integer(v);
     out_ += "</td>";
   }
+  /// The cells of an estimate, its SE and its interval, then the row's end;
+  /// "unavailable" and "n/a" when the value is not available.
+  void estimate_cells(bool available, double estimate, double se, const Interval& ci, Shown how) {
+    if (!available) {
+      out_ += "<td>unavailable</td><td>n/a</td><td>n/a</td><td>n/a</td></tr>";
+      return;
+    }
+    cell(estimate, how);
+    cell(se, how);
+    cell(ci.lower, how);
+    cell(ci.upper, how);
+    out_ += "</tr>";
+  }
   /// A text cell.
   void text_cell(std::string_view text) {
     out_ += "<td class=\"t\">";
