@@ -35,7 +35,8 @@ struct OptionSpec {
 struct OptionScan {
   /// Words no option takes, each with what stands with it ("NISG = 5"), as typed.
   std::vector<std::string> unknown;
-  /// The words of the name after NAME =, as typed (empty without NAME; the last NAME counts).
+  /// The words after NAME = (or GROUPS =, the other option of that form), as
+  /// typed (empty without one; the last counts).
   std::vector<std::string> name_words;
 };
 

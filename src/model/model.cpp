@@ -1,7 +1,9 @@
 #include "model/model.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -15,12 +17,53 @@ namespace quorvale {
 
 namespace {
 
+/// Most groups a model may have, and the longest name of one.
+constexpr int kMaxGroups = 10;
+constexpr std::size_t kGroupNameLength = 10;
+
+/// `s` in upper case.
+std::string upper(std::string s) {
+  for (char& ch : s) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  return s;
+}
+
 /// The options of PROC MODEL.
 constexpr OptionSpec kModelOptions[] = {
-    {"NPAR", OptionForm::Value},      {"PRIMARY", OptionForm::CountWord}, {"GROUPS", OptionForm::Value},
+    {"NPAR", OptionForm::Value},      {"PRIMARY", OptionForm::CountWord}, {"GROUPS", OptionForm::Name},
     {"SECONDARY", OptionForm::List},  {"INTERVALS", OptionForm::List},    {"NORMALIZE", OptionForm::Flag},
     {"ADDCELL", OptionForm::Flag},    {"RECOVERIES", OptionForm::Flag},
 };
+
+/// Takes the words after GROUPS = as the names of the groups, or, for a
+/// count, says that a count alone lays out no groups.
+void read_groups(ModelContext& run, const std::vector<std::string>& words) {
+  ModelStore& m = run.model;
+  Listing& lst = run.listing;
+  if (static_cast<unsigned char>(words.front().front()) <= '9') {
+    if (m.NGROUP > 1) {
+      lst.warn("GROUPS = " + words.front() + " only records a count; name the groups (GROUPS = F M) to fit them.");
+    }
+    return;
+  }
+  if (words.size() > static_cast<std::size_t>(kMaxGroups)) {
+    lst.error("GROUPS names " + std::to_string(words.size()) + " groups; at most " + std::to_string(kMaxGroups) +
+              " are allowed.");
+  }
+  for (const std::string& w : words) {
+    const bool letters = std::all_of(w.begin(), w.end(), [](char ch) {
+      return std::isalnum(static_cast<unsigned char>(ch)) != 0 || ch == '_';
+    });
+    if (!letters || std::isalpha(static_cast<unsigned char>(w.front())) == 0 || w.size() > kGroupNameLength) {
+      lst.error("Group name " + w + " is not a letter followed by up to " + std::to_string(kGroupNameLength - 1) +
+                " letters, digits or _.");
+    }
+    for (const std::string& before : m.group_names) {
+      if (upper(before) == upper(w)) lst.error("Group name " + w + " is given twice.");
+    }
+    m.group_names.push_back(w);
+  }
+  m.NGROUP = static_cast<int>(m.group_names.size());
+}
 
 /// Reads the options of the PROC MODEL statement into the store.
 void read_options(ModelContext& run) {
@@ -51,7 +94,9 @@ void read_options(ModelContext& run) {
         lst.error("Number of primary occasions exceeds MAXPRM.   Recompile with MAXPRM = # primary occasions.");
       }
     } else if (t == "GROUPS") {
-      m.NGROUP = ivalue(run.instr, i + 2, lst);
+      // A count only records the number (as it always has); names lay the
+      // model out for that many groups.
+      if (static_cast<unsigned char>(run.token(i + 2).first()) <= '9') m.NGROUP = ivalue(run.instr, i + 2, lst);
     } else if (t == "SECONDARY") {
       list_values(i, [&](int k, int field) {
         if (k <= m.NPRIM) m.NSEC(k) = ivalue(run.instr, field, lst);
@@ -68,7 +113,9 @@ void read_options(ModelContext& run) {
       m.IRECOV = 1;
     }
   }
-  run.reader.warn_unknown_options(scan_options(run.instr, ntok, kModelOptions), "PROC MODEL");
+  const OptionScan scan = scan_options(run.instr, ntok, kModelOptions);
+  if (!scan.name_words.empty()) read_groups(run, scan.name_words);
+  run.reader.warn_unknown_options(scan, "PROC MODEL");
 }
 
 /// Handles a cell statement: the next class of the current cohort.
@@ -114,6 +161,13 @@ void print_design(ModelContext& run) {
   items.emplace_back("SECONDARY OCCASIONS:");
   for (int k = 1; k <= m.NPRIM; ++k) items.emplace_back(m.NSEC(k));
   run.listing.put(secondary, items);
+  if (!m.group_names.empty()) {
+    static const Layout groups("(/A,10(1X,A))");
+    items.clear();
+    items.emplace_back("GROUPS:");
+    for (const std::string& name : m.group_names) items.emplace_back(name);
+    run.listing.put(groups, items);
+  }
 }
 
 /// Gives the labels of parameters 1..n, the ones not held yet "PARAMETER nn".
@@ -134,6 +188,7 @@ void model(ModelContext& run) {
   m.design = RdDesign{};
   m.NEQUAL = 0;
   m.NGROUP = 1;
+  m.group_names.clear();
   m.IRECOV = 0;
   m.NORMAL = 0;
   m.ADDCEL = 0;
@@ -229,6 +284,11 @@ void modout(ModelContext& run) {
   // The cohorts and NPAR are final: the design is laid out once, for every
   // evaluation of the likelihood and every draw that follows.
   m.design = rd_design(m);
+  // Cohorts that do not make whole groups are the model's own fault: said
+  // here, where it is read, not at the first fit.
+  if (m.design.status == EstStatus::GroupCohorts || m.design.status == EstStatus::GroupBlocks) {
+    run.listing.error(rd_design_message(m.design, m));
+  }
   if (m.MODDEF == 1) {
     run.listing.warn("Multiple models are not allowed in this version of pelmar.");
     run.listing.warn("The model curently in core will still be used.");

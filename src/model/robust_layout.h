@@ -11,6 +11,11 @@
 // one period after the other from S(1); the last 4M - 4 of the model's NPAR
 // hold phi, gamma'', gamma' and theta, each counted back from NPAR. A model
 // may have more parameters than the layout needs; the gap is unused.
+//
+// A model of several groups of animals repeats the design once per group:
+// the cohorts of group 1, then those of group 2, and so on, and the
+// parameters in one block per group of NPAR / groups each, numbered within
+// the block as above and block g after block g - 1.
 
 #include <concepts>
 #include <cstdint>
@@ -30,17 +35,18 @@ class RobustLayout {
   /// No periods.
   RobustLayout() = default;
   /// Periods with occasions[ip - 1] secondary occasions (each at least 1),
-  /// numbered for a model of `npar` parameters; npar 0 takes the fewest the
-  /// layout needs.
-  explicit RobustLayout(std::span<const int> occasions, int npar = 0);
+  /// numbered for a model of `npar` parameters in `groups` blocks of npar /
+  /// groups; npar 0 takes the fewest the layout needs.
+  explicit RobustLayout(std::span<const int> occasions, int npar = 0, int groups = 1);
   /// M periods, period ip (1..M) with occasions_of(ip) secondary occasions;
-  /// npar as above.
+  /// npar and groups as above.
   template <typename OccasionsOf>
     requires std::invocable<OccasionsOf, int>
-  RobustLayout(int M, OccasionsOf&& occasions_of, int npar = 0) {
+  RobustLayout(int M, OccasionsOf&& occasions_of, int npar = 0, int groups = 1) : groups_(groups < 1 ? 1 : groups) {
     offset_.reserve(static_cast<std::size_t>(M) + 1);
     for (int ip = 1; ip <= M; ++ip) offset_.push_back(offset_.back() + 2 * occasions_of(ip) - 1);
-    npar_ = npar > 0 ? npar : needed();
+    block_ = npar > 0 ? npar / groups_ : needed_per_group();
+    npar_ = npar > 0 ? npar : block_ * groups_;
   }
 
   /// Primary periods M.
@@ -51,41 +57,63 @@ class RobustLayout {
   int closed_cells(int ip) const { return 1 << occasions(ip); }
   /// Cells of open cohort i: one per later period and the never-recaptured one.
   int open_cells(int i) const { return periods() - i + 1; }
-  /// Number of cohorts, closed and open.
-  int cohorts() const { return static_cast<int>(cohorts_for(periods())); }
+  /// Groups of animals, each with the whole design (1 without groups).
+  int groups() const { return groups_; }
+  /// Cohorts of one group, closed and open.
+  int cohorts_per_group() const { return static_cast<int>(cohorts_for(periods())); }
+  /// Number of cohorts of all groups.
+  int cohorts() const { return groups_ * cohorts_per_group(); }
   /// Cells of cohorts 1..cohorts(), in order (cells[c - 1] for cohort c).
   std::vector<int> cohort_cells() const;
+  /// The group (1..groups()) cohort c (1..cohorts()) belongs to.
+  int group_of_cohort(int c) const { return (c - 1) / cohorts_per_group() + 1; }
 
-  /// Cohort number of closed cohort (ip, jp), jp = 1..ip: ip(ip-1)/2 + jp.
+  /// Cohort number of closed cohort (ip, jp), jp = 1..ip, of group 1: ip(ip-1)/2 + jp.
   static constexpr int closed_cohort(int ip, int jp) { return ip * (ip - 1) / 2 + jp; }
-  /// Cohort number of the open cohort released in period i (1..M-1).
-  int open_cohort(int i) const { return closed_cohort(periods(), periods()) + i; }
+  /// Cohort number of closed cohort (ip, jp) of group g.
+  int closed_cohort(int ip, int jp, int g) const { return (g - 1) * cohorts_per_group() + closed_cohort(ip, jp); }
+  /// Cohort number of the open cohort released in period i (1..M-1) of group g.
+  int open_cohort(int i, int g = 1) const {
+    return (g - 1) * cohorts_per_group() + closed_cohort(periods(), periods()) + i;
+  }
 
-  /// Parameters of the closed part: the sum of 2kk - 1 over the periods.
+  /// Parameters of the closed part of one group: the sum of 2kk - 1 over the periods.
   int closed_parameters() const { return at(periods()); }
-  /// Fewest parameters the layout needs: closed_parameters() + 4M - 4.
-  int needed() const { return closed_parameters() + 4 * periods() - 4; }
-  /// NPAR the open part is numbered from.
+  /// Fewest parameters one group's block needs: closed_parameters() + 4M - 4.
+  int needed_per_group() const { return closed_parameters() + 4 * periods() - 4; }
+  /// Fewest parameters the layout needs: a block of needed_per_group() for every group.
+  int needed() const { return groups_ * needed_per_group(); }
+  /// NPAR of the model.
   int npar() const { return npar_; }
+  /// Parameters of one group's block: NPAR / groups, the number the open part is counted back from.
+  int block() const { return block_; }
+  /// The group (1..groups()) parameter I (1..NPAR) belongs to.
+  int group_of(int I) const { return block_ > 0 ? (I - 1) / block_ + 1 : 1; }
+  /// Parameter I's number within its group's block.
+  int in_block(int I) const { return block_ > 0 ? (I - 1) % block_ + 1 : I; }
 
-  /// Capture probability p of period ip, occasion t (1..kk).
-  int p(int ip, int t) const { return at(ip - 1) + t; }
-  /// Recapture probability c of period ip, occasion t (2..kk).
-  int c(int ip, int t) const { return at(ip - 1) + occasions(ip) + t - 1; }
-  /// Survival phi from period i to i + 1 (used for i = 1..M-1).
-  int phi(int i) const { return npar_ - 4 * periods() + 4 + i; }
-  /// gamma'': unavailable in period j when available in j - 1 (used for j = 2..M).
-  int gamma2(int j) const { return npar_ - 3 * periods() + 2 + j; }
-  /// gamma': unavailable in period j when unavailable in j - 1 (used for j = 3..M).
-  int gamma1(int j) const { return npar_ - 2 * periods() + j; }
-  /// Recapture exponent theta of period ip (1..M), read by the power variant only.
-  int theta(int ip) const { return npar_ - periods() + ip; }
+  /// Capture probability p of period ip, occasion t (1..kk), of group g.
+  int p(int ip, int t, int g = 1) const { return first(g) + at(ip - 1) + t; }
+  /// Recapture probability c of period ip, occasion t (2..kk), of group g.
+  int c(int ip, int t, int g = 1) const { return first(g) + at(ip - 1) + occasions(ip) + t - 1; }
+  /// Survival phi from period i to i + 1 (used for i = 1..M-1) of group g.
+  int phi(int i, int g = 1) const { return first(g) + block_ - 4 * periods() + 4 + i; }
+  /// gamma'': unavailable in period j when available in j - 1 (used for j = 2..M), of group g.
+  int gamma2(int j, int g = 1) const { return first(g) + block_ - 3 * periods() + 2 + j; }
+  /// gamma': unavailable in period j when unavailable in j - 1 (used for j = 3..M), of group g.
+  int gamma1(int j, int g = 1) const { return first(g) + block_ - 2 * periods() + j; }
+  /// Recapture exponent theta of period ip (1..M) of group g, read by the power variant only.
+  int theta(int ip, int g = 1) const { return first(g) + block_ - periods() + ip; }
 
  private:
   /// Parameters of periods 1..ip together (0 for ip = 0).
   int at(int ip) const { return offset_[static_cast<std::size_t>(ip)]; }
+  /// Parameters before group g's block.
+  int first(int g) const { return (g - 1) * block_; }
 
   std::vector<int> offset_{0};  ///< offset_[ip]: parameters of periods 1..ip
+  int groups_ = 1;
+  int block_ = 0;
   int npar_ = 0;
 };
 
@@ -99,6 +127,8 @@ enum class EstStatus : std::uint8_t {
   ClosedCells,      ///< a closed cohort has not 2^kk cells (1 <= kk, <= MXCLAS) as its period's first
   OpenCells,        ///< open cohort i has not M - i + 1 cells
   NparTooSmall,     ///< NPAR below what the layout needs
+  GroupCohorts,     ///< the cohorts do not make whole groups
+  GroupBlocks,      ///< NPAR does not make one equal block per group
   IndexBeyondNpar,  ///< the evaluation would read a parameter number above NPAR
   NotLaidOut,       ///< no design has been read from the cohorts yet
 };
@@ -109,6 +139,7 @@ struct RdDesign {
   int M = 0;                         ///< primary periods (majper); 0 when NCOHRT fixes none
   int period = 0;                    ///< period (closed) or release period (open) of the bad cohort
   int cohort = 0;                    ///< the bad cohort
+  int group = 0;                     ///< its group (several groups only)
   int cells = 0;                     ///< its cell count
   int expected = 0;                  ///< cells it should have (0: any power of two 2..MXCLAS)
   int needed = 0;                    ///< NPAR the layout needs: sum(2kk-1) + 4M - 4

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <span>
 #include <string>
+#include <vector>
 
 // <signal.h> defines NSIG as the number of signals; the store's field of that
 // name (significant digits) must not be hidden by it.
@@ -74,6 +75,12 @@ struct ModelStore {
   Vec1<int> NSEC{MAXPRM};          ///< secondary occasions within primary occasion k
   int IRECOV = 0;                  ///< 1 when RECOVERIES was given
   int NGROUP = 0;                  ///< number of groups
+  /// Names of the groups of animals (GROUPS = F M), in cohort order; empty:
+  /// one group, whatever the count NGROUP records.
+  std::vector<std::string> group_names;
+
+  /// Groups the cohorts and parameters are laid out for: 1 without names.
+  int groups() const { return group_names.empty() ? 1 : static_cast<int>(group_names.size()); }
 
   /// Sizes POINT, POINTL, POINTU, PAR, PARL and PARU to NPAR parameters,
   /// and LABEL to at least NPAR; parameters already there keep their values,
