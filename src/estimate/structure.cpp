@@ -48,7 +48,7 @@ void structure(FitContext& run) {
   ModelStore& m = run.model;
   Listing& lst = run.listing;
   Structure s;
-  if (const auto message = parse_structure(statement_words(run), s)) lst.error(*message);
+  if (const auto message = parse_structure(statement_words(run), s, m.groups())) lst.error(*message);
   if (m.NPAR < 1 || m.NCOHRT < 1) lst.error("STRUCTURE needs the robust design of a PROC MODEL read before it.");
   const RdDesign design = laid_out(m);
   if (design.status != EstStatus::Ok) lst.error(rd_design_message(design, m));

@@ -76,12 +76,57 @@ const char* variation_word(Variation v) {
   return "";
 }
 
+/// A level with the group factor taken off: "G" is "." by group and "G*T"
+/// is "T" by group; "G*." leaves nothing a level can be.
+struct GroupLevel {
+  std::string rest;       ///< the level without G
+  bool by_group = false;  ///< G was there
+};
+
+GroupLevel group_factor(const std::string& level) {
+  if (level == "G") return {".", true};
+  if (level.rfind("G*", 0) == 0) {
+    std::string rest = level.substr(2);
+    return {rest == "." ? std::string() : rest, true};
+  }
+  return {level, false};
+}
+
+/// Level word of a variation, with G in front for one by group.
+std::string level_word(Variation v, bool by_group) {
+  if (!by_group) return variation_word(v);
+  return v == Variation::Constant ? std::string("G") : "G*" + std::string(variation_word(v));
+}
+
+/// Variation of a part that only says whether it is by period.
+Variation by_period(bool yes) { return yes ? Variation::Period : Variation::Constant; }
+
+/// The words of each part, "PHI(G*T)"; THETA(1) too.
+std::string phi_word(const Structure& s) { return "PHI(" + level_word(by_period(s.phi_by_period), s.phi_by_group) + ")"; }
+std::string p_word(const Structure& s) { return "P(" + level_word(s.p, s.p_by_group) + ")"; }
+std::string c_word(const Structure& s) { return s.c_is_p ? "C(P)" : "C(" + level_word(s.c, s.c_by_group) + ")"; }
+std::string gamma_word(const Structure& s) {
+  if (s.emigration == Emigration::None) return "GAMMA(NONE)";
+  std::string word = s.emigration == Emigration::Random ? "GAMMA(RANDOM," : "GAMMA(MARKOV,";
+  word += level_word(by_period(s.gamma_by_period), s.gamma_by_group);
+  word += ")";
+  return word;
+}
+std::string theta_word(const Structure& s) {
+  return s.theta ? "THETA(" + level_word(*s.theta, s.theta_by_group) + ")" : std::string("THETA(1)");
+}
+
 }  // namespace
 
-std::optional<std::string> parse_structure(const std::vector<std::string>& words, Structure& out) {
+std::optional<std::string> parse_structure(const std::vector<std::string>& words, Structure& out, int groups) {
   static constexpr std::array<std::string_view, 5> kParts = {"PHI", "P", "C", "GAMMA", "THETA"};
   std::array<bool, kParts.size()> seen{};
   out = Structure{};
+  // The levels a part takes, the group ones only where there are groups to tell apart.
+  const bool grouped = groups > 1;
+  const auto takes = [grouped](const char* plain, const char* with_groups) {
+    return std::string(grouped ? with_groups : plain);
+  };
   for (const std::string& raw : words) {
     const std::string w = upper(raw);
     const std::size_t open = w.find('(');
@@ -95,21 +140,29 @@ std::optional<std::string> parse_structure(const std::vector<std::string>& words
     if (k == kParts.size()) return "Unknown STRUCTURE part " + raw + ": the parts are PHI, P, C, GAMMA and THETA.";
     if (seen[k]) return "STRUCTURE part " + part + " given twice (" + raw + ").";
     seen[k] = true;
+    if (level.find('+') != std::string::npos) {
+      return "STRUCTURE part " + raw + " is an additive form: additive forms come with linear models on the logit "
+             "scale, which are not available yet.";
+    }
     const std::string bad = "Unknown level in STRUCTURE part " + raw + ": ";
-    const std::optional<Variation> v = variation(level);
+    const GroupLevel g = group_factor(level);
+    const std::optional<Variation> v = variation(g.rest);
     if (part == "PHI") {
-      if (!v || *v == Variation::Occasion) return bad + "PHI takes . or T.";
+      if (!v || *v == Variation::Occasion) return bad + takes("PHI takes . or T.", "PHI takes ., T, G or G*T.");
       out.phi_by_period = *v == Variation::Period;
+      out.phi_by_group = g.by_group;
     } else if (part == "P") {
-      if (!v) return bad + "P takes ., T or T*O.";
+      if (!v) return bad + takes("P takes ., T or T*O.", "P takes ., T, T*O, G, G*T or G*T*O.");
       out.p = *v;
+      out.p_by_group = g.by_group;
     } else if (part == "C") {
       if (level == "P") {
         out.c_is_p = true;
       } else if (v) {
         out.c = *v;
+        out.c_by_group = g.by_group;
       } else {
-        return bad + "C takes P, ., T or T*O.";
+        return bad + takes("C takes P, ., T or T*O.", "C takes P, ., T, T*O, G, G*T or G*T*O.");
       }
     } else if (part == "GAMMA") {
       out.gamma_given = true;
@@ -119,31 +172,54 @@ std::optional<std::string> parse_structure(const std::vector<std::string>& words
       } else {
         const std::size_t comma = level.find(',');
         const std::string kind = level.substr(0, comma);
-        const std::string time = comma == std::string::npos ? "" : level.substr(comma + 1);
-        if ((kind != "RANDOM" && kind != "MARKOV") || (time != "." && time != "T")) {
-          return bad + "GAMMA takes NONE, RANDOM,. RANDOM,T MARKOV,. or MARKOV,T.";
+        const GroupLevel time = group_factor(comma == std::string::npos ? "" : level.substr(comma + 1));
+        if ((kind != "RANDOM" && kind != "MARKOV") || (time.rest != "." && time.rest != "T")) {
+          return bad + takes("GAMMA takes NONE, RANDOM,. RANDOM,T MARKOV,. or MARKOV,T.",
+                             "GAMMA takes NONE, RANDOM,. RANDOM,T RANDOM,G RANDOM,G*T MARKOV,. MARKOV,T MARKOV,G "
+                             "or MARKOV,G*T.");
         }
         out.emigration = kind == "RANDOM" ? Emigration::Random : Emigration::Markov;
-        out.gamma_by_period = time == "T";
+        out.gamma_by_period = time.rest == "T";
+        out.gamma_by_group = time.by_group;
       }
     } else {
       if (level == "1") {
         out.theta.reset();
       } else if (v && *v != Variation::Occasion) {
         out.theta = *v;
+        out.theta_by_group = g.by_group;
       } else {
-        return bad + "THETA takes 1, . or T.";
+        return bad + takes("THETA takes 1, . or T.", "THETA takes 1, ., T, G or G*T.");
       }
     }
   }
+  // The parts not named are the most general: each group its own.
+  out.phi_by_group = seen[0] ? out.phi_by_group : grouped;
+  out.p_by_group = seen[1] ? out.p_by_group : grouped;
+  out.c_by_group = seen[2] ? out.c_by_group : grouped;
+  out.gamma_by_group = seen[3] ? out.gamma_by_group : grouped;
   return std::nullopt;
 }
 
 std::optional<std::string> check_structure(const Structure& s, const RobustLayout& d) {
+  if (d.groups() == 1) {
+    // A group term asks for groups to tell apart.
+    const std::array<std::pair<bool, std::string>, 5> by_group = {{
+        {s.phi_by_group, phi_word(s)},
+        {s.p_by_group, p_word(s)},
+        {!s.c_is_p && s.c_by_group, c_word(s)},
+        {s.emigration != Emigration::None && s.gamma_by_group, gamma_word(s)},
+        {s.theta && s.theta_by_group, theta_word(s)},
+    }};
+    for (const auto& [grouped, word] : by_group) {
+      if (grouped) {
+        return "STRUCTURE part " + word + " has a group term, but the model has no groups (PROC MODEL GROUPS = ...).";
+      }
+    }
+  }
   const int M = d.periods();
   if (s.emigration == Emigration::None) return std::nullopt;
-  const std::string word = std::string("GAMMA(") + (s.emigration == Emigration::Random ? "RANDOM" : "MARKOV") +
-                           (s.gamma_by_period ? ",T)" : ",.)");
+  const std::string word = gamma_word(s);
   std::string why;
   if (M < 2) {
     why = " needs at least two primary periods";
@@ -164,62 +240,82 @@ std::optional<std::string> check_structure(const Structure& s, const RobustLayou
 ParameterMap structure_map(const Structure& s, const RobustLayout& d, std::vector<std::string>& notes,
                            LastPeriod last) {
   const int M = d.periods();
+  const int groups = d.groups();
   ParameterMap map(d.npar());
-  if (!s.theta) {
-    // theta is read only by the power variant; 1 leaves the recaptures as they are.
-    for (int ip = 1; ip <= M; ++ip) map.fix(d.theta(ip), 1.0);
-  } else if (*s.theta == Variation::Constant) {
-    for (int ip = 2; ip <= M; ++ip) map.tie(d.theta(ip), d.theta(1));
-  }
+  // A part shared by the groups keeps its values in the first group's
+  // parameters; one by group in each group's own.
+  const auto holder = [](bool by_group, int g) { return by_group ? g : 1; };
   // The first period with a recapture holds the constant c of C(.).
   int first_c = 0;
   for (int ip = M; ip >= 1; --ip) first_c = d.occasions(ip) >= 2 ? ip : first_c;
-  for (int ip = 1; ip <= M; ++ip) {
-    const int kk = d.occasions(ip);
-    if (s.p != Variation::Occasion) {
-      const int root = s.p == Variation::Period ? d.p(ip, 1) : d.p(1, 1);
-      for (int t = 1; t <= kk; ++t) map.tie(d.p(ip, t), root);
-    }
-    for (int t = 2; t <= kk; ++t) {
-      if (s.c_is_p) {
-        map.tie(d.c(ip, t), d.p(ip, t));
-      } else if (s.c == Variation::Period) {
-        map.tie(d.c(ip, t), d.c(ip, 2));
-      } else if (s.c == Variation::Constant) {
-        map.tie(d.c(ip, t), d.c(first_c, 2));
+  for (int g = 1; g <= groups; ++g) {
+    if (!s.theta) {
+      // theta is read only by the power variant; 1 leaves the recaptures as they are.
+      for (int ip = 1; ip <= M; ++ip) map.fix(d.theta(ip, g), 1.0);
+    } else {
+      const int h = holder(s.theta_by_group, g);
+      for (int ip = 1; ip <= M; ++ip) {
+        map.tie(d.theta(ip, g), d.theta(*s.theta == Variation::Constant ? 1 : ip, h));
       }
     }
-  }
-  if (!s.phi_by_period) {
-    for (int i = 2; i <= M - 1; ++i) map.tie(d.phi(i), d.phi(1));
+    const int hp = holder(s.p_by_group, g);
+    const int hc = holder(s.c_by_group, g);
+    for (int ip = 1; ip <= M; ++ip) {
+      const int kk = d.occasions(ip);
+      for (int t = 1; t <= kk; ++t) {
+        const int root = s.p == Variation::Occasion ? d.p(ip, t, hp)
+                         : s.p == Variation::Period ? d.p(ip, 1, hp)
+                                                    : d.p(1, 1, hp);
+        map.tie(d.p(ip, t, g), root);
+      }
+      for (int t = 2; t <= kk; ++t) {
+        if (s.c_is_p) {
+          map.tie(d.c(ip, t, g), d.p(ip, t, g));
+        } else {
+          const int root = s.c == Variation::Occasion ? d.c(ip, t, hc)
+                           : s.c == Variation::Period ? d.c(ip, 2, hc)
+                                                      : d.c(first_c, 2, hc);
+          map.tie(d.c(ip, t, g), root);
+        }
+      }
+    }
+    const int hphi = holder(s.phi_by_group, g);
+    for (int i = 1; i <= M - 1; ++i) map.tie(d.phi(i, g), d.phi(s.phi_by_period ? i : 1, hphi));
   }
   switch (s.emigration) {
     case Emigration::None:
-      for (int j = 2; j <= M; ++j) map.fix(d.gamma2(j), 0.0);
-      for (int j = 3; j <= M; ++j) map.fix(d.gamma1(j), 0.0);
+      for (int g = 1; g <= groups; ++g) {
+        for (int j = 2; j <= M; ++j) map.fix(d.gamma2(j, g), 0.0);
+        for (int j = 3; j <= M; ++j) map.fix(d.gamma1(j, g), 0.0);
+      }
       break;
     case Emigration::Random:
-      for (int j = 3; j <= M; ++j) map.tie(d.gamma1(j), d.gamma2(j));
+      for (int g = 1; g <= groups; ++g) {
+        for (int j = 3; j <= M; ++j) map.tie(d.gamma1(j, g), d.gamma2(j, g));
+      }
       [[fallthrough]];
     case Emigration::Markov:
-      if (!s.gamma_by_period) {
-        for (int j = 3; j <= M; ++j) map.tie(d.gamma2(j), d.gamma2(2));
-        for (int j = 4; j <= M; ++j) map.tie(d.gamma1(j), d.gamma1(3));
-        break;
+      for (int g = 1; g <= groups; ++g) {
+        const int h = holder(s.gamma_by_group, g);
+        for (int j = 2; j <= M; ++j) map.tie(d.gamma2(j, g), d.gamma2(s.gamma_by_period ? j : 2, h));
+        for (int j = 3; j <= M; ++j) map.tie(d.gamma1(j, g), d.gamma1(s.gamma_by_period ? j : 3, h));
       }
+      if (!s.gamma_by_period) break;
       if (last == LastPeriod::Needed) last = s.phi_by_period ? LastPeriod::Both : LastPeriod::None;
       if (last != LastPeriod::None && M >= 3) {
         // Survival into the last period and availability in it reach the
-        // cells only together.
+        // cells only together, in every group.
         const std::string final_period = std::to_string(M);
         const std::string before = std::to_string(M - 1);
-        const std::string why = ": the last period's availability is confounded with survival into it";
-        map.tie(d.gamma2(M), d.gamma2(M - 1));
-        notes.push_back("gamma''(" + final_period + ") = gamma''(" + before + ")" + why);
-        if (last == LastPeriod::Both && s.emigration == Emigration::Markov && M >= 4) {
-          map.tie(d.gamma1(M), d.gamma1(M - 1));
-          notes.push_back("gamma'(" + final_period + ") = gamma'(" + before + ")" + why);
+        const std::string why = std::string(groups > 1 ? " in each group" : "") +
+                                ": the last period's availability is confounded with survival into it";
+        const bool both = last == LastPeriod::Both && s.emigration == Emigration::Markov && M >= 4;
+        for (int g = 1; g <= groups; ++g) {
+          map.tie(d.gamma2(M, g), d.gamma2(M - 1, g));
+          if (both) map.tie(d.gamma1(M, g), d.gamma1(M - 1, g));
         }
+        notes.push_back("gamma''(" + final_period + ") = gamma''(" + before + ")" + why);
+        if (both) notes.push_back("gamma'(" + final_period + ") = gamma'(" + before + ")" + why);
       }
       break;
   }
@@ -227,21 +323,11 @@ ParameterMap structure_map(const Structure& s, const RobustLayout& d, std::vecto
 }
 
 std::string structure_words(const Structure& s) {
-  std::string words = std::string("PHI(") + (s.phi_by_period ? "T" : ".") + ")";
-  words += std::string(" P(") + variation_word(s.p) + ")";
-  words += s.c_is_p ? std::string(" C(P)") : std::string(" C(") + variation_word(s.c) + ")";
-  switch (s.emigration) {
-    case Emigration::None:
-      words += " GAMMA(NONE)";
-      break;
-    case Emigration::Random:
-      words += std::string(" GAMMA(RANDOM,") + (s.gamma_by_period ? "T" : ".") + ")";
-      break;
-    case Emigration::Markov:
-      words += std::string(" GAMMA(MARKOV,") + (s.gamma_by_period ? "T" : ".") + ")";
-      break;
-  }
-  if (s.theta) words += std::string(" THETA(") + variation_word(*s.theta) + ")";
+  std::string words = phi_word(s);
+  words += " " + p_word(s);
+  words += " " + c_word(s);
+  words += " " + gamma_word(s);
+  if (s.theta) words += " " + theta_word(s);
   return words;
 }
 

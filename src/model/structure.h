@@ -4,6 +4,12 @@
 // design, said in words (PHI(T) P(T) C(P) GAMMA(MARKOV,.) THETA(1)) and
 // expanded into the parameter map they stand for. The STRUCTURE statement
 // and the converter's model templates both expand them here.
+//
+// In a model of several groups of animals a level with the group factor G
+// (PHI(G*T), P(G), GAMMA(MARKOV,G*T)) gives every group its own values; a
+// level without G is one set of values shared by all groups, held by the
+// first group's parameters. A part not named takes its most general level,
+// by group when the model has groups.
 
 #include <cstdint>
 #include <optional>
@@ -58,7 +64,7 @@ enum class Emigration : std::uint8_t {
 /// How a probability varies: one for all, one per period, one per occasion.
 enum class Variation : std::uint8_t { Constant, Period, Occasion };
 
-/// One model in words. The defaults are the most general model.
+/// One model in words. The defaults are the most general model of one group.
 struct Structure {
   bool phi_by_period = true;                      ///< PHI(T), else PHI(.)
   Variation p = Variation::Occasion;              ///< P(.), P(T), P(T*O)
@@ -68,16 +74,24 @@ struct Structure {
   bool gamma_by_period = true;                    ///< GAMMA(...,T), else GAMMA(...,.)
   bool gamma_given = false;                       ///< GAMMA was named, else the default stands
   std::optional<Variation> theta = std::nullopt;  ///< THETA(.) or THETA(T); none: THETA(1), fixed at 1
+  bool phi_by_group = false;                      ///< PHI(G), PHI(G*T): each group its own survival
+  bool p_by_group = false;                        ///< P(G), P(G*T), P(G*T*O)
+  bool c_by_group = false;                        ///< C(G), C(G*T), C(G*T*O); C(P) follows each group's p
+  bool gamma_by_group = false;                    ///< GAMMA(RANDOM,G), GAMMA(MARKOV,G*T), ...
+  bool theta_by_group = false;                    ///< THETA(G), THETA(G*T)
 };
 
 /// The words of a STRUCTURE statement, `words` each one part such as
-/// "PHI(T)" or "gamma(markov,.)" (case does not matter). Returns the
-/// message for an unknown part or level or a part given twice.
-std::optional<std::string> parse_structure(const std::vector<std::string>& words, Structure& out);
+/// "PHI(T)" or "gamma(markov,.)" (case does not matter), for a model of
+/// `groups` groups (a part not named is by group when there are several).
+/// Returns the message for an unknown part or level, an additive level
+/// such as G+T, or a part given twice.
+std::optional<std::string> parse_structure(const std::vector<std::string>& words, Structure& out, int groups = 1);
 
-/// Message when the design cannot carry the GAMMA named, or the
-/// GAMMA(MARKOV,T) a structure without GAMMA stands for (emigration needs a
-/// second period; Markovian emigration or gamma's by period need a third).
+/// Message when the design cannot carry the structure: a group term in a
+/// model without groups, or the GAMMA named, or the GAMMA(MARKOV,T) a
+/// structure without GAMMA stands for (emigration needs a second period;
+/// Markovian emigration or gamma's by period need a third).
 std::optional<std::string> check_structure(const Structure& s, const RobustLayout& design);
 
 /// Equalities of the last period's gamma's added to a structure's map.
@@ -88,17 +102,18 @@ enum class LastPeriod : std::uint8_t {
   Both,    ///< that, and gamma' alike when there is a gamma' before it
 };
 
-/// The parameter map of a structure on the design. With gamma's by period
-/// and survival by interval, gamma'' of the last period is set equal to that
-/// of the period before (three periods or more), and so is gamma' for
-/// Markovian emigration (four or more): the last period's availability is
-/// confounded with survival into it. Those equalities are named in `notes`.
-/// `last` other than Needed adds the chosen ones whatever the survival.
+/// The parameter map of a structure on the design, every group's block
+/// included. With gamma's by period and survival by interval, gamma'' of
+/// the last period is set equal to that of the period before (three periods
+/// or more), and so is gamma' for Markovian emigration (four or more),
+/// within each group: the last period's availability is confounded with
+/// survival into it. Those equalities are named in `notes`. `last` other
+/// than Needed adds the chosen ones whatever the survival.
 ParameterMap structure_map(const Structure& s, const RobustLayout& design, std::vector<std::string>& notes,
                            LastPeriod last = LastPeriod::Needed);
 
 /// The words of a STRUCTURE statement for the structure, for example
-/// "PHI(T) P(T) C(P) GAMMA(MARKOV,.)"; THETA(1), the default, is left out.
+/// "PHI(T) P(G*T) C(P) GAMMA(MARKOV,.)"; THETA(1), the default, is left out.
 std::string structure_words(const Structure& s);
 
 /// The structure written as its words without blanks, for example
