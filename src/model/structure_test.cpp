@@ -23,7 +23,7 @@ std::vector<std::string> split(const std::string& text) {
 /// Parses, checks and expands `text` on design d; the message when refused.
 std::string expand(const std::string& text, const RobustLayout& d, ParameterMap& map, std::vector<std::string>& notes) {
   Structure s;
-  if (auto message = parse_structure(split(text), s)) return *message;
+  if (auto message = parse_structure(split(text), s, d.groups())) return *message;
   if (auto message = check_structure(s, d)) return *message;
   map = structure_map(s, d, notes);
   return {};
@@ -162,6 +162,113 @@ TEST(Structure, NameRunsTheWordsTogether) {
   EXPECT_EQ(structure_name(s), "PHI(T)P(T)C(P)GAM(MARKOV,.)");
   ASSERT_FALSE(parse_structure(split("THETA(T) GAMMA(NONE) P(.) C(T*O) PHI(.)"), s));
   EXPECT_EQ(structure_name(s), "PHI(.)P(.)C(T*O)GAM(NONE)THETA(T)");
+}
+
+// --- groups ------------------------------------------------------------------
+
+/// The map as one word per parameter: its number when free, "=k" when equal
+/// to S(k), "#v" when fixed at v.
+std::string render(const ParameterMap& map) {
+  std::string out;
+  for (int i = 1; i <= map.npar(); ++i) {
+    const Setting& s = map[i];
+    if (!out.empty()) out += ' ';
+    if (s.kind == Setting::Kind::Free) {
+      out += std::to_string(i);
+    } else if (s.kind == Setting::Kind::Equal) {
+      out += "=" + std::to_string(s.root);
+    } else {
+      out += "#" + std::to_string(static_cast<int>(s.value));
+    }
+  }
+  return out;
+}
+
+/// Two groups of four periods of 2, 1, 3 and 2 occasions, NPAR 50: each
+/// block of 25 holds p(1,1) p(1,2) c(1,2) | p(2,1) | p(3,1..3) c(3,2..3) |
+/// p(4,1..2) c(4,2) in 1..12, an unused 13, then phi(1..3) in 14..16,
+/// gamma''(2..4) in 17..19, gamma'(3..4) in 20..21 and theta(1..4) in
+/// 22..25; group M's block is 26..50.
+RobustLayout two_groups() { return RobustLayout(std::vector<int>{2, 1, 3, 2}, 50, 2); }
+
+TEST(StructureGroups, GroupLevelsGiveEachGroupItsOwnAndOthersAreShared) {
+  const RobustLayout d = two_groups();
+  ParameterMap map(0);
+  std::vector<std::string> notes;
+  // Capture and emigration by group, survival shared: group M's phi's are
+  // group F's; the last period's gamma's are tied within each group.
+  ASSERT_EQ(expand("PHI(T) P(G*T) C(P) GAMMA(MARKOV,G*T)", d, map, notes), "");
+  EXPECT_EQ(render(map),
+            "1 =1 =1 4 5 =5 =5 =5 =5 10 =10 =10 13 14 15 16 17 18 =18 20 =20 #1 #1 #1 #1 "
+            "26 =26 =26 29 30 =30 =30 =30 =30 35 =35 =35 38 =14 =15 =16 42 43 =43 45 =45 #1 #1 #1 #1");
+  EXPECT_EQ(notes, (std::vector<std::string>{
+                       "gamma''(4) = gamma''(3) in each group: the last period's availability is confounded with "
+                       "survival into it",
+                       "gamma'(4) = gamma'(3) in each group: the last period's availability is confounded with "
+                       "survival into it"}));
+
+  // Capture and recapture shared, survival and theta by group, emigration
+  // shared: group M's p's all fall on S(1), its gamma's on group F's.
+  notes.clear();
+  ASSERT_EQ(expand("PHI(G) P(.) C(T) GAMMA(RANDOM,T) THETA(G)", d, map, notes), "");
+  EXPECT_EQ(render(map),
+            "1 =1 3 =1 =1 =1 =1 8 =8 =1 =1 12 13 14 =14 =14 17 18 19 =18 =19 22 =22 =22 =22 "
+            "=1 =1 =3 =1 =1 =1 =1 =8 =8 =1 =1 =12 38 39 =39 =39 =17 =18 =19 =18 =19 47 =47 =47 =47");
+  EXPECT_TRUE(notes.empty());  // survival constant: nothing to tie
+
+  // Parts not named are by group; GAMMA(NONE) and THETA(1) fix every group's.
+  ASSERT_EQ(expand("P(T) C(P) GAMMA(NONE)", d, map, notes), "");
+  EXPECT_EQ(render(map),
+            "1 =1 =1 4 5 =5 =5 =5 =5 10 =10 =10 13 14 15 16 #0 #0 #0 #0 #0 #1 #1 #1 #1 "
+            "=1 =1 =1 =4 =5 =5 =5 =5 =5 =10 =10 =10 38 39 40 41 #0 #0 #0 #0 #0 #1 #1 #1 #1");
+}
+
+TEST(StructureGroups, GroupTermsNeedGroupsAndAdditiveFormsAreRefused) {
+  const RobustLayout one(std::vector<int>{2, 1, 3, 2});
+  const RobustLayout two = two_groups();
+  const std::vector<std::pair<std::string, std::string>> refused_without_groups = {
+      {"PHI(T) P(g*t*o)", "STRUCTURE part P(G*T*O) has a group term, but the model has no groups (PROC MODEL "
+                          "GROUPS = ...)."},
+      {"C(P) GAMMA(MARKOV,G)", "STRUCTURE part GAMMA(MARKOV,G) has a group term, but the model has no groups "
+                               "(PROC MODEL GROUPS = ...)."},
+      {"THETA(G*T)", "STRUCTURE part THETA(G*T) has a group term, but the model has no groups (PROC MODEL "
+                     "GROUPS = ...)."},
+  };
+  for (const auto& [words, message] : refused_without_groups) {
+    ParameterMap map(0);
+    std::vector<std::string> notes;
+    EXPECT_EQ(expand(words, one, map, notes), message) << words;
+    EXPECT_EQ(expand(words, two, map, notes), "") << words;
+  }
+  const std::vector<std::pair<std::string, std::string>> refused = {
+      {"PHI(G+T)", "STRUCTURE part PHI(G+T) is an additive form: additive forms come with linear models on the "
+                   "logit scale, which are not available yet."},
+      {"gamma(random,g+t)", "STRUCTURE part gamma(random,g+t) is an additive form: additive forms come with "
+                            "linear models on the logit scale, which are not available yet."},
+      {"PHI(G*T*O)", "Unknown level in STRUCTURE part PHI(G*T*O): PHI takes ., T, G or G*T."},
+      {"C(G*P)", "Unknown level in STRUCTURE part C(G*P): C takes P, ., T, T*O, G, G*T or G*T*O."},
+      {"P(G*.)", "Unknown level in STRUCTURE part P(G*.): P takes ., T, T*O, G, G*T or G*T*O."},
+  };
+  for (const auto& [words, message] : refused) {
+    ParameterMap map(0);
+    std::vector<std::string> notes;
+    EXPECT_EQ(expand(words, two, map, notes), message) << words;
+  }
+}
+
+TEST(StructureGroups, WordsAndNameShowTheGroupTerms) {
+  Structure s;
+  ASSERT_FALSE(parse_structure(split("gamma(random,g) c(p) p(g*t) phi(g*t) theta(g)"), s, 2));
+  EXPECT_EQ(structure_name(s), "PHI(G*T)P(G*T)C(P)GAM(RANDOM,G)THETA(G)");
+  ASSERT_FALSE(parse_structure(split("C(G*T*O) GAMMA(MARKOV,G*T) P(G) PHI(.)"), s, 2));
+  EXPECT_EQ(structure_words(s), "PHI(.) P(G) C(G*T*O) GAMMA(MARKOV,G*T)");
+  // No words: the most general model, each group its own.
+  ASSERT_FALSE(parse_structure({}, s, 2));
+  EXPECT_EQ(structure_words(s), "PHI(G*T) P(G*T*O) C(G*T*O) GAMMA(MARKOV,G*T)");
+  // The words read back give the same structure.
+  Structure again;
+  ASSERT_FALSE(parse_structure(split(structure_words(s)), again, 2));
+  EXPECT_EQ(structure_words(again), structure_words(s));
 }
 
 }  // namespace
