@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -264,6 +265,33 @@ TEST(Identify, SurvivalAndCaptureEnterOnlyThroughTheirProduct) {
   EXPECT_LT(mul.change, 1e-12);
   // Moving them additively changes the product by d * (S(7) - S(4)) - d^2.
   EXPECT_GT(add.change, 1e-3);
+}
+
+TEST(Identify, EveryGroupsCoordinatesAndCohortsAreScanned) {
+  // The two-period model twice, as groups F (S(1) to S(10)) and M (S(11)
+  // to S(20)) with the same counts. F is held as in the test above, where
+  // every pair changes the cells; M as in the product test, so that only
+  // the product S(14) * S(17) of group M is identifiable.
+  std::string model(kModel);
+  model.replace(model.find("NPAR=10"), 7, "NPAR=20 GROUPS = F M");
+  const std::string cohorts = model.substr(model.find(" COHORT"));
+  auto r = run_model(model + cohorts,
+                     "PROC IDENTIFIABLE;\n CONSTRAINT;\n  S(8)=0; S(9)=1; S(10)=1;\n"
+                     "  S(15)=0; S(16)=0.5; S(18)=0; S(19)=1; S(20)=1;\n");
+  const ModelStore& m = r->run.model;
+  ASSERT_EQ(m.NCOHRT, 8);
+  ASSERT_EQ(m.NEST, 12);
+  const int a = std::min(m.POINT(14), m.POINT(17));
+  const int b = std::max(m.POINT(14), m.POINT(17));
+  ASSERT_GT(a, 7);  // past group F's seven slots
+  const std::vector<std::string> lines = verdicts(*r);
+  ASSERT_EQ(lines.size(), 2u);
+  const PairScan mul = parse(lines[1]);
+  EXPECT_EQ(mul.i, a);
+  EXPECT_EQ(mul.j, b);
+  EXPECT_LT(mul.change, 1e-12);
+  // Group M's moves show in group M's cohorts: no pair leaves every cell as it was.
+  EXPECT_GT(parse(lines[0]).change, 1e-6);
 }
 
 TEST(Identify, OnlyTheEstimatedCoordinatesAreMoved) {
