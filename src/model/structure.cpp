@@ -94,26 +94,39 @@ GroupLevel group_factor(const std::string& level) {
 
 /// Level word of a variation, with G in front for one by group.
 std::string level_word(Variation v, bool by_group) {
-  if (!by_group) return variation_word(v);
-  return v == Variation::Constant ? std::string("G") : "G*" + std::string(variation_word(v));
+  std::string word = by_group ? "G" : "";
+  if (by_group && v == Variation::Constant) return word;
+  if (by_group) word += '*';
+  word += variation_word(v);
+  return word;
 }
 
 /// Variation of a part that only says whether it is by period.
 Variation by_period(bool yes) { return yes ? Variation::Period : Variation::Constant; }
 
-/// The words of each part, "PHI(G*T)"; THETA(1) too.
-std::string phi_word(const Structure& s) { return "PHI(" + level_word(by_period(s.phi_by_period), s.phi_by_group) + ")"; }
-std::string p_word(const Structure& s) { return "P(" + level_word(s.p, s.p_by_group) + ")"; }
-std::string c_word(const Structure& s) { return s.c_is_p ? "C(P)" : "C(" + level_word(s.c, s.c_by_group) + ")"; }
-std::string gamma_word(const Structure& s) {
-  if (s.emigration == Emigration::None) return "GAMMA(NONE)";
-  std::string word = s.emigration == Emigration::Random ? "GAMMA(RANDOM," : "GAMMA(MARKOV,";
-  word += level_word(by_period(s.gamma_by_period), s.gamma_by_group);
-  word += ")";
+/// A part's word: its name and its level in parentheses, "PHI(G*T)".
+std::string part_word(const char* part, const std::string& level) {
+  std::string word = part;
+  word += '(';
+  word += level;
+  word += ')';
   return word;
 }
+
+/// The words of each part; THETA(1) too.
+std::string phi_word(const Structure& s) {
+  return part_word("PHI", level_word(by_period(s.phi_by_period), s.phi_by_group));
+}
+std::string p_word(const Structure& s) { return part_word("P", level_word(s.p, s.p_by_group)); }
+std::string c_word(const Structure& s) { return part_word("C", s.c_is_p ? "P" : level_word(s.c, s.c_by_group)); }
+std::string gamma_word(const Structure& s) {
+  if (s.emigration == Emigration::None) return part_word("GAMMA", "NONE");
+  std::string level = s.emigration == Emigration::Random ? "RANDOM," : "MARKOV,";
+  level += level_word(by_period(s.gamma_by_period), s.gamma_by_group);
+  return part_word("GAMMA", level);
+}
 std::string theta_word(const Structure& s) {
-  return s.theta ? "THETA(" + level_word(*s.theta, s.theta_by_group) + ")" : std::string("THETA(1)");
+  return part_word("THETA", s.theta ? level_word(*s.theta, s.theta_by_group) : "1");
 }
 
 }  // namespace
@@ -324,10 +337,14 @@ ParameterMap structure_map(const Structure& s, const RobustLayout& d, std::vecto
 
 std::string structure_words(const Structure& s) {
   std::string words = phi_word(s);
-  words += " " + p_word(s);
-  words += " " + c_word(s);
-  words += " " + gamma_word(s);
-  if (s.theta) words += " " + theta_word(s);
+  for (const std::string& w : {p_word(s), c_word(s), gamma_word(s)}) {
+    words += ' ';
+    words += w;
+  }
+  if (s.theta) {
+    words += ' ';
+    words += theta_word(s);
+  }
   return words;
 }
 

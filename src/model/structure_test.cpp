@@ -176,9 +176,11 @@ std::string render(const ParameterMap& map) {
     if (s.kind == Setting::Kind::Free) {
       out += std::to_string(i);
     } else if (s.kind == Setting::Kind::Equal) {
-      out += "=" + std::to_string(s.root);
+      out += '=';
+      out += std::to_string(s.root);
     } else {
-      out += "#" + std::to_string(static_cast<int>(s.value));
+      out += '#';
+      out += std::to_string(static_cast<int>(s.value));
     }
   }
   return out;
