@@ -30,7 +30,6 @@ that the printed estimates are its maximum: moving any free value by 0.001
 either way lowers it.
 
 Usage:
-  groups_fit.py                    print the independent figures
   groups_fit.py --command-file     print the case's command file
   groups_fit.py PROGRAM CASE_DIR   check CASE_DIR/run.cmd and the program's fit
 Standard library only.
