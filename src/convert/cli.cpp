@@ -6,12 +6,14 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <sstream>
 
 #include "convert/command.h"
 #include "convert/design.h"
 #include "convert/inp.h"
 #include "convert/plan.h"
+#include "model/group_names.h"
 
 namespace quorvale::convert {
 
@@ -19,19 +21,27 @@ namespace {
 
 /// The --help text.
 constexpr const char* kUsage =
-    "Usage: quorvale-inp --secondary K1,K2,...,KM [--models[=LIST]] FILE.inp\n"
-    "         > analysis.cmd\n"
+    "Usage: quorvale-inp --secondary K1,K2,...,KM [--groups NAMES]\n"
+    "         [--models[=LIST]] FILE.inp > analysis.cmd\n"
     "\n"
     "Converts robust-design encounter histories (\".inp\": one record per history,\n"
     "a string of 0 and 1 over all secondary occasions, a frequency and \";\",\n"
     "comments between /* and */) into a Quorvale command file on standard output.\n"
     "A negative frequency counts animals not released after their last capture.\n"
+    "Several groups of animals (sexes, sites) have one frequency each on every\n"
+    "record: \"0110 12 7;\" is 12 animals of the first group and 7 of the second.\n"
     "\n"
     "  --secondary LIST  secondary occasions of each primary period, e.g. 2,2,4,5,2;\n"
     "                    they must add up to the length of every history\n"
+    "  --groups NAMES    names of the groups in the order of the frequencies,\n"
+    "                    separated by commas (or blanks), e.g. F,M; each a letter\n"
+    "                    and up to 9 letters, digits or _; without it several\n"
+    "                    frequencies are groups G1, G2, ... The model has GROUPS,\n"
+    "                    every group with all the cohorts and its own parameters\n"
     "  --models          also write competing models (no, random and Markovian\n"
     "                    temporary emigration; survival and capture constant or\n"
-    "                    by period), each identifiable and with DERIVED (the\n"
+    "                    by period; with groups, survival and emigration shared\n"
+    "                    or by group), each identifiable and with DERIVED (the\n"
     "                    abundance of every period), and PROC TEST AVERAGE\n"
     "                    (model-averaged estimates)\n"
     "  --models=LIST     the structures of LIST instead, separated by \";\", e.g.\n"
@@ -44,7 +54,7 @@ constexpr const char* kUsage =
 
 /// The --plan --help text.
 constexpr const char* kPlanUsage =
-    "Usage: quorvale-inp --plan --secondary LIST\n"
+    "Usage: quorvale-inp --plan --secondary LIST [--groups NAMES]\n"
     "               (--marked N1,...,NM | --superpopulation N)\n"
     "               --phi V --p V [--c V] [--gamma2 V] [--gamma1 V]\n"
     "               [--nsim R] [--seed S] [--submodels 1,4,...] > plan.cmd\n"
@@ -55,7 +65,10 @@ constexpr const char* kPlanUsage =
     "to --p), --phi intervals 1..M-1, --gamma2 (gamma'') periods 2..M, --gamma1\n"
     "(gamma') periods 3..M; the gammas default to 0 (no temporary emigration).\n"
     "--marked gives the animals newly marked in each period, --superpopulation\n"
-    "the animals present and available in period 1 (none entering later).\n";
+    "the animals present and available in period 1 (none entering later).\n"
+    "For several groups give each option's values group by group, separated by\n"
+    "\"/\": --phi 0.8/0.7 --marked 500/400,300,300; values without \"/\" hold\n"
+    "for every group. The groups are those of --groups, else G1, G2, ...\n";
 
 /// A fault of the command line itself.
 struct UsageFault {
@@ -68,6 +81,7 @@ struct Options {
   bool models = false;    ///< --models
   std::vector<std::string> structures;  ///< the structures of --models=LIST
   bool help = false;      ///< --help
+  std::vector<std::string> groups;  ///< the names of --groups; empty when not given
   std::string file;       ///< the input file
   bool plan = false;      ///< --plan
   /// The values of the --plan options, by option name (without "--").
@@ -86,7 +100,7 @@ constexpr const char* kPlanOptions[] = {"marked", "superpopulation", "phi", "p",
                                         "nsim", "seed", "submodels"};
 
 /// The numbers of a comma-separated list, as the command file writes them
-/// (six significant digits); a fault names the option.
+/// (six significant digits); a fault names the option (and the group).
 std::vector<double> number_list(const std::string& option, const std::string& text) {
   std::vector<double> out;
   std::size_t start = 0;
@@ -107,10 +121,11 @@ std::vector<double> number_list(const std::string& option, const std::string& te
   return out;
 }
 
-/// One value for every one of `count` periods, or one each; probabilities in 0..1.
-std::vector<double> per_period(const Options& o, const std::string& option, int count, const std::string& what,
+/// One value for every one of `count` periods, or one each, from `text`
+/// (the option's value for one group); probabilities in 0..1. `option`
+/// names the option, and the group where there are several.
+std::vector<double> per_period(const std::string& option, const std::string& text, int count, const std::string& what,
                                double fallback, bool required) {
-  const std::string text = o.value(option);
   if (text.empty()) {
     if (required && count > 0) throw UsageFault{"--" + option + " is required: " + what};
     return std::vector<double>(static_cast<std::size_t>(std::max(count, 0)), fallback);
@@ -144,10 +159,10 @@ int whole_number(const Options& o, const std::string& option, int fallback, int 
 /// Refuses a plan whose cohorts hold more animals in all than the program
 /// counts: the sample size, the sum of the cohort sizes, is a 32-bit count
 /// (and every animal of every cohort is drawn in each replicate).
-void refuse_too_many_animals(const Design& d, const Truth& t, const std::string& option) {
+void refuse_too_many_animals(const Design& d, const std::vector<Truth>& truths, const std::string& option) {
   constexpr double most = 2147483647.0;
   double total = 0.0;
-  for (double size : expected_sizes(d, t)) total += size < most ? static_cast<double>(std::llround(size)) : size;
+  for (double size : expected_sizes(d, truths)) total += size < most ? static_cast<double>(std::llround(size)) : size;
   if (!(total <= most)) {
     char shown[32];
     std::snprintf(shown, sizeof shown, "%.6g", total);
@@ -157,37 +172,103 @@ void refuse_too_many_animals(const Design& d, const Truth& t, const std::string&
   }
 }
 
-/// The truth and the options of --plan.
-std::pair<Truth, PlanOptions> plan_of(const Options& o, const Design& d) {
+/// Options of the truth of --plan, which take values per group separated by "/".
+constexpr const char* kTruthOptions[] = {"marked", "superpopulation", "phi", "p", "c", "gamma2", "gamma1"};
+
+/// The "/"-separated parts of a text.
+std::vector<std::string> slash_parts(const std::string& text) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t end = text.find('/', start);
+    parts.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+    if (end == std::string::npos) return parts;
+    start = end + 1;
+  }
+}
+
+/// Groups of a plan: as many as --groups names, else as many as the truth
+/// options give values per group (1 when none is split by "/"). Every
+/// option gives one value list for all groups or one per group.
+int plan_groups(const Options& o) {
+  int groups = static_cast<int>(o.groups.size());
+  std::string decided_by = "--groups names " + std::to_string(groups);
+  for (const char* name : kTruthOptions) {
+    const std::string text = o.value(name);
+    if (text.empty()) continue;
+    const int parts = static_cast<int>(slash_parts(text).size());
+    if (parts == 1) continue;
+    if (groups == 0) {
+      groups = parts;
+      decided_by = std::string("--") + name + " has values for " + std::to_string(parts);
+    } else if (parts != groups) {
+      throw UsageFault{std::string("--") + name + ": values for " + std::to_string(parts) +
+                       " groups (separated by \"/\"), but " + decided_by +
+                       ": give the values of all groups once or those of every group"};
+    }
+  }
+  return std::max(groups, 1);
+}
+
+/// The truth of group g (1..) of a plan whose design has the groups laid out.
+Truth group_truth(const Options& o, const Design& d, int g) {
   const int M = d.periods();
-  if (M < 2) throw UsageFault{"--plan needs at least 2 primary periods in --secondary"};
+  // The option's text for this group, and its name in messages.
+  auto text = [&](const std::string& name) {
+    const std::vector<std::string> parts = slash_parts(o.value(name));
+    return parts.size() == 1 ? parts[0] : parts[static_cast<std::size_t>(g - 1)];
+  };
+  auto shown = [&](const std::string& name) { return d.named_groups() ? name + " (group " + d.group_name(g) + ")" : name; };
   Truth t;
-  const bool marked = !o.value("marked").empty();
-  const bool super = !o.value("superpopulation").empty();
-  if (marked == super) throw UsageFault{"--plan needs one of --marked and --superpopulation"};
-  if (marked) {
-    t.marked = number_list("marked", o.value("marked"));
+  if (!o.value("marked").empty()) {
+    t.marked = number_list(shown("marked"), text("marked"));
     if (t.marked.size() == 1) t.marked.assign(static_cast<std::size_t>(M), t.marked[0]);
     if (static_cast<int>(t.marked.size()) != M) {
-      throw UsageFault{"--marked: " + std::to_string(t.marked.size()) + " values given, 1 or " + std::to_string(M) +
-                       " expected (animals newly marked in periods 1.." + std::to_string(M) + ")"};
+      throw UsageFault{"--" + shown("marked") + ": " + std::to_string(t.marked.size()) + " values given, 1 or " +
+                       std::to_string(M) + " expected (animals newly marked in periods 1.." + std::to_string(M) + ")"};
     }
     for (double v : t.marked) {
-      if (!(v >= 0.0)) throw UsageFault{"--marked: " + o.value("marked") + " has a negative number of animals"};
+      if (!(v >= 0.0)) throw UsageFault{"--" + shown("marked") + ": " + text("marked") + " has a negative number of animals"};
     }
   } else {
-    const std::vector<double> v = number_list("superpopulation", o.value("superpopulation"));
-    if (v.size() != 1 || !(v[0] > 0.0)) throw UsageFault{"--superpopulation: one number of animals above 0"};
+    const std::vector<double> v = number_list(shown("superpopulation"), text("superpopulation"));
+    if (v.size() != 1 || !(v[0] > 0.0)) {
+      throw UsageFault{"--" + shown("superpopulation") + ": one number of animals above 0"};
+    }
     t.superpopulation = v[0];
   }
   const std::string periods = "periods 1.." + std::to_string(M);
-  t.p = per_period(o, "p", M, "capture probability of " + periods, 0.0, true);
-  t.c = o.value("c").empty() ? t.p : per_period(o, "c", M, "recapture probability of " + periods, 0.0, true);
-  t.phi = per_period(o, "phi", M - 1, "survival of intervals 1.." + std::to_string(M - 1), 0.0, true);
-  t.gamma2 = per_period(o, "gamma2", M - 1, "gamma'' of periods 2.." + std::to_string(M), 0.0, false);
-  t.gamma1 = per_period(o, "gamma1", M - 2, "gamma' of periods 3.." + std::to_string(M), 0.0, false);
-  refuse_too_many_animals(d, t, marked ? "marked" : "superpopulation");
-  PlanOptions p;
+  t.p = per_period(shown("p"), text("p"), M, "capture probability of " + periods, 0.0, true);
+  t.c = o.value("c").empty() ? t.p
+                             : per_period(shown("c"), text("c"), M, "recapture probability of " + periods, 0.0, true);
+  t.phi = per_period(shown("phi"), text("phi"), M - 1, "survival of intervals 1.." + std::to_string(M - 1), 0.0, true);
+  t.gamma2 = per_period(shown("gamma2"), text("gamma2"), M - 1, "gamma'' of periods 2.." + std::to_string(M), 0.0, false);
+  t.gamma1 = per_period(shown("gamma1"), text("gamma1"), M - 2, "gamma' of periods 3.." + std::to_string(M), 0.0, false);
+  return t;
+}
+
+/// The design of a plan with its groups, the truth of every group and the options of --plan.
+struct Plan {
+  Design design;              ///< the periods and the groups
+  std::vector<Truth> truths;  ///< one per group
+  PlanOptions options;        ///< replicates, seed, submodels
+};
+
+/// The plan the options describe.
+Plan plan_of(const Options& o, const Design& periods) {
+  const int M = periods.periods();
+  if (M < 2) throw UsageFault{"--plan needs at least 2 primary periods in --secondary"};
+  const bool marked = !o.value("marked").empty();
+  const bool super = !o.value("superpopulation").empty();
+  if (marked == super) throw UsageFault{"--plan needs one of --marked and --superpopulation"};
+  const int groups = plan_groups(o);
+  Plan plan;
+  plan.design = !o.groups.empty() ? with_groups(periods, o.groups)
+                : groups > 1      ? with_groups(periods, default_group_names(groups))
+                                  : periods;
+  for (int g = 1; g <= groups; ++g) plan.truths.push_back(group_truth(o, plan.design, g));
+  refuse_too_many_animals(plan.design, plan.truths, marked ? "marked" : "superpopulation");
+  PlanOptions& p = plan.options;
   p.nsim = whole_number(o, "nsim", 100, 1);
   p.seed = whole_number(o, "seed", 1, 0);
   if (!o.value("submodels").empty()) {
@@ -196,7 +277,28 @@ std::pair<Truth, PlanOptions> plan_of(const Options& o, const Design& d) {
       p.submodels.push_back(static_cast<int>(v));
     }
   }
-  return {t, p};
+  return plan;
+}
+
+/// The names of --groups: words separated by commas or blanks.
+std::vector<std::string> group_names_of(const std::string& text) {
+  std::vector<std::string> names;
+  std::string word;
+  for (char ch : text + ",") {
+    if (ch == ',' || ch == ' ' || ch == '\t') {
+      if (!word.empty()) names.push_back(word);
+      word.clear();
+    } else {
+      word += ch;
+    }
+  }
+  if (names.empty()) throw UsageFault{"--groups needs the names of the groups, such as F,M"};
+  if (names.size() > static_cast<std::size_t>(kMaxGroups)) {
+    throw UsageFault{"--groups: " + std::to_string(names.size()) + " names; at most " + std::to_string(kMaxGroups) +
+                     " groups are allowed"};
+  }
+  if (const std::optional<std::string> fault = group_names_fault(names)) throw UsageFault{"--groups: " + *fault};
+  return names;
 }
 
 Options parse_args(const std::vector<std::string>& args) {
@@ -226,6 +328,11 @@ Options parse_args(const std::vector<std::string>& args) {
         if (i + 1 >= args.size()) throw UsageFault{a + " needs a value"};
         o.values.emplace_back(name, args[++i]);
       }
+    } else if (a == "--groups") {
+      if (i + 1 >= args.size()) throw UsageFault{"--groups needs the names of the groups, such as F,M"};
+      o.groups = group_names_of(args[++i]);
+    } else if (a.rfind("--groups=", 0) == 0) {
+      o.groups = group_names_of(a.substr(9));
     } else if (a == "--secondary") {
       if (i + 1 >= args.size()) throw UsageFault{"--secondary needs a list such as 2,2,4,5,2"};
       o.secondary = args[++i];
@@ -278,14 +385,14 @@ int inp_main(const std::vector<std::string>& args, std::istream& in, std::ostrea
   try {
     const Design design = parse_design(o.secondary);
     if (o.plan) {
-      std::pair<Truth, PlanOptions> plan;
+      Plan plan;
       try {
         plan = plan_of(o, design);
       } catch (const UsageFault& f) {
         err << "quorvale-inp: " << f.message << "\nTry 'quorvale-inp --help'.\n";
         return 1;
       }
-      out << plan_command_file(design, plan.first, plan.second) << std::flush;
+      out << plan_command_file(plan.design, plan.truths, plan.options) << std::flush;
       if (!out) {
         err << "quorvale-inp: cannot write the command file\n";
         return 1;
@@ -312,9 +419,15 @@ int inp_main(const std::vector<std::string>& args, std::istream& in, std::ostrea
       }
       text = all.str();
     }
-    const std::vector<History> histories = read_inp(text);
+    const std::vector<History> histories = read_inp(text, static_cast<int>(o.groups.size()));
+    // Several frequencies on every history are groups, named G1, G2, ...
+    // unless --groups names them.
+    const int groups = static_cast<int>(histories.front().frequencies.size());
+    const Design grouped = !o.groups.empty() ? with_groups(design, o.groups)
+                           : groups > 1      ? with_groups(design, default_group_names(groups))
+                                             : design;
     const std::string command =
-        command_file(design, histories, CommandOptions{o.file == "-" ? "" : o.file, o.models}, o.structures);
+        command_file(grouped, histories, CommandOptions{o.file == "-" ? "" : o.file, o.models}, o.structures);
     out << command << std::flush;
     if (!out) {
       err << "quorvale-inp: cannot write the command file\n";

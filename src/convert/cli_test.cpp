@@ -54,7 +54,7 @@ TEST(InpMain, ChosenStructuresAreWrittenInsteadOfTheTemplates) {
 TEST(InpMain, HelpGoesToStandardOutput) {
   const Call c = call({"--help"});
   EXPECT_EQ(c.status, 0);
-  EXPECT_EQ(c.out.rfind("Usage: quorvale-inp --secondary K1,K2,...,KM [--models[=LIST]] FILE.inp\n", 0), 0u);
+  EXPECT_EQ(c.out.rfind("Usage: quorvale-inp --secondary K1,K2,...,KM [--groups NAMES]\n", 0), 0u);
   EXPECT_EQ(c.err, "");
 }
 

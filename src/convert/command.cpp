@@ -92,14 +92,14 @@ std::string occasions_text(const Design& d) {
   return s;
 }
 
-/// The factors of a closed cell, as pieces ending in "*" but the last.
-std::vector<std::string> closed_factors(const Design& d, int ip, int h) {
+/// The factors of a closed cell of group g, as pieces ending in "*" but the last.
+std::vector<std::string> closed_factors(const Design& d, int ip, int h, int g = 1) {
   const int kk = d.occasions(ip);
   std::vector<std::string> factors;
   bool caught = false;
   for (int t = 1; t <= kk; ++t) {
     const bool capture = ((h >> (kk - t)) & 1) == 0;
-    const int par = caught ? d.c(ip, t) : d.p(ip, t);
+    const int par = caught ? d.c(ip, t, g) : d.p(ip, t, g);
     factors.push_back(capture ? S(par) : "(1-" + S(par) + ")");
     caught = caught || capture;
   }
@@ -107,40 +107,75 @@ std::vector<std::string> closed_factors(const Design& d, int ip, int h) {
   return factors;
 }
 
-/// The factors of open cell j of release period i.
-std::vector<std::string> open_factors(const Design& d, int i, int j) {
+/// The factors of open cell j of release period i of group g.
+std::vector<std::string> open_factors(const Design& d, int i, int j, int g) {
   std::vector<std::string> factors;
-  for (int k = i; k < j; ++k) factors.push_back(S(d.phi(k)) + "*");
+  for (int k = i; k < j; ++k) factors.push_back(S(d.phi(k, g)) + "*");
   factors.push_back("PSTAR(" + std::to_string(j) + ")*");
-  factors.push_back(j == i + 1 ? "(1-" + S(d.gamma2(j)) + ")"
+  factors.push_back(j == i + 1 ? "(1-" + S(d.gamma2(j, g)) + ")"
                                : "A(" + std::to_string(i) + "," + std::to_string(j) + ")");
   return factors;
 }
 
+/// Longest label written: the tables of estimates show 20 characters of a
+/// label and the estimate right after them.
+constexpr std::size_t kLabelWidth = 19;
+
 /// The LABELS block: every parameter named by its symbol and a word or two,
-/// short enough (kLabelWidth) that the tables of estimates, which show 20
-/// characters of a label, keep a blank before the next column; a comment
-/// says what each symbol means.
+/// short enough (kLabelWidth) that the tables of estimates keep a blank
+/// before the next column; a comment says what each symbol means. With
+/// named groups each label ends with its group's name, the word dropped
+/// where it would not fit, the group's number where the name would not.
 void put_labels(std::string& out, const Design& d) {
   const auto num = [](int v) { return std::to_string(v); };
-  put_comment(out, "Labels: p(i,t) capture and c(i,t) recapture in period i on occasion t, phi(i) survival from "
-                   "period i to i+1, gamma''(j) unavailable in j if available in j-1 (leave), gamma'(j) "
-                   "unavailable in j if unavailable in j-1 (stay out), theta(i) the recapture exponent of "
-                   "period i.");
-  out += "LABELS;\n";
-  auto label = [&](int par, const std::string& text) { out += "  " + S(par) + "=" + text + ";\n"; };
-  for (int ip = 1; ip <= d.periods(); ++ip) {
-    for (int t = 1; t <= d.occasions(ip); ++t) label(d.p(ip, t), "p(" + num(ip) + "," + num(t) + ") capture");
-    for (int t = 2; t <= d.occasions(ip); ++t) label(d.c(ip, t), "c(" + num(ip) + "," + num(t) + ") recapture");
-  }
+  // The labels, in parameter order, each of its group.
+  std::vector<std::pair<int, std::string>> labels;  // parameter, label
+  bool by_number = false;
+  auto label = [&](int par, int g, const std::string& symbol, const std::string& word) {
+    std::string text = symbol + " " + word;
+    if (d.named_groups()) {
+      const std::string& name = d.group_name(g);
+      if (text.size() + 2 + name.size() <= kLabelWidth) {
+        text += ", " + name;
+      } else if (symbol.size() + 2 + name.size() <= kLabelWidth) {
+        text = symbol + ", " + name;
+      } else {
+        text = symbol + ", " + num(g);
+        by_number = true;
+      }
+    }
+    labels.emplace_back(par, text);
+  };
   const int M = d.periods();
-  for (int i = 1; i < M; ++i) label(d.phi(i), "phi(" + num(i) + ") survival");
-  for (int j = 2; j <= M; ++j) label(d.gamma2(j), "gamma''(" + num(j) + ") leave");
-  for (int j = 3; j <= M; ++j) label(d.gamma1(j), "gamma'(" + num(j) + ") stay out");
-  for (int ip = 1; ip <= M; ++ip) label(d.theta(ip), "theta(" + num(ip) + ") exponent");
+  for (int g = 1; g <= d.groups(); ++g) {
+    for (int ip = 1; ip <= M; ++ip) {
+      for (int t = 1; t <= d.occasions(ip); ++t) label(d.p(ip, t, g), g, "p(" + num(ip) + "," + num(t) + ")", "capture");
+      for (int t = 2; t <= d.occasions(ip); ++t) label(d.c(ip, t, g), g, "c(" + num(ip) + "," + num(t) + ")", "recapture");
+    }
+    for (int i = 1; i < M; ++i) label(d.phi(i, g), g, "phi(" + num(i) + ")", "survival");
+    for (int j = 2; j <= M; ++j) label(d.gamma2(j, g), g, "gamma''(" + num(j) + ")", "leave");
+    for (int j = 3; j <= M; ++j) label(d.gamma1(j, g), g, "gamma'(" + num(j) + ")", "stay out");
+    for (int ip = 1; ip <= M; ++ip) label(d.theta(ip, g), g, "theta(" + num(ip) + ")", "exponent");
+  }
+  std::string explanation =
+      "Labels: p(i,t) capture and c(i,t) recapture in period i on occasion t, phi(i) survival from period i to i+1, "
+      "gamma''(j) unavailable in j if available in j-1 (leave), gamma'(j) unavailable in j if unavailable in j-1 "
+      "(stay out), theta(i) the recapture exponent of period i.";
+  if (d.named_groups()) {
+    explanation += " Each label ends with its group";
+    if (by_number) {
+      explanation += ", by number where the name does not fit:";
+      for (int g = 1; g <= d.groups(); ++g) explanation += (g == 1 ? " " : ", ") + num(g) + " " + d.group_name(g);
+    }
+    explanation += ".";
+  }
+  put_comment(out, explanation);
+  out += "LABELS;\n";
+  for (const auto& [par, text] : labels) out += "  " + S(par) + "=" + text + ";\n";
 }
 
-/// The cohorts and their cells, the remainder cells left to ADDCELL.
+/// The cohorts and their cells, the remainder cells left to ADDCELL; with
+/// named groups a comment opens each group's cohorts.
 void put_cohorts(std::string& out, const Design& d, const std::vector<Cohort>& cohorts) {
   const auto num = [](int v) { return std::to_string(v); };
   const int M = d.periods();
@@ -151,8 +186,19 @@ void put_cohorts(std::string& out, const Design& d, const std::vector<Cohort>& c
               "and next caught in ip (jp = 2..ip), cells by capture history within ip. Then for each period i, "
               "the animals released after i, cells by the period they are next caught in. ADDCELL adds every "
               "cohort's last cell (never caught). The cell expressions are for reading only: PSTAR(j) is caught "
-              "at least once in period j, A(i,j) is available in j and missed in between.");
+              "at least once in period j, A(i,j) is available in j and missed in between." +
+                  std::string(d.named_groups() ? " The groups one after the other, each with all the cohorts and "
+                                                 "its own parameters."
+                                               : ""));
+  int group = 0;  // group of the cohorts written so far
   for (const Cohort& c : cohorts) {
+    if (d.named_groups() && c.group != group) {
+      group = c.group;
+      put_comment(out, "Group " + d.group_name(group) + " (" + num(group) + " of " + num(d.groups()) +
+                           "): cohorts " + num(d.closed_cohort(1, 1, group)) + " to " +
+                           num(d.open_cohort(M - 1, group)) + ", parameters S(" + num(d.p(1, 1, group)) +
+                           ") to S(" + num(d.theta(M, group)) + ").");
+    }
     std::string what;
     if (!c.open) {
       what = c.jp == 1 ? "period " + num(c.period) + ", first caught"
@@ -167,8 +213,8 @@ void put_cohorts(std::string& out, const Design& d, const std::vector<Cohort>& c
     out += statement + (statement.size() + comment.size() > kLineWidth ? "\n  " : "") + comment + "\n";
     for (std::size_t k = 0; k < c.cells.size(); ++k) {
       const int h = static_cast<int>(k);
-      const std::vector<std::string> factors =
-          c.open ? open_factors(d, c.period, c.period + 1 + h) : closed_factors(d, c.period, h);
+      const std::vector<std::string> factors = c.open ? open_factors(d, c.period, c.period + 1 + h, c.group)
+                                                      : closed_factors(d, c.period, h, c.group);
       put_statement(out, "  " + right(c.cells[k], 9) + " : ", factors, "", "              ");
     }
   }
@@ -185,10 +231,18 @@ void put_models(std::string& out, const Design& d, const std::vector<int>& chose
                                 std::to_string(models.size()));
     }
   }
+  const std::string groups =
+      d.groups() == 1 ? std::string()
+                      : " With " + std::to_string(d.groups()) +
+                            " groups: capture by group and period in every model, survival by period and the "
+                            "gamma's constant, each either shared by the groups (PHI(T), GAMMA(RANDOM,.)) or "
+                            "each group's own (PHI(G*T), GAMMA(RANDOM,G)). A level without G is the same for "
+                            "all groups.";
   put_comment(out,
               "Competing models. Within every period capture and recapture are one probability (c = p on every "
-              "occasion) and theta is fixed at 1 (no power variant). Each model is identifiable from the design: "
-              "the information matrix of its free parameters has full rank." +
+              "occasion) and theta is fixed at 1 (no power variant)." + groups +
+                  " Each model is identifiable from the design: the information matrix of its free parameters "
+                  "has full rank." +
                   std::string(single_occasion_note(d) ? " For the periods of one occasion that rests on the open "
                                                         "part alone (see the note above)."
                                                       : ""));
@@ -202,7 +256,7 @@ void put_models(std::string& out, const Design& d, const std::vector<int>& chose
     // An analysis (PROC TEST follows) asks for the abundance of every period
     // too; the refits of a planned study's simulation do not need it.
     out += std::string("PROC ESTIMATE ") + (test ? "DERIVED " : "") + "NAME=" + m.name + ";\n";
-    out += " STRUCTURE " + structure_words(structure_of(m.spec)) + ";\n";
+    out += " STRUCTURE " + template_words(m.spec) + ";\n";
   }
   if (!omitted.empty()) {
     std::string text = "Not fitted, with " + std::to_string(d.periods()) + " primary periods:";
@@ -296,6 +350,11 @@ void put_model(std::string& out, const Design& d, const std::vector<Cohort>& coh
   words.push_back("INTERVALS");
   words.push_back("=");
   for (int i = 1; i < M; ++i) words.push_back("1");
+  if (d.named_groups()) {
+    words.push_back("GROUPS");
+    words.push_back("=");
+    words.insert(words.end(), d.group_names.begin(), d.group_names.end());
+  }
   put_statement(out, "", words, " ", "    ");
   put_labels(out, d);
   put_cohorts(out, d, cohorts);
@@ -370,17 +429,30 @@ std::string command_file(const Design& d, const std::vector<History>& histories,
   long long animals = 0;
   long long lost = 0;
   for (const History& h : histories) {
-    animals += std::llabs(h.frequency);
-    lost += h.frequency < 0 ? -h.frequency : 0;
+    for (long long f : h.frequencies) {
+      animals += std::llabs(f);
+      lost += f < 0 ? -f : 0;
+    }
   }
   const int M = d.periods();
   const std::string name = plain_name(options.source);
   std::string out;
   out += "PROC TITLE Robust design: " + name + ";\n";
+  std::string groups;
+  if (d.named_groups()) {
+    groups = " " + std::to_string(d.groups()) + (d.groups() == 1 ? " group" : " groups") +
+             ", a frequency for each in this order:";
+    for (int g = 1; g <= d.groups(); ++g) {
+      long long n = 0;
+      for (const History& h : histories) n += std::llabs(h.frequencies[static_cast<std::size_t>(g - 1)]);
+      groups += (g == 1 ? " " : ", ") + d.group_name(g) + " (" + std::to_string(n) + " animals)";
+    }
+    groups += ".";
+  }
   put_comment(out, "Written by quorvale-inp from " + name + ": " + std::to_string(histories.size()) +
                        " encounter histories, " + std::to_string(animals) + " animals (" + std::to_string(lost) +
                        " not released after their last capture), " + std::to_string(M) + " primary periods of " +
-                       occasions_text(d) + " secondary occasions.");
+                       occasions_text(d) + " secondary occasions." + groups);
   put_model(out, d, cohorts);
   if (!structures.empty()) {
     put_structures(out, d, structures);
@@ -391,9 +463,9 @@ std::string command_file(const Design& d, const std::vector<History>& histories,
   return out;
 }
 
-std::string plan_command_file(const Design& d, const Truth& truth, const PlanOptions& options) {
-  const std::vector<Cohort> cohorts = expected_cohorts(d, truth);
-  const std::vector<double> values = truth_values(d, truth);
+std::string plan_command_file(const Design& d, const std::vector<Truth>& truths, const PlanOptions& options) {
+  const std::vector<Cohort> cohorts = expected_cohorts(d, truths);
+  const std::vector<double> values = truth_values(d, truths);
   const int M = d.periods();
   std::string out;
   // The title names the occasions of every period while the line fits,
@@ -406,11 +478,28 @@ std::string plan_command_file(const Design& d, const Truth& truth, const PlanOpt
             " secondary occasions in all;";
   }
   out += title + "\n";
-  std::string who = truth.marked.empty() ? "a super-population of " + value_text(truth.superpopulation) +
-                                               " animals present and available in period 1"
-                                         : "newly marked animals per period";
-  std::vector<double> marked = truth.marked;
-  for (std::size_t i = 0; i < marked.size(); ++i) who += (i == 0 ? " " : ", ") + value_text(marked[i]);
+  std::string who;
+  const bool super = truths.front().marked.empty();
+  if (!d.named_groups()) {
+    const Truth& truth = truths.front();
+    who = super ? "a super-population of " + value_text(truth.superpopulation) +
+                      " animals present and available in period 1"
+                : "newly marked animals per period";
+    for (std::size_t i = 0; i < truth.marked.size(); ++i) who += (i == 0 ? " " : ", ") + value_text(truth.marked[i]);
+  } else {
+    who = super ? "a super-population of animals present and available in period 1,"
+                : "newly marked animals per period,";
+    for (int g = 1; g <= d.groups(); ++g) {
+      const Truth& truth = truths[static_cast<std::size_t>(g - 1)];
+      who += g == 1 ? " " : g == d.groups() ? " and " : ", ";
+      if (super) {
+        who += value_text(truth.superpopulation) + " in group " + d.group_name(g);
+      } else {
+        who += "in group " + d.group_name(g);
+        for (std::size_t i = 0; i < truth.marked.size(); ++i) who += (i == 0 ? " " : ", ") + value_text(truth.marked[i]);
+      }
+    }
+  }
   put_comment(out, "Written by quorvale-inp --plan for a study of " + std::to_string(M) + " primary periods of " +
                        occasions_text(d) + " secondary occasions and " + who +
                        ". The cohorts hold the numbers expected under the truth given (rounded to whole "

@@ -40,10 +40,10 @@ struct PlanOptions {
 };
 
 /// The command file of a planned study: PROC MODEL with the cohorts
-/// expected under `truth`, PROC SIMULATE with the truth as the generating
-/// model and COVERAGE, and the chosen model templates as its submodels.
-/// Throws ConvertError naming --submodels for a number with no model.
-std::string plan_command_file(const Design& design, const Truth& truth, const PlanOptions& options);
+/// expected under `truths` (one per group), PROC SIMULATE with the truths as
+/// the generating model and COVERAGE, and the chosen model templates as its
+/// submodels. Throws ConvertError naming --submodels for a number with no model.
+std::string plan_command_file(const Design& design, const std::vector<Truth>& truths, const PlanOptions& options);
 
 /// What a design with periods of one secondary occasion cannot give,
 /// naming those periods; none when every period has two or more. The

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <map>
 #include <memory>
+#include <random>
 #include <sstream>
 
 #include "convert/templates.h"
@@ -244,6 +246,112 @@ TEST(CommandFile, StructureStatementsBuildEachTemplatesMap) {
     }
     EXPECT_EQ(r->tokens(), "[PROC][TEST][AVERAGE]");
   }
+}
+
+TEST(CommandFile, GroupedCohortsReadBackAsTalliedFromTheHistories) {
+  // Random histories over periods of 2, 3 and 2 occasions, each with a
+  // frequency for each of two groups: some 0, some negative (lost on capture).
+  const Design d = with_groups(parse_design("2,3,2"), {"F", "M"});
+  const std::vector<int> start = {0, 2, 5, 7};  // first occasion of each period, and the end
+  std::mt19937 random(7);
+  std::string inp;
+  for (int n = 0; n < 60; ++n) {
+    std::string h(7, '0');
+    while (h.find('1') == std::string::npos) {
+      for (char& ch : h) ch = random() % 3 == 0 ? '1' : '0';
+    }
+    const int f = static_cast<int>(random() % 9) - 3;
+    const int f2 = static_cast<int>(random() % 7) - 2;
+    inp += h + " " + std::to_string(f) + " " + std::to_string(f == 0 && f2 == 0 ? 1 : f2) + " ;\n";
+  }
+  const std::vector<History> histories = read_inp(inp);
+  const std::string text = command_file(d, histories, CommandOptions{"small.inp", false});
+  expect_readable_lines(text);
+  auto r = read_model(text);
+  EXPECT_EQ(r->tokens(), "[PROC][STOP]");
+  const ModelStore& m = r->run.model;
+  ASSERT_EQ(m.group_names, (std::vector<std::string>{"F", "M"}));
+  ASSERT_EQ(m.NPAR, 38);
+  ASSERT_EQ(m.NCOHRT, 16);
+
+  // Tallied animal by animal from the histories: captures on each occasion,
+  // first captures in each period, and the releases after period i next
+  // caught in j (0: not seen again, released).
+  auto caught_in = [&](const std::string& h, int ip) {
+    return h.substr(static_cast<std::size_t>(start[static_cast<std::size_t>(ip - 1)]),
+                    static_cast<std::size_t>(d.occasions(ip))).find('1') != std::string::npos;
+  };
+  for (int g = 1; g <= 2; ++g) {
+    std::map<std::pair<int, int>, long long> on_occasion, released;
+    std::map<int, long long> first;
+    for (const History& h : histories) {
+      const long long f = h.frequencies[static_cast<std::size_t>(g - 1)];
+      const long long n = f < 0 ? -f : f;
+      for (int ip = 1; ip <= 3; ++ip) {
+        for (int t = 1; t <= d.occasions(ip); ++t) {
+          if (h.occasions[static_cast<std::size_t>(start[static_cast<std::size_t>(ip - 1)] + t - 1)] == '1') {
+            on_occasion[{ip, t}] += n;
+          }
+        }
+      }
+      int previous = 0;
+      for (int ip = 1; ip <= 3; ++ip) {
+        if (!caught_in(h.occasions, ip)) continue;
+        if (previous == 0) first[ip] += n;
+        if (previous > 0) released[{previous, ip}] += n;
+        previous = ip;
+      }
+      if (previous < 3 && f > 0) released[{previous, 0}] += n;
+    }
+    // The same read back from the cohorts of group g.
+    for (int ip = 1; ip <= 3; ++ip) {
+      const int kk = d.occasions(ip);
+      EXPECT_EQ(m.NREL(d.closed_cohort(ip, 1, g)), first[ip]) << g << " " << ip;
+      for (int t = 1; t <= kk; ++t) {
+        long long n = 0;
+        for (int jp = 1; jp <= ip; ++jp) {
+          // Cell k: occasion t caught when binary digit kk - t of k - 1 is 0.
+          for (int k = 1; k < (1 << kk); ++k) {
+            if ((((k - 1) >> (kk - t)) & 1) == 0) n += m.NOBS(k, d.closed_cohort(ip, jp, g));
+          }
+        }
+        EXPECT_EQ(n, on_occasion[std::make_pair(ip, t)]) << g << " " << ip << " " << t;
+      }
+    }
+    for (int i = 1; i <= 2; ++i) {
+      long long size = released[{i, 0}];
+      for (int j = i + 1; j <= 3; ++j) {
+        EXPECT_EQ(m.NOBS(j - i, d.open_cohort(i, g)), released[std::make_pair(i, j)]) << g << " " << i << " " << j;
+        size += released[{i, j}];
+      }
+      EXPECT_EQ(m.NREL(d.open_cohort(i, g)), size) << g << " " << i;
+    }
+  }
+}
+
+TEST(CommandFile, GroupedLabelsNameTheirGroupAndFitTheTables) {
+  // Two-digit periods give the longest symbols; a name of 10 characters
+  // leaves room for the symbol alone, or not even for that.
+  const Design d = with_groups(parse_design("2,2,2,2,2,2,2,2,2,2,2,2"), {"Females_1", "M"});
+  std::string inp;
+  for (const char* h : {"110000000000000000000000", "000000000000000000000011"}) inp += std::string(h) + " 3 2;\n";
+  auto r = read_model(command_file(d, read_inp(inp), CommandOptions{"small.inp", false}));
+  const ModelStore& m = r->run.model;
+  auto label = [&](int i) { return m.LABEL(i).substr(0, m.LABEL(i).find_last_not_of(' ') + 1); };
+  for (int i = 1; i <= m.NPAR; ++i) {
+    EXPECT_LT(label(i).size(), 20U) << label(i);
+    const std::string end = d.group_of(i) == 1 ? ", Females_1" : ", M";
+    const bool named = label(i).size() > end.size() && label(i).substr(label(i).size() - end.size()) == end;
+    EXPECT_TRUE(named || (d.group_of(i) == 1 && label(i).substr(label(i).size() - 3) == ", 1")) << label(i);
+  }
+  EXPECT_EQ(label(d.p(1, 1, 2)), "p(1,1) capture, M");
+  EXPECT_EQ(label(d.phi(3, 1)), "phi(3), Females_1");
+  EXPECT_EQ(label(d.gamma2(12, 1)), "gamma''(12), 1");
+  EXPECT_EQ(label(d.gamma2(12, 2)), "gamma''(12), M");
+  // The comment says which number is which group.
+  std::string text = command_file(d, read_inp(inp), CommandOptions{"small.inp", false});
+  for (std::size_t at = text.find("\n   "); at != std::string::npos; at = text.find("\n   ", at)) text.replace(at, 4, " ");
+  EXPECT_NE(text.find("by number where the name does not fit: 1 Females_1, 2 M."), std::string::npos);
 }
 
 TEST(CommandFile, ShippedExampleIsTheConvertersOutput) {

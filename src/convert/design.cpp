@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <utility>
 
 #include "base/limits.h"
 
@@ -20,6 +21,12 @@ std::string Design::text() const {
     s += std::to_string(occasions(ip));
   }
   return s;
+}
+
+std::vector<int> Design::occasion_list() const {
+  std::vector<int> kk;
+  for (int ip = 1; ip <= periods(); ++ip) kk.push_back(occasions(ip));
+  return kk;
 }
 
 namespace {
@@ -82,6 +89,26 @@ Design parse_design(std::string_view list) {
   return d;
 }
 
+Design with_groups(const Design& design, std::vector<std::string> names) {
+  const Design d(design.occasion_list(), std::move(names));
+  const std::string groups = std::to_string(d.groups()) + " groups of " + design.text();
+  if (d.cohorts() > MAXCHT) {
+    throw ConvertError(0, groups + " need " + std::to_string(d.cohorts()) + " cohorts, more than the program's "
+                              "MAXCHT = " + std::to_string(MAXCHT));
+  }
+  if (d.npar() > MAXPAR) {
+    throw ConvertError(0, groups + " need NPAR = " + std::to_string(d.npar()) + " parameters, more than the "
+                              "program's MAXPAR = " + std::to_string(MAXPAR));
+  }
+  return d;
+}
+
+std::vector<std::string> default_group_names(int groups) {
+  std::vector<std::string> names;
+  for (int g = 1; g <= groups; ++g) names.push_back("G" + std::to_string(g));
+  return names;
+}
+
 int closed_cell(std::string_view occasions) {
   int h = 0;
   for (char ch : occasions) h = 2 * h + (ch == '1' ? 0 : 1);
@@ -90,19 +117,24 @@ int closed_cell(std::string_view occasions) {
 
 std::vector<Cohort> tabulate(const Design& design, const std::vector<History>& histories) {
   const int M = design.periods();
+  const int G = design.groups();
   std::vector<Cohort> cohorts;
-  for (int ip = 1; ip <= M; ++ip) {
-    for (int jp = 1; jp <= ip; ++jp) {
-      cohorts.push_back(Cohort{false, ip, jp, 0, std::vector<long long>(static_cast<std::size_t>(design.closed_cells(ip) - 1), 0)});
+  for (int g = 1; g <= G; ++g) {
+    for (int ip = 1; ip <= M; ++ip) {
+      for (int jp = 1; jp <= ip; ++jp) {
+        cohorts.push_back(Cohort{g, false, ip, jp, 0,
+                                 std::vector<long long>(static_cast<std::size_t>(design.closed_cells(ip) - 1), 0)});
+      }
+    }
+    for (int i = 1; i <= M - 1; ++i) {
+      cohorts.push_back(
+          Cohort{g, true, i, 0, 0, std::vector<long long>(static_cast<std::size_t>(design.open_cells(i) - 1), 0)});
     }
   }
-  for (int i = 1; i <= M - 1; ++i) {
-    cohorts.push_back(Cohort{true, i, 0, 0, std::vector<long long>(static_cast<std::size_t>(design.open_cells(i) - 1), 0)});
-  }
-  auto closed = [&](int ip, int jp) -> Cohort& {
-    return cohorts[static_cast<std::size_t>(RobustLayout::closed_cohort(ip, jp) - 1)];
+  auto closed = [&](int ip, int jp, int g) -> Cohort& {
+    return cohorts[static_cast<std::size_t>(design.closed_cohort(ip, jp, g) - 1)];
   };
-  auto open = [&](int i) -> Cohort& { return cohorts[static_cast<std::size_t>(design.open_cohort(i) - 1)]; };
+  auto open = [&](int i, int g) -> Cohort& { return cohorts[static_cast<std::size_t>(design.open_cohort(i, g) - 1)]; };
 
   const int length = design.total_occasions();
   long long animals = 0;
@@ -112,31 +144,44 @@ std::vector<Cohort> tabulate(const Design& design, const std::vector<History>& h
                                      " occasions, but --secondary " + design.text() + " describes " +
                                      std::to_string(length));
     }
-    const long long n = std::llabs(h.frequency);
-    animals += n;
-    if (animals > INT_MAX) {
-      throw ConvertError(h.line, "more than " + std::to_string(INT_MAX) +
-                                     " animals in all: cohort sizes must fit the program's 32-bit counts");
+    if (h.frequencies.size() != static_cast<std::size_t>(G)) {
+      const std::size_t n = h.frequencies.size();
+      throw ConvertError(h.line, "history \"" + h.occasions + "\" has " + std::to_string(n) +
+                                     (n == 1 ? " frequency" : " frequencies") + " for " + std::to_string(G) +
+                                     " groups");
+    }
+    for (long long frequency : h.frequencies) {
+      animals += std::llabs(frequency);
+      if (animals > INT_MAX) {
+        throw ConvertError(h.line, "more than " + std::to_string(INT_MAX) +
+                                       " animals in all: cohort sizes must fit the program's 32-bit counts");
+      }
     }
     // Periods with a capture, and the cell of each.
-    int previous = 0;  // last period with a capture so far
-    int first = 0;
+    std::vector<std::pair<int, int>> caught;  // period, cell
     for (int ip = 1, at = 0; ip <= M; at += design.occasions(ip), ++ip) {
       const std::string_view part = std::string_view(h.occasions).substr(static_cast<std::size_t>(at),
                                                                          static_cast<std::size_t>(design.occasions(ip)));
-      if (part.find('1') == std::string_view::npos) continue;
-      if (first == 0) first = ip;
-      Cohort& c = closed(ip, previous + 1);
-      c.cells[static_cast<std::size_t>(closed_cell(part) - 1)] += n;
-      c.size += n;
-      if (previous > 0) open(previous).cells[static_cast<std::size_t>(ip - previous - 1)] += n;
-      if (previous > 0) open(previous).size += n;  // released after `previous`, seen again
-      previous = ip;
+      if (part.find('1') != std::string_view::npos) caught.emplace_back(ip, closed_cell(part));
     }
-    if (first == 0) throw ConvertError(h.line, "history \"" + h.occasions + "\" has no capture");
-    // Released after the last capture too, unless lost on capture (negative
-    // frequency) or caught last in the last period.
-    if (previous < M && h.frequency > 0) open(previous).size += n;
+    if (caught.empty()) throw ConvertError(h.line, "history \"" + h.occasions + "\" has no capture");
+    for (int g = 1; g <= G; ++g) {
+      const long long frequency = h.frequencies[static_cast<std::size_t>(g - 1)];
+      const long long n = std::llabs(frequency);
+      if (n == 0) continue;
+      int previous = 0;  // last period with a capture so far
+      for (const auto& [ip, cell] : caught) {
+        Cohort& c = closed(ip, previous + 1, g);
+        c.cells[static_cast<std::size_t>(cell - 1)] += n;
+        c.size += n;
+        if (previous > 0) open(previous, g).cells[static_cast<std::size_t>(ip - previous - 1)] += n;
+        if (previous > 0) open(previous, g).size += n;  // released after `previous`, seen again
+        previous = ip;
+      }
+      // Released after the last capture too, unless lost on capture (negative
+      // frequency) or caught last in the last period.
+      if (previous < M && frequency > 0) open(previous, g).size += n;
+    }
   }
   return cohorts;
 }

@@ -132,6 +132,38 @@ TEST(Tabulate, ThreePeriodsOfUnequalOccasionsWithLosses) {
             "O(1)=8[7 1] O(2)=9[4]");
 }
 
+TEST(Tabulate, GroupsByHandEachInItsOwnCohorts) {
+  // The first frequency is that of TwoPeriodsByHand; the second group:
+  // 1111 x1: cell 1 in 1, released, cell 1 in 2.
+  // 0010 x4: first caught in 2 (cell 2).
+  // 0110 x2: cell 3 in 1, released, cell 2 in 2.
+  // 0100 lost x1: cell 3 in 1, not released.
+  const Design d = with_groups(parse_design("2,2"), {"F", "M"});
+  const std::vector<Cohort> cohorts = tabulate(d, read_inp("1111 2 1;\n1000 3 0;\n0010 1 4;\n0110 -1 2;\n0100 -2 -1;\n"));
+  EXPECT_EQ(render(cohorts), "C(1,1)=8[2 3 3] C(2,1)=1[0 1 0] C(2,2)=3[2 1 0] O(1)=6[3] "
+                             "C(1,1)=4[1 0 3] C(2,1)=4[0 4 0] C(2,2)=3[1 2 0] O(1)=3[3]");
+  ASSERT_EQ(cohorts.size(), 8u);
+  for (std::size_t c = 0; c < cohorts.size(); ++c) EXPECT_EQ(cohorts[c].group, c < 4 ? 1 : 2) << c;
+  EXPECT_EQ(fault([&] { tabulate(d, read_inp("1111 2;\n")); }), "1: history \"1111\" has 1 frequency for 2 groups");
+}
+
+TEST(DesignLimits, GroupsMultiplyCohortsAndParameters) {
+  // 2,2,4,5,2: 19 cohorts and 41 parameters a group.
+  const Design d = with_groups(parse_design("2,2,4,5,2"), {"F", "M", "J"});
+  EXPECT_EQ(d.cohorts(), 57);
+  EXPECT_EQ(d.npar(), 123);
+  EXPECT_EQ(d.group_name(3), "J");
+  EXPECT_EQ(fault([] { with_groups(parse_design("2,2,4,5,2"), default_group_names(10)); }), "(no fault)");
+  // Five periods of six occasions: 5 * 11 + 16 = 71 parameters a group.
+  EXPECT_EQ(fault([] { with_groups(parse_design("6,6,6,6,6"), default_group_names(6)); }),
+            "0: 6 groups of 6,6,6,6,6 need NPAR = 426 parameters, more than the program's MAXPAR = 420");
+  // Twenty periods: 210 + 19 = 229 cohorts a group.
+  std::string list20 = "1";
+  for (int i = 2; i <= 20; ++i) list20 += ",1";
+  EXPECT_EQ(fault([&] { with_groups(parse_design(list20), default_group_names(6)); }),
+            "0: 6 groups of " + list20 + " need 1374 cohorts, more than the program's MAXCHT = 1200");
+}
+
 TEST(Tabulate, HistoryFaultsNameTheirLine) {
   EXPECT_EQ(fault([] { tabulate_text("2,2", "1111 1;\n/* x */ 111 2;\n"); }),
             "2: history \"111\" has 3 occasions, but --secondary 2,2 describes 4");

@@ -20,10 +20,12 @@ double generic_value(const Design& d, int i, int slot, int point) {
   double u = 0.5 + (slot + 7 * point) * golden;
   u -= std::floor(u);
   const int M = d.periods();
-  if (i <= d.closed_parameters()) return 0.3 + 0.35 * u;  // capture, recapture
-  if (i <= d.phi(M - 1)) return 0.55 + 0.35 * u;    // survival
-  if (i <= d.gamma2(M)) return 0.1 + 0.3 * u;       // gamma''
-  if (i < d.theta(1)) return 0.4 + 0.4 * u;         // gamma'
+  // Its kind from its place in its group's block, as in group 1's.
+  const int k = d.in_block(i);
+  if (k <= d.closed_parameters()) return 0.3 + 0.35 * u;  // capture, recapture
+  if (k <= d.phi(M - 1)) return 0.55 + 0.35 * u;    // survival
+  if (k <= d.gamma2(M)) return 0.1 + 0.3 * u;       // gamma''
+  if (k < d.theta(1)) return 0.4 + 0.4 * u;         // gamma'
   return 0.8 + 0.4 * u;                             // theta
 }
 
@@ -34,16 +36,19 @@ double identifiability_margin(const Design& d, const ParameterMap& map, int poin
   ModelStore& m = *store;
   const int M = d.periods();
   const std::vector<int> cohort_cells = d.cohort_cells();
+  m.group_names = d.group_names;
   m.set_cohorts(cohort_cells);
   m.NPAR = d.npar();
   m.size_parameters();
   m.NSIG = 5;
   m.NOTRAN = 1;  // the working values are the parameters themselves
-  // Cohorts of one period share their cells, so the first of each period
-  // and the open cohorts carry every distinct cell.
+  // Cohorts of one period of a group share their cells, so the first of
+  // each period and the open cohorts of every group carry every distinct cell.
   std::vector<int> distinct;
-  for (int ip = 1; ip <= M; ++ip) distinct.push_back(RobustLayout::closed_cohort(ip, 1));
-  for (int i = 1; i < M; ++i) distinct.push_back(d.open_cohort(i));
+  for (int g = 1; g <= d.groups(); ++g) {
+    for (int ip = 1; ip <= M; ++ip) distinct.push_back(d.closed_cohort(ip, 1, g));
+    for (int i = 1; i < M; ++i) distinct.push_back(d.open_cohort(i, g));
+  }
 
   // Free parameters take slots 1..NEST in order, fixed ones the slots after.
   const int nest = map.estimated();

@@ -1,6 +1,9 @@
 #include "convert/inp.h"
 
+#include <algorithm>
 #include <climits>
+
+#include "model/group_names.h"
 
 namespace quorvale::convert {
 
@@ -79,8 +82,8 @@ void check_history(const Word& w) {
   }
 }
 
-/// The frequency of a record: a whole number other than 0, a minus sign for
-/// animals not released after their last capture.
+/// A frequency of a record: a whole number, a minus sign for animals not
+/// released after their last capture.
 long long read_frequency(const Word& w) {
   std::string_view digits = w.text;
   const bool negative = !digits.empty() && digits.front() == '-';
@@ -96,11 +99,12 @@ long long read_frequency(const Word& w) {
                                      " animals per history");
     }
   }
-  if (n == 0) {
-    throw ConvertError(w.line, "frequency 0: every history needs a number of animals other than 0 "
-                               "(negative for animals not released after their last capture)");
-  }
   return negative ? -n : n;
+}
+
+/// "1 frequency", "2 frequencies".
+std::string frequencies_text(std::size_t n) {
+  return std::to_string(n) + (n == 1 ? " frequency" : " frequencies");
 }
 
 /// Only the characters 0 and 1.
@@ -129,7 +133,7 @@ void refuse_groups(const std::vector<Word>& words, std::size_t i) {
 
 }  // namespace
 
-std::vector<History> read_inp(std::string_view text) {
+std::vector<History> read_inp(std::string_view text, int groups) {
   // A UTF-8 byte-order mark before the first line is no part of it.
   if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
   const std::vector<Word> words = split_words(text);
@@ -140,26 +144,45 @@ std::vector<History> read_inp(std::string_view text) {
     if (first.text == ";") throw ConvertError(first.line, "\";\" without a history before it");
     check_history(first);
     refuse_groups(words, i);
-    History h{first.text, 0, first.line};
+    History h{first.text, {}, first.line};
     if (i + 1 >= words.size() || words[i + 1].text == ";") {
       throw ConvertError(first.line, "history \"" + first.text + "\" has no frequency");
     }
-    h.frequency = read_frequency(words[i + 1]);
-    if (i + 2 >= words.size()) {
+    // One frequency per group, all on the line of the first.
+    std::size_t k = i + 1;
+    for (; k < words.size() && words[k].text != ";" && words[k].line == words[i + 1].line; ++k) {
+      h.frequencies.push_back(read_frequency(words[k]));
+    }
+    const std::size_t n = h.frequencies.size();
+    if (n > static_cast<std::size_t>(kMaxGroups)) {
+      throw ConvertError(first.line, "history \"" + first.text + "\" has " + frequencies_text(n) + ": at most " +
+                                         std::to_string(kMaxGroups) + " groups, one frequency each");
+    }
+    const std::string each = ": every history needs one frequency for each group";
+    if (groups > 0 && n != static_cast<std::size_t>(groups)) {
+      throw ConvertError(first.line, "history \"" + first.text + "\" has " + frequencies_text(n) +
+                                         ", but --groups names " + std::to_string(groups) +
+                                         (groups == 1 ? " group" : " groups") + each);
+    }
+    if (!histories.empty() && n != histories.front().frequencies.size()) {
+      const History& front = histories.front();
+      throw ConvertError(first.line, "history \"" + first.text + "\" has " + frequencies_text(n) +
+                                         ", but the first history (line " + std::to_string(front.line) + ") has " +
+                                         std::to_string(front.frequencies.size()) + each);
+    }
+    if (std::all_of(h.frequencies.begin(), h.frequencies.end(), [](long long f) { return f == 0; })) {
+      if (n == 1) {
+        throw ConvertError(words[i + 1].line, "frequency 0: every history needs a number of animals other than 0 "
+                                              "(negative for animals not released after their last capture)");
+      }
+      throw ConvertError(first.line, "frequencies all 0: every history needs a number of animals other than 0 "
+                                     "in at least one group");
+    }
+    if (k >= words.size() || words[k].text != ";") {
       throw ConvertError(first.line, "missing \";\" at the end of the record of history \"" + first.text + "\"");
     }
-    const Word& after = words[i + 2];
-    if (after.text != ";") {
-      if (after.line != words[i + 1].line) {
-        throw ConvertError(first.line,
-                           "missing \";\" at the end of the record of history \"" + first.text + "\"");
-      }
-      throw ConvertError(first.line, "more than one frequency (\"" + after.text +
-                                         "\" after \"" + words[i + 1].text +
-                                         "\"): groups and individual covariates are not supported");
-    }
     histories.push_back(std::move(h));
-    i += 3;
+    i = k + 1;
   }
   if (histories.empty()) throw ConvertError(0, "no encounter history in the input");
   return histories;

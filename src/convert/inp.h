@@ -1,7 +1,8 @@
 #pragma once
 // Encounter histories in the ".inp" form: one record per history, the
 // captures over all secondary occasions as a string of 0 and 1, a frequency
-// and ";", with comments between "/*" and "*/" anywhere.
+// for every group of animals ("0110 12 7;": 12 of the first group, 7 of the
+// second) and ";", with comments between "/*" and "*/" anywhere.
 
 #include <stdexcept>
 #include <string>
@@ -22,18 +23,22 @@ class ConvertError : public std::runtime_error {
   int line_;
 };
 
-/// One record: the captures of a group of animals and how many they are.
+/// One record: a capture history and how many animals of each group have it.
 struct History {
-  std::string occasions;   ///< '1' caught, '0' not caught, one character per secondary occasion
-  long long frequency = 0;  ///< animals with this history; negative: not released after the last capture
-  int line = 0;            ///< input line where the history stands
+  std::string occasions;  ///< '1' caught, '0' not caught, one character per secondary occasion
+  /// Animals with this history, group by group; negative: not released
+  /// after the last capture.
+  std::vector<long long> frequencies;
+  int line = 0;  ///< input line where the history stands
 };
 
-/// Reads every record of an ".inp" text. Throws ConvertError with the line
-/// of the first fault: a character other than 0 and 1 in a history (a "."
-/// for a missing occasion included), a missing, malformed or zero
-/// frequency, more than one frequency, a missing ";", an unclosed comment,
-/// or no history at all.
-std::vector<History> read_inp(std::string_view text);
+/// Reads every record of an ".inp" text, each with `groups` frequencies, or
+/// with as many as the first record when `groups` is 0. Throws ConvertError
+/// with the line of the first fault: a character other than 0 and 1 in a
+/// history (a "." for a missing occasion included), a missing or malformed
+/// frequency, a frequency 0 where there is one group or frequencies all 0,
+/// more frequencies than groups allowed or another number of them than
+/// expected, a missing ";", an unclosed comment, or no history at all.
+std::vector<History> read_inp(std::string_view text, int groups = 0);
 
 }  // namespace quorvale::convert

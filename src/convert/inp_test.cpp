@@ -5,19 +5,22 @@
 namespace quorvale::convert {
 namespace {
 
-/// The records as "occasions:frequency@line ...".
-std::string records(std::string_view text) {
+/// The records as "occasions:frequency@line ...", the frequencies of several groups as "12/7".
+std::string records(std::string_view text, int groups = 0) {
   std::string s;
-  for (const History& h : read_inp(text)) {
-    s += (s.empty() ? "" : " ") + h.occasions + ":" + std::to_string(h.frequency) + "@" + std::to_string(h.line);
+  for (const History& h : read_inp(text, groups)) {
+    if (!s.empty()) s += " ";
+    s += h.occasions + ":";
+    for (std::size_t g = 0; g < h.frequencies.size(); ++g) s += (g ? "/" : "") + std::to_string(h.frequencies[g]);
+    s += "@" + std::to_string(h.line);
   }
   return s;
 }
 
 /// "line: message" of the fault read_inp stops on.
-std::string fault(std::string_view text) {
+std::string fault(std::string_view text, int groups = 0) {
   try {
-    read_inp(text);
+    read_inp(text, groups);
   } catch (const ConvertError& e) {
     return std::to_string(e.line()) + ": " + e.what();
   }
@@ -54,8 +57,6 @@ TEST(ReadInp, EveryFaultNamesItsLine) {
   // The next record on a later line shows the ";" is missing.
   EXPECT_EQ(fault("0101 1\n0110 2 ;\n"), "1: missing \";\" at the end of the record of history \"0101\"");
   EXPECT_EQ(fault("0101 1 ;\n0110 2"), "2: missing \";\" at the end of the record of history \"0110\"");
-  EXPECT_EQ(fault("0101 1 2 ;\n"),
-            "1: more than one frequency (\"2\" after \"1\"): groups and individual covariates are not supported");
   EXPECT_EQ(fault("0101 1 ;\n/* note\n\n0110 1 ;\n"), "2: comment opened with \"/*\" is never closed with \"*/\"");
   EXPECT_EQ(fault("0101 1 ;\n ; 0110 1 ;\n"), "2: \";\" without a history before it");
   EXPECT_EQ(fault("0101 2147483648 ;\n"), "1: frequency \"2147483648\" is too large: at most 2147483647 animals per history");
@@ -82,6 +83,28 @@ TEST(ReadInp, HistoryInGroupsSaysWhatIsExpected) {
   // A frequency of 0, 1 or 10 is no group.
   EXPECT_EQ(fault("0101 0 ;\n").substr(0, 14), "1: frequency 0");
   EXPECT_EQ(records("0101 10 ;\n0110 1 ;"), "0101:10@1 0110:1@2");
+}
+
+TEST(ReadInp, OneFrequencyPerGroup) {
+  // A group may have none of a history, and lose animals on capture of its own.
+  EXPECT_EQ(records("0110 12 7;\n1001 0 -2 ;\n1111 -1 0;"), "0110:12/7@1 1001:0/-2@2 1111:-1/0@3");
+  EXPECT_EQ(records("0110 12 7 1;", 3), "0110:12/7/1@1");
+  // Every record has as many as the first, or as --groups names.
+  const std::string each = ": every history needs one frequency for each group";
+  EXPECT_EQ(fault("0110 12 7;\n/* */\n1001 3 ;\n"),
+            "3: history \"1001\" has 1 frequency, but the first history (line 1) has 2" + each);
+  EXPECT_EQ(fault("0110 12;\n1001 3 1 4;\n"),
+            "2: history \"1001\" has 3 frequencies, but the first history (line 1) has 1" + each);
+  EXPECT_EQ(fault("0110 12 7;\n", 3), "1: history \"0110\" has 2 frequencies, but --groups names 3 groups" + each);
+  EXPECT_EQ(fault("0110 12 7;\n1001 3 4 ;\n", 1),
+            "1: history \"0110\" has 2 frequencies, but --groups names 1 group" + each);
+  EXPECT_EQ(fault("0110 1 2 3 4 5 6 7 8 9 10 11;\n"),
+            "1: history \"0110\" has 11 frequencies: at most 10 groups, one frequency each");
+  EXPECT_EQ(fault("0110 12 7;\n1001 0 -0 ;\n"),
+            "2: frequencies all 0: every history needs a number of animals other than 0 in at least one group");
+  EXPECT_EQ(fault("0110 12 7;\n1001 3 x ;\n"), "2: frequency \"x\" is not a whole number");
+  // The frequencies stand on one line: the record ends with its ";".
+  EXPECT_EQ(fault("0110 12\n 7;\n"), "1: missing \";\" at the end of the record of history \"0110\"");
 }
 
 TEST(ReadInp, NoHistoryAtAll) {

@@ -14,8 +14,9 @@ namespace {
 
 /// The cell probabilities of every cohort of the design under the truth,
 /// as the likelihood computes them (one column per cohort, of its cells).
-Mat1<double> cell_probabilities(const Design& d, const Truth& truth, ModelStore& m) {
-  const std::vector<double> S = truth_values(d, truth);
+Mat1<double> cell_probabilities(const Design& d, const std::vector<Truth>& truths, ModelStore& m) {
+  const std::vector<double> S = truth_values(d, truths);
+  m.group_names = d.group_names;
   m.set_cohorts(d.cohort_cells());
   m.NPAR = d.npar();
   m.size_parameters();
@@ -52,82 +53,90 @@ std::vector<long long> whole_cells(long long size, const double* p, int n) {
 
 }  // namespace
 
-std::vector<double> truth_values(const Design& d, const Truth& truth) {
+std::vector<double> truth_values(const Design& d, const std::vector<Truth>& truths) {
   std::vector<double> S(static_cast<std::size_t>(d.npar()) + 1, 0.0);
   auto at = [](const std::vector<double>& v, int i) { return v[static_cast<std::size_t>(i)]; };
   const int M = d.periods();
-  for (int ip = 1; ip <= M; ++ip) {
-    for (int t = 1; t <= d.occasions(ip); ++t) S[static_cast<std::size_t>(d.p(ip, t))] = at(truth.p, ip - 1);
-    for (int t = 2; t <= d.occasions(ip); ++t) S[static_cast<std::size_t>(d.c(ip, t))] = at(truth.c, ip - 1);
-    S[static_cast<std::size_t>(d.theta(ip))] = 1.0;
+  for (int g = 1; g <= d.groups(); ++g) {
+    const Truth& truth = truths[static_cast<std::size_t>(g - 1)];
+    for (int ip = 1; ip <= M; ++ip) {
+      for (int t = 1; t <= d.occasions(ip); ++t) S[static_cast<std::size_t>(d.p(ip, t, g))] = at(truth.p, ip - 1);
+      for (int t = 2; t <= d.occasions(ip); ++t) S[static_cast<std::size_t>(d.c(ip, t, g))] = at(truth.c, ip - 1);
+      S[static_cast<std::size_t>(d.theta(ip, g))] = 1.0;
+    }
+    for (int i = 1; i < M; ++i) S[static_cast<std::size_t>(d.phi(i, g))] = at(truth.phi, i - 1);
+    for (int j = 2; j <= M; ++j) S[static_cast<std::size_t>(d.gamma2(j, g))] = at(truth.gamma2, j - 2);
+    for (int j = 3; j <= M; ++j) S[static_cast<std::size_t>(d.gamma1(j, g))] = at(truth.gamma1, j - 3);
   }
-  for (int i = 1; i < M; ++i) S[static_cast<std::size_t>(d.phi(i))] = at(truth.phi, i - 1);
-  for (int j = 2; j <= M; ++j) S[static_cast<std::size_t>(d.gamma2(j))] = at(truth.gamma2, j - 2);
-  for (int j = 3; j <= M; ++j) S[static_cast<std::size_t>(d.gamma1(j))] = at(truth.gamma1, j - 3);
   return S;
 }
 
-std::vector<double> expected_sizes(const Design& d, const Truth& truth) {
+std::vector<double> expected_sizes(const Design& d, const std::vector<Truth>& truths) {
   ModelStore m;
-  const Mat1<double> P = cell_probabilities(d, truth, m);
+  const Mat1<double> P = cell_probabilities(d, truths, m);
   const int M = d.periods();
-  // Pr(next caught in j | released after i), j = i+1..M.
-  auto next = [&](int i, int j) { return P(j - i, d.open_cohort(i)); };
-  std::vector<double> E(static_cast<std::size_t>(M) + 1, 0.0);  // newly marked
-  if (truth.marked.empty()) {
-    // Present and available in period 1: caught there with p*(1), else
-    // first caught in j as an animal released after period 1 would be.
-    double miss = 1.0;
-    for (int t = 1; t <= d.occasions(1); ++t) miss *= 1.0 - truth.p[0];
-    E[1] = truth.superpopulation * (1.0 - miss);
-    for (int j = 2; j <= M; ++j) E[static_cast<std::size_t>(j)] = truth.superpopulation * miss * next(1, j);
-  } else {
-    for (int i = 1; i <= M; ++i) E[static_cast<std::size_t>(i)] = truth.marked[static_cast<std::size_t>(i - 1)];
-  }
-  // Released after period i: the newly marked and the recaptured of period i.
-  std::vector<double> R(static_cast<std::size_t>(M) + 1, 0.0);
-  for (int i = 1; i < M; ++i) {
-    double r = E[static_cast<std::size_t>(i)];
-    for (int j = 1; j < i; ++j) r += R[static_cast<std::size_t>(j)] * next(j, i);
-    R[static_cast<std::size_t>(i)] = r;
-  }
   std::vector<double> sizes;
-  for (int ip = 1; ip <= M; ++ip) {
-    sizes.push_back(E[static_cast<std::size_t>(ip)]);
-    for (int jp = 2; jp <= ip; ++jp) sizes.push_back(R[static_cast<std::size_t>(jp - 1)] * next(jp - 1, ip));
+  for (int g = 1; g <= d.groups(); ++g) {
+    const Truth& truth = truths[static_cast<std::size_t>(g - 1)];
+    // Pr(next caught in j | released after i), j = i+1..M.
+    auto next = [&](int i, int j) { return P(j - i, d.open_cohort(i, g)); };
+    std::vector<double> E(static_cast<std::size_t>(M) + 1, 0.0);  // newly marked
+    if (truth.marked.empty()) {
+      // Present and available in period 1: caught there with p*(1), else
+      // first caught in j as an animal released after period 1 would be.
+      double miss = 1.0;
+      for (int t = 1; t <= d.occasions(1); ++t) miss *= 1.0 - truth.p[0];
+      E[1] = truth.superpopulation * (1.0 - miss);
+      for (int j = 2; j <= M; ++j) E[static_cast<std::size_t>(j)] = truth.superpopulation * miss * next(1, j);
+    } else {
+      for (int i = 1; i <= M; ++i) E[static_cast<std::size_t>(i)] = truth.marked[static_cast<std::size_t>(i - 1)];
+    }
+    // Released after period i: the newly marked and the recaptured of period i.
+    std::vector<double> R(static_cast<std::size_t>(M) + 1, 0.0);
+    for (int i = 1; i < M; ++i) {
+      double r = E[static_cast<std::size_t>(i)];
+      for (int j = 1; j < i; ++j) r += R[static_cast<std::size_t>(j)] * next(j, i);
+      R[static_cast<std::size_t>(i)] = r;
+    }
+    for (int ip = 1; ip <= M; ++ip) {
+      sizes.push_back(E[static_cast<std::size_t>(ip)]);
+      for (int jp = 2; jp <= ip; ++jp) sizes.push_back(R[static_cast<std::size_t>(jp - 1)] * next(jp - 1, ip));
+    }
+    for (int i = 1; i < M; ++i) sizes.push_back(R[static_cast<std::size_t>(i)]);
   }
-  for (int i = 1; i < M; ++i) sizes.push_back(R[static_cast<std::size_t>(i)]);
   return sizes;
 }
 
-std::vector<Cohort> expected_cohorts(const Design& d, const Truth& truth) {
+std::vector<Cohort> expected_cohorts(const Design& d, const std::vector<Truth>& truths) {
   ModelStore m;
-  const Mat1<double> P = cell_probabilities(d, truth, m);
-  const std::vector<double> sizes = expected_sizes(d, truth);
+  const Mat1<double> P = cell_probabilities(d, truths, m);
+  const std::vector<double> sizes = expected_sizes(d, truths);
   const int M = d.periods();
   std::vector<Cohort> cohorts;
   auto whole = [](double v) { return static_cast<long long>(std::llround(v)); };
-  for (int ip = 1; ip <= M; ++ip) {
-    for (int jp = 1; jp <= ip; ++jp) {
-      const int c = d.closed_cohort(ip, jp);
+  for (int g = 1; g <= d.groups(); ++g) {
+    for (int ip = 1; ip <= M; ++ip) {
+      for (int jp = 1; jp <= ip; ++jp) {
+        const int c = d.closed_cohort(ip, jp, g);
+        Cohort k;
+        k.group = g;
+        k.period = ip;
+        k.jp = jp;
+        k.size = whole(sizes[static_cast<std::size_t>(c - 1)]);
+        k.cells = whole_cells(k.size, P.column(c), d.closed_cells(ip));
+        cohorts.push_back(std::move(k));
+      }
+    }
+    for (int i = 1; i < M; ++i) {
+      const int c = d.open_cohort(i, g);
       Cohort k;
-      k.period = ip;
-      k.jp = jp;
-      const double size = sizes[static_cast<std::size_t>(c - 1)];
-      k.size = whole(size);
-      k.cells = whole_cells(k.size, P.column(c), d.closed_cells(ip));
+      k.group = g;
+      k.open = true;
+      k.period = i;
+      k.size = whole(sizes[static_cast<std::size_t>(c - 1)]);
+      k.cells = whole_cells(k.size, P.column(c), d.open_cells(i));
       cohorts.push_back(std::move(k));
     }
-  }
-  for (int i = 1; i < M; ++i) {
-    const int c = d.open_cohort(i);
-    Cohort k;
-    k.open = true;
-    k.period = i;
-    const double size = sizes[static_cast<std::size_t>(c - 1)];
-    k.size = whole(size);
-    k.cells = whole_cells(k.size, P.column(c), d.open_cells(i));
-    cohorts.push_back(std::move(k));
   }
   return cohorts;
 }

@@ -10,7 +10,8 @@
 
 namespace quorvale::convert {
 
-/// The truth a planned study is simulated from. Lists are by period, index 0 first.
+/// The truth of one group of animals a planned study is simulated from.
+/// Lists are by period, index 0 first.
 struct Truth {
   std::vector<double> marked;  ///< animals newly marked in periods 1..M (empty with a super-population)
   double superpopulation = 0;  ///< animals present and available in period 1, none entering later
@@ -21,17 +22,20 @@ struct Truth {
   std::vector<double> c;       ///< recapture probability of periods 1..M
 };
 
-/// The values S(1..NPAR) of the truth under the design's numbering (theta 1).
-std::vector<double> truth_values(const Design& design, const Truth& truth);
+// The truths are one per group of the design, group 1 first.
 
-/// The expected cohorts of the study under the truth, in the likelihood's
-/// order, sizes and cells rounded to whole animals: first-caught cohorts of
-/// the newly marked, cohorts of animals released after period jp - 1 and
-/// next caught in ip, and the open cohorts of every release. Every animal
-/// caught is released again.
-std::vector<Cohort> expected_cohorts(const Design& design, const Truth& truth);
+/// The values S(1..NPAR) of the truths under the design's numbering (theta 1).
+std::vector<double> truth_values(const Design& design, const std::vector<Truth>& truths);
 
-/// The same sizes unrounded: closed cohorts (ip, jp) in order, then open cohorts i = 1..M-1.
-std::vector<double> expected_sizes(const Design& design, const Truth& truth);
+/// The expected cohorts of the study under the truths, in the likelihood's
+/// order, sizes and cells rounded to whole animals: for every group,
+/// first-caught cohorts of the newly marked, cohorts of animals released
+/// after period jp - 1 and next caught in ip, and the open cohorts of every
+/// release. Every animal caught is released again.
+std::vector<Cohort> expected_cohorts(const Design& design, const std::vector<Truth>& truths);
+
+/// The same sizes unrounded, in cohort order: for every group its closed
+/// cohorts (ip, jp) in order, then its open cohorts i = 1..M-1.
+std::vector<double> expected_sizes(const Design& design, const std::vector<Truth>& truths);
 
 }  // namespace quorvale::convert

@@ -185,7 +185,7 @@ TEST(RoundTrip, SimulatedStudyIsConvertedFittedAndRecovered) {
   const std::string inp = simulate(t, 20240611);
   const std::vector<History> histories = read_inp(inp);
   bool any_lost = false;
-  for (const History& h : histories) any_lost = any_lost || h.frequency < 0;
+  for (const History& h : histories) any_lost = any_lost || h.frequencies.front() < 0;
   ASSERT_TRUE(any_lost);
 
   const std::string listing = run_listing(command_file(d, histories, CommandOptions{"simulated.inp", true}));

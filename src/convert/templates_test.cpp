@@ -144,5 +144,80 @@ TEST(StandardModels, SingleOccasionPeriodsLeaveTheirCaptureToTheOpenPart) {
   for (const ModelTemplate& t : kept) EXPECT_TRUE(identifiable(d, t.map)) << t.name;
 }
 
+TEST(GroupedHypothesis, SharedPartsTieAcrossGroupsAndOwnPartsStayApart) {
+  // Two groups of periods of 2, 3 and 2 occasions: 19 parameters each.
+  const Design d = with_groups(parse_design("2,3,2"), {"F", "M"});
+  ASSERT_EQ(d.npar(), 38);
+  std::vector<std::string> notes;
+  // Capture by group and period, survival by period shared, one gamma for all.
+  const ParameterMap shared = grouped_map(d, ModelSpec{Emigration::Random, false, true, true, false, false, true}, notes);
+  EXPECT_EQ(shared[d.p(2, 1, 2)].kind, Setting::Kind::Free);
+  EXPECT_EQ(shared[d.p(2, 3, 2)].root, d.p(2, 1, 2));
+  EXPECT_EQ(shared[d.c(2, 3, 2)].root, d.p(2, 1, 2));
+  EXPECT_EQ(shared[d.phi(1, 2)].root, d.phi(1, 1));
+  EXPECT_EQ(shared[d.phi(2, 2)].root, d.phi(2, 1));
+  EXPECT_EQ(shared[d.gamma2(2, 2)].root, d.gamma2(2, 1));
+  EXPECT_EQ(shared[d.gamma1(3, 2)].root, d.gamma2(2, 1));
+  EXPECT_EQ(shared[d.theta(3, 2)].kind, Setting::Kind::Fixed);
+  EXPECT_EQ(shared[d.theta(3, 2)].value, 1.0);
+  EXPECT_EQ(shared.estimated(), 2 * 3 + 2 + 1);
+  // Survival and gamma each group's own.
+  const ParameterMap own = grouped_map(d, ModelSpec{Emigration::Random, false, true, true, true, true, true}, notes);
+  EXPECT_EQ(own[d.phi(2, 2)].kind, Setting::Kind::Free);
+  EXPECT_EQ(own[d.gamma2(2, 2)].kind, Setting::Kind::Free);
+  EXPECT_EQ(own[d.gamma2(3, 2)].root, d.gamma2(2, 2));
+  EXPECT_EQ(own[d.gamma1(3, 2)].root, d.gamma2(2, 2));
+  EXPECT_EQ(own.estimated(), 2 * 3 + 2 * 2 + 2);
+  // Capture shared: one p per period for both groups, c with it.
+  const ParameterMap p = grouped_map(d, ModelSpec{Emigration::None, false, true, true, false, true, false}, notes);
+  EXPECT_EQ(p[d.p(3, 2, 2)].root, d.p(3, 1, 1));
+  EXPECT_EQ(p[d.c(1, 2, 2)].root, d.p(1, 1, 1));
+  EXPECT_EQ(p[d.gamma2(3, 2)].kind, Setting::Kind::Fixed);
+  EXPECT_EQ(p.estimated(), 3 + 2 * 2);
+  EXPECT_TRUE(notes.empty());
+}
+
+TEST(GroupedHypothesis, LastPeriodTiesHoldWithinEveryGroup) {
+  const Design d = with_groups(parse_design("2,2,2,2"), {"F", "M"});
+  std::vector<std::string> notes;
+  const ModelSpec markov{Emigration::Markov, true, true, true, true, true, true};
+  const ParameterMap map = grouped_map(d, markov, notes);
+  for (int g = 1; g <= 2; ++g) {
+    EXPECT_EQ(map[d.gamma2(4, g)].root, d.gamma2(3, g)) << g;
+    EXPECT_EQ(map[d.gamma1(4, g)].root, d.gamma1(3, g)) << g;
+    EXPECT_EQ(map[d.gamma2(3, g)].kind, Setting::Kind::Free) << g;
+  }
+  ASSERT_EQ(notes.size(), 2u);
+  EXPECT_EQ(notes[0].substr(0, 25), "gamma''(4) = gamma''(3): ");
+  EXPECT_EQ(notes[0].substr(notes[0].size() - 16), ", in every group");
+  EXPECT_TRUE(identifiable(d, map));
+  // Without the ties in the second group alone its last availability is
+  // confounded with its survival into the last period.
+  ParameterMap untied(d.npar());
+  for (int i = 1; i <= d.npar(); ++i) {
+    const Setting& s = map[i];
+    const bool last = i == d.gamma2(4, 2) || i == d.gamma1(4, 2);
+    if (s.kind == Setting::Kind::Fixed) untied.fix(i, s.value);
+    if (s.kind == Setting::Kind::Equal && !last) untied.tie(i, s.root);
+  }
+  EXPECT_FALSE(identifiable(d, untied));
+}
+
+TEST(StandardModels, GroupsCompareSharedAndOwnSurvivalAndEmigration) {
+  const Design d = with_groups(parse_design("2,2,4,5,2"), {"F", "M"});
+  std::vector<std::string> omitted;
+  EXPECT_EQ(kept_names(d, &omitted),
+            "NO-EMIG PHI(T)|NO-EMIG PHI(G*T)|RANDOM(.) PHI(T)|RANDOM(.) PHI(G*T)|RANDOM(G) PHI(T)|"
+            "RANDOM(G) PHI(G*T)|MARKOV(.) PHI(T)|MARKOV(.) PHI(G*T)|MARKOV(G) PHI(T)|MARKOV(G) PHI(G*T)");
+  EXPECT_TRUE(omitted.empty());
+  for (const ModelTemplate& t : standard_models(d, omitted)) EXPECT_TRUE(identifiable(d, t.map)) << t.name;
+  EXPECT_EQ(template_words(ModelSpec{Emigration::Markov, false, true, true, true, false, true}),
+            "PHI(T) P(G*T) C(P) GAMMA(MARKOV,G)");
+  EXPECT_EQ(template_words(ModelSpec{Emigration::Random, true, false, false, false, true, false}),
+            "PHI(G) P(.) C(P) GAMMA(RANDOM,T)");
+  EXPECT_EQ(template_words(ModelSpec{Emigration::None, false, true, true, false, true, true}),
+            "PHI(G*T) P(G*T) C(P) GAMMA(NONE)");
+}
+
 }  // namespace
 }  // namespace quorvale::convert

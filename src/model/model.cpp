@@ -1,8 +1,8 @@
 #include "model/model.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -11,21 +11,12 @@
 #include "input/fields.h"
 #include "input/option_words.h"
 #include "listing/run_end.h"
+#include "model/group_names.h"
 #include "model/likelihood.h"
 
 namespace quorvale {
 
 namespace {
-
-/// Most groups a model may have, and the longest name of one.
-constexpr int kMaxGroups = 10;
-constexpr std::size_t kGroupNameLength = 10;
-
-/// `s` in upper case.
-std::string upper(std::string s) {
-  for (char& ch : s) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-  return s;
-}
 
 /// The options of PROC MODEL.
 constexpr OptionSpec kModelOptions[] = {
@@ -45,23 +36,8 @@ void read_groups(ModelContext& run, const std::vector<std::string>& words) {
     }
     return;
   }
-  if (words.size() > static_cast<std::size_t>(kMaxGroups)) {
-    lst.error("GROUPS names " + std::to_string(words.size()) + " groups; at most " + std::to_string(kMaxGroups) +
-              " are allowed.");
-  }
-  for (const std::string& w : words) {
-    const bool letters = std::all_of(w.begin(), w.end(), [](char ch) {
-      return std::isalnum(static_cast<unsigned char>(ch)) != 0 || ch == '_';
-    });
-    if (!letters || std::isalpha(static_cast<unsigned char>(w.front())) == 0 || w.size() > kGroupNameLength) {
-      lst.error("Group name " + w + " is not a letter followed by up to " + std::to_string(kGroupNameLength - 1) +
-                " letters, digits or _.");
-    }
-    for (const std::string& before : m.group_names) {
-      if (upper(before) == upper(w)) lst.error("Group name " + w + " is given twice.");
-    }
-    m.group_names.push_back(w);
-  }
+  if (const std::optional<std::string> fault = group_names_fault(words)) lst.error(*fault);
+  m.group_names = words;
   m.NGROUP = static_cast<int>(m.group_names.size());
 }
 

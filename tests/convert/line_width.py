@@ -2,8 +2,9 @@
 """Every line quorvale-inp writes fits the 80 columns the program reads: the
 command files (and help texts) of every case in tests/convert, of --models
 and --models=LIST with the longest names, and of --plan, over designs of 2 to
-20 periods, long file names and the largest sizes allowed. A plan of 10
-periods also runs through the program without "Unrecognized input".
+20 periods, long file names, the most groups and the largest sizes allowed.
+A plan of 10 periods, and data of 10 periods, of one group and of six, also
+run through the program without "Unrecognized input".
 
 Usage: line_width.py QUORVALE_INP QUORVALE CONVERT_CASES_DIR
 """
@@ -37,7 +38,7 @@ def run(what, args, cwd, stdin=b"", status=0):
     return r.stdout.decode("latin-1")
 
 
-def histories(secondary, count, seed, frequency=None):
+def histories(secondary, count, seed, frequency=None, groups=1):
     rng = random.Random(seed)
     total = sum(secondary)
     lines = []
@@ -45,9 +46,18 @@ def histories(secondary, count, seed, frequency=None):
         h = "".join(rng.choice("01") for _ in range(total))
         if "1" not in h:
             h = "1" + h[1:]
-        f = frequency if frequency is not None else rng.randint(1, 9) * rng.choice([1, 1, 1, -1])
-        lines.append(f"{h} {f};")
+        f = [frequency if frequency is not None else rng.randint(1, 9) * rng.choice([1, 1, 1, -1])
+             for _ in range(groups)]
+        lines.append(f"{h} {' '.join(map(str, f))};")
     return ("\n".join(lines) + "\n").encode()
+
+
+def most_groups(secondary):
+    """The most groups (up to 10) whose cohorts and parameters the program holds."""
+    M = len(secondary)
+    npar = sum(2 * k - 1 for k in secondary) + 4 * M - 4
+    cohorts = M * (M + 1) // 2 + M - 1
+    return min(10, 420 // npar, 1200 // cohorts)
 
 
 work = tempfile.mkdtemp()
@@ -79,6 +89,20 @@ try:
         with open(file, "wb") as f:  # the largest frequencies
             f.write(histories(secondary, 1, 1, frequency=2147483647))
         run(f"--secondary {sec}, large frequencies", ["--secondary", sec, file], work)
+    # Groups with names of 10 characters, as many as the design allows.
+    for secondary in designs:
+        sec = ",".join(map(str, secondary))
+        groups = most_groups(secondary)
+        names = ",".join(f"Group{g:05d}" for g in range(1, groups + 1))
+        file = os.path.join(work, long_name)
+        with open(file, "wb") as f:
+            f.write(histories(secondary, 40, len(secondary), groups=groups))
+        run(f"--secondary {sec} --groups {names} --models",
+            ["--secondary", sec, "--groups", names, "--models", file], work)
+        run(f"--plan --secondary {sec} --groups {names}",
+            ["--plan", "--secondary", sec, "--groups", names, "--marked", "/".join(str(50 + g) for g in range(groups)),
+             "--phi", "0.8", "--p", "0.4",
+             "--gamma2", "0.2", "--nsim", "1"], work)
     # --models=LIST: the longest structures, and names that need a number.
     structures = ";".join(["PHI(T) P(T*O) C(P) GAMMA(RANDOM,.)"] * 12 + ["PHI(.) P(.) C(P) GAMMA(NONE)"])
     secondary = [3] * 6
@@ -112,7 +136,11 @@ try:
     with open(file, "wb") as f:
         f.write(histories([2] * 10, 1, 1, frequency=2147483647))
     data = run("10 periods, large frequencies", ["--secondary", ",".join(["2"] * 10), file], work)
-    for name, text in (("plan10", plan), ("data10", data)):
+    with open(file, "wb") as f:
+        f.write(histories([2] * 10, 40, 3, groups=6))
+    names = ",".join(f"Group{g:05d}" for g in range(1, 7))
+    grouped = run("10 periods, 6 groups", ["--secondary", ",".join(["2"] * 10), "--groups", names, file], work)
+    for name, text in (("plan10", plan), ("data10", data), ("groups10", grouped)):
         with open(os.path.join(work, name + ".cmd"), "w") as f:
             f.write(text)
         r = subprocess.run([program, f"i={name}.cmd", f"l={name}.lst"], cwd=work, capture_output=True, timeout=300)

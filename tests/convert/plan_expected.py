@@ -106,6 +106,27 @@ for n, (secondary, options, truth) in enumerate(cases, 1):
     if sim.returncode != 0 or "B I A S   A N D   C O V E R A G E" not in listing or listing.count("\n@@") != 6:
         failures.append(f"case {n}: the plan did not run through PROC SIMULATE: {sim.stderr[-300:]}")
 
+# Two groups, each with its own truth: the cohorts of group 1, then those of
+# group 2, each as expected under its own values.
+grouped = ["--secondary", "2,3,2", "--groups", "F,M", "--marked", "100,80,60/50", "--phi", "0.8,0.7/0.6",
+           "--p", "0.4,0.3,0.5/0.25", "--gamma2", "0.2/0.3,0.1", "--gamma1", "0.6/0.4", "--nsim", "3"]
+run = run_plan(grouped)
+if run.returncode != 0:
+    failures.append(f"grouped plan: --plan failed: {run.stderr}")
+else:
+    written = [int(x) for x in re.findall(r"^ COHORT = (\d+)", run.stdout, re.M)]
+    sizes = (expected_sizes(k=[2, 3, 2], p=[0.4, 0.3, 0.5], phi=[0.8, 0.7], g2={2: 0.2, 3: 0.2},
+                            g1={2: 0.0, 3: 0.6}, marked=[100, 80, 60])
+             + expected_sizes(k=[2, 3, 2], p=[0.25] * 3, phi=[0.6, 0.6], g2={2: 0.3, 3: 0.1},
+                              g1={2: 0.0, 3: 0.4}, marked=[50] * 3))
+    if len(written) != len(sizes):
+        failures.append(f"grouped plan: {len(written)} cohorts written, {len(sizes)} expected")
+    for c, (w, e) in enumerate(zip(written, sizes), 1):
+        if abs(w - e) > 0.5 + 1e-9:
+            failures.append(f"grouped plan: cohort {c} has {w} animals, {e:.4f} expected")
+    if "PROC MODEL NPAR=38 " not in run.stdout or "GROUPS = F M;" not in run.stdout:
+        failures.append("grouped plan: PROC MODEL does not lay out the groups F and M")
+
 for args, option in [
     (["--secondary", "2,2,2", "--marked", "50", "--phi", "0.8,0.7,0.6", "--p", "0.4"], "--phi"),
     (["--secondary", "2,2,2", "--marked", "50", "--phi", "0.8", "--p", "1.4"], "--p"),
@@ -113,6 +134,9 @@ for args, option in [
     (["--secondary", "2,2,2", "--phi", "0.8", "--p", "0.4"], "--marked"),
     (["--secondary", "2,2,2", "--marked", "50", "--p", "0.4"], "--phi"),
     (["--secondary", "2,2,2", "--marked", "50", "--phi", "0.8", "--p", "0.4", "--submodels", "99"], "--submodels"),
+    (["--secondary", "2,2,2", "--marked", "50/40", "--phi", "0.8/0.7/0.6", "--p", "0.4"], "--phi"),
+    (["--secondary", "2,2,2", "--groups", "F,M", "--marked", "50", "--phi", "0.8", "--p", "0.4/1.4"],
+     "--p (group M)"),
 ]:
     run = run_plan(args)
     if run.returncode != 1 or option not in run.stderr or run.stdout:
@@ -120,5 +144,5 @@ for args, option in [
 
 for f in failures:
     print(f)
-print(f"{len(cases)} plans checked against the expected cohort sizes, {len(failures)} faults")
+print(f"{len(cases) + 1} plans checked against the expected cohort sizes, {len(failures)} faults")
 sys.exit(1 if failures else 0)
