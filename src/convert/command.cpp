@@ -271,24 +271,28 @@ void put_models(std::string& out, const Design& d, const std::vector<int>& chose
 /// and capture, then recapture and theta when they are not C(P) and
 /// THETA(1). The tables of the listing show the first two words.
 std::vector<std::string> structure_name_words(const Structure& s) {
-  const auto level = [](Variation v) {
-    return v == Variation::Constant ? std::string("(.)") : v == Variation::Period ? "(T)" : "(T*O)";
+  // A level as its words say it: by group (G), by period (T), by occasion (O).
+  const auto level = [](Variation v, bool by_group) {
+    const std::string g = by_group ? "G" : "";
+    if (v == Variation::Constant) return "(" + (by_group ? g : std::string(".")) + ")";
+    return "(" + (by_group ? g + "*" : std::string()) + (v == Variation::Period ? "T)" : "T*O)");
   };
+  const auto varies = [](bool by_period) { return by_period ? Variation::Period : Variation::Constant; };
   std::vector<std::string> words;
-  const std::string by = s.gamma_by_period ? "(T)" : "(.)";
+  const std::string by = level(varies(s.gamma_by_period), s.gamma_by_group);
   words.push_back(s.emigration == Emigration::None     ? "NO-EMIG"
                   : s.emigration == Emigration::Random ? "RANDOM" + by
                                                        : "MARKOV" + by);
-  const std::string phi = std::string("PHI") + (s.phi_by_period ? "(T)" : "(.)");
-  const std::string p = "P" + level(s.p);
+  const std::string phi = "PHI" + level(varies(s.phi_by_period), s.phi_by_group);
+  const std::string p = "P" + level(s.p, s.p_by_group);
   if (phi.size() + p.size() <= 10) {
     words.push_back(phi + p);
   } else {
     words.push_back(phi);
     words.push_back(p);
   }
-  if (!s.c_is_p) words.push_back("C" + level(s.c));
-  if (s.theta) words.push_back("THETA" + level(*s.theta));
+  if (!s.c_is_p) words.push_back("C" + level(s.c, s.c_by_group));
+  if (s.theta) words.push_back("THETA" + level(*s.theta, s.theta_by_group));
   return words;
 }
 

@@ -176,7 +176,10 @@ std::string some_histories(const Design& d) {
   for (int first = 0; first < n; first += 3) {
     std::string h(static_cast<std::size_t>(n), '0');
     for (int k = first; k < n; k += 2) h[static_cast<std::size_t>(k)] = '1';
-    inp += h + " " + std::to_string(first % 2 == 0 ? 3 : -2) + " ;\n";
+    inp += h;
+    // One frequency per group, each group's a little different.
+    for (int g = 1; g <= d.groups(); ++g) inp += " " + std::to_string(first % 2 == 0 ? 2 + g : -g);
+    inp += " ;\n";
   }
   return inp;
 }
@@ -214,9 +217,12 @@ TEST(CommandFile, LabelsLeaveABlankBeforeTheEstimate) {
 }
 
 TEST(CommandFile, StructureStatementsBuildEachTemplatesMap) {
-  // Six occasions give 64 cells per cohort; twelve periods long blocks.
-  for (const std::string list : {"6,6,6", "2,3,2,3,2,3,2,3,2,3,2,3"}) {
-    const Design d = parse_design(list);
+  // Six occasions give 64 cells per cohort; twelve periods long blocks; two
+  // groups the grouped templates, whose shared parts the program ties across groups.
+  for (const std::string list : {"6,6,6", "2,3,2,3,2,3,2,3,2,3,2,3", "2,2,4,5,2 F M"}) {
+    const bool grouped = list.find(' ') != std::string::npos;
+    const Design d = grouped ? with_groups(parse_design(list.substr(0, list.find(' '))), {"F", "M"})
+                             : parse_design(list);
     const std::vector<History> histories = read_inp(some_histories(d));
     const std::string text = command_file(d, histories, CommandOptions{"small.inp", true});
     expect_readable_lines(text);
