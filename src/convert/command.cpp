@@ -220,6 +220,16 @@ void put_cohorts(std::string& out, const Design& d, const std::vector<Cohort>& c
   }
 }
 
+/// The limit on evaluations a model of several groups is written with: each
+/// group's block adds as many parameters as one group has, and the default
+/// 1000 evaluations leave the larger fits short of convergence.
+std::string more_evaluations(const Design& d) {
+  if (d.groups() == 1) return {};
+  std::string words = "MAXFN=";
+  words += std::to_string(1000 * d.groups());
+  return words + " ";
+}
+
 /// The model templates (those numbered in `chosen`, all when it is empty)
 /// and, with `test`, PROC TEST.
 void put_models(std::string& out, const Design& d, const std::vector<int>& chosen = {}, bool test = true) {
@@ -255,7 +265,7 @@ void put_models(std::string& out, const Design& d, const std::vector<int>& chose
     put_comment(out, text);
     // An analysis (PROC TEST follows) asks for the abundance of every period
     // too; the refits of a planned study's simulation do not need it.
-    out += std::string("PROC ESTIMATE ") + (test ? "DERIVED " : "") + "NAME=" + m.name + ";\n";
+    out += std::string("PROC ESTIMATE ") + (test ? "DERIVED " : "") + more_evaluations(d) + "NAME=" + m.name + ";\n";
     out += " STRUCTURE " + template_words(m.spec) + ";\n";
   }
   if (!omitted.empty()) {
@@ -321,7 +331,7 @@ void put_structures(std::string& out, const Design& d, const std::vector<std::st
     std::istringstream in(text);
     for (std::string w; in >> w;) words.push_back(w);
     Structure s;
-    std::optional<std::string> fault = parse_structure(words, s);
+    std::optional<std::string> fault = parse_structure(words, s, d.groups());
     if (!fault) fault = check_structure(s, d);
     std::vector<std::string> notes;
     if (!fault && !identifiable(d, structure_map(s, d, notes))) {
@@ -340,7 +350,7 @@ void put_structures(std::string& out, const Design& d, const std::vector<std::st
     shown.push_back(shown_name(name));
     std::string joined;
     for (const std::string& w : name) joined += (joined.empty() ? "" : " ") + w;
-    out += "PROC ESTIMATE DERIVED NAME=" + joined + ";\n STRUCTURE " + structure_words(s) + ";\n";
+    out += "PROC ESTIMATE DERIVED " + more_evaluations(d) + "NAME=" + joined + ";\n STRUCTURE " + structure_words(s) + ";\n";
   }
   out += "PROC TEST AVERAGE;\n";
 }
