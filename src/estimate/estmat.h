@@ -7,6 +7,7 @@
 
 #include "estimate/fit_report.h"
 #include "input/option_words.h"
+#include "model/ss.h"
 
 namespace quorvale {
 
@@ -36,7 +37,8 @@ FitReport fit_model(FitContext& run, EstimateMode mode);
 /// PROC ESTIMATE as the driver dispatches it.
 void estimate(FitContext& run);
 
-/// Prints the parameter map (values, bounds, S(I), pointers) between two warnings.
-void debug_dump(FitContext& run);
+/// Prints the parameter map (values, bounds, S(I) of PAR on `scale`,
+/// pointers) between two warnings.
+void debug_dump(FitContext& run, ParameterScale scale);
 
 }  // namespace quorvale

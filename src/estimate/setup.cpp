@@ -37,9 +37,9 @@ void refuse_statement_words(FitContext& run) {
   run.reader.refuse_statement_words(kStatementWords);
 }
 
-double evaluate_at_work(FitContext& run) {
+double evaluate_at_work(FitContext& run, ParameterScale scale) {
   std::span<const double> x(run.work.WORK.base() + 1, static_cast<std::size_t>(run.model.NEST));
-  return est(run.model, run.listing, x);
+  return est(run.model, run.listing, x, scale);
 }
 
 void read_setup_blocks(FitContext& run, SetupUse use) {
