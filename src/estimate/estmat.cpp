@@ -335,7 +335,6 @@ FitReport fit_model(FitContext& run, EstimateMode mode) {
   for (int J = 1; J <= m.NEST; ++J) m.PAR(J) = run.work.WORK(J);
   report_fit(run.listing, report, mode != EstimateMode::QuietRefit);
   natural_scale(run, scale);
-  evaluate_at_work(run, ParameterScale::Natural);
   return report;
 }
 

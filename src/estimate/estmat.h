@@ -31,7 +31,10 @@ std::optional<FitReport> estmat(FitContext& run, EstimateMode mode);
 std::span<const OptionSpec> estimate_options();
 
 /// The set-up (Full and SetupOnly mode) and the fit alone: everything estmat
-/// does before the results. The report holds the optimizer's outcome.
+/// does before the results. The report holds the optimizer's outcome; after
+/// a fit the estimates are on the natural scale in WORK and PAR(1..NEST),
+/// and P holds the cells of the optimizer's last evaluation, not
+/// necessarily those at the estimates.
 FitReport fit_model(FitContext& run, EstimateMode mode);
 
 /// PROC ESTIMATE as the driver dispatches it.

@@ -59,11 +59,13 @@ struct Derivatives {
 };
 
 /// Fills the derivative blocks: for each slot, the difference quotient of
-/// every cell probability between a moved estimate and the estimate.
+/// every cell probability between a moved estimate and the estimate. The
+/// cells at the estimates come from an evaluation there first.
 Derivatives derivative_blocks(FitContext& run, const std::vector<std::size_t>& offset, std::size_t cells) {
   ModelStore& m = run.model;
   EstimationWork& w = run.work;
   const int n = m.NEST;
+  evaluate_at_work(run, ParameterScale::Natural);
   w.DPROB.assign(static_cast<std::size_t>(n) * cells, 0.0);
   for (int b = 0; b < n; ++b) {
     double* block = w.DPROB.data() + static_cast<std::size_t>(b) * cells;
