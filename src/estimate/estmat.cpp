@@ -333,7 +333,6 @@ FitReport fit_model(FitContext& run, EstimateMode mode) {
   cell_sum_check(run);
   minimise(run, scale, first_value, report);
   for (int J = 1; J <= m.NEST; ++J) m.PAR(J) = run.work.WORK(J);
-  report_fit(run.listing, report, mode != EstimateMode::QuietRefit);
   natural_scale(run, scale);
   return report;
 }
@@ -342,6 +341,7 @@ std::optional<FitReport> estmat(FitContext& run, EstimateMode mode) {
   const std::size_t mark = run.listing.warning_count();
   FitReport report = fit_model(run, mode);
   if (mode == EstimateMode::SetupOnly) return std::nullopt;
+  report_fit(run.listing, report, mode != EstimateMode::QuietRefit);
   complete_report(run, report);
   print_results(run.listing, run.model, report,
                 mode == EstimateMode::QuietRefit ? ReportDetail::Quiet : ReportDetail::Full);

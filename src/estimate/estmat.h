@@ -31,10 +31,12 @@ std::optional<FitReport> estmat(FitContext& run, EstimateMode mode);
 std::span<const OptionSpec> estimate_options();
 
 /// The set-up (Full and SetupOnly mode) and the fit alone: everything estmat
-/// does before the results. The report holds the optimizer's outcome; after
-/// a fit the estimates are on the natural scale in WORK and PAR(1..NEST),
-/// and P holds the cells of the optimizer's last evaluation, not
-/// necessarily those at the estimates.
+/// computes before the results. It prints the set-up's tables, the DEBUG
+/// dumps, the trace lines and the cell-sum warnings as they arise, nothing
+/// of the fit's outcome: the report holds the optimizer's outcome. After a
+/// fit the estimates are on the natural scale in WORK and PAR(1..NEST), and
+/// P holds the cells of the optimizer's last evaluation, not necessarily
+/// those at the estimates.
 FitReport fit_model(FitContext& run, EstimateMode mode);
 
 /// PROC ESTIMATE as the driver dispatches it.
