@@ -243,7 +243,7 @@ TEST(Identify, HeaderTableAndTheUnusedExponents) {
   EXPECT_EQ(lines_starting(listing, " nper,majper=").size(), 1u + 10u * 9u);
   const ModelStore& m = r->run.model;
   EXPECT_EQ(m.NOTRAN, 0);  // the values are read as given; no TRANSFORM option is set for it
-  EXPECT_EQ(r->run.status.ECHOLV, 1);
+  EXPECT_EQ(r->run.status.ECHOLV, EchoLevel::Proc);
   EXPECT_TRUE(r->run.token(1) == "PROC" && r->run.token(2) == "STOP");
 }
 
