@@ -49,7 +49,7 @@ std::string design(int M, int kk) {
   for (int j = 3; j <= M; ++j) m.PAR(L.gamma1(j)) = 0.3;
   for (int ip = 1; ip <= M; ++ip) m.PAR(L.theta(ip)) = 1.0;
   Mat1<double> P(L.cohort_cells());
-  est_core(m, {}, P);
+  est_core(m, {}, ParameterScale::Working, P);
 
   std::string text = "PROC MODEL NPAR=" + std::to_string(m.NPAR) + ";\n";
   std::poisson_distribution<int> size(400);
@@ -122,7 +122,7 @@ double core_seconds(const std::string& commands) {
   const int reps = 300;
   const double t0 = cpu_seconds();
   double sink = 0.0;
-  for (int r = 0; r < reps; ++r) sink += est_core(m, x, P).F;
+  for (int r = 0; r < reps; ++r) sink += est_core(m, x, ParameterScale::Working, P).F;
   const double t1 = cpu_seconds();
   benchmark::DoNotOptimize(sink);
   return (t1 - t0) / reps;

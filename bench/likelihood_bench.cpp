@@ -29,7 +29,6 @@ struct Setup {
     bench::random_counts(m, rng);
     m.NEST = m.NPAR;
     m.ISINE = 1;
-    m.NOTRAN = 0;
     m.NSIG = 5;
     std::uniform_real_distribution<double> u(-1.2, 1.2);
     for (int i = 1; i <= m.NPAR; ++i) {
@@ -46,7 +45,7 @@ void core(benchmark::State& state, int M, int kk) {
   Setup s(M, kk);
   Mat1<double> P = s.store->P;
   for (auto _ : state) {
-    const EstResult r = est_core(*s.store, s.x, P);
+    const EstResult r = est_core(*s.store, s.x, ParameterScale::Working, P);
     benchmark::DoNotOptimize(r.F);
     benchmark::ClobberMemory();
   }
@@ -59,7 +58,7 @@ void kept(benchmark::State& state, int M, int kk) {
   s.store->design = rd_design(*s.store);
   Mat1<double> P = s.store->P;
   for (auto _ : state) {
-    const EstResult r = est_core(*s.store, s.store->design, s.x, P);
+    const EstResult r = est_core(*s.store, s.store->design, s.x, ParameterScale::Working, P);
     benchmark::DoNotOptimize(r.F);
     benchmark::ClobberMemory();
   }

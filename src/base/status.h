@@ -4,6 +4,13 @@
 
 namespace quorvale {
 
+/// How the echo of a statement is set off in the listing: a PROC statement
+/// by two empty lines, a statement of a procedure by one, a detail statement
+/// of a block (a cell, a label, a constraint, a start value) by none; each
+/// level is indented three columns more than the one before. Unset is the
+/// level before any statement has been given one.
+enum class EchoLevel { Unset = 0, Proc = 1, Statement = 2, Detail = 3 };
+
 /// Run-wide status fields, one instance per run (held by the Run context).
 struct Status {
   int NTOK = 0;    ///< number of tokens of the current statement
@@ -15,7 +22,7 @@ struct Status {
   int EOFFLG = 0;  ///< 1 once the command input is exhausted
   int ISTART = 0;  ///< first position of the current statement's raw text
   int IEND = 0;    ///< position of the current statement's ";"
-  int ECHOLV = 0;  ///< echo level of the current statement (1 PROC, 2 statement, 3 detail)
+  EchoLevel ECHOLV = EchoLevel::Unset;  ///< echo level of the current statement (Reader::echo_as sets it)
   int NPAGE = 0;   ///< number of the current listing page
   int LINLFT = 0;  ///< lines left on the current page
   int IDEBUG = 0;  ///< 1 when the current PROC statement asked for DEBUG

@@ -41,7 +41,6 @@ double identifiability_margin(const Design& d, const ParameterMap& map, int poin
   m.NPAR = d.npar();
   m.size_parameters();
   m.NSIG = 5;
-  m.NOTRAN = 1;  // the working values are the parameters themselves
   // Cohorts of one period of a group share their cells, so the first of
   // each period and the open cohorts of every group carry every distinct cell.
   std::vector<int> distinct;
@@ -71,7 +70,7 @@ double identifiability_margin(const Design& d, const ParameterMap& map, int poin
 
   Mat1<double> P(cohort_cells);
   auto cells = [&](std::vector<double>& out) {
-    est_core(m, x, P);
+    est_core(m, x, ParameterScale::Natural, P);  // x holds the parameters themselves
     out.clear();
     for (int col : distinct) out.insert(out.end(), P.column(col), P.column(col) + m.NCLASS(col));
   };

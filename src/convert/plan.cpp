@@ -21,11 +21,11 @@ Mat1<double> cell_probabilities(const Design& d, const std::vector<Truth>& truth
   m.NPAR = d.npar();
   m.size_parameters();
   m.NEST = d.npar();
-  m.NOTRAN = 1;
   m.NSIG = 5;
   for (int I = 1; I <= m.NPAR; ++I) m.POINT(I) = I;
   Mat1<double> P = m.P;
-  const EstResult r = est_core(m, std::span<const double>(S.data() + 1, static_cast<std::size_t>(m.NPAR)), P);
+  const EstResult r =
+      est_core(m, std::span<const double>(S.data() + 1, static_cast<std::size_t>(m.NPAR)), ParameterScale::Natural, P);
   if (r.status != EstStatus::Ok) throw std::logic_error("plan: the design does not fit the likelihood");
   return P;
 }

@@ -188,7 +188,7 @@ void procedure_loop(Run& run) {
   static const Layout elapsed("(/5X,A,F8.2)");
   Status& s = run.status;
   while (run.token(1) == "PROC") {
-    s.ECHOLV = 1;
+    run.reader.echo_as(EchoLevel::Proc);
     s.IDEBUG = run.token(3) == "DEBUG" ? 1 : 0;
     if (s.LINLFT <= 29) run.listing.headng();
     if (run.token(2) == "STOP") return;

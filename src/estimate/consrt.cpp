@@ -58,7 +58,7 @@ bool apply_statement(FitContext& run, int& used) {
   used = 3;
 
   if (is_parameter(t1)) {
-    run.status.ECHOLV = 3;
+    run.reader.echo_as(EchoLevel::Detail);
     const int i = parameter(run, t1);
     if (t2 == "=") {
       if (is_parameter(t3)) {

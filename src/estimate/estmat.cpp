@@ -157,10 +157,10 @@ void cell_sum_check(FitContext& run) {
   }
 }
 
-/// Minimises the likelihood from WORK(1..NEST), whose value there is
-/// `first_value`; NEST = 0 keeps it. The optimizer's outcome and the
-/// minimised value go into the report.
-void minimise(FitContext& run, double first_value, FitReport& report) {
+/// Minimises the likelihood from WORK(1..NEST), values on `scale`, whose
+/// value there is `first_value`; NEST = 0 keeps it. The optimizer's outcome
+/// and the minimised value go into the report.
+void minimise(FitContext& run, ParameterScale scale, double first_value, FitReport& report) {
   ModelStore& m = run.model;
   EstimationWork& w = run.work;
   const int n = m.NEST;
@@ -173,8 +173,8 @@ void minimise(FitContext& run, double first_value, FitReport& report) {
   } else {
     w.VC.assign(static_cast<std::size_t>(n) * (n + 1) / 2, 0.0);
     std::vector<double> gradient(static_cast<std::size_t>(n), 0.0);
-    auto objective = [&run](int count, const double* x) {
-      return est(run.model, run.listing, std::span<const double>(x, static_cast<std::size_t>(count)));
+    auto objective = [&run, scale](int count, const double* x) {
+      return est(run.model, run.listing, std::span<const double>(x, static_cast<std::size_t>(count)), scale);
     };
     double F = 0.0;
     report.optimizer = optmiz(objective, n, m.NSIG, m.MAXFN,
@@ -226,23 +226,23 @@ void report_fit(Listing& lst, const FitReport& report, bool print) {
   }
 }
 
-/// Returns the estimates of slots 1..NEST to the natural scale.
-void natural_scale(FitContext& run) {
+/// Returns the estimates of slots 1..NEST, on `scale` in PAR, to the
+/// natural scale in WORK and PAR.
+void natural_scale(FitContext& run, ParameterScale scale) {
   ModelStore& m = run.model;
   Vec1<double>& WORK = run.work.WORK;
   for (int J = 1; J <= m.NEST; ++J) {
     int I = 1;
     while (I <= m.NPAR && m.POINT(I) != J) ++I;
     if (I > m.NPAR) run.listing.error("ESTMAT code error 2");
-    WORK(J) = ss(m, run.listing, I);
+    WORK(J) = ss(m, run.listing, I, scale);
   }
-  m.NOTRAN = 1;
   for (int J = 1; J <= m.NEST; ++J) m.PAR(J) = WORK(J);
 }
 
 }  // namespace
 
-void debug_dump(FitContext& run) {
+void debug_dump(FitContext& run, ParameterScale scale) {
   static const Layout numbers5("(/6X,5H  I =,5(6X,I3,6X),                     10(:/11X,5(6X,I3,6X)))");
   static const Layout par("(/6X,5HPAR =,5G15.8,10(:/11X,5G15.8))");
   static const Layout parl("(/6X,5HPARL=,5G15.8,10(:/11X,5G15.8))");
@@ -278,7 +278,7 @@ void debug_dump(FitContext& run) {
   lst.linchk(wide);
   lst.put(paru, reals([&](int i) { return m.PARU(i); }));
   lst.linchk(wide);
-  lst.put(values, reals([&](int i) { return ss(m, lst, i); }));
+  lst.put(values, reals([&](int i) { return ss(m, lst, i, scale); }));
   lst.linchk(narrow);
   lst.put(numbers33, ints([](int i) { return i; }));
   lst.linchk(narrow);
@@ -318,22 +318,22 @@ FitReport fit_model(FitContext& run, EstimateMode mode) {
     print_counts(run);
     for (int i = 1; i <= m.NPAR; ++i) run.work.WORK(i) = m.PAR(i);
     parameter_table(run, ParameterTableFor::Estimate);
-    if (m.NOTRAN == 0) working_scale(run);
-    if (s.IDEBUG == 1) debug_dump(run);
+    if (transform_scale(m) == ParameterScale::Working) working_scale(run);
+    if (s.IDEBUG == 1) debug_dump(run, transform_scale(m));
   }
   report.sequence = run.saved.NMOD;
   report.name = run.saved.NAMSAV(report.sequence);
   if (report.full_name.empty()) report.full_name = trimmed(report.name);
   if (mode == EstimateMode::SetupOnly) return report;
 
-  if (s.IDEBUG == 1) debug_dump(run);
-  const double first_value = evaluate_at_work(run);
+  // A refit reads the start values its set-up saved as working values.
+  const ParameterScale scale = mode == EstimateMode::Full ? transform_scale(m) : ParameterScale::Working;
+  if (s.IDEBUG == 1) debug_dump(run, scale);
+  const double first_value = evaluate_at_work(run, scale);
   cell_sum_check(run);
-  minimise(run, first_value, report);
+  minimise(run, scale, first_value, report);
   for (int J = 1; J <= m.NEST; ++J) m.PAR(J) = run.work.WORK(J);
-  report_fit(run.listing, report, mode != EstimateMode::QuietRefit);
-  natural_scale(run);
-  evaluate_at_work(run);
+  natural_scale(run, scale);
   return report;
 }
 
@@ -341,6 +341,7 @@ std::optional<FitReport> estmat(FitContext& run, EstimateMode mode) {
   const std::size_t mark = run.listing.warning_count();
   FitReport report = fit_model(run, mode);
   if (mode == EstimateMode::SetupOnly) return std::nullopt;
+  report_fit(run.listing, report, mode != EstimateMode::QuietRefit);
   complete_report(run, report);
   print_results(run.listing, run.model, report,
                 mode == EstimateMode::QuietRefit ? ReportDetail::Quiet : ReportDetail::Full);

@@ -7,6 +7,7 @@
 
 #include "estimate/fit_report.h"
 #include "input/option_words.h"
+#include "model/ss.h"
 
 namespace quorvale {
 
@@ -30,13 +31,19 @@ std::optional<FitReport> estmat(FitContext& run, EstimateMode mode);
 std::span<const OptionSpec> estimate_options();
 
 /// The set-up (Full and SetupOnly mode) and the fit alone: everything estmat
-/// does before the results. The report holds the optimizer's outcome.
+/// computes before the results. It prints the set-up's tables, the DEBUG
+/// dumps, the trace lines and the cell-sum warnings as they arise, nothing
+/// of the fit's outcome: the report holds the optimizer's outcome. After a
+/// fit the estimates are on the natural scale in WORK and PAR(1..NEST), and
+/// P holds the cells of the optimizer's last evaluation, not necessarily
+/// those at the estimates.
 FitReport fit_model(FitContext& run, EstimateMode mode);
 
 /// PROC ESTIMATE as the driver dispatches it.
 void estimate(FitContext& run);
 
-/// Prints the parameter map (values, bounds, S(I), pointers) between two warnings.
-void debug_dump(FitContext& run);
+/// Prints the parameter map (values, bounds, S(I) of PAR on `scale`,
+/// pointers) between two warnings.
+void debug_dump(FitContext& run, ParameterScale scale);
 
 }  // namespace quorvale

@@ -45,7 +45,7 @@ TEST(EstimateOptions, DefaultsAndTheSavedRow) {
   EXPECT_EQ(m.NSIG, 5);
   EXPECT_EQ(m.MAXFN, 1000);
   EXPECT_EQ(m.ISINE, 1);
-  EXPECT_EQ(m.NOTRAN, 1);  // natural scale after the fit
+  EXPECT_EQ(m.NOTRAN, 0);  // the TRANSFORM option as read; the fit leaves it
   EXPECT_EQ(m.IEROPT, 0);
   EXPECT_EQ(m.IERINV, 0);
   const SavedModels& t = r->run.saved;

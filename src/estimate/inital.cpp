@@ -73,13 +73,13 @@ void inital(FitContext& run, SetupUse use) {
     run.reader.getcmd();
     const Token& first = run.token(1);
     if (first == "ALL") {
-      run.status.ECHOLV = 3;
+      run.reader.echo_as(EchoLevel::Detail);
       set_free_slots(m, value(run.instr, 3, lst));
       run.reader.warn_left_over(3, "INITIAL");
     } else if (first == "STRUCTURE") {
       return;  // out of place here: the set-up says so
     } else if (first.first() == 'S') {
-      run.status.ECHOLV = 3;
+      run.reader.echo_as(EchoLevel::Detail);
       const int i = nparm(first.view(), lst);
       if (i < 1 || i > m.NPAR || m.POINT(i) < 1) {
         lst.error("Attempt to assign value to fixed parameter or bad index.");

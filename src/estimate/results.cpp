@@ -59,11 +59,13 @@ struct Derivatives {
 };
 
 /// Fills the derivative blocks: for each slot, the difference quotient of
-/// every cell probability between a moved estimate and the estimate.
+/// every cell probability between a moved estimate and the estimate. The
+/// cells at the estimates come from an evaluation there first.
 Derivatives derivative_blocks(FitContext& run, const std::vector<std::size_t>& offset, std::size_t cells) {
   ModelStore& m = run.model;
   EstimationWork& w = run.work;
   const int n = m.NEST;
+  evaluate_at_work(run, ParameterScale::Natural);
   w.DPROB.assign(static_cast<std::size_t>(n) * cells, 0.0);
   for (int b = 0; b < n; ++b) {
     double* block = w.DPROB.data() + static_cast<std::size_t>(b) * cells;
@@ -81,7 +83,7 @@ Derivatives derivative_blocks(FitContext& run, const std::vector<std::size_t>& o
       moved = std::signbit(x) ? -kSmallStep : kSmallStep;
     }
     w.WORK(s) = moved;
-    evaluate_at_work(run);
+    evaluate_at_work(run, ParameterScale::Natural);
     double* block = w.DPROB.data() + static_cast<std::size_t>(s - 1) * cells;
     for (int j = 1; j <= m.NCOHRT; ++j) {
       double* cell = block + offset[static_cast<std::size_t>(j)];
@@ -96,7 +98,7 @@ Derivatives derivative_blocks(FitContext& run, const std::vector<std::size_t>& o
     }
     w.WORK(s) = x;
   }
-  const double F = evaluate_at_work(run);
+  const double F = evaluate_at_work(run, ParameterScale::Natural);
   return Derivatives{std::move(change), F};
 }
 
@@ -247,7 +249,7 @@ std::vector<ParameterEstimate> parameter_estimates(const ModelStore& m, const st
                     undetermined[static_cast<std::size_t>(e.slot)]);
     e.se = e.slot >= 1 ? std::sqrt(VC[packed_index(e.slot, e.slot)]) : 0.0;
     if (!e.estimable) e.se = std::numeric_limits<double>::quiet_NaN();
-    e.estimate = ss_value(m, m.PAR.base(), I);
+    e.estimate = ss_value(m, m.PAR.base(), I, ParameterScale::Natural);
     e.lower = e.estimate - kZ95 * e.se;
     e.upper = e.estimate + kZ95 * e.se;
     const ParameterBounds bounds = parameter_bounds(m, I);

@@ -24,9 +24,10 @@ enum class ReportDetail {
 
 /// Completes `report` for the fit just made (natural-scale estimates in
 /// WORK(1..NEST)): standard errors, covariance, derived abundance, goodness
-/// of fit, criteria and the flags of an impossible point. Writes nothing to
-/// the listing but what the likelihood's own evaluations write; P holds the
-/// cells at the estimates afterwards.
+/// of fit, criteria and the flags of an impossible point. Evaluates at the
+/// estimates itself, whatever P held before; writes nothing to the listing
+/// but what the likelihood's own evaluations write; P holds the cells at the
+/// estimates afterwards.
 void complete_report(FitContext& run, FitReport& report);
 
 /// Writes a completed report's results: the inversion's error line, the

@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "driver/pelmar.h"
+#include "estimate/estmat.h"
+#include "model/model.h"
 #include "testing/designs.h"
 #include "testing/harness.h"
 
@@ -130,6 +132,43 @@ TEST(ResultsNumbers, FixedTinyDesignMatchesIndependentValues) {
     ASSERT_NE(at, std::string::npos) << head;
     double e = std::stod(listing.substr(at + 1 + 25, 11));
     EXPECT_NEAR(e, expected[i], 5e-4) << "cohort " << cohort_of[i] << " cell " << cell_of[i];
+  }
+}
+
+TEST(ResultsNumbers, TheReportEvaluatesAtTheEstimatesWhateverPHolds) {
+  // The cells the derivatives and the goodness of fit start from are those
+  // at the estimates, evaluated there: cells spoilt after the fit change
+  // nothing of the report.
+  const std::string text = std::string(testing::kTwoByTwoModel) +
+                           "PROC ESTIMATE;\n CONSTRAINT;\n  S(8)=0; S(9)=1; S(10)=1; S(3)=S(2); S(6)=S(5);\nPROC STOP;\n";
+  std::vector<FitReport> reports;
+  for (const bool spoil : {false, true}) {
+    auto r = std::make_unique<testing::StringRun>(text);
+    r->start();
+    model(r->run);
+    FitReport report = fit_model(r->run, EstimateMode::Full);
+    ModelStore& m = r->run.model;
+    if (spoil) {
+      for (int c = 1; c <= m.NCOHRT; ++c)
+        for (int k = 1; k <= m.NCLASS(c); ++k) m.P(k, c) = 0.25;
+    }
+    complete_report(r->run, report);
+    reports.push_back(report);
+  }
+  const FitReport& a = reports[0];
+  const FitReport& b = reports[1];
+  ASSERT_EQ(a.parameters.size(), b.parameters.size());
+  for (std::size_t i = 0; i < a.parameters.size(); ++i) {
+    EXPECT_EQ(a.parameters[i].estimate, b.parameters[i].estimate) << i;
+    EXPECT_EQ(a.parameters[i].se, b.parameters[i].se) << i;
+  }
+  EXPECT_EQ(a.G.statistic, b.G.statistic);
+  EXPECT_EQ(a.lnL, b.lnL);
+  ASSERT_EQ(a.cohorts.size(), b.cohorts.size());
+  for (std::size_t c = 0; c < a.cohorts.size(); ++c) {
+    for (std::size_t k = 0; k < a.cohorts[c].cells.size(); ++k) {
+      EXPECT_EQ(a.cohorts[c].cells[k].expected, b.cohorts[c].cells[k].expected) << c << " " << k;
+    }
   }
 }
 

@@ -37,13 +37,12 @@ void refuse_statement_words(FitContext& run) {
   run.reader.refuse_statement_words(kStatementWords);
 }
 
-double evaluate_at_work(FitContext& run) {
+double evaluate_at_work(FitContext& run, ParameterScale scale) {
   std::span<const double> x(run.work.WORK.base() + 1, static_cast<std::size_t>(run.model.NEST));
-  return est(run.model, run.listing, x);
+  return est(run.model, run.listing, x, scale);
 }
 
 void read_setup_blocks(FitContext& run, SetupUse use) {
-  Status& s = run.status;
   run.work.WORK.resize(run.model.NPAR);
   run.structured.clear();
   run.structure_name.clear();
@@ -60,11 +59,11 @@ void read_setup_blocks(FitContext& run, SetupUse use) {
       structure(run);
     } else if (first == "CONSTRAINT") {
       constrained = true;
-      s.ECHOLV = 2;
+      run.reader.echo_as(EchoLevel::Statement);
       consrt(run);
     } else if (first == "INITIAL") {
       initialized = true;
-      s.ECHOLV = 2;
+      run.reader.echo_as(EchoLevel::Statement);
       inital(run, use);
     } else if (first == "PROC") {
       break;
@@ -72,7 +71,7 @@ void read_setup_blocks(FitContext& run, SetupUse use) {
       run.listing.error("Unrecognized command after PROC ESTIMATE.");
     }
   }
-  s.ECHOLV = 1;
+  run.reader.echo_as(EchoLevel::Proc);
 }
 
 }  // namespace quorvale

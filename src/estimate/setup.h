@@ -2,6 +2,8 @@
 // Pieces shared by the procedures that read an estimation set-up (PROC
 // ESTIMATE, PROC SIMULATE, PROC IDENTIFIABLE).
 
+#include "model/ss.h"
+
 namespace quorvale {
 
 class Token;
@@ -28,8 +30,9 @@ double option_real(FitContext& run, int L);
 /// ";" is missing. read_setup_blocks checks this first.
 void refuse_statement_words(FitContext& run);
 
-/// Evaluates the likelihood at WORK(1..NEST) (cells into P); returns its value F.
-double evaluate_at_work(FitContext& run);
+/// Evaluates the likelihood at WORK(1..NEST), values on `scale` (cells into
+/// P); returns its value F.
+double evaluate_at_work(FitContext& run, ParameterScale scale);
 
 /// Sizes WORK to the model's NPAR, reads the next statement, then the
 /// CONSTRAINT and INITIAL blocks in any number and order up to the next PROC

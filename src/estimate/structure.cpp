@@ -85,7 +85,7 @@ void structure(FitContext& run) {
   }
   renumber_map(m);
 
-  run.status.ECHOLV = 2;
+  run.reader.echo_as(EchoLevel::Statement);
   run.reader.getcmd();
   static const Layout empty_line("(2X)");
   static const Layout line("(6X,A)");

@@ -89,12 +89,13 @@ IdentifiabilityScan scan_estimated(FitContext& run, const Moves& moves) {
   Listing& lst = run.listing;
   // Only the estimated coordinates reach the cells: a slot above NEST holds
   // a fixed constant (or nothing), and moving it would show a change of 0
-  // that says nothing about the model.
+  // that says nothing about the model. The coordinates are the values the
+  // set-up gave, the parameters themselves: nothing maps them.
   std::vector<double> X(m.PAR.base() + 1, m.PAR.base() + 1 + m.NEST);
-  est(m, lst, X);
+  est(m, lst, X, ParameterScale::Natural);
   const Mat1<double> P0 = m.P;
   const auto change_at = [&](std::span<const double> x) {
-    est(m, lst, x);
+    est(m, lst, x, ParameterScale::Natural);
     return largest_change(m, P0, m.P);
   };
   IdentifiabilityScan scan;
@@ -142,13 +143,12 @@ double largest_change(const ModelStore& m, const Mat1<double>& P0, const Mat1<do
 
 IdentifiabilityScan identf(FitContext& run) {
   ModelStore& m = run.model;
-  m.NOTRAN = 1;
   const Moves moves = read_options(run);
   default_map(m);
   read_setup_blocks(run, SetupUse::Estimate);
   print_header(run, moves);
   parameter_table(run, ParameterTableFor::Identify);
-  if (run.status.IDEBUG == 1) debug_dump(run);
+  if (run.status.IDEBUG == 1) debug_dump(run, ParameterScale::Natural);
   return scan_estimated(run, moves);
 }
 

@@ -242,8 +242,8 @@ TEST(Identify, HeaderTableAndTheUnusedExponents) {
   // One evaluation for the baseline and one per pair and scan, each with its trace line.
   EXPECT_EQ(lines_starting(listing, " nper,majper=").size(), 1u + 10u * 9u);
   const ModelStore& m = r->run.model;
-  EXPECT_EQ(m.NOTRAN, 1);
-  EXPECT_EQ(r->run.status.ECHOLV, 1);
+  EXPECT_EQ(m.NOTRAN, 0);  // the values are read as given; no TRANSFORM option is set for it
+  EXPECT_EQ(r->run.status.ECHOLV, EchoLevel::Proc);
   EXPECT_TRUE(r->run.token(1) == "PROC" && r->run.token(2) == "STOP");
 }
 
@@ -332,10 +332,10 @@ TEST(Identify, LargeMovesKeepOneAndNoPair) {
   auto baseline = std::make_unique<Mat1<double>>(MXCLAS, MAXCHT);
   auto moved = std::make_unique<Mat1<double>>(MXCLAS, MAXCHT);
   const std::vector<double> x{0.5, 0.5};
-  ASSERT_EQ(est_core(m, x, *baseline).status, EstStatus::Ok);
-  est_core(m, std::vector<double>{5.5, -4.5}, *moved);
+  ASSERT_EQ(est_core(m, x, ParameterScale::Natural, *baseline).status, EstStatus::Ok);
+  est_core(m, std::vector<double>{5.5, -4.5}, ParameterScale::Natural, *moved);
   EXPECT_GE(largest_change(m, *baseline, *moved), 1.0);
-  est_core(m, std::vector<double>{0.5 * 0.1, 0.5 / 0.1}, *moved);
+  est_core(m, std::vector<double>{0.5 * 0.1, 0.5 / 0.1}, ParameterScale::Natural, *moved);
   EXPECT_GE(largest_change(m, *baseline, *moved), 1.0);
 }
 
@@ -425,11 +425,11 @@ TEST(Identify, StoreAfterTheScans) {
   x[5] *= mul;
   x[6] /= mul;
   auto P = std::make_unique<Mat1<double>>(MXCLAS, MAXCHT);
-  est_core(m, x, *P);
+  est_core(m, x, ParameterScale::Natural, *P);
   EXPECT_EQ(largest_change(m, *P, m.P), 0.0);
   x[5] = 0.5;
   x[6] = 0.5;
-  est_core(m, x, *P);
+  est_core(m, x, ParameterScale::Natural, *P);
   EXPECT_GT(largest_change(m, *P, m.P), 0.0);
 }
 

@@ -60,6 +60,11 @@ class Reader {
   void fillsg();
   /// Echoes the previous statement, then makes the next statement current.
   void getcmd();
+  /// States the echo level of the current statement, the one just read: its
+  /// echo, when the next statement is read or a fatal error shows it, is set
+  /// off at that level. Until this is called a statement is echoed at the
+  /// level of the statement before it.
+  void echo_as(EchoLevel level) { status_.ECHOLV = level; }
 
   /// The word after "KEY =" in the current statement as it was typed, case
   /// and length kept, up to the next blank or ";"; the last such option

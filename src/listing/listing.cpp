@@ -169,9 +169,9 @@ void Listing::prtcmd() {
   while (status_.ISTART < status_.IEND && instr_.CMD[status_.ISTART] == ' ') ++status_.ISTART;
   if (status_.ISTART >= status_.IEND) return;
 
-  // Level 0 only occurs when the very first statement is not a PROC
+  // No level is set only when the very first statement is not a PROC
   // statement; it is echoed like a PROC statement.
-  int level = status_.ECHOLV < 1 ? 1 : status_.ECHOLV;
+  const int level = status_.ECHOLV == EchoLevel::Unset ? 1 : static_cast<int>(status_.ECHOLV);
   if (level == 1) {
     linchk(2);
     put(empty_line, {});

@@ -15,7 +15,7 @@ using testing::StringRun;
 using testing::expect_fatal;
 
 /// Loads `text` as the current statement, as the reader would leave it.
-void set_statement(Run& run, const std::string& text, int echo_level) {
+void set_statement(Run& run, const std::string& text, EchoLevel echo_level) {
   for (std::size_t i = 0; i < text.size(); ++i) run.instr.CMD[i + 1] = text[i];
   run.status.ISTART = 1;
   run.status.IEND = static_cast<int>(text.size());
@@ -69,12 +69,12 @@ TEST(ListingPages, PageNumbersWidenThenOverflow) {
 
 TEST(ListingEcho, LevelsSetBlankLinesAndPrefix) {
   StringRun r("");
-  set_statement(r.run, "PROC MODEL;", 1);
+  set_statement(r.run, "PROC MODEL;", EchoLevel::Proc);
   r.run.status.LINLFT = 100;
   r.run.listing.prtcmd();
-  set_statement(r.run, "COHORT=10;", 2);
+  set_statement(r.run, "COHORT=10;", EchoLevel::Statement);
   r.run.listing.prtcmd();
-  set_statement(r.run, "  5 : S(1);", 3);
+  set_statement(r.run, "  5 : S(1);", EchoLevel::Detail);
   r.run.listing.prtcmd();
   EXPECT_EQ(r.listing(),
             "\n\n  INPUT --- PROC MODEL;\n"
@@ -87,7 +87,7 @@ TEST(ListingEcho, LongStatementsAreCutAtBlanksOrAtSixtyCharacters) {
   StringRun r("");
   r.run.status.LINLFT = 100;
   std::string word(149, 'X');
-  set_statement(r.run, word + ";", 3);
+  set_statement(r.run, word + ";", EchoLevel::Detail);
   r.run.listing.prtcmd();
   std::string prefix = "  INPUT ---       ";
   EXPECT_EQ(r.listing(), prefix + std::string(60, 'X') + "\n" + prefix + std::string(60, 'X') +
@@ -98,7 +98,7 @@ TEST(ListingEcho, CutAfterTheLastBlankBeforeColumnSixty) {
   StringRun r("");
   r.run.status.LINLFT = 100;
   std::string text = std::string(50, 'A') + " " + std::string(20, 'B') + ";";
-  set_statement(r.run, text, 3);
+  set_statement(r.run, text, EchoLevel::Detail);
   r.run.listing.prtcmd();
   std::string prefix = "  INPUT ---       ";
   EXPECT_EQ(r.listing(), prefix + std::string(50, 'A') + " \n" + prefix + std::string(20, 'B') + ";\n");
@@ -107,9 +107,9 @@ TEST(ListingEcho, CutAfterTheLastBlankBeforeColumnSixty) {
 TEST(ListingEcho, ACommentEndsItsLine) {
   StringRun r("");
   r.run.status.LINLFT = 100;
-  set_statement(r.run, "A /* note */ B C;", 3);
+  set_statement(r.run, "A /* note */ B C;", EchoLevel::Detail);
   r.run.listing.prtcmd();
-  set_statement(r.run, "D /* last */;", 3);
+  set_statement(r.run, "D /* last */;", EchoLevel::Detail);
   r.run.listing.prtcmd();
   std::string prefix = "  INPUT ---       ";
   EXPECT_EQ(r.listing(), prefix + "A /* note */\n" + prefix + " B C;\n" + prefix + "D /* last */;\n");
@@ -118,10 +118,10 @@ TEST(ListingEcho, ACommentEndsItsLine) {
 TEST(ListingEcho, NothingWithNoechoOrWithoutAStatement) {
   StringRun r("");
   r.run.listing.prtcmd();  // IEND <= ISTART at start
-  set_statement(r.run, "PROC X;", 1);
+  set_statement(r.run, "PROC X;", EchoLevel::Proc);
   r.run.status.NOECHO = 1;
   r.run.listing.prtcmd();
-  set_statement(r.run, "   ;", 1);
+  set_statement(r.run, "   ;", EchoLevel::Proc);
   r.run.status.NOECHO = 0;
   r.run.listing.prtcmd();
   EXPECT_EQ(r.listing(), "");
@@ -130,7 +130,7 @@ TEST(ListingEcho, NothingWithNoechoOrWithoutAStatement) {
 TEST(ListingEcho, LevelZeroIsEchoedLikeAProcStatement) {
   StringRun r("");
   r.run.status.LINLFT = 100;
-  set_statement(r.run, "HELLO;", 0);
+  set_statement(r.run, "HELLO;", EchoLevel::Unset);
   r.run.listing.prtcmd();
   EXPECT_EQ(r.listing(), "\n\n  INPUT --- HELLO;\n");
 }
@@ -150,7 +150,7 @@ TEST(ListingMessages, WarningReservesTwoLines) {
 TEST(ListingMessages, ErrorEchoesTheStatementWritesBothStreamsAndEnds) {
   StringRun r("");
   r.run.status.LINLFT = 100;
-  set_statement(r.run, "PROC MODELS;", 1);
+  set_statement(r.run, "PROC MODELS;", EchoLevel::Proc);
   std::string err = expect_fatal(r, [&] { r.run.listing.error("Unrecognized procedure specified."); });
   EXPECT_EQ(err, "\n Unrecognized procedure specified.\nSTOP PELMAR ERROR TERMINATION");
   EXPECT_EQ(r.listing(), "\n\n  INPUT --- PROC MODELS;\n\n Unrecognized procedure specified.\n");

@@ -236,11 +236,12 @@ double probability_floor(int nsig) {
   return std::pow(10.0, -static_cast<double>(nsig));
 }
 
-EstResult est_core(const ModelStore& store, std::span<const double> x, Mat1<double>& P) {
-  return est_core(store, rd_design(store), x, P);
+EstResult est_core(const ModelStore& store, std::span<const double> x, ParameterScale scale, Mat1<double>& P) {
+  return est_core(store, rd_design(store), x, scale, P);
 }
 
-EstResult est_core(const ModelStore& store, const RdDesign& d, std::span<const double> x, Mat1<double>& P) {
+EstResult est_core(const ModelStore& store, const RdDesign& d, std::span<const double> x, ParameterScale scale,
+                   Mat1<double>& P) {
   EstResult r;
   r.status = d.status;
   if (d.status != EstStatus::Ok) return r;
@@ -306,8 +307,10 @@ EstResult est_core(const ModelStore& store, const RdDesign& d, std::span<const d
   const int G = L.groups();
   for (int g = 1; g <= G; ++g) {
     const int first = L.p(1, 1, g) - 1;
-    for (int I = first + 1; I <= first + nclosed; ++I) S[I] = ss_value(store, par, I);
-    for (int I = std::max(first + nclosed + 1, L.phi(1, g)); I <= first + L.block(); ++I) S[I] = ss_value(store, par, I);
+    for (int I = first + 1; I <= first + nclosed; ++I) S[I] = ss_value(store, par, I, scale);
+    for (int I = std::max(first + nclosed + 1, L.phi(1, g)); I <= first + L.block(); ++I) {
+      S[I] = ss_value(store, par, I, scale);
+    }
   }
   const double eps = probability_floor(store.NSIG);
   double F = 0.0;
@@ -370,8 +373,8 @@ EstResult est_core(const ModelStore& store, const RdDesign& d, std::span<const d
             cell[h] = cell[parent] * f;
           }
         }
-        const double scale = 1.0 - den;
-        for (int h = 0; h <= n - 2; ++h) cell[h] = cell[h] / scale;
+        const double caught = 1.0 - den;
+        for (int h = 0; h <= n - 2; ++h) cell[h] = cell[h] / caught;
       }
       double sum = 0.0;
       for (int h = 0; h <= n - 2; ++h) sum += cell[h];
@@ -428,7 +431,7 @@ EstResult est_core(const ModelStore& store, const RdDesign& d, std::span<const d
   return r;
 }
 
-double est(ModelStore& store, Listing& listing, std::span<const double> x) {
+double est(ModelStore& store, Listing& listing, std::span<const double> x, ParameterScale scale) {
   const int nest = store.NEST;
   assert(static_cast<int>(x.size()) >= nest);
   for (int k = 1; k <= nest; ++k) store.PAR(k) = x[static_cast<std::size_t>(k - 1)];
@@ -438,7 +441,7 @@ double est(ModelStore& store, Listing& listing, std::span<const double> x) {
   std::optional<RdDesign> read;
   if (store.design.status == EstStatus::NotLaidOut) read = rd_design(store);
   const RdDesign& d = read ? *read : store.design;
-  const EstResult r = est_core(store, d, x, store.P);
+  const EstResult r = est_core(store, d, x, scale, store.P);
   switch (d.status) {
     case EstStatus::Ok:
       break;
@@ -459,7 +462,7 @@ double est(ModelStore& store, Listing& listing, std::span<const double> x) {
     // den, then every S value, as the evaluation met them.
     std::vector<Item> values;
     values.reserve(static_cast<std::size_t>(store.NPAR));
-    for (int I = 1; I <= store.NPAR; ++I) values.emplace_back(ss(store, listing, I));
+    for (int I = 1; I <= store.NPAR; ++I) values.emplace_back(ss(store, listing, I, scale));
     for (int ip : r.den_one) {
       const int n = d.layout.closed_cells(ip);
       for (int jp = 1; jp <= ip; ++jp) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "model/robust_layout.h"
+#include "model/ss.h"
 #include "model/store.h"
 
 namespace quorvale {
@@ -45,18 +46,20 @@ double probability_floor(int nsig);
 // fails; it holds no state, so threads may evaluate points at once. A period
 // with den = 1 (no capture possible) is flagged in den_one, and its histories
 // get probability 0, its remainder cell 1.
-/// Pure evaluation at working vector x (x[k-1] = PAR(k), k <= NEST) in the
-/// design `design` of the store's cohorts: the cells into P, and F.
-EstResult est_core(const ModelStore& store, const RdDesign& design, std::span<const double> x, Mat1<double>& P);
+/// Pure evaluation at x (x[k-1] = PAR(k), k <= NEST), values on `scale`, in
+/// the design `design` of the store's cohorts: the cells into P, and F.
+EstResult est_core(const ModelStore& store, const RdDesign& design, std::span<const double> x, ParameterScale scale,
+                   Mat1<double>& P);
 /// The same with the design read from the store's cohorts first.
-EstResult est_core(const ModelStore& store, std::span<const double> x, Mat1<double>& P);
+EstResult est_core(const ModelStore& store, std::span<const double> x, ParameterScale scale, Mat1<double>& P);
 
 // The trace line is "nper,majper=" with NCOHRT and M; the den = 1 lines are
 // "ip,jp,i,den:" with the period, the cohort in it, the history and den, each
 // followed by S(1)..S(NPAR). A design that fails its check ends the run.
-/// The likelihood as the program calls it: PAR(1..NEST) = x, P of the store filled, trace lines; returns F.
-/// Evaluated in the design kept with the store when PROC MODEL laid it out,
-/// else in the design read from its cohorts.
-double est(ModelStore& store, Listing& listing, std::span<const double> x);
+/// The likelihood as the program calls it: PAR(1..NEST) = x on `scale`, P
+/// of the store filled, trace lines; returns F. Evaluated in the design kept
+/// with the store when PROC MODEL laid it out, else in the design read from
+/// its cohorts.
+double est(ModelStore& store, Listing& listing, std::span<const double> x, ParameterScale scale);
 
 }  // namespace quorvale

@@ -37,7 +37,7 @@ TEST(LikelihoodStep, CopiesThePointFillsPAndWritesTheTraceLine) {
   const std::vector<double> x = random_map(m, kk, rng, false);
   const ModelStore copy = m;
   CoreRun core(copy, x);
-  const double F = est(m, r.run.listing, x);
+  const double F = est(m, r.run.listing, x, transform_scale(m));
   EXPECT_EQ(bits(F), bits(core.r.F));
   for (int k = 1; k <= m.NEST; ++k) EXPECT_EQ(m.PAR(k), x[static_cast<std::size_t>(k - 1)]);
   for (int c = 1; c <= m.NCOHRT; ++c)
@@ -50,9 +50,8 @@ TEST(LikelihoodStep, DenOneWritesTheDiagnosticLines) {
   ModelStore& m = r.run.model;
   set_design(m, {1, 1}, [] { return 1; });
   set_defaults(m, 6);
-  m.NOTRAN = 1;
   m.PAR(2) = 0.0;  // period 2 cannot be caught: den = 1
-  est(m, r.run.listing, working(m));
+  est(m, r.run.listing, working(m), ParameterScale::Natural);
   const std::string listing = r.listing();
   const std::string trace = " nper,majper=" + free_int(4) + free_int(2) + "\n";
   ASSERT_EQ(listing.substr(0, trace.size()), trace);
@@ -84,7 +83,7 @@ std::pair<std::string, std::string> fatal_of(const std::function<void(ModelStore
   set_defaults(m, 17);
   spoil(m);
   const std::string err =
-      testing::expect_fatal(r, [&] { est(m, r.run.listing, working(m)); });
+      testing::expect_fatal(r, [&] { est(m, r.run.listing, working(m), ParameterScale::Working); });
   return {err, r.listing()};
 }
 
@@ -119,7 +118,7 @@ TEST(LikelihoodStep, OnePeriodEndsWithTheParameterNumberError) {
   ModelStore& m = r.run.model;
   set_design(m, {2}, [] { return 1; });
   set_defaults(m, 3);
-  const std::string err = testing::expect_fatal(r, [&] { est(m, r.run.listing, working(m)); });
+  const std::string err = testing::expect_fatal(r, [&] { est(m, r.run.listing, working(m), ParameterScale::Working); });
   EXPECT_NE(err.find("S(I) IN CELL PROBABILITY WITH I > NPAR"), std::string::npos) << err;
   const std::string listing = r.listing();
   const std::string trace = " nper,majper=" + free_int(1) + free_int(1) + "\n";
@@ -136,7 +135,7 @@ TEST(LikelihoodStep, TooManyPeriodsStopsWithTheDimensionText) {
   set_defaults(m, 10);
   m.NCOHRT = static_cast<int>(RobustLayout::cohorts_for(1001));
   try {
-    est(m, r.run.listing, working(m));
+    est(m, r.run.listing, working(m), ParameterScale::Working);
     FAIL() << "no stop";
   } catch (const RunEnd& end) {
     EXPECT_EQ(end.stop_text, "*** dimension error in est function");

@@ -100,7 +100,7 @@ void read_cell(ModelContext& run) {
   Listing& lst = run.listing;
   const int c = m.NCOHRT;
   if (c < 1) lst.error("Cell statement before the first COHORT statement.");
-  run.status.ECHOLV = 3;
+  run.reader.echo_as(EchoLevel::Detail);
   const int k = ++m.NCLASS(c);
   if (k > MXCLAS) lst.error("Number of classes exceeds MXCLAS.   Recompile with MXCLAS = # classes.");
   m.NOBS.push_back(ivalue(run.instr, 1, lst));
@@ -182,13 +182,13 @@ void model(ModelContext& run) {
     const Token& first = run.token(1);
     if (first == "PROC") break;
     if (first == "LABELS" || first == "LABEL") {
-      run.status.ECHOLV = 2;
+      run.reader.echo_as(EchoLevel::Statement);
       labels(run);
       continue;
     }
     if (first == "COHORT") {
       ++m.NCOHRT;
-      run.status.ECHOLV = 2;
+      run.reader.echo_as(EchoLevel::Statement);
       if (m.NCOHRT > MAXCHT) {
         run.listing.error("Number of cohorts exceeds MAXCHT.   Recompile with MAXCHT = # cohorts.");
       }
@@ -203,7 +203,7 @@ void model(ModelContext& run) {
   }
 
   print_design(run);
-  run.status.ECHOLV = 1;
+  run.reader.echo_as(EchoLevel::Proc);
   modout(run);
 }
 
@@ -217,7 +217,7 @@ void labels(ModelContext& run) {
     if (first[0] != 'S' || first[1] != '(') {
       run.listing.error("Unidentified command in LABELS of PROC MODEL");
     }
-    s.ECHOLV = 3;
+    run.reader.echo_as(EchoLevel::Detail);
     int i = nparm(first.view(), run.listing);
     if (i < 1 || i > MAXPAR) run.listing.error("Parameter number in LABELS outside 1 to MAXPAR.");
     label_defaults(m, i);

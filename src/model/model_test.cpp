@@ -112,7 +112,7 @@ TEST(ModelDesign, LaidOutOnceAndKeptForTheLikelihood) {
   // read again from the cohorts: a kept design marked bad ends the run
   // although the cohorts fit.
   m.design.status = EstStatus::CohortCount;
-  const std::string err = expect_fatal(r, [&] { est(m, r.run.listing, {}); });
+  const std::string err = expect_fatal(r, [&] { est(m, r.run.listing, {}, ParameterScale::Working); });
   EXPECT_NE(err.find("NCOHRT = 4 is not M(M+1)/2+M-1"), std::string::npos) << err;
   // New cohorts leave no design behind: the next evaluation reads theirs.
   m.set_cohorts(std::vector<int>{4, 4, 4, 2});

@@ -19,10 +19,14 @@ double unit_map(double x, bool sine) {
   return a - std::trunc(a);
 }
 
-double ss_value(const ModelStore& store, const double* par, int I) {
+ParameterScale transform_scale(const ModelStore& store) {
+  return store.NOTRAN == 1 ? ParameterScale::Natural : ParameterScale::Working;
+}
+
+double ss_value(const ModelStore& store, const double* par, int I, ParameterScale scale) {
   const int k = store.POINT(I);
-  if (k < 0) return par[-k];  // fixed: the constant, whatever the mode
-  if (store.NOTRAN == 1) return par[k];
+  if (k < 0) return par[-k];  // fixed: the constant, whatever the scale
+  if (scale == ParameterScale::Natural) return par[k];
   const bool sine = store.ISINE == 1;
   // A bound taken from another slot is that slot's value through the unit
   // map alone, not through its own bounds.
@@ -33,9 +37,9 @@ double ss_value(const ModelStore& store, const double* par, int I) {
   return lo + (hi - lo) * unit_map(par[k], sine);
 }
 
-double ss(const ModelStore& store, Listing& listing, int I) {
+double ss(const ModelStore& store, Listing& listing, int I, ParameterScale scale) {
   if (I > store.NPAR) ss_beyond_npar(listing, I, store.NPAR);
-  return ss_value(store, store.PAR.base(), I);
+  return ss_value(store, store.PAR.base(), I, scale);
 }
 
 void ss_beyond_npar(Listing& listing, int I, int NPAR) {

@@ -29,7 +29,7 @@ void set_defaults(ModelStore& m, int npar) {
 }
 
 /// S(I) of the store through the pure variant.
-double value(const ModelStore& m, int I) { return ss_value(m, m.PAR.base(), I); }
+double value(const ModelStore& m, int I) { return ss_value(m, m.PAR.base(), I, transform_scale(m)); }
 
 TEST(SsSine, DefaultBoundsMapZeroAndQuarterTurns) {
   ModelStore m;
@@ -102,12 +102,22 @@ TEST(SsMap, FixedParameterIsItsConstantInEveryMode) {
   }
 }
 
-TEST(SsMap, NoTransformIsTheWorkingValue) {
+TEST(SsMap, TheScaleAskedForDecidesHowParIsRead) {
+  // TRANSFORM=NO chooses the scale of a fit; a value is read on the scale
+  // the caller names, whatever the option. A fixed constant is itself on both.
   ModelStore m;
-  set_defaults(m, 1);
-  m.NOTRAN = 1;
+  set_defaults(m, 2);
   m.PAR(1) = -3.25;
-  EXPECT_EQ(value(m, 1), -3.25);
+  m.PAR(2) = 0.75;
+  m.POINT(2) = -2;
+  for (int notran : {0, 1}) {
+    m.NOTRAN = notran;
+    EXPECT_EQ(ss_value(m, m.PAR.base(), 1, ParameterScale::Natural), -3.25);
+    EXPECT_EQ(ss_value(m, m.PAR.base(), 1, ParameterScale::Working), 0.5 * std::sin(-3.25) + 0.5);
+    EXPECT_EQ(ss_value(m, m.PAR.base(), 2, ParameterScale::Working), 0.75);
+    EXPECT_EQ(ss_value(m, m.PAR.base(), 2, ParameterScale::Natural), 0.75);
+    EXPECT_EQ(transform_scale(m), notran == 1 ? ParameterScale::Natural : ParameterScale::Working);
+  }
 }
 
 TEST(SsAbs, FractionalPartOfAbsoluteValue) {
@@ -189,8 +199,8 @@ TEST(SsFatal, ParameterBeyondNparWritesTheLineAndEndsTheRun) {
   testing::StringRun r("");
   ModelStore& m = r.run.model;
   set_defaults(m, 10);
-  EXPECT_EQ(ss(m, r.run.listing, 10), 0.5 * std::sin(0.5) + 0.5);
-  const std::string err = testing::expect_fatal(r, [&] { ss(m, r.run.listing, 11); });
+  EXPECT_EQ(ss(m, r.run.listing, 10, ParameterScale::Working), 0.5 * std::sin(0.5) + 0.5);
+  const std::string err = testing::expect_fatal(r, [&] { ss(m, r.run.listing, 11, ParameterScale::Working); });
   EXPECT_NE(err.find("S(I) IN CELL PROBABILITY WITH I > NPAR"), std::string::npos) << err;
   const std::string listing = r.listing();
   EXPECT_NE(listing.find("\n           I=        11NPAR=        10\n"), std::string::npos)

@@ -50,7 +50,7 @@ struct ModelStore {
   int MAXFN = 0;   ///< limit on function evaluations
   int MODDEF = 0;  ///< 1 once a PROC MODEL has been completed
   int ISINE = 0;   ///< 1 sine transform, 0 absolute-value transform
-  int NOTRAN = 0;  ///< 1: no transform, S(i) is PAR itself
+  int NOTRAN = 0;  ///< 1: TRANSFORM=NO, the fit's start values and objective are S itself
   int NOVAR = 0;   ///< 1: no variance-covariance display
   int NORMAL = 0;  ///< 1 when PROC MODEL was given NORMALIZE (recorded only)
   int NOBIN = 0;   ///< 1: binomial coefficients left out of the likelihood

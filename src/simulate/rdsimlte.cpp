@@ -181,12 +181,13 @@ class Simulation {
     // A generating model set up without a transform holds its values as S
     // itself; read through the sine map they would generate other
     // probabilities than the ones given.
-    m_.NOTRAN = slots_[0].NOTRAN;
+    const ParameterScale scale = slots_[0].scale;
     if (totals_.generating.empty()) {
-      for (int I = 1; I <= m_.NPAR; ++I) totals_.generating.push_back(ss(m_, lst_, I));
+      for (int I = 1; I <= m_.NPAR; ++I) totals_.generating.push_back(ss(m_, lst_, I, scale));
     }
     t_.NMOD = 0;
-    run_.work.F = est(m_, lst_, std::span<const double>(WORK.base() + 1, static_cast<std::size_t>(m_.NEST)));
+    run_.work.F =
+        est(m_, lst_, std::span<const double>(WORK.base() + 1, static_cast<std::size_t>(m_.NEST)), scale);
     const std::optional<DrawLayout> layout = draw_layout(m_, laid_out(m_).layout);
     if (!layout) {
       lst_.error("Cohorts do not follow the robust-design layout: the cohort sizes of a replicate cannot be derived.");
@@ -226,7 +227,6 @@ class Simulation {
     slots_[static_cast<std::size_t>(n)].restore(m);
     Vec1<double>& WORK = ctx.work.WORK;
     for (int i = 1; i <= m.NPAR; ++i) WORK(i) = m.PAR(i);
-    m.NOTRAN = 0;
     ctx.saved.NMOD = n;
     if (opt_.detail) {
       ctx.listing.headng();

@@ -26,7 +26,7 @@ void SavedSetup::save(const ModelStore& m) {
   NSIG = m.NSIG;
   MAXFN = m.MAXFN;
   ISINE = m.ISINE;
-  NOTRAN = m.NOTRAN;
+  scale = transform_scale(m);
 }
 
 void SavedSetup::restore(ModelStore& m) const {

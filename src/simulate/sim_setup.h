@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "model/ss.h"
 #include "model/store.h"
 #include "simulate/ran.h"
 
@@ -36,10 +37,10 @@ struct SimOptions {
 /// One estimation set-up as the estimation driver leaves it in the store.
 struct SavedSetup {
   std::vector<int> POINT, POINTL, POINTU;  ///< parameter map of parameters 1..NPAR
-  std::vector<double> PAR, PARL, PARU;     ///< start values (working scale) and bounds of slots 1..NPAR
+  std::vector<double> PAR, PARL, PARU;     ///< start values (on `scale`) and bounds of slots 1..NPAR
   int NEST = 0, NFIXED = 0, NEQUAL = 0;    ///< parameter counts
   int NSIG = 0, MAXFN = 0, ISINE = 0;      ///< optimizer settings and transform
-  int NOTRAN = 0;                          ///< 1: the values are S itself (TRANSFORM=NO)
+  ParameterScale scale = ParameterScale::Working;  ///< Natural: the values are S itself (TRANSFORM=NO)
 
   /// Copies the set-up of parameters 1..NPAR out of the store.
   void save(const ModelStore& m);

@@ -59,7 +59,7 @@ inline void fill(Run& run, const std::vector<Fit>& fits) {
 inline std::unique_ptr<StringRun> make_run(const std::string& commands, int n) {
   auto r = std::make_unique<StringRun>(commands);
   r->start();
-  r->run.status.ECHOLV = 1;        // as the driver sets it for a PROC statement
+  r->run.reader.echo_as(EchoLevel::Proc);  // as the driver sets it for a PROC statement
   r->run.status.LINLFT = 100000;  // no page breaks inside the expected text
   r->run.model.NCOHRT = 2;
   r->run.model.NREL(1) = n / 2;

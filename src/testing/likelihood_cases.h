@@ -54,7 +54,7 @@ inline void set_defaults(ModelStore& m, int npar) {
   m.NSIG = 5;
 }
 
-/// A store with S = PAR taken as given (no transform) and the design of kk.
+/// A store with S = PAR taken as given (set up as with TRANSFORM=NO) and the design of kk.
 inline std::unique_ptr<ModelStore> plain_store(const std::vector<int>& kk, int npar = 0) {
   auto m = std::make_unique<ModelStore>();
   set_design(*m, kk, [] { return 0; });
@@ -68,11 +68,12 @@ inline std::vector<double> working(const ModelStore& m) {
   return std::vector<double>(m.PAR.base() + 1, m.PAR.base() + 1 + m.NEST);
 }
 
-/// Evaluates with the core into a fresh cell table.
+/// Evaluates with the core into a fresh cell table, on the scale the
+/// store's transform option chose.
 struct CoreRun {
   Mat1<double> P{MXCLAS, MAXCHT, -7.0};
   EstResult r;
-  CoreRun(const ModelStore& m, std::span<const double> x) { r = est_core(m, x, P); }
+  CoreRun(const ModelStore& m, std::span<const double> x) { r = est_core(m, x, transform_scale(m), P); }
 };
 
 /// Expects the core and the literal evaluation to give the same bits for F

@@ -23,7 +23,8 @@ struct DenNote {
   double den;  ///< product of 1 - p over the period's occasions
 };
 
-/// S(I) from PAR, the parameter map and the transform mode of the store.
+/// S(I) from PAR, the parameter map and the transform the store's options
+/// chose (NOTRAN = 1: PAR holds S itself).
 inline double ss(const ModelStore& m, int I) {
   const int k = m.POINT(I);
   if (k < 0) return m.PAR(-k);
