@@ -105,7 +105,11 @@ Design with_groups(const Design& design, std::vector<std::string> names) {
 
 std::vector<std::string> default_group_names(int groups) {
   std::vector<std::string> names;
-  for (int g = 1; g <= groups; ++g) names.push_back("G" + std::to_string(g));
+  for (int g = 1; g <= groups; ++g) {
+    std::string name = "G";
+    name += std::to_string(g);
+    names.push_back(std::move(name));
+  }
   return names;
 }
 

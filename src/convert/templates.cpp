@@ -65,7 +65,9 @@ std::vector<Counterpart> counterparts(const Design& one, const Design& d) {
 
 /// First word of a model's name: the emigration hypothesis.
 std::string emigration_word(const ModelSpec& s) {
-  const std::string by = "(" + level(s.gamma_by_group, s.gamma_by_period) + ")";
+  std::string by = "(";
+  by += level(s.gamma_by_group, s.gamma_by_period);
+  by += ")";
   switch (s.emigration) {
     case Emigration::None:
       return "NO-EMIG";
