@@ -156,6 +156,22 @@ double packed_covariance(const std::vector<double>& VC, int a, int b) {
   return VC[packed_index(std::max(a, b), std::min(a, b))];
 }
 
+/// The correlation of slots 1..k from their packed covariance `vc`, packed
+/// the same way: cov(a, b) / sqrt(var(a) var(b)), 0 where that product is not
+/// positive; empty when `vc` holds fewer than k(k+1)/2 values.
+std::vector<double> packed_correlation(const std::vector<double>& vc, int k) {
+  const std::size_t K = static_cast<std::size_t>(k < 0 ? 0 : k);
+  if (vc.size() < K * (K + 1) / 2) return {};
+  std::vector<double> r(K * (K + 1) / 2, 0.0);
+  for (int a = 1; a <= k; ++a) {
+    for (int b = 1; b <= a; ++b) {
+      const double d = vc[packed_index(a, a)] * vc[packed_index(b, b)];
+      r[packed_index(a, b)] = d > 0.0 ? vc[packed_index(a, b)] / std::sqrt(d) : 0.0;
+    }
+  }
+  return r;
+}
+
 /// The single-precision value of 10^-NSIG: expected counts at or below it
 /// are left out of G and of the Pearson terms.
 double expected_floor(int nsig) {
@@ -233,6 +249,15 @@ Inversion invert_information(FitContext& run) {
   return out;
 }
 
+/// The 95% interval on the logit scale, mapped back: the estimate itself
+/// when fixed; none when the estimate is not strictly inside 0..1 or the
+/// standard error is not finite.
+std::optional<Interval> logit_ci(const ParameterEstimate& e) {
+  if (e.fixed()) return Interval{e.estimate, e.estimate};
+  if (!(e.estimate > 0.0 && e.estimate < 1.0) || !std::isfinite(e.se)) return std::nullopt;
+  return logit_interval(e.estimate, e.se);
+}
+
 /// The estimates S(1..NPAR) with their standard errors from VC; a
 /// parameter estimated in an undetermined slot is not estimable and has
 /// no standard error nor interval.
@@ -257,6 +282,8 @@ std::vector<ParameterEstimate> parameter_estimates(const ModelStore& m, const st
     e.upper_by = std::max(m.POINTU(I), 0);
     const std::string& label = m.LABEL(I);
     e.label = trimmed(label);
+    e.on_bound = reaches_bound(e);
+    e.logit_ci = logit_ci(e);
   }
   return out;
 }
@@ -332,18 +359,6 @@ void goodness_of_fit(const ModelStore& m, double F, FitReport& r) {
 }
 
 }  // namespace
-
-bool ParameterEstimate::on_bound() const {
-  if (fixed()) return false;
-  const double tolerance = 1e-6 * std::fabs(upper_bound - lower_bound);
-  return std::fabs(estimate - lower_bound) <= tolerance || std::fabs(upper_bound - estimate) <= tolerance;
-}
-
-std::optional<Interval> ParameterEstimate::logit_ci() const {
-  if (fixed()) return Interval{estimate, estimate};
-  if (!(estimate > 0.0 && estimate < 1.0) || !std::isfinite(se)) return std::nullopt;
-  return logit_interval(estimate, se);
-}
 
 double FitReport::parameter_covariance(int i, int j) const {
   const int a = parameters[static_cast<std::size_t>(i - 1)].slot;
@@ -435,6 +450,12 @@ int count_cells_outside(const ModelStore& m) {
 }
 
 }  // namespace
+
+bool reaches_bound(const ParameterEstimate& e) {
+  if (e.fixed()) return false;
+  const double tolerance = 1e-6 * std::fabs(e.upper_bound - e.lower_bound);
+  return std::fabs(e.estimate - e.lower_bound) <= tolerance || std::fabs(e.upper_bound - e.estimate) <= tolerance;
+}
 
 void complete_report(FitContext& run, FitReport& report) {
   ModelStore& m = run.model;

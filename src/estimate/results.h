@@ -34,6 +34,10 @@ void complete_report(FitContext& run, FitReport& report);
 /// order. `m` gives the labels as set up and the NOVAR and NSIG options.
 void print_results(Listing& lst, const ModelStore& m, const FitReport& report, ReportDetail detail);
 
+/// Whether an estimated parameter lies within 1e-6 of its bounds' range
+/// from one of them (ParameterEstimate::on_bound); a fixed one never does.
+bool reaches_bound(const ParameterEstimate& e);
+
 /// Completes the fit's row of the saved-model table from its report.
 void save_row(SavedModels& t, const FitReport& r);
 

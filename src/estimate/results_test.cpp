@@ -113,6 +113,24 @@ const std::string kTinyFixed = std::string(testing::kTwoByTwoModel) + R"(PROC ES
 PROC STOP;
 )";
 
+TEST(ResultsBounds, AnEstimateWithinAMillionthOfTheRangeReachesItsBound) {
+  // Bounds 0.2..0.7: the tolerance is 5e-7 of either bound.
+  ParameterEstimate e;
+  e.slot = 1;
+  e.lower_bound = 0.2;
+  e.upper_bound = 0.7;
+  e.estimate = 0.7 - 4e-7;
+  EXPECT_TRUE(reaches_bound(e));
+  e.estimate = 0.2 + 4e-7;
+  EXPECT_TRUE(reaches_bound(e));
+  e.estimate = 0.2 + 6e-7;
+  EXPECT_FALSE(reaches_bound(e));
+  // A parameter fixed at a bound has not reached it.
+  e.slot = -1;
+  e.estimate = 0.2;
+  EXPECT_FALSE(reaches_bound(e));
+}
+
 TEST(ResultsNumbers, FixedTinyDesignMatchesIndependentValues) {
   std::string listing = run_listing(kTinyFixed);
   EXPECT_NEAR(number_after(listing, "Final function value"), 273.9301010600, 5e-5);
