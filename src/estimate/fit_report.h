@@ -100,8 +100,9 @@ struct FitReport {
   /// only when the inversion succeeded).
   std::vector<double> covariance;
   /// Packed lower triangle of the correlation of slots 1..NEST, from the
-  /// covariance (0 where a variance is not positive); empty when the
-  /// inversion failed.
+  /// covariance: cov(a, b) / sqrt(var(a) var(b)), 0 unless both variances
+  /// are positive (meaningful, as the covariance, only when the inversion
+  /// succeeded).
   std::vector<double> correlation;
   std::vector<CohortFit> cohorts;  ///< cohorts 1..NCOHRT, in order
   ChiSquareTest G;                 ///< G against the saturated model; df = NDF
@@ -117,6 +118,7 @@ struct FitReport {
   /// below the likelihood's floor 10^-NSIG: the maximum found is not one of
   /// the true likelihood.
   int impossible_cells = 0;
+  double cell_floor = 0.0;  ///< that floor, 10^-NSIG
   int cells_outside = 0;  ///< cells whose probability lies outside 0..1 by more than rounding
   /// Parameters (1-based) that enter the cells as probabilities (p, c, phi,
   /// gamma'', gamma') whose values lie outside 0..1, estimated or fixed.
@@ -133,6 +135,8 @@ struct FitReport {
 
   /// Covariance of parameters i and j (1-based); 0 unless both are estimated.
   double parameter_covariance(int i, int j) const;
+  /// Correlation of parameters i and j (1-based): that of their slots; 0 unless both are estimated.
+  double parameter_correlation(int i, int j) const;
   /// The covariance and correlation of slots 1..K are both at hand.
   bool has_covariance() const {
     const std::size_t k = static_cast<std::size_t>(nest);
