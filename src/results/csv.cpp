@@ -5,8 +5,8 @@
 #include <initializer_list>
 #include <string_view>
 
-#include "simulate/simstats.h"
 #include "base/text.h"
+#include "simulate/simulation_values.h"
 
 namespace quorvale {
 
@@ -178,7 +178,7 @@ std::string simulation_table(const RunResults& results) {
       for (std::size_t i = 0; i < estimated.size(); ++i) {
         std::vector<std::string> row(kFigures);
         if (estimated[i] && s.converged(n) >= 1) {
-          const CoverageRow v = s.coverage_row(static_cast<int>(i) + 1, n);
+          const CoverageRow& v = s.coverage_row(static_cast<int>(i) + 1, n);
           row = {num(v.bias), num(v.relative_bias), num(v.rmse), num(v.empirical_sd), num(v.mean_se),
                  num(v.median_se), std::to_string(v.wide_se), num(v.wald), num(v.logit),
                  std::to_string(s.NFAIL(n))};

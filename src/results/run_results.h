@@ -8,7 +8,7 @@
 #include "compare/comparison.h"
 #include "estimate/fit_report.h"
 #include "identify/scan.h"
-#include "simulate/rdsimlte.h"
+#include "simulate/simulation_values.h"
 
 namespace quorvale {
 
