@@ -1,4 +1,4 @@
-#include "results/merge.h"
+#include "driver/merge.h"
 
 #include <algorithm>
 #include <charconv>
