@@ -1,8 +1,8 @@
 #pragma once
 // Results of a fitted model: standard errors from the expected information
-// matrix, the results table, the variance-covariance and correlation
-// display, the goodness-of-fit table with pooled tests, the log-likelihood
-// and AIC, and the saving of the model's row and estimates.
+// matrix, the covariance and correlation, the goodness-of-fit table with
+// pooled tests, the log-likelihood and AIC, and the saving of the model's
+// row. The listing shows them by estimate/results_listing.h.
 
 #include <span>
 #include <vector>
@@ -12,15 +12,8 @@
 namespace quorvale {
 
 struct ModelStore;
-class Listing;
 struct FitContext;
 struct SavedModels;
-
-/// How much of a fit the listing shows.
-enum class ReportDetail {
-  Full,   ///< every table of the results
-  Quiet,  ///< only the error lines, the warnings and the "@@" line
-};
 
 /// Completes `report` for the fit just made (natural-scale estimates in
 /// WORK(1..NEST)): standard errors, covariance, derived abundance, goodness
@@ -28,11 +21,6 @@ enum class ReportDetail {
 /// the listing but what the likelihood's own evaluations write; P holds the
 /// cells at the estimates afterwards.
 void complete_report(FitContext& run, FitReport& report);
-
-/// Writes a completed report's results: the inversion's error line, the
-/// tables (Full only), the "@@" line and the warnings, in the listing's
-/// order. `m` gives the labels as set up and the NOVAR option.
-void print_results(Listing& lst, const ModelStore& m, const FitReport& report, ReportDetail detail);
 
 /// The correlation of slots 1..k from their packed covariance `vc`, packed
 /// the same way: cov(a, b) / sqrt(var(a) var(b)), 0 unless both variances

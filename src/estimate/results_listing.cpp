@@ -3,7 +3,7 @@
 // goodness-of-fit table with the "@@" line, and the warnings, in that order.
 // Everything shown is read from the completed FitReport.
 
-#include "estimate/results.h"
+#include "estimate/results_listing.h"
 
 #include <algorithm>
 #include <cmath>

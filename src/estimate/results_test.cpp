@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "driver/pelmar.h"
+#include "estimate/results_listing.h"
 #include "testing/designs.h"
 #include "testing/harness.h"
 
