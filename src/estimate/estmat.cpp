@@ -12,6 +12,7 @@
 #include "estimate/optimizer.h"
 #include "estimate/parameter_table.h"
 #include "estimate/results.h"
+#include "estimate/results_listing.h"
 #include "estimate/setup.h"
 #include "input/fields.h"
 #include "input/option_words.h"

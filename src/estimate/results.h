@@ -1,8 +1,8 @@
 #pragma once
 // Results of a fitted model: standard errors from the expected information
-// matrix, the results table, the variance-covariance and correlation
-// display, the goodness-of-fit table with pooled tests, the log-likelihood
-// and AIC, and the saving of the model's row and estimates.
+// matrix, the covariance and correlation, the goodness-of-fit table with
+// pooled tests, the log-likelihood and AIC, and the saving of the model's
+// row. The listing shows them by estimate/results_listing.h.
 
 #include <span>
 #include <vector>
@@ -12,15 +12,8 @@
 namespace quorvale {
 
 struct ModelStore;
-class Listing;
 struct FitContext;
 struct SavedModels;
-
-/// How much of a fit the listing shows.
-enum class ReportDetail {
-  Full,   ///< every table of the results
-  Quiet,  ///< only the error lines, the warnings and the "@@" line
-};
 
 /// Completes `report` for the fit just made (natural-scale estimates in
 /// WORK(1..NEST)): standard errors, covariance, derived abundance, goodness
@@ -30,10 +23,14 @@ enum class ReportDetail {
 /// estimates afterwards.
 void complete_report(FitContext& run, FitReport& report);
 
-/// Writes a completed report's results: the inversion's error line, the
-/// tables (Full only), the "@@" line and the warnings, in the listing's
-/// order. `m` gives the labels as set up and the NOVAR and NSIG options.
-void print_results(Listing& lst, const ModelStore& m, const FitReport& report, ReportDetail detail);
+/// The correlation of slots 1..k from their packed covariance `vc`, packed
+/// the same way: cov(a, b) / sqrt(var(a) var(b)), 0 unless both variances
+/// are positive; empty when `vc` holds fewer than k(k+1)/2 values.
+std::vector<double> packed_correlation(const std::vector<double>& vc, int k);
+
+/// Whether an estimated parameter lies within 1e-6 of its bounds' range
+/// from one of them (ParameterEstimate::on_bound); a fixed one never does.
+bool reaches_bound(const ParameterEstimate& e);
 
 /// Completes the fit's row of the saved-model table from its report.
 void save_row(SavedModels& t, const FitReport& r);
