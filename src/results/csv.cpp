@@ -105,12 +105,12 @@ std::string estimates_table(const RunResults& results) {
     for (const ParameterEstimate& e : r.parameters) {
       t.whole(r.sequence).text(r.full_name).whole(e.index).text(e.label).number(e.estimate).number(e.se);
       t.number(e.lower).number(e.upper);
-      if (const std::optional<Interval> ci = e.logit_ci()) {
+      if (const std::optional<Interval> ci = e.logit_ci) {
         t.number(ci->lower).number(ci->upper);
       } else {
         t.blank().blank();
       }
-      t.flag(e.fixed()).flag(e.on_bound()).flag(e.estimable).end();
+      t.flag(e.fixed()).flag(e.on_bound).flag(e.estimable).end();
     }
   }
   return t.take();

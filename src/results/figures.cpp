@@ -47,7 +47,7 @@ ParameterValues ParameterValues::of(const FitReport& fit, std::string name) {
     m.value = e.estimate;
     m.hollow = e.fixed();
     if (!e.fixed()) {
-      if (const std::optional<Interval> ci = e.logit_ci()) {
+      if (const std::optional<Interval> ci = e.logit_ci) {
         m.lower = ci->lower;
         m.upper = ci->upper;
       }
@@ -62,7 +62,7 @@ PeriodValues capture_values(const FitReport& fit, std::string name) {
   for (const PeriodAbundance& a : fit.abundance) {
     ChartMark m;
     m.value = a.p_star;
-    if (const std::optional<Interval> ci = a.p_star_ci()) {
+    if (const std::optional<Interval> ci = a.p_star_ci) {
       m.lower = ci->lower;
       m.upper = ci->upper;
     }

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
+#include "base/packed.h"
 #include "base/text.h"
 #include "simulate/simstats.h"
 
@@ -71,10 +72,10 @@ Json parameter_json(const ParameterEstimate& e, const double* se_adjusted) {
   number(j, "se", e.se);
   if (se_adjusted) number(j, "se_adjusted", *se_adjusted);
   put(j, "wald_ci", interval(e.lower, e.upper));
-  const std::optional<Interval> ci = e.logit_ci();
+  const std::optional<Interval> ci = e.logit_ci;
   put(j, "logit_ci", ci ? interval(ci->lower, ci->upper) : Json(nullptr));
   put(j, "bounds", interval(e.lower_bound, e.upper_bound));
-  put(j, "on_bound", e.on_bound());
+  put(j, "on_bound", e.on_bound);
   put(j, "estimable", e.estimable);
   return j;
 }

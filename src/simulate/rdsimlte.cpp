@@ -251,7 +251,7 @@ class Simulation {
                    included ? report.G.df : -1, report.G.probability, {}, {}, {}, {}};
     for (const ParameterEstimate& e : report.parameters) {
       const double g = totals_.generating[static_cast<std::size_t>(e.index - 1)];
-      const std::optional<Interval> ci = e.logit_ci();
+      const std::optional<Interval> ci = e.logit_ci;
       f.estimates.push_back(e.estimate);
       f.errors.push_back(e.se);
       f.wald_covers.push_back(e.lower <= g && g <= e.upper);
