@@ -29,6 +29,46 @@ AveragedValue average(const std::vector<double>& w, const std::vector<double>& v
   return a;
 }
 
+/// The row of `rows` for period `period` of group `group`; none when there is none.
+const PeriodAbundance* row_of(const std::vector<PeriodAbundance>& rows, int group, int period) {
+  for (const PeriodAbundance& a : rows) {
+    if (a.group == group && a.period == period) return &a;
+  }
+  return nullptr;
+}
+
+/// Averages the abundance rows (`rows` of each fit, by group and period) the
+/// best model `used[best]` has and every other fit has too.
+void average_abundance(const std::vector<const FitReport*>& used, std::size_t best, const std::vector<double>& w,
+                       double inflation, std::vector<PeriodAbundance> FitReport::*rows,
+                       std::vector<AveragedValue>& out) {
+  std::vector<double> value(used.size());
+  std::vector<double> variance(used.size());
+  std::vector<const PeriodAbundance*> row(used.size());
+  for (const PeriodAbundance& first : used[best]->*rows) {
+    bool everywhere = true;
+    for (std::size_t m = 0; m < used.size() && everywhere; ++m) {
+      row[m] = row_of(used[m]->*rows, first.group, first.period);
+      everywhere = row[m] != nullptr;
+    }
+    if (!everywhere) continue;
+    for (std::size_t m = 0; m < used.size(); ++m) {
+      value[m] = row[m]->estimate;
+      variance[m] = row[m]->se * row[m]->se;
+    }
+    AveragedValue a = average(w, value, variance, inflation);
+    a.index = first.period;
+    a.group = first.group;
+    a.ci = abundance_interval(a.estimate, first.caught, a.se * a.se);
+    for (const PeriodAbundance* r : row) a.available = a.available && r->available();
+    if (!a.available) {
+      a.estimate = a.se = kNaN;
+      a.ci = {kNaN, kNaN};
+    }
+    out.push_back(std::move(a));
+  }
+}
+
 }  // namespace
 
 ModelAverage model_average(std::span<const FitReport> fits, double chat, int from_file) {
@@ -72,6 +112,7 @@ ModelAverage model_average(std::span<const FitReport> fits, double chat, int fro
     }
     AveragedValue a = average(w, value, variance, inflation);
     a.index = best.parameters[i].index;
+    a.group = best.parameters[i].group;
     a.label = best.parameters[i].label;
     for (const FitReport* f : used) a.available = a.available && f->parameters[i].estimable;
     if (!a.available) {
@@ -88,25 +129,9 @@ ModelAverage model_average(std::span<const FitReport> fits, double chat, int fro
     avg.parameters.push_back(std::move(a));
   }
 
-  std::size_t periods = best.abundance.size();
-  for (const FitReport* f : used) periods = std::min(periods, f->abundance.size());
-  for (std::size_t p = 0; p < periods; ++p) {
-    for (std::size_t m = 0; m < used.size(); ++m) {
-      const PeriodAbundance& n = used[m]->abundance[p];
-      value[m] = n.estimate;
-      variance[m] = n.se * n.se;
-    }
-    AveragedValue a = average(w, value, variance, inflation);
-    const PeriodAbundance& first = best.abundance[p];
-    a.index = first.period;
-    a.ci = abundance_interval(a.estimate, first.caught, a.se * a.se);
-    for (const FitReport* f : used) a.available = a.available && f->abundance[p].available();
-    if (!a.available) {
-      a.estimate = a.se = kNaN;
-      a.ci = {kNaN, kNaN};
-    }
-    avg.abundance.push_back(std::move(a));
-  }
+  avg.groups = best.groups;
+  average_abundance(used, avg.best, w, inflation, &FitReport::abundance, avg.abundance);
+  average_abundance(used, avg.best, w, inflation, &FitReport::total_abundance, avg.total_abundance);
   return avg;
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // Model averaging over the fits of one model sequence: Akaike weights from
 // AICc (QAICc when c-hat > 1), averaged estimates of every parameter and of
-// the derived abundance per period, and unconditional standard errors
+// the derived abundance per group and period (and of all groups together),
+// and unconditional standard errors
 //   se = sqrt( sum_m w_m (Var_m + (theta_m - theta_bar)^2) ),
 // Var_m multiplied by c-hat when c-hat > 1.
 

@@ -19,6 +19,7 @@ inline bool quasi_criterion(double chat) { return chat > 1.0; }
 /// One averaged quantity.
 struct AveragedValue {
   int index = 0;         ///< parameter I, or primary period for abundance
+  int group = 1;         ///< the group of animals of the parameter or abundance; 0 for all groups together
   std::string label;     ///< the parameter's label (the best model's)
   double estimate = 0.0;
   double se = 0.0;       ///< unconditional standard error
@@ -44,8 +45,12 @@ struct ModelAverage {
   std::vector<std::string> not_converged;  ///< fits left out: optimizer or inversion code not 0
   std::vector<std::string> impossible;     ///< fits left out: resting on an impossible point
   int from_file = 0;                       ///< models of the model file left out (no estimates)
+  std::vector<std::string> groups;         ///< names of the best model's groups of animals; empty without groups
   std::vector<AveragedValue> parameters;   ///< S(1..NPAR)
-  std::vector<AveragedValue> abundance;    ///< N-hat by period, when every averaged fit has it
+  /// N-hat by group and period (group after group), each when every averaged fit has it.
+  std::vector<AveragedValue> abundance;
+  /// N-hat of all groups together by period, each when every averaged fit has it.
+  std::vector<AveragedValue> total_abundance;
 };
 
 /// One model of the comparison, as the saved-model table holds it, with its criteria.

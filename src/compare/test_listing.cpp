@@ -98,7 +98,7 @@ void print_average(Listing& lst, const ModelAverage& a) {
   static const Layout period_row("(I6,2X,18X,4(1X,G12.6))");
   static const Layout row_unavailable("(I4,2X,A20,1X,A12)");
   static const Layout period_unavailable("(I6,2X,18X,1X,A12)");
-  lst.linchk(static_cast<int>(a.parameters.size() + a.abundance.size()) + 10);
+  lst.linchk(static_cast<int>(a.parameters.size() + a.abundance.size() + a.total_abundance.size()) + 10);
   lst.put(title, {"Model-averaged estimates"});
   if (a.models.empty()) {
     lst.put(text, {"No converged fit of this sequence to average."});
@@ -132,14 +132,34 @@ void print_average(Listing& lst, const ModelAverage& a) {
       lst.put(row_unavailable, {v.index, v.label, " unavailable"});
     }
   }
-  if (a.abundance.empty()) return;
-  lst.put(first_heading, {"Period                      N-hat       Uncond. SE      Lower        Upper"});
-  lst.put(heading, {"------                   ------------ ------------ ------------ ------------"});
-  for (const AveragedValue& v : a.abundance) {
-    if (v.available) {
-      lst.put(period_row, {v.index, v.estimate, v.se, v.ci.lower, v.ci.upper});
-    } else {
-      lst.put(period_unavailable, {v.index, " unavailable"});
+  if (a.abundance.empty() && a.total_abundance.empty()) return;
+  if (a.groups.empty()) {
+    lst.put(first_heading, {"Period                      N-hat       Uncond. SE      Lower        Upper"});
+    lst.put(heading, {"------                   ------------ ------------ ------------ ------------"});
+    for (const AveragedValue& v : a.abundance) {
+      if (v.available) {
+        lst.put(period_row, {v.index, v.estimate, v.se, v.ci.lower, v.ci.upper});
+      } else {
+        lst.put(period_unavailable, {v.index, " unavailable"});
+      }
+    }
+    return;
+  }
+  // With groups: each group's periods under its name, then all groups together.
+  static const Layout group_row("(I6,2X,A10,8X,4(1X,G12.6))");
+  static const Layout group_unavailable("(I6,2X,A10,8X,1X,A12)");
+  lst.put(first_heading, {"Period Group                N-hat       Uncond. SE      Lower        Upper"});
+  lst.put(heading, {"------ ----------        ------------ ------------ ------------ ------------"});
+  for (const std::vector<AveragedValue>* rows : {&a.abundance, &a.total_abundance}) {
+    for (const AveragedValue& v : *rows) {
+      const std::size_t g = static_cast<std::size_t>(v.group);
+      std::string name = g >= 1 && g <= a.groups.size() ? a.groups[g - 1] : std::string("all groups");
+      name.resize(10, ' ');  // left-aligned in its column
+      if (v.available) {
+        lst.put(group_row, {v.index, name, v.estimate, v.se, v.ci.lower, v.ci.upper});
+      } else {
+        lst.put(group_unavailable, {v.index, name, " unavailable"});
+      }
     }
   }
 }

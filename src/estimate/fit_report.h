@@ -17,6 +17,7 @@ namespace quorvale {
 /// One parameter S(I) after the fit.
 struct ParameterEstimate {
   int index = 0;          ///< I, 1..NPAR
+  int group = 1;          ///< the group of animals whose block of parameters holds it (1 without groups)
   int slot = 0;           ///< POINT(I): the estimated slot, or -k when fixed at PAR(k)
   double estimate = 0.0;  ///< S(I) on the natural scale
   double se = 0.0;        ///< standard error; 0 when the parameter is fixed, NaN when not estimable
@@ -51,6 +52,7 @@ struct CellFit {
 
 /// One cohort of the goodness-of-fit table with its pooled test.
 struct CohortFit {
+  int group = 1;  ///< the group of animals the cohort belongs to
   std::vector<CellFit> cells;
   int pooled_df = 0;         ///< degrees of freedom left after pooling
   double pooled_chi = 0.0;   ///< Pearson chi-square of the pooled cells
@@ -65,11 +67,13 @@ struct ChiSquareTest {
   bool error = false;        ///< the chi-square routine reported an error
 };
 
-/// The abundance of one primary period derived from a fit.
+/// The abundance of one primary period derived from a fit, for one group
+/// of animals or for all groups together.
 struct PeriodAbundance {
   int period = 0;
+  int group = 1;            ///< the group of animals (1..groups); 0 for all groups together
   int caught = 0;           ///< n: animals caught at least once in the period
-  double p_star = 0.0;      ///< probability of being caught at least once
+  double p_star = 0.0;      ///< probability of being caught at least once; NaN for all groups together
   double p_star_se = 0.0;   ///< its standard error by the delta method; NaN when not available
   double estimate = 0.0;    ///< N-hat = n / p*; NaN when unavailable
   double se = 0.0;          ///< NaN when not available
@@ -112,7 +116,14 @@ struct FitReport {
   double aicc = 0.0;               ///< AIC with the small-sample term for K estimated and n animals
   int sample_size = 0;             ///< n: the animals of all cohorts
   std::vector<std::string> warnings;  ///< texts of the warnings written for this fit
-  std::vector<PeriodAbundance> abundance;  ///< by primary period; empty off the robust-design layout
+  /// Names of the model's groups of animals, in the order of their cohorts;
+  /// empty for a model without groups.
+  std::vector<std::string> groups;
+  /// By primary period, group after group; empty off the robust-design layout.
+  std::vector<PeriodAbundance> abundance;
+  /// All groups together by primary period (group 0): the sum of the groups'
+  /// N-hat; empty unless the model has two groups or more.
+  std::vector<PeriodAbundance> total_abundance;
   bool show_derived = false;               ///< DERIVED given: the listing shows the abundance
   /// Cells holding animals whose probability at the estimates is at or
   /// below the likelihood's floor 10^-NSIG: the maximum found is not one of
@@ -133,6 +144,11 @@ struct FitReport {
            lnL <= 0.0;
   }
 
+  /// The name of group g (1..groups); empty for a model without groups (and for group 0, all of them).
+  const std::string& group_name(int g) const {
+    static const std::string none;
+    return g >= 1 && static_cast<std::size_t>(g) <= groups.size() ? groups[static_cast<std::size_t>(g - 1)] : none;
+  }
   /// Covariance of parameters i and j (1-based); 0 unless both are estimated.
   double parameter_covariance(int i, int j) const;
   /// Correlation of parameters i and j (1-based): that of their slots; 0 unless both are estimated.

@@ -478,8 +478,22 @@ void complete_report(FitContext& run, FitReport& report) {
   report.covariance = run.work.VC;
   // Also after a failed inversion: the listing shows what the inversion left.
   report.correlation = packed_correlation(report.covariance, report.nest);
-  report.abundance = derived_abundance(m, report);
+  DerivedAbundance derived = derived_abundance(m, report);
+  report.abundance = std::move(derived.by_group);
+  report.total_abundance = std::move(derived.total);
   goodness_of_fit(m, inversion.F, report);
+  // Each parameter and cohort with its group of animals.
+  report.groups = m.group_names;
+  if (m.groups() > 1) {
+    const RdDesign design = laid_out(m);
+    if (design.status == EstStatus::Ok) {
+      const RobustLayout& L = design.layout;
+      for (ParameterEstimate& e : report.parameters) e.group = L.group_of(e.index);
+      for (std::size_t c = 0; c < report.cohorts.size(); ++c) {
+        report.cohorts[c].group = L.group_of_cohort(static_cast<int>(c) + 1);
+      }
+    }
+  }
   report.cells_outside = count_cells_outside(m);
   report.parameters_outside = parameters_outside(m, report);
 }

@@ -55,7 +55,8 @@ void print_results_table(Listing& lst, const ModelStore& m, const FitReport& r) 
   }
 }
 
-/// The abundance by primary period (option DERIVED).
+/// The abundance by primary period (option DERIVED); for a model with
+/// groups, each group's under its name, then all groups together.
 void print_derived(Listing& lst, const FitReport& r) {
   static const Layout title("(//30X,A)");
   static const Layout text("(/3X,A)");
@@ -64,7 +65,9 @@ void print_derived(Listing& lst, const FitReport& r) {
   static const Layout no_error("(3X,I6,2X,I8,2X,F10.6,1X,1X,G12.6,1X,A)");
   static const Layout no_estimate("(3X,I6,2X,I8,2X,F10.6,1X,1X,A)");
   static const Layout nothing("(3X,I6,2X,I8,2X,A10,1X,1X,A)");
-  lst.linchk(static_cast<int>(r.abundance.size()) + 7);
+  const bool grouped = !r.groups.empty();
+  const int headings = grouped ? static_cast<int>(r.groups.size()) + (r.total_abundance.empty() ? 0 : 1) : 0;
+  lst.linchk(static_cast<int>(r.abundance.size() + r.total_abundance.size()) + headings + 7);
   lst.put(title, {"Derived estimates"});
   if (r.abundance.empty()) {
     lst.put(text, {"No abundance: the cohorts do not follow the robust-design layout."});
@@ -73,7 +76,12 @@ void print_derived(Listing& lst, const FitReport& r) {
   lst.put(text, {"Abundance by primary period: N-hat = n / p*, p* = 1 - product over occasions of (1 - p)"});
   lst.put(heading, {"Period  Caught (n)      p*          N-hat     Standard Error    Lower        Upper"});
   lst.put(heading, {"------  ----------  ----------  ------------ ------------ ------------ ------------"});
+  int group = 0;
   for (const PeriodAbundance& a : r.abundance) {
+    if (grouped && a.group != group) {
+      group = a.group;
+      lst.put(heading, {"Group " + r.group_name(group)});
+    }
     if (!a.available()) {
       const std::string why = "unavailable: " + a.unavailable;
       if (std::isfinite(a.p_star)) {
@@ -85,6 +93,20 @@ void print_derived(Listing& lst, const FitReport& r) {
       lst.put(row, {a.period, a.caught, a.p_star, a.estimate, a.se, a.ci.lower, a.ci.upper});
     } else {
       lst.put(no_error, {a.period, a.caught, a.p_star, a.estimate, "unavailable (inversion failed or a p on a bound)"});
+    }
+  }
+  if (r.total_abundance.empty()) return;
+  static const Layout total("(3X,I6,2X,I8,2X,10X,1X,4(1X,G12.6))");
+  static const Layout total_no_error("(3X,I6,2X,I8,2X,10X,1X,1X,G12.6,1X,A)");
+  static const Layout total_nothing("(3X,I6,2X,I8,2X,10X,1X,1X,A)");
+  lst.put(heading, {"All groups: N-hat summed over the groups, standard error from their joint covariance"});
+  for (const PeriodAbundance& a : r.total_abundance) {
+    if (!a.available()) {
+      lst.put(total_nothing, {a.period, a.caught, "unavailable: " + a.unavailable});
+    } else if (std::isfinite(a.se)) {
+      lst.put(total, {a.period, a.caught, a.estimate, a.se, a.ci.lower, a.ci.upper});
+    } else {
+      lst.put(total_no_error, {a.period, a.caught, a.estimate, "unavailable (inversion failed or a p on a bound)"});
     }
   }
 }

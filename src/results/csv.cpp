@@ -98,12 +98,29 @@ std::string num(double v) {
   return std::string(buf, res.ptr);
 }
 
+/// What a table's group column shows for all groups together.
+constexpr std::string_view kAllGroups = "all groups";
+
+/// Some fit of the run has groups of animals.
+bool any_groups(const RunResults& results) {
+  for (const FitReport& r : results.fits) {
+    if (!r.groups.empty()) return true;
+  }
+  return false;
+}
+
 std::string estimates_table(const RunResults& results) {
-  Table t({"fit", "name", "index", "label", "estimate", "se", "wald_lower", "wald_upper", "logit_lower",
-           "logit_upper", "fixed", "on_bound", "estimable"});
+  // The group column only in a run that fits groups of animals.
+  const bool grouped = any_groups(results);
+  Table t = grouped ? Table({"fit", "name", "group", "index", "label", "estimate", "se", "wald_lower", "wald_upper",
+                             "logit_lower", "logit_upper", "fixed", "on_bound", "estimable"})
+                    : Table({"fit", "name", "index", "label", "estimate", "se", "wald_lower", "wald_upper",
+                             "logit_lower", "logit_upper", "fixed", "on_bound", "estimable"});
   for (const FitReport& r : results.fits) {
     for (const ParameterEstimate& e : r.parameters) {
-      t.whole(r.sequence).text(r.full_name).whole(e.index).text(e.label).number(e.estimate).number(e.se);
+      t.whole(r.sequence).text(r.full_name);
+      if (grouped) t.text(r.group_name(e.group));
+      t.whole(e.index).text(e.label).number(e.estimate).number(e.se);
       t.number(e.lower).number(e.upper);
       if (const std::optional<Interval> ci = e.logit_ci) {
         t.number(ci->lower).number(ci->upper);
@@ -111,6 +128,22 @@ std::string estimates_table(const RunResults& results) {
         t.blank().blank();
       }
       t.flag(e.fixed()).flag(e.on_bound).flag(e.estimable).end();
+    }
+  }
+  return t.take();
+}
+
+/// Every fit's abundance by period: group after group, then all groups together.
+std::string abundance_table(const RunResults& results) {
+  Table t({"fit", "name", "group", "period", "caught", "p_star", "p_star_se", "estimate", "se", "lower", "upper",
+           "unavailable"});
+  for (const FitReport& r : results.fits) {
+    for (const std::vector<PeriodAbundance>* rows : {&r.abundance, &r.total_abundance}) {
+      for (const PeriodAbundance& a : *rows) {
+        t.whole(r.sequence).text(r.full_name).text(a.group == 0 ? kAllGroups : std::string_view(r.group_name(a.group)));
+        t.whole(a.period).whole(a.caught).number(a.p_star).number(a.p_star_se).number(a.estimate).number(a.se);
+        t.number(a.ci.lower).number(a.ci.upper).text(a.unavailable).end();
+      }
     }
   }
   return t.take();
@@ -230,17 +263,29 @@ std::string simulation_table(const RunResults& results) {
 }
 
 std::string averaged_table(const RunResults& results) {
-  Table t({"test", "criterion", "quantity", "index", "label", "estimate", "se", "lower", "upper", "best_model",
-           "best_weight"});
+  bool grouped = false;
+  for (const ModelComparison& c : results.tests) grouped = grouped || (c.average && !c.average->groups.empty());
+  Table t = grouped ? Table({"test", "criterion", "quantity", "group", "index", "label", "estimate", "se", "lower",
+                             "upper", "best_model", "best_weight"})
+                    : Table({"test", "criterion", "quantity", "index", "label", "estimate", "se", "lower", "upper",
+                             "best_model", "best_weight"});
   int test = 0;
   for (const ModelComparison& c : results.tests) {
     ++test;
     if (!c.average || c.average->models.empty()) continue;
     const ModelAverage& a = *c.average;
     const AveragedModel& best = a.models[a.best];
-    for (const auto& [kind, values] : {std::pair{"parameter", &a.parameters}, std::pair{"abundance", &a.abundance}}) {
+    for (const auto& [kind, values] : {std::pair{"parameter", &a.parameters}, std::pair{"abundance", &a.abundance},
+                                       std::pair{"abundance", &a.total_abundance}}) {
       for (const AveragedValue& v : *values) {
-        t.whole(test).text(a.quasi ? "QAICc" : "AICc").text(kind).whole(v.index).text(v.label);
+        t.whole(test).text(a.quasi ? "QAICc" : "AICc").text(kind);
+        if (grouped) {
+          const std::size_t g = static_cast<std::size_t>(v.group);
+          t.text(values == &a.total_abundance ? kAllGroups
+                 : g >= 1 && g <= a.groups.size() ? std::string_view(a.groups[g - 1])
+                                                  : std::string_view());
+        }
+        t.whole(v.index).text(v.label);
         t.number(v.estimate).number(v.se).number(v.ci.lower).number(v.ci.upper).text(best.name);
         t.number(best.weight).end();
       }
@@ -263,7 +308,8 @@ std::vector<std::pair<std::string, std::string>> results_csv(const RunResults& r
           {"tests.csv", tests_table(results)},
           {"ratio_tests.csv", ratio_tests_table(results)},
           {"simulation.csv", simulation_table(results)},
-          {"averaged.csv", averaged_table(results)}};
+          {"averaged.csv", averaged_table(results)},
+          {"abundance.csv", abundance_table(results)}};
 }
 
 }  // namespace quorvale

@@ -1,6 +1,9 @@
 #pragma once
 // The run's results as tidy CSV tables (RFC 4180): estimates.csv,
-// models.csv, tests.csv and simulation.csv in one folder.
+// models.csv, tests.csv, ratio_tests.csv, simulation.csv, averaged.csv and
+// abundance.csv in one folder. A run that fits groups of animals has a group
+// column in estimates.csv and averaged.csv (the group's name; "all groups"
+// for the abundance of all groups together, as in abundance.csv).
 
 #include <string>
 #include <utility>

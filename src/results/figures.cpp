@@ -22,9 +22,9 @@ ChartMark mark_of(const ParameterValues& set, int index, int category) {
 
 }  // namespace
 
-std::optional<RobustLayout> open_part(const DataSummary& data, int npar) {
+std::optional<RobustLayout> open_part(const DataSummary& data, int npar, int groups) {
   if (data.occasions.size() < 2) return std::nullopt;
-  RobustLayout layout(data.occasions, npar);
+  RobustLayout layout(data.occasions, npar, groups);
   if (npar < layout.needed()) return std::nullopt;
   return layout;
 }
@@ -47,9 +47,10 @@ ParameterValues ParameterValues::of(const FitReport& fit, std::string name) {
   return set;
 }
 
-PeriodValues capture_values(const FitReport& fit, std::string name) {
+PeriodValues capture_values(const FitReport& fit, std::string name, int group) {
   PeriodValues set{std::move(name), {}, {}};
   for (const PeriodAbundance& a : fit.abundance) {
+    if (a.group != group) continue;
     ChartMark m;
     m.value = a.p_star;
     if (const std::optional<Interval> ci = a.p_star_ci) {
@@ -61,9 +62,10 @@ PeriodValues capture_values(const FitReport& fit, std::string name) {
   return set;
 }
 
-PeriodValues abundance_values(const FitReport& fit, std::string name) {
+PeriodValues abundance_values(const FitReport& fit, std::string name, int group) {
   PeriodValues set{std::move(name), {}, {}};
-  for (const PeriodAbundance& a : fit.abundance) {
+  for (const PeriodAbundance& a : group == 0 ? fit.total_abundance : fit.abundance) {
+    if (a.group != group) continue;
     ChartMark m;
     m.value = a.estimate;
     if (std::isfinite(a.se)) {
@@ -94,9 +96,10 @@ ParameterValues averaged_parameters(const ModelAverage& average, std::string nam
   return set;
 }
 
-PeriodValues averaged_abundance(const ModelAverage& average, std::string name) {
+PeriodValues averaged_abundance(const ModelAverage& average, std::string name, int group) {
   PeriodValues set{std::move(name), {}, {}};
-  for (const AveragedValue& v : average.abundance) {
+  for (const AveragedValue& v : group == 0 ? average.total_abundance : average.abundance) {
+    if (v.group != group) continue;
     const std::size_t i = static_cast<std::size_t>(std::max(v.index, 1) - 1);
     if (set.values.size() <= i) set.values.resize(i + 1, ChartMark{0, std::numeric_limits<double>::quiet_NaN()});
     ChartMark m;
@@ -154,17 +157,35 @@ Chart abundance_chart(const std::vector<PeriodValues>& sets, std::string id) {
               "that never fall below the animals caught (strokes).";
   c.from_zero = true;
   period_series(c, sets);
-  if (!sets.empty() && !sets.front().caught.empty()) {
+  for (std::size_t k = 0; k < sets.size(); ++k) {
+    if (sets[k].caught.empty()) continue;
     ChartSeries caught{"animals caught", MarkStyle::Reference, {}};
-    for (std::size_t k = 0; k < sets.front().caught.size(); ++k) {
-      caught.marks.push_back(ChartMark{static_cast<int>(k), sets.front().caught[k]});
+    if (k > 0) {
+      caught.name += ", ";
+      caught.name += sets[k].name;
+    }
+    for (std::size_t ip = 0; ip < sets[k].caught.size(); ++ip) {
+      caught.marks.push_back(ChartMark{static_cast<int>(ip), sets[k].caught[ip]});
     }
     c.series.push_back(std::move(caught));
+    break;
   }
   return c;
 }
 
-Chart survival_chart(const RobustLayout& part, const std::vector<ParameterValues>& sets, std::string id) {
+std::string series_name(const std::string& set, std::size_t k, const std::vector<std::string>& groups, int g) {
+  if (groups.empty()) return set;
+  std::string name = g >= 1 && static_cast<std::size_t>(g) <= groups.size() ? groups[static_cast<std::size_t>(g - 1)]
+                                                                             : std::to_string(g);
+  if (k > 0) {
+    name += ' ';
+    name += set;
+  }
+  return name;
+}
+
+Chart survival_chart(const RobustLayout& part, const std::vector<ParameterValues>& sets, std::string id,
+                     const std::vector<std::string>& groups) {
   Chart c;
   c.id = std::move(id);
   c.title = "Survival by interval";
@@ -175,15 +196,18 @@ Chart survival_chart(const RobustLayout& part, const std::vector<ParameterValues
   c.y_min = 0.0;
   c.y_max = 1.0;
   for (int i = 1; i < part.periods(); ++i) c.categories.push_back(std::to_string(i) + "–" + std::to_string(i + 1));
-  for (const ParameterValues& set : sets) {
-    ChartSeries s{set.name, MarkStyle::Point, {}};
-    for (int i = 1; i < part.periods(); ++i) s.marks.push_back(mark_of(set, part.phi(i), i - 1));
-    c.series.push_back(std::move(s));
+  for (std::size_t k = 0; k < sets.size(); ++k) {
+    for (int g = 1; g <= part.groups(); ++g) {
+      ChartSeries s{series_name(sets[k].name, k, groups, g), MarkStyle::Point, {}};
+      for (int i = 1; i < part.periods(); ++i) s.marks.push_back(mark_of(sets[k], part.phi(i, g), i - 1));
+      c.series.push_back(std::move(s));
+    }
   }
   return c;
 }
 
-Chart emigration_chart(const RobustLayout& part, const std::vector<ParameterValues>& sets, std::string id) {
+Chart emigration_chart(const RobustLayout& part, const std::vector<ParameterValues>& sets, std::string id,
+                       const std::vector<std::string>& groups) {
   Chart c;
   c.id = std::move(id);
   c.title = "Temporary emigration by period";
@@ -194,14 +218,29 @@ Chart emigration_chart(const RobustLayout& part, const std::vector<ParameterValu
   c.y_min = 0.0;
   c.y_max = 1.0;
   for (int j = 2; j <= part.periods(); ++j) c.categories.push_back(std::to_string(j));
-  for (const ParameterValues& set : sets) {
-    const std::string suffix = sets.size() > 1 ? " " + set.name : std::string();
-    ChartSeries g2{"γ″" + suffix, MarkStyle::Point, {}};
-    ChartSeries g1{"γ′" + suffix, MarkStyle::Point, {}};
-    for (int j = 2; j <= part.periods(); ++j) g2.marks.push_back(mark_of(set, part.gamma2(j), j - 2));
-    for (int j = 3; j <= part.periods(); ++j) g1.marks.push_back(mark_of(set, part.gamma1(j), j - 2));
-    c.series.push_back(std::move(g2));
-    if (part.periods() >= 3) c.series.push_back(std::move(g1));
+  // Each set's gamma'' of every group, then its gamma' of every group: a
+  // group's gamma'' takes the colour its values take in the other figures.
+  for (std::size_t k = 0; k < sets.size(); ++k) {
+    const ParameterValues& set = sets[k];
+    std::vector<ChartSeries> g2;
+    std::vector<ChartSeries> g1;
+    for (int g = 1; g <= part.groups(); ++g) {
+      std::string suffix;
+      if (!groups.empty()) {
+        suffix = ' ';
+        suffix += series_name(set.name, k, groups, g);
+      } else if (sets.size() > 1) {
+        suffix = ' ';
+        suffix += set.name;
+      }
+      g2.push_back({"γ″" + suffix, MarkStyle::Point, {}});
+      g1.push_back({"γ′" + suffix, MarkStyle::Point, {}});
+      for (int j = 2; j <= part.periods(); ++j) g2.back().marks.push_back(mark_of(set, part.gamma2(j, g), j - 2));
+      for (int j = 3; j <= part.periods(); ++j) g1.back().marks.push_back(mark_of(set, part.gamma1(j, g), j - 2));
+    }
+    for (ChartSeries& s : g2) c.series.push_back(std::move(s));
+    if (part.periods() < 3) continue;
+    for (ChartSeries& s : g1) c.series.push_back(std::move(s));
   }
   return c;
 }
@@ -215,17 +254,28 @@ Chart goodness_chart(const FitReport& fit, std::string id) {
   c.summary = "Each cohort's Pearson chi-square after pooling cells with small expected counts (bars) and its "
               "largest Pearson term (observed − expected)² / expected of one cell (dots).";
   c.from_zero = true;
-  ChartSeries pooled{"pooled χ² of the cohort", MarkStyle::Bar, {}};
+  // Several groups: each group's cohorts in a bar series of its own.
+  const std::size_t groups = fit.groups.size() > 1 ? fit.groups.size() : 1;
+  std::vector<ChartSeries> pooled;
+  for (std::size_t g = 1; g <= groups; ++g) {
+    std::string name = "pooled χ² of the cohort";
+    if (groups > 1) {
+      name += ", ";
+      name += fit.groups[g - 1];
+    }
+    pooled.push_back({std::move(name), MarkStyle::Bar, {}});
+  }
   ChartSeries largest{"largest cell term", MarkStyle::Point, {}};
   for (std::size_t k = 0; k < fit.cohorts.size(); ++k) {
     const int category = static_cast<int>(k);
     c.categories.push_back(std::to_string(k + 1));
-    pooled.marks.push_back(ChartMark{category, fit.cohorts[k].pooled_chi});
+    const std::size_t g = std::clamp<std::size_t>(static_cast<std::size_t>(std::max(fit.cohorts[k].group, 1)), 1, groups);
+    pooled[g - 1].marks.push_back(ChartMark{category, fit.cohorts[k].pooled_chi});
     double most = 0.0;
     for (const CellFit& cell : fit.cohorts[k].cells) most = std::max(most, cell.chi);
     largest.marks.push_back(ChartMark{category, most});
   }
-  c.series.push_back(std::move(pooled));
+  for (ChartSeries& s : pooled) c.series.push_back(std::move(s));
   c.series.push_back(std::move(largest));
   return c;
 }

@@ -5,6 +5,8 @@
 //
 // A figure draws one or more sets of values side by side: a fit's own, and
 // for the best model of a PROC TEST with AVERAGE the model-averaged ones.
+// For a model with groups of animals each group's values are a series of
+// their own, named by the group (and, after the fit's own, by the set).
 
 #include <optional>
 #include <string>
@@ -17,10 +19,11 @@
 
 namespace quorvale {
 
-/// Where a model of `npar` parameters on the data's design keeps its
-/// survival and temporary-emigration parameters; none when the data have no
-/// robust design of two periods or more, or the model too few parameters for it.
-std::optional<RobustLayout> open_part(const DataSummary& data, int npar);
+/// Where a model of `npar` parameters in blocks for `groups` groups of
+/// animals on the data's design keeps its survival and temporary-emigration
+/// parameters; none when the data have no robust design of two periods or
+/// more, or the model too few parameters for it.
+std::optional<RobustLayout> open_part(const DataSummary& data, int npar, int groups = 1);
 
 /// One value per parameter with its 95% interval, under one name.
 struct ParameterValues {
@@ -37,29 +40,40 @@ struct PeriodValues {
   std::vector<double> caught;     ///< animals caught in each period, when known
 };
 
-/// p* of each period of a fit, with the logit-scale interval of its delta-method error.
-PeriodValues capture_values(const FitReport& fit, std::string name);
-/// N-hat of each period of a fit with its log-normal interval, and the animals caught.
-PeriodValues abundance_values(const FitReport& fit, std::string name);
+/// p* of each period of group `group` of a fit, with the logit-scale interval of its delta-method error.
+PeriodValues capture_values(const FitReport& fit, std::string name, int group = 1);
+/// N-hat of each period of group `group` of a fit (0: all groups together)
+/// with its log-normal interval, and the animals caught.
+PeriodValues abundance_values(const FitReport& fit, std::string name, int group = 1);
 /// The model-averaged parameters: the averaged estimates with their intervals;
 /// one fixed in every model (no error) hollow.
 ParameterValues averaged_parameters(const ModelAverage& average, std::string name);
-/// The model-averaged N-hat of each period.
-PeriodValues averaged_abundance(const ModelAverage& average, std::string name);
+/// The model-averaged N-hat of each period of group `group` (0: all groups together).
+PeriodValues averaged_abundance(const ModelAverage& average, std::string name, int group = 1);
 
 /// The probability p* of being caught at least once in each period.
 Chart capture_chart(const std::vector<PeriodValues>& sets, std::string id);
-/// Abundance N-hat by period, with the animals caught as strokes.
+/// Abundance N-hat by period, with the animals caught of the first set that
+/// has them as strokes.
 Chart abundance_chart(const std::vector<PeriodValues>& sets, std::string id);
 
-/// Survival phi(i) by interval i to i + 1, one series per set of values.
-Chart survival_chart(const RobustLayout& part, const std::vector<ParameterValues>& sets, std::string id);
+/// Survival phi(i) by interval i to i + 1, one series per set of values and
+/// group of animals (`groups` their names, empty without groups).
+Chart survival_chart(const RobustLayout& part, const std::vector<ParameterValues>& sets, std::string id,
+                     const std::vector<std::string>& groups = {});
 
-/// gamma'' and gamma' by period, one series per parameter and set of values.
-Chart emigration_chart(const RobustLayout& part, const std::vector<ParameterValues>& sets, std::string id);
+/// gamma'' and gamma' by period, one series per parameter, set of values and group of animals.
+Chart emigration_chart(const RobustLayout& part, const std::vector<ParameterValues>& sets, std::string id,
+                       const std::vector<std::string>& groups = {});
 
-/// Each cohort's pooled Pearson chi-square as a bar, with its largest cell term as a dot.
+/// Each cohort's pooled Pearson chi-square as a bar, with its largest cell
+/// term as a dot; for several groups of animals, one bar series per group.
 Chart goodness_chart(const FitReport& fit, std::string id);
+
+/// The name of the series of `set` (the k-th set of a figure) for group g
+/// of `groups`: the set's name without groups; else the group's name,
+/// followed by the set's for sets after the first.
+std::string series_name(const std::string& set, std::size_t k, const std::vector<std::string>& groups, int g);
 
 /// The estimates of submodel n across replicates against the generating values.
 Chart replicate_chart(const SimulationTotals& t, int n, const std::vector<ReplicateSpread>& spread, std::string id);

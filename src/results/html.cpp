@@ -110,7 +110,43 @@ void Page::data() {
   const DataSummary& d = r_.data;
   const std::size_t M = d.occasions.size();
   add("<section id=\"data\"><h2>Data</h2>");
-  if (M > 0) {
+  const bool grouped = !d.groups.empty();
+  if (M > 0 && grouped) {
+    add("<p>");
+    integer(static_cast<long long>(M));
+    add(" primary periods, ");
+    integer(static_cast<long long>(d.cohorts.size()));
+    add(" cohorts of ");
+    integer(static_cast<long long>(d.groups.size()));
+    add(d.groups.size() == 1 ? " group of animals.</p><table>" : " groups of animals.</p><table>");
+    columns({{"Period", ""}, {"Secondary occasions", "."}, {"Group", "", true}, {"Animals first caught", ""},
+             {"Animals caught", ""}});
+    // Each group's closed cohorts of a period: the one of animals released in
+    // no earlier period holds those first caught, all of them those caught.
+    long long first_total = 0;
+    for (std::size_t g = 1; g <= d.groups.size(); ++g) {
+      for (std::size_t ip = 1; ip <= M; ++ip) {
+        long long first = 0;
+        long long caught = 0;
+        for (const CohortData& c : d.cohorts) {
+          if (c.kind != "closed" || c.period != static_cast<int>(ip) || c.group != static_cast<int>(g)) continue;
+          if (c.release_period == 0) first += c.size;
+          caught += c.size;
+        }
+        first_total += first;
+        row("/data/occasions", static_cast<long long>(ip - 1));
+        cell(static_cast<long long>(ip));
+        cell(d.occasions[ip - 1]);
+        text_cell(d.groups[g - 1]);
+        cell(first);
+        cell(caught);
+        add("</tr>");
+      }
+    }
+    add("</tbody><tfoot><tr><th class=\"t\">All</th><th></th><th></th><th>");
+    integer(first_total);
+    add("</th><th></th></tr></tfoot></table>");
+  } else if (M > 0) {
     add("<p>");
     integer(static_cast<long long>(M));
     add(" primary periods, ");
@@ -145,10 +181,18 @@ void Page::data() {
     add(" cohorts (not laid out as a robust design).</p>");
   }
   add("<details><summary>Cohorts and their counts</summary><table>");
-  columns({{"Cohort", ""}, {"Animals", "size"}, {"Counts by cell", "", true}});
+  if (grouped && M > 0) {
+    columns({{"Cohort", ""}, {"Group", "group", true}, {"Animals", "size"}, {"Counts by cell", "", true}});
+  } else {
+    columns({{"Cohort", ""}, {"Animals", "size"}, {"Counts by cell", "", true}});
+  }
   for (std::size_t c = 0; c < d.cohorts.size(); ++c) {
     row("/data/cohorts", static_cast<long long>(c));
     cell(static_cast<long long>(c + 1));
+    if (grouped && M > 0) {
+      const std::size_t g = static_cast<std::size_t>(d.cohorts[c].group);
+      text_cell(g >= 1 && g <= d.groups.size() ? d.groups[g - 1] : std::string());
+    }
     cell(d.cohorts[c].size);
     add("<td class=\"t\">");
     for (std::size_t k = 0; k < d.cohorts[c].counts.size(); ++k) {

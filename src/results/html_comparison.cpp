@@ -120,7 +120,12 @@ void Page::average(std::size_t t) {
   }
   add(". Unconditional standard errors; 95% intervals on the logit scale for probabilities, log-normal for "
       "abundance.</p>");
-  if (!avg.abundance.empty()) {
+  const bool grouped = !avg.groups.empty();
+  const auto group_name = [&avg](int g) {
+    return g >= 1 && static_cast<std::size_t>(g) <= avg.groups.size() ? avg.groups[static_cast<std::size_t>(g - 1)]
+                                                                        : std::string();
+  };
+  if (!avg.abundance.empty() && !grouped) {
     add("<table class=\"averaged\">");
     columns({{"Period", "period"}, {"N̂", "estimate"}, {"SE", "se"}, {"95% lower", "ci/0"}, {"95% upper", "ci/1"}},
             base + "/abundance");
@@ -131,13 +136,35 @@ void Page::average(std::size_t t) {
     }
     add("</tbody></table>");
   }
+  // With groups: each group's periods, then all groups together.
+  for (const auto& [rows, key] : {std::pair{&avg.abundance, "/abundance"}, std::pair{&avg.total_abundance, "/total_abundance"}}) {
+    if (!grouped || rows->empty()) continue;
+    add("<table class=\"averaged\">");
+    columns({{"Group", "", true}, {"Period", "period"}, {"N̂", "estimate"}, {"SE", "se"}, {"95% lower", "ci/0"},
+             {"95% upper", "ci/1"}},
+            base + key);
+    for (const AveragedValue& v : *rows) {
+      add("<tr>");
+      text_cell(rows == &avg.total_abundance ? std::string("all groups") : group_name(v.group));
+      cell(v.index);
+      estimate_cells(v.available, v.estimate, v.se, v.ci, Shown::Fixed2);
+    }
+    add("</tbody></table>");
+  }
   add("<details><summary>Model-averaged parameters</summary><table class=\"averaged\">");
-  columns({{"S(i)", "index"}, {"Parameter", "", true}, {"Estimate", "estimate"}, {"SE", "se"}, {"95% lower", "ci/0"},
-           {"95% upper", "ci/1"}},
-          base + "/parameters");
+  if (grouped) {
+    columns({{"S(i)", "index"}, {"Group", "group", true}, {"Parameter", "", true}, {"Estimate", "estimate"},
+             {"SE", "se"}, {"95% lower", "ci/0"}, {"95% upper", "ci/1"}},
+            base + "/parameters");
+  } else {
+    columns({{"S(i)", "index"}, {"Parameter", "", true}, {"Estimate", "estimate"}, {"SE", "se"}, {"95% lower", "ci/0"},
+             {"95% upper", "ci/1"}},
+            base + "/parameters");
+  }
   for (const AveragedValue& v : avg.parameters) {
     add("<tr>");
     cell(v.index);
+    if (grouped) text_cell(group_name(v.group));
     text_cell(v.label);
     estimate_cells(v.available, v.estimate, v.se, v.ci, Shown::Estimate);
   }

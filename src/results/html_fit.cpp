@@ -45,18 +45,44 @@ void Page::fit(std::size_t f) {
 
   // Figures: this fit's values, and beside the best model's the model average of its comparison.
   std::vector<ParameterValues> sets{ParameterValues::of(fit, "estimate")};
-  std::vector<PeriodValues> captures{capture_values(fit, "estimate")};
-  std::vector<PeriodValues> abundances{abundance_values(fit, "estimate")};
-  const std::optional<std::size_t> compared = best_in(f);
-  if (compared && r_.tests[*compared].average && !r_.tests[*compared].average->models.empty()) {
-    const ModelAverage& avg = *r_.tests[*compared].average;
-    sets.push_back(averaged_parameters(avg, "model-averaged"));
-    if (!avg.abundance.empty()) abundances.push_back(averaged_abundance(avg, "model-averaged"));
+  const ModelAverage* avg = nullptr;
+  if (const std::optional<std::size_t> compared = best_in(f)) {
+    const std::optional<ModelAverage>& a = r_.tests[*compared].average;
+    if (a && !a->models.empty()) avg = &*a;
+  }
+  if (avg) sets.push_back(averaged_parameters(*avg, "model-averaged"));
+  std::vector<PeriodValues> captures;
+  std::vector<PeriodValues> abundances;
+  if (fit.groups.empty()) {
+    captures.push_back(capture_values(fit, "estimate"));
+    abundances.push_back(abundance_values(fit, "estimate"));
+    if (avg && !avg->abundance.empty()) abundances.push_back(averaged_abundance(*avg, "model-averaged"));
+  } else {
+    // One series per group, and all groups together, whose animals caught are the strokes.
+    const int groups = static_cast<int>(fit.groups.size());
+    for (int g = 1; g <= groups; ++g) captures.push_back(capture_values(fit, series_name("estimate", 0, fit.groups, g), g));
+    for (std::size_t k = 0; k < (avg ? 2U : 1U); ++k) {
+      const char* set = k == 0 ? "estimate" : "model-averaged";
+      for (int g = 1; g <= groups; ++g) {
+        const std::string name = series_name(set, k, fit.groups, g);
+        abundances.push_back(k == 0 ? abundance_values(fit, name, g) : averaged_abundance(*avg, name, g));
+        abundances.back().caught.clear();
+      }
+      if (fit.total_abundance.empty()) continue;
+      std::string name = "all groups";
+      if (k > 0) {
+        name += ' ';
+        name += set;
+      }
+      abundances.push_back(k == 0 ? abundance_values(fit, name, 0) : averaged_abundance(*avg, name, 0));
+    }
   }
   add("<div class=\"figures\">");
-  if (const std::optional<RobustLayout> part = open_part(r_.data, fit.npar)) {
+  const int groups = fit.groups.empty() ? 1 : static_cast<int>(fit.groups.size());
+  if (const std::optional<RobustLayout> part = open_part(r_.data, fit.npar, groups)) {
     // A figure of values the model fixes (no temporary emigration) is left out; the table shows them.
-    for (Chart chart : {survival_chart(*part, sets, id + "-survival"), emigration_chart(*part, sets, id + "-emigration")}) {
+    for (Chart chart : {survival_chart(*part, sets, id + "-survival", fit.groups),
+                        emigration_chart(*part, sets, id + "-emigration", fit.groups)}) {
       if (has_estimate(chart)) figure(chart);
     }
   }
@@ -68,13 +94,20 @@ void Page::fit(std::size_t f) {
   add("</div>");
 
   add("<table class=\"estimates\">");
-  columns({{"S(i)", "index"}, {"Parameter", "label", true}, {"Estimate", "estimate"}, {"SE", "se"},
-           {"95% lower", "logit_ci/0"}, {"95% upper", "logit_ci/1"}, {"Notes", "", true}},
-          base + "/parameters");
+  if (fit.groups.empty()) {
+    columns({{"S(i)", "index"}, {"Parameter", "label", true}, {"Estimate", "estimate"}, {"SE", "se"},
+             {"95% lower", "logit_ci/0"}, {"95% upper", "logit_ci/1"}, {"Notes", "", true}},
+            base + "/parameters");
+  } else {
+    columns({{"S(i)", "index"}, {"Group", "group", true}, {"Parameter", "label", true}, {"Estimate", "estimate"},
+             {"SE", "se"}, {"95% lower", "logit_ci/0"}, {"95% upper", "logit_ci/1"}, {"Notes", "", true}},
+            base + "/parameters");
+  }
   for (std::size_t i = 0; i < fit.parameters.size(); ++i) {
     const ParameterEstimate& e = fit.parameters[i];
     add("<tr>");
     cell(e.index);
+    if (!fit.groups.empty()) text_cell(fit.group_name(e.group));
     add("<td>");  // left-aligned by the table's style, as are the notes
     text(e.label);
     add("</td>");
@@ -110,22 +143,53 @@ void Page::fit(std::size_t f) {
   add("</tbody></table><p class=\"meta\">Intervals are 95% on the logit scale, mapped back to 0..1.</p>");
   if (!fit.abundance.empty()) {
     add("<h3>Abundance by period</h3><table class=\"abundance\">");
-    columns({{"Period", "period"}, {"Caught", "caught"}, {"p*", "p_star"}, {"SE", "p_star_se"}, {"N̂", "estimate"},
-             {"SE", "se"}, {"95% lower", "ci/0"}, {"95% upper", "ci/1"}},
-            base + "/derived/abundance");
+    if (fit.groups.empty()) {
+      columns({{"Period", "period"}, {"Caught", "caught"}, {"p*", "p_star"}, {"SE", "p_star_se"}, {"N̂", "estimate"},
+               {"SE", "se"}, {"95% lower", "ci/0"}, {"95% upper", "ci/1"}},
+              base + "/derived/abundance");
+    } else {
+      columns({{"Group", "group", true}, {"Period", "period"}, {"Caught", "caught"}, {"p*", "p_star"},
+               {"SE", "p_star_se"}, {"N̂", "estimate"}, {"SE", "se"}, {"95% lower", "ci/0"}, {"95% upper", "ci/1"}},
+              base + "/derived/abundance");
+    }
     for (const PeriodAbundance& a : fit.abundance) {
       add("<tr>");
+      if (!fit.groups.empty()) text_cell(fit.group_name(a.group));
       cell(a.period);
       cell(a.caught);
       cell(a.p_star, Shown::Estimate);
       cell(a.p_star_se, Shown::Estimate);
       estimate_cells(a.available(), a.estimate, a.se, a.ci, Shown::Fixed2);
     }
-    add("</tbody></table><p class=\"meta\">N̂ = animals caught / p*; the interval is log-normal on N̂ minus the "
-        "animals caught.");
-    for (const PeriodAbundance& a : fit.abundance) {
-      if (a.available()) continue;
-      text(" Period " + std::to_string(a.period) + ": N̂ unavailable, " + a.unavailable + ".");
+    add("</tbody></table>");
+    if (!fit.total_abundance.empty()) {
+      add("<table class=\"abundance\">");
+      columns({{"All groups", "", true}, {"Period", "period"}, {"Caught", "caught"}, {"N̂", "estimate"}, {"SE", "se"},
+               {"95% lower", "ci/0"}, {"95% upper", "ci/1"}},
+              base + "/derived/total_abundance");
+      for (const PeriodAbundance& a : fit.total_abundance) {
+        add("<tr><td class=\"t\">all groups</td>");
+        cell(a.period);
+        cell(a.caught);
+        estimate_cells(a.available(), a.estimate, a.se, a.ci, Shown::Fixed2);
+      }
+      add("</tbody></table>");
+    }
+    add("<p class=\"meta\">N̂ = animals caught / p*; the interval is log-normal on N̂ minus the animals caught.");
+    if (!fit.total_abundance.empty()) {
+      add(" All groups: the sum of the groups' N̂, its standard error from their joint covariance.");
+    }
+    for (const std::vector<PeriodAbundance>* rows : {&fit.abundance, &fit.total_abundance}) {
+      for (const PeriodAbundance& a : *rows) {
+        if (a.available()) continue;
+        std::string which = " Period ";
+        which += std::to_string(a.period);
+        if (!fit.groups.empty()) {
+          which += a.group == 0 ? ", all groups" : ", group ";
+          which += fit.group_name(a.group);
+        }
+        text(which + ": N̂ unavailable, " + a.unavailable + ".");
+      }
     }
     add("</p>");
   }

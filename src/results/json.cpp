@@ -61,11 +61,13 @@ Json chi_square(const ChiSquareTest& t) {
   return j;
 }
 
-/// A parameter with, after a PROC TEST with c-hat above 1, its adjusted standard error.
-Json parameter_json(const ParameterEstimate& e, const double* se_adjusted) {
-  Json j = object(12);
+/// A parameter with, after a PROC TEST with c-hat above 1, its adjusted
+/// standard error; for a model with groups, the name of its group.
+Json parameter_json(const ParameterEstimate& e, const double* se_adjusted, const FitReport& r) {
+  Json j = object(13);
   put(j, "index", e.index);
   put(j, "label", e.label);
+  if (!r.groups.empty()) put(j, "group", r.group_name(e.group));
   put(j, "slot", e.slot);
   put(j, "fixed", e.fixed());
   number(j, "estimate", e.estimate);
@@ -103,7 +105,7 @@ Json fit_json(const FitReport& r, const AdjustedErrors* adjusted) {
   Json parameters = Json::array();
   for (std::size_t i = 0; i < r.parameters.size(); ++i) {
     const bool has = adjusted && i < adjusted->se.size();
-    parameters.push_back(parameter_json(r.parameters[i], has ? &adjusted->se[i] : nullptr));
+    parameters.push_back(parameter_json(r.parameters[i], has ? &adjusted->se[i] : nullptr, r));
   }
   put(j, "parameters", std::move(parameters));
 
@@ -157,8 +159,9 @@ Json fit_json(const FitReport& r, const AdjustedErrors* adjusted) {
   put(j, "cohorts", std::move(cohorts));
   Json abundance = Json::array();
   for (const PeriodAbundance& a : r.abundance) {
-    Json o = object(8);
+    Json o = object(10);
     put(o, "period", a.period);
+    if (!r.groups.empty()) put(o, "group", r.group_name(a.group));
     put(o, "caught", a.caught);
     number(o, "p_star", a.p_star);
     number(o, "p_star_se", a.p_star_se);
@@ -168,18 +171,37 @@ Json fit_json(const FitReport& r, const AdjustedErrors* adjusted) {
     put(o, "unavailable", a.available() ? Json(nullptr) : Json(a.unavailable));
     abundance.push_back(std::move(o));
   }
-  Json derived = object(1);
+  Json derived = object(2);
   put(derived, "abundance", std::move(abundance));
+  if (!r.total_abundance.empty()) {
+    Json total = Json::array();
+    for (const PeriodAbundance& a : r.total_abundance) {
+      Json o = object(7);
+      put(o, "period", a.period);
+      put(o, "caught", a.caught);
+      number(o, "estimate", a.estimate);
+      number(o, "se", a.se);
+      put(o, "ci", interval(a.ci.lower, a.ci.upper));
+      put(o, "unavailable", a.available() ? Json(nullptr) : Json(a.unavailable));
+      total.push_back(std::move(o));
+    }
+    put(derived, "total_abundance", std::move(total));
+  }
   put(j, "derived", std::move(derived));
   put(j, "warnings", r.warnings);
   return j;
 }
 
-Json averaged_values(const std::vector<AveragedValue>& values, const char* index_key) {
+/// Averaged values; for a model with groups (`groups` their names), each
+/// with the name of its group.
+Json averaged_values(const std::vector<AveragedValue>& values, const char* index_key,
+                     const std::vector<std::string>& groups) {
   Json a = Json::array();
   for (const AveragedValue& v : values) {
-    Json o = object(6);
+    Json o = object(7);
     o[index_key] = v.index;
+    const std::size_t g = static_cast<std::size_t>(v.group);
+    if (g >= 1 && g <= groups.size()) put(o, "group", groups[g - 1]);
     if (!v.label.empty()) put(o, "label", v.label);
     number(o, "estimate", v.estimate);
     number(o, "se", v.se);
@@ -191,7 +213,7 @@ Json averaged_values(const std::vector<AveragedValue>& values, const char* index
 }
 
 Json average_json(const ModelAverage& avg) {
-  Json j = object(9);
+  Json j = object(10);
   put(j, "criterion", avg.quasi ? "QAICc" : "AICc");
   number(j, "c_hat", avg.chat);
   Json models = Json::array();
@@ -207,8 +229,9 @@ Json average_json(const ModelAverage& avg) {
   put(j, "not_converged", avg.not_converged);
   put(j, "impossible", avg.impossible);
   put(j, "left_out_from_model_file", avg.from_file);
-  put(j, "parameters", averaged_values(avg.parameters, "index"));
-  put(j, "abundance", averaged_values(avg.abundance, "period"));
+  put(j, "parameters", averaged_values(avg.parameters, "index", avg.groups));
+  put(j, "abundance", averaged_values(avg.abundance, "period", avg.groups));
+  if (!avg.total_abundance.empty()) put(j, "total_abundance", averaged_values(avg.total_abundance, "period", {}));
   return j;
 }
 
@@ -386,13 +409,16 @@ Json scan_json(const PairScan& s) {
 }
 
 Json data_json(const DataSummary& d) {
-  Json data = object(4);
+  Json data = object(5);
   put(data, "periods", d.occasions.size());
   put(data, "occasions", d.occasions);
   put(data, "first_caught", d.first_caught);
+  if (!d.groups.empty()) put(data, "groups", d.groups);
   Json cohorts = Json::array();
   for (const CohortData& c : d.cohorts) {
-    Json o = object(5);
+    Json o = object(6);
+    const std::size_t g = static_cast<std::size_t>(c.group);
+    if (!c.kind.empty() && g >= 1 && g <= d.groups.size()) put(o, "group", d.groups[g - 1]);
     if (!c.kind.empty()) put(o, "kind", c.kind);
     if (c.period > 0) put(o, "period", c.period);
     if (!c.kind.empty()) put(o, "release_period", c.release_period);

@@ -22,12 +22,14 @@ struct CohortData {
   std::string kind;
   int period = 0;
   int release_period = 0;
+  int group = 1;  ///< the group of animals it belongs to (1..groups)
 };
 
 /// The data of the model in force.
 struct DataSummary {
   std::vector<int> occasions;     ///< secondary occasions per primary period, on the robust-design layout
-  std::vector<int> first_caught;  ///< animals caught for the first time, per primary period
+  std::vector<int> first_caught;  ///< animals caught for the first time, per primary period (all groups)
+  std::vector<std::string> groups;  ///< names of the groups of animals, in cohort order; empty without groups
   std::vector<CohortData> cohorts;
 };
 

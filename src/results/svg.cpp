@@ -18,8 +18,9 @@ constexpr double kPlotHeight = 170.0;
 constexpr double kBottom = 46.0;     ///< room for upright category labels and the axis label
 constexpr double kMinPlotWidth = 220.0;
 
-/// Colours of the point and bar series in order.
-constexpr const char* kPalette[] = {"#1f5f9f", "#c0392b", "#2e8540", "#7d4fa0"};
+/// Colours of the point and bar series in order: enough for ten groups of animals.
+constexpr const char* kPalette[] = {"#1f5f9f", "#c0392b", "#2e8540", "#7d4fa0", "#d35400",
+                                    "#138d90", "#8c564b", "#c2185b", "#7a7a00", "#34495e"};
 constexpr const char* kInk = "#222";
 constexpr const char* kPale = "#555";  ///< faint dots, drawn half transparent
 

@@ -9,13 +9,17 @@ same run (json=FILE):
   and the column's data-key) to the shown precision, every
   name and label is the document's, and every fit, parameter and compared
   model has its row, models in ranked order;
-- animals per period are the sizes of the period's cohorts;
+- animals per period are the sizes of the period's cohorts (of each group,
+  for a model with groups of animals);
 - every figure has a title, two axis labels and a text alternative, and the
   survival figures draw each phi where the value axis puts the estimate, and
   for the best model of a PROC TEST with AVERAGE the model-averaged phi;
+  with groups, one series per group (and set of values), each group's phi
+  counted back from the end of its block of NPAR / groups parameters;
 - the p* and abundance figures state and draw each period's estimate and
   interval: p* with the logit interval computed here from the document's p*
-  and its standard error, N-hat with the document's interval.
+  and its standard error, N-hat with the document's interval; with groups,
+  each group's series, and all groups together in the abundance figure.
 
 Usage: check_report.py PAGE.html RESULTS.json      (also imported by check_results.py)
 """
@@ -173,19 +177,24 @@ def check_figures(root, doc, fail):
         if float(svg.attrs.get("width", 0)) <= 0 or float(svg.attrs.get("height", 0)) <= 0:
             fail(f"figure {name}: no size")
 
-    # Survival: the open part of the parameters is counted back from NPAR.
+    # Survival: the open part of the parameters is counted back from NPAR
+    # (with groups, from the end of each group's block of NPAR / groups).
     data = doc["data"]
     M = len(data["occasions"]) if data else 0
     by_id = {svg.attrs.get("aria-labelledby", "").split()[0]: svg for svg in root.find_all("svg")}
     drawn = 0
     for f, fit in enumerate(doc["fits"]):
-        needed = sum(2 * k - 1 for k in data["occasions"]) + 4 * M - 4 if M else 0
+        groups = (data.get("groups") or [None]) if fit["parameters"] and "group" in fit["parameters"][0] else [None]
+        needed = (sum(2 * k - 1 for k in data["occasions"]) + 4 * M - 4) * len(groups) if M else 0
         svg = by_id.get(f"f{f + 1}-survival-t")
         if M < 2 or fit["npar"] < needed:
             if svg is not None:
                 fail(f"fit {f + 1}: a survival figure without a robust design")
             continue
-        phis = [fit["parameters"][fit["npar"] - 4 * M + 4 + i - 1] for i in range(1, M)]
+        block = fit["npar"] // len(groups)
+        # phi(i) of group g (0-based) is S(end - 4M + 4 + i), end the last parameter of the group's block.
+        phi_index = {(g, i): (g + 1) * block - 4 * M + 4 + i for g in range(len(groups)) for i in range(1, M)}
+        phis = [fit["parameters"][phi_index[(g, i)] - 1] for g in range(len(groups)) for i in range(1, M)]
         if svg is None:
             if not all(phi["fixed"] for phi in phis):
                 fail(f"fit {f + 1}: no survival figure")
@@ -197,10 +206,16 @@ def check_figures(root, doc, fail):
         # Beside the estimates, the model average of a comparison that ranks this fit first.
         averaged = [t["averaged"] for t in doc["tests"] if t.get("averaged") and t["averaged"]["models"]
                     and min(t["models"], key=lambda m: m["rank"])["name"] == fit["name"]]
-        expected = {"estimate": [phi["estimate"] for phi in phis]}
+        expected = {}
+        sets = [("estimate", {p["index"]: p["estimate"] for p in fit["parameters"]})]
         if averaged:
-            by_index = {v["index"]: v["estimate"] for v in averaged[0]["parameters"]}
-            expected["model-averaged"] = [by_index[fit["npar"] - 4 * M + 4 + i] for i in range(1, M)]
+            sets.append(("model-averaged", {v["index"]: v["estimate"] for v in averaged[0]["parameters"]}))
+        for k, (set_name, by_index) in enumerate(sets):
+            for g, group in enumerate(groups):
+                name = set_name if group is None else group + (" " + set_name if k > 0 else "")
+                if group is not None and fit["parameters"][phi_index[(g, 1)] - 1].get("group") != group:
+                    fail(f"fit {f + 1}: S({phi_index[(g, 1)]}) is not of group {group}")
+                expected[name] = [by_index[phi_index[(g, i)]] for i in range(1, M)]
         if set(series) != set(expected):
             fail(f"fit {f + 1}: survival series {sorted(series)}, expected {sorted(expected)}")
             continue
@@ -231,7 +246,11 @@ def check_period_figures(by_id, doc, fail):
     spans the interval on the value axis. Returns the intervals checked."""
     checked = 0
     for f, fit in enumerate(doc["fits"]):
-        periods = (fit.get("derived") or {}).get("abundance") or []
+        rows = (fit.get("derived") or {}).get("abundance") or []
+        # The series of each group (by its name) or, without groups, "estimate".
+        names = list(dict.fromkeys(a["group"] for a in rows if "group" in a))
+        series = [(g, [a for a in rows if a.get("group") == g]) for g in names] or [("estimate", rows)]
+        totals = (fit.get("derived") or {}).get("total_abundance")
         for key, value, interval in (
                 ("pstar", "p_star", lambda a: logit_interval(a["p_star"], a["p_star_se"])
                  if 0.0 < a["p_star"] < 1.0 and a["p_star_se"] is not None else None),
@@ -239,41 +258,52 @@ def check_period_figures(by_id, doc, fail):
             svg = by_id.get(f"f{f + 1}-{key}-t")
             if svg is None:
                 continue
-            desc = next(svg.find_all("desc")).text()
-            num = r"(-?\d+(?:\.\d+)?(?:e[-+]?\d+)?)"
-            stated = {int(m[1]): m for m in re.finditer(rf"(\d+) {num}(?: \({num} to {num}\))?",
-                                                       desc.split("estimate: ", 1)[-1].split(". ", 1)[0])}
-            ticks = [(float(t.text()), float(t.attrs["y"]) - 4.0) for t in svg.find_all("text", cls="tick")]
-            (v0, y0), (v1, y1) = ticks[0], ticks[-1]
-            bars = [b for g in svg.find_all("g", cls="series") if g.attrs.get("data-series") == "estimate"
-                    for b in g.find_all("path", cls="bar")]
-            expected = [(a["period"], a[value], interval(a)) for a in periods if a[value] is not None]
-            k = -1  # the bar of the interval
-            for period, estimate, ci in expected:
-                m = stated.get(period)
-                if m is None:
-                    fail(f"fit {f + 1}: the {key} figure does not state period {period}")
-                    continue
-                compare(m[2], estimate, f"fit {f + 1} {key} period {period}", fail)
-                if ci is None:
-                    if m[3] is not None:
-                        fail(f"fit {f + 1}: the {key} figure states an interval for period {period}, none expected")
-                    continue
-                if m[3] is None:
-                    fail(f"fit {f + 1}: the {key} figure states no interval for period {period}")
-                    continue
-                compare(m[3], ci[0], f"fit {f + 1} {key} period {period} lower limit", fail)
-                compare(m[4], ci[1], f"fit {f + 1} {key} period {period} upper limit", fail)
-                k += 1
-                # The bar "M x y1 V y2": its ends on the value axis.
-                ends = [float(y) for y in re.findall(r"^M[-\d.]+ ([-\d.]+)V([-\d.]+)", bars[k].attrs.get("d", ""))[0]] \
-                    if k < len(bars) else []
-                drawn = sorted(v0 + (y - y0) * (v1 - v0) / (y1 - y0) for y in ends)
-                span = abs(v1 - v0)
-                if len(drawn) != 2 or any(abs(d - max(min(c, max(v0, v1)), min(v0, v1))) > 0.004 * span
-                                          for d, c in zip(drawn, ci)):
-                    fail(f"fit {f + 1}: the {key} bar of period {period} spans {drawn}, interval {ci}")
-                checked += 1
+            for name, periods in series + ([("all groups", totals)] if totals and key == "abundance" else []):
+                checked += check_period_series(svg, f, key, name, periods, value, interval, fail)
+    return checked
+
+
+def check_period_series(svg, f, key, name, periods, value, interval, fail):
+    """One series of a period figure: its text and bars against `periods`."""
+    checked = 0
+    desc = next(svg.find_all("desc")).text()
+    num = r"(-?\d+(?:\.\d+)?(?:e[-+]?\d+)?)"
+    if ". " + name + ": " not in desc:
+        fail(f"fit {f + 1}: the {key} figure has no series {name}")
+        return 0
+    stated = {int(m[1]): m for m in re.finditer(rf"(\d+) {num}(?: \({num} to {num}\))?",
+                                               desc.split(". " + name + ": ", 1)[-1].split(". ", 1)[0])}
+    ticks = [(float(t.text()), float(t.attrs["y"]) - 4.0) for t in svg.find_all("text", cls="tick")]
+    (v0, y0), (v1, y1) = ticks[0], ticks[-1]
+    bars = [b for g in svg.find_all("g", cls="series") if g.attrs.get("data-series") == name
+            for b in g.find_all("path", cls="bar")]
+    expected = [(a["period"], a[value], interval(a)) for a in periods if a[value] is not None]
+    k = -1  # the bar of the interval
+    for period, estimate, ci in expected:
+        m = stated.get(period)
+        if m is None:
+            fail(f"fit {f + 1}: the {key} figure does not state period {period}")
+            continue
+        compare(m[2], estimate, f"fit {f + 1} {key} period {period}", fail)
+        if ci is None:
+            if m[3] is not None:
+                fail(f"fit {f + 1}: the {key} figure states an interval for period {period}, none expected")
+            continue
+        if m[3] is None:
+            fail(f"fit {f + 1}: the {key} figure states no interval for period {period}")
+            continue
+        compare(m[3], ci[0], f"fit {f + 1} {key} period {period} lower limit", fail)
+        compare(m[4], ci[1], f"fit {f + 1} {key} period {period} upper limit", fail)
+        k += 1
+        # The bar "M x y1 V y2": its ends on the value axis.
+        ends = [float(y) for y in re.findall(r"^M[-\d.]+ ([-\d.]+)V([-\d.]+)", bars[k].attrs.get("d", ""))[0]] \
+            if k < len(bars) else []
+        drawn = sorted(v0 + (y - y0) * (v1 - v0) / (y1 - y0) for y in ends)
+        span = abs(v1 - v0)
+        if len(drawn) != 2 or any(abs(d - max(min(c, max(v0, v1)), min(v0, v1))) > 0.004 * span
+                                  for d, c in zip(drawn, ci)):
+            fail(f"fit {f + 1}: the {key} bar of period {period} spans {drawn}, interval {ci}")
+        checked += 1
     return checked
 
 
@@ -319,15 +349,25 @@ def check_page(page, doc):
     if len(list(root.find_all("details", cls="fit"))) != len(doc["fits"]):
         fail("the page does not have one section per fit")
 
-    # Animals per period: the closed cohorts (ip, jp), jp = 1..ip, of each period.
+    # Animals per period: the closed cohorts (ip, jp), jp = 1..ip, of each
+    # period; with groups, those of the row's group (its third cell), found
+    # by the kind, period and group the document gives each cohort.
     data = doc["data"]
     for tr in root.find_all("tr", attr="data-json"):
         m = re.fullmatch(r"/data/occasions/(\d+)", tr.attrs["data-json"])
         if not m:
             continue
         ip = int(m[1]) + 1
-        sizes = [c["size"] for c in data["cohorts"][ip * (ip - 1) // 2: ip * (ip + 1) // 2]]
         cells = [c.text() for c in tr.children if c.tag == "td"]
+        if data.get("groups"):
+            group = cells.pop(2)
+            mine = [c for c in data["cohorts"] if c.get("group") == group and c["kind"] == "closed" and c["period"] == ip]
+            sizes = [c["size"] for c in sorted(mine, key=lambda c: c["release_period"])]
+            if len(sizes) != ip:
+                fail(f"period {ip} of group {group}: {len(sizes)} closed cohorts in the document")
+                continue
+        else:
+            sizes = [c["size"] for c in data["cohorts"][ip * (ip - 1) // 2: ip * (ip + 1) // 2]]
         compare(cells[2], sizes[0], f"period {ip} first caught", fail)
         compare(cells[3], sum(sizes), f"period {ip} caught", fail)
         checked += 2
