@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "results/merge.h"
+#include "driver/merge.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   char dir[] = "/tmp/quorvale-merge-fuzz-XXXXXX";

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <limits>
 
+#include "stats/distributions.h"
+
 namespace quorvale {
 
 namespace {

@@ -342,10 +342,8 @@ TEST_F(DotestSort, FitsThatDidNotConvergeOrReachedABoundAreNamedAfterTheTables) 
   }
   sequence[0].optimizer = OptimizerCode::EvaluationLimit;
   sequence[2].full_name = "B as typed";
-  sequence[2].parameters[0].estimate = 1.0;  // on its upper bound
-  sequence[2].parameters[2].estimate = 0.0;  // on its lower bound
-  sequence[1].parameters[1].estimate = 0.0;
-  sequence[1].parameters[1].slot = -2;  // fixed at 0: not a bound reached
+  sequence[2].parameters[0].on_bound = true;
+  sequence[2].parameters[2].on_bound = true;
   dotest(r->run, sequence);
   const std::string listing = r->listing();
   const std::size_t tests = listing.find(kTestUnderline);
@@ -362,7 +360,7 @@ TEST_F(DotestSort, FitsThatDidNotConvergeOrReachedABoundAreNamedAfterTheTables) 
   fill(clean->run, kThree);
   sequence[0].optimizer = OptimizerCode::Converged;
   for (FitReport& f : sequence) {
-    for (ParameterEstimate& e : f.parameters) e.estimate = 0.5;
+    for (ParameterEstimate& e : f.parameters) e.on_bound = false;
   }
   dotest(clean->run, sequence);
   EXPECT_FALSE(has_text(*clean, "did not converge"));

@@ -40,7 +40,7 @@ void print_fit_notes(Listing& lst, std::span<const FitReport> sequence) {
     if (f.optimizer != OptimizerCode::Converged) not_converged.push_back(name);
     std::string params;
     for (const ParameterEstimate& p : f.parameters) {
-      if (!p.on_bound()) continue;
+      if (!p.on_bound) continue;
       if (!params.empty()) params += ' ';
       params += "S(";
       params += std::to_string(p.index);

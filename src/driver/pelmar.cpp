@@ -37,6 +37,7 @@
 #include "base/limits.h"
 #include "model/context.h"
 #include "model/data_identity.h"
+#include "model/likelihood.h"
 #include "model/model.h"
 #include "simulate/rdsimlte.h"
 
@@ -117,13 +118,43 @@ void test_models(Run& run) {
 /// PROC IDENTIFIABLE; its scans join the results.
 void identifiable(Run& run) { run.results.identifiability.push_back(identf(run)); }
 
+/// The cohorts of the model store, laid out by period when the data follow the robust design.
+DataSummary data_summary(const ModelStore& m) {
+  DataSummary d;
+  for (int c = 1; c <= m.NCOHRT; ++c) {
+    CohortData cohort;
+    cohort.size = m.NREL(c);
+    for (int k = 1; k <= m.NCLASS(c); ++k) cohort.counts.push_back(m.NOBS(k, c));
+    d.cohorts.push_back(std::move(cohort));
+  }
+  const RdDesign design = laid_out(m);
+  if (design.status != EstStatus::Ok) return d;
+  const RobustLayout& L = design.layout;
+  for (int ip = 1; ip <= L.periods(); ++ip) {
+    d.occasions.push_back(L.occasions(ip));
+    d.first_caught.push_back(m.NREL(RobustLayout::closed_cohort(ip, 1)));
+    for (int jp = 1; jp <= ip; ++jp) {
+      CohortData& c = d.cohorts[static_cast<std::size_t>(RobustLayout::closed_cohort(ip, jp) - 1)];
+      c.kind = "closed";
+      c.period = ip;
+      c.release_period = jp - 1;
+    }
+  }
+  for (int i = 1; i < L.periods(); ++i) {
+    CohortData& c = d.cohorts[static_cast<std::size_t>(L.open_cohort(i) - 1)];
+    c.kind = "open";
+    c.release_period = i;
+  }
+  return d;
+}
+
 /// PROC MODEL; a new model starts a new sequence of fits.
 void read_model(Run& run) {
   model(run);
   run.saved.reset();
   run.sequence_start = run.results.fits.size();
   run.results.has_data = true;
-  run.results.data = DataSummary::of(run.model);
+  run.results.data = data_summary(run.model);
   run.simulation.study.data = data_identity(run.model);
 }
 

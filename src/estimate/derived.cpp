@@ -6,8 +6,10 @@
 #include <limits>
 #include <map>
 
+#include "base/packed.h"
 #include "model/likelihood.h"
 #include "model/store.h"
+#include "stats/distributions.h"
 
 namespace quorvale {
 
@@ -40,7 +42,7 @@ std::vector<PeriodAbundance> derived_abundance(const ModelStore& m, const FitRep
     for (int t = 1; t <= kk; ++t) {
       const ParameterEstimate& p = r.parameters[static_cast<std::size_t>(L.p(ip, t) - 1)];
       miss *= 1.0 - p.estimate;
-      on_bound = on_bound || p.on_bound();
+      on_bound = on_bound || p.on_bound;
     }
     a.p_star = 1.0 - miss;
     // dp*/dp(t) is the product of (1 - p(s)) over the other occasions; p's
@@ -88,6 +90,7 @@ std::vector<PeriodAbundance> derived_abundance(const ModelStore& m, const FitRep
       a.se = kNaN;
       a.ci = Interval{kNaN, kNaN};
     }
+    if (a.p_star > 0.0 && a.p_star < 1.0 && std::isfinite(a.p_star_se)) a.p_star_ci = logit_interval(a.p_star, a.p_star_se);
     out.push_back(a);
   }
   return out;

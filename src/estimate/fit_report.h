@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "estimate/optimizer.h"
-#include "stats/distributions.h"
+#include "estimate/fit_codes.h"
+#include "stats/interval.h"
 
 namespace quorvale {
 
@@ -31,13 +31,13 @@ struct ParameterEstimate {
   int lower_by = 0;  ///< POINTL: slot of the parameter that bounds it from below; 0 for a constant bound
   int upper_by = 0;  ///< POINTU: slot of the parameter that bounds it from above; 0 for a constant bound
   std::string label;         ///< its label without trailing blanks
-  bool fixed() const { return slot < 1; }
   /// An estimated parameter within 1e-6 of the bounds' range from one of them.
-  bool on_bound() const;
+  bool on_bound = false;
   /// The 95% interval on the logit scale, mapped back: the estimate itself
   /// when fixed; none when the estimate is not strictly inside 0..1 or the
   /// standard error is not finite.
-  std::optional<Interval> logit_ci() const;
+  std::optional<Interval> logit_ci;
+  bool fixed() const { return slot < 1; }
 };
 
 /// One cell of the goodness-of-fit table.
@@ -77,13 +77,10 @@ struct PeriodAbundance {
   /// Why N-hat is unavailable (a p outside 0..1 or not estimable, p* not in
   /// (0, 1]); empty when it is available.
   std::string unavailable;
-  bool available() const { return unavailable.empty(); }
   /// The 95% interval of p* on the logit scale from its own standard error;
   /// none when p* is not strictly inside 0..1 or its standard error is not finite.
-  std::optional<Interval> p_star_ci() const {
-    if (!(p_star > 0.0 && p_star < 1.0 && std::isfinite(p_star_se))) return std::nullopt;
-    return logit_interval(p_star, p_star_se);
-  }
+  std::optional<Interval> p_star_ci;
+  bool available() const { return unavailable.empty(); }
 };
 
 /// The whole result of one fit.
@@ -103,8 +100,9 @@ struct FitReport {
   /// only when the inversion succeeded).
   std::vector<double> covariance;
   /// Packed lower triangle of the correlation of slots 1..NEST, from the
-  /// covariance (0 where a variance is not positive); empty when the
-  /// inversion failed.
+  /// covariance: cov(a, b) / sqrt(var(a) var(b)), 0 unless both variances
+  /// are positive (meaningful, as the covariance, only when the inversion
+  /// succeeded).
   std::vector<double> correlation;
   std::vector<CohortFit> cohorts;  ///< cohorts 1..NCOHRT, in order
   ChiSquareTest G;                 ///< G against the saturated model; df = NDF
@@ -120,6 +118,7 @@ struct FitReport {
   /// below the likelihood's floor 10^-NSIG: the maximum found is not one of
   /// the true likelihood.
   int impossible_cells = 0;
+  double cell_floor = 0.0;  ///< that floor, 10^-NSIG
   int cells_outside = 0;  ///< cells whose probability lies outside 0..1 by more than rounding
   /// Parameters (1-based) that enter the cells as probabilities (p, c, phi,
   /// gamma'', gamma') whose values lie outside 0..1, estimated or fixed.
@@ -136,6 +135,8 @@ struct FitReport {
 
   /// Covariance of parameters i and j (1-based); 0 unless both are estimated.
   double parameter_covariance(int i, int j) const;
+  /// Correlation of parameters i and j (1-based): that of their slots; 0 unless both are estimated.
+  double parameter_correlation(int i, int j) const;
   /// The covariance and correlation of slots 1..K are both at hand.
   bool has_covariance() const {
     const std::size_t k = static_cast<std::size_t>(nest);
@@ -143,21 +144,5 @@ struct FitReport {
            correlation.size() >= k * (k + 1) / 2;
   }
 };
-
-/// The correlation of slots 1..k from their packed covariance `vc`, packed
-/// the same way: cov(a, b) / sqrt(var(a) var(b)), 0 where that product is not
-/// positive; empty when `vc` holds fewer than k(k+1)/2 values.
-inline std::vector<double> packed_correlation(const std::vector<double>& vc, int k) {
-  const std::size_t K = static_cast<std::size_t>(k < 0 ? 0 : k);
-  if (vc.size() < K * (K + 1) / 2) return {};
-  std::vector<double> r(K * (K + 1) / 2, 0.0);
-  for (int a = 1; a <= k; ++a) {
-    for (int b = 1; b <= a; ++b) {
-      const double d = vc[packed_index(a, a)] * vc[packed_index(b, b)];
-      r[packed_index(a, b)] = d > 0.0 ? vc[packed_index(a, b)] / std::sqrt(d) : 0.0;
-    }
-  }
-  return r;
-}
 
 }  // namespace quorvale

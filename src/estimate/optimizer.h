@@ -21,31 +21,10 @@
 #include <type_traits>
 #include <utility>
 
+#include "base/packed.h"
+#include "estimate/fit_codes.h"
+
 namespace quorvale {
-
-/// Outcome of optmiz; the number is what numerr prints and the "@@" line shows.
-enum class OptimizerCode : int {
-  Converged = 0,           ///< estimated to NSIG digits
-  StartNotPositive = 129,  ///< the Hessian was not initialized positive definite (never: optmiz starts from the identity)
-  RoundingDominant = 130,  ///< no downhill progress is possible; rounding errors dominated before NSIG digits
-  EvaluationLimit = 131,   ///< the function evaluation count reached MAXFN before NSIG digits
-};
-
-/// Outcome of matinv, the inversion of the information matrix.
-enum class InversionCode : int {
-  Inverted = 0,               ///< the covariance matrix is available
-  NotPositiveDefinite = 130,  ///< the matrix failed the positive-definiteness test
-};
-
-/// The code as stored in IEROPT and IERINV and printed in the listing.
-constexpr int code_number(OptimizerCode c) { return static_cast<int>(c); }
-constexpr int code_number(InversionCode c) { return static_cast<int>(c); }
-
-/// 0-based offset of element (i, j), 1-based with j <= i, in packed storage.
-constexpr std::size_t packed_index(int i, int j) {
-  return static_cast<std::size_t>(i) * static_cast<std::size_t>(i - 1) / 2 +
-         static_cast<std::size_t>(j) - 1;
-}
 
 /// Non-owning reference to an objective f(n, x) returning the value at the n
 /// coordinates x. No allocation; the referred callable must outlive the call

@@ -153,8 +153,8 @@ void information_matrix(const ModelStore& m, std::span<const double> dprob, int 
 
 namespace {
 
-/// Covariance of slots a and b (both 1..NEST) from the packed VC.
-double packed_covariance(const std::vector<double>& VC, int a, int b) {
+/// Element (a, b) of a packed symmetric matrix of slots (both 1..NEST): the covariance or the correlation.
+double packed_element(const std::vector<double>& VC, int a, int b) {
   return VC[packed_index(std::max(a, b), std::min(a, b))];
 }
 
@@ -201,7 +201,7 @@ Inversion invert_information(FitContext& run) {
     bool zero = change[static_cast<std::size_t>(a)] <= kNoChange;
     if (!zero) {
       zero = true;
-      for (int b = 1; b <= n && zero; ++b) zero = packed_covariance(w.VC, a, b) == 0.0;
+      for (int b = 1; b <= n && zero; ++b) zero = packed_element(w.VC, a, b) == 0.0;
     }
     if (zero) {
       undetermined[static_cast<std::size_t>(a)] = true;
@@ -215,7 +215,7 @@ Inversion invert_information(FitContext& run) {
     const int r = static_cast<int>(keep.size());
     std::vector<double> reduced(static_cast<std::size_t>(r) * (r + 1) / 2, 0.0);
     for (int i = 1; i <= r; ++i) {
-      for (int j = 1; j <= i; ++j) reduced[packed_index(i, j)] = packed_covariance(w.VC, keep[i - 1], keep[j - 1]);
+      for (int j = 1; j <= i; ++j) reduced[packed_index(i, j)] = packed_element(w.VC, keep[i - 1], keep[j - 1]);
     }
     out.code = r < 1 ? InversionCode::Inverted : matinv(reduced, r);
     std::fill(w.VC.begin(), w.VC.end(), std::numeric_limits<double>::quiet_NaN());
@@ -228,11 +228,20 @@ Inversion invert_information(FitContext& run) {
   }
   if (out.code == InversionCode::Inverted) {
     for (int a = 1; a <= n; ++a) {
-      const double v = packed_covariance(w.VC, a, a);
+      const double v = packed_element(w.VC, a, a);
       if (!(std::isfinite(v) && v > 0.0)) undetermined[static_cast<std::size_t>(a)] = true;
     }
   }
   return out;
+}
+
+/// The 95% interval on the logit scale, mapped back: the estimate itself
+/// when fixed; none when the estimate is not strictly inside 0..1 or the
+/// standard error is not finite.
+std::optional<Interval> logit_ci(const ParameterEstimate& e) {
+  if (e.fixed()) return Interval{e.estimate, e.estimate};
+  if (!(e.estimate > 0.0 && e.estimate < 1.0) || !std::isfinite(e.se)) return std::nullopt;
+  return logit_interval(e.estimate, e.se);
 }
 
 /// The estimates S(1..NPAR) with their standard errors from VC; a
@@ -259,6 +268,8 @@ std::vector<ParameterEstimate> parameter_estimates(const ModelStore& m, const st
     e.upper_by = std::max(m.POINTU(I), 0);
     const std::string& label = m.LABEL(I);
     e.label = trimmed(label);
+    e.on_bound = reaches_bound(e);
+    e.logit_ci = logit_ci(e);
   }
   return out;
 }
@@ -268,6 +279,7 @@ std::vector<ParameterEstimate> parameter_estimates(const ModelStore& m, const st
 void goodness_of_fit(const ModelStore& m, double F, FitReport& r) {
   const double floor = expected_floor(m.NSIG);
   const double eps = probability_floor(m.NSIG);
+  r.cell_floor = eps;
   r.impossible_cells = 0;
   double G = 0.0;
   int df_total = 0;
@@ -335,22 +347,16 @@ void goodness_of_fit(const ModelStore& m, double F, FitReport& r) {
 
 }  // namespace
 
-bool ParameterEstimate::on_bound() const {
-  if (fixed()) return false;
-  const double tolerance = 1e-6 * std::fabs(upper_bound - lower_bound);
-  return std::fabs(estimate - lower_bound) <= tolerance || std::fabs(upper_bound - estimate) <= tolerance;
-}
-
-std::optional<Interval> ParameterEstimate::logit_ci() const {
-  if (fixed()) return Interval{estimate, estimate};
-  if (!(estimate > 0.0 && estimate < 1.0) || !std::isfinite(se)) return std::nullopt;
-  return logit_interval(estimate, se);
-}
-
 double FitReport::parameter_covariance(int i, int j) const {
   const int a = parameters[static_cast<std::size_t>(i - 1)].slot;
   const int b = parameters[static_cast<std::size_t>(j - 1)].slot;
-  return (a >= 1 && b >= 1) ? packed_covariance(covariance, a, b) : 0.0;
+  return (a >= 1 && b >= 1) ? packed_element(covariance, a, b) : 0.0;
+}
+
+double FitReport::parameter_correlation(int i, int j) const {
+  const int a = parameters[static_cast<std::size_t>(i - 1)].slot;
+  const int b = parameters[static_cast<std::size_t>(j - 1)].slot;
+  return (a >= 1 && b >= 1) ? packed_element(correlation, a, b) : 0.0;
 }
 
 double cspool(std::span<double> O, std::span<double> E, int& df, int n) {
@@ -438,6 +444,26 @@ int count_cells_outside(const ModelStore& m) {
 
 }  // namespace
 
+std::vector<double> packed_correlation(const std::vector<double>& vc, int k) {
+  const std::size_t K = static_cast<std::size_t>(k < 0 ? 0 : k);
+  if (vc.size() < K * (K + 1) / 2) return {};
+  std::vector<double> r(K * (K + 1) / 2, 0.0);
+  for (int a = 1; a <= k; ++a) {
+    for (int b = 1; b <= a; ++b) {
+      const double va = vc[packed_index(a, a)];
+      const double vb = vc[packed_index(b, b)];
+      r[packed_index(a, b)] = (va > 0.0 && vb > 0.0) ? vc[packed_index(a, b)] / std::sqrt(va * vb) : 0.0;
+    }
+  }
+  return r;
+}
+
+bool reaches_bound(const ParameterEstimate& e) {
+  if (e.fixed()) return false;
+  const double tolerance = 1e-6 * std::fabs(e.upper_bound - e.lower_bound);
+  return std::fabs(e.estimate - e.lower_bound) <= tolerance || std::fabs(e.upper_bound - e.estimate) <= tolerance;
+}
+
 void complete_report(FitContext& run, FitReport& report) {
   ModelStore& m = run.model;
   report.npar = m.NPAR;
@@ -450,7 +476,8 @@ void complete_report(FitContext& run, FitReport& report) {
   m.IERINV = code_number(report.inversion);
   report.parameters = parameter_estimates(m, run.work.VC, inversion.undetermined);
   report.covariance = run.work.VC;
-  if (report.inversion == InversionCode::Inverted) report.correlation = packed_correlation(report.covariance, report.nest);
+  // Also after a failed inversion: the listing shows what the inversion left.
+  report.correlation = packed_correlation(report.covariance, report.nest);
   report.abundance = derived_abundance(m, report);
   goodness_of_fit(m, inversion.F, report);
   report.cells_outside = count_cells_outside(m);

@@ -32,8 +32,17 @@ void complete_report(FitContext& run, FitReport& report);
 
 /// Writes a completed report's results: the inversion's error line, the
 /// tables (Full only), the "@@" line and the warnings, in the listing's
-/// order. `m` gives the labels as set up and the NOVAR and NSIG options.
+/// order. `m` gives the labels as set up and the NOVAR option.
 void print_results(Listing& lst, const ModelStore& m, const FitReport& report, ReportDetail detail);
+
+/// The correlation of slots 1..k from their packed covariance `vc`, packed
+/// the same way: cov(a, b) / sqrt(var(a) var(b)), 0 unless both variances
+/// are positive; empty when `vc` holds fewer than k(k+1)/2 values.
+std::vector<double> packed_correlation(const std::vector<double>& vc, int k);
+
+/// Whether an estimated parameter lies within 1e-6 of its bounds' range
+/// from one of them (ParameterEstimate::on_bound); a fixed one never does.
+bool reaches_bound(const ParameterEstimate& e);
 
 /// Completes the fit's row of the saved-model table from its report.
 void save_row(SavedModels& t, const FitReport& r);

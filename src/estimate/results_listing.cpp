@@ -15,7 +15,6 @@
 #include "estimate/numerr.h"
 #include "listing/layout.h"
 #include "listing/listing.h"
-#include "model/likelihood.h"
 #include "model/store.h"
 
 namespace quorvale {
@@ -109,9 +108,7 @@ void print_covariance(Listing& lst, const FitReport& r) {
     for (int j = 1; j <= i; ++j) at(i, j) = r.parameter_covariance(i, j);
   }
   for (int i = 1; i <= n; ++i) {
-    for (int j = i + 1; j <= n; ++j) {
-      at(i, j) = (at(i, i) > 0.0 && at(j, j) > 0.0) ? at(j, i) / std::sqrt(at(i, i) * at(j, j)) : 0.0;
-    }
+    for (int j = i + 1; j <= n; ++j) at(i, j) = r.parameter_correlation(i, j);
   }
   lst.linchk(n / 6 + 3);
   std::vector<Item> items;
@@ -236,7 +233,7 @@ constexpr double kNegativeG = 1e-6;
 /// Warns of the cells that hold animals at a probability at or below the
 /// likelihood's floor, cohort by cohort with the animals in them, and of a
 /// log-likelihood above 0; either makes G no test of the fit.
-void warn_impossible_point(Listing& lst, const ModelStore& m, const FitReport& r) {
+void warn_impossible_point(Listing& lst, const FitReport& r) {
   if (r.impossible_cells > 0) {
     std::string where;
     int animals = 0;
@@ -257,7 +254,7 @@ void warn_impossible_point(Listing& lst, const ModelStore& m, const FitReport& r
                cells + " (" + std::to_string(in_cohort) + (in_cohort == 1 ? " animal)" : " animals)");
     }
     char floor[32];
-    std::snprintf(floor, sizeof floor, "%.0e", probability_floor(m.NSIG));
+    std::snprintf(floor, sizeof floor, "%.0e", r.cell_floor);
     lst.warn("Cells holding animals have probability 0 (at or below the floor " + std::string(floor) +
              ") for Model " + trimmed(r.full_name) + ": " + std::to_string(r.impossible_cells) +
              (r.impossible_cells == 1 ? " cell, " : " cells, ") + std::to_string(animals) +
@@ -305,7 +302,7 @@ void print_results(Listing& lst, const ModelStore& m, const FitReport& report, R
   if (print && m.NOVAR == 0) print_covariance(lst, report);
   print_goodness_of_fit(lst, report, print);
   warn_cells_outside(lst, report);
-  warn_impossible_point(lst, m, report);
+  warn_impossible_point(lst, report);
 }
 
 }  // namespace quorvale

@@ -115,6 +115,38 @@ const std::string kTinyFixed = std::string(testing::kTwoByTwoModel) + R"(PROC ES
 PROC STOP;
 )";
 
+TEST(ResultsCorrelation, CovarianceOverTheRootOfTheVariancesAndZeroUnlessBothArePositive) {
+  // Slots 1..3: variances 4, 9 and -1 (what a failed inversion may leave), cov(1, 2) = 3.
+  const std::vector<double> vc = {4.0, 3.0, 9.0, 0.5, 0.5, -1.0};
+  const std::vector<double> r = packed_correlation(vc, 3);
+  ASSERT_EQ(r.size(), 6u);
+  EXPECT_EQ(r[0], 1.0);
+  EXPECT_EQ(r[1], 0.5);  // 3 / sqrt(4 * 9)
+  EXPECT_EQ(r[2], 1.0);
+  EXPECT_EQ(r[3], 0.0);  // slot 3 has no positive variance
+  EXPECT_EQ(r[4], 0.0);
+  EXPECT_EQ(r[5], 0.0);  // -1 * -1 is positive, but neither variance is
+  EXPECT_TRUE(packed_correlation({1.0, 0.0}, 2).empty());
+}
+
+TEST(ResultsBounds, AnEstimateWithinAMillionthOfTheRangeReachesItsBound) {
+  // Bounds 0.2..0.7: the tolerance is 5e-7 of either bound.
+  ParameterEstimate e;
+  e.slot = 1;
+  e.lower_bound = 0.2;
+  e.upper_bound = 0.7;
+  e.estimate = 0.7 - 4e-7;
+  EXPECT_TRUE(reaches_bound(e));
+  e.estimate = 0.2 + 4e-7;
+  EXPECT_TRUE(reaches_bound(e));
+  e.estimate = 0.2 + 6e-7;
+  EXPECT_FALSE(reaches_bound(e));
+  // A parameter fixed at a bound has not reached it.
+  e.slot = -1;
+  e.estimate = 0.2;
+  EXPECT_FALSE(reaches_bound(e));
+}
+
 TEST(ResultsNumbers, FixedTinyDesignMatchesIndependentValues) {
   std::string listing = run_listing(kTinyFixed);
   EXPECT_NEAR(number_after(listing, "Final function value"), 273.9301010600, 5e-5);

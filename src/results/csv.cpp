@@ -5,8 +5,8 @@
 #include <initializer_list>
 #include <string_view>
 
-#include "simulate/simstats.h"
 #include "base/text.h"
+#include "simulate/simulation_values.h"
 
 namespace quorvale {
 
@@ -105,12 +105,12 @@ std::string estimates_table(const RunResults& results) {
     for (const ParameterEstimate& e : r.parameters) {
       t.whole(r.sequence).text(r.full_name).whole(e.index).text(e.label).number(e.estimate).number(e.se);
       t.number(e.lower).number(e.upper);
-      if (const std::optional<Interval> ci = e.logit_ci()) {
+      if (const std::optional<Interval> ci = e.logit_ci) {
         t.number(ci->lower).number(ci->upper);
       } else {
         t.blank().blank();
       }
-      t.flag(e.fixed()).flag(e.on_bound()).flag(e.estimable).end();
+      t.flag(e.fixed()).flag(e.on_bound).flag(e.estimable).end();
     }
   }
   return t.take();
@@ -178,7 +178,7 @@ std::string simulation_table(const RunResults& results) {
       for (std::size_t i = 0; i < estimated.size(); ++i) {
         std::vector<std::string> row(kFigures);
         if (estimated[i] && s.converged(n) >= 1) {
-          const CoverageRow v = s.coverage_row(static_cast<int>(i) + 1, n);
+          const CoverageRow& v = s.coverage_row(static_cast<int>(i) + 1, n);
           row = {num(v.bias), num(v.relative_bias), num(v.rmse), num(v.empirical_sd), num(v.mean_se),
                  num(v.median_se), std::to_string(v.wide_se), num(v.wald), num(v.logit),
                  std::to_string(s.NFAIL(n))};

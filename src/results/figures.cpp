@@ -2,8 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-
-
+#include <limits>
 
 namespace quorvale {
 
@@ -19,15 +18,6 @@ ChartMark mark_of(const ParameterValues& set, int index, int category) {
   }
   m.category = category;
   return m;
-}
-
-/// Quantile q of sorted values, interpolated between order statistics.
-double quantile(const std::vector<double>& sorted, double q) {
-  if (sorted.empty()) return std::numeric_limits<double>::quiet_NaN();
-  const double h = q * static_cast<double>(sorted.size() - 1);
-  const std::size_t k = static_cast<std::size_t>(std::floor(h));
-  if (k + 1 >= sorted.size()) return sorted.back();
-  return sorted[k] + (h - static_cast<double>(k)) * (sorted[k + 1] - sorted[k]);
 }
 
 }  // namespace
@@ -47,7 +37,7 @@ ParameterValues ParameterValues::of(const FitReport& fit, std::string name) {
     m.value = e.estimate;
     m.hollow = e.fixed();
     if (!e.fixed()) {
-      if (const std::optional<Interval> ci = e.logit_ci()) {
+      if (const std::optional<Interval> ci = e.logit_ci) {
         m.lower = ci->lower;
         m.upper = ci->upper;
       }
@@ -62,7 +52,7 @@ PeriodValues capture_values(const FitReport& fit, std::string name) {
   for (const PeriodAbundance& a : fit.abundance) {
     ChartMark m;
     m.value = a.p_star;
-    if (const std::optional<Interval> ci = a.p_star_ci()) {
+    if (const std::optional<Interval> ci = a.p_star_ci) {
       m.lower = ci->lower;
       m.upper = ci->upper;
     }
@@ -238,34 +228,6 @@ Chart goodness_chart(const FitReport& fit, std::string id) {
   c.series.push_back(std::move(pooled));
   c.series.push_back(std::move(largest));
   return c;
-}
-
-std::vector<ReplicateSpread> replicate_spread(const SimulationTotals& t, int n) {
-  std::vector<ReplicateSpread> out;
-  const std::size_t k = static_cast<std::size_t>(n - 1);
-  if (k >= t.estimated.size()) return out;
-  for (std::size_t i = 0; i < t.estimated[k].size(); ++i) {
-    if (!t.estimated[k][i]) continue;
-    std::vector<double> values;
-    for (const ReplicateFit& f : t.fits) {
-      if (f.submodel == n && f.converged() && i < f.estimates.size() && std::isfinite(f.estimates[i])) {
-        values.push_back(f.estimates[i]);
-      }
-    }
-    if (values.empty()) continue;
-    ReplicateSpread r;
-    r.index = static_cast<int>(i) + 1;
-    r.generating = i < t.generating.size() ? t.generating[i] : std::numeric_limits<double>::quiet_NaN();
-    r.count = static_cast<int>(values.size());
-    double sum = 0.0;
-    for (double v : values) sum += v;
-    r.mean = sum / r.count;
-    std::sort(values.begin(), values.end());
-    r.low = quantile(values, 0.025);
-    r.high = quantile(values, 0.975);
-    out.push_back(r);
-  }
-  return out;
 }
 
 Chart replicate_chart(const SimulationTotals& t, int n, const std::vector<ReplicateSpread>& spread, std::string id) {

@@ -61,20 +61,6 @@ Chart emigration_chart(const RobustLayout& part, const std::vector<ParameterValu
 /// Each cohort's pooled Pearson chi-square as a bar, with its largest cell term as a dot.
 Chart goodness_chart(const FitReport& fit, std::string id);
 
-/// How the estimates of one parameter spread over the replicates of one submodel.
-struct ReplicateSpread {
-  int index = 0;            ///< S(index)
-  double generating = 0.0;  ///< the generating value
-  int count = 0;            ///< replicate fits counted (the converged ones)
-  double mean = 0.0;        ///< mean of the estimates
-  double low = 0.0;         ///< 2.5% quantile of the estimates
-  double high = 0.0;        ///< 97.5% quantile
-};
-
-/// The spread of every parameter submodel n (1..NSUB) estimates over the
-/// converged replicate fits kept; empty when none was kept.
-std::vector<ReplicateSpread> replicate_spread(const SimulationTotals& t, int n);
-
 /// The estimates of submodel n across replicates against the generating values.
 Chart replicate_chart(const SimulationTotals& t, int n, const std::vector<ReplicateSpread>& spread, std::string id);
 

@@ -87,14 +87,14 @@ void Page::fit(std::size_t f) {
       flag("not estimable: no information in the data", true);
     } else {
       cell(e.se, Shown::Estimate);
-      if (const std::optional<Interval> ci = e.logit_ci()) {
+      if (const std::optional<Interval> ci = e.logit_ci) {
         cell(ci->lower, Shown::Estimate);
         cell(ci->upper, Shown::Estimate);
       } else {
         add("<td>n/a</td><td>n/a</td>");
       }
       add("<td>");
-      if (e.on_bound()) flag("on a bound", true);
+      if (e.on_bound) flag("on a bound", true);
       // A parameter sharing its slot with an earlier one is set equal to it.
       for (std::size_t j = 0; j < i; ++j) {
         if (fit.parameters[j].slot == e.slot) {

@@ -30,7 +30,8 @@ void Page::simulation(std::size_t s) {
     add(" not converged or without standard errors; the table is over the ");
     integer(t.converged(n));
     add(" converged fits only.</p>");
-    const std::vector<ReplicateSpread> spread = replicate_spread(t, n);
+    const std::vector<ReplicateSpread> none;
+    const std::vector<ReplicateSpread>& spread = k < t.spread.size() ? t.spread[k] : none;
     if (!spread.empty()) {
       std::string id = numbered("s", s + 1);
       id += '-';
@@ -50,12 +51,12 @@ void Page::simulation(std::size_t s) {
     long long row_index = 0;
     for (std::size_t i = 0; i < t.estimated[k].size(); ++i) {
       if (!t.estimated[k][i]) continue;
-      const CoverageRow c = t.coverage_row(static_cast<int>(i) + 1, n);
+      const CoverageRow& c = t.coverage_row(static_cast<int>(i) + 1, n);
       row(rows, row_index++);
       cell(static_cast<long long>(i + 1));
       text_cell(i < t.labels.size() ? t.labels[i] : std::string());
       cell(c.generating, Shown::Estimate);
-      cell(c.generating + c.bias, Shown::Estimate);
+      cell(c.mean, Shown::Estimate);
       cell(c.bias, Shown::Estimate);
       cell(c.rmse, Shown::Estimate);
       cell(c.empirical_sd, Shown::Estimate);

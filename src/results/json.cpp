@@ -3,8 +3,9 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
+#include "base/packed.h"
 #include "base/text.h"
-#include "simulate/simstats.h"
+#include "simulate/simulation_values.h"
 
 namespace quorvale {
 
@@ -71,10 +72,10 @@ Json parameter_json(const ParameterEstimate& e, const double* se_adjusted) {
   number(j, "se", e.se);
   if (se_adjusted) number(j, "se_adjusted", *se_adjusted);
   put(j, "wald_ci", interval(e.lower, e.upper));
-  const std::optional<Interval> ci = e.logit_ci();
+  const std::optional<Interval> ci = e.logit_ci;
   put(j, "logit_ci", ci ? interval(ci->lower, ci->upper) : Json(nullptr));
   put(j, "bounds", interval(e.lower_bound, e.upper_bound));
-  put(j, "on_bound", e.on_bound());
+  put(j, "on_bound", e.on_bound);
   put(j, "estimable", e.estimable);
   return j;
 }
@@ -303,8 +304,8 @@ Json simulation_json(const SimulationTotals& t) {
     for (int I = 1; I <= t.npar() && c >= 1 && I <= static_cast<int>(t.labels.size()); ++I) {
       Json row = object(3);
       put(row, "index", I);
-      put(row, "estimate", summary_row(mean_row(t.SUMS(I, n), t.SUMS2(I, n), c)));
-      put(row, "se", summary_row(mean_row(t.SUMSE(I, n), t.SUMSE2(I, n), c)));
+      put(row, "estimate", summary_row(t.estimate_mean(I, n)));
+      put(row, "se", summary_row(t.error_mean(I, n)));
       rows.push_back(std::move(row));
     }
     put(s, "parameters", std::move(rows));
@@ -344,7 +345,7 @@ Json simulation_json(const SimulationTotals& t) {
       Json row = object(10);
       put(row, "index", i + 1);
       if (c >= 1) {
-        const CoverageRow v = t.coverage_row(static_cast<int>(i) + 1, n);
+        const CoverageRow& v = t.coverage_row(static_cast<int>(i) + 1, n);
         number(row, "generating", v.generating);
         number(row, "bias", v.bias);
         number(row, "relative_bias", v.relative_bias);

@@ -1,38 +1,6 @@
 #include "results/run_results.h"
 
-#include "model/likelihood.h"
-#include "model/store.h"
-
 namespace quorvale {
-
-DataSummary DataSummary::of(const ModelStore& m) {
-  DataSummary d;
-  for (int c = 1; c <= m.NCOHRT; ++c) {
-    CohortData cohort;
-    cohort.size = m.NREL(c);
-    for (int k = 1; k <= m.NCLASS(c); ++k) cohort.counts.push_back(m.NOBS(k, c));
-    d.cohorts.push_back(std::move(cohort));
-  }
-  const RdDesign design = laid_out(m);
-  if (design.status != EstStatus::Ok) return d;
-  const RobustLayout& L = design.layout;
-  for (int ip = 1; ip <= L.periods(); ++ip) {
-    d.occasions.push_back(L.occasions(ip));
-    d.first_caught.push_back(m.NREL(RobustLayout::closed_cohort(ip, 1)));
-    for (int jp = 1; jp <= ip; ++jp) {
-      CohortData& c = d.cohorts[static_cast<std::size_t>(RobustLayout::closed_cohort(ip, jp) - 1)];
-      c.kind = "closed";
-      c.period = ip;
-      c.release_period = jp - 1;
-    }
-  }
-  for (int i = 1; i < L.periods(); ++i) {
-    CohortData& c = d.cohorts[static_cast<std::size_t>(L.open_cohort(i) - 1)];
-    c.kind = "open";
-    c.release_period = i;
-  }
-  return d;
-}
 
 const AdjustedErrors* RunResults::adjusted_errors(std::size_t f) const {
   for (const ModelComparison& c : tests) {

@@ -8,11 +8,9 @@
 #include "compare/comparison.h"
 #include "estimate/fit_report.h"
 #include "identify/scan.h"
-#include "simulate/rdsimlte.h"
+#include "simulate/simulation_values.h"
 
 namespace quorvale {
-
-struct ModelStore;
 
 /// One cohort of the data PROC MODEL read.
 struct CohortData {
@@ -31,9 +29,6 @@ struct DataSummary {
   std::vector<int> occasions;     ///< secondary occasions per primary period, on the robust-design layout
   std::vector<int> first_caught;  ///< animals caught for the first time, per primary period
   std::vector<CohortData> cohorts;
-
-  /// The cohorts of the model store.
-  static DataSummary of(const ModelStore& m);
 };
 
 /// Everything a run computed that the result files show.

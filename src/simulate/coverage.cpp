@@ -1,5 +1,6 @@
 // The planning figures of a simulation study: bias, RMSE, standard errors
-// and interval coverage over the converged fits.
+// and interval coverage over the converged fits, and the spread of the
+// estimates over the fits kept.
 
 #include <algorithm>
 #include <cmath>
@@ -7,19 +8,17 @@
 #include <string>
 #include <vector>
 
-#include "listing/layout.h"
-#include "listing/listing.h"
-#include "simulate/summaries.h"
 #include "simulate/totals.h"
 
 namespace quorvale {
 
-CoverageRow SimulationTotals::coverage_row(int I, int n) const {
+CoverageRow coverage_of(const SimulationTotals& t, int I, int n) {
   CoverageRow row;
-  const std::vector<double>& estimates = converged_estimates_[at(I, n)];
-  const std::vector<double>& errors = converged_errors_[at(I, n)];
+  const std::vector<double>& estimates = t.converged_estimates(I, n);
+  const std::vector<double>& errors = t.converged_errors(I, n);
   const double c = static_cast<double>(estimates.size());
-  const double g = static_cast<std::size_t>(I) <= generating.size() ? generating[static_cast<std::size_t>(I - 1)] : 0.0;
+  const double g =
+      static_cast<std::size_t>(I) <= t.generating.size() ? t.generating[static_cast<std::size_t>(I - 1)] : 0.0;
   row.index = I;
   row.generating = g;
   double sum = 0.0;
@@ -32,6 +31,7 @@ CoverageRow SimulationTotals::coverage_row(int I, int n) const {
     errors2 += (s - g) * (s - g);
   }
   row.bias = mean - g;
+  row.mean = row.generating + row.bias;
   row.relative_bias = g != 0.0 ? row.bias / g : std::numeric_limits<double>::quiet_NaN();
   row.rmse = std::sqrt(errors2 / c);
   row.empirical_sd = estimates.size() > 1 ? std::sqrt(squares / (c - 1.0)) : 0.0;
@@ -43,49 +43,50 @@ CoverageRow SimulationTotals::coverage_row(int I, int n) const {
     row.wide_se = static_cast<int>(
         std::count_if(errors.begin(), errors.end(), [&row](double e) { return e > 10.0 * row.empirical_sd; }));
   }
-  row.wald = static_cast<double>(ncovw_[at(I, n)]) / c;
-  row.logit = static_cast<double>(ncovl_[at(I, n)]) / c;
+  row.wald = static_cast<double>(t.wald_covered(I, n)) / c;
+  row.logit = static_cast<double>(t.logit_covered(I, n)) / c;
   return row;
 }
 
-void print_coverage(Listing& lst, const SimulationTotals& totals) {
-  static const Layout title(
-      "(/21X,33HB I A S   A N D   C O V E R A G E/16X,6HMODEL ,A,9H   NSIM = ,I4,15H   Converged = ,I4/16X,"
-      "34HNot converged or not inverted   = ,I4,A)");
-  static const Layout heading("(/86X,12H95% coverage/2X,1HI,3X,10HGenerating,6X,4HBias,1X,9HRel. bias,6X,"
-                              "4HRMSE,3X,7HEmp. SD,3X,7HMean SE,1X,9HMedian SE,1X,7HSE>10SD,3X,4HWald,2X,5HLogit)");
-  static const Layout rule("(1X,97(1H-))");
-  static const Layout row("(1X,I2,F13.6,F10.6,A10,4F10.6,I8,2F7.3)");
-  static const Layout ratio("(F10.4)");
-  static const Layout note("(/5X,A/5X,A/5X,A/5X,A/5X,A)");
-  lst.headng();
-  for (int n = 1; n <= totals.NSUB; ++n) {
-    const int c = totals.converged(n);
-    const std::vector<bool>& estimated = totals.estimated[static_cast<std::size_t>(n - 1)];
-    const int rows = static_cast<int>(std::count(estimated.begin(), estimated.end(), true));
-    lst.linchk(rows + 9);
-    lst.put(title, {totals.name(n), totals.NSIM, c, totals.NFAIL(n), ", left out of the figures"});
-    if (c < 1) {
-      lst.warn("Too few successful simulations to summarize.");
-      continue;
-    }
-    lst.put(heading, {});
-    lst.put(rule, {});
-    for (std::size_t i = 0; i < estimated.size(); ++i) {
-      if (!estimated[i]) continue;
-      const CoverageRow v = totals.coverage_row(static_cast<int>(i) + 1, n);
-      const std::string relative =
-          std::isfinite(v.relative_bias) ? ratio.write_internal({v.relative_bias}, 10) : std::string(10, ' ');
-      lst.put(row, {v.index, v.generating, v.bias, relative, v.rmse, v.empirical_sd, v.mean_se, v.median_se,
-                    v.wide_se, v.wald, v.logit});
-    }
+namespace {
+
+/// Quantile q of sorted values, interpolated between order statistics.
+double quantile(const std::vector<double>& sorted, double q) {
+  if (sorted.empty()) return std::numeric_limits<double>::quiet_NaN();
+  const double h = q * static_cast<double>(sorted.size() - 1);
+  const std::size_t k = static_cast<std::size_t>(std::floor(h));
+  if (k + 1 >= sorted.size()) return sorted.back();
+  return sorted[k] + (h - static_cast<double>(k)) * (sorted[k + 1] - sorted[k]);
 }
-  lst.linchk(6);
-  lst.put(note, {"Over the converged fits only (optimizer and inversion codes 0): bias and RMSE",
-                 "about the generating value, Emp. SD of the estimates, Mean SE and Median SE of",
-                 "their estimated standard errors, SE>10SD the fits whose SE exceeds 10 times",
-                 "Emp. SD. Coverage: share of those fits whose 95% interval holds the generating",
-                 "value, as printed (estimate -+ 1.96 SE) and on the logit scale."});
+
+}  // namespace
+
+std::vector<ReplicateSpread> replicate_spread(const SimulationTotals& t, int n) {
+  std::vector<ReplicateSpread> out;
+  const std::size_t k = static_cast<std::size_t>(n - 1);
+  if (k >= t.estimated.size()) return out;
+  for (std::size_t i = 0; i < t.estimated[k].size(); ++i) {
+    if (!t.estimated[k][i]) continue;
+    std::vector<double> values;
+    for (const ReplicateFit& f : t.fits) {
+      if (f.submodel == n && f.converged() && i < f.estimates.size() && std::isfinite(f.estimates[i])) {
+        values.push_back(f.estimates[i]);
+      }
+    }
+    if (values.empty()) continue;
+    ReplicateSpread r;
+    r.index = static_cast<int>(i) + 1;
+    r.generating = i < t.generating.size() ? t.generating[i] : std::numeric_limits<double>::quiet_NaN();
+    r.count = static_cast<int>(values.size());
+    double sum = 0.0;
+    for (double v : values) sum += v;
+    r.mean = sum / r.count;
+    std::sort(values.begin(), values.end());
+    r.low = quantile(values, 0.025);
+    r.high = quantile(values, 0.975);
+    out.push_back(r);
+  }
+  return out;
 }
 
 }  // namespace quorvale

@@ -23,6 +23,8 @@
 #include "simulate/sim_setup.h"
 #include "simulate/ran.h"
 #include "simulate/simstats.h"
+#include "simulate/summaries.h"
+#include "simulate/totals.h"
 
 namespace quorvale {
 
@@ -73,6 +75,7 @@ class Simulation {
       }
     }
     totals_.seed = seed;
+    summarise(totals_);
     if (opt_.NSIM > 1 && settings_.shard == 0) print_summaries(lst_, totals_);
     t_.NMOD = 0;
     return std::move(totals_);
@@ -251,13 +254,13 @@ class Simulation {
                    included ? report.G.df : -1, report.G.probability, {}, {}, {}, {}};
     for (const ParameterEstimate& e : report.parameters) {
       const double g = totals_.generating[static_cast<std::size_t>(e.index - 1)];
-      const std::optional<Interval> ci = e.logit_ci();
+      const std::optional<Interval> ci = e.logit_ci;
       f.estimates.push_back(e.estimate);
       f.errors.push_back(e.se);
       f.wald_covers.push_back(e.lower <= g && g <= e.upper);
       f.logit_covers.push_back(ci && ci->lower <= g && g <= ci->upper);
     }
-    totals_.add(f);
+    add_fit(totals_, f);
     if (included && opt_.parfile) {
       if (!file_.write(estimate_records(r, n, report.aic, f.estimates, f.errors))) {
         lst_.error(file_.failure());

@@ -7,8 +7,7 @@
 
 #include <utility>
 
-#include "simulate/summaries.h"
-#include "simulate/totals.h"
+#include "simulate/simulation_values.h"
 
 namespace quorvale {
 

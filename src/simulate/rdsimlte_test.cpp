@@ -12,6 +12,7 @@
 #include "model/model.h"
 #include "simulate/progress.h"
 #include "simulate/simstats.h"
+#include "simulate/totals.h"
 #include "testing/harness.h"
 
 namespace quorvale {
@@ -347,8 +348,8 @@ TEST(SimulateStatistics, MeansAgreeWithTheGeneratingValues) {
   ASSERT_EQ(t.NCONV(1), 50);
   const double truth[] = {0.4, 0.5, 0.5, 0.6, 0.3, 0.3, 0.7};
   for (int I = 1; I <= 7; ++I) {
-    const MeanRow est = mean_row(t.SUMS(I, 1), t.SUMS2(I, 1), 50);
-    const MeanRow se = mean_row(t.SUMSE(I, 1), t.SUMSE2(I, 1), 50);
+    const MeanRow& est = t.estimate_mean(I, 1);
+    const MeanRow& se = t.error_mean(I, 1);
     EXPECT_NEAR(est.mean, truth[I - 1], 4.0 * est.se) << "S(" << I << ")";
     const double spread = est.se * std::sqrt(50.0);
     EXPECT_GT(se.mean, 0.6 * spread) << "S(" << I << ")";
@@ -426,18 +427,19 @@ TEST(SimulateCoverage, FiguresAreOverTheConvergedFitsOnly) {
   SimulationTotals t(1, 1);
   t.NSUB = 1;
   t.generating = {0.5};
-  t.add(planted(0.4, 0.10, true, true));
-  t.add(planted(0.9, 0.01, false, true));
-  t.add(planted(0.5, 0.20, true, true));
-  t.add(planted(0.6, 9.00, true, true));
-  t.add(planted(0.9, 0.01, false, true));
-  t.add(planted(0.5, 0.30, true, true));
-  t.add(planted(0.5, 0.40, true, true));
+  add_fit(t, planted(0.4, 0.10, true, true));
+  add_fit(t, planted(0.9, 0.01, false, true));
+  add_fit(t, planted(0.5, 0.20, true, true));
+  add_fit(t, planted(0.6, 9.00, true, true));
+  add_fit(t, planted(0.9, 0.01, false, true));
+  add_fit(t, planted(0.5, 0.30, true, true));
+  add_fit(t, planted(0.5, 0.40, true, true));
   EXPECT_EQ(t.NCONV(1), 7);  // the summaries' count keeps its rule
   EXPECT_EQ(t.converged(1), 5);
   EXPECT_EQ(t.NFAIL(1), 2);
-  const CoverageRow row = t.coverage_row(1, 1);
+  const CoverageRow row = coverage_of(t, 1, 1);
   EXPECT_NEAR(row.bias, 0.0, 1e-15);
+  EXPECT_NEAR(row.mean, 0.5, 1e-15);
   EXPECT_NEAR(row.rmse, std::sqrt(0.02 / 5.0), 1e-15);
   EXPECT_NEAR(row.empirical_sd, std::sqrt(0.02 / 4.0), 1e-15);  // 0.0707
   EXPECT_NEAR(row.mean_se, 10.0 / 5.0, 1e-15);

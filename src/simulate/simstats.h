@@ -1,20 +1,14 @@
 #pragma once
-// The statistics PROC SIMULATE keeps over its replicates: the test levels
-// and the rejection counts, the likelihood-ratio test of a pair of fits, the
-// mean and standard error of a sum, and the records of the estimate file.
+// The statistics PROC SIMULATE keeps over its replicates: the rejection
+// counts at the test levels, the likelihood-ratio test of a pair of fits,
+// the mean and standard error of a sum, and the records of the estimate file.
 
-#include <array>
 #include <span>
 #include <string>
 
-namespace quorvale {
+#include "simulate/simulation_values.h"
 
-/// The test levels 0.01, 0.05, 0.10, 0.5 and 1.0 as single-precision values,
-/// widened: the goodness-of-fit tables use the first four, the
-/// likelihood-ratio tables all five.
-inline constexpr std::array<double, 5> kTestLevels = {
-    static_cast<double>(0.01F), static_cast<double>(0.05F), static_cast<double>(0.10F),
-    static_cast<double>(0.5F), static_cast<double>(1.0F)};
+namespace quorvale {
 
 /// Adds a goodness-of-fit probability to the rejection counts of the first
 /// four levels: counted where it lies strictly below the level.
@@ -44,17 +38,9 @@ struct PairTest {
 /// the general model.
 PairTest pair_test(const FitSummary& a, const FitSummary& b);
 
-/// Mean, standard error of the mean and 95% interval of c values from their
-/// sum and sum of squares.
-struct MeanRow {
-  double mean = 0.0;
-  double se = 0.0;
-  double lower = 0.0;
-  double upper = 0.0;
-};
-
-/// The row for c >= 1 values: SE 0 for one value, and 0 where rounding makes
-/// the sum of squared deviations negative (values all equal).
+/// Mean, standard error of the mean and 95% interval of c >= 1 values from
+/// their sum and sum of squares: SE 0 for one value, and 0 where rounding
+/// makes the sum of squared deviations negative (values all equal).
 MeanRow mean_row(double sum, double sum2, int c);
 
 /// The estimate-file records of one fit: replicate, submodel and AIC, then

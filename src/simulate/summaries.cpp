@@ -1,25 +1,26 @@
 #include "simulate/summaries.h"
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <string>
+#include <vector>
 
 #include "base/text.h"
 #include "input/fields.h"
 #include "listing/layout.h"
 #include "listing/listing.h"
-#include "simulate/simstats.h"
 
 namespace quorvale {
 
 namespace {
 
 /// The rows of one table of means: mean, SE and interval of each parameter.
-void mean_rows(Listing& lst, const SimulationTotals& totals, int n, int c, bool errors) {
+void mean_rows(Listing& lst, const SimulationTotals& totals, int n, bool errors) {
   static const Layout row("(1X,I2,4G15.8,1X,A)");
   const int npar = static_cast<int>(totals.labels.size());
   for (int I = 1; I <= npar; ++I) {
-    const MeanRow v = errors ? mean_row(totals.SUMSE(I, n), totals.SUMSE2(I, n), c)
-                             : mean_row(totals.SUMS(I, n), totals.SUMS2(I, n), c);
+    const MeanRow& v = errors ? totals.error_mean(I, n) : totals.estimate_mean(I, n);
     lst.put(row, {I, v.mean, v.se, v.lower, v.upper, pad(totals.labels[static_cast<std::size_t>(I - 1)], 16)});
 }
 }
@@ -50,12 +51,12 @@ void print_summaries(Listing& lst, const SimulationTotals& totals) {
       lst.warn("Too few successful simulations to summarize.");
       continue;
     }
-    mean_rows(lst, totals, n, c, false);
+    mean_rows(lst, totals, n, false);
     lst.linchk(static_cast<int>(totals.labels.size()) + 6);
     lst.put(se_heading, {});
     lst.put(se_columns, {});
     lst.put(rule, {});
-    mean_rows(lst, totals, n, c, true);
+    mean_rows(lst, totals, n, true);
     lst.linchk(6);
     const std::array<int, 4>& g = totals.NGOF(n);
     lst.put(gof, {kTestLevels[0], kTestLevels[1], kTestLevels[2], kTestLevels[3], g[0], g[1], g[2], g[3]});
@@ -75,6 +76,46 @@ void print_summaries(Listing& lst, const SimulationTotals& totals) {
     }
   }
   if (totals.coverage) print_coverage(lst, totals);
+}
+
+void print_coverage(Listing& lst, const SimulationTotals& totals) {
+  static const Layout title(
+      "(/21X,33HB I A S   A N D   C O V E R A G E/16X,6HMODEL ,A,9H   NSIM = ,I4,15H   Converged = ,I4/16X,"
+      "34HNot converged or not inverted   = ,I4,A)");
+  static const Layout heading("(/86X,12H95% coverage/2X,1HI,3X,10HGenerating,6X,4HBias,1X,9HRel. bias,6X,"
+                              "4HRMSE,3X,7HEmp. SD,3X,7HMean SE,1X,9HMedian SE,1X,7HSE>10SD,3X,4HWald,2X,5HLogit)");
+  static const Layout rule("(1X,97(1H-))");
+  static const Layout row("(1X,I2,F13.6,F10.6,A10,4F10.6,I8,2F7.3)");
+  static const Layout ratio("(F10.4)");
+  static const Layout note("(/5X,A/5X,A/5X,A/5X,A/5X,A)");
+  lst.headng();
+  for (int n = 1; n <= totals.NSUB; ++n) {
+    const int c = totals.converged(n);
+    const std::vector<bool>& estimated = totals.estimated[static_cast<std::size_t>(n - 1)];
+    const int rows = static_cast<int>(std::count(estimated.begin(), estimated.end(), true));
+    lst.linchk(rows + 9);
+    lst.put(title, {totals.name(n), totals.NSIM, c, totals.NFAIL(n), ", left out of the figures"});
+    if (c < 1) {
+      lst.warn("Too few successful simulations to summarize.");
+      continue;
+    }
+    lst.put(heading, {});
+    lst.put(rule, {});
+    for (std::size_t i = 0; i < estimated.size(); ++i) {
+      if (!estimated[i]) continue;
+      const CoverageRow& v = totals.coverage_row(static_cast<int>(i) + 1, n);
+      const std::string relative =
+          std::isfinite(v.relative_bias) ? ratio.write_internal({v.relative_bias}, 10) : std::string(10, ' ');
+      lst.put(row, {v.index, v.generating, v.bias, relative, v.rmse, v.empirical_sd, v.mean_se, v.median_se,
+                    v.wide_se, v.wald, v.logit});
+    }
+}
+  lst.linchk(6);
+  lst.put(note, {"Over the converged fits only (optimizer and inversion codes 0): bias and RMSE",
+                 "about the generating value, Emp. SD of the estimates, Mean SE and Median SE of",
+                 "their estimated standard errors, SE>10SD the fits whose SE exceeds 10 times",
+                 "Emp. SD. Coverage: share of those fits whose 95% interval holds the generating",
+                 "value, as printed (estimate -+ 1.96 SE) and on the logit scale."});
 }
 
 }  // namespace quorvale

@@ -1,7 +1,8 @@
 #pragma once
-// The listing's summaries of a simulation study, from its totals.
+// The listing's summaries of a simulation study, rendered from its totals
+// and the summaries computed from them.
 
-#include "simulate/totals.h"
+#include "simulate/simulation_values.h"
 
 namespace quorvale {
 

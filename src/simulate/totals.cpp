@@ -21,45 +21,66 @@ SimulationTotals::SimulationTotals(int npar, int nmod)
       ncovw_(sums_.size(), 0),
       ncovl_(sums_.size(), 0),
       nconverged_(static_cast<std::size_t>(nmod), 0),
-      nfail_(static_cast<std::size_t>(nmod), 0) {}
+      nfail_(static_cast<std::size_t>(nmod), 0),
+      estimate_means_(sums_.size()),
+      error_means_(sums_.size()),
+      coverage_rows_(sums_.size()) {}
 
-void SimulationTotals::add(const ReplicateFit& f) {
+void add_fit(SimulationTotals& t, const ReplicateFit& f) {
   const int n = f.submodel;
-  const int npar = std::min({npar_, static_cast<int>(f.estimates.size()), static_cast<int>(f.errors.size())});
+  const int npar = std::min({t.npar(), static_cast<int>(f.estimates.size()), static_cast<int>(f.errors.size())});
   if (f.converged()) {
-    ++nconverged_[idx(n)];
+    ++t.converged(n);
     for (int I = 1; I <= npar; ++I) {
       const std::size_t i = static_cast<std::size_t>(I - 1);
-      converged_estimates_[at(I, n)].push_back(f.estimates[i]);
-      converged_errors_[at(I, n)].push_back(f.errors[i]);
-      if (i < f.wald_covers.size() && f.wald_covers[i]) ++ncovw_[at(I, n)];
-      if (i < f.logit_covers.size() && f.logit_covers[i]) ++ncovl_[at(I, n)];
+      t.converged_estimates(I, n).push_back(f.estimates[i]);
+      t.converged_errors(I, n).push_back(f.errors[i]);
+      if (i < f.wald_covers.size() && f.wald_covers[i]) ++t.wald_covered(I, n);
+      if (i < f.logit_covers.size() && f.logit_covers[i]) ++t.logit_covered(I, n);
     }
   } else {
-    ++nfail_[idx(n)];
+    ++t.NFAIL(n);
   }
   if (!f.included) return;
-  NCONV(n) += 1;
+  t.NCONV(n) += 1;
   for (int I = 1; I <= npar; ++I) {
     const std::size_t i = static_cast<std::size_t>(I - 1);
     const double s = f.estimates[i];
     const double e = f.errors[i];
-    SUMS(I, n) += s;
-    SUMS2(I, n) += s * s;
-    SUMSE(I, n) += e;
-    SUMSE2(I, n) += e * e;
+    t.SUMS(I, n) += s;
+    t.SUMS2(I, n) += s * s;
+    t.SUMSE(I, n) += e;
+    t.SUMSE2(I, n) += e * e;
   }
-  count_gof(f.gof_p, NGOF(n));
+  count_gof(f.gof_p, t.NGOF(n));
 }
 
-void SimulationTotals::add_pairs(const std::vector<FitSummary>& fits) {
+void add_pairs(SimulationTotals& t, const std::vector<FitSummary>& fits) {
   int k = 0;
   for (std::size_t I = 0; I + 1 < fits.size(); ++I) {
     for (std::size_t J = I + 1; J < fits.size(); ++J) {
       ++k;
       const PairTest test = pair_test(fits[I], fits[J]);
-      if (test.tested) count_lrt(test.probability, NLRT(k));
+      if (test.tested) count_lrt(test.probability, t.NLRT(k));
     }
+  }
+}
+
+void summarise(SimulationTotals& t) {
+  t.spread.clear();
+  for (int n = 1; n <= t.NSUB; ++n) {
+    const int c = t.NCONV(n);
+    for (int I = 1; I <= t.npar() && c >= 1; ++I) {
+      t.estimate_mean(I, n) = mean_row(t.SUMS(I, n), t.SUMS2(I, n), c);
+      t.error_mean(I, n) = mean_row(t.SUMSE(I, n), t.SUMSE2(I, n), c);
+    }
+    if (static_cast<std::size_t>(n) <= t.estimated.size() && t.converged(n) >= 1) {
+      const std::vector<bool>& estimated = t.estimated[static_cast<std::size_t>(n - 1)];
+      for (std::size_t i = 0; i < estimated.size(); ++i) {
+        if (estimated[i]) t.coverage_row(static_cast<int>(i) + 1, n) = coverage_of(t, static_cast<int>(i) + 1, n);
+      }
+    }
+    t.spread.push_back(replicate_spread(t, n));
   }
 }
 

@@ -1,150 +1,38 @@
 #pragma once
-// What PROC SIMULATE accumulates over its replicates: every refit, the sums
-// of the summaries and the converged fits of the planning figures.
+// How PROC SIMULATE accumulates its replicates: every refit counted and
+// summed, the likelihood-ratio tests of each replicate's fits counted, and,
+// once the last replicate is in, the summaries computed from the totals.
 
-#include <array>
-#include <cstdint>
-#include <string>
 #include <vector>
 
-#include "estimate/fit_report.h"
 #include "simulate/simstats.h"
+#include "simulate/simulation_values.h"
 
 namespace quorvale {
 
-/// One refit of one submodel to one replicate.
-struct ReplicateFit {
-  int replicate = 0;
-  int submodel = 0;
-  OptimizerCode optimizer = OptimizerCode::Converged;
-  InversionCode inversion = InversionCode::Inverted;
-  bool included = true;  ///< false when ERROR TEST left the fit out of the summaries
-  double lnL = 0.0;
-  double aic = 0.0;
-  int ndf = 0;                    ///< degrees of freedom of G; -1 when left out
-  double gof_p = 0.0;             ///< probability of a larger G
-  std::vector<double> estimates;  ///< S(1..NPAR)
-  std::vector<double> errors;     ///< their standard errors
-  /// Whether the 95% interval as printed (estimate -+ 1.96 SE) holds the generating value, by parameter.
-  std::vector<bool> wald_covers;
-  /// Whether the logit-scale interval holds it; false where that interval is not defined.
-  std::vector<bool> logit_covers;
-  /// Whether the fit converged and its information matrix was inverted.
-  bool converged() const { return optimizer == OptimizerCode::Converged && inversion == InversionCode::Inverted; }
-};
+/// Accumulates one refit: counted as converged or not, its estimates and
+/// errors kept for the planning figures when it converged, then, when
+/// included, added to the sums and the goodness of fit of the summaries.
+void add_fit(SimulationTotals& t, const ReplicateFit& f);
 
-/// The planning figures of one parameter of one submodel over the converged
-/// fits (optimizer and inversion codes 0), whatever ERROR TEST says.
-struct CoverageRow {
-  int index = 0;              ///< I
-  double generating = 0.0;    ///< the generating value
-  double bias = 0.0;          ///< mean estimate - generating value
-  double relative_bias = 0.0; ///< bias / generating value; NaN when that is 0
-  double rmse = 0.0;          ///< root mean squared error about the generating value
-  double empirical_sd = 0.0;  ///< standard deviation of the estimates (divisor c - 1; 0 for one fit)
-  double mean_se = 0.0;       ///< mean of the estimated standard errors
-  double median_se = 0.0;     ///< their median; NaN when one of them is NaN
-  int wide_se = 0;            ///< fits whose SE exceeds 10 times the empirical SD (0 for one fit)
-  double wald = 0.0;          ///< share of fits whose interval as printed holds the generating value
-  double logit = 0.0;         ///< the same for the logit-scale interval
-};
+/// Counts the likelihood-ratio tests of one replicate's fits (submodels 1..NSUB in order).
+void add_pairs(SimulationTotals& t, const std::vector<FitSummary>& fits);
+
+/// Computes the summaries once every fit is in: the means and standard
+/// errors of each submodel with a fit in the sums, the planning row of each
+/// parameter it estimates when one of its fits converged, and the spread of
+/// the estimates over the fits kept.
+void summarise(SimulationTotals& t);
+
+/// The planning row of parameter I of submodel n over its converged fits; at least one converged.
+CoverageRow coverage_of(const SimulationTotals& t, int I, int n);
+
+/// The spread of every parameter submodel n (1..NSUB) estimates over the
+/// converged replicate fits kept; empty when none was kept.
+std::vector<ReplicateSpread> replicate_spread(const SimulationTotals& t, int n);
 
 /// The median of `values` (the mean of the two middle ones for an even
 /// count); NaN when there is none or one of them is NaN.
 double median_of(std::vector<double> values);
-
-/// What identifies the study a PROC SIMULATE belongs to: the shards of one
-/// run agree in all of it, so that a merge can tell shards of another study.
-struct StudyIdentity {
-  std::string data;        ///< the data PROC MODEL read (data_identity)
-  std::string commands;    ///< digest of the command input (text_digest)
-  std::string parameters;  ///< the parameter words but shard=, blank-separated
-  std::vector<int> generating_map;              ///< POINT(1..NPAR) of the generating model
-  std::vector<std::vector<int>> submodel_maps;  ///< POINT(1..NPAR) of submodels 1..NSUB
-};
-
-/// What PROC SIMULATE accumulated, by parameter I (1..NPAR) and submodel n
-/// (1..NSUB), and by pair k of submodels (1..NSUB(NSUB-1)/2).
-class SimulationTotals {
- public:
-  SimulationTotals() = default;
-  /// Zeroed totals for `npar` parameters and `nmod` submodels.
-  SimulationTotals(int npar, int nmod);
-
-  int NSUB = 0;   ///< submodels read
-  int NSIM = 0;   ///< replicates asked for
-  std::int32_t seed = 0;  ///< the seed after the last draw
-  std::int32_t first_seed = 0;  ///< the seed the first draw started from
-  std::vector<std::string> names;   ///< names of submodels 1..NSUB
-  std::vector<std::string> labels;  ///< labels of S(1..NPAR), trailing blanks removed
-  std::vector<double> generating;   ///< the generating values S(1..NPAR)
-  std::vector<ReplicateFit> fits;   ///< every refit, in order, when asked to keep them
-  bool coverage = false;            ///< PROC SIMULATE was given COVERAGE: print the planning block
-  /// Parameters each submodel estimates (POINT(I) > 0), by submodel 1..NSUB at n - 1.
-  std::vector<std::vector<bool>> estimated;
-  int first = 1;  ///< first replicate refitted
-  int last = 0;   ///< last replicate refitted (NSIM unless a shard)
-  int shard = 0;  ///< K of shard=K/N; 0 when not a shard
-  int shards = 0; ///< N of shard=K/N
-  StudyIdentity study;  ///< what identifies the study (written with a shard's results)
-
-  int npar() const { return npar_; }
-  int NCONV(int n) const { return nconv_[idx(n)]; }
-  double SUMS(int I, int n) const { return sums_[at(I, n)]; }
-  double SUMS2(int I, int n) const { return sums2_[at(I, n)]; }
-  double SUMSE(int I, int n) const { return sumse_[at(I, n)]; }
-  double SUMSE2(int I, int n) const { return sumse2_[at(I, n)]; }
-  const std::array<int, 4>& NGOF(int n) const { return ngof_[idx(n)]; }
-  const std::array<int, 5>& NLRT(int k) const { return nlrt_[idx(k)]; }
-  /// Converged fits of submodel n (optimizer and inversion codes 0): those the planning figures are over.
-  int converged(int n) const { return nconverged_[idx(n)]; }
-  /// Fits of submodel n that did not converge or whose information matrix was not inverted, kept or not.
-  int NFAIL(int n) const { return nfail_[idx(n)]; }
-
-  /// Accumulates one refit: counted as converged or not, its estimates and
-  /// errors kept for the planning figures when it converged, then, when
-  /// included, added to the sums and the goodness of fit of the summaries.
-  void add(const ReplicateFit& f);
-  /// Counts the likelihood-ratio tests of one replicate's fits (submodels 1..NSUB in order).
-  void add_pairs(const std::vector<FitSummary>& fits);
-  /// The planning row of parameter I of submodel n over its converged fits; at least one converged.
-  CoverageRow coverage_row(int I, int n) const;
-  /// The name of submodel n as the saved-model table holds it (20 characters).
-  const std::string& name(int n) const { return names[idx(n)]; }
-
-  /// Fits of submodel n accumulated ("Converged").
-  int& NCONV(int n) { return nconv_[idx(n)]; }
-  /// Sum of the estimates S(I) of submodel n.
-  double& SUMS(int I, int n) { return sums_[at(I, n)]; }
-  /// Sum of their squares.
-  double& SUMS2(int I, int n) { return sums2_[at(I, n)]; }
-  /// Sum of the standard errors of S(I) of submodel n.
-  double& SUMSE(int I, int n) { return sumse_[at(I, n)]; }
-  /// Sum of their squares.
-  double& SUMSE2(int I, int n) { return sumse2_[at(I, n)]; }
-  /// Goodness-of-fit rejections of submodel n at the levels 0.01, 0.05, 0.10, 0.5.
-  std::array<int, 4>& NGOF(int n) { return ngof_[idx(n)]; }
-  /// Likelihood-ratio rejections of pair k at the levels 0.01, 0.05, 0.10, 0.5, 1.0.
-  std::array<int, 5>& NLRT(int k) { return nlrt_[idx(k)]; }
-
- private:
-  int npar_ = 0;                                        ///< parameters per submodel
-  std::vector<int> nconv_;                              ///< NCONV by submodel
-  std::vector<double> sums_, sums2_, sumse_, sumse2_;  ///< the sums, parameter fastest
-  std::vector<std::array<int, 4>> ngof_;                ///< NGOF by submodel
-  std::vector<std::array<int, 5>> nlrt_;                ///< NLRT by pair
-  /// Estimates and standard errors of the converged fits, in fit order, parameter fastest.
-  std::vector<std::vector<double>> converged_estimates_, converged_errors_;
-  /// Converged fits whose interval as printed, and whose logit-scale interval, holds the generating value.
-  std::vector<int> ncovw_, ncovl_;
-  std::vector<int> nconverged_;                         ///< converged fits by submodel
-  std::vector<int> nfail_;                              ///< NFAIL by submodel
-  /// Position of submodel or pair n.
-  static std::size_t idx(int n) { return static_cast<std::size_t>(n - 1); }
-  /// Position of parameter I of submodel n.
-  std::size_t at(int I, int n) const {
-    return static_cast<std::size_t>(n - 1) * static_cast<std::size_t>(npar_) + static_cast<std::size_t>(I - 1);
-  }
-};
 
 }  // namespace quorvale

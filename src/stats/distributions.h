@@ -6,6 +6,8 @@
 
 #include <vector>
 
+#include "stats/interval.h"
+
 namespace quorvale {
 
 /// Lower-tail chi-square probability: P = Pr(chi-square on N degrees of freedom <= X).
@@ -28,10 +30,6 @@ double aicc_correction(int k, int n);
 /// A 95% interval of a probability built on the logit scale by the delta
 /// method: logit(p) -/+ 1.96 se / (p (1 - p)), mapped back, so it lies in
 /// 0..1. Defined for 0 < p < 1 and a finite se >= 0.
-struct Interval {
-  double lower = 0.0;
-  double upper = 0.0;
-};
 Interval logit_interval(double p, double se);
 
 /// The log-normal 95% interval of an abundance estimate N with n animals

@@ -1,4 +1,4 @@
-#include "results/merge.h"
+#include "driver/merge.h"
 
 #include <algorithm>
 #include <charconv>
@@ -19,7 +19,8 @@
 #include "input/files.h"
 #include "listing/listing.h"
 #include "results/json.h"
-#include "simulate/rdsimlte.h"
+#include "simulate/summaries.h"
+#include "simulate/totals.h"
 
 namespace quorvale {
 
@@ -101,7 +102,7 @@ SimulationTotals merged_totals(const std::vector<const ShardDoc*>& shards, std::
   std::vector<FitSummary> replicate;
   int current = 0;
   auto close_replicate = [&] {
-    if (!replicate.empty()) t.add_pairs(replicate);
+    if (!replicate.empty()) add_pairs(t, replicate);
     replicate.clear();
   };
   for (const ShardDoc* shard : shards) {
@@ -126,11 +127,12 @@ SimulationTotals merged_totals(const std::vector<const ShardDoc*>& shards, std::
         current = f.replicate;
       }
       replicate.push_back(FitSummary{f.lnL, f.ndf});
-      t.add(f);
+      add_fit(t, f);
       t.fits.push_back(std::move(f));
     }
   }
   close_replicate();
+  summarise(t);
   return t;
 }
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "results/merge.h"
+#include "driver/merge.h"
 
 int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);

@@ -1,0 +1,199 @@
+#pragma once
+// What PROC SIMULATE yields, as values: every refit kept, the sums and
+// rejection counts over the replicates, and the summaries computed from them
+// once the last replicate is in (means and standard errors, the planning
+// figures, the spread of the estimates). The listing's summaries and the
+// result files render these.
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "estimate/fit_codes.h"
+
+namespace quorvale {
+
+/// The test levels 0.01, 0.05, 0.10, 0.5 and 1.0 as single-precision values,
+/// widened: the goodness-of-fit tables use the first four, the
+/// likelihood-ratio tables all five.
+inline constexpr std::array<double, 5> kTestLevels = {
+    static_cast<double>(0.01F), static_cast<double>(0.05F), static_cast<double>(0.10F),
+    static_cast<double>(0.5F), static_cast<double>(1.0F)};
+
+/// Mean, standard error of the mean and 95% interval of c values from their
+/// sum and sum of squares.
+struct MeanRow {
+  double mean = 0.0;
+  double se = 0.0;
+  double lower = 0.0;
+  double upper = 0.0;
+};
+
+/// One refit of one submodel to one replicate.
+struct ReplicateFit {
+  int replicate = 0;
+  int submodel = 0;
+  OptimizerCode optimizer = OptimizerCode::Converged;
+  InversionCode inversion = InversionCode::Inverted;
+  bool included = true;  ///< false when ERROR TEST left the fit out of the summaries
+  double lnL = 0.0;
+  double aic = 0.0;
+  int ndf = 0;                    ///< degrees of freedom of G; -1 when left out
+  double gof_p = 0.0;             ///< probability of a larger G
+  std::vector<double> estimates;  ///< S(1..NPAR)
+  std::vector<double> errors;     ///< their standard errors
+  /// Whether the 95% interval as printed (estimate -+ 1.96 SE) holds the generating value, by parameter.
+  std::vector<bool> wald_covers;
+  /// Whether the logit-scale interval holds it; false where that interval is not defined.
+  std::vector<bool> logit_covers;
+  /// Whether the fit converged and its information matrix was inverted.
+  bool converged() const { return optimizer == OptimizerCode::Converged && inversion == InversionCode::Inverted; }
+};
+
+/// The planning figures of one parameter of one submodel over the converged
+/// fits (optimizer and inversion codes 0), whatever ERROR TEST says.
+struct CoverageRow {
+  int index = 0;              ///< I
+  double generating = 0.0;    ///< the generating value
+  double bias = 0.0;          ///< mean estimate - generating value
+  /// The mean estimate as the generating value plus the bias, so that it and
+  /// the generating value, shown side by side, differ by the bias shown.
+  double mean = 0.0;
+  double relative_bias = 0.0; ///< bias / generating value; NaN when that is 0
+  double rmse = 0.0;          ///< root mean squared error about the generating value
+  double empirical_sd = 0.0;  ///< standard deviation of the estimates (divisor c - 1; 0 for one fit)
+  double mean_se = 0.0;       ///< mean of the estimated standard errors
+  double median_se = 0.0;     ///< their median; NaN when one of them is NaN
+  int wide_se = 0;            ///< fits whose SE exceeds 10 times the empirical SD (0 for one fit)
+  double wald = 0.0;          ///< share of fits whose interval as printed holds the generating value
+  double logit = 0.0;         ///< the same for the logit-scale interval
+};
+
+/// How the estimates of one parameter spread over the replicates of one submodel.
+struct ReplicateSpread {
+  int index = 0;            ///< S(index)
+  double generating = 0.0;  ///< the generating value
+  int count = 0;            ///< replicate fits counted (the converged ones)
+  double mean = 0.0;        ///< mean of the estimates
+  double low = 0.0;         ///< 2.5% quantile of the estimates
+  double high = 0.0;        ///< 97.5% quantile
+};
+
+/// What identifies the study a PROC SIMULATE belongs to: the shards of one
+/// run agree in all of it, so that a merge can tell shards of another study.
+struct StudyIdentity {
+  std::string data;        ///< the data PROC MODEL read (data_identity)
+  std::string commands;    ///< digest of the command input (text_digest)
+  std::string parameters;  ///< the parameter words but shard=, blank-separated
+  std::vector<int> generating_map;              ///< POINT(1..NPAR) of the generating model
+  std::vector<std::vector<int>> submodel_maps;  ///< POINT(1..NPAR) of submodels 1..NSUB
+};
+
+/// What PROC SIMULATE accumulated, by parameter I (1..NPAR) and submodel n
+/// (1..NSUB), and by pair k of submodels (1..NSUB(NSUB-1)/2), with the
+/// summaries of it. The sums and counts grow fit by fit (simulate/totals.h,
+/// which also computes the summaries once the last fit is in).
+class SimulationTotals {
+ public:
+  SimulationTotals() = default;
+  /// Zeroed totals for `npar` parameters and `nmod` submodels.
+  SimulationTotals(int npar, int nmod);
+
+  int NSUB = 0;   ///< submodels read
+  int NSIM = 0;   ///< replicates asked for
+  std::int32_t seed = 0;  ///< the seed after the last draw
+  std::int32_t first_seed = 0;  ///< the seed the first draw started from
+  std::vector<std::string> names;   ///< names of submodels 1..NSUB
+  std::vector<std::string> labels;  ///< labels of S(1..NPAR), trailing blanks removed
+  std::vector<double> generating;   ///< the generating values S(1..NPAR)
+  std::vector<ReplicateFit> fits;   ///< every refit, in order, when asked to keep them
+  bool coverage = false;            ///< PROC SIMULATE was given COVERAGE: print the planning block
+  /// Parameters each submodel estimates (POINT(I) > 0), by submodel 1..NSUB at n - 1.
+  std::vector<std::vector<bool>> estimated;
+  int first = 1;  ///< first replicate refitted
+  int last = 0;   ///< last replicate refitted (NSIM unless a shard)
+  int shard = 0;  ///< K of shard=K/N; 0 when not a shard
+  int shards = 0; ///< N of shard=K/N
+  StudyIdentity study;  ///< what identifies the study (written with a shard's results)
+  /// The spread of every parameter submodel n estimates over the converged
+  /// fits kept, at n - 1 (1..NSUB); empty for a submodel with none kept.
+  std::vector<std::vector<ReplicateSpread>> spread;
+
+  int npar() const { return npar_; }
+  int NCONV(int n) const { return nconv_[idx(n)]; }
+  double SUMS(int I, int n) const { return sums_[at(I, n)]; }
+  double SUMS2(int I, int n) const { return sums2_[at(I, n)]; }
+  double SUMSE(int I, int n) const { return sumse_[at(I, n)]; }
+  double SUMSE2(int I, int n) const { return sumse2_[at(I, n)]; }
+  const std::array<int, 4>& NGOF(int n) const { return ngof_[idx(n)]; }
+  const std::array<int, 5>& NLRT(int k) const { return nlrt_[idx(k)]; }
+  /// Converged fits of submodel n (optimizer and inversion codes 0): those the planning figures are over.
+  int converged(int n) const { return nconverged_[idx(n)]; }
+  /// Fits of submodel n that did not converge or whose information matrix was not inverted, kept or not.
+  int NFAIL(int n) const { return nfail_[idx(n)]; }
+  /// Estimates of S(I) by the converged fits of submodel n, in fit order.
+  const std::vector<double>& converged_estimates(int I, int n) const { return converged_estimates_[at(I, n)]; }
+  /// Their standard errors.
+  const std::vector<double>& converged_errors(int I, int n) const { return converged_errors_[at(I, n)]; }
+  /// Converged fits of submodel n whose interval of S(I) as printed holds the generating value.
+  int wald_covered(int I, int n) const { return ncovw_[at(I, n)]; }
+  /// Those whose logit-scale interval holds it.
+  int logit_covered(int I, int n) const { return ncovl_[at(I, n)]; }
+  /// Mean and standard error of the estimates S(I) of submodel n over its NCONV(n) fits (NCONV(n) >= 1).
+  const MeanRow& estimate_mean(int I, int n) const { return estimate_means_[at(I, n)]; }
+  /// The same of their standard errors.
+  const MeanRow& error_mean(int I, int n) const { return error_means_[at(I, n)]; }
+  /// The planning row of S(I) of submodel n over its converged fits, for an
+  /// estimated parameter of a submodel with one converged fit or more.
+  const CoverageRow& coverage_row(int I, int n) const { return coverage_rows_[at(I, n)]; }
+  /// The name of submodel n as the saved-model table holds it (20 characters).
+  const std::string& name(int n) const { return names[idx(n)]; }
+
+  /// Fits of submodel n accumulated ("Converged").
+  int& NCONV(int n) { return nconv_[idx(n)]; }
+  /// Sum of the estimates S(I) of submodel n.
+  double& SUMS(int I, int n) { return sums_[at(I, n)]; }
+  /// Sum of their squares.
+  double& SUMS2(int I, int n) { return sums2_[at(I, n)]; }
+  /// Sum of the standard errors of S(I) of submodel n.
+  double& SUMSE(int I, int n) { return sumse_[at(I, n)]; }
+  /// Sum of their squares.
+  double& SUMSE2(int I, int n) { return sumse2_[at(I, n)]; }
+  /// Goodness-of-fit rejections of submodel n at the levels 0.01, 0.05, 0.10, 0.5.
+  std::array<int, 4>& NGOF(int n) { return ngof_[idx(n)]; }
+  /// Likelihood-ratio rejections of pair k at the levels 0.01, 0.05, 0.10, 0.5, 1.0.
+  std::array<int, 5>& NLRT(int k) { return nlrt_[idx(k)]; }
+  int& converged(int n) { return nconverged_[idx(n)]; }
+  int& NFAIL(int n) { return nfail_[idx(n)]; }
+  std::vector<double>& converged_estimates(int I, int n) { return converged_estimates_[at(I, n)]; }
+  std::vector<double>& converged_errors(int I, int n) { return converged_errors_[at(I, n)]; }
+  int& wald_covered(int I, int n) { return ncovw_[at(I, n)]; }
+  int& logit_covered(int I, int n) { return ncovl_[at(I, n)]; }
+  MeanRow& estimate_mean(int I, int n) { return estimate_means_[at(I, n)]; }
+  MeanRow& error_mean(int I, int n) { return error_means_[at(I, n)]; }
+  CoverageRow& coverage_row(int I, int n) { return coverage_rows_[at(I, n)]; }
+
+ private:
+  int npar_ = 0;                                        ///< parameters per submodel
+  std::vector<int> nconv_;                              ///< NCONV by submodel
+  std::vector<double> sums_, sums2_, sumse_, sumse2_;  ///< the sums, parameter fastest
+  std::vector<std::array<int, 4>> ngof_;                ///< NGOF by submodel
+  std::vector<std::array<int, 5>> nlrt_;                ///< NLRT by pair
+  /// Estimates and standard errors of the converged fits, in fit order, parameter fastest.
+  std::vector<std::vector<double>> converged_estimates_, converged_errors_;
+  /// Converged fits whose interval as printed, and whose logit-scale interval, holds the generating value.
+  std::vector<int> ncovw_, ncovl_;
+  std::vector<int> nconverged_;                         ///< converged fits by submodel
+  std::vector<int> nfail_;                              ///< NFAIL by submodel
+  std::vector<MeanRow> estimate_means_, error_means_;  ///< the summaries' means, parameter fastest
+  std::vector<CoverageRow> coverage_rows_;              ///< the planning rows, parameter fastest
+  /// Position of submodel or pair n.
+  static std::size_t idx(int n) { return static_cast<std::size_t>(n - 1); }
+  /// Position of parameter I of submodel n.
+  std::size_t at(int I, int n) const {
+    return static_cast<std::size_t>(n - 1) * static_cast<std::size_t>(npar_) + static_cast<std::size_t>(I - 1);
+  }
+};
+
+}  // namespace quorvale
