@@ -97,9 +97,10 @@ struct CoverageRow {
 /// The true N of a period in a replicate is the n animals the replicate puts
 /// there (those caught at least once: the sizes of the period's closed-part
 /// cohorts) and the animals present but missed on every occasion. The draw
-/// holds n as the design gives it; of the animals present each is caught
-/// with the generating p*, so, given n catches, the missed ones are the
-/// failures before the n-th success (negative binomial), with mean
+/// gives n (the design's releases fix it, but in the last period, where it
+/// draws the recaptures); of the animals present each is caught with the
+/// generating p*, so, given n catches, the missed ones are the failures
+/// before the n-th success (negative binomial), with mean
 /// n (1 - p*) / p* and variance n (1 - p*) / p*^2. Against a truth of n / p*
 /// alone the interval, which also allows for that binomial sampling of n,
 /// would cover more often than it says; with the missed animals it covers as
