@@ -86,6 +86,11 @@ SimulationTotals merged_totals(const std::vector<const ShardDoc*>& shards, std::
   for (const Json& name : first.at("submodels")) t.names.push_back(pad(name.get<std::string>(), 20));
   for (const Json& label : first.at("labels")) t.labels.push_back(label.get<std::string>());
   t.generating = numbers_of(first.at("generating"));
+  for (const Json& name : first.at("group_names")) t.group_names.push_back(name.get<std::string>());
+  for (const Json& c : first.at("generating_p_star")) {
+    t.catch_probabilities.push_back(
+        PeriodCatch{c.at("group").get<int>(), c.at("period").get<int>(), number_of(c, "p_star")});
+  }
   t.coverage = first.at("coverage_printed").get<bool>();
   t.estimated.assign(static_cast<std::size_t>(nsub), std::vector<bool>(static_cast<std::size_t>(npar), false));
   for (const Json& block : first.at("coverage")) {
@@ -122,6 +127,11 @@ SimulationTotals merged_totals(const std::vector<const ShardDoc*>& shards, std::
       f.errors = numbers_of(o.at("se"));
       for (const Json& b : o.at("wald_covers")) f.wald_covers.push_back(b.get<bool>());
       for (const Json& b : o.at("logit_covers")) f.logit_covers.push_back(b.get<bool>());
+      for (const Json& a : o.at("abundance")) {
+        f.abundance.push_back(ReplicateAbundance{a.at("group").get<int>(), a.at("period").get<int>(),
+                                                 a.at("caught").get<int>(), number_of(a, "estimate"),
+                                                 number_of(a, "se"), number_of(a, "lower"), number_of(a, "upper")});
+      }
       if (f.replicate != current) {
         close_replicate();
         current = f.replicate;
@@ -168,7 +178,8 @@ std::vector<const ShardDoc*> shards_in_order(const std::vector<ShardDoc>& docs, 
     const ShardDoc* d = order[static_cast<std::size_t>(k - 1)];
     const Json& sim = d->doc["simulations"][s];
     if (index(d) != k) throw MergeFault{d->file + ": shard " + std::to_string(index(d)) + " given twice"};
-    for (const char* key : {"replicates", "seed", "submodels", "labels", "generating", "coverage_printed"}) {
+    for (const char* key : {"replicates", "seed", "submodels", "labels", "generating", "group_names",
+                            "generating_p_star", "coverage_printed"}) {
       if (sim.at(key) != first.at(key)) throw MergeFault{d->file + ": \"" + key + "\" differs from shard 1's"};
     }
     // What identifies the study: the shards of one run agree in all of it.
@@ -263,6 +274,16 @@ class ShardCheck {
         array_of(sim, "labels", at, -1, [](const Json& v) { return v.is_string(); }, "a text"));
     if (npar < 1 || npar > MAXPAR) fault(at + ".labels", "holds " + std::to_string(npar) + " parameters, 1 to " + std::to_string(MAXPAR) + " expected");
     array_of(sim, "generating", at, npar, number_or_null, "a number");
+    const long long groups = static_cast<long long>(
+        array_of(sim, "group_names", at, -1, [](const Json& v) { return v.is_string(); }, "a text"));
+    const Json& catches = member(sim, "generating_p_star", at);
+    if (!catches.is_array()) fault(at + ".generating_p_star", "is not an array");
+    for (std::size_t c = 0; c < catches.size(); ++c) {
+      const std::string cat = at + ".generating_p_star[" + std::to_string(c) + "]";
+      period_of(catches[c], cat, groups);
+      if (!number_or_null(member(catches[c], "p_star", cat))) fault(cat + ".p_star", "is not a number");
+      nonfinite_of(catches[c], cat);
+    }
     if (!member(sim, "coverage_printed", at).is_boolean()) fault(at + ".coverage_printed", "is not true or false");
     const Json& coverage = member(sim, "coverage", at);
     if (!coverage.is_array()) fault(at + ".coverage", "is not an array");
@@ -315,17 +336,38 @@ class ShardCheck {
       for (const char* key : {"lnl", "aic", "g_p"}) {
         if (!number_or_null(member(f, key, fat))) fault(fat + "." + key, "is not a number");
       }
-      if (f.contains("nonfinite")) {
-        const Json& nf = f["nonfinite"];
-        if (!nf.is_object()) fault(fat + ".nonfinite", "is not an object");
-        for (const auto& [key, value] : nf.items()) {
-          if (!value.is_string()) fault(fat + ".nonfinite." + key, "is not a text");
-        }
-      }
+      nonfinite_of(f, fat);
       array_of(f, "estimates", fat, npar, number_or_null, "a number");
       array_of(f, "se", fat, npar, number_or_null, "a number");
       array_of(f, "wald_covers", fat, npar, [](const Json& v) { return v.is_boolean(); }, "true or false");
       array_of(f, "logit_covers", fat, npar, [](const Json& v) { return v.is_boolean(); }, "true or false");
+      const Json& abundance = member(f, "abundance", fat);
+      if (!abundance.is_array()) fault(fat + ".abundance", "is not an array");
+      for (std::size_t k = 0; k < abundance.size(); ++k) {
+        const Json& a = abundance[k];
+        const std::string aat = fat + ".abundance[" + std::to_string(k) + "]";
+        period_of(a, aat, groups);
+        int_of(a, "caught", aat, 0, std::numeric_limits<int>::max());
+        for (const char* key : {"estimate", "se", "lower", "upper"}) {
+          if (!number_or_null(member(a, key, aat))) fault(aat + "." + key, "is not a number");
+        }
+        nonfinite_of(a, aat);
+      }
+    }
+  }
+
+  /// The group and period of an entry by period: group 1..groups (1 without groups), period 1..MAXPER.
+  void period_of(const Json& o, const std::string& at, long long groups) const {
+    int_of(o, "group", at, 1, std::max<long long>(groups, 1));
+    int_of(o, "period", at, 1, MAXPER);
+  }
+  /// The names of the values that are not finite, when the object has them.
+  void nonfinite_of(const Json& o, const std::string& at) const {
+    if (!o.contains("nonfinite")) return;
+    const Json& nf = o["nonfinite"];
+    if (!nf.is_object()) fault(at + ".nonfinite", "is not an object");
+    for (const auto& [key, value] : nf.items()) {
+      if (!value.is_string()) fault(at + ".nonfinite." + key, "is not a text");
     }
   }
 };

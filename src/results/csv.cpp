@@ -1,5 +1,6 @@
 #include "results/csv.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <initializer_list>
@@ -194,11 +195,52 @@ std::string ratio_tests_table(const RunResults& results) {
   return t.take();
 }
 
+/// The records of the N-hat of fit `f` of simulation `sim` (named `name`),
+/// by group and period: the replicate's expected true N n / p* as the
+/// generating value, then the submodel's planning figures of that period
+/// and group, when it has them.
+void abundance_records(Table& t, const SimulationTotals& s, const ReplicateFit& f, int sim, const std::string& name) {
+  const std::size_t n = static_cast<std::size_t>(f.submodel);
+  const std::vector<AbundanceCoverageRow>* rows =
+      n >= 1 && n <= s.abundance_rows.size() ? &s.abundance_rows[n - 1] : nullptr;
+  for (const ReplicateAbundance& a : f.abundance) {
+    t.whole(sim).whole(f.replicate).whole(f.submodel).text(name);
+    t.whole(code_number(f.optimizer)).whole(code_number(f.inversion)).flag(f.included);
+    t.number(f.lnL).number(f.aic).blank().text("N-hat");
+    const auto truth = std::find_if(s.catch_probabilities.begin(), s.catch_probabilities.end(),
+                                    [&a](const PeriodCatch& c) { return c.group == a.group && c.period == a.period; });
+    if (truth != s.catch_probabilities.end()) {
+      t.number(a.caught / truth->p_star);
+    } else {
+      t.blank();
+    }
+    t.number(a.estimate).number(a.se).blank().blank();
+    const AbundanceCoverageRow* v = nullptr;
+    for (std::size_t k = 0; rows && k < rows->size(); ++k) {
+      if ((*rows)[k].group == a.group && (*rows)[k].period == a.period) v = &(*rows)[k];
+    }
+    if (v) {
+      t.number(v->bias).number(v->relative_bias).number(v->rmse).blank().number(v->mean_se);
+      t.blank().blank().blank().blank().whole(s.NFAIL(f.submodel));
+    } else {
+      for (int k = 0; k < 10; ++k) t.blank();
+    }
+    t.text("abundance").whole(a.group).whole(a.period).whole(a.caught).number(a.lower).number(a.upper);
+    if (v) {
+      t.number(v->coverage);
+    } else {
+      t.blank();
+    }
+    t.end();
+  }
+}
+
 std::string simulation_table(const RunResults& results) {
   Table t({"simulation", "replicate", "submodel", "name", "optimizer_code", "inversion_code", "included", "lnl",
            "aic", "index", "label", "generating", "estimate", "se", "wald_covers", "logit_covers", "bias",
            "relative_bias", "rmse", "empirical_sd", "mean_se", "median_se", "se_over_10_sd", "coverage_wald",
-           "coverage_logit", "not_converged"});
+           "coverage_logit", "not_converged", "quantity", "group", "period", "caught", "lower", "upper",
+           "coverage_lognormal"});
   constexpr std::size_t kFigures = 10;
   int sim = 0;
   for (const SimulationTotals& s : results.simulations) {
@@ -255,8 +297,11 @@ std::string simulation_table(const RunResults& results) {
             t.blank();
           }
         }
+        t.text("parameter");
+        for (int k = 0; k < 6; ++k) t.blank();
         t.end();
       }
+      abundance_records(t, s, f, sim, name);
     }
   }
   return t.take();

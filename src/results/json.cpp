@@ -289,8 +289,37 @@ Json summary_row(const MeanRow& v) {
   return o;
 }
 
+/// N-hat of one period and group by one refit.
+Json replicate_abundance_json(const ReplicateAbundance& a) {
+  Json o = object(8);
+  put(o, "group", a.group);
+  put(o, "period", a.period);
+  put(o, "caught", a.caught);
+  number(o, "estimate", a.estimate);
+  number(o, "se", a.se);
+  // The bounds one by one, so that an infinite one is named as such.
+  number(o, "lower", a.lower);
+  number(o, "upper", a.upper);
+  return o;
+}
+
+/// The N-hat planning row of one period and group.
+Json abundance_row_json(const AbundanceCoverageRow& v) {
+  Json o = object(10);
+  put(o, "group", v.group);
+  put(o, "period", v.period);
+  put(o, "fits", v.fits);
+  number(o, "true_n", v.true_n);
+  number(o, "bias", v.bias);
+  number(o, "relative_bias", v.relative_bias);
+  number(o, "rmse", v.rmse);
+  number(o, "mean_se", v.mean_se);
+  number(o, "coverage", v.coverage);
+  return o;
+}
+
 Json simulation_json(const SimulationTotals& t) {
-  Json j = object(11);
+  Json j = object(14);
   put(j, "replicates", t.NSIM);
   put(j, "seed", t.first_seed);
   Json submodels = Json::array();
@@ -298,9 +327,19 @@ Json simulation_json(const SimulationTotals& t) {
   put(j, "submodels", std::move(submodels));
   put(j, "labels", t.labels);
   put(j, "generating", numbers(t.generating));
+  put(j, "group_names", t.group_names);
+  Json catches = Json::array();
+  for (const PeriodCatch& c : t.catch_probabilities) {
+    Json o = object(4);
+    put(o, "group", c.group);
+    put(o, "period", c.period);
+    number(o, "p_star", c.p_star);
+    catches.push_back(std::move(o));
+  }
+  put(j, "generating_p_star", std::move(catches));
   Json fits = Json::array();
   for (const ReplicateFit& f : t.fits) {
-    Json o = object(14);
+    Json o = object(15);
     put(o, "replicate", f.replicate);
     put(o, "submodel", f.submodel);
     put(o, "optimizer_code", code_number(f.optimizer));
@@ -314,6 +353,9 @@ Json simulation_json(const SimulationTotals& t) {
     put(o, "se", numbers(f.errors));
     put(o, "wald_covers", f.wald_covers);
     put(o, "logit_covers", f.logit_covers);
+    Json abundance = Json::array();
+    for (const ReplicateAbundance& a : f.abundance) abundance.push_back(replicate_abundance_json(a));
+    put(o, "abundance", std::move(abundance));
     fits.push_back(std::move(o));
   }
   put(j, "fits", std::move(fits));
@@ -356,7 +398,7 @@ Json simulation_json(const SimulationTotals& t) {
   put(j, "coverage_printed", t.coverage);
   Json coverage = Json::array();
   for (int n = 1; n <= t.NSUB && n <= static_cast<int>(t.estimated.size()); ++n) {
-    Json s = object(4);
+    Json s = object(5);
     put(s, "submodel", n);
     const int c = t.converged(n);
     put(s, "converged", c);
@@ -383,6 +425,13 @@ Json simulation_json(const SimulationTotals& t) {
       rows.push_back(std::move(row));
     }
     put(s, "parameters", std::move(rows));
+    Json abundance = Json::array();
+    if (static_cast<std::size_t>(n) <= t.abundance_rows.size()) {
+      for (const AbundanceCoverageRow& v : t.abundance_rows[static_cast<std::size_t>(n - 1)]) {
+        abundance.push_back(abundance_row_json(v));
+      }
+    }
+    put(s, "abundance", std::move(abundance));
     coverage.push_back(std::move(s));
   }
   put(j, "coverage", std::move(coverage));

@@ -1,13 +1,17 @@
 // The planning figures of a simulation study: bias, RMSE, standard errors
-// and interval coverage over the converged fits, and the spread of the
-// estimates over the fits kept.
+// and interval coverage over the converged fits, of the parameters and of
+// the abundance of every period, and the spread of the estimates over the
+// fits kept.
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "stats/distributions.h"
 #include "simulate/totals.h"
 
 namespace quorvale {
@@ -46,6 +50,71 @@ CoverageRow coverage_of(const SimulationTotals& t, int I, int n) {
   row.wald = static_cast<double>(t.wald_covered(I, n)) / c;
   row.logit = static_cast<double>(t.logit_covered(I, n)) / c;
   return row;
+}
+
+std::vector<PeriodCatch> catch_probabilities(const RobustLayout& layout, const std::vector<double>& S) {
+  std::vector<PeriodCatch> out;
+  for (int g = 1; g <= layout.groups(); ++g) {
+    for (int ip = 1; ip <= layout.periods(); ++ip) {
+      double miss = 1.0;
+      for (int t = 1; t <= layout.occasions(ip); ++t) {
+        const std::size_t I = static_cast<std::size_t>(layout.p(ip, t, g));
+        miss *= 1.0 - (I >= 1 && I <= S.size() ? S[I - 1] : std::numeric_limits<double>::quiet_NaN());
+      }
+      out.push_back(PeriodCatch{g, ip, 1.0 - miss});
+    }
+  }
+  return out;
+}
+
+double chance_covered(const ReplicateAbundance& a, double p_star) {
+  if (!(a.lower <= a.upper)) return 0.0;  // no interval (NaN bounds)
+  const double n = a.caught;
+  // N = n + F holds from ceil(lower) to floor(upper): F from ceil(lower) - n to floor(upper) - n.
+  const double upto = negative_binomial_cdf(std::floor(a.upper) - n, n, p_star);
+  const double below = negative_binomial_cdf(std::ceil(a.lower) - n - 1.0, n, p_star);
+  return std::max(upto - below, 0.0);
+}
+
+std::vector<AbundanceCoverageRow> abundance_coverage(const SimulationTotals& t, int n) {
+  // The fits' N-hat by group and period, in fit order.
+  std::map<std::pair<int, int>, std::vector<const ReplicateAbundance*>> by_period;
+  for (const ReplicateAbundance& a : t.converged_abundance(n)) {
+    if (std::isfinite(a.estimate)) by_period[{a.group, a.period}].push_back(&a);
+  }
+  std::vector<AbundanceCoverageRow> rows;
+  for (const PeriodCatch& truth : t.catch_probabilities) {
+    const auto found = by_period.find({truth.group, truth.period});
+    const double ps = truth.p_star;
+    if (found == by_period.end() || !(ps > 0.0 && ps <= 1.0)) continue;
+    const std::vector<const ReplicateAbundance*>& fits = found->second;
+    const double c = static_cast<double>(fits.size());
+    double expected = 0.0;  // sum of n / p*
+    double estimates = 0.0;
+    double squares = 0.0;   // sum of E (N-hat - N)^2
+    double errors = 0.0;
+    double covered = 0.0;
+    for (const ReplicateAbundance* a : fits) {
+      const double mean_n = a->caught / ps;
+      expected += mean_n;
+      estimates += a->estimate;
+      squares += (a->estimate - mean_n) * (a->estimate - mean_n) + a->caught * (1.0 - ps) / (ps * ps);
+      errors += a->se;
+      covered += chance_covered(*a, ps);
+    }
+    AbundanceCoverageRow row;
+    row.group = truth.group;
+    row.period = truth.period;
+    row.fits = static_cast<int>(fits.size());
+    row.true_n = expected / c;
+    row.bias = estimates / c - row.true_n;
+    row.relative_bias = row.true_n != 0.0 ? row.bias / row.true_n : std::numeric_limits<double>::quiet_NaN();
+    row.rmse = std::sqrt(squares / c);
+    row.mean_se = errors / c;
+    row.coverage = covered / c;
+    rows.push_back(row);
+  }
+  return rows;
 }
 
 namespace {

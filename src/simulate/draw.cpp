@@ -1,5 +1,6 @@
 #include "simulate/draw.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "base/limits.h"
@@ -21,7 +22,7 @@ std::optional<DrawLayout> draw_layout(const ModelStore& m, const RobustLayout& l
     // The counts and probabilities hold every cell of every cohort.
     if (n > m.NOBS.rows(j) || n > m.P.rows(j)) return std::nullopt;
   }
-  return DrawLayout{M, layout.open_cohort(1)};
+  return DrawLayout{layout};
 }
 
 void draw_cohort(const double* p, int n, int animals, std::int32_t& seed, int* counts) {
@@ -44,21 +45,29 @@ void draw_cohort(const double* p, int n, int animals, std::int32_t& seed, int* c
 }
 
 void draw_replicate(ModelStore& m, const DrawLayout& layout, std::int32_t& seed) {
-  const int M = layout.M;
-  const int F = layout.F;
-  std::vector<int> NRECAP(static_cast<std::size_t>(M) + 1, 0);
-  for (int i = 1; i <= M - 1; ++i) {
-    const int j = F + i - 1;
-    draw_cohort(m.P.column(j), m.NCLASS(j), m.NREL(j), seed, m.NOBS.column(j));
-    for (int c = 1; c <= m.NCLASS(j) - 1; ++c) {
-      NRECAP[static_cast<std::size_t>(i + c)] += m.NOBS(c, j);
-      m.NREL(RobustLayout::closed_cohort(i + c, i + 1)) = m.NOBS(c, j);
+  const RobustLayout& L = layout.layout;
+  const int M = L.periods();
+  std::vector<int> NRECAP(static_cast<std::size_t>(M) + 1);
+  // Group after group from the one stream; a group's open part first, as
+  // its counts give the sizes of the group's closed-part cohorts.
+  for (int g = 1; g <= L.groups(); ++g) {
+    std::fill(NRECAP.begin(), NRECAP.end(), 0);
+    for (int i = 1; i <= M - 1; ++i) {
+      const int j = L.open_cohort(i, g);
+      draw_cohort(m.P.column(j), m.NCLASS(j), m.NREL(j), seed, m.NOBS.column(j));
+      for (int c = 1; c <= m.NCLASS(j) - 1; ++c) {
+        NRECAP[static_cast<std::size_t>(i + c)] += m.NOBS(c, j);
+        m.NREL(L.closed_cohort(i + c, i + 1, g)) = m.NOBS(c, j);
+      }
+      const int first_caught = m.NREL(j) - NRECAP[static_cast<std::size_t>(i)];
+      m.NREL(L.closed_cohort(i, 1, g)) = first_caught < 0 ? 0 : first_caught;
     }
-    const int first_caught = m.NREL(j) - NRECAP[static_cast<std::size_t>(i)];
-    m.NREL(RobustLayout::closed_cohort(i, 1)) = first_caught < 0 ? 0 : first_caught;
-  }
-  for (int j = 1; j <= F - 1; ++j) {
-    draw_cohort(m.P.column(j), m.NCLASS(j), m.NREL(j), seed, m.NOBS.column(j));
+    for (int ip = 1; ip <= M; ++ip) {
+      for (int jp = 1; jp <= ip; ++jp) {
+        const int j = L.closed_cohort(ip, jp, g);
+        draw_cohort(m.P.column(j), m.NCLASS(j), m.NREL(j), seed, m.NOBS.column(j));
+      }
+    }
   }
 }
 

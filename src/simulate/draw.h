@@ -1,7 +1,10 @@
 #pragma once
 // Drawing the data of one simulation replicate from the generating model's
 // cell probabilities: the open part of the robust design first, whose counts
-// give the sizes of the closed-part cohorts, then the closed part.
+// give the sizes of the closed-part cohorts, then the closed part. A model of
+// several groups of animals is drawn group after group, each group's open
+// part then its closed part, from the one random stream: group 1's cohorts
+// take the first numbers of a replicate, then group 2's, and so on.
 //
 // A replicate depends only on the cell probabilities, the cohort sizes that
 // PROC MODEL gave the open part and the last period's first cohort, and the
@@ -16,11 +19,10 @@
 
 namespace quorvale {
 
-/// Where the cohorts of a robust design with M primary periods stand, as
-/// the model's RobustLayout numbers them.
+/// The robust design a replicate is drawn in: every cohort number the draw
+/// uses is the layout's, for each group.
 struct DrawLayout {
-  int M = 0;  ///< primary periods
-  int F = 0;  ///< first cohort of the open part, M(M+1)/2 + 1 = NCOHRT + 2 - M
+  RobustLayout layout;  ///< the model's layout, all its groups
 };
 
 /// The draw's view of `layout`, the design of the model, or nothing when the
@@ -38,7 +40,8 @@ void draw_cohort(const double* p, int n, int animals, std::int32_t& seed, int* c
 
 /// Draws one replicate into the store from P: NOBS of every cohort, and the
 /// sizes NREL of the closed-part cohorts except the last period's first,
-/// derived from the open part. `layout` must be draw_layout of the store.
+/// derived from the open part of the same group. `layout` must be
+/// draw_layout of the store.
 void draw_replicate(ModelStore& m, const DrawLayout& layout, std::int32_t& seed);
 
 }  // namespace quorvale

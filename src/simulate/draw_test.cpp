@@ -8,6 +8,7 @@
 
 #include "model/likelihood.h"
 #include "simulate/ran.h"
+#include "testing/likelihood_cases.h"
 
 namespace quorvale {
 namespace {
@@ -36,8 +37,8 @@ TEST(DrawLayout, ThreePeriods) {
   auto m = design(3, 2);
   const auto layout = draw_layout(*m, layout_of(3, 2));
   ASSERT_TRUE(layout.has_value());
-  EXPECT_EQ(layout->M, 3);
-  EXPECT_EQ(layout->F, 7);
+  EXPECT_EQ(layout->layout.periods(), 3);
+  EXPECT_EQ(layout->layout.groups(), 1);
 }
 
 TEST(DrawLayout, CohortsOffTheLayoutAreRefused) {
@@ -201,6 +202,97 @@ TEST(DrawReplicate, SameSeedSameReplicate) {
     EXPECT_EQ(a->NREL(j), b->NREL(j));
     for (int k = 1; k <= a->NCLASS(j); ++k) EXPECT_EQ(a->NOBS(k, j), b->NOBS(k, j));
   }
+}
+
+/// Two groups of periods of kk occasions with the cell probabilities of
+/// the likelihood at `values` (S(1..NPAR) as given, two blocks), open
+/// cohorts releasing `released` animals of group 1 and twice that of group 2.
+std::unique_ptr<ModelStore> two_groups(const std::vector<int>& kk, const std::vector<double>& values, int released) {
+  auto m = testing::plain_store(kk, 2 * testing::needed_npar(kk));
+  m->set_cohorts(RobustLayout(kk, 0, 2).cohort_cells());
+  m->group_names = {"F", "M"};
+  const RobustLayout L(kk, m->NPAR, 2);
+  testing::CoreRun core(*m, values);
+  EXPECT_EQ(core.r.status, EstStatus::Ok);
+  for (int j = 1; j <= m->NCOHRT; ++j) {
+    for (int k = 1; k <= m->NCLASS(j); ++k) m->P(k, j) = core.P(k, j);
+  }
+  for (int g = 1; g <= 2; ++g) {
+    for (int i = 1; i < L.periods(); ++i) m->NREL(L.open_cohort(i, g)) = g * released;
+    m->NREL(L.closed_cohort(L.periods(), 1, g)) = g * released;
+  }
+  return m;
+}
+
+/// Animals of cohort j in its histories with a capture (every cell but the remainder).
+int caught(const ModelStore& m, int j) { return total(m, j) - m.NOBS(m.NCLASS(j), j); }
+
+TEST(DrawReplicate, EachGroupIsDrawnFromItsOwnBlock) {
+  const std::vector<int> kk = {2, 2, 2};
+  const RobustLayout L(kk, 2 * testing::needed_npar(kk), 2);
+  std::vector<double> values(static_cast<std::size_t>(L.npar()), 0.5);
+  for (int t = 1; t <= 2; ++t) values[static_cast<std::size_t>(L.p(2, t, 2) - 1)] = 0.0;  // group 2 unseen in period 2
+  auto m = two_groups(kk, values, 200);
+  const auto layout = draw_layout(*m, L);
+  ASSERT_TRUE(layout.has_value());
+  std::int32_t seed = 97;
+  draw_replicate(*m, *layout, seed);
+  for (int g = 1; g <= 2; ++g) {
+    // The closed cohorts' sizes come from the group's own open cohorts.
+    EXPECT_EQ(m->NREL(L.closed_cohort(2, 2, g)), m->NOBS(1, L.open_cohort(1, g))) << "group " << g;
+    EXPECT_EQ(m->NREL(L.closed_cohort(3, 2, g)), m->NOBS(2, L.open_cohort(1, g))) << "group " << g;
+    EXPECT_EQ(m->NREL(L.closed_cohort(3, 3, g)), m->NOBS(1, L.open_cohort(2, g))) << "group " << g;
+    EXPECT_EQ(m->NREL(L.closed_cohort(1, 1, g)), g * 200) << "group " << g;
+    for (int j = 1; j <= L.cohorts_per_group(); ++j) {
+      const int c = (g - 1) * L.cohorts_per_group() + j;
+      EXPECT_EQ(total(*m, c), m->NREL(c)) << "cohort " << c;
+    }
+  }
+  // Period 2: group 1 is caught there, group 2 never is, neither among the
+  // animals released after period 1 nor in the period's own histories.
+  EXPECT_GT(m->NOBS(1, L.open_cohort(1, 1)), 0);
+  EXPECT_GT(caught(*m, L.closed_cohort(2, 1, 1)) + caught(*m, L.closed_cohort(2, 2, 1)), 0);
+  EXPECT_EQ(m->NOBS(1, L.open_cohort(1, 2)), 0);
+  EXPECT_EQ(m->NREL(L.closed_cohort(2, 2, 2)), 0);
+  EXPECT_EQ(caught(*m, L.closed_cohort(2, 1, 2)), 0);
+  EXPECT_GT(caught(*m, L.closed_cohort(3, 1, 2)), 0);  // but in period 3
+}
+
+TEST(DrawReplicate, TwoGroupsAreEachGroupDrawnAloneInTurn) {
+  // Group 1's cohorts take the first numbers of the stream, group 2's go on
+  // from where they left it: the same as drawing each group as a model of
+  // its own.
+  const std::vector<int> kk = {3, 2, 2, 1};
+  const RobustLayout L(kk, 2 * testing::needed_npar(kk), 2);
+  std::vector<double> values(static_cast<std::size_t>(L.npar()));
+  for (std::size_t i = 0; i < values.size(); ++i) values[i] = 0.2 + 0.6 * static_cast<double>((i * 7) % 11) / 10.0;
+  auto both = two_groups(kk, values, 150);
+  const auto layout = draw_layout(*both, L);
+  ASSERT_TRUE(layout.has_value());
+  const std::int32_t start = 31337;
+  std::int32_t seed = start;
+  draw_replicate(*both, *layout, seed);
+
+  const RobustLayout one(kk);
+  std::int32_t s = start;
+  for (int g = 1; g <= 2; ++g) {
+    auto alone = std::make_unique<ModelStore>();
+    alone->set_cohorts(one.cohort_cells());
+    const int first = (g - 1) * one.cohorts();
+    for (int j = 1; j <= one.cohorts(); ++j) {
+      alone->NREL(j) = both->NREL(first + j);
+      for (int k = 1; k <= alone->NCLASS(j); ++k) alone->P(k, j) = both->P(k, first + j);
+    }
+    const auto alone_layout = draw_layout(*alone, one);
+    ASSERT_TRUE(alone_layout.has_value());
+    draw_replicate(*alone, *alone_layout, s);
+    for (int j = 1; j <= one.cohorts(); ++j) {
+      EXPECT_EQ(alone->NREL(j), both->NREL(first + j)) << "group " << g << " cohort " << j;
+      for (int k = 1; k <= alone->NCLASS(j); ++k)
+        EXPECT_EQ(alone->NOBS(k, j), both->NOBS(k, first + j)) << "group " << g << " cohort " << j << " cell " << k;
+    }
+  }
+  EXPECT_EQ(s, seed);
 }
 
 }  // namespace

@@ -35,6 +35,9 @@ std::pair<int, int> shard_range(int nsim, int K, int N) {
 
 namespace {
 
+/// The group of animals whose abundance `a` is.
+int abundance_group(const PeriodAbundance& a) { return a.group; }
+
 /// Message of a failed close or open of the estimate file.
 constexpr const char* kFileError = "Error opening the binary file for parameter estimates.";
 
@@ -133,6 +136,7 @@ class Simulation {
   /// and what identifies the study.
   void describe() {
     totals_.study = settings_.study;
+    totals_.group_names = m_.group_names;
     totals_.study.generating_map = slots_[0].POINT;
     for (int n = 1; n <= nsub_; ++n) {
       totals_.names.push_back(t_.NAMSAV(n));
@@ -195,6 +199,9 @@ class Simulation {
     if (!layout) {
       lst_.error("Cohorts do not follow the robust-design layout: the cohort sizes of a replicate cannot be derived.");
     }
+    if (totals_.catch_probabilities.empty()) {
+      totals_.catch_probabilities = catch_probabilities(layout->layout, totals_.generating);
+    }
     draw_replicate(m_, *layout, seed);
   }
 
@@ -251,7 +258,7 @@ class Simulation {
                                                 report.inversion != InversionCode::Inverted));
     if (!included) t_.NDF(n) = -1;
     ReplicateFit f{r, n, report.optimizer, report.inversion, included, report.lnL, report.aic,
-                   included ? report.G.df : -1, report.G.probability, {}, {}, {}, {}};
+                   included ? report.G.df : -1, report.G.probability, {}, {}, {}, {}, {}};
     for (const ParameterEstimate& e : report.parameters) {
       const double g = totals_.generating[static_cast<std::size_t>(e.index - 1)];
       const std::optional<Interval> ci = e.logit_ci;
@@ -259,6 +266,10 @@ class Simulation {
       f.errors.push_back(e.se);
       f.wald_covers.push_back(e.lower <= g && g <= e.upper);
       f.logit_covers.push_back(ci && ci->lower <= g && g <= ci->upper);
+    }
+    for (const PeriodAbundance& a : report.abundance) {
+      f.abundance.push_back(
+          ReplicateAbundance{abundance_group(a), a.period, a.caught, a.estimate, a.se, a.ci.lower, a.ci.upper});
     }
     add_fit(totals_, f);
     if (included && opt_.parfile) {

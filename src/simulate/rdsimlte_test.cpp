@@ -7,6 +7,7 @@
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <tuple>
 
 #include "listing/listing.h"
 #include "model/model.h"
@@ -454,6 +455,43 @@ TEST(SimulateCoverage, MedianOfAnEvenCountAndOfANaN) {
   EXPECT_DOUBLE_EQ(median_of({5.0}), 5.0);
   EXPECT_TRUE(std::isnan(median_of({1.0, std::nan(""), 2.0})));
   EXPECT_TRUE(std::isnan(median_of({})));
+}
+
+TEST(SimulateCoverage, AbundanceAgainstTheAnimalsCaughtAndThoseMissed) {
+  // p* = 1/2 in period 1 of group 2 (p = 0.5 once, two blocks of one period
+  // of one occasion). Two converged fits: n = 1, N-hat 2.5, SE 1, interval
+  // 1.2..2.7; n = 3, N-hat 5, SE 2, interval 3..10; a failed fit is left out.
+  const RobustLayout layout(std::vector<int>{1}, 2, 2);
+  SimulationTotals t(2, 1);
+  t.NSUB = 1;
+  t.catch_probabilities = catch_probabilities(layout, {0.2, 0.5});
+  ASSERT_EQ(t.catch_probabilities.size(), 2u);
+  EXPECT_DOUBLE_EQ(t.catch_probabilities[1].p_star, 0.5);
+  EXPECT_EQ(t.catch_probabilities[1].group, 2);
+  for (const auto& [n, estimate, se, lower, upper, converged] :
+       {std::tuple{1, 2.5, 1.0, 1.2, 2.7, true}, {3, 5.0, 2.0, 3.0, 10.0, true}, {9, 99.0, 1.0, 1.0, 2.0, false}}) {
+    ReplicateFit f = planted(0.5, 0.1, converged, true);
+    f.abundance = {ReplicateAbundance{2, 1, n, estimate, se, lower, upper}};
+    add_fit(t, f);
+  }
+  summarise(t);
+  ASSERT_EQ(t.abundance_rows.size(), 1u);
+  ASSERT_EQ(t.abundance_rows[0].size(), 1u);
+  const AbundanceCoverageRow& row = t.abundance_rows[0][0];
+  EXPECT_EQ(row.group, 2);
+  EXPECT_EQ(row.fits, 2);
+  // N = n + F, F the failures before the n-th success at 1/2: mean n, variance 2n.
+  EXPECT_DOUBLE_EQ(row.true_n, (2.0 + 6.0) / 2.0);
+  EXPECT_DOUBLE_EQ(row.bias, 3.75 - 4.0);
+  EXPECT_DOUBLE_EQ(row.rmse, std::sqrt(((0.25 + 2.0) + (1.0 + 6.0)) / 2.0));
+  EXPECT_DOUBLE_EQ(row.mean_se, 1.5);
+  // The first interval holds N = 2 only, F = 1: 1/4. The second holds F = 0..7:
+  // Pr(at least 3 successes in 10 trials) = 1 - 56/1024.
+  EXPECT_NEAR(chance_covered(ReplicateAbundance{2, 1, 1, 2.5, 1.0, 1.2, 2.7}, 0.5), 0.25, 1e-14);
+  EXPECT_NEAR(row.coverage, (0.25 + 968.0 / 1024.0) / 2.0, 1e-14);
+  // No interval, no cover; p* = 1 leaves N = n.
+  EXPECT_EQ(chance_covered(ReplicateAbundance{1, 1, 4, std::nan(""), 1.0, std::nan(""), std::nan("")}, 0.5), 0.0);
+  EXPECT_EQ(chance_covered(ReplicateAbundance{1, 1, 4, 4.0, 0.0, 4.0, 4.0}, 1.0), 1.0);
 }
 
 }  // namespace

@@ -30,6 +30,26 @@ struct MeanRow {
   double upper = 0.0;
 };
 
+/// The abundance N-hat of one period of one group of animals as a refit
+/// derives it, beside the animals the replicate put in that period.
+struct ReplicateAbundance {
+  int group = 1;
+  int period = 0;
+  int caught = 0;         ///< n: the animals of the period's closed-part cohorts, caught there at least once
+  double estimate = 0.0;  ///< N-hat; NaN when the fit gives none
+  double se = 0.0;        ///< its standard error; NaN when not available
+  double lower = 0.0;     ///< its log-normal 95% interval
+  double upper = 0.0;
+};
+
+/// The generating model's probability that an animal present in a period is
+/// caught there at least once, p* = 1 - prod_t (1 - p(t)), by group.
+struct PeriodCatch {
+  int group = 1;
+  int period = 0;
+  double p_star = 0.0;
+};
+
 /// One refit of one submodel to one replicate.
 struct ReplicateFit {
   int replicate = 0;
@@ -47,6 +67,7 @@ struct ReplicateFit {
   std::vector<bool> wald_covers;
   /// Whether the logit-scale interval holds it; false where that interval is not defined.
   std::vector<bool> logit_covers;
+  std::vector<ReplicateAbundance> abundance;  ///< N-hat by group and period, in that order
   /// Whether the fit converged and its information matrix was inverted.
   bool converged() const { return optimizer == OptimizerCode::Converged && inversion == InversionCode::Inverted; }
 };
@@ -68,6 +89,36 @@ struct CoverageRow {
   int wide_se = 0;            ///< fits whose SE exceeds 10 times the empirical SD (0 for one fit)
   double wald = 0.0;          ///< share of fits whose interval as printed holds the generating value
   double logit = 0.0;         ///< the same for the logit-scale interval
+};
+
+/// The planning figures of N-hat of one period of one group of animals for
+/// one submodel, over its converged fits that give an N-hat.
+///
+/// The true N of a period in a replicate is the n animals the replicate puts
+/// there (those caught at least once: the sizes of the period's closed-part
+/// cohorts) and the animals present but missed on every occasion. The draw
+/// gives n (the design's releases fix it, but in the last period, where it
+/// draws the recaptures); of the animals present each is caught with the
+/// generating p*, so, given n catches, the missed ones are the failures
+/// before the n-th success (negative binomial), with mean
+/// n (1 - p*) / p* and variance n (1 - p*) / p*^2. Against a truth of n / p*
+/// alone the interval, which also allows for that binomial sampling of n,
+/// would cover more often than it says; with the missed animals it covers as
+/// in a study of a fixed N. The figures take the expectation over the missed
+/// animals exactly rather than drawing them, so that the draws of the
+/// replicates stay as they are.
+struct AbundanceCoverageRow {
+  int group = 1;
+  int period = 0;
+  int fits = 0;               ///< converged fits with an N-hat: those the figures are over
+  double true_n = 0.0;        ///< mean over them of the expected true N, n / p*
+  double bias = 0.0;          ///< mean N-hat - true_n
+  double relative_bias = 0.0; ///< bias / true_n; NaN when that is 0
+  /// Root of the mean of E (N-hat - N)^2 = (N-hat - n / p*)^2 + n (1 - p*) / p*^2.
+  double rmse = 0.0;
+  double mean_se = 0.0;       ///< mean of the estimated standard errors
+  /// Mean over the fits of the probability that the log-normal 95% interval holds N.
+  double coverage = 0.0;
 };
 
 /// How the estimates of one parameter spread over the replicates of one submodel.
@@ -107,6 +158,9 @@ class SimulationTotals {
   std::vector<std::string> names;   ///< names of submodels 1..NSUB
   std::vector<std::string> labels;  ///< labels of S(1..NPAR), trailing blanks removed
   std::vector<double> generating;   ///< the generating values S(1..NPAR)
+  std::vector<std::string> group_names;  ///< names of the groups of animals; empty when the model has none
+  /// p* of every period of every group under the generating model, group by group.
+  std::vector<PeriodCatch> catch_probabilities;
   std::vector<ReplicateFit> fits;   ///< every refit, in order, when asked to keep them
   bool coverage = false;            ///< PROC SIMULATE was given COVERAGE: print the planning block
   /// Parameters each submodel estimates (POINT(I) > 0), by submodel 1..NSUB at n - 1.
@@ -119,6 +173,9 @@ class SimulationTotals {
   /// The spread of every parameter submodel n estimates over the converged
   /// fits kept, at n - 1 (1..NSUB); empty for a submodel with none kept.
   std::vector<std::vector<ReplicateSpread>> spread;
+  /// The N-hat planning rows of submodel n at n - 1 (1..NSUB), by group and
+  /// period; empty for a submodel without converged fits giving an N-hat.
+  std::vector<std::vector<AbundanceCoverageRow>> abundance_rows;
 
   int npar() const { return npar_; }
   int NCONV(int n) const { return nconv_[idx(n)]; }
@@ -136,6 +193,8 @@ class SimulationTotals {
   const std::vector<double>& converged_estimates(int I, int n) const { return converged_estimates_[at(I, n)]; }
   /// Their standard errors.
   const std::vector<double>& converged_errors(int I, int n) const { return converged_errors_[at(I, n)]; }
+  /// N-hat of every group and period by the converged fits of submodel n, in fit order.
+  const std::vector<ReplicateAbundance>& converged_abundance(int n) const { return converged_abundance_[idx(n)]; }
   /// Converged fits of submodel n whose interval of S(I) as printed holds the generating value.
   int wald_covered(int I, int n) const { return ncovw_[at(I, n)]; }
   /// Those whose logit-scale interval holds it.
@@ -168,6 +227,7 @@ class SimulationTotals {
   int& NFAIL(int n) { return nfail_[idx(n)]; }
   std::vector<double>& converged_estimates(int I, int n) { return converged_estimates_[at(I, n)]; }
   std::vector<double>& converged_errors(int I, int n) { return converged_errors_[at(I, n)]; }
+  std::vector<ReplicateAbundance>& converged_abundance(int n) { return converged_abundance_[idx(n)]; }
   int& wald_covered(int I, int n) { return ncovw_[at(I, n)]; }
   int& logit_covered(int I, int n) { return ncovl_[at(I, n)]; }
   MeanRow& estimate_mean(int I, int n) { return estimate_means_[at(I, n)]; }
@@ -182,6 +242,7 @@ class SimulationTotals {
   std::vector<std::array<int, 5>> nlrt_;                ///< NLRT by pair
   /// Estimates and standard errors of the converged fits, in fit order, parameter fastest.
   std::vector<std::vector<double>> converged_estimates_, converged_errors_;
+  std::vector<std::vector<ReplicateAbundance>> converged_abundance_;  ///< by submodel
   /// Converged fits whose interval as printed, and whose logit-scale interval, holds the generating value.
   std::vector<int> ncovw_, ncovl_;
   std::vector<int> nconverged_;                         ///< converged fits by submodel

@@ -25,6 +25,27 @@ void mean_rows(Listing& lst, const SimulationTotals& totals, int n, bool errors)
 }
 }
 
+/// The N-hat rows of submodel n's coverage block, by group and period.
+void abundance_rows(Listing& lst, const SimulationTotals& totals, int n) {
+  static const Layout heading(
+      "(/1X,25HN-hat by group and period,52X,12H95% coverage/2X,5HGroup,5X,6HPeriod,6X,6HTrue N,6X,4HBias,1X,"
+      "9HRel. bias,6X,4HRMSE,3X,7HMean SE,4X,4HFits,2X,10HLog-normal)");
+  static const Layout rule("(1X,89(1H-))");
+  static const Layout row("(2X,A10,I6,F12.2,F10.2,A10,2F10.2,I8,F12.3)");
+  static const Layout ratio("(F10.4)");
+  const std::vector<AbundanceCoverageRow>& rows = totals.abundance_rows[static_cast<std::size_t>(n - 1)];
+  lst.linchk(static_cast<int>(rows.size()) + 4);
+  lst.put(heading, {});
+  lst.put(rule, {});
+  for (const AbundanceCoverageRow& v : rows) {
+    const std::size_t g = static_cast<std::size_t>(v.group);
+    const std::string group = g >= 1 && g <= totals.group_names.size() ? totals.group_names[g - 1] : std::to_string(v.group);
+    const std::string relative =
+        std::isfinite(v.relative_bias) ? ratio.write_internal({v.relative_bias}, 10) : std::string(10, ' ');
+    lst.put(row, {pad(group, 10), v.period, v.true_n, v.bias, relative, v.rmse, v.mean_se, v.fits, v.coverage});
+  }
+}
+
 }  // namespace
 
 void print_summaries(Listing& lst, const SimulationTotals& totals) {
@@ -88,6 +109,7 @@ void print_coverage(Listing& lst, const SimulationTotals& totals) {
   static const Layout row("(1X,I2,F13.6,F10.6,A10,4F10.6,I8,2F7.3)");
   static const Layout ratio("(F10.4)");
   static const Layout note("(/5X,A/5X,A/5X,A/5X,A/5X,A)");
+  bool abundance = false;
   lst.headng();
   for (int n = 1; n <= totals.NSUB; ++n) {
     const int c = totals.converged(n);
@@ -109,6 +131,11 @@ void print_coverage(Listing& lst, const SimulationTotals& totals) {
       lst.put(row, {v.index, v.generating, v.bias, relative, v.rmse, v.empirical_sd, v.mean_se, v.median_se,
                     v.wide_se, v.wald, v.logit});
     }
+    if (static_cast<std::size_t>(n) <= totals.abundance_rows.size() &&
+        !totals.abundance_rows[static_cast<std::size_t>(n - 1)].empty()) {
+      abundance_rows(lst, totals, n);
+      abundance = true;
+    }
 }
   lst.linchk(6);
   lst.put(note, {"Over the converged fits only (optimizer and inversion codes 0): bias and RMSE",
@@ -116,6 +143,14 @@ void print_coverage(Listing& lst, const SimulationTotals& totals) {
                  "their estimated standard errors, SE>10SD the fits whose SE exceeds 10 times",
                  "Emp. SD. Coverage: share of those fits whose 95% interval holds the generating",
                  "value, as printed (estimate -+ 1.96 SE) and on the logit scale."});
+  if (abundance) {
+    lst.linchk(6);
+    lst.put(note, {"N-hat: over the converged fits that give one. The true N of a period is the n",
+                   "animals a replicate puts there (caught at least once) and those present but",
+                   "missed on every occasion, each animal present being caught with the generating",
+                   "p*. True N is the mean of n / p*; RMSE and the coverage of the log-normal",
+                   "interval are expectations over the animals missed."});
+  }
 }
 
 }  // namespace quorvale

@@ -18,6 +18,7 @@ SimulationTotals::SimulationTotals(int npar, int nmod)
             std::array<int, 5>{}),
       converged_estimates_(sums_.size()),
       converged_errors_(sums_.size()),
+      converged_abundance_(static_cast<std::size_t>(nmod)),
       ncovw_(sums_.size(), 0),
       ncovl_(sums_.size(), 0),
       nconverged_(static_cast<std::size_t>(nmod), 0),
@@ -38,6 +39,8 @@ void add_fit(SimulationTotals& t, const ReplicateFit& f) {
       if (i < f.wald_covers.size() && f.wald_covers[i]) ++t.wald_covered(I, n);
       if (i < f.logit_covers.size() && f.logit_covers[i]) ++t.logit_covered(I, n);
     }
+    std::vector<ReplicateAbundance>& abundance = t.converged_abundance(n);
+    abundance.insert(abundance.end(), f.abundance.begin(), f.abundance.end());
   } else {
     ++t.NFAIL(n);
   }
@@ -68,6 +71,7 @@ void add_pairs(SimulationTotals& t, const std::vector<FitSummary>& fits) {
 
 void summarise(SimulationTotals& t) {
   t.spread.clear();
+  t.abundance_rows.clear();
   for (int n = 1; n <= t.NSUB; ++n) {
     const int c = t.NCONV(n);
     for (int I = 1; I <= t.npar() && c >= 1; ++I) {
@@ -81,6 +85,7 @@ void summarise(SimulationTotals& t) {
       }
     }
     t.spread.push_back(replicate_spread(t, n));
+    t.abundance_rows.push_back(abundance_coverage(t, n));
   }
 }
 

@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "model/robust_layout.h"
 #include "simulate/simstats.h"
 #include "simulate/simulation_values.h"
 
@@ -20,12 +21,27 @@ void add_pairs(SimulationTotals& t, const std::vector<FitSummary>& fits);
 
 /// Computes the summaries once every fit is in: the means and standard
 /// errors of each submodel with a fit in the sums, the planning row of each
-/// parameter it estimates when one of its fits converged, and the spread of
-/// the estimates over the fits kept.
+/// parameter it estimates when one of its fits converged, the planning rows
+/// of N-hat, and the spread of the estimates over the fits kept.
 void summarise(SimulationTotals& t);
 
 /// The planning row of parameter I of submodel n over its converged fits; at least one converged.
 CoverageRow coverage_of(const SimulationTotals& t, int I, int n);
+
+/// p* of every period of every group of `layout` from the values S(1..NPAR)
+/// (S[I - 1]), group by group.
+std::vector<PeriodCatch> catch_probabilities(const RobustLayout& layout, const std::vector<double>& S);
+
+/// The probability that the log-normal interval of `a` holds the period's
+/// true N = n + F, F the animals missed when each present is caught with
+/// probability p_star (the failures before the n-th success); 0 when the
+/// interval is not defined.
+double chance_covered(const ReplicateAbundance& a, double p_star);
+
+/// The N-hat planning rows of submodel n (1..NSUB) over its converged fits,
+/// one for each group and period that has p* in (0, 1] and an N-hat from at
+/// least one of them, in the order of t.catch_probabilities.
+std::vector<AbundanceCoverageRow> abundance_coverage(const SimulationTotals& t, int n);
 
 /// The spread of every parameter submodel n (1..NSUB) estimates over the
 /// converged replicate fits kept; empty when none was kept.

@@ -3,6 +3,7 @@
 #include "stats/distributions.h"
 
 #include <cmath>
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 
@@ -178,6 +179,51 @@ Interval abundance_interval(double N, double n, double var) {
   if (f == 0.0) return {n, n};
   const double C = std::exp(1.96 * std::sqrt(std::log(1.0 + var / (f * f))));
   return {n + f / C, n + f * C};
+}
+
+namespace {
+
+/// The continued fraction of the incomplete beta function I_x(a, b) (modified
+/// Lentz), fast to converge for x below (a + 1) / (a + b + 2).
+double beta_fraction(double x, double a, double b) {
+  constexpr double kTiny = 1e-300;
+  constexpr double kEps = 1e-15;
+  auto guard = [](double v) { return std::fabs(v) < kTiny ? kTiny : v; };
+  double c = 1.0;
+  double d = 1.0 / guard(1.0 - (a + b) * x / (a + 1.0));
+  double h = d;
+  // The terms needed grow as the square root of the larger of a and b.
+  const int most = 1000 + static_cast<int>(std::min(1e7, 20.0 * std::sqrt(std::max(a, b))));
+  for (int m = 1; m <= most; ++m) {
+    const double even = m * (b - m) * x / ((a + 2.0 * m - 1.0) * (a + 2.0 * m));
+    d = 1.0 / guard(1.0 + even * d);
+    c = guard(1.0 + even / c);
+    h *= d * c;
+    const double odd = -(a + m) * (a + b + m) * x / ((a + 2.0 * m) * (a + 2.0 * m + 1.0));
+    d = 1.0 / guard(1.0 + odd * d);
+    c = guard(1.0 + odd / c);
+    const double step = d * c;
+    h *= step;
+    if (std::fabs(step - 1.0) < kEps) break;
+  }
+  return h;
+}
+
+/// The regularized incomplete beta function I_x(a, b) for a, b > 0 and 0 < x < 1.
+double incomplete_beta(double x, double a, double b) {
+  const double front =
+      std::exp(std::lgamma(a + b) - std::lgamma(a) - std::lgamma(b) + a * std::log(x) + b * std::log1p(-x));
+  if (x < (a + 1.0) / (a + b + 2.0)) return front * beta_fraction(x, a, b) / a;
+  return 1.0 - front * beta_fraction(1.0 - x, b, a) / b;
+}
+
+}  // namespace
+
+double negative_binomial_cdf(double k, double n, double p) {
+  if (!(n >= 0.0 && p > 0.0 && p <= 1.0) || std::isnan(k)) return std::numeric_limits<double>::quiet_NaN();
+  if (k < 0.0) return 0.0;
+  if (n == 0.0 || p == 1.0 || std::isinf(k)) return 1.0;
+  return incomplete_beta(p, n, std::floor(k) + 1.0);
 }
 
 std::vector<double> akaike_weights(const std::vector<double>& criteria) {

@@ -38,6 +38,13 @@ Interval logit_interval(double p, double se);
 /// the point n.
 Interval abundance_interval(double N, double n, double var);
 
+/// Pr(F <= k) for F the failures before the n-th success of trials that
+/// each succeed with probability p (the negative binomial distribution), k
+/// rounded down: the regularized incomplete beta function I_p(n, k + 1).
+/// 0 for k < 0; 1 for k >= 0 when n = 0 or p = 1. Defined for n >= 0 and
+/// 0 < p <= 1; NaN otherwise.
+double negative_binomial_cdf(double k, double n, double p);
+
 /// Akaike weights exp(-delta_i / 2) / sum_j exp(-delta_j / 2) of criteria
 /// values, delta_i measured from the smallest finite value; a value that is
 /// not finite gets weight 0.

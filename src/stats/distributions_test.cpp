@@ -310,5 +310,33 @@ TEST(ModelSelectionStatistics, LogitIntervalAkaikeWeightsAndAiccTerm) {
   EXPECT_TRUE(std::isinf(aicc_correction(3, 4)));
 }
 
+TEST(NegativeBinomial, DistributionFunctionAgreesWithItsTerms) {
+  // One success: the geometric distribution, Pr(F <= k) = 1 - (1 - p)^(k + 1).
+  for (int k = 0; k <= 6; ++k) {
+    EXPECT_NEAR(negative_binomial_cdf(k, 1.0, 0.3), 1.0 - std::pow(0.7, k + 1), 1e-14) << k;
+  }
+  // Two successes at p = 1/2: Pr(F <= 1) = 1/4 + 2/8.
+  EXPECT_NEAR(negative_binomial_cdf(1.0, 2.0, 0.5), 0.5, 1e-14);
+  EXPECT_NEAR(negative_binomial_cdf(1.9, 2.0, 0.5), 0.5, 1e-14);  // k rounded down
+  // Many successes, both sides of the mean 171: the running sum of the
+  // terms p^n, then term(k + 1) = term(k) (n + k) / (k + 1) (1 - p).
+  const double n = 400.0;
+  const double p = 0.7;
+  double term = std::pow(p, n);
+  double sum = 0.0;
+  for (int k = 0; k <= 320; ++k) {
+    sum += term;
+    if (k % 20 == 0) {
+      EXPECT_NEAR(negative_binomial_cdf(k, n, p), sum, 1e-12) << k;
+    }
+    term *= (n + k) / (k + 1.0) * (1.0 - p);
+  }
+  // Nothing below 0; no failures without successes to wait for, or when every trial succeeds.
+  EXPECT_EQ(negative_binomial_cdf(-1.0, n, p), 0.0);
+  EXPECT_EQ(negative_binomial_cdf(0.0, 0.0, p), 1.0);
+  EXPECT_EQ(negative_binomial_cdf(0.0, n, 1.0), 1.0);
+  EXPECT_TRUE(std::isnan(negative_binomial_cdf(3.0, n, 0.0)));
+}
+
 }  // namespace
 }  // namespace quorvale

@@ -222,6 +222,63 @@ def check_listing(listing, doc):
     return checked
 
 
+def chance_covered(lower, upper, n, p):
+    """Pr(lower <= n + F <= upper), F the failures before the n-th success of
+    trials that succeed with probability p: the terms of F summed one by one."""
+    if lower is None or upper is None or not lower <= upper:
+        return 0.0
+    a = max(math.ceil(lower) - n, 0)
+    b = math.floor(upper) - n if math.isfinite(upper) else math.inf
+    if n == 0 or p == 1.0:
+        return 1.0 if a <= 0 <= b else 0.0
+    mean, sd = n * (1 - p) / p, math.sqrt(n * (1 - p)) / p
+    b = min(b, math.ceil(mean + 60 * sd + 100))  # the terms beyond do not count
+    log_term = lambda k: (math.lgamma(n + k) - math.lgamma(k + 1) - math.lgamma(n)
+                          + n * math.log(p) + k * math.log1p(-p))
+    return sum(math.exp(log_term(k)) for k in range(a, b + 1)) if a <= b else 0.0
+
+
+def check_abundance(sim, block, kept):
+    """The N-hat rows of one coverage block from the N-hat of its converged
+    fits: the true N of a replicate's period is n + F, F the animals missed
+    (negative binomial given the n caught and the generating p*)."""
+    checked = 0
+    p_star = {(c["group"], c["period"]): c["p_star"] for c in sim["generating_p_star"]}
+    by_period = {}
+    for f in kept:
+        for a in f["abundance"]:
+            if a["estimate"] is not None:
+                by_period.setdefault((a["group"], a["period"]), []).append(a)
+    want_rows = [k for k in p_star if k in by_period and p_star[k] is not None and 0 < p_star[k] <= 1]
+    got_rows = [(r["group"], r["period"]) for r in block["abundance"]]
+    if got_rows != want_rows:
+        fail(f"submodel {block['submodel']}: N-hat rows {got_rows}, the fits give {want_rows}")
+        return 0
+    for row in block["abundance"]:
+        key = (row["group"], row["period"])
+        ps, values = p_star[key], by_period[key]
+        c = len(values)
+        true_n = sum(a["caught"] / ps for a in values) / c
+        bias = sum(a["estimate"] for a in values) / c - true_n
+        expect = {
+            "fits": c,
+            "true_n": true_n,
+            "bias": bias,
+            "rmse": math.sqrt(sum((a["estimate"] - a["caught"] / ps) ** 2 + a["caught"] * (1 - ps) / ps ** 2
+                                  for a in values) / c),
+            "mean_se": (None if any(a["se"] is None for a in values) else sum(a["se"] for a in values) / c),
+            "coverage": sum(chance_covered(a["lower"], a["upper"], a["caught"], ps) for a in values) / c,
+        }
+        if true_n != 0:
+            expect["relative_bias"] = bias / true_n
+        for key_name, value in expect.items():
+            if (value is None) != (row[key_name] is None) or (
+                    value is not None and abs(row[key_name] - value) > 1e-9 * max(1.0, abs(value))):
+                fail(f"submodel {block['submodel']} N-hat {key}: {key_name} document {row[key_name]!r}, fits give {value!r}")
+            checked += 1
+    return checked
+
+
 def check_coverage(doc):
     """Recomputes every simulation's coverage block from its fits: bias, RMSE,
     empirical SD, mean and median SE, the SEs above 10 SD and the two
@@ -286,6 +343,7 @@ def check_coverage(doc):
                     if abs(row[key] - value) > 1e-9 * max(1.0, abs(value)):
                         fail(f"submodel {n} S({i + 1}) {key}: document {row[key]!r}, fits give {value!r}")
                     checked += 1
+            checked += check_abundance(sim, block, kept)
     return checked
 
 

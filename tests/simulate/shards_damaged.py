@@ -61,6 +61,11 @@ cases = [
     ("an se array short", lambda s: fits(s)[2].__setitem__("se", fits(s)[2]["se"][:4]), r"fits\[2\]\.se has 4 entries, 10 expected"),
     ("an estimate not a number", lambda s: fits(s)[2]["estimates"].__setitem__(1, "x"), r"estimates\[1\] is not a number"),
     ("labels missing", lambda s: s.pop("labels"), r"labels is missing"),
+    ("an N-hat of a group the model lacks", lambda s: fits(s)[1]["abundance"][0].__setitem__("group", 2),
+     r"fits\[1\]\.abundance\[0\]\.group is 2, outside 1 to 1"),
+    ("an N-hat bound not a number", lambda s: fits(s)[0]["abundance"][1].__setitem__("upper", "x"),
+     r"fits\[0\]\.abundance\[1\]\.upper is not a number"),
+    ("p* missing", lambda s: s.pop("generating_p_star"), r"generating_p_star is missing"),
     ("a shard range past the replicates", lambda s: s["shard"].__setitem__("last", 400), r"shard\.last is 400"),
 ]
 for what, edit, pattern in cases:
