@@ -43,6 +43,7 @@ import sys
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import markov_design as md  # noqa: E402  (the checker)
 import run_listing  # noqa: E402
+import structure_fit  # noqa: E402  (the listing's fits)
 
 OCCASIONS = [2, 3, 2, 2]             # secondary occasions of periods 1..4
 M = len(OCCASIONS)
@@ -110,22 +111,6 @@ def fill(v):
     return values
 
 
-def closed_cells(p, c):
-    """Cell probabilities of a closed cohort (p by occasion, c from occasion 2) and p*."""
-    pstar = 1 - math.prod(1 - x for x in p)
-    cells = []
-    for history in itertools.product("CM", repeat=len(p)):
-        if "C" not in history:
-            break
-        pr, seen = 1.0, False
-        for t, h in enumerate(history):
-            q = c[t - 1] if seen else p[t]
-            pr *= q if h == "C" else 1 - q
-            seen = seen or h == "C"
-        cells.append(pr / pstar)
-    return cells + [0.0], pstar
-
-
 def first_recaptured(i, j, phi, gamma2, gamma1, pstar):
     """Released in period i, next caught in period j."""
     total = 0.0
@@ -151,7 +136,7 @@ def cohorts(values):
         for ip, kk in enumerate(OCCASIONS, start=1):
             p = [values[g, ("p", ip, t)] for t in range(1, kk + 1)]
             c = [values[g, ("c", ip, t)] for t in range(2, kk + 1)]
-            probs, pstar[ip] = closed_cells(p, c)
+            probs, pstar[ip] = md.closed_cells(p, c)
             assert len(CLOSED_COUNTS[g][ip - 1]) == ip
             for counts in CLOSED_COUNTS[g][ip - 1]:
                 assert len(counts) == len(probs) and counts[-1] == 0
@@ -196,24 +181,6 @@ def command_file():
     return "\n".join(lines) + "\n"
 
 
-def printed_fit(listing):
-    """The printed S(1..NPAR) (S[0] unused) and the log-likelihood text of the one fit."""
-    estimates, ll = None, None
-    row = re.compile(r"^\s+(\d+)\s+-?\d+ .{20}(.{12})")
-    for line in listing:
-        if line.startswith("   I       Parameter            S(I)"):
-            estimates = [0.0]
-            continue
-        if estimates is not None:
-            m = row.match(line)
-            if m and int(m.group(1)) == len(estimates):
-                estimates.append(float(m.group(2)))
-        m = re.search(r"Log-likelihood = (\S+)", line)
-        if m:
-            ll = m.group(1)
-    return estimates, ll
-
-
 def free_positions():
     """Where each free value stands in S(1..NPAR): p(ip,1) of group F, F's
     gamma''(2), then each group's phi."""
@@ -227,7 +194,9 @@ def check(program, case_dir):
     with open(os.path.join(case_dir, "run.cmd")) as f:
         commands = f.read()
     c.equal("run.cmd of the case", commands, command_file())
-    S, ll_text = printed_fit(run_listing.listing(program, commands))
+    fits = structure_fit.listing_fits(run_listing.listing(program, commands))
+    c.equal("fits printed", len(fits), 1)
+    S, ll_text = fits[0] if fits else (None, None)
     c.equal("estimates printed", S is not None and len(S) - 1, len(parameters()))
     c.equal("log-likelihood printed", ll_text is not None, True)
     if c.failures:
