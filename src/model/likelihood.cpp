@@ -75,7 +75,6 @@ RdDesign rd_design(const ModelStore& store) {
   if (ncohrt % G != 0) {
     d.group = G;
     d.cohort = ncohrt;
-    d.cells = ncohrt - ncohrt / G * G;  // cohorts of the last, incomplete group
     return fail(d, EstStatus::GroupCohorts);
   }
   const int per_group = ncohrt / G;

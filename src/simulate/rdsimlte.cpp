@@ -35,9 +35,6 @@ std::pair<int, int> shard_range(int nsim, int K, int N) {
 
 namespace {
 
-/// The group of animals whose abundance `a` is.
-int abundance_group(const PeriodAbundance& a) { return a.group; }
-
 /// Message of a failed close or open of the estimate file.
 constexpr const char* kFileError = "Error opening the binary file for parameter estimates.";
 
@@ -269,7 +266,7 @@ class Simulation {
     }
     for (const PeriodAbundance& a : report.abundance) {
       f.abundance.push_back(
-          ReplicateAbundance{abundance_group(a), a.period, a.caught, a.estimate, a.se, a.ci.lower, a.ci.upper});
+          ReplicateAbundance{a.group, a.period, a.caught, a.estimate, a.se, a.ci.lower, a.ci.upper});
     }
     add_fit(totals_, f);
     if (included && opt_.parfile) {
