@@ -8,6 +8,7 @@
 #include "estimate/context.h"
 #include "base/text.h"
 #include "estimate/consrt.h"
+#include "estimate/linear_fit.h"
 #include "estimate/numerr.h"
 #include "estimate/optimizer.h"
 #include "estimate/parameter_table.h"
@@ -192,6 +193,45 @@ void minimise(FitContext& run, ParameterScale scale, double first_value, FitRepo
   report.significant_digits = truncated(w.WOPT[2]);
 }
 
+/// Minimises the likelihood over the coefficients of a fit with linear
+/// forms, from the start its set-up found: the optimizer moves beta, each
+/// evaluation reads the slots logit^-1(X beta) on the natural scale. The
+/// coefficients reached go to WORK's beta, the slots' values to WORK(1..NEST).
+void minimise_linear(FitContext& run, double first_value, FitReport& report) {
+  ModelStore& m = run.model;
+  EstimationWork& w = run.work;
+  const LinearDesign& d = m.linear->design;
+  const int n = d.coefficients();
+  w.beta = m.linear->start;
+  w.WOPT.assign(static_cast<std::size_t>(3 * std::max(n, 1)), 0.0);
+  std::vector<double> slots(static_cast<std::size_t>(d.slots));
+  if (n < 1) {
+    report.optimizer = OptimizerCode::Converged;
+    report.function_value = first_value;
+    w.WOPT[1] = 0.0;
+    w.WOPT[2] = 14.0;
+  } else {
+    w.VC.assign(static_cast<std::size_t>(n) * (n + 1) / 2, 0.0);
+    std::vector<double> gradient(static_cast<std::size_t>(n), 0.0);
+    auto objective = [&run, &d, &slots](int count, const double* beta) {
+      d.probabilities(std::span<const double>(beta, static_cast<std::size_t>(count)), slots);
+      return est(run.model, run.listing, slots, ParameterScale::Natural);
+    };
+    double F = 0.0;
+    report.optimizer = optmiz(objective, n, m.NSIG, m.MAXFN, w.beta, w.VC, gradient, F, w.WOPT);
+    report.function_value = F;
+  }
+  m.IEROPT = code_number(report.optimizer);
+  auto truncated = [](double v) {
+    if (!(v > -2147483648.0 && v < 2147483648.0)) return 0;
+    return static_cast<int>(v);
+  };
+  report.evaluations = truncated(w.WOPT[1]);
+  report.significant_digits = truncated(w.WOPT[2]);
+  d.probabilities(w.beta, slots);
+  for (int J = 1; J <= m.NEST; ++J) w.WORK(J) = slots[static_cast<std::size_t>(J - 1)];
+}
+
 /// Prints the fit's report lines and turns the optimizer's code into warnings.
 void report_fit(Listing& lst, const FitReport& report, bool print) {
   static const Layout final_value("(/5X,21HFinal function value ,G14.8,          17H (Error Return = ,I3,1H))");
@@ -319,14 +359,37 @@ FitReport fit_model(FitContext& run, EstimateMode mode) {
     print_counts(run);
     for (int i = 1; i <= m.NPAR; ++i) run.work.WORK(i) = m.PAR(i);
     parameter_table(run, ParameterTableFor::Estimate);
-    if (transform_scale(m) == ParameterScale::Working) working_scale(run);
-    if (s.IDEBUG == 1) debug_dump(run, transform_scale(m));
+    if (m.linear) {
+      // The coefficients are unbounded: no transform. The slots start at
+      // the values the start coefficients give (the start values themselves
+      // when the forms can hold them), on the natural scale; a simulation
+      // generates from these.
+      set_up_linear(run);
+      std::vector<double> slots(static_cast<std::size_t>(m.NEST));
+      m.linear->design.probabilities(m.linear->start, slots);
+      for (int J = 1; J <= m.NEST; ++J) m.PAR(J) = slots[static_cast<std::size_t>(J - 1)];
+    } else if (transform_scale(m) == ParameterScale::Working) {
+      working_scale(run);
+    }
+    if (s.IDEBUG == 1) debug_dump(run, m.linear ? ParameterScale::Natural : transform_scale(m));
   }
   report.sequence = run.saved.NMOD;
   report.name = run.saved.NAMSAV(report.sequence);
   if (report.full_name.empty()) report.full_name = trimmed(report.name);
   if (mode == EstimateMode::SetupOnly) return report;
 
+  if (m.linear) {
+    // The slots at the start coefficients, then the fit over the coefficients.
+    std::vector<double> slots(static_cast<std::size_t>(m.NEST));
+    m.linear->design.probabilities(m.linear->start, slots);
+    for (int J = 1; J <= m.NEST; ++J) run.work.WORK(J) = slots[static_cast<std::size_t>(J - 1)];
+    if (s.IDEBUG == 1) debug_dump(run, ParameterScale::Natural);
+    const double first_value = evaluate_at_work(run, ParameterScale::Natural);
+    cell_sum_check(run);
+    minimise_linear(run, first_value, report);
+    for (int J = 1; J <= m.NEST; ++J) m.PAR(J) = run.work.WORK(J);
+    return report;
+  }
   // A refit reads the start values its set-up saved as working values.
   const ParameterScale scale = mode == EstimateMode::Full ? transform_scale(m) : ParameterScale::Working;
   if (s.IDEBUG == 1) debug_dump(run, scale);

@@ -41,6 +41,16 @@ struct ParameterEstimate {
   bool fixed() const { return slot < 1; }
 };
 
+/// One coefficient of a fit with linear forms on the logit scale.
+struct CoefficientEstimate {
+  std::string name;       ///< "PHI:G[M]", "PHI:WINTER", "P:S(3)"
+  std::string part;       ///< the part it belongs to: PHI, P, C, GAMMA, GAMMA'', GAMMA', THETA
+  double estimate = 0.0;  ///< on the logit scale
+  double se = 0.0;        ///< NaN when the data hold no information on it
+  bool estimable = true;  ///< false: the data hold no information on it
+  Interval ci;            ///< estimate -+ 1.96 se; NaN when not estimable
+};
+
 /// One cell of the goodness-of-fit table.
 struct CellFit {
   int observed = 0;       ///< NOBS
@@ -93,7 +103,8 @@ struct FitReport {
   std::string full_name;  ///< the name as typed, never cut
   int sequence = 0;  ///< its row in the saved-model table
   int npar = 0;      ///< NPAR
-  int nest = 0;      ///< K: the parameters estimated
+  int nest = 0;      ///< K: the parameters estimated (the coefficients, in a fit with linear forms)
+  int slots = 0;     ///< NEST: the estimated slots, the order of the covariance below
   OptimizerCode optimizer = OptimizerCode::Converged;
   InversionCode inversion = InversionCode::Inverted;
   double function_value = 0.0;  ///< the minimised negative log-likelihood kernel
@@ -108,6 +119,11 @@ struct FitReport {
   /// are positive (meaningful, as the covariance, only when the inversion
   /// succeeded).
   std::vector<double> correlation;
+  /// The coefficients of a fit with linear forms, in the order of the
+  /// design's columns; empty for a fit of the parameters themselves.
+  std::vector<CoefficientEstimate> betas;
+  /// Packed lower triangle of the coefficients' covariance (with `betas`).
+  std::vector<double> beta_covariance;
   std::vector<CohortFit> cohorts;  ///< cohorts 1..NCOHRT, in order
   ChiSquareTest G;                 ///< G against the saturated model; df = NDF
   ChiSquareTest pooled;            ///< pooled Pearson test; tested only when df > 0
@@ -155,7 +171,7 @@ struct FitReport {
   double parameter_correlation(int i, int j) const;
   /// The covariance and correlation of slots 1..K are both at hand.
   bool has_covariance() const {
-    const std::size_t k = static_cast<std::size_t>(nest);
+    const std::size_t k = static_cast<std::size_t>(slots);
     return inversion == InversionCode::Inverted && covariance.size() >= k * (k + 1) / 2 &&
            correlation.size() >= k * (k + 1) / 2;
   }

@@ -13,6 +13,7 @@
 #include "base/text.h"
 #include "estimate/context.h"
 #include "estimate/derived.h"
+#include "estimate/linear_fit.h"
 #include "estimate/optimizer.h"
 #include "estimate/parameter_table.h"
 #include "estimate/setup.h"
@@ -171,6 +172,8 @@ struct Inversion {
   InversionCode code = InversionCode::Inverted;
   std::vector<bool> undetermined;  ///< by slot (1-based): no information on it
   double F = 0.0;                  ///< the likelihood kernel at the estimates
+  /// A fit with linear forms: the information in its coefficients.
+  std::optional<LinearInformation> linear;
 };
 
 /// The inversion of the expected information matrix at the estimates
@@ -188,10 +191,18 @@ Inversion invert_information(FitContext& run) {
   const std::vector<std::size_t> offset = cell_offsets(m, cells);
   const Derivatives derivatives = derivative_blocks(run, offset, cells);
   const std::vector<double>& change = derivatives.change;
-  information_matrix(m, w.DPROB, m.NEST, w.VC);
-  const int n = m.NEST;
   Inversion out;
   out.F = derivatives.F;
+  if (m.linear) {
+    // The information is taken in the coefficients; the slots' covariance follows by the delta method.
+    out.linear = linear_information(m, w.beta, w.DPROB, cells, change, kNoChange);
+    out.code = out.linear->code;
+    w.VC = out.linear->slot_covariance;
+    out.undetermined = out.linear->slot_undetermined;
+    return out;
+  }
+  information_matrix(m, w.DPROB, m.NEST, w.VC);
+  const int n = m.NEST;
   std::vector<bool>& undetermined = out.undetermined;
   undetermined.assign(static_cast<std::size_t>(std::max(n, 0)) + 1, false);
   if (n < 1) return out;
@@ -328,12 +339,12 @@ void goodness_of_fit(const ModelStore& m, double F, FitReport& r) {
     cohort.probability = 1.0 - p;
   }
 
-  const int NDF = df_total - m.NEST;
+  const int NDF = df_total - r.nest;
   double p = 0.0;
   int ier = 0;
   cdtr(G, NDF, p, ier);
   r.G = ChiSquareTest{G, NDF, 1.0 - p, ier != 0};
-  pooled_df -= m.NEST;
+  pooled_df -= r.nest;
   r.pooled = ChiSquareTest{pooled_chi, pooled_df, 0.0, false};
   if (pooled_df > 0) {
     cdtr(pooled_chi, pooled_df, p, ier);
@@ -341,7 +352,7 @@ void goodness_of_fit(const ModelStore& m, double F, FitReport& r) {
     r.pooled.error = ier != 0;
   }
   r.lnL = LL;
-  r.aic = -2.0 * LL + 2.0 * m.NEST;
+  r.aic = -2.0 * LL + 2.0 * r.nest;
   r.aicc = r.aic + aicc_correction(r.nest, r.sample_size);
 }
 
@@ -467,7 +478,8 @@ bool reaches_bound(const ParameterEstimate& e) {
 void complete_report(FitContext& run, FitReport& report) {
   ModelStore& m = run.model;
   report.npar = m.NPAR;
-  report.nest = m.NEST;
+  report.nest = m.linear ? m.linear->design.coefficients() : m.NEST;
+  report.slots = m.NEST;
   std::int64_t n = 0;
   for (int c = 1; c <= m.NCOHRT; ++c) n += m.NREL(c);
   report.sample_size = static_cast<int>(static_cast<std::uint32_t>(n));
@@ -477,7 +489,11 @@ void complete_report(FitContext& run, FitReport& report) {
   report.parameters = parameter_estimates(m, run.work.VC, inversion.undetermined);
   report.covariance = run.work.VC;
   // Also after a failed inversion: the listing shows what the inversion left.
-  report.correlation = packed_correlation(report.covariance, report.nest);
+  report.correlation = packed_correlation(report.covariance, report.slots);
+  if (inversion.linear) {
+    report.betas = coefficient_estimates(m.linear->design, run.work.beta, *inversion.linear);
+    report.beta_covariance = inversion.linear->beta_covariance;
+  }
   DerivedAbundance derived = derived_abundance(m, report);
   report.abundance = std::move(derived.by_group);
   report.total_abundance = std::move(derived.total);

@@ -55,6 +55,35 @@ void print_results_table(Listing& lst, const ModelStore& m, const FitReport& r) 
   }
 }
 
+/// The coefficients of a fit with linear forms: estimates on the logit
+/// scale, standard errors and 95% intervals; nothing for other fits.
+void print_coefficients(Listing& lst, const FitReport& r) {
+  if (r.betas.empty()) return;
+  static const Layout title("(/30X,A,1X,A)");
+  static const Layout interval("(//59X,23H95% Confidence Interval)");
+  static const Layout heading("(1X,A)");
+  static const Layout rule("(1X,4(1H-),2X,24(1H-),4(1X,12(1H-)))");
+  static const Layout row("(1X,I4,2X,A,1X,G12.6,3(1X,G12.6))");
+  static const Layout not_estimable("(1X,I4,2X,A,1X,G12.6,3(1X,A12))");
+  lst.linchk(static_cast<int>(r.betas.size()) + 7);
+  lst.put(title, {"Coefficients on the logit scale for model", r.name});
+  lst.put(interval, {});
+  lst.put(heading, {"   K  Coefficient               Estimate    Standard Error Lower        Upper"});
+  lst.put(rule, {});
+  int k = 0;
+  for (const CoefficientEstimate& b : r.betas) {
+    ++k;
+    // Names are left-aligned in 24 columns; a longer one pushes the numbers along.
+    std::string name = b.name;
+    if (name.size() < 24) name.resize(24, ' ');
+    if (b.estimable) {
+      lst.put(row, {k, name, b.estimate, b.se, b.ci.lower, b.ci.upper});
+    } else {
+      lst.put(not_estimable, {k, name, b.estimate, "unavailable", "", ""});
+    }
+  }
+}
+
 /// The abundance by primary period (option DERIVED); for a model with
 /// groups, each group's under its name, then all groups together.
 void print_derived(Listing& lst, const FitReport& r) {
@@ -306,6 +335,14 @@ void warn_not_estimable(Listing& lst, const FitReport& r) {
     names += "S(" + std::to_string(e.index) + ")";
     if (!e.label.empty()) names += " (" + e.label + ")";
   }
+  std::string coefficients;
+  for (const CoefficientEstimate& b : r.betas) {
+    if (!b.estimable) coefficients += (coefficients.empty() ? "" : ", ") + b.name;
+  }
+  if (!coefficients.empty()) {
+    lst.warn("Not estimable, the data hold no information on the coefficients " + coefficients +
+             "; their standard errors are unavailable.");
+  }
   if (names.empty()) return;
   lst.warn(count == 1 ? "Not estimable, the data hold no information on it: " + names +
                            "; its standard error and the values derived from it are unavailable."
@@ -319,6 +356,7 @@ void print_results(Listing& lst, const ModelStore& m, const FitReport& report, R
   const bool print = detail == ReportDetail::Full;
   print_inversion(lst, report);
   warn_not_estimable(lst, report);
+  if (print) print_coefficients(lst, report);
   if (print) print_results_table(lst, m, report);
   if (print && report.show_derived) print_derived(lst, report);
   if (print && m.NOVAR == 0) print_covariance(lst, report);

@@ -46,6 +46,7 @@ void read_setup_blocks(FitContext& run, SetupUse use) {
   run.work.WORK.resize(run.model.NPAR);
   run.structured.clear();
   run.structure_name.clear();
+  run.model.linear.reset();
   bool constrained = false;
   bool initialized = false;
   refuse_statement_words(run);

@@ -6,6 +6,7 @@
 
 #include "estimate/consrt.h"
 #include "estimate/context.h"
+#include "estimate/linear_fit.h"
 #include "listing/layout.h"
 #include "model/likelihood.h"
 #include "model/structure.h"
@@ -48,7 +49,9 @@ void structure(FitContext& run) {
   ModelStore& m = run.model;
   Listing& lst = run.listing;
   Structure s;
-  if (const auto message = parse_structure(statement_words(run), s, m.groups())) lst.error(*message);
+  std::vector<std::string> covariates;
+  for (const Covariate& c : m.covariates) covariates.push_back(c.name);
+  if (const auto message = parse_structure(statement_words(run), s, m.groups(), covariates)) lst.error(*message);
   if (m.NPAR < 1 || m.NCOHRT < 1) lst.error("STRUCTURE needs the robust design of a PROC MODEL read before it.");
   const RdDesign design = laid_out(m);
   if (design.status != EstStatus::Ok) lst.error(rd_design_message(design, m));
@@ -84,6 +87,14 @@ void structure(FitContext& run) {
     lines.push_back(statement + " /* " + said + " */");
   }
   renumber_map(m);
+  if (s.linear()) {
+    // The forms' design on the structure's own map: a design of deficient
+    // rank is the statement's fault, named here; CONSTRAINT may change the
+    // map, and the fit builds the design again on the final one.
+    m.linear = LinearFit{structure_forms(s, design.layout, m.group_names, m.covariates), {}, {}};
+    LinearDesign check;
+    if (const auto message = build_linear_design(m.linear->forms, slot_map(m), check)) lst.error(*message);
+  }
 
   run.reader.echo_as(EchoLevel::Statement);
   run.reader.getcmd();

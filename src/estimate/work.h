@@ -15,6 +15,7 @@ struct EstimationWork {
   std::vector<double> VC;     ///< packed symmetric matrix of order NEST
   std::vector<double> DPROB;  ///< derivative blocks, NEST blocks of every cell present
   std::vector<double> WOPT;   ///< optimizer work; element 2 evaluations, 3 digits
+  std::vector<double> beta;   ///< the coefficients of a fit with linear forms, as the fit left them
   double F = 0.0;             ///< the generating model's likelihood value in a simulation; a fit reads none
 };
 

@@ -1,6 +1,8 @@
 #include "model/model.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -124,6 +126,36 @@ void read_cell(ModelContext& run) {
   }
 }
 
+/// Reads COVARIATE name = v1 ... vM: one value per primary period. Returns
+/// the statement's place, for the check of the count against the design.
+std::string read_covariate(ModelContext& run) {
+  ModelStore& m = run.model;
+  Listing& lst = run.listing;
+  const int ntok = run.status.NTOK;
+  if (ntok < 4 || run.token(3) != "=") {
+    lst.error("COVARIATE needs a name, = and one value per primary period (COVARIATE WINTER = 0.2 0.5 0.1).");
+  }
+  std::string name(run.instr.raw_word(2));
+  if (const std::optional<std::string> fault = covariate_name_fault(name)) lst.error(*fault);
+  for (char& ch : name) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  for (const Covariate& c : m.covariates) {
+    if (c.name == name) lst.error("Covariate " + name + " given twice.");
+  }
+  Covariate c{name, {}};
+  for (int L = 4; L <= ntok; ++L) {
+    const double v = value(run.instr, L, lst);
+    if (!std::isfinite(v)) lst.error("Covariate " + name + " has a value that is not a finite number.");
+    c.values.push_back(v);
+  }
+  const int count = static_cast<int>(c.values.size());
+  if (m.NPRIM > 0 && count != m.NPRIM) {
+    lst.error("Covariate " + name + " has " + std::to_string(count) + (count == 1 ? " value" : " values") +
+              ", but the model has " + std::to_string(m.NPRIM) + " primary periods: give one value per period.");
+  }
+  m.covariates.push_back(std::move(c));
+  return run.reader.where();
+}
+
 /// Prints the robust-design description given to PROC MODEL.
 void print_design(ModelContext& run) {
   static const Layout intervals("(/A,(20F4.1))");
@@ -143,6 +175,13 @@ void print_design(ModelContext& run) {
     items.emplace_back("GROUPS:");
     for (const std::string& name : m.group_names) items.emplace_back(name);
     run.listing.put(groups, items);
+  }
+  for (const Covariate& c : m.covariates) {
+    static const Layout covariate("(/A,(8G13.5))");
+    items.clear();
+    items.emplace_back("COVARIATE " + c.name + ":");
+    for (double v : c.values) items.emplace_back(v);
+    run.listing.put(covariate, items);
   }
 }
 
@@ -165,6 +204,7 @@ void model(ModelContext& run) {
   m.NEQUAL = 0;
   m.NGROUP = 1;
   m.group_names.clear();
+  m.covariates.clear();
   m.IRECOV = 0;
   m.NORMAL = 0;
   m.ADDCEL = 0;
@@ -176,11 +216,18 @@ void model(ModelContext& run) {
   m.size_parameters();
   m.NOBS = Mat1<int>();
   run.reader.getcmd();
+  std::vector<std::string> covariate_places;
 
   for (;;) {
     run.listing.put_free({">>", run.token(1).view()});
     const Token& first = run.token(1);
     if (first == "PROC") break;
+    if (first == "COVARIATE") {
+      run.reader.echo_as(EchoLevel::Statement);
+      covariate_places.push_back(read_covariate(run));
+      run.reader.getcmd();
+      continue;
+    }
     if (first == "LABELS" || first == "LABEL") {
       run.reader.echo_as(EchoLevel::Statement);
       labels(run);
@@ -205,6 +252,18 @@ void model(ModelContext& run) {
   print_design(run);
   run.reader.echo_as(EchoLevel::Proc);
   modout(run);
+  // A covariate has one value per primary period of the design the cohorts lay out.
+  if (m.design.status == EstStatus::Ok || m.design.status == EstStatus::NparTooSmall) {
+    const int M = m.design.layout.periods();
+    for (std::size_t i = 0; i < m.covariates.size(); ++i) {
+      const int count = static_cast<int>(m.covariates[i].values.size());
+      if (count != M) {
+        run.listing.error("Covariate " + m.covariates[i].name + " (" + covariate_places[i] + ") has " +
+                          std::to_string(count) + (count == 1 ? " value" : " values") + ", but the design has " +
+                          std::to_string(M) + " primary periods: give one value per period.");
+      }
+    }
+  }
 }
 
 void labels(ModelContext& run) {

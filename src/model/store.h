@@ -9,6 +9,7 @@
 // limits of base/limits.h, and these are sized to what it read.
 
 #include <csignal>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -21,6 +22,7 @@
 
 #include "model/arrays.h"
 #include "base/limits.h"
+#include "model/linear_form.h"
 #include "model/robust_layout.h"
 
 namespace quorvale {
@@ -78,6 +80,11 @@ struct ModelStore {
   /// Names of the groups of animals (GROUPS = F M), in cohort order; empty:
   /// one group, whatever the count NGROUP records.
   std::vector<std::string> group_names;
+  /// Covariates of the primary periods (COVARIATE name = ...), in the order given; names in capitals.
+  std::vector<Covariate> covariates;
+  /// The linear forms of the fit being set up, with their design once its
+  /// set-up is read; none for a fit of the parameters themselves.
+  std::optional<LinearFit> linear;
 
   /// Groups the cohorts and parameters are laid out for: 1 without names.
   int groups() const { return group_names.empty() ? 1 : static_cast<int>(group_names.size()); }

@@ -115,23 +115,47 @@ std::string part_word(const char* part, const std::string& level) {
 
 /// The words of each part; THETA(1) too.
 std::string phi_word(const Structure& s) {
+  if (s.phi_form) return part_word("PHI", s.phi_form->text);
   return part_word("PHI", level_word(by_period(s.phi_by_period), s.phi_by_group));
 }
-std::string p_word(const Structure& s) { return part_word("P", level_word(s.p, s.p_by_group)); }
-std::string c_word(const Structure& s) { return part_word("C", s.c_is_p ? "P" : level_word(s.c, s.c_by_group)); }
+std::string p_word(const Structure& s) {
+  return part_word("P", s.p_form ? s.p_form->text : level_word(s.p, s.p_by_group));
+}
+std::string c_word(const Structure& s) {
+  if (s.c_form) return part_word("C", s.c_form->text);
+  return part_word("C", s.c_is_p ? "P" : level_word(s.c, s.c_by_group));
+}
 std::string gamma_word(const Structure& s) {
   if (s.emigration == Emigration::None) return part_word("GAMMA", "NONE");
   std::string level = s.emigration == Emigration::Random ? "RANDOM," : "MARKOV,";
-  level += level_word(by_period(s.gamma_by_period), s.gamma_by_group);
+  level += s.gamma_form ? s.gamma_form->text : level_word(by_period(s.gamma_by_period), s.gamma_by_group);
   return part_word("GAMMA", level);
 }
 std::string theta_word(const Structure& s) {
   return part_word("THETA", s.theta ? level_word(*s.theta, s.theta_by_group) : "1");
 }
 
+/// Whether a level that is none of a part's words is to be read as a
+/// formula: it has a +, a word only formulas take, or the model has
+/// covariates. Otherwise the part's list of levels is the better message.
+bool formula_meant(const std::string& level, std::span<const std::string> covariates) {
+  if (!covariates.empty() || level.find('+') != std::string::npos) return true;
+  std::string word;
+  for (char ch : level + "*") {
+    if (ch == '*' || ch == ',') {
+      if (word == "TREND" || word == "1") return true;
+      word.clear();
+    } else {
+      word += ch;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
-std::optional<std::string> parse_structure(const std::vector<std::string>& words, Structure& out, int groups) {
+std::optional<std::string> parse_structure(const std::vector<std::string>& words, Structure& out, int groups,
+                                           std::span<const std::string> covariates) {
   static constexpr std::array<std::string_view, 5> kParts = {"PHI", "P", "C", "GAMMA", "THETA"};
   std::array<bool, kParts.size()> seen{};
   out = Structure{};
@@ -153,19 +177,40 @@ std::optional<std::string> parse_structure(const std::vector<std::string>& words
     if (k == kParts.size()) return "Unknown STRUCTURE part " + raw + ": the parts are PHI, P, C, GAMMA and THETA.";
     if (seen[k]) return "STRUCTURE part " + part + " given twice (" + raw + ").";
     seen[k] = true;
-    if (level.find('+') != std::string::npos) {
-      return "STRUCTURE part " + raw + " is an additive form: additive forms come with linear models on the logit "
-             "scale, which are not available yet.";
-    }
     const std::string bad = "Unknown level in STRUCTURE part " + raw + ": ";
     const GroupLevel g = group_factor(level);
     const std::optional<Variation> v = variation(g.rest);
+    // A level that is none of the part's words is a formula, or the part's
+    // list of levels when it does not look like one.
+    auto formula = [&](const std::string& text, std::optional<Formula>& into,
+                       const std::string& takes_message) -> std::optional<std::string> {
+      Formula f;
+      const std::optional<std::string> fault = parse_formula(text, part, raw, covariates, f);
+      if (fault) return formula_meant(text, covariates) ? *fault : bad + takes_message;
+      into = std::move(f);
+      return std::nullopt;
+    };
     if (part == "PHI") {
-      if (!v || *v == Variation::Occasion) return bad + takes("PHI takes . or T.", "PHI takes ., T, G or G*T.");
+      if (!v || *v == Variation::Occasion) {
+        if (auto fault = formula(level, out.phi_form, takes("PHI takes . or T.", "PHI takes ., T, G or G*T."))) {
+          return fault;
+        }
+        out.phi_by_period = true;
+        out.phi_by_group = grouped;
+        continue;
+      }
       out.phi_by_period = *v == Variation::Period;
       out.phi_by_group = g.by_group;
     } else if (part == "P") {
-      if (!v) return bad + takes("P takes ., T or T*O.", "P takes ., T, T*O, G, G*T or G*T*O.");
+      if (!v) {
+        if (auto fault =
+                formula(level, out.p_form, takes("P takes ., T or T*O.", "P takes ., T, T*O, G, G*T or G*T*O."))) {
+          return fault;
+        }
+        out.p = Variation::Occasion;
+        out.p_by_group = grouped;
+        continue;
+      }
       out.p = *v;
       out.p_by_group = g.by_group;
     } else if (part == "C") {
@@ -175,7 +220,13 @@ std::optional<std::string> parse_structure(const std::vector<std::string>& words
         out.c = *v;
         out.c_by_group = g.by_group;
       } else {
-        return bad + takes("C takes P, ., T or T*O.", "C takes P, ., T, T*O, G, G*T or G*T*O.");
+        if (auto fault = formula(level, out.c_form,
+                                 takes("C takes P, ., T or T*O.", "C takes P, ., T, T*O, G, G*T or G*T*O."))) {
+          return fault;
+        }
+        out.c = Variation::Occasion;
+        out.c_by_group = grouped;
+        continue;
       }
     } else if (part == "GAMMA") {
       out.gamma_given = true;
@@ -185,11 +236,21 @@ std::optional<std::string> parse_structure(const std::vector<std::string>& words
       } else {
         const std::size_t comma = level.find(',');
         const std::string kind = level.substr(0, comma);
-        const GroupLevel time = group_factor(comma == std::string::npos ? "" : level.substr(comma + 1));
+        const std::string time_text = comma == std::string::npos ? "" : level.substr(comma + 1);
+        const GroupLevel time = group_factor(time_text);
+        const std::string gamma_takes =
+            takes("GAMMA takes NONE, RANDOM,. RANDOM,T MARKOV,. or MARKOV,T.",
+                  "GAMMA takes NONE, RANDOM,. RANDOM,T RANDOM,G RANDOM,G*T MARKOV,. MARKOV,T MARKOV,G "
+                  "or MARKOV,G*T.");
+        if ((kind == "RANDOM" || kind == "MARKOV") && !time_text.empty() && time.rest != "." && time.rest != "T") {
+          if (auto fault = formula(time_text, out.gamma_form, gamma_takes)) return fault;
+          out.emigration = kind == "RANDOM" ? Emigration::Random : Emigration::Markov;
+          out.gamma_by_period = true;
+          out.gamma_by_group = grouped;
+          continue;
+        }
         if ((kind != "RANDOM" && kind != "MARKOV") || (time.rest != "." && time.rest != "T")) {
-          return bad + takes("GAMMA takes NONE, RANDOM,. RANDOM,T MARKOV,. or MARKOV,T.",
-                             "GAMMA takes NONE, RANDOM,. RANDOM,T RANDOM,G RANDOM,G*T MARKOV,. MARKOV,T MARKOV,G "
-                             "or MARKOV,G*T.");
+          return bad + gamma_takes;
         }
         out.emigration = kind == "RANDOM" ? Emigration::Random : Emigration::Markov;
         out.gamma_by_period = time.rest == "T";
@@ -224,7 +285,27 @@ std::optional<std::string> check_structure(const Structure& s, const RobustLayou
         {s.emigration != Emigration::None && s.gamma_by_group, gamma_word(s)},
         {s.theta && s.theta_by_group, theta_word(s)},
     }};
+    auto has_group = [](const std::optional<Formula>& f) {
+      if (!f) return false;
+      for (const auto& term : f->terms) {
+        for (const FormulaFactor& x : term) {
+          if (x.kind == FormulaFactor::Kind::Group) return true;
+        }
+      }
+      return false;
+    };
     for (const auto& [grouped, word] : by_group) {
+      if (grouped) {
+        return "STRUCTURE part " + word + " has a group term, but the model has no groups (PROC MODEL GROUPS = ...).";
+      }
+    }
+    const std::array<std::pair<bool, std::string>, 4> formula_groups = {{
+        {has_group(s.phi_form), phi_word(s)},
+        {has_group(s.p_form), p_word(s)},
+        {has_group(s.c_form), c_word(s)},
+        {s.emigration != Emigration::None && has_group(s.gamma_form), gamma_word(s)},
+    }};
+    for (const auto& [grouped, word] : formula_groups) {
       if (grouped) {
         return "STRUCTURE part " + word + " has a group term, but the model has no groups (PROC MODEL GROUPS = ...).";
       }
@@ -238,7 +319,7 @@ std::optional<std::string> check_structure(const Structure& s, const RobustLayou
     why = " needs at least two primary periods";
   } else if (s.emigration == Emigration::Markov && M < 3) {
     why = " needs at least three primary periods (gamma' starts in period 3)";
-  } else if (s.gamma_by_period && M < 3) {
+  } else if (s.gamma_by_period && !s.gamma_form && M < 3) {
     why = " needs at least three primary periods (gamma'' by period)";
   } else {
     return std::nullopt;
@@ -313,8 +394,12 @@ ParameterMap structure_map(const Structure& s, const RobustLayout& d, std::vecto
         for (int j = 2; j <= M; ++j) map.tie(d.gamma2(j, g), d.gamma2(s.gamma_by_period ? j : 2, h));
         for (int j = 3; j <= M; ++j) map.tie(d.gamma1(j, g), d.gamma1(s.gamma_by_period ? j : 3, h));
       }
-      if (!s.gamma_by_period) break;
-      if (last == LastPeriod::Needed) last = s.phi_by_period ? LastPeriod::Both : LastPeriod::None;
+      // A formula's gamma's are each their own predictor: no equality joins them.
+      if (!s.gamma_by_period || s.gamma_form) break;
+      if (last == LastPeriod::Needed) {
+        const bool phi_by_period = s.phi_form ? s.phi_form->has_period_factor() : s.phi_by_period;
+        last = phi_by_period ? LastPeriod::Both : LastPeriod::None;
+      }
       if (last != LastPeriod::None && M >= 3) {
         // Survival into the last period and availability in it reach the
         // cells only together, in every group.
@@ -333,6 +418,21 @@ ParameterMap structure_map(const Structure& s, const RobustLayout& d, std::vecto
       break;
   }
   return map;
+}
+
+LinearForms structure_forms(const Structure& s, const RobustLayout& design, const std::vector<std::string>& group_names,
+                            std::span<const Covariate> covariates) {
+  LinearForms forms = forms_of_design(design);
+  if (s.p_form) lay_out_formula(*s.p_form, FormulaPart::P, design, group_names, covariates, forms);
+  if (s.c_form) lay_out_formula(*s.c_form, FormulaPart::C, design, group_names, covariates, forms);
+  if (s.phi_form) lay_out_formula(*s.phi_form, FormulaPart::Phi, design, group_names, covariates, forms);
+  if (s.gamma_form && s.emigration == Emigration::Random) {
+    lay_out_formula(*s.gamma_form, FormulaPart::Gamma, design, group_names, covariates, forms);
+  } else if (s.gamma_form && s.emigration == Emigration::Markov) {
+    lay_out_formula(*s.gamma_form, FormulaPart::Gamma2, design, group_names, covariates, forms);
+    lay_out_formula(*s.gamma_form, FormulaPart::Gamma1, design, group_names, covariates, forms);
+  }
+  return forms;
 }
 
 std::string structure_words(const Structure& s) {

@@ -13,10 +13,12 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "model/linear_form.h"
 #include "model/robust_layout.h"
 
 namespace quorvale {
@@ -79,14 +81,28 @@ struct Structure {
   bool c_by_group = false;                        ///< C(G), C(G*T), C(G*T*O); C(P) follows each group's p
   bool gamma_by_group = false;                    ///< GAMMA(RANDOM,G), GAMMA(MARKOV,G*T), ...
   bool theta_by_group = false;                    ///< THETA(G), THETA(G*T)
+  /// Parts written as linear formulas on the logit scale (PHI(G+T),
+  /// C(P+1), GAMMA(RANDOM,TREND)); such a part leaves each of its
+  /// parameters free in the map, and its formula gives their predictors.
+  std::optional<Formula> phi_form, p_form, c_form, gamma_form;
+  /// Some part is a linear formula.
+  bool linear() const { return phi_form || p_form || c_form || gamma_form; }
 };
 
 /// The words of a STRUCTURE statement, `words` each one part such as
 /// "PHI(T)" or "gamma(markov,.)" (case does not matter), for a model of
 /// `groups` groups (a part not named is by group when there are several).
-/// Returns the message for an unknown part or level, an additive level
-/// such as G+T, or a part given twice.
-std::optional<std::string> parse_structure(const std::vector<std::string>& words, Structure& out, int groups = 1);
+/// A level that is none of the words above is read as a linear formula
+/// (model/linear_form.h) in the covariates `covariates`. Returns the message
+/// for an unknown part or level, a formula that cannot be read, or a part
+/// given twice.
+std::optional<std::string> parse_structure(const std::vector<std::string>& words, Structure& out, int groups = 1,
+                                           std::span<const std::string> covariates = {});
+
+/// The linear forms of a structure with formulas, laid out on the design
+/// whose groups are named `group_names` and whose periods carry `covariates`.
+LinearForms structure_forms(const Structure& s, const RobustLayout& design, const std::vector<std::string>& group_names,
+                            std::span<const Covariate> covariates);
 
 /// Message when the design cannot carry the structure: a group term in a
 /// model without groups, or the GAMMA named, or the GAMMA(MARKOV,T) a

@@ -116,7 +116,7 @@ TEST(Structure, RefusesUnknownPartsLevelsRepeatsAndWhatTheDesignLacks) {
       {"phi(t) P(T) Phi(.)", "STRUCTURE part PHI given twice (Phi(.))."},
       {"PHI(T*O)", "Unknown level in STRUCTURE part PHI(T*O): PHI takes . or T."},
       {"P(P)", "Unknown level in STRUCTURE part P(P): P takes ., T or T*O."},
-      {"C(O)", "Unknown level in STRUCTURE part C(O): C takes P, ., T or T*O."},
+      {"C(X)", "Unknown level in STRUCTURE part C(X): C takes P, ., T or T*O."},
       {"GAMMA(MARKOV)", "Unknown level in STRUCTURE part GAMMA(MARKOV): GAMMA takes NONE, RANDOM,. RANDOM,T "
                         "MARKOV,. or MARKOV,T."},
       {"GAMMA(NONE,T)", "Unknown level in STRUCTURE part GAMMA(NONE,T): GAMMA takes NONE, RANDOM,. RANDOM,T "
@@ -225,7 +225,7 @@ TEST(StructureGroups, GroupLevelsGiveEachGroupItsOwnAndOthersAreShared) {
             "=1 =1 =1 =4 =5 =5 =5 =5 =5 =10 =10 =10 38 39 40 41 #0 #0 #0 #0 #0 #1 #1 #1 #1");
 }
 
-TEST(StructureGroups, GroupTermsNeedGroupsAndAdditiveFormsAreRefused) {
+TEST(StructureGroups, GroupTermsNeedGroupsAndFormulaFaultsAreNamed) {
   const RobustLayout one(std::vector<int>{2, 1, 3, 2});
   const RobustLayout two = two_groups();
   const std::vector<std::pair<std::string, std::string>> refused_without_groups = {
@@ -243,10 +243,14 @@ TEST(StructureGroups, GroupTermsNeedGroupsAndAdditiveFormsAreRefused) {
     EXPECT_EQ(expand(words, two, map, notes), "") << words;
   }
   const std::vector<std::pair<std::string, std::string>> refused = {
-      {"PHI(G+T)", "STRUCTURE part PHI(G+T) is an additive form: additive forms come with linear models on the "
-                   "logit scale, which are not available yet."},
-      {"gamma(random,g+t)", "STRUCTURE part gamma(random,g+t) is an additive form: additive forms come with "
-                            "linear models on the logit scale, which are not available yet."},
+      {"PHI(G+X)", "Unknown term X in STRUCTURE part PHI(G+X): terms are 1, T, G, TREND, O (P and C), P (C) and "
+                   "the covariates of PROC MODEL (COVARIATE name = ...), of which there are none."},
+      {"gamma(random,g+t*t)", "Interaction of T with itself in STRUCTURE part gamma(random,g+t*t)."},
+      {"P(G+P)", "P in STRUCTURE part P(G+P): only C takes P, the capture probability's predictor."},
+      {"PHI(G+O)", "O in STRUCTURE part PHI(G+O): only P and C vary by occasion."},
+      {"PHI(G++T)", "Empty term in STRUCTURE part PHI(G++T): terms are joined by + and factors by *."},
+      {"C(P*G+1)", "P in a product in STRUCTURE part C(P*G+1): C takes P as a term of its own, such as C(P+1)."},
+      {"C(1*G+P)", "1 in a product in STRUCTURE part C(1*G+P): write the constant as a term of its own."},
       {"PHI(G*T*O)", "Unknown level in STRUCTURE part PHI(G*T*O): PHI takes ., T, G or G*T."},
       {"C(G*P)", "Unknown level in STRUCTURE part C(G*P): C takes P, ., T, T*O, G, G*T or G*T*O."},
       {"P(G*.)", "Unknown level in STRUCTURE part P(G*.): P takes ., T, T*O, G, G*T or G*T*O."},

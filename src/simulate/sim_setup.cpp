@@ -26,7 +26,9 @@ void SavedSetup::save(const ModelStore& m) {
   NSIG = m.NSIG;
   MAXFN = m.MAXFN;
   ISINE = m.ISINE;
-  scale = transform_scale(m);
+  // A set-up with linear forms holds its slots' values themselves.
+  scale = m.linear ? ParameterScale::Natural : transform_scale(m);
+  linear = m.linear;
 }
 
 void SavedSetup::restore(ModelStore& m) const {
@@ -42,6 +44,7 @@ void SavedSetup::restore(ModelStore& m) const {
   m.NSIG = NSIG;
   m.MAXFN = MAXFN;
   m.ISINE = ISINE;
+  m.linear = linear;
 }
 
 namespace {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,7 @@ struct SavedSetup {
   int NEST = 0, NFIXED = 0, NEQUAL = 0;    ///< parameter counts
   int NSIG = 0, MAXFN = 0, ISINE = 0;      ///< optimizer settings and transform
   ParameterScale scale = ParameterScale::Working;  ///< Natural: the values are S itself (TRANSFORM=NO)
+  std::optional<LinearFit> linear;                 ///< the linear forms and their design, for a fit with them
 
   /// Copies the set-up of parameters 1..NPAR out of the store.
   void save(const ModelStore& m);

@@ -1,0 +1,52 @@
+#pragma once
+// Fits with linear forms on the logit scale: the design on the fit's slots,
+// the coefficients' start, and the information matrix taken in the
+// coefficients with the slots' covariance by the delta method.
+
+#include <span>
+#include <vector>
+
+#include "estimate/fit_codes.h"
+#include "estimate/fit_report.h"
+#include "model/linear_form.h"
+
+namespace quorvale {
+
+struct FitContext;
+struct ModelStore;
+
+/// The estimated slots of the store's parameter map, with which parameters
+/// have constant bounds 0 and 1.
+SlotMap slot_map(const ModelStore& m);
+
+/// Builds the design of the store's linear forms on the map the set-up
+/// left (a fault ends the run) and the coefficients the fit starts from:
+/// those that best give the start values of slots 1..NEST in PAR (natural
+/// scale) on the logit scale.
+void set_up_linear(FitContext& run);
+
+/// The information in the coefficients and what follows from it.
+struct LinearInformation {
+  InversionCode code = InversionCode::Inverted;
+  std::vector<double> beta_covariance;  ///< packed, order K
+  std::vector<bool> beta_undetermined;  ///< by coefficient (0-based): no information on it
+  std::vector<double> slot_covariance;  ///< packed, order NEST: J cov(beta) J'
+  std::vector<bool> slot_undetermined;  ///< by slot (1-based): reached by an undetermined coefficient
+};
+
+/// From the derivative blocks of the slots (NEST blocks of `cells` cells,
+/// cohort by cohort) at the estimates, with P at the estimates: the
+/// information in the coefficients `beta` is J' I J with J = d slot / d beta
+/// = p(1 - p) X, inverted; a coefficient that reaches only slots moving no
+/// cell (`change` by slot, 1-based, at or below `no_change`) or whose row
+/// of the information is zero is left out of the inversion.
+LinearInformation linear_information(const ModelStore& m, std::span<const double> beta,
+                                     const std::vector<double>& dprob, std::size_t cells,
+                                     const std::vector<double>& change, double no_change);
+
+/// The coefficients of a fit as the report shows them: estimate, standard
+/// error and 95% interval (estimate -+ 1.96 se).
+std::vector<CoefficientEstimate> coefficient_estimates(const LinearDesign& d, std::span<const double> beta,
+                                                       const LinearInformation& info);
+
+}  // namespace quorvale
