@@ -380,7 +380,7 @@ ModelComparison compare(const SavedModels& s, const TestOptions& opt, int n, int
       const FitReport* general = fit_of(r[t.general]);
       const FitReport* reduced = fit_of(r[t.reduced]);
       t.maps_known = general && reduced;
-      t.nested = t.maps_known && nested_in(reduced->parameters, general->parameters);
+      t.nested = t.maps_known && nested_in(*reduced, *general);
       t.chi = -2.0 * (r[t.reduced].lnL - r[t.general].lnL);
       t.df = r[t.reduced].NDF - r[t.general].NDF;
       if (t.chi > 0.0) {

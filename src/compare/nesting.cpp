@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 #include <limits>
+#include <vector>
 
 namespace quorvale {
 
@@ -82,6 +83,112 @@ bool nested_in(Map reduced, Map general) {
     }
   }
   return true;
+}
+
+namespace {
+
+/// The logit-scale predictor of each parameter of a fit that it estimates:
+/// its design row, or for a fit without forms the indicator of its slot.
+struct Predictors {
+  const FitReport& fit;
+  int columns() const { return fit.betas.empty() ? fit.slots : static_cast<int>(fit.betas.size()); }
+  /// Column c (0-based) of the row of estimated slot `slot` (1-based).
+  double at(int slot, int c) const {
+    if (fit.betas.empty()) return slot == c + 1 ? 1.0 : 0.0;
+    return fit.beta_design[static_cast<std::size_t>(slot - 1) * fit.betas.size() + static_cast<std::size_t>(c)];
+  }
+};
+
+/// An orthonormal basis of the span of some vectors, to test others against.
+class Span {
+ public:
+  explicit Span(std::size_t n) : n_(n) {}
+  /// Adds v to the span (nothing when it lies in it already).
+  void add(std::vector<double> v) {
+    const double norm = residual(v);
+    if (norm > 0.0) {
+      for (double& x : v) x /= norm;
+      basis_.push_back(std::move(v));
+    }
+  }
+  /// Whether v lies in the span, to rounding.
+  bool holds(std::vector<double> v) const {
+    double size = 0.0;
+    for (double x : v) size = std::max(size, std::fabs(x));
+    return residual(v) <= 1e-9 * std::max(size, 1.0);
+  }
+
+ private:
+  /// Takes v's projection on the basis off v; its norm after, 0 below rounding.
+  double residual(std::vector<double>& v) const {
+    double before = 0.0;
+    for (double x : v) before += x * x;
+    for (int pass = 0; pass < 2; ++pass) {
+      for (const std::vector<double>& q : basis_) {
+        double r = 0.0;
+        for (std::size_t i = 0; i < n_; ++i) r += q[i] * v[i];
+        for (std::size_t i = 0; i < n_; ++i) v[i] -= r * q[i];
+      }
+    }
+    double after = 0.0;
+    for (double x : v) after += x * x;
+    return after <= 1e-20 * before ? 0.0 : std::sqrt(after);
+  }
+  std::size_t n_;
+  std::vector<std::vector<double>> basis_;
+};
+
+bool unit_bounds(const ParameterEstimate& p) {
+  return p.fixed() || (p.lower_by == 0 && p.upper_by == 0 && p.lower_bound == 0.0 && p.upper_bound == 1.0);
+}
+
+}  // namespace
+
+bool nested_in(const FitReport& reduced, const FitReport& general) {
+  if (reduced.betas.empty() && general.betas.empty()) return nested_in(reduced.parameters, general.parameters);
+  const Map r = reduced.parameters;
+  const Map g = general.parameters;
+  if (r.size() != g.size()) return false;
+  std::vector<std::size_t> free;  // the parameters the general model estimates
+  for (std::size_t i = 0; i < g.size(); ++i) {
+    if (!unit_bounds(g[i]) || !unit_bounds(r[i])) return false;
+    if (g[i].fixed()) {
+      if (!r[i].fixed() || !same(r[i].estimate, g[i].estimate)) return false;
+    } else {
+      free.push_back(i);
+    }
+  }
+  const Predictors pg{general};
+  const Predictors pr{reduced};
+  Span span(free.size());
+  for (int c = 0; c < pg.columns(); ++c) {
+    std::vector<double> v(free.size());
+    for (std::size_t a = 0; a < free.size(); ++a) v[a] = pg.at(g[free[a]].slot, c);
+    span.add(std::move(v));
+  }
+  for (int c = 0; c < pr.columns(); ++c) {
+    std::vector<double> v(free.size(), 0.0);
+    for (std::size_t a = 0; a < free.size(); ++a) {
+      if (!r[free[a]].fixed()) v[a] = pr.at(r[free[a]].slot, c);
+    }
+    if (!span.holds(std::move(v))) return false;
+  }
+  std::vector<double> constants(free.size(), 0.0);
+  for (std::size_t a = 0; a < free.size(); ++a) {
+    const ParameterEstimate& p = r[free[a]];
+    if (!p.fixed()) continue;
+    const double x = p.estimate;
+    if (x > 0.0 && x < 1.0) {
+      constants[a] = std::log(x / (1.0 - x));
+    } else if (x == 0.0 || x == 1.0) {
+      std::vector<double> alone(free.size(), 0.0);
+      alone[a] = 1.0;
+      if (!span.holds(std::move(alone))) return false;
+    } else {
+      return false;
+    }
+  }
+  return span.holds(std::move(constants));
 }
 
 }  // namespace quorvale

@@ -20,4 +20,15 @@ namespace quorvale {
 /// different length are never nested.
 bool nested_in(std::span<const ParameterEstimate> reduced, std::span<const ParameterEstimate> general);
 
+/// The same for two fits, either of which may have linear forms on the
+/// logit scale. Without forms it is the test of their maps above. With
+/// them, every parameter fixed in `general` must be fixed at the same value
+/// in `reduced`, every bound must be 0 and 1, and on the logit scale of the
+/// parameters `general` estimates, the reduced model's predictors (its
+/// design's columns, and its constants where it fixes a parameter that
+/// `general` estimates) must lie in the span of the general model's; a
+/// parameter the reduced model fixes at 0 or 1 asks that the general model
+/// can move it alone.
+bool nested_in(const FitReport& reduced, const FitReport& general);
+
 }  // namespace quorvale

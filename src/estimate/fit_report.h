@@ -124,6 +124,9 @@ struct FitReport {
   std::vector<CoefficientEstimate> betas;
   /// Packed lower triangle of the coefficients' covariance (with `betas`).
   std::vector<double> beta_covariance;
+  /// The design of the coefficients (with `betas`): row by estimated slot
+  /// 1..slots, one column per coefficient; slot k's logit is row k times beta.
+  std::vector<double> beta_design;
   std::vector<CohortFit> cohorts;  ///< cohorts 1..NCOHRT, in order
   ChiSquareTest G;                 ///< G against the saturated model; df = NDF
   ChiSquareTest pooled;            ///< pooled Pearson test; tested only when df > 0
