@@ -100,6 +100,12 @@ void print_counts(FitContext& run) {
   run.listing.put(set_equal, {m.NEQUAL});
   run.listing.put(fixed, {m.NFIXED});
   run.listing.put(estimated, {m.NEST});
+  if (m.linear) {
+    // The slots of a fit with linear forms are functions of its coefficients: K counts those.
+    static const Layout coefficients("(/6X,33HCoefficients on the logit scale= ,i3)");
+    run.listing.linchk(2);
+    run.listing.put(coefficients, {m.linear->design.coefficients()});
+  }
 }
 
 /// Converts the start values of slots 1..NEST to the optimizer's working scale.
@@ -356,6 +362,8 @@ FitReport fit_model(FitContext& run, EstimateMode mode) {
       table_name = run.structure_name.substr(0, 20);
       table_name.resize(20, ' ');
     }
+    // The design of linear forms on the map the set-up left, before the counts that show its size.
+    if (m.linear) set_up_linear(run);
     print_counts(run);
     for (int i = 1; i <= m.NPAR; ++i) run.work.WORK(i) = m.PAR(i);
     parameter_table(run, ParameterTableFor::Estimate);
@@ -364,7 +372,6 @@ FitReport fit_model(FitContext& run, EstimateMode mode) {
       // the values the start coefficients give (the start values themselves
       // when the forms can hold them), on the natural scale; a simulation
       // generates from these.
-      set_up_linear(run);
       std::vector<double> slots(static_cast<std::size_t>(m.NEST));
       m.linear->design.probabilities(m.linear->start, slots);
       for (int J = 1; J <= m.NEST; ++J) m.PAR(J) = slots[static_cast<std::size_t>(J - 1)];
