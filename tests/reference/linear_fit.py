@@ -326,35 +326,37 @@ def command_file():
 
 
 def printed_fits(listing):
-    """Per model name: its coefficient rows {name: (estimate, se)}, its
-    parameter rows [(estimate, se)] (S(1..NPAR)) and its log-likelihood, as
-    printed."""
+    """Per model name, as printed: its coefficient rows {name: (estimate,
+    se, lower, upper)}, its parameter rows [(estimate, se)] (S(1..NPAR)),
+    each parameter's slot (the number beside I; 0 or less: not estimated),
+    its log-likelihood and AIC."""
     fits, name, where = {}, None, None
-    coefficient = re.compile(r"^\s+\d+\s+(\S+)\s+(\S+)\s+(\S+)\s+\S+\s+\S+\s*$")
-    parameter = re.compile(r"^\s+(\d+)\s+-?\d+ .{20}(.*)$")
+    coefficient = re.compile(r"^\s+\d+\s+(\S+)\s+(\S+)\s+(\S+)\s+(\S+)\s+(\S+)\s*$")
+    parameter = re.compile(r"^\s+(\d+)\s+(-?\d+) .{20}(.*)$")
     for line in listing:
         m = re.search(r"(Coefficients on the logit scale|Results) for model (\S+)", line)
         if m:
             name = m.group(2)
-            fits.setdefault(name, {"coefficients": {}, "S": [], "LL": None})
+            fits.setdefault(name, {"coefficients": {}, "S": [], "slot": [], "LL": None, "AIC": None})
             where = "coefficients" if m.group(1).startswith("Coeff") else "S"
             continue
         if name is None:
             continue
-        m = re.search(r"Log-likelihood = (\S+)", line)
+        m = re.search(r"Log-likelihood = (\S+)\s+Akaike Information Criterion =\s*(\S+)", line)
         if m:
-            fits[name]["LL"] = m.group(1)
+            fits[name]["LL"], fits[name]["AIC"] = m.group(1), m.group(2)
             name = None
             continue
         if where == "coefficients":
             m = coefficient.match(line)
             if m:
-                fits[name]["coefficients"][m.group(1)] = (m.group(2), m.group(3))
+                fits[name]["coefficients"][m.group(1)] = m.group(2, 3, 4, 5)
         else:
             m = parameter.match(line)
             if m and int(m.group(1)) == len(fits[name]["S"]) + 1:
-                fields = m.group(2).split()
+                fields = m.group(3).split()
                 fits[name]["S"].append((fields[0], fields[1]))
+                fits[name]["slot"].append(int(m.group(2)))
     return fits
 
 
@@ -399,7 +401,7 @@ def check(program, case_dir):
             print(f"MISMATCH {name}: log-likelihood printed {printed['LL']}, reference {ref['LL']!r}")
         worst = {"beta": 0.0, "se": 0.0, "S": 0.0, "S_se": 0.0}
         for k, coefficient in enumerate(ref["names"]):
-            est, se = printed["coefficients"][coefficient]
+            est, se = printed["coefficients"][coefficient][:2]
             worst["beta"] = max(worst["beta"], digits_agree(c, f"{name} {coefficient}", est, ref["beta"][k]))
             worst["se"] = max(worst["se"], digits_agree(c, f"{name} {coefficient} SE", se, ref["se"][k], SE_SLACK))
         for i, (est, se) in enumerate(printed["S"]):
