@@ -74,16 +74,17 @@ OPEN_COUNTS = {
 }
 
 
-def block():
+def block(occasions=OCCASIONS):
     """One group's parameters in the model's order: (key, label)."""
     out = []
-    for ip, kk in enumerate(OCCASIONS, start=1):
+    m = len(occasions)
+    for ip, kk in enumerate(occasions, start=1):
         out += [(("p", ip, t), f"p({ip},{t}) capture") for t in range(1, kk + 1)]
         out += [(("c", ip, t), f"c({ip},{t}) recapture") for t in range(2, kk + 1)]
-    out += [(("phi", i), f"phi({i}) survival") for i in range(1, M)]
-    out += [(("gamma2", j), f"gamma''({j}) leave") for j in range(2, M + 1)]
-    out += [(("gamma1", j), f"gamma'({j}) stay out") for j in range(3, M + 1)]
-    out += [(("theta", ip), f"theta({ip}) exponent") for ip in range(1, M + 1)]
+    out += [(("phi", i), f"phi({i}) survival") for i in range(1, m)]
+    out += [(("gamma2", j), f"gamma''({j}) leave") for j in range(2, m + 1)]
+    out += [(("gamma1", j), f"gamma'({j}) stay out") for j in range(3, m + 1)]
+    out += [(("theta", ip), f"theta({ip}) exponent") for ip in range(1, m + 1)]
     return out
 
 
@@ -128,34 +129,53 @@ def first_recaptured(i, j, phi, gamma2, gamma1, pstar):
     return math.prod(phi[k] for k in range(i, j)) * pstar[j] * total
 
 
-def cohorts(values):
-    """(counts, probabilities) of every cohort, group after group."""
+def cohorts(values, occasions=OCCASIONS, closed=CLOSED_COUNTS, opened=OPEN_COUNTS):
+    """(counts, probabilities) of every cohort, group after group (the groups
+    are those the counts are given for, in their order)."""
     out = []
-    for g in GROUPS:
+    m = len(occasions)
+    for g in closed:
         pstar = {}
-        for ip, kk in enumerate(OCCASIONS, start=1):
+        for ip, kk in enumerate(occasions, start=1):
             p = [values[g, ("p", ip, t)] for t in range(1, kk + 1)]
             c = [values[g, ("c", ip, t)] for t in range(2, kk + 1)]
             probs, pstar[ip] = md.closed_cells(p, c)
-            assert len(CLOSED_COUNTS[g][ip - 1]) == ip
-            for counts in CLOSED_COUNTS[g][ip - 1]:
+            assert len(closed[g][ip - 1]) == ip
+            for counts in closed[g][ip - 1]:
                 assert len(counts) == len(probs) and counts[-1] == 0
                 out.append((counts, probs))
-        phi = {i: values[g, ("phi", i)] for i in range(1, M)}
-        gamma2 = {j: values[g, ("gamma2", j)] for j in range(2, M + 1)}
-        gamma1 = {j: values[g, ("gamma1", j)] for j in range(3, M + 1)}
-        for i in range(1, M):
-            probs = [first_recaptured(i, j, phi, gamma2, gamma1, pstar) for j in range(i + 1, M + 1)]
+        phi = {i: values[g, ("phi", i)] for i in range(1, m)}
+        gamma2 = {j: values[g, ("gamma2", j)] for j in range(2, m + 1)}
+        gamma1 = {j: values[g, ("gamma1", j)] for j in range(3, m + 1)}
+        for i in range(1, m):
+            probs = [first_recaptured(i, j, phi, gamma2, gamma1, pstar) for j in range(i + 1, m + 1)]
             probs.append(1 - sum(probs))
-            counts = OPEN_COUNTS[g][i - 1]
+            counts = opened[g][i - 1]
             assert len(counts) == len(probs)
             out.append((counts, probs))
     return out
 
 
-def log_likelihood(values):
+def log_likelihood(values, occasions=OCCASIONS, closed=CLOSED_COUNTS, opened=OPEN_COUNTS):
     """Sum over every cell of count * ln(probability), no binomial coefficients."""
-    return sum(o * math.log(q) for counts, probs in cohorts(values) for o, q in zip(counts, probs) if o > 0)
+    return sum(o * math.log(q) for counts, probs in cohorts(values, occasions, closed, opened)
+               for o, q in zip(counts, probs) if o > 0)
+
+
+def cohort_lines(g, closed, opened):
+    """The COHORT statements of group g: its closed cohorts period by period,
+    then its open cohorts by release period."""
+    lines = []
+    for ip, period in enumerate(closed, start=1):
+        for counts in period:
+            lines.append(f" COHORT={sum(counts)} /* {g}, period {ip} */;")
+            kk = len(counts).bit_length() - 1
+            lines += [f"  {o} : caught {format(len(counts) - 1 - k, f'0{kk}b')};" for k, o in enumerate(counts)]
+    for i, counts in enumerate(opened, start=1):
+        lines.append(f" COHORT={sum(counts)} /* {g}, released in {i} */;")
+        lines += [f"  {o} : next caught in {i + k + 1};" for k, o in enumerate(counts[:-1])]
+        lines.append(f"  {counts[-1]} : never again;")
+    return lines
 
 
 def command_file():
@@ -168,15 +188,7 @@ def command_file():
              "LABELS;"]
     lines += [f" S({i})={label};" for i, (_, _, label) in enumerate(s, start=1)]
     for g in GROUPS:
-        for ip, period in enumerate(CLOSED_COUNTS[g], start=1):
-            for counts in period:
-                lines.append(f" COHORT={sum(counts)} /* {g}, period {ip} */;")
-                kk = len(counts).bit_length() - 1
-                lines += [f"  {o} : caught {format(len(counts) - 1 - k, f'0{kk}b')};" for k, o in enumerate(counts)]
-        for i, counts in enumerate(OPEN_COUNTS[g], start=1):
-            lines.append(f" COHORT={sum(counts)} /* {g}, released in {i} */;")
-            lines += [f"  {o} : next caught in {i + k + 1};" for k, o in enumerate(counts[:-1])]
-            lines.append(f"  {counts[-1]} : never again;")
+        lines += cohort_lines(g, CLOSED_COUNTS[g], OPEN_COUNTS[g])
     lines += ["PROC ESTIMATE NOBINCOF;", f" STRUCTURE {STRUCTURE};", "PROC STOP;"]
     return "\n".join(lines) + "\n"
 
