@@ -217,15 +217,23 @@ void minimise_linear(FitContext& run, double first_value, FitReport& report) {
     w.WOPT[1] = 0.0;
     w.WOPT[2] = 14.0;
   } else {
+    // The optimizer moves z = scale * beta, each coefficient in units of
+    // its standard error at the start: its Hessian starts as the identity.
+    const std::vector<double> scale = coefficient_scales(run, w.beta);
+    std::vector<double> z(static_cast<std::size_t>(n));
+    for (std::size_t k = 0; k < z.size(); ++k) z[k] = w.beta[k] * scale[k];
     w.VC.assign(static_cast<std::size_t>(n) * (n + 1) / 2, 0.0);
     std::vector<double> gradient(static_cast<std::size_t>(n), 0.0);
-    auto objective = [&run, &d, &slots](int count, const double* beta) {
-      d.probabilities(std::span<const double>(beta, static_cast<std::size_t>(count)), slots);
+    std::vector<double> beta(static_cast<std::size_t>(n));
+    auto objective = [&run, &d, &slots, &scale, &beta](int count, const double* x) {
+      for (int k = 0; k < count; ++k) beta[static_cast<std::size_t>(k)] = x[k] / scale[static_cast<std::size_t>(k)];
+      d.probabilities(beta, slots);
       return est(run.model, run.listing, slots, ParameterScale::Natural);
     };
     double F = 0.0;
-    report.optimizer = optmiz(objective, n, m.NSIG, m.MAXFN, w.beta, w.VC, gradient, F, w.WOPT);
+    report.optimizer = optmiz(objective, n, m.NSIG, m.MAXFN, z, w.VC, gradient, F, w.WOPT);
     report.function_value = F;
+    for (std::size_t k = 0; k < z.size(); ++k) w.beta[k] = z[k] / scale[k];
   }
   m.IEROPT = code_number(report.optimizer);
   auto truncated = [](double v) {

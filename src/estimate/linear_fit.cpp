@@ -15,7 +15,63 @@ namespace {
 /// Normal quantile of the 95% intervals (1.96 in single precision), as the parameters' intervals.
 constexpr double kZ95 = static_cast<double>(1.96F);
 
+/// J(s, k) = p_s (1 - p_s) X(s, k), slot by slot: the slots' derivatives in the coefficients.
+std::vector<double> slopes(const LinearDesign& d, std::span<const double> beta) {
+  const int S = d.slots;
+  const int K = d.coefficients();
+  std::vector<double> p(static_cast<std::size_t>(S));
+  d.probabilities(beta, p);
+  std::vector<double> J(static_cast<std::size_t>(S) * static_cast<std::size_t>(K));
+  for (int s = 1; s <= S; ++s) {
+    const double slope = p[static_cast<std::size_t>(s - 1)] * (1.0 - p[static_cast<std::size_t>(s - 1)]);
+    for (int k = 0; k < K; ++k) J[static_cast<std::size_t>(s - 1) * K + k] = slope * d.at(s, k);
+  }
+  return J;
+}
+
+/// The cells' derivatives in each coefficient, block by block, from the slots' blocks.
+std::vector<double> coefficient_blocks(const LinearDesign& d, const std::vector<double>& J,
+                                       const std::vector<double>& dprob, std::size_t cells) {
+  const int S = d.slots;
+  const int K = d.coefficients();
+  std::vector<double> blocks(static_cast<std::size_t>(K) * cells, 0.0);
+  for (int k = 0; k < K; ++k) {
+    double* block = blocks.data() + static_cast<std::size_t>(k) * cells;
+    for (int s = 1; s <= S; ++s) {
+      const double j = J[static_cast<std::size_t>(s - 1) * K + k];
+      if (j == 0.0) continue;
+      const double* from = dprob.data() + static_cast<std::size_t>(s - 1) * cells;
+      for (std::size_t c = 0; c < cells; ++c) block[c] += j * from[c];
+    }
+  }
+  return blocks;
+}
+
 }  // namespace
+
+std::vector<double> coefficient_scales(FitContext& run, std::span<const double> beta) {
+  ModelStore& m = run.model;
+  const LinearDesign& d = m.linear->design;
+  const int K = d.coefficients();
+  const SlotDerivatives sd = slot_derivatives(run);
+  const std::vector<double> blocks = coefficient_blocks(d, slopes(d, beta), run.work.DPROB, sd.cells);
+  std::vector<double> scale(static_cast<std::size_t>(K), 1.0);
+  for (int k = 0; k < K; ++k) {
+    const double* block = blocks.data() + static_cast<std::size_t>(k) * sd.cells;
+    double information = 0.0;
+    std::size_t at = 0;
+    for (int j = 1; j <= m.NCOHRT; ++j) {
+      const double* p = m.P.column(j);
+      double cohort = 0.0;
+      for (int c = 0; c < m.NCLASS(j); ++c, ++at) {
+        if (p[c] > 0.0) cohort += block[at] * block[at] / p[c];
+      }
+      information += static_cast<double>(m.NREL(j)) * cohort;
+    }
+    if (std::isfinite(information) && information > 0.0) scale[static_cast<std::size_t>(k)] = std::sqrt(information);
+  }
+  return scale;
+}
 
 SlotMap slot_map(const ModelStore& m) {
   SlotMap map;
@@ -49,25 +105,8 @@ LinearInformation linear_information(const ModelStore& m, std::span<const double
   const int S = d.slots;
   const int K = d.coefficients();
   LinearInformation out;
-  // J(s, k) = p_s (1 - p_s) X(s, k): the slots' derivatives in the coefficients.
-  std::vector<double> p(static_cast<std::size_t>(S));
-  d.probabilities(beta, p);
-  std::vector<double> J(static_cast<std::size_t>(S) * static_cast<std::size_t>(K));
-  for (int s = 1; s <= S; ++s) {
-    const double slope = p[static_cast<std::size_t>(s - 1)] * (1.0 - p[static_cast<std::size_t>(s - 1)]);
-    for (int k = 0; k < K; ++k) J[static_cast<std::size_t>(s - 1) * K + k] = slope * d.at(s, k);
-  }
-  // The cells' derivatives in each coefficient, block by block.
-  std::vector<double> blocks(static_cast<std::size_t>(K) * cells, 0.0);
-  for (int k = 0; k < K; ++k) {
-    double* block = blocks.data() + static_cast<std::size_t>(k) * cells;
-    for (int s = 1; s <= S; ++s) {
-      const double j = J[static_cast<std::size_t>(s - 1) * K + k];
-      if (j == 0.0) continue;
-      const double* from = dprob.data() + static_cast<std::size_t>(s - 1) * cells;
-      for (std::size_t c = 0; c < cells; ++c) block[c] += j * from[c];
-    }
-  }
+  const std::vector<double> J = slopes(d, beta);
+  const std::vector<double> blocks = coefficient_blocks(d, J, dprob, cells);
   std::vector<double> info;
   information_matrix(m, blocks, K, info);
   out.beta_undetermined.assign(static_cast<std::size_t>(K), false);

@@ -25,6 +25,14 @@ SlotMap slot_map(const ModelStore& m);
 /// scale) on the logit scale.
 void set_up_linear(FitContext& run);
 
+/// The square root of each coefficient's expected information at `beta`,
+/// whose slots' values are in WORK(1..NEST) (1 where it is 0 or not
+/// finite): the scales the optimizer measures the coefficients in, so that
+/// its first steps, taken as if the Hessian were the identity, are of a
+/// sensible size. Evaluates the likelihood NEST + 2 times; P holds the cells
+/// at `beta` afterwards.
+std::vector<double> coefficient_scales(FitContext& run, std::span<const double> beta);
+
 /// The information in the coefficients and what follows from it.
 struct LinearInformation {
   InversionCode code = InversionCode::Inverted;

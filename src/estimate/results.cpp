@@ -105,6 +105,13 @@ Derivatives derivative_blocks(FitContext& run, const std::vector<std::size_t>& o
 
 }  // namespace
 
+SlotDerivatives slot_derivatives(FitContext& run) {
+  std::size_t cells = 0;
+  const std::vector<std::size_t> offset = cell_offsets(run.model, cells);
+  Derivatives d = derivative_blocks(run, offset, cells);
+  return SlotDerivatives{std::move(d.change), cells, kNoChange};
+}
+
 void information_matrix(const ModelStore& m, std::span<const double> dprob, int n, std::vector<double>& VC) {
   std::size_t cells = 0;
   const std::vector<std::size_t> offset = cell_offsets(m, cells);

@@ -32,6 +32,19 @@ std::vector<double> packed_correlation(const std::vector<double>& vc, int k);
 /// from one of them (ParameterEstimate::on_bound); a fixed one never does.
 bool reaches_bound(const ParameterEstimate& e);
 
+/// What the slots' derivative blocks leave besides the blocks themselves.
+struct SlotDerivatives {
+  std::vector<double> change;  ///< by slot (1-based): the largest change of a cell probability
+  std::size_t cells = 0;       ///< cells of a block: every cell of every cohort
+  double no_change = 0.0;      ///< a change at or below this is rounding: the slot moves no cell
+};
+
+/// The difference quotients of every cell probability in every estimated
+/// slot at WORK(1..NEST) on the natural scale, slot by slot into DPROB (one
+/// block of all cells, cohort by cohort, per slot); P holds the cells at
+/// WORK afterwards.
+SlotDerivatives slot_derivatives(FitContext& run);
+
 /// Completes the fit's row of the saved-model table from its report.
 void save_row(SavedModels& t, const FitReport& r);
 
