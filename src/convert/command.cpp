@@ -269,8 +269,8 @@ std::vector<std::string> words_of(const std::string& text) {
 void put_variant(std::string& out, const Design& d, const LinearVariant& v, std::vector<std::string>& shown) {
   put_comment(out, v.description + "." +
                        (v.starts.empty() ? std::string()
-                                         : " Its refits start from the truth: on the logit scale a fit started at "
-                                           "0.5 can stop at a local maximum."));
+                                         : " Its refits start from the truth: a fit over coefficients started at "
+                                           "0.5 can stop short of the maximum."));
   std::vector<std::string> name = v.name;
   if (std::find(shown.begin(), shown.end(), shown_name(name)) != shown.end()) {
     name.insert(name.begin(), "LINEAR-" + std::to_string(v.of));

@@ -60,10 +60,10 @@ struct LinearVariant {
   /// formula (and nested in it).
   std::vector<std::string> equalities;
   /// Its start, "S(I)=v;" each: the truth of each parameter it estimates
-  /// whose value lies within 0.01 and 0.99. On the logit scale a fit
-  /// started at 0.5 for every probability can stop at a local maximum
-  /// (survival near 1 with temporary emigration), which the refits of the
-  /// model templates, on their own scale, do not.
+  /// whose value lies within 0.01 and 0.99. A fit over coefficients
+  /// started at 0.5 for every probability can stop short of the maximum
+  /// with Markovian temporary emigration (a local maximum with survival
+  /// near 1, or no convergence), more often than from the truth.
   std::vector<std::string> starts;
   std::vector<std::string> name;   ///< the words of its NAME
   std::string description;         ///< what it is, as a sentence without its full stop
