@@ -1,6 +1,7 @@
 #include "convert/cli.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -57,6 +58,7 @@ constexpr const char* kPlanUsage =
     "Usage: quorvale-inp --plan --secondary LIST [--groups NAMES]\n"
     "               (--marked N1,...,NM | --superpopulation N)\n"
     "               --phi V --p V [--c V] [--gamma2 V] [--gamma1 V]\n"
+    "               [--phi-trend B] [--covariate NAME=X1,...,XM --phi-effect NAME=E]\n"
     "               [--nsim R] [--seed S] [--submodels 1,4,...] > plan.cmd\n"
     "writes PROC MODEL with the cohorts expected under that truth, PROC SIMULATE\n"
     "with the truth as the generating model and COVERAGE, and the competing models\n"
@@ -68,7 +70,19 @@ constexpr const char* kPlanUsage =
     "the animals present and available in period 1 (none entering later).\n"
     "For several groups give each option's values group by group, separated by\n"
     "\"/\": --phi 0.8/0.7 --marked 500/400,300,300; values without \"/\" hold\n"
-    "for every group. The groups are those of --groups, else G1, G2, ...\n";
+    "for every group. The groups are those of --groups, else G1, G2, ...\n"
+    "\n"
+    "Survival may change on the logit scale: --phi-trend B adds B per interval,\n"
+    "--covariate NAME=X1,...,XM gives a covariate of the periods (one value per\n"
+    "period; an interval takes its first period's) and --phi-effect NAME=E its\n"
+    "effect, so that logit phi(i) = logit phi(i) given + B (i - 1)\n"
+    "+ E (X(i) - X(1)): interval 1 keeps --phi, the others move from it.\n"
+    "--covariate and --phi-effect may be repeated, one covariate each; B and E\n"
+    "take \"/\" for groups (--phi-trend -0.3/-0.1). The command file then holds\n"
+    "the COVARIATE statements, and each chosen model is followed by itself with\n"
+    "survival linear in those terms (PHI(TREND), PHI(WINTER), PHI(G*TREND) for\n"
+    "survival by group), whose coefficients PHI:TREND and PHI:WINTER the\n"
+    "coverage block compares with the truth.\n";
 
 /// A fault of the command line itself.
 struct UsageFault {
@@ -93,11 +107,19 @@ struct Options {
     }
     return {};
   }
+  /// The texts of plan option `name`, which may be given more than once, in order.
+  std::vector<std::string> all(const std::string& name) const {
+    std::vector<std::string> out;
+    for (const auto& [k, v] : values) {
+      if (k == name) out.push_back(v);
+    }
+    return out;
+  }
 };
 
 /// Options that take a value after --plan.
 constexpr const char* kPlanOptions[] = {"marked", "superpopulation", "phi", "p", "c", "gamma2", "gamma1",
-                                        "nsim", "seed", "submodels"};
+                                        "nsim", "seed", "submodels", "phi-trend", "covariate", "phi-effect"};
 
 /// The numbers of a comma-separated list, as the command file writes them
 /// (six significant digits); a fault names the option (and the group).
@@ -173,7 +195,8 @@ void refuse_too_many_animals(const Design& d, const std::vector<Truth>& truths, 
 }
 
 /// Options of the truth of --plan, which take values per group separated by "/".
-constexpr const char* kTruthOptions[] = {"marked", "superpopulation", "phi", "p", "c", "gamma2", "gamma1"};
+constexpr const char* kTruthOptions[] = {"marked", "superpopulation", "phi", "p", "c", "gamma2", "gamma1",
+                                         "phi-trend", "phi-effect"};
 
 /// The "/"-separated parts of a text.
 std::vector<std::string> slash_parts(const std::string& text) {
@@ -194,24 +217,99 @@ int plan_groups(const Options& o) {
   int groups = static_cast<int>(o.groups.size());
   std::string decided_by = "--groups names " + std::to_string(groups);
   for (const char* name : kTruthOptions) {
-    const std::string text = o.value(name);
-    if (text.empty()) continue;
-    const int parts = static_cast<int>(slash_parts(text).size());
-    if (parts == 1) continue;
-    if (groups == 0) {
-      groups = parts;
-      decided_by = std::string("--") + name + " has values for " + std::to_string(parts);
-    } else if (parts != groups) {
-      throw UsageFault{std::string("--") + name + ": values for " + std::to_string(parts) +
-                       " groups (separated by \"/\"), but " + decided_by +
-                       ": give the values of all groups once or those of every group"};
+    for (const std::string& text : o.all(name)) {
+      if (text.empty()) continue;
+      const int parts = static_cast<int>(slash_parts(text).size());
+      if (parts == 1) continue;
+      if (groups == 0) {
+        groups = parts;
+        decided_by = std::string("--") + name + " has values for " + std::to_string(parts);
+      } else if (parts != groups) {
+        throw UsageFault{std::string("--") + name + ": values for " + std::to_string(parts) +
+                         " groups (separated by \"/\"), but " + decided_by +
+                         ": give the values of all groups once or those of every group"};
+      }
     }
   }
   return std::max(groups, 1);
 }
 
+/// A name as the program reads it, in capitals.
+std::string capitals(std::string text) {
+  for (char& ch : text) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  return text;
+}
+
+/// The name before "=" of a NAME=VALUES option text, in capitals, and the values after it.
+std::pair<std::string, std::string> named_values(const std::string& option, const std::string& text,
+                                                 const std::string& form) {
+  const std::size_t eq = text.find('=');
+  if (eq == std::string::npos || eq == 0) throw UsageFault{"--" + option + " " + text + ": " + form + " expected"};
+  return {capitals(text.substr(0, eq)), text.substr(eq + 1)};
+}
+
+/// The terms that move survival on the logit scale: --phi-trend, and each
+/// --covariate with its --phi-effect.
+SurvivalTerms survival_terms(const Options& o, const Design& d) {
+  const int M = d.periods();
+  SurvivalTerms terms;
+  terms.trend = !o.value("phi-trend").empty();
+  if (terms.trend && M < 3) {
+    throw UsageFault{"--phi-trend: a trend needs two survival intervals or more (3 primary periods); this design has 1"};
+  }
+  for (const std::string& text : o.all("covariate")) {
+    auto [name, values] = named_values("covariate", text, "NAME=X1,...,XM (one value per primary period)");
+    if (const std::optional<std::string> fault = covariate_name_fault(name)) throw UsageFault{"--covariate: " + *fault};
+    for (const Covariate& c : terms.covariates) {
+      if (c.name == name) throw UsageFault{"--covariate " + name + " given twice"};
+    }
+    if (values.find('/') != std::string::npos) {
+      throw UsageFault{"--covariate " + name +
+                       ": a covariate of the periods is the same for every group; give its values once, without \"/\""};
+    }
+    Covariate c{name, number_list("covariate " + name, values)};
+    if (static_cast<int>(c.values.size()) != M) {
+      throw UsageFault{"--covariate " + name + ": " + std::to_string(c.values.size()) + " values given, " +
+                       std::to_string(M) + " expected (one per primary period)"};
+    }
+    // Survival reads the covariate in the first period of each interval.
+    if (std::all_of(c.values.begin(), c.values.end() - 1, [&c](double x) { return x == c.values.front(); })) {
+      throw UsageFault{"--covariate " + name + ": its values in periods 1.." + std::to_string(M - 1) +
+                       ", where the survival intervals start, are all the same: its effect on survival could not be "
+                       "told from the constant"};
+    }
+    terms.covariates.push_back(std::move(c));
+  }
+  std::vector<std::string> effects;
+  for (const std::string& text : o.all("phi-effect")) {
+    const std::string name = named_values("phi-effect", text, "NAME=E (the effect of covariate NAME)").first;
+    if (std::find(effects.begin(), effects.end(), name) != effects.end()) {
+      throw UsageFault{"--phi-effect " + name + " given twice"};
+    }
+    if (std::none_of(terms.covariates.begin(), terms.covariates.end(), [&name](const Covariate& c) { return c.name == name; })) {
+      throw UsageFault{"--phi-effect " + name + ": there is no --covariate " + name + "=X1,...,XM"};
+    }
+    effects.push_back(name);
+  }
+  for (const Covariate& c : terms.covariates) {
+    if (std::find(effects.begin(), effects.end(), c.name) == effects.end()) {
+      throw UsageFault{"--covariate " + c.name + ": no --phi-effect " + c.name +
+                       "=E gives its effect on survival (0 for none)"};
+    }
+  }
+  return terms;
+}
+
+/// One number for the group from an option's text for that group: `option`
+/// names it (and the group).
+double one_number(const std::string& option, const std::string& text) {
+  const std::vector<double> v = number_list(option, text);
+  if (v.size() != 1) throw UsageFault{"--" + option + ": " + text + " is not one number"};
+  return v.front();
+}
+
 /// The truth of group g (1..) of a plan whose design has the groups laid out.
-Truth group_truth(const Options& o, const Design& d, int g) {
+Truth group_truth(const Options& o, const Design& d, int g, const SurvivalTerms& terms) {
   const int M = d.periods();
   // The option's text for this group, and its name in messages.
   auto text = [&](const std::string& name) {
@@ -244,6 +342,27 @@ Truth group_truth(const Options& o, const Design& d, int g) {
   t.phi = per_period(shown("phi"), text("phi"), M - 1, "survival of intervals 1.." + std::to_string(M - 1), 0.0, true);
   t.gamma2 = per_period(shown("gamma2"), text("gamma2"), M - 1, "gamma'' of periods 2.." + std::to_string(M), 0.0, false);
   t.gamma1 = per_period(shown("gamma1"), text("gamma1"), M - 2, "gamma' of periods 3.." + std::to_string(M), 0.0, false);
+  if (!terms.any()) return t;
+  // The group's part of a text split by "/".
+  auto part = [g](const std::string& all) {
+    const std::vector<std::string> parts = slash_parts(all);
+    return parts.size() == 1 ? parts[0] : parts[static_cast<std::size_t>(g - 1)];
+  };
+  if (terms.trend) t.phi_trend = one_number(shown("phi-trend"), text("phi-trend"));
+  for (const Covariate& c : terms.covariates) {
+    for (const std::string& effect : o.all("phi-effect")) {
+      const auto [name, value] = named_values("phi-effect", effect, "NAME=E");
+      if (name == c.name) t.phi_effects.push_back(one_number(shown("phi-effect " + name), part(value)));
+    }
+  }
+  for (double phi : t.phi) {
+    if (!(phi > 0.0 && phi < 1.0)) {
+      throw UsageFault{"--" + shown("phi") + ": " + text("phi") +
+                       " is not strictly between 0 and 1: with a trend or a covariate effect survival moves on the "
+                       "logit scale, where 0 and 1 have no value"};
+    }
+  }
+  t.phi = survival_with_terms(t.phi, t.phi_trend, terms.covariates, t.phi_effects);
   return t;
 }
 
@@ -266,9 +385,11 @@ Plan plan_of(const Options& o, const Design& periods) {
   plan.design = !o.groups.empty() ? with_groups(periods, o.groups)
                 : groups > 1      ? with_groups(periods, default_group_names(groups))
                                   : periods;
-  for (int g = 1; g <= groups; ++g) plan.truths.push_back(group_truth(o, plan.design, g));
+  const SurvivalTerms terms = survival_terms(o, plan.design);
+  for (int g = 1; g <= groups; ++g) plan.truths.push_back(group_truth(o, plan.design, g, terms));
   refuse_too_many_animals(plan.design, plan.truths, marked ? "marked" : "superpopulation");
   PlanOptions& p = plan.options;
+  p.survival = terms;
   p.nsim = whole_number(o, "nsim", 100, 1);
   p.seed = whole_number(o, "seed", 1, 0);
   if (!o.value("submodels").empty()) {

@@ -6,13 +6,14 @@
 #include <optional>
 #include <sstream>
 
+#include "convert/command_writing.h"
 #include "convert/identifiability.h"
 #include "convert/plan.h"
 #include "convert/templates.h"
 
 namespace quorvale::convert {
 
-namespace {
+namespace writing {
 
 /// Appends one statement made of `pieces` joined by `joint`, ended by ";".
 /// The first line starts with `first`, the others with `cont` (which begins
@@ -230,9 +231,60 @@ std::string more_evaluations(const Design& d) {
   return words + " ";
 }
 
-/// The model templates (those numbered in `chosen`, all when it is empty)
-/// and, with `test`, PROC TEST.
-void put_models(std::string& out, const Design& d, const std::vector<int>& chosen = {}, bool test = true) {
+/// The first two words of a name as the listing's tables show them: 10 columns each.
+std::string shown_name(const std::vector<std::string>& words) {
+  std::string shown;
+  for (std::size_t i = 0; i < 2; ++i) {
+    std::string w = i < words.size() ? words[i] : std::string();
+    w.resize(10, ' ');
+    shown += w;
+  }
+  return shown;
+}
+
+void put_items(std::string& out, const std::string& first, const std::vector<std::string>& items) {
+  std::string line = first;
+  for (const std::string& item : items) {
+    if (line.size() + 1 + item.size() > kLineWidth) {
+      out += line + "\n";
+      line = " ";
+    }
+    line += " " + item;
+  }
+  out += line + "\n";
+}
+
+/// The words of a text separated by blanks.
+std::vector<std::string> words_of(const std::string& text) {
+  std::vector<std::string> words;
+  std::istringstream in(text);
+  for (std::string w; in >> w;) words.push_back(w);
+  return words;
+}
+
+/// A linear variant of a plan: its comment, PROC ESTIMATE, STRUCTURE, the
+/// equalities its structure leaves out and its start. `shown` holds the names as the
+/// tables show them of the models written before; a name that repeats one
+/// of them is led by the number of the model it follows.
+void put_variant(std::string& out, const Design& d, const LinearVariant& v, std::vector<std::string>& shown) {
+  put_comment(out, v.description + "." +
+                       (v.starts.empty() ? std::string()
+                                         : " Its refits start from the truth: a fit over coefficients started at "
+                                           "0.5 can stop short of the maximum."));
+  std::vector<std::string> name = v.name;
+  if (std::find(shown.begin(), shown.end(), shown_name(name)) != shown.end()) {
+    name.insert(name.begin(), "LINEAR-" + std::to_string(v.of));
+  }
+  shown.push_back(shown_name(name));
+  std::string joined;
+  for (const std::string& w : name) joined += (joined.empty() ? "" : " ") + w;
+  out += "PROC ESTIMATE " + more_evaluations(d) + "NAME=" + joined + ";\n STRUCTURE " + v.structure + ";\n";
+  if (!v.equalities.empty()) put_items(out, " CONSTRAINT;", v.equalities);
+  if (!v.starts.empty()) put_items(out, " INITIAL;", v.starts);
+}
+
+void put_models(std::string& out, const Design& d, const std::vector<int>& chosen, bool test,
+                const std::vector<LinearVariant>& variants) {
   std::vector<std::string> omitted;
   const std::vector<ModelTemplate> models = standard_models(d, omitted);
   for (int k : chosen) {
@@ -256,6 +308,7 @@ void put_models(std::string& out, const Design& d, const std::vector<int>& chose
                   std::string(single_occasion_note(d) ? " For the periods of one occasion that rests on the open "
                                                         "part alone (see the note above)."
                                                       : ""));
+  std::vector<std::string> shown;  // the names as the tables show them, of the models written so far
   int number = 0;
   for (const ModelTemplate& m : models) {
     ++number;
@@ -267,6 +320,10 @@ void put_models(std::string& out, const Design& d, const std::vector<int>& chose
     // too; the refits of a planned study's simulation do not need it.
     out += std::string("PROC ESTIMATE ") + (test ? "DERIVED " : "") + more_evaluations(d) + "NAME=" + m.name + ";\n";
     out += " STRUCTURE " + template_words(m.spec) + ";\n";
+    shown.push_back(shown_name(words_of(m.name)));
+    for (const LinearVariant& v : variants) {
+      if (v.of == number) put_variant(out, d, v, shown);
+    }
   }
   if (!omitted.empty()) {
     std::string text = "Not fitted, with " + std::to_string(d.periods()) + " primary periods:";
@@ -304,17 +361,6 @@ std::vector<std::string> structure_name_words(const Structure& s) {
   if (!s.c_is_p) words.push_back("C" + level(s.c, s.c_by_group));
   if (s.theta) words.push_back("THETA" + level(*s.theta, s.theta_by_group));
   return words;
-}
-
-/// The first two words of a name as the listing's tables show them: 10 columns each.
-std::string shown_name(const std::vector<std::string>& words) {
-  std::string shown;
-  for (std::size_t i = 0; i < 2; ++i) {
-    std::string w = i < words.size() ? words[i] : std::string();
-    w.resize(10, ' ');
-    shown += w;
-  }
-  return shown;
 }
 
 /// The chosen structures, each as a fit, and PROC TEST.
@@ -355,8 +401,17 @@ void put_structures(std::string& out, const Design& d, const std::vector<std::st
   out += "PROC TEST AVERAGE;\n";
 }
 
-/// PROC MODEL with the design, the labels and the cohorts.
-void put_model(std::string& out, const Design& d, const std::vector<Cohort>& cohorts) {
+/// A value as the command file writes it.
+std::string value_text(double v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.6g", v);
+  return buf;
+}
+
+/// PROC MODEL with the design, the covariates of the periods, the labels
+/// and the cohorts.
+void put_model(std::string& out, const Design& d, const std::vector<Cohort>& cohorts,
+               const std::vector<Covariate>& covariates) {
   const int M = d.periods();
   std::vector<std::string> words = {"PROC", "MODEL", "NPAR=" + std::to_string(d.npar()), "ADDCELL", "PRIMARY",
                                     "PERIODS", "=", std::to_string(M), "SECONDARY", "="};
@@ -370,19 +425,19 @@ void put_model(std::string& out, const Design& d, const std::vector<Cohort>& coh
     words.insert(words.end(), d.group_names.begin(), d.group_names.end());
   }
   put_statement(out, "", words, " ", "    ");
+  for (const Covariate& c : covariates) {
+    std::vector<std::string> values = {"COVARIATE", c.name, "="};
+    for (double x : c.values) values.push_back(value_text(x));
+    put_statement(out, "", values, " ", "    ");
+  }
   put_labels(out, d);
   put_cohorts(out, d, cohorts);
   if (const std::optional<std::string> note = single_occasion_note(d)) put_comment(out, "Note: " + *note + ".");
 }
 
-/// A value as the command file writes it.
-std::string value_text(double v) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.6g", v);
-  return buf;
-}
+}  // namespace writing
 
-}  // namespace
+using namespace writing;
 
 std::optional<std::string> single_occasion_note(const Design& d) {
   std::vector<int> single;
@@ -473,80 +528,6 @@ std::string command_file(const Design& d, const std::vector<History>& histories,
   } else if (options.models) {
     put_models(out, d);
   }
-  out += "PROC STOP;\n";
-  return out;
-}
-
-std::string plan_command_file(const Design& d, const std::vector<Truth>& truths, const PlanOptions& options) {
-  const std::vector<Cohort> cohorts = expected_cohorts(d, truths);
-  const std::vector<double> values = truth_values(d, truths);
-  const int M = d.periods();
-  std::string out;
-  // The title names the occasions of every period while the line fits,
-  // else only how many there are.
-  std::string title = "PROC TITLE Planned study: " + std::to_string(M) + " periods of " + occasions_text(d) + " occasions;";
-  if (title.size() > kLineWidth) {
-    int occasions = 0;
-    for (int ip = 1; ip <= M; ++ip) occasions += d.occasions(ip);
-    title = "PROC TITLE Planned study: " + std::to_string(M) + " periods, " + std::to_string(occasions) +
-            " secondary occasions in all;";
-  }
-  out += title + "\n";
-  std::string who;
-  const bool super = truths.front().marked.empty();
-  if (!d.named_groups()) {
-    const Truth& truth = truths.front();
-    who = super ? "a super-population of " + value_text(truth.superpopulation) +
-                      " animals present and available in period 1"
-                : "newly marked animals per period";
-    for (std::size_t i = 0; i < truth.marked.size(); ++i) who += (i == 0 ? " " : ", ") + value_text(truth.marked[i]);
-  } else {
-    who = super ? "a super-population of animals present and available in period 1,"
-                : "newly marked animals per period,";
-    for (int g = 1; g <= d.groups(); ++g) {
-      const Truth& truth = truths[static_cast<std::size_t>(g - 1)];
-      who += g == 1 ? " " : g == d.groups() ? " and " : ", ";
-      if (super) {
-        who += value_text(truth.superpopulation) + " in group " + d.group_name(g);
-      } else {
-        who += "in group " + d.group_name(g);
-        for (std::size_t i = 0; i < truth.marked.size(); ++i) who += (i == 0 ? " " : ", ") + value_text(truth.marked[i]);
-      }
-    }
-  }
-  put_comment(out, "Written by quorvale-inp --plan for a study of " + std::to_string(M) + " primary periods of " +
-                       occasions_text(d) + " secondary occasions and " + who +
-                       ". The cohorts hold the numbers expected under the truth given (rounded to whole "
-                       "animals): PROC SIMULATE takes the sizes of the open cohorts and of the last period's "
-                       "first cohort from them.");
-  put_model(out, d, cohorts);
-  put_comment(out, "The truth as the generating model: every value as INITIAL, theta and the values within 0.01 "
-                   "of 0 or 1 fixed (an INITIAL value that close to a bound would be moved inside). COVERAGE "
-                   "prints bias, RMSE and interval coverage after the summaries.");
-  out += "PROC SIMULATE NSIM=" + std::to_string(options.nsim) + " SEED=" + std::to_string(options.seed) +
-         " COVERAGE NAME=TRUTH;\n";
-  ParameterMap fixed(d.npar());
-  std::vector<std::string> initial;
-  for (int I = 1; I <= d.npar(); ++I) {
-    const double v = values[static_cast<std::size_t>(I)];
-    if (v < 0.01 || v > 0.99) {
-      fixed.fix(I, v);
-    } else {
-      initial.push_back(S(I) + "=" + value_text(v) + ";");
-    }
-  }
-  std::string constraints = constraint_block(fixed);
-  out += constraints;
-  std::string line = " INITIAL;";
-  for (const std::string& item : initial) {
-    if (line.size() + 1 + item.size() > kLineWidth) {
-      out += line + "\n";
-      line = " ";
-    }
-    line += " " + item;
-  }
-  out += line + "\n";
-  put_models(out, d, options.submodels, false);
   out += "PROC STOP;\n";
   return out;
 }

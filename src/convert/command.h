@@ -37,12 +37,19 @@ struct PlanOptions {
   int nsim = 100;               ///< replicates of PROC SIMULATE
   int seed = 1;                 ///< its SEED
   std::vector<int> submodels;   ///< numbers of the model templates refitted; empty: all
+  /// What moves survival on the logit scale in the truth: the command file
+  /// then holds the covariates, and each chosen model is followed by its
+  /// linear variant (see linear_variants).
+  SurvivalTerms survival;
 };
 
 /// The command file of a planned study: PROC MODEL with the cohorts
-/// expected under `truths` (one per group), PROC SIMULATE with the truths as
-/// the generating model and COVERAGE, and the chosen model templates as its
-/// submodels. Throws ConvertError naming --submodels for a number with no model.
+/// expected under `truths` (one per group) and the covariates of the
+/// survival terms, PROC SIMULATE with the truths as the generating model and
+/// COVERAGE, and the chosen model templates as its submodels, each followed
+/// by its linear variant when survival has terms. Throws ConvertError naming
+/// --submodels for a number with no model, and naming --phi-trend or
+/// --phi-effect for terms a variant cannot carry.
 std::string plan_command_file(const Design& design, const std::vector<Truth>& truths, const PlanOptions& options);
 
 /// What a design with periods of one secondary occasion cannot give,

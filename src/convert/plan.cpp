@@ -2,11 +2,17 @@
 
 #include <algorithm>
 #include <cmath>
-#include <utility>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
 #include <span>
+#include <sstream>
+#include <utility>
 
+#include "convert/identifiability.h"
 #include "model/likelihood.h"
 #include "model/store.h"
+#include "model/structure.h"
 
 namespace quorvale::convert {
 
@@ -51,7 +57,142 @@ std::vector<long long> whole_cells(long long size, const double* p, int n) {
   return cells;
 }
 
+/// The estimated slots of a parameter map: free parameters numbered in
+/// order, equal ones on their root's slot, fixed ones off the slots; every
+/// slot with the bounds 0 and 1.
+SlotMap slots_of(const ParameterMap& map) {
+  SlotMap slots;
+  slots.point.assign(static_cast<std::size_t>(map.npar()) + 1, 0);
+  slots.unit_bounds.assign(static_cast<std::size_t>(map.npar()) + 1, true);
+  for (int I = 1; I <= map.npar(); ++I) {
+    const Setting& s = map[I];
+    int& point = slots.point[static_cast<std::size_t>(I)];
+    if (s.kind == Setting::Kind::Free) {
+      point = ++slots.nest;
+    } else if (s.kind == Setting::Kind::Equal) {
+      point = slots.point[static_cast<std::size_t>(s.root)];
+    } else {
+      point = -1;
+    }
+  }
+  return slots;
+}
+
+/// The words of a text separated by blanks.
+std::vector<std::string> words_of(const std::string& text) {
+  std::vector<std::string> words;
+  std::istringstream in(text);
+  for (std::string w; in >> w;) words.push_back(w);
+  return words;
+}
+
 }  // namespace
+
+std::string SurvivalTerms::formula(bool by_group) const {
+  std::vector<std::string> names;
+  if (trend) names.emplace_back("TREND");
+  for (const Covariate& c : covariates) names.push_back(c.name);
+  std::string f;
+  for (const std::string& n : names) {
+    if (!f.empty()) f += '+';
+    if (by_group) f += "G*";
+    f += n;
+  }
+  return f;
+}
+
+std::vector<double> survival_with_terms(const std::vector<double>& base, double trend,
+                                        const std::vector<Covariate>& covariates, const std::vector<double>& effects) {
+  std::vector<double> phi;
+  for (std::size_t i = 0; i < base.size(); ++i) {
+    double eta = std::log(base[i] / (1.0 - base[i])) + trend * static_cast<double>(i);
+    for (std::size_t c = 0; c < covariates.size() && c < effects.size(); ++c) {
+      const std::vector<double>& x = covariates[c].values;
+      if (i < x.size() && !x.empty()) eta += effects[c] * (x[i] - x[0]);
+    }
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.6g", inverse_logit(eta));
+    phi.push_back(std::strtod(buf, nullptr));
+  }
+  return phi;
+}
+
+std::vector<LinearVariant> linear_variants(const Design& d, const std::vector<ModelTemplate>& models,
+                                           const std::vector<int>& chosen, const SurvivalTerms& terms,
+                                           const std::vector<double>& truth, const std::string& option) {
+  std::vector<LinearVariant> out;
+  std::vector<std::string> covariate_names;
+  for (const Covariate& c : terms.covariates) covariate_names.push_back(c.name);
+  std::vector<bool> survival(static_cast<std::size_t>(d.npar()) + 1, false);
+  for (int g = 1; g <= d.groups(); ++g) {
+    for (int i = 1; i < d.periods(); ++i) survival[static_cast<std::size_t>(d.phi(i, g))] = true;
+  }
+  std::vector<std::string> written;  // the structures of the variants so far
+  int number = 0;
+  for (const ModelTemplate& m : models) {
+    ++number;
+    if (!chosen.empty() && std::find(chosen.begin(), chosen.end(), number) == chosen.end()) continue;
+    // The template with survival by interval: the variant restricts it.
+    ModelSpec spec = m.spec;
+    spec.phi_by_period = true;
+    std::vector<std::string> notes;
+    const ParameterMap by_interval = grouped_map(d, spec, notes);
+    const std::string words = template_words(spec);
+    const std::string structure = "PHI(" + terms.formula(spec.phi_by_group) + ")" + words.substr(words.find(' '));
+    if (std::find(written.begin(), written.end(), structure) != written.end() || !identifiable(d, by_interval)) {
+      continue;
+    }
+    written.push_back(structure);
+    // The structure as the program reads it, with the equalities it leaves out.
+    Structure s;
+    std::optional<std::string> fault = parse_structure(words_of(structure), s, d.groups(), covariate_names);
+    if (!fault) fault = check_structure(s, d);
+    if (fault) throw ConvertError(0, "--" + option + ": " + *fault);
+    std::vector<std::string> variant_notes;
+    ParameterMap map = structure_map(s, d, variant_notes);
+    LinearVariant v;
+    v.of = number;
+    v.structure = structure;
+    for (int I = 1; I <= d.npar(); ++I) {
+      const Setting& want = by_interval[I];
+      if (survival[static_cast<std::size_t>(I)] || want.kind != Setting::Kind::Equal ||
+          map[I].kind != Setting::Kind::Free) {
+        continue;
+      }
+      map.tie(I, want.root);
+      v.equalities.push_back("S(" + std::to_string(I) + ")=S(" + std::to_string(want.root) + ");");
+    }
+    for (int I = 1; I <= d.npar() && static_cast<std::size_t>(I) < truth.size(); ++I) {
+      const double value = truth[static_cast<std::size_t>(I)];
+      if (map[I].kind != Setting::Kind::Free || value < 0.01 || value > 0.99) continue;
+      char shown[32];
+      std::snprintf(shown, sizeof shown, "%.6g", value);
+      v.starts.push_back("S(" + std::to_string(I) + ")=" + shown + ";");
+    }
+    LinearDesign design;
+    if (const std::optional<std::string> rank =
+            build_linear_design(structure_forms(s, d, d.group_names, terms.covariates), slots_of(map), design)) {
+      throw ConvertError(0, "--" + option + ": the model " + structure + " cannot be fitted. " + *rank);
+    }
+    v.name.push_back(m.name.substr(0, m.name.find(' ')));
+    v.name.push_back("PHI(" + terms.formula(spec.phi_by_group) + ")");
+    if (!spec.p_by_group) v.name.emplace_back(spec.p_by_period ? "P(T)" : "P(.)");
+    v.description = "Model " + std::to_string(number) + " with survival linear on the logit scale, " +
+                    structure.substr(0, structure.find(' '));
+    if (d.groups() > 1) v.description += spec.phi_by_group ? ", each group its own" : ", shared by the groups";
+    if (!v.equalities.empty()) {
+      // Each note is "gamma''(5) = gamma''(4): why".
+      std::string ties;
+      for (std::size_t k = 0; k < notes.size(); ++k) {
+        ties += (k == 0 ? "" : k + 1 == notes.size() ? " and " : ", ") + notes[k].substr(0, notes[k].find(':'));
+      }
+      v.description += ". Constrained as the model with survival by interval: " + ties +
+                       " (the last period's availability is confounded with survival into it)";
+    }
+    out.push_back(std::move(v));
+  }
+  return out;
+}
 
 std::vector<double> truth_values(const Design& d, const std::vector<Truth>& truths) {
   std::vector<double> S(static_cast<std::size_t>(d.npar()) + 1, 0.0);

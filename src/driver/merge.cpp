@@ -92,6 +92,16 @@ SimulationTotals merged_totals(const std::vector<const ShardDoc*>& shards, std::
         PeriodCatch{c.at("group").get<int>(), c.at("period").get<int>(), number_of(c, "p_star")});
   }
   t.coverage = first.at("coverage_printed").get<bool>();
+  if (first.contains("coefficients")) {
+    for (const Json& list : first["coefficients"]) {
+      std::vector<CoefficientTruth> truths;
+      for (const Json& c : list) {
+        truths.push_back(CoefficientTruth{c.at("name").get<std::string>(), c.at("part").get<std::string>(),
+                                          number_of(c, "true_value")});
+      }
+      t.coefficients.push_back(std::move(truths));
+    }
+  }
   t.estimated.assign(static_cast<std::size_t>(nsub), std::vector<bool>(static_cast<std::size_t>(npar), false));
   for (const Json& block : first.at("coverage")) {
     const int n = block.at("submodel").get<int>();
@@ -131,6 +141,13 @@ SimulationTotals merged_totals(const std::vector<const ShardDoc*>& shards, std::
         f.abundance.push_back(ReplicateAbundance{a.at("group").get<int>(), a.at("period").get<int>(),
                                                  a.at("caught").get<int>(), number_of(a, "estimate"),
                                                  number_of(a, "se"), number_of(a, "lower"), number_of(a, "upper")});
+      }
+      if (o.contains("coefficients")) {
+        for (const Json& c : o["coefficients"]) {
+          f.coefficients.push_back(ReplicateCoefficient{number_of(c, "estimate"), number_of(c, "se"),
+                                                        number_of(c, "lower"), number_of(c, "upper"),
+                                                        c.at("covers").get<bool>()});
+        }
       }
       if (f.replicate != current) {
         close_replicate();
@@ -181,6 +198,10 @@ std::vector<const ShardDoc*> shards_in_order(const std::vector<ShardDoc>& docs, 
     for (const char* key : {"replicates", "seed", "submodels", "labels", "generating", "group_names",
                             "generating_p_star", "coverage_printed"}) {
       if (sim.at(key) != first.at(key)) throw MergeFault{d->file + ": \"" + key + "\" differs from shard 1's"};
+    }
+    if (sim.contains("coefficients") != first.contains("coefficients") ||
+        (sim.contains("coefficients") && sim["coefficients"] != first["coefficients"])) {
+      throw MergeFault{d->file + ": \"coefficients\" differs from shard 1's"};
     }
     // What identifies the study: the shards of one run agree in all of it.
     for (const auto& [key, what] : kStudyFields) {
@@ -294,6 +315,26 @@ class ShardCheck {
       if (!rows.is_array()) fault(cat + ".parameters", "is not an array");
       for (std::size_t r = 0; r < rows.size(); ++r) int_of(rows[r], "index", cat + ".parameters[" + std::to_string(r) + "]", 1, npar);
     }
+    // The coefficients of the submodels with linear forms, when there are any.
+    std::vector<long long> coefficients(static_cast<std::size_t>(nsub), 0);
+    if (sim.contains("coefficients")) {
+      const Json& lists = sim["coefficients"];
+      if (!lists.is_array() || static_cast<long long>(lists.size()) != nsub) {
+        fault(at + ".coefficients", "is not an array of " + std::to_string(nsub) + " lists");
+      }
+      for (std::size_t n = 0; n < lists.size(); ++n) {
+        const std::string lat = at + ".coefficients[" + std::to_string(n) + "]";
+        if (!lists[n].is_array()) fault(lat, "is not an array");
+        coefficients[n] = static_cast<long long>(lists[n].size());
+        for (std::size_t k = 0; k < lists[n].size(); ++k) {
+          const std::string cat = lat + "[" + std::to_string(k) + "]";
+          string_of(lists[n][k], "name", cat);
+          string_of(lists[n][k], "part", cat);
+          if (!number_or_null(member(lists[n][k], "true_value", cat))) fault(cat + ".true_value", "is not a number");
+          nonfinite_of(lists[n][k], cat);
+        }
+      }
+    }
     if (!sim.contains("shard")) return;  // not a shard: the merge says so
     const std::string sat = at + ".shard";
     const Json& shard = sim["shard"];
@@ -341,6 +382,7 @@ class ShardCheck {
       array_of(f, "se", fat, npar, number_or_null, "a number");
       array_of(f, "wald_covers", fat, npar, [](const Json& v) { return v.is_boolean(); }, "true or false");
       array_of(f, "logit_covers", fat, npar, [](const Json& v) { return v.is_boolean(); }, "true or false");
+      coefficients_of(f, fat, coefficients[static_cast<std::size_t>(submodel - 1)]);
       const Json& abundance = member(f, "abundance", fat);
       if (!abundance.is_array()) fault(fat + ".abundance", "is not an array");
       for (std::size_t k = 0; k < abundance.size(); ++k) {
@@ -353,6 +395,28 @@ class ShardCheck {
         }
         nonfinite_of(a, aat);
       }
+    }
+  }
+
+  /// The coefficients of a fit: as many as its submodel has, each with its
+  /// estimate, standard error and interval, or none for a submodel without them.
+  void coefficients_of(const Json& f, const std::string& at, long long count) const {
+    if (!f.contains("coefficients")) {
+      if (count > 0) fault(at + ".coefficients", "is missing");
+      return;
+    }
+    const Json& list = f["coefficients"];
+    const std::string cat = at + ".coefficients";
+    if (!list.is_array() || static_cast<long long>(list.size()) != count) {
+      fault(cat, "is not an array of " + std::to_string(count) + " coefficients");
+    }
+    for (std::size_t k = 0; k < list.size(); ++k) {
+      const std::string kat = cat + "[" + std::to_string(k) + "]";
+      for (const char* key : {"estimate", "se", "lower", "upper"}) {
+        if (!number_or_null(member(list[k], key, kat))) fault(kat + "." + key, "is not a number");
+      }
+      if (!member(list[k], "covers", kat).is_boolean()) fault(kat + ".covers", "is not true or false");
+      nonfinite_of(list[k], kat);
     }
   }
 

@@ -92,6 +92,17 @@ TEST(ModelDesign, DescriptionIsPrintedAtTheNextProc) {
   EXPECT_NE(none->listing().find("\nINTERVALS:\n\nSECONDARY OCCASIONS:\n"), std::string::npos);
 }
 
+TEST(ModelDesign, CovariatesAreListedByName) {
+  // Two covariates, so that the heading of each is its own and not what
+  // happens to be left in memory by the one before.
+  auto r = run_model(
+      "PROC MODEL PRIMARY N = 3 SECONDARY=2 2 2;\nCOVARIATE WINTER = 0.2 0.8 0.1;\n"
+      "COVARIATE RAIN = 1 2 3;\nPROC STOP;\n");
+  const std::string listing = r->listing();
+  EXPECT_NE(listing.find("\nCOVARIATE WINTER:  0.20000      0.80000      0.10000    \n"), std::string::npos) << listing;
+  EXPECT_NE(listing.find("\nCOVARIATE RAIN:   1.0000       2.0000       3.0000    \n"), std::string::npos) << listing;
+}
+
 TEST(ModelDesign, LaidOutOnceAndKeptForTheLikelihood) {
   StringRun r(std::string(testing::kTwoByTwoModel) + "PROC STOP;\n");
   r.start();

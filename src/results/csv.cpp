@@ -235,6 +235,37 @@ void abundance_records(Table& t, const SimulationTotals& s, const ReplicateFit& 
   }
 }
 
+/// The records of the coefficients of fit `f` of simulation `sim` (named
+/// `name`), of a submodel with linear forms: the coefficient's number and
+/// name, its true value as the generating value, the fit's estimate and
+/// interval, then the submodel's planning figures of that coefficient, the
+/// interval's coverage as that of the interval as printed.
+void coefficient_records(Table& t, const SimulationTotals& s, const ReplicateFit& f, int sim, const std::string& name) {
+  const std::vector<CoefficientTruth>& truths = s.coefficients_of(f.submodel);
+  const std::vector<CoefficientSummary>& rows = s.coefficient_summaries_of(f.submodel);
+  for (std::size_t k = 0; k < f.coefficients.size(); ++k) {
+    const ReplicateCoefficient& c = f.coefficients[k];
+    t.whole(sim).whole(f.replicate).whole(f.submodel).text(name);
+    t.whole(code_number(f.optimizer)).whole(code_number(f.inversion)).flag(f.included);
+    t.number(f.lnL).number(f.aic).whole(static_cast<long long>(k) + 1);
+    if (k < truths.size()) {
+      t.text(truths[k].name).number(truths[k].value);
+    } else {
+      t.blank().blank();
+    }
+    t.number(c.estimate).number(c.se).flag(c.covers).blank();
+    if (k < rows.size() && rows[k].planned) {
+      const CoefficientSummary& v = rows[k];
+      t.number(v.bias).blank().number(v.rmse).number(v.empirical_sd).number(v.mean_se).number(v.median_se);
+      t.whole(v.wide_se).number(v.coverage).blank().whole(s.NFAIL(f.submodel));
+    } else {
+      for (int i = 0; i < 10; ++i) t.blank();
+    }
+    t.text("coefficient").blank().blank().blank().number(c.lower).number(c.upper).blank();
+    t.end();
+  }
+}
+
 std::string simulation_table(const RunResults& results) {
   Table t({"simulation", "replicate", "submodel", "name", "optimizer_code", "inversion_code", "included", "lnl",
            "aic", "index", "label", "generating", "estimate", "se", "wald_covers", "logit_covers", "bias",
@@ -302,6 +333,7 @@ std::string simulation_table(const RunResults& results) {
         t.end();
       }
       abundance_records(t, s, f, sim, name);
+      coefficient_records(t, s, f, sim, name);
     }
   }
   return t.take();

@@ -68,9 +68,40 @@ void Page::simulation(std::size_t s) {
       add("</tr>");
     }
     add("</tbody></table>");
+    // The coefficients of a submodel with linear forms, against their true values.
+    const std::vector<CoefficientTruth>& names = t.coefficients_of(n);
+    const std::vector<CoefficientSummary>& figures = t.coefficient_summaries_of(n);
+    if (names.empty() || figures.size() != names.size()) continue;
+    add("<table class=\"replicates\">");
+    columns({{"Coefficient", "name", true}, {"True value", "true_value"}, {"Mean", "mean"}, {"Bias", "bias"},
+             {"RMSE", "rmse"}, {"Empirical SD", "empirical_sd"}, {"Mean SE", "mean_se"},
+             {"Median SE", "median_se"}, {"SE above 10 × SD", "se_over_10_sd"}, {"Coverage", "coverage"}});
+    const std::string coefficient_rows = base + "/coverage/" + std::to_string(k) + "/coefficients";
+    for (std::size_t j = 0; j < names.size(); ++j) {
+      const CoefficientSummary& c = figures[j];
+      row(coefficient_rows, static_cast<long long>(j));
+      text_cell(names[j].name);
+      cell(names[j].value, Shown::Estimate);
+      cell(c.mean, Shown::Estimate);
+      cell(c.bias, Shown::Estimate);
+      cell(c.rmse, Shown::Estimate);
+      cell(c.empirical_sd, Shown::Estimate);
+      cell(c.mean_se, Shown::Estimate);
+      cell(c.median_se, Shown::Estimate);
+      cell(static_cast<long long>(c.wide_se));
+      cell(c.coverage, Shown::Percent);
+      add("</tr>");
+    }
+    add("</tbody></table>");
   }
   add("<p class=\"meta\">Coverage: the share of the fits whose 95% interval holds the generating value, on the "
-      "logit scale and as the listing prints it (estimate ± 1.96 SE).</p></section>\n");
+      "logit scale and as the listing prints it (estimate ± 1.96 SE).");
+  if (t.has_coefficients()) {
+    add(" Coefficients are on the logit scale; the true value of each is the projection of the generating values "
+        "on the submodel's design (exact when the generating model lies within the submodel), and its coverage "
+        "that of estimate ± 1.96 SE.");
+  }
+  add("</p></section>\n");
 }
 
 void Page::identifiability() {

@@ -5,53 +5,14 @@
 
 #include "base/packed.h"
 #include "base/text.h"
+#include "results/json_tree.h"
 #include "simulate/simulation_values.h"
 
 namespace quorvale {
 
 namespace {
 
-using Json = nlohmann::ordered_json;
-
-/// An empty object with room for `members` members. An ordered object keeps
-/// its members in a vector of (const key, value) pairs, which cannot be
-/// moved: each time the vector grows it copies every member, subtrees and
-/// all. Room made beforehand spares those copies.
-Json object(std::size_t members) {
-  Json j = Json::object();
-  j.get_ref<Json::object_t&>().reserve(members);
-  return j;
-}
-
-/// Adds a member to an object: `key` is not among its members yet, so it is
-/// appended without the search for it that `object[key]` makes.
-template <typename T>
-void put(Json& object, const char* key, T&& value) {
-  object.get_ref<Json::object_t&>().emplace_back(key, std::forward<T>(value));
-}
-
-/// A number, or null when it is not finite; the value it had is then named
-/// under "nonfinite" of the same object.
-void number(Json& object, const char* key, double v) {
-  if (std::isfinite(v)) {
-    put(object, key, v);
-    return;
-  }
-  put(object, key, nullptr);
-  object["nonfinite"][key] = std::isnan(v) ? "NaN" : (v > 0 ? "Infinity" : "-Infinity");
-}
-
-/// An array of numbers; entries that are not finite are null.
-Json numbers(const std::vector<double>& values) {
-  Json a(values);
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    if (!std::isfinite(values[i])) a[i] = nullptr;
-  }
-  return a;
-}
-
-/// A two-number interval; null entries where not finite.
-Json interval(double lower, double upper) { return numbers({lower, upper}); }
+using namespace json_tree;
 
 Json chi_square(const ChiSquareTest& t) {
   Json j = object(4);
@@ -281,175 +242,6 @@ Json test_json(const ModelComparison& c) {
   return j;
 }
 
-Json summary_row(const MeanRow& v) {
-  Json o = object(4);
-  number(o, "mean", v.mean);
-  number(o, "se", v.se);
-  put(o, "ci", interval(v.lower, v.upper));
-  return o;
-}
-
-/// N-hat of one period and group by one refit.
-Json replicate_abundance_json(const ReplicateAbundance& a) {
-  Json o = object(8);
-  put(o, "group", a.group);
-  put(o, "period", a.period);
-  put(o, "caught", a.caught);
-  number(o, "estimate", a.estimate);
-  number(o, "se", a.se);
-  // The bounds one by one, so that an infinite one is named as such.
-  number(o, "lower", a.lower);
-  number(o, "upper", a.upper);
-  return o;
-}
-
-/// The N-hat planning row of one period and group.
-Json abundance_row_json(const AbundanceCoverageRow& v) {
-  Json o = object(10);
-  put(o, "group", v.group);
-  put(o, "period", v.period);
-  put(o, "fits", v.fits);
-  number(o, "true_n", v.true_n);
-  number(o, "bias", v.bias);
-  number(o, "relative_bias", v.relative_bias);
-  number(o, "rmse", v.rmse);
-  number(o, "mean_se", v.mean_se);
-  number(o, "coverage", v.coverage);
-  return o;
-}
-
-Json simulation_json(const SimulationTotals& t) {
-  Json j = object(14);
-  put(j, "replicates", t.NSIM);
-  put(j, "seed", t.first_seed);
-  Json submodels = Json::array();
-  for (const std::string& name : t.names) submodels.push_back(trimmed(name));
-  put(j, "submodels", std::move(submodels));
-  put(j, "labels", t.labels);
-  put(j, "generating", numbers(t.generating));
-  put(j, "group_names", t.group_names);
-  Json catches = Json::array();
-  for (const PeriodCatch& c : t.catch_probabilities) {
-    Json o = object(4);
-    put(o, "group", c.group);
-    put(o, "period", c.period);
-    number(o, "p_star", c.p_star);
-    catches.push_back(std::move(o));
-  }
-  put(j, "generating_p_star", std::move(catches));
-  Json fits = Json::array();
-  for (const ReplicateFit& f : t.fits) {
-    Json o = object(15);
-    put(o, "replicate", f.replicate);
-    put(o, "submodel", f.submodel);
-    put(o, "optimizer_code", code_number(f.optimizer));
-    put(o, "inversion_code", code_number(f.inversion));
-    put(o, "included", f.included);
-    number(o, "lnl", f.lnL);
-    number(o, "aic", f.aic);
-    put(o, "ndf", f.ndf);
-    number(o, "g_p", f.gof_p);
-    put(o, "estimates", numbers(f.estimates));
-    put(o, "se", numbers(f.errors));
-    put(o, "wald_covers", f.wald_covers);
-    put(o, "logit_covers", f.logit_covers);
-    Json abundance = Json::array();
-    for (const ReplicateAbundance& a : f.abundance) abundance.push_back(replicate_abundance_json(a));
-    put(o, "abundance", std::move(abundance));
-    fits.push_back(std::move(o));
-  }
-  put(j, "fits", std::move(fits));
-  Json summaries = Json::array();
-  for (int n = 1; n <= t.NSUB && t.NSIM > 1; ++n) {
-    Json s = object(4);
-    put(s, "submodel", n);
-    const int c = t.NCONV(n);
-    put(s, "converged", c);
-    Json rows = Json::array();
-    for (int I = 1; I <= t.npar() && c >= 1 && I <= static_cast<int>(t.labels.size()); ++I) {
-      Json row = object(3);
-      put(row, "index", I);
-      put(row, "estimate", summary_row(t.estimate_mean(I, n)));
-      put(row, "se", summary_row(t.error_mean(I, n)));
-      rows.push_back(std::move(row));
-    }
-    put(s, "parameters", std::move(rows));
-    Json gof;
-    for (std::size_t l = 0; l < 4; ++l) gof.push_back({{"level", kTestLevels[l]}, {"rejections", t.NGOF(n)[l]}});
-    put(s, "goodness_of_fit_rejections", std::move(gof));
-    summaries.push_back(std::move(s));
-  }
-  put(j, "summaries", std::move(summaries));
-  Json lrt = Json::array();
-  int k = 0;
-  for (int a = 1; a < t.NSUB && t.NSIM > 1; ++a) {
-    for (int b = a + 1; b <= t.NSUB; ++b) {
-      ++k;
-      Json o = object(3);
-      put(o, "first", a);
-      put(o, "second", b);
-      Json levels = Json::array();
-      for (std::size_t l = 0; l < 5; ++l) levels.push_back({{"level", kTestLevels[l]}, {"rejections", t.NLRT(k)[l]}});
-      put(o, "rejections", std::move(levels));
-      lrt.push_back(std::move(o));
-    }
-  }
-  put(j, "likelihood_ratio_rejections", std::move(lrt));
-  put(j, "coverage_printed", t.coverage);
-  Json coverage = Json::array();
-  for (int n = 1; n <= t.NSUB && n <= static_cast<int>(t.estimated.size()); ++n) {
-    Json s = object(5);
-    put(s, "submodel", n);
-    const int c = t.converged(n);
-    put(s, "converged", c);
-    put(s, "not_converged", t.NFAIL(n));
-    Json rows = Json::array();
-    const std::vector<bool>& estimated = t.estimated[static_cast<std::size_t>(n - 1)];
-    for (std::size_t i = 0; i < estimated.size(); ++i) {
-      if (!estimated[i]) continue;
-      Json row = object(10);
-      put(row, "index", i + 1);
-      if (c >= 1) {
-        const CoverageRow& v = t.coverage_row(static_cast<int>(i) + 1, n);
-        number(row, "generating", v.generating);
-        number(row, "bias", v.bias);
-        number(row, "relative_bias", v.relative_bias);
-        number(row, "rmse", v.rmse);
-        number(row, "empirical_sd", v.empirical_sd);
-        number(row, "mean_se", v.mean_se);
-        number(row, "median_se", v.median_se);
-        put(row, "se_over_10_sd", v.wide_se);
-        number(row, "coverage_wald", v.wald);
-        number(row, "coverage_logit", v.logit);
-      }
-      rows.push_back(std::move(row));
-    }
-    put(s, "parameters", std::move(rows));
-    Json abundance = Json::array();
-    if (static_cast<std::size_t>(n) <= t.abundance_rows.size()) {
-      for (const AbundanceCoverageRow& v : t.abundance_rows[static_cast<std::size_t>(n - 1)]) {
-        abundance.push_back(abundance_row_json(v));
-      }
-    }
-    put(s, "abundance", std::move(abundance));
-    coverage.push_back(std::move(s));
-  }
-  put(j, "coverage", std::move(coverage));
-  if (t.shard > 0) {
-    // What identifies the study, so that the merge takes only shards of one run.
-    put(j, "shard", Json{{"index", t.shard},
-                         {"count", t.shards},
-                         {"first", t.first},
-                         {"last", t.last},
-                         {"data", t.study.data},
-                         {"commands", t.study.commands},
-                         {"parameters", t.study.parameters},
-                         {"generating_map", t.study.generating_map},
-                         {"submodel_maps", t.study.submodel_maps}});
-  }
-  return j;
-}
-
 Json scan_json(const PairScan& s) {
   Json o = object(3);
   number(o, "change", s.change);
@@ -587,8 +379,6 @@ void write_document(const RunResults& results, const TextSink& sink) {
 }
 
 }  // namespace
-
-std::string simulation_results_json(const SimulationTotals& totals) { return simulation_json(totals).dump(); }
 
 void write_results_json(const RunResults& results, const TextSink& sink) {
   try {

@@ -11,20 +11,31 @@
 #include <utility>
 #include <vector>
 
-#include "stats/distributions.h"
+#include "simulate/simstats.h"
 #include "simulate/totals.h"
+#include "stats/distributions.h"
 
 namespace quorvale {
 
-CoverageRow coverage_of(const SimulationTotals& t, int I, int n) {
-  CoverageRow row;
-  const std::vector<double>& estimates = t.converged_estimates(I, n);
-  const std::vector<double>& errors = t.converged_errors(I, n);
+namespace {
+
+/// Bias, RMSE, spread and standard errors of c >= 1 estimates of the value
+/// `g` with their standard errors, and the share of them `covered` counts.
+struct EstimateFigures {
+  double bias = 0.0;
+  double mean = 0.0;          ///< g + bias
+  double rmse = 0.0;
+  double empirical_sd = 0.0;  ///< 0 for one estimate
+  double mean_se = 0.0;
+  double median_se = 0.0;
+  int wide_se = 0;            ///< standard errors above 10 times the empirical SD (0 for one estimate)
+  double share = 0.0;         ///< covered / c
+};
+
+EstimateFigures figures_of(const std::vector<double>& estimates, const std::vector<double>& errors, double g,
+                           int covered) {
+  EstimateFigures out;
   const double c = static_cast<double>(estimates.size());
-  const double g =
-      static_cast<std::size_t>(I) <= t.generating.size() ? t.generating[static_cast<std::size_t>(I - 1)] : 0.0;
-  row.index = I;
-  row.generating = g;
   double sum = 0.0;
   for (double s : estimates) sum += s;
   const double mean = sum / c;
@@ -34,22 +45,89 @@ CoverageRow coverage_of(const SimulationTotals& t, int I, int n) {
     squares += (s - mean) * (s - mean);
     errors2 += (s - g) * (s - g);
   }
-  row.bias = mean - g;
-  row.mean = row.generating + row.bias;
-  row.relative_bias = g != 0.0 ? row.bias / g : std::numeric_limits<double>::quiet_NaN();
-  row.rmse = std::sqrt(errors2 / c);
-  row.empirical_sd = estimates.size() > 1 ? std::sqrt(squares / (c - 1.0)) : 0.0;
+  out.bias = mean - g;
+  out.mean = g + out.bias;
+  out.rmse = std::sqrt(errors2 / c);
+  out.empirical_sd = estimates.size() > 1 ? std::sqrt(squares / (c - 1.0)) : 0.0;
   double se_sum = 0.0;
   for (double e : errors) se_sum += e;
-  row.mean_se = se_sum / c;
-  row.median_se = median_of(errors);
+  out.mean_se = se_sum / c;
+  out.median_se = median_of(errors);
   if (estimates.size() > 1) {
-    row.wide_se = static_cast<int>(
-        std::count_if(errors.begin(), errors.end(), [&row](double e) { return e > 10.0 * row.empirical_sd; }));
+    out.wide_se = static_cast<int>(
+        std::count_if(errors.begin(), errors.end(), [&out](double e) { return e > 10.0 * out.empirical_sd; }));
   }
-  row.wald = static_cast<double>(t.wald_covered(I, n)) / c;
+  out.share = static_cast<double>(covered) / c;
+  return out;
+}
+
+}  // namespace
+
+CoverageRow coverage_of(const SimulationTotals& t, int I, int n) {
+  CoverageRow row;
+  const std::vector<double>& estimates = t.converged_estimates(I, n);
+  const double c = static_cast<double>(estimates.size());
+  const double g =
+      static_cast<std::size_t>(I) <= t.generating.size() ? t.generating[static_cast<std::size_t>(I - 1)] : 0.0;
+  const EstimateFigures f = figures_of(estimates, t.converged_errors(I, n), g, t.wald_covered(I, n));
+  row.index = I;
+  row.generating = g;
+  row.bias = f.bias;
+  row.mean = f.mean;
+  row.relative_bias = g != 0.0 ? row.bias / g : std::numeric_limits<double>::quiet_NaN();
+  row.rmse = f.rmse;
+  row.empirical_sd = f.empirical_sd;
+  row.mean_se = f.mean_se;
+  row.median_se = f.median_se;
+  row.wide_se = f.wide_se;
+  row.wald = f.share;
   row.logit = static_cast<double>(t.logit_covered(I, n)) / c;
   return row;
+}
+
+std::vector<CoefficientTruth> coefficient_truths(const LinearDesign& design, const std::vector<int>& point,
+                                                 const std::vector<double>& S) {
+  const std::size_t slots = static_cast<std::size_t>(std::max(design.slots, 0));
+  std::vector<double> values(slots, std::numeric_limits<double>::quiet_NaN());
+  std::vector<bool> seen(slots, false);
+  for (std::size_t i = 0; i < point.size() && i < S.size(); ++i) {
+    const int k = point[i];
+    if (k < 1 || static_cast<std::size_t>(k) > slots || seen[static_cast<std::size_t>(k - 1)]) continue;
+    seen[static_cast<std::size_t>(k - 1)] = true;  // the lowest parameter of slot k
+    values[static_cast<std::size_t>(k - 1)] = S[i];
+  }
+  const std::vector<double> beta = design.start(values);
+  std::vector<CoefficientTruth> out;
+  for (std::size_t k = 0; k < beta.size() && k < design.names.size(); ++k) {
+    out.push_back(CoefficientTruth{design.names[k], k < design.parts.size() ? design.parts[k] : std::string(), beta[k]});
+  }
+  return out;
+}
+
+CoefficientSummary coefficient_summary(const SimulationTotals& t, int n, std::size_t k) {
+  CoefficientSummary out;
+  const std::vector<CoefficientTruth>& truths = t.coefficients_of(n);
+  if (k >= truths.size()) return out;
+  out.truth = truths[k].value;
+  const std::size_t i = static_cast<std::size_t>(n - 1);
+  if (i >= t.coefficient_sums.size() || k >= t.coefficient_sums[i].size()) return out;
+  const CoefficientSums& s = t.coefficient_sums[i][k];
+  if (t.NCONV(n) >= 1) {
+    out.estimate_mean = mean_row(s.sum, s.sum2, t.NCONV(n));
+    out.error_mean = mean_row(s.sumse, s.sumse2, t.NCONV(n));
+  }
+  if (s.estimates.empty()) return out;
+  const EstimateFigures f = figures_of(s.estimates, s.errors, out.truth, s.covered);
+  out.planned = true;
+  out.mean = f.mean;
+  out.bias = f.bias;
+  out.rmse = f.rmse;
+  out.empirical_sd = f.empirical_sd;
+  out.mean_se = f.mean_se;
+  out.median_se = f.median_se;
+  out.wide_se = f.wide_se;
+  out.coverage = f.share;
+  return out;
 }
 
 std::vector<PeriodCatch> catch_probabilities(const RobustLayout& layout, const std::vector<double>& S) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <limits>
 #include <memory>
 #include <new>
 #include <span>
@@ -198,8 +199,22 @@ class Simulation {
     }
     if (totals_.catch_probabilities.empty()) {
       totals_.catch_probabilities = catch_probabilities(layout->layout, totals_.generating);
+      true_coefficients();
     }
     draw_replicate(m_, *layout, seed);
+  }
+
+  /// The true values of the coefficients of every submodel with linear
+  /// forms, once the generating values are known.
+  void true_coefficients() {
+    totals_.coefficients.assign(static_cast<std::size_t>(nsub_), {});
+    for (int n = 1; n <= nsub_; ++n) {
+      const SavedSetup& setup = slots_[static_cast<std::size_t>(n)];
+      if (setup.linear) {
+        totals_.coefficients[static_cast<std::size_t>(n - 1)] =
+            coefficient_truths(setup.linear->design, setup.POINT, totals_.generating);
+      }
+    }
   }
 
   /// Lists the data of replicate r held by `ctx` on its listing (DEBUG).
@@ -255,7 +270,7 @@ class Simulation {
                                                 report.inversion != InversionCode::Inverted));
     if (!included) t_.NDF(n) = -1;
     ReplicateFit f{r, n, report.optimizer, report.inversion, included, report.lnL, report.aic,
-                   included ? report.G.df : -1, report.G.probability, {}, {}, {}, {}, {}};
+                   included ? report.G.df : -1, report.G.probability, {}, {}, {}, {}, {}, {}};
     for (const ParameterEstimate& e : report.parameters) {
       const double g = totals_.generating[static_cast<std::size_t>(e.index - 1)];
       const std::optional<Interval> ci = e.logit_ci;
@@ -267,6 +282,13 @@ class Simulation {
     for (const PeriodAbundance& a : report.abundance) {
       f.abundance.push_back(
           ReplicateAbundance{a.group, a.period, a.caught, a.estimate, a.se, a.ci.lower, a.ci.upper});
+    }
+    const std::vector<CoefficientTruth>& truths = totals_.coefficients_of(n);
+    for (std::size_t k = 0; k < report.betas.size(); ++k) {
+      const CoefficientEstimate& b = report.betas[k];
+      const double truth = k < truths.size() ? truths[k].value : std::numeric_limits<double>::quiet_NaN();
+      f.coefficients.push_back(
+          ReplicateCoefficient{b.estimate, b.se, b.ci.lower, b.ci.upper, b.ci.lower <= truth && truth <= b.ci.upper});
     }
     add_fit(totals_, f);
     if (included && opt_.parfile) {

@@ -50,6 +50,61 @@ struct PeriodCatch {
   double p_star = 0.0;
 };
 
+/// One coefficient on the logit scale of a refit of a submodel with linear
+/// forms, as the fit reports it.
+struct ReplicateCoefficient {
+  double estimate = 0.0;  ///< on the logit scale
+  double se = 0.0;        ///< its standard error; NaN when the data hold no information on it
+  double lower = 0.0;     ///< the 95% interval estimate -+ 1.96 se; NaN without se
+  double upper = 0.0;
+  bool covers = false;    ///< the interval holds the coefficient's true value
+};
+
+/// One coefficient of a submodel with linear forms and its true value.
+///
+/// The true value is the projection of the generating model's values on the
+/// submodel's design: for each estimated slot the generating value of its
+/// lowest parameter, then the least-squares coefficients of those values on
+/// the logit scale (each kept 0.001 inside 0..1), as the fit finds its start.
+/// When the generating values lie within what the submodel can hold (a
+/// survival whose logit changes by the same amount every interval, for
+/// PHI(TREND)), the projection is exact: the coefficients that give them.
+struct CoefficientTruth {
+  std::string name;    ///< "PHI:TREND", "P:S(4)"
+  std::string part;    ///< the part it belongs to: PHI, P, C, GAMMA, GAMMA'', GAMMA', THETA, S
+  double value = 0.0;  ///< the true value, on the logit scale
+};
+
+/// What the refits of one submodel add up of one of its coefficients, fit
+/// by fit (simulate/totals.h).
+struct CoefficientSums {
+  double sum = 0.0;     ///< of the estimates of the fits in the summaries (as SUMS)
+  double sum2 = 0.0;    ///< of their squares
+  double sumse = 0.0;   ///< of their standard errors
+  double sumse2 = 0.0;  ///< of their squares
+  std::vector<double> estimates;  ///< of the converged fits, in fit order
+  std::vector<double> errors;     ///< their standard errors
+  int covered = 0;                ///< converged fits whose 95% interval holds the true value
+};
+
+/// The summaries of one coefficient of one submodel with linear forms: its
+/// mean and standard error over the fits in the summaries, and its planning
+/// figures over the converged fits, as for the parameters.
+struct CoefficientSummary {
+  MeanRow estimate_mean;      ///< of the estimates; set when a fit is in the summaries
+  MeanRow error_mean;         ///< of their standard errors
+  bool planned = false;       ///< the figures below are set: one converged fit or more
+  double truth = 0.0;         ///< the true value (CoefficientTruth)
+  double mean = 0.0;          ///< mean estimate of the converged fits, as truth + bias
+  double bias = 0.0;          ///< mean estimate - true value
+  double rmse = 0.0;          ///< root mean squared error about the true value
+  double empirical_sd = 0.0;  ///< standard deviation of the estimates (divisor c - 1; 0 for one fit)
+  double mean_se = 0.0;       ///< mean of the estimated standard errors
+  double median_se = 0.0;     ///< their median; NaN when one of them is NaN
+  int wide_se = 0;            ///< fits whose SE exceeds 10 times the empirical SD (0 for one fit)
+  double coverage = 0.0;      ///< share of the fits whose 95% interval holds the true value
+};
+
 /// One refit of one submodel to one replicate.
 struct ReplicateFit {
   int replicate = 0;
@@ -68,6 +123,9 @@ struct ReplicateFit {
   /// Whether the logit-scale interval holds it; false where that interval is not defined.
   std::vector<bool> logit_covers;
   std::vector<ReplicateAbundance> abundance;  ///< N-hat by group and period, in that order
+  /// The coefficients of a submodel with linear forms, in the order of its
+  /// design's columns; empty for a submodel without them.
+  std::vector<ReplicateCoefficient> coefficients;
   /// Whether the fit converged and its information matrix was inverted.
   bool converged() const { return optimizer == OptimizerCode::Converged && inversion == InversionCode::Inverted; }
 };
@@ -176,6 +234,34 @@ class SimulationTotals {
   /// The N-hat planning rows of submodel n at n - 1 (1..NSUB), by group and
   /// period; empty for a submodel without converged fits giving an N-hat.
   std::vector<std::vector<AbundanceCoverageRow>> abundance_rows;
+  /// The coefficients of submodel n at n - 1 with their true values, in the
+  /// order of its design's columns; empty for a submodel without linear
+  /// forms, and all empty until the generating values are known.
+  std::vector<std::vector<CoefficientTruth>> coefficients;
+  /// What the fits of submodel n add up of each of its coefficients, at
+  /// n - 1 and then in the order of `coefficients`.
+  std::vector<std::vector<CoefficientSums>> coefficient_sums;
+  /// The summaries of each coefficient of submodel n, at n - 1 and then in
+  /// the order of `coefficients`.
+  std::vector<std::vector<CoefficientSummary>> coefficient_summaries;
+  /// Some submodel has linear forms: the results carry their coefficients.
+  bool has_coefficients() const {
+    for (const std::vector<CoefficientTruth>& c : coefficients) {
+      if (!c.empty()) return true;
+    }
+    return false;
+  }
+  /// The coefficients of submodel n (1..NSUB); empty without linear forms.
+  const std::vector<CoefficientTruth>& coefficients_of(int n) const {
+    static const std::vector<CoefficientTruth> none;
+    return n >= 1 && static_cast<std::size_t>(n) <= coefficients.size() ? coefficients[idx(n)] : none;
+  }
+  /// Their summaries (as many, once summarised).
+  const std::vector<CoefficientSummary>& coefficient_summaries_of(int n) const {
+    static const std::vector<CoefficientSummary> none;
+    return n >= 1 && static_cast<std::size_t>(n) <= coefficient_summaries.size() ? coefficient_summaries[idx(n)]
+                                                                                  : none;
+  }
 
   int npar() const { return npar_; }
   int NCONV(int n) const { return nconv_[idx(n)]; }

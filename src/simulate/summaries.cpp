@@ -25,6 +25,57 @@ void mean_rows(Listing& lst, const SimulationTotals& totals, int n, bool errors)
 }
 }
 
+/// The coefficient rows of submodel n in one table of means (`errors`: of
+/// the standard errors), after the parameters' rows; none for a submodel
+/// without linear forms.
+void coefficient_mean_rows(Listing& lst, const SimulationTotals& totals, int n, bool errors) {
+  static const Layout heading("(/1X,A)");
+  static const Layout row("(2X,4(1X,G15.8),1X,A)");
+  const std::vector<CoefficientTruth>& names = totals.coefficients_of(n);
+  const std::vector<CoefficientSummary>& rows = totals.coefficient_summaries_of(n);
+  if (names.empty() || rows.size() != names.size()) return;
+  lst.linchk(static_cast<int>(rows.size()) + 2);
+  lst.put(heading, {"Coefficients on the logit scale"});
+  for (std::size_t k = 0; k < rows.size(); ++k) {
+    const MeanRow& v = errors ? rows[k].error_mean : rows[k].estimate_mean;
+    lst.put(row, {v.mean, v.se, v.lower, v.upper, names[k].name});
+  }
+}
+
+/// Right-aligned in `width` columns.
+std::string right(const std::string& text, std::size_t width) {
+  return text.size() >= width ? text : std::string(width - text.size(), ' ') + text;
+}
+
+/// The coefficient rows of submodel n's coverage block; false for a
+/// submodel without linear forms.
+bool coefficient_rows(Listing& lst, const SimulationTotals& totals, int n) {
+  static const Layout text("(A)");
+  static const Layout row("(1X,F12.6,5F10.6,I8,F10.3,2X,A)");
+  const std::vector<CoefficientTruth>& names = totals.coefficients_of(n);
+  const std::vector<CoefficientSummary>& rows = totals.coefficient_summaries_of(n);
+  if (names.empty() || rows.size() != names.size()) return false;
+  std::string title = " Coefficients on the logit scale";
+  title.resize(71, ' ');
+  title += right("95%", 10);
+  std::string columns = " " + right("True", 12);
+  for (const char* heading : {"Bias", "RMSE", "Emp. SD", "Mean SE", "Median SE"}) columns += right(heading, 10);
+  columns += right("SE>10SD", 8);
+  columns += right("Coverage", 10);
+  columns += "  Coefficient";
+  lst.linchk(static_cast<int>(rows.size()) + 4);
+  lst.put(text, {""});
+  lst.put(text, {title});
+  lst.put(text, {columns});
+  lst.put(text, {" " + std::string(columns.size() - 1, '-')});
+  for (std::size_t k = 0; k < rows.size(); ++k) {
+    const CoefficientSummary& v = rows[k];
+    lst.put(row, {v.truth, v.bias, v.rmse, v.empirical_sd, v.mean_se, v.median_se, v.wide_se, v.coverage,
+                  names[k].name});
+  }
+  return true;
+}
+
 /// The N-hat rows of submodel n's coverage block, by group and period.
 void abundance_rows(Listing& lst, const SimulationTotals& totals, int n) {
   static const Layout heading(
@@ -73,11 +124,13 @@ void print_summaries(Listing& lst, const SimulationTotals& totals) {
       continue;
     }
     mean_rows(lst, totals, n, false);
+    coefficient_mean_rows(lst, totals, n, false);
     lst.linchk(static_cast<int>(totals.labels.size()) + 6);
     lst.put(se_heading, {});
     lst.put(se_columns, {});
     lst.put(rule, {});
     mean_rows(lst, totals, n, true);
+    coefficient_mean_rows(lst, totals, n, true);
     lst.linchk(6);
     const std::array<int, 4>& g = totals.NGOF(n);
     lst.put(gof, {kTestLevels[0], kTestLevels[1], kTestLevels[2], kTestLevels[3], g[0], g[1], g[2], g[3]});
@@ -110,6 +163,7 @@ void print_coverage(Listing& lst, const SimulationTotals& totals) {
   static const Layout ratio("(F10.4)");
   static const Layout note("(/5X,A/5X,A/5X,A/5X,A/5X,A)");
   bool abundance = false;
+  bool coefficients = false;
   lst.headng();
   for (int n = 1; n <= totals.NSUB; ++n) {
     const int c = totals.converged(n);
@@ -131,6 +185,7 @@ void print_coverage(Listing& lst, const SimulationTotals& totals) {
       lst.put(row, {v.index, v.generating, v.bias, relative, v.rmse, v.empirical_sd, v.mean_se, v.median_se,
                     v.wide_se, v.wald, v.logit});
     }
+    if (coefficient_rows(lst, totals, n)) coefficients = true;
     if (static_cast<std::size_t>(n) <= totals.abundance_rows.size() &&
         !totals.abundance_rows[static_cast<std::size_t>(n - 1)].empty()) {
       abundance_rows(lst, totals, n);
@@ -143,6 +198,14 @@ void print_coverage(Listing& lst, const SimulationTotals& totals) {
                  "their estimated standard errors, SE>10SD the fits whose SE exceeds 10 times",
                  "Emp. SD. Coverage: share of those fits whose 95% interval holds the generating",
                  "value, as printed (estimate -+ 1.96 SE) and on the logit scale."});
+  if (coefficients) {
+    lst.linchk(6);
+    lst.put(note, {"Coefficients: over the same fits, on the logit scale. True is the projection of",
+                   "the generating values on the submodel's design (least squares on the logit scale",
+                   "of the generating value of each estimated slot's lowest parameter), exact when",
+                   "the generating model lies within the submodel. Coverage: share of the fits",
+                   "whose interval estimate -+ 1.96 SE holds it."});
+  }
   if (abundance) {
     lst.linchk(6);
     lst.put(note, {"N-hat: over the converged fits that give one. The true N of a period is the n",

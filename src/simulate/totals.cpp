@@ -27,7 +27,38 @@ SimulationTotals::SimulationTotals(int npar, int nmod)
       error_means_(sums_.size()),
       coverage_rows_(sums_.size()) {}
 
+namespace {
+
+/// Adds the coefficients of refit `f` of a submodel with linear forms: kept
+/// for the planning figures when it converged, summed when it is in the
+/// summaries.
+void add_coefficients(SimulationTotals& t, const ReplicateFit& f) {
+  if (f.coefficients.empty() || f.submodel < 1) return;
+  const std::size_t n = static_cast<std::size_t>(f.submodel);
+  if (t.coefficient_sums.size() < n) t.coefficient_sums.resize(n);
+  std::vector<CoefficientSums>& sums = t.coefficient_sums[n - 1];
+  if (sums.size() < f.coefficients.size()) sums.resize(f.coefficients.size());
+  for (std::size_t k = 0; k < f.coefficients.size(); ++k) {
+    const ReplicateCoefficient& c = f.coefficients[k];
+    CoefficientSums& s = sums[k];
+    if (f.converged()) {
+      s.estimates.push_back(c.estimate);
+      s.errors.push_back(c.se);
+      if (c.covers) ++s.covered;
+    }
+    if (f.included) {
+      s.sum += c.estimate;
+      s.sum2 += c.estimate * c.estimate;
+      s.sumse += c.se;
+      s.sumse2 += c.se * c.se;
+    }
+  }
+}
+
+}  // namespace
+
 void add_fit(SimulationTotals& t, const ReplicateFit& f) {
+  add_coefficients(t, f);
   const int n = f.submodel;
   const int npar = std::min({t.npar(), static_cast<int>(f.estimates.size()), static_cast<int>(f.errors.size())});
   if (f.converged()) {
@@ -86,6 +117,12 @@ void summarise(SimulationTotals& t) {
     }
     t.spread.push_back(replicate_spread(t, n));
     t.abundance_rows.push_back(abundance_coverage(t, n));
+  }
+  t.coefficient_summaries.assign(t.coefficients.size(), {});
+  for (std::size_t n = 1; n <= t.coefficients.size(); ++n) {
+    for (std::size_t k = 0; k < t.coefficients[n - 1].size(); ++k) {
+      t.coefficient_summaries[n - 1].push_back(coefficient_summary(t, static_cast<int>(n), k));
+    }
   }
 }
 

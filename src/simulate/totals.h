@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "model/linear_form.h"
 #include "model/robust_layout.h"
 #include "simulate/simstats.h"
 #include "simulate/simulation_values.h"
@@ -22,11 +23,26 @@ void add_pairs(SimulationTotals& t, const std::vector<FitSummary>& fits);
 /// Computes the summaries once every fit is in: the means and standard
 /// errors of each submodel with a fit in the sums, the planning row of each
 /// parameter it estimates when one of its fits converged, the planning rows
-/// of N-hat, and the spread of the estimates over the fits kept.
+/// of N-hat, the spread of the estimates over the fits kept, and the
+/// summaries of the coefficients of each submodel with linear forms.
 void summarise(SimulationTotals& t);
 
 /// The planning row of parameter I of submodel n over its converged fits; at least one converged.
 CoverageRow coverage_of(const SimulationTotals& t, int I, int n);
+
+/// The coefficients of a submodel with linear forms on `design`, with their
+/// true values: for each estimated slot k of the submodel's map `point`
+/// (POINT(I) of parameters 1..NPAR at I - 1) the generating value S[I - 1]
+/// of its lowest parameter I, and the projection of those values on the
+/// design (LinearDesign::start; see CoefficientTruth).
+std::vector<CoefficientTruth> coefficient_truths(const LinearDesign& design, const std::vector<int>& point,
+                                                 const std::vector<double>& S);
+
+/// The summary of coefficient k (0-based) of submodel n (1..NSUB) from its
+/// sums: mean and standard error over the NCONV(n) fits in the summaries
+/// (when there is one), planning figures over the converged fits (when one
+/// converged) about its true value.
+CoefficientSummary coefficient_summary(const SimulationTotals& t, int n, std::size_t k);
 
 /// p* of every period of every group of `layout` from the values S(1..NPAR)
 /// (S[I - 1]), group by group.

@@ -2,7 +2,8 @@
 """Every line quorvale-inp writes fits the 80 columns the program reads: the
 command files (and help texts) of every case in tests/convert, of --models
 and --models=LIST with the longest names, and of --plan, over designs of 2 to
-20 periods, long file names, the most groups and the largest sizes allowed.
+20 periods, long file names, the most groups and the largest sizes allowed,
+with a trend and a covariate of the longest name.
 A plan of 10 periods, and data of 10 periods, of one group and of six, also
 run through the program without "Unrecognized input".
 
@@ -124,6 +125,13 @@ try:
         run(f"--plan --secondary {sec}, marked by period",
             ["--plan", "--secondary", sec, "--marked", marked, "--gamma2", "0.2", *gamma1,
              "--c", "0.123456", *plan_args], work)
+        if M >= 4:
+            # A trend and a covariate of the longest name and wide values,
+            # and the linear variant of every model.
+            values = ",".join(f"{-1000.12345 - (i * i % 7) * 7.777:.6g}" for i in range(M))
+            run(f"--plan --secondary {sec}, trend and covariate",
+                ["--plan", "--secondary", sec, "--marked", "50", "--gamma2", "0.2", *gamma1, "--phi-trend", "-0.05",
+                 "--covariate", "RAINFALL=" + values, "--phi-effect", "RAINFALL=-0.001", *plan_args], work)
     # Nearly 2147483647 animals in all: the first catch and its release.
     run("--plan, the most animals", ["--plan", "--secondary", "2,2", "--superpopulation", "1084000000",
                                      "--phi", "0", "--p", "0.9"], work)

@@ -2,11 +2,13 @@
 """quorvale-inp --plan for 3-period designs: the cohort sizes it writes are the
 numbers expected under the truth, computed here by walking every path of
 survival, availability (Markovian temporary emigration) and capture, not by
-the program's recursion; the command file runs through PROC SIMULATE; a
-faulty option is named.
+the program's recursion; survival with a trend and a covariate effect is
+computed here too, with the linear models that go with it; the command file
+runs through PROC SIMULATE; a faulty option is named.
 
 Usage: plan_expected.py QUORVALE_INP QUORVALE
 """
+import math
 import os
 import re
 import subprocess
@@ -127,6 +129,56 @@ else:
     if "PROC MODEL NPAR=38 " not in run.stdout or "GROUPS = F M;" not in run.stdout:
         failures.append("grouped plan: PROC MODEL does not lay out the groups F and M")
 
+# Survival with a trend and a covariate effect, per group: the phi of every
+# interval is logit^-1(logit phi + B (i - 1) + E (x(i) - x(1))), computed
+# here; the command file gives them as the generating values, the cohorts
+# are those expected under them, the covariate is in PROC MODEL and every
+# chosen model is followed by its linear variant, which the program fits.
+def logistic(eta):
+    return 1.0 / (1.0 + math.exp(-eta))
+
+
+def logit(p):
+    return math.log(p / (1.0 - p))
+
+
+winter = [0.2, 0.8, 0.1, 0.5]
+trend_plan = ["--secondary", "2,3,2,2", "--groups", "F,M", "--marked", "120/90", "--phi", "0.8/0.75,0.7,0.72",
+              "--phi-trend", "-0.3/0.2", "--covariate", "winter=" + ",".join(map(str, winter)),
+              "--phi-effect", "WINTER=0.6", "--p", "0.35", "--nsim", "3", "--submodels", "1,2"]
+run = run_plan(trend_plan)
+if run.returncode != 0:
+    failures.append(f"trend plan: --plan failed: {run.stderr}")
+else:
+    generating = run.stdout.split("PROC SIMULATE NSIM=")[1].split("/* Competing")[0]
+    values = {int(i): float(v) for i, v in re.findall(r"S\((\d+)\)=([0-9.]+);", generating)}
+    sizes = []
+    # Each group's block of 26: 14 capture and recapture parameters (2, 3, 2 and 2 occasions), then phi.
+    for g, (base, b, first) in enumerate([([0.8] * 3, -0.3, 15), ([0.75, 0.7, 0.72], 0.2, 41)]):
+        phi = [logistic(logit(base[i]) + b * i + 0.6 * (winter[i] - winter[0])) for i in range(3)]
+        written = [values.get(first + i) for i in range(3)]
+        if any(w is None or abs(w - e) > 5e-6 for w, e in zip(written, phi)):
+            failures.append(f"trend plan: group {g + 1} phi written {written}, {phi} expected")
+        sizes += expected_sizes(k=[2, 3, 2, 2], p=[0.35] * 4, phi=phi, g2={j: 0.0 for j in range(2, 5)},
+                                g1={j: 0.0 for j in range(2, 5)}, marked=[[120] * 4, [90] * 4][g])
+    written = [int(x) for x in re.findall(r"^ COHORT = (\d+)", run.stdout, re.M)]
+    if len(written) != len(sizes) or any(abs(w - e) > 0.5 + 1e-9 for w, e in zip(written, sizes)):
+        failures.append(f"trend plan: cohorts {written}, {[round(e, 2) for e in sizes]} expected")
+    if "COVARIATE WINTER = 0.2 0.8 0.1 0.5;" not in run.stdout:
+        failures.append("trend plan: no COVARIATE statement in PROC MODEL")
+    structures = re.findall(r"^ STRUCTURE (.*);$", run.stdout, re.M)
+    want = ["PHI(T) P(G*T) C(P) GAMMA(NONE)", "PHI(TREND+WINTER) P(G*T) C(P) GAMMA(NONE)",
+            "PHI(G*T) P(G*T) C(P) GAMMA(NONE)", "PHI(G*TREND+G*WINTER) P(G*T) C(P) GAMMA(NONE)"]
+    if structures != want:
+        failures.append(f"trend plan: models {structures}, {want} expected")
+    path = os.path.join(work, "trend.cmd")
+    with open(path, "w") as f:
+        f.write(run.stdout)
+    sim = subprocess.run([program, f"i={path}", f"l={path}.lst", "notrace"], capture_output=True, text=True, cwd=work)
+    listing = open(f"{path}.lst").read() if os.path.exists(f"{path}.lst") else ""
+    if sim.returncode != 0 or listing.count(" PHI:G[M]:WINTER") < 3 or listing.count("\n@@") != 12:
+        failures.append(f"trend plan: the plan did not run through PROC SIMULATE: {sim.stderr[-300:]}")
+
 for args, option in [
     (["--secondary", "2,2,2", "--marked", "50", "--phi", "0.8,0.7,0.6", "--p", "0.4"], "--phi"),
     (["--secondary", "2,2,2", "--marked", "50", "--phi", "0.8", "--p", "1.4"], "--p"),
@@ -137,6 +189,17 @@ for args, option in [
     (["--secondary", "2,2,2", "--marked", "50/40", "--phi", "0.8/0.7/0.6", "--p", "0.4"], "--phi"),
     (["--secondary", "2,2,2", "--groups", "F,M", "--marked", "50", "--phi", "0.8", "--p", "0.4/1.4"],
      "--p (group M)"),
+    (["--secondary", "2,2", "--marked", "50", "--phi", "0.8", "--p", "0.4", "--phi-trend", "-0.3"], "--phi-trend"),
+    (["--secondary", "2,2,2", "--groups", "F,M", "--marked", "50", "--phi", "0.8", "--p", "0.4",
+      "--phi-trend", "-0.3/x"], "--phi-trend (group M)"),
+    (["--secondary", "2,2,2", "--marked", "50", "--phi", "0.8", "--p", "0.4", "--covariate", "R=1,2,3"],
+     "--covariate R"),
+    (["--secondary", "2,2,2", "--marked", "50", "--phi", "0.8", "--p", "0.4", "--phi-effect", "R=1"], "--phi-effect R"),
+    (["--secondary", "2,2,2", "--marked", "50", "--phi", "0.8", "--p", "0.4", "--covariate", "R=2,2,3",
+      "--phi-effect", "R=1"], "--covariate R"),
+    (["--secondary", "2,2,2", "--marked", "50", "--phi", "0.8", "--p", "0.4", "--phi-trend", "0.1",
+      "--covariate", "R=2,4,3", "--phi-effect", "R=1"], "--phi-effect"),
+    (["--secondary", "2,2,2", "--marked", "50", "--phi", "0,0.5", "--p", "0.4", "--phi-trend", "0.1"], "--phi"),
 ]:
     run = run_plan(args)
     if run.returncode != 1 or option not in run.stderr or run.stdout:
@@ -144,5 +207,5 @@ for args, option in [
 
 for f in failures:
     print(f)
-print(f"{len(cases) + 1} plans checked against the expected cohort sizes, {len(failures)} faults")
+print(f"{len(cases) + 2} plans checked against the expected cohort sizes, {len(failures)} faults")
 sys.exit(1 if failures else 0)

@@ -2,9 +2,11 @@
 """Runs one end-to-end case again with json=FILE and report=FILE.html added to
 its parameter words, validates the JSON document against
 docs/results.schema.json, checks that every value the listing prints for a
-fit, a simulation refit and a PROC TEST row equals the document's value to
-the printed precision, and checks the report page against the document
-(check_report.py).
+fit, a simulation refit, a coefficient row of a coverage block and a PROC
+TEST row equals the document's value to the printed precision, recomputes
+the coverage blocks (parameters, N-hat and the coefficients of submodels
+with linear forms) from the refits, and checks the report page against the
+document (check_report.py).
 
 Usage: check_results.py PROGRAM CASE_DIR SCHEMA
 Exit status 0 when every check holds (or the case writes no document because
@@ -15,6 +17,7 @@ import json
 import math
 import statistics
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -344,7 +347,118 @@ def check_coverage(doc):
                         fail(f"submodel {n} S({i + 1}) {key}: document {row[key]!r}, fits give {value!r}")
                     checked += 1
             checked += check_abundance(sim, block, kept)
+            checked += check_coefficients(sim, block, mine, kept)
     return checked
+
+
+Z95 = 1.9600000381469727  # 1.96 in single precision, as the intervals are formed
+
+
+def check_coefficients(sim, block, mine, kept):
+    """The coefficient rows of one coverage block and of its summary from
+    the refits' coefficients: each interval is estimate -+ 1.96 SE and covers
+    as its bounds say; bias, RMSE, empirical SD, mean and median SE and
+    coverage over the converged fits, means over the fits in the summaries.
+    A coefficient of a slot of its own ("P:S(4)") in a submodel without
+    C(P+...) has the logit of its parameter's generating value as its truth."""
+    checked = 0
+    n = block["submodel"]
+    truths = sim.get("coefficients", [[]] * len(sim["submodels"]))[n - 1]
+    rows = block.get("coefficients")
+    if not truths:
+        if rows is not None or any("coefficients" in f for f in mine):
+            fail(f"submodel {n}: coefficients without linear forms")
+        return 0
+    if rows is None or [r["name"] for r in rows] != [t["name"] for t in truths]:
+        fail(f"submodel {n}: coverage rows {rows and [r['name'] for r in rows]}, coefficients {[t['name'] for t in truths]}")
+        return 0
+    shared = any(t["part"] == "C" for t in truths)  # C(P+...) adds p's coefficients to c
+    for k, (truth, row) in enumerate(zip(truths, rows)):
+        t = truth["true_value"]
+        if row["true_value"] != t:
+            fail(f"submodel {n} {truth['name']}: true value {row['true_value']} in the block, {t} in the list")
+        own = re.fullmatch(r"[A-Z']+:S\((\d+)\)", truth["name"])
+        if own and not shared:
+            g = min(max(sim["generating"][int(own[1]) - 1], 0.001), 0.999)
+            if abs(t - math.log(g / (1 - g))) > 1e-9:
+                fail(f"submodel {n} {truth['name']}: true value {t}, the logit of its generating value {g}")
+            checked += 1
+        values = [f["coefficients"][k] for f in kept]
+        for f in mine:
+            c = f["coefficients"][k]
+            if c["se"] is not None:
+                for bound, sign in (("lower", -1), ("upper", 1)):
+                    if abs(c[bound] - (c["estimate"] + sign * Z95 * c["se"])) > 1e-9 * max(1.0, abs(c[bound])):
+                        fail(f"submodel {n} {truth['name']} replicate {f['replicate']}: {bound} {c[bound]}")
+                near = min(abs(c["lower"] - t), abs(c["upper"] - t)) <= 1e-9
+                if not near and c["covers"] != (c["lower"] <= t <= c["upper"]):
+                    fail(f"submodel {n} {truth['name']} replicate {f['replicate']}: covers {c['covers']}")
+            elif c["covers"]:
+                fail(f"submodel {n} {truth['name']} replicate {f['replicate']}: covers without an interval")
+        c = len(values)
+        if c == 0:
+            continue
+        est = [v["estimate"] for v in values]
+        se = [v["se"] for v in values]
+        mean = sum(est) / c
+        sd = math.sqrt(sum((x - mean) ** 2 for x in est) / (c - 1)) if c > 1 else 0.0
+        expect = {
+            "mean": mean,
+            "bias": mean - t,
+            "rmse": math.sqrt(sum((x - t) ** 2 for x in est) / c),
+            "empirical_sd": sd,
+            "mean_se": None if None in se else sum(se) / c,
+            "median_se": None if None in se else statistics.median(se),
+            "coverage": sum(v["covers"] for v in values) / c,
+        }
+        wide = sum(1 for e in se if e is not None and e > 10 * sd) if c > 1 else 0
+        if row["se_over_10_sd"] != wide:
+            fail(f"submodel {n} {truth['name']} se_over_10_sd: document {row['se_over_10_sd']}, fits give {wide}")
+        for key, value in expect.items():
+            if (value is None) != (row[key] is None) or (
+                    value is not None and abs(row[key] - value) > 1e-9 * max(1.0, abs(value))):
+                fail(f"submodel {n} {truth['name']} {key}: document {row[key]!r}, fits give {value!r}")
+            checked += 1
+    # The summary's means: over the fits in the summaries (all but those ERROR TEST left out).
+    summary = next((x for x in sim["summaries"] if x["submodel"] == n), None)
+    included = [f for f in mine if f["included"]]
+    if summary is not None and included:
+        for k, row in enumerate(summary.get("coefficients", [])):
+            est = [f["coefficients"][k]["estimate"] for f in included]
+            if abs(row["estimate"]["mean"] - sum(est) / len(est)) > 1e-9 * max(1.0, abs(row["estimate"]["mean"])):
+                fail(f"submodel {n} {row['name']}: summary mean {row['estimate']['mean']}")
+            checked += 1
+    return checked
+
+
+def check_coefficient_listing(listing, doc):
+    """The coefficient rows the listing's coverage blocks print, against the
+    document's, in order: true value, bias, RMSE, empirical SD, mean and
+    median SE, SE>10SD, coverage and the name."""
+    want = [(b["submodel"], r) for s in doc["simulations"] if s["coverage_printed"] and s["replicates"] > 1
+            for b in s["coverage"] if b["converged"] >= 1 for r in b.get("coefficients", [])]
+    lines = listing.splitlines()
+    got = []
+    for n, line in enumerate(lines):
+        if line.startswith(" Coefficients on the logit scale") and line.rstrip().endswith("95%"):
+            for row in lines[n + 3:]:
+                if not row.strip():
+                    break
+                got.append(row)
+    if len(got) != len(want):
+        fail(f"the listing prints {len(got)} coefficient rows in its coverage blocks, the document has {len(want)}")
+        return 0
+    for line, (n, row) in zip(got, want):
+        what = f"coverage of submodel {n} {row['name']}"
+        if line[83:].strip() != row["name"]:
+            fail(f"{what}: name {line[83:].strip()!r}")
+        for (a, b), key in zip([(1, 13), (13, 23), (23, 33), (33, 43), (43, 53), (53, 63)],
+                               ["true_value", "bias", "rmse", "empirical_sd", "mean_se", "median_se"]):
+            close(line[a:b], row[key], f"{what} {key}")
+        if int(line[63:71]) != row["se_over_10_sd"]:
+            fail(f"{what}: SE>10SD {line[63:71].strip()}")
+        close(line[71:81], row["coverage"], f"{what} coverage")
+    return len(got)
 
 
 def check_fit_values(doc):
@@ -411,7 +525,8 @@ def main():
         jsonschema.validate(doc, schema)
         lst = os.path.join(work, "run.lst")
         listing = open(lst, errors="replace").read() if os.path.exists(lst) else run.stdout.decode(errors="replace")
-        checked = check_listing(listing, doc) + check_coverage(doc) + check_fit_values(doc)
+        checked = (check_listing(listing, doc) + check_coverage(doc) + check_fit_values(doc)
+                   + check_coefficient_listing(listing, doc))
         with open(os.path.join(work, "results.html"), encoding="utf-8") as f:
             page_failures, shown, figures, _ = check_page(f.read(), doc)
         failures.extend("report: " + m for m in page_failures)
