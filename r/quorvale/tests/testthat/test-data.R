@@ -72,4 +72,8 @@ test_that("a bad history of a .inp file reaches R with the converter's message",
   expect_error(qv_read_inp(file, secondary = c(2, 2)), "quorvale-inp: bad.inp:3: .*01a0")
   writeLines(c("1100 3 ;", "011 1 ;"), file)
   expect_error(qv_read_inp(file, secondary = c(2, 2)), "quorvale-inp: bad.inp:2:")
+  # A design beyond the program's limits, from a data frame: the converter's message.
+  d <- qv_data(c("111111100", "000000011"), secondary = c(7, 2))
+  expect_error(qv_fit(d, qv_model(gamma = qv_gamma("none"))),
+               "quorvale-inp: --secondary: period 1 has 7 secondary occasions; at most 6")
 })
