@@ -1,7 +1,8 @@
 # Convenience targets; everything is driven by CMake.
 #   make run [CMD=file.cmd]   build (Release) and run the bundled example analysis:
 #                             listing on the screen, report page beside the command file
-#   make test                 build and run every test (installs Chromium for the report page's test)
+#   make test                 build and run every test (installs Chromium for the report page's test,
+#                             and R with jsonlite and testthat for the R package's)
 #   make check-sanitize       the same under AddressSanitizer + UBSan
 #   make bench                build and run the benchmarks
 #   make fuzz [FUZZ_SECONDS=600]   run the libFuzzer targets side by side (needs clang)
@@ -27,6 +28,7 @@ run: build
 
 test: deps
 	@sh tools/install-deps.sh report
+	@sh tools/install-deps.sh r || echo "R could not be installed: the tests of the R package r/quorvale will be skipped."
 	cmake -S . -B build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build build/test -j $(JOBS)
 	cd build/test && ctest --output-on-failure -j $(JOBS)

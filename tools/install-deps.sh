@@ -2,7 +2,9 @@
 # Installs what the build needs on a fresh Debian machine, and nothing when
 # it is already there. With the argument "fuzz" it also installs clang's
 # libFuzzer runtime; with "report" the Chromium browser the test of the
-# report page opens it in (large: only the test target asks for it).
+# report page opens it in (large: only the test target asks for it); with
+# "r" R, jsonlite and testthat, which the R package r/quorvale and its tests
+# need (without R's recommended packages: Debian's own builds only).
 set -e
 need=""
 command -v cmake >/dev/null 2>&1 || need="$need cmake"
@@ -22,6 +24,16 @@ if [ "$1" = "report" ]; then
   command -v chromium >/dev/null 2>&1 || need="$need chromium"
   # The page's text needs one font; Chromium only recommends it.
   [ -d /usr/share/fonts/truetype/liberation ] || need="$need fonts-liberation"
+fi
+if [ "$1" = "r" ]; then
+  if command -v Rscript >/dev/null 2>&1; then
+    for pkg in jsonlite testthat; do
+      Rscript -e "quit(status = !requireNamespace('$pkg', quietly = TRUE))" >/dev/null 2>&1 ||
+        need="$need r-cran-$pkg"
+    done
+  else
+    need="$need r-base-core r-cran-jsonlite r-cran-testthat"
+  fi
 fi
 if [ -n "$need" ]; then
   echo "Installing:$need"

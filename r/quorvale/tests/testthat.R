@@ -1,0 +1,4 @@
+library(testthat)
+library(quorvale)
+
+test_check("quorvale")
