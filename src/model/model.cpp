@@ -178,8 +178,12 @@ void print_design(ModelContext& run) {
   }
   for (const Covariate& c : m.covariates) {
     static const Layout covariate("(/A,(8G13.5))");
+    // An Item keeps a view of its text: the heading must outlive the put.
+    std::string heading = "COVARIATE ";
+    heading += c.name;
+    heading += ":";
     items.clear();
-    items.emplace_back("COVARIATE " + c.name + ":");
+    items.emplace_back(heading);
     for (double v : c.values) items.emplace_back(v);
     run.listing.put(covariate, items);
   }
