@@ -5,6 +5,7 @@
 #include <cmath>
 #include <map>
 
+#include "base/limits.h"
 #include "model/robust_layout.h"
 
 namespace quorvale {
@@ -119,10 +120,19 @@ std::optional<std::string> parse_formula(const std::string& text, std::string_vi
   }
   out.constant = !out.capture || one;
   // A*B*C stands for every product of its factors, each term once, main
-  // effects first.
+  // effects first. A product of n factors stands for 2^n - 1 terms, each
+  // with a coefficient of its own: a formula of more terms than a model may
+  // have parameters could never be fitted, and is refused before it is
+  // written out (a long product would otherwise take hours to expand).
+  std::string too_many = "Formula ";
+  too_many += where;
+  too_many += " stands for more terms than a model may have parameters (";
+  too_many += std::to_string(MAXPAR);
+  too_many += "): a product of n factors stands for 2^n - 1 terms.";
   std::vector<std::vector<FormulaFactor>> terms;
   for (const auto& factors : written) {
     const std::size_t n = factors.size();
+    if (n >= 16 || (std::size_t{1} << n) - 1 > static_cast<std::size_t>(MAXPAR)) return too_many;
     for (std::size_t mask = 1; mask < (std::size_t{1} << n); ++mask) {
       std::vector<FormulaFactor> term;
       for (std::size_t i = 0; i < n; ++i) {
@@ -130,6 +140,7 @@ std::optional<std::string> parse_formula(const std::string& text, std::string_vi
       }
       if (std::none_of(terms.begin(), terms.end(), [&](const auto& t) { return sorted(t) == sorted(term); })) {
         terms.push_back(std::move(term));
+        if (terms.size() > static_cast<std::size_t>(MAXPAR)) return too_many;
       }
     }
   }
@@ -325,30 +336,32 @@ void lay_out_formula(const Formula& f, FormulaPart which, const RobustLayout& de
       }
     }
   }
-  // The rows; a column no position reaches is left out.
+  // The rows. A crossing of levels that no position has is no column at
+  // all, with a numeric factor or without; a numeric column whose values
+  // are 0 wherever its levels occur is kept, the user's to hear about.
   std::vector<SparseRow> rows(at.size());
   std::vector<std::pair<std::size_t, TermColumn>> used;
   for (const auto& [t, col] : columns) {
-    bool reached = false;
+    bool crossed = false;  // some position has the column's level of every categorical factor
     const int k = static_cast<int>(forms.names.size() + used.size());
     for (std::size_t r = 0; r < at.size(); ++r) {
       double v = 1.0;
+      bool here = true;
       if (t != kConstant) {
         const auto& term = f.terms[t];
-        for (std::size_t i = 0; i < term.size() && v != 0.0; ++i) {
-          v *= categorical(term[i]) ? (level_at(term[i], at[r]) == col.levels[i] ? 1.0 : 0.0) : value_of(term[i], at[r]);
+        for (std::size_t i = 0; i < term.size() && here; ++i) {
+          if (categorical(term[i])) {
+            here = level_at(term[i], at[r]) == col.levels[i];
+          } else {
+            v *= value_of(term[i], at[r]);
+          }
         }
       }
-      if (v != 0.0) {
-        rows[r].push_back({k, v});
-        reached = true;
-      }
+      if (!here) continue;
+      crossed = true;
+      if (v != 0.0) rows[r].push_back({k, v});
     }
-    // A numeric column of zeros is the user's to hear about; a crossing that
-    // no position has is no column at all.
-    const bool numeric = t != kConstant && std::any_of(f.terms[t].begin(), f.terms[t].end(),
-                                                       [](const FormulaFactor& x) { return !categorical(x); });
-    if (reached || numeric) used.push_back({t, col});
+    if (crossed) used.push_back({t, col});
   }
   for (const auto& [t, col] : used) {
     forms.names.push_back(col.name);
