@@ -483,6 +483,14 @@ std::optional<std::string> rank_fault(const LinearDesign& d) {
 
 }  // namespace
 
+std::string bound_refusal(int parameter) {
+  std::string message = "S(";
+  message += std::to_string(parameter);
+  message += ") has bounds other than 0 and 1: a model with linear forms keeps each probability within 0 and 1 "
+             "through the logit, and takes no bound from CONSTRAINT.";
+  return message;
+}
+
 std::optional<std::string> build_linear_design(const LinearForms& forms, const SlotMap& map, LinearDesign& out) {
   out = LinearDesign{};
   const int npar = static_cast<int>(map.point.size()) - 1;
@@ -498,10 +506,7 @@ std::optional<std::string> build_linear_design(const LinearForms& forms, const S
   for (int I = 1; I <= npar; ++I) {
     const int k = map.point[static_cast<std::size_t>(I)];
     if (k < 1 || k > nest) continue;
-    if (!map.unit_bounds[static_cast<std::size_t>(I)]) {
-      return "S(" + std::to_string(I) + ") has bounds other than 0 and 1: a model with linear forms keeps each "
-             "probability within 0 and 1 through the logit, and takes no bound from CONSTRAINT.";
-    }
+    if (!map.unit_bounds[static_cast<std::size_t>(I)]) return bound_refusal(I);
     if (root[static_cast<std::size_t>(k)] == 0) root[static_cast<std::size_t>(k)] = I;
     if (!formula(I)) continue;
     int& first = by_form[static_cast<std::size_t>(k)];

@@ -130,6 +130,10 @@ struct SlotMap {
   int nest = 0;                    ///< slots 1..nest
 };
 
+/// The message refusing a bound on S(`parameter`) other than 0 and 1 in a
+/// fit with linear forms.
+std::string bound_refusal(int parameter);
+
 /// Builds the design of `forms` on the slots of `map`: a slot reached by a
 /// formula takes its row (and C(P+...) adds the row of p's slot); every other
 /// slot gets a coefficient of its own, named by its part and lowest
