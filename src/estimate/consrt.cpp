@@ -320,6 +320,7 @@ void consrt(FitContext& run) {
     run.reader.getcmd();
     // STRUCTURE ends the block too, so that its place is judged by the set-up.
     if (run.token(1) == "PROC" || run.token(1) == "INITIAL" || run.token(1) == "STRUCTURE") break;
+    if (run.token(1) == "COVARIATE") run.listing.error(covariate_outside_model());
     int used = 0;
     const Bounds before = m.linear ? bounds_of(m) : Bounds{};
     inequality = apply_statement(run, used) || inequality;

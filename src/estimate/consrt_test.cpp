@@ -214,6 +214,10 @@ TEST(ConsrtGrammar, Errors) {
   EXPECT_EQ(error_of(3, " S(-1) = S(2);\n"),
             "\n Parameter number in CONSTRAINT outside 1 to NPAR." + std::string(kErrorEnd));
   EXPECT_EQ(error_of(3, " S() = 1;\n"), "\n Bad S(I) parameter specification." + std::string(kErrorEnd));
+  EXPECT_EQ(error_of(3, " COVARIATE WINTER = 1 2;\n"),
+            "\n COVARIATE outside PROC MODEL: covariates are given in PROC MODEL, one value per primary period "
+            "(COVARIATE WINTER = 0.2 0.5 0.1)." +
+                std::string(kErrorEnd));
 }
 
 TEST(ConsrtInvariants, EveryFreeSlotIsUsedAndEveryParameterValid) {

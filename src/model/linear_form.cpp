@@ -59,6 +59,11 @@ std::optional<std::string> covariate_name_fault(std::string_view name) {
   return std::nullopt;
 }
 
+std::string covariate_outside_model() {
+  return "COVARIATE outside PROC MODEL: covariates are given in PROC MODEL, one value per primary period "
+         "(COVARIATE WINTER = 0.2 0.5 0.1).";
+}
+
 bool Formula::has_period_factor() const {
   for (const auto& term : terms) {
     if (term.size() == 1 && term[0].kind == FormulaFactor::Kind::Period) return true;

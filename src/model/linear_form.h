@@ -40,6 +40,10 @@ inline constexpr std::size_t kCovariateNameLength = 8;
 /// formulas take for themselves); none when it can.
 std::optional<std::string> covariate_name_fault(std::string_view name);
 
+/// The message for a COVARIATE statement outside PROC MODEL, where the
+/// covariates belong with the periods they describe.
+std::string covariate_outside_model();
+
 /// One factor of a formula's term.
 struct FormulaFactor {
   enum class Kind : std::uint8_t { Period, Group, Occasion, Trend, Covariate, Capture };
