@@ -207,8 +207,10 @@ LinearForms forms_of_design(const RobustLayout& d) {
   forms.formula.resize(npar, false);
   forms.row.resize(npar);
   forms.capture.resize(npar, 0);
+  // Each name is built whole and moved in (assigning the characters into
+  // the string in place draws a false -Wrestrict from g++ 12 at -O3).
   auto name = [&](int I, const char* part) {
-    if (I >= 1 && static_cast<std::size_t>(I) < npar) forms.part[static_cast<std::size_t>(I)] = part;
+    if (I >= 1 && static_cast<std::size_t>(I) < npar) forms.part[static_cast<std::size_t>(I)] = std::string(part);
   };
   const int M = d.periods();
   for (int g = 1; g <= d.groups(); ++g) {
