@@ -38,6 +38,7 @@
 #include "model/context.h"
 #include "model/data_identity.h"
 #include "model/likelihood.h"
+#include "model/linear_form.h"
 #include "model/model.h"
 #include "simulate/rdsimlte.h"
 
@@ -246,6 +247,7 @@ void procedure_loop(Run& run) {
     run.listing.put(elapsed, {"CPU time in seconds for last procedure was", s.TPROC});
     s.TTOTAL = s.TTOTAL + s.TPROC;
   }
+  if (run.token(1) == "COVARIATE") run.listing.error(covariate_outside_model());
   if (!(run.token(1) == "STOP")) run.listing.error("Unrecognized input.");
 }
 

@@ -7,6 +7,7 @@
 
 #include "estimate/context.h"
 #include "input/fields.h"
+#include "model/linear_form.h"
 
 namespace quorvale {
 
@@ -132,6 +133,40 @@ bool apply_statement(FitContext& run, int& used) {
     lst.error("Unrecognized CONSTRAINT.");
   }
   return inequality;
+}
+
+/// The bounds of every parameter as a CONSTRAINT block reads them (by
+/// parameter number): constant lower and upper, and bounding parameters.
+struct Bounds {
+  std::vector<double> lower, upper;
+  std::vector<int> below, above;
+};
+
+Bounds bounds_of(const ModelStore& m) {
+  Bounds b;
+  for (int i = 1; i <= m.NPAR; ++i) {
+    b.lower.push_back(m.PARL(i));
+    b.upper.push_back(m.PARU(i));
+    b.below.push_back(m.POINTL(i));
+    b.above.push_back(m.POINTU(i));
+  }
+  return b;
+}
+
+/// A fit with linear forms keeps its probabilities within 0 and 1 through
+/// the logit and takes no other bound: the statement that gives a free
+/// parameter one is refused where it stands. (Fixing a parameter sets its
+/// bounds to its constant; that is no bound.)
+void refuse_new_bound(FitContext& run, const Bounds& before) {
+  const ModelStore& m = run.model;
+  const Bounds after = bounds_of(m);
+  for (int i = 1; i <= m.NPAR; ++i) {
+    const auto k = static_cast<std::size_t>(i - 1);
+    const bool changed = after.lower[k] != before.lower[k] || after.upper[k] != before.upper[k] ||
+                         after.below[k] != before.below[k] || after.above[k] != before.above[k];
+    const bool unit = after.lower[k] == 0.0 && after.upper[k] == 1.0 && after.below[k] == 0 && after.above[k] == 0;
+    if (changed && !unit && m.POINT(i) > 0) run.listing.error(bound_refusal(i));
+  }
 }
 
 }  // namespace
@@ -285,8 +320,11 @@ void consrt(FitContext& run) {
     run.reader.getcmd();
     // STRUCTURE ends the block too, so that its place is judged by the set-up.
     if (run.token(1) == "PROC" || run.token(1) == "INITIAL" || run.token(1) == "STRUCTURE") break;
+    if (run.token(1) == "COVARIATE") run.listing.error(covariate_outside_model());
     int used = 0;
+    const Bounds before = m.linear ? bounds_of(m) : Bounds{};
     inequality = apply_statement(run, used) || inequality;
+    if (m.linear) refuse_new_bound(run, before);
     run.reader.warn_left_over(used, "CONSTRAINT");
   }
   renumber_map(m);

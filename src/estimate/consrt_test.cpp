@@ -214,6 +214,10 @@ TEST(ConsrtGrammar, Errors) {
   EXPECT_EQ(error_of(3, " S(-1) = S(2);\n"),
             "\n Parameter number in CONSTRAINT outside 1 to NPAR." + std::string(kErrorEnd));
   EXPECT_EQ(error_of(3, " S() = 1;\n"), "\n Bad S(I) parameter specification." + std::string(kErrorEnd));
+  EXPECT_EQ(error_of(3, " COVARIATE WINTER = 1 2;\n"),
+            "\n COVARIATE outside PROC MODEL: covariates are given in PROC MODEL, one value per primary period "
+            "(COVARIATE WINTER = 0.2 0.5 0.1)." +
+                std::string(kErrorEnd));
 }
 
 TEST(ConsrtInvariants, EveryFreeSlotIsUsedAndEveryParameterValid) {
@@ -277,6 +281,28 @@ TEST(ConsrtLeftOver, BoundsGivenInReverseAreWarnedOf) {
             "(stdin):2: Bounds of S(17) given in reverse: 0.95 above 0.2.\n"
             "(stdin):5: Bounds of S(5) given in reverse: 0.9 above 0.1.\n");
   EXPECT_NE(r->listing().find(" * *  WARNING  * *   Bounds of S(17) given in reverse: 0.95 above 0.2."), std::string::npos);
+}
+
+TEST(ConsrtLinear, AFitWithLinearFormsRefusesABoundAtTheStatementThatGivesIt) {
+  // With linear forms each probability stays within 0 and 1 through the
+  // logit: any other bound, by a constant or by a parameter, is refused.
+  auto linear_error = [](const std::string& statements) {
+    auto r = block(3, statements);
+    r->run.model.linear = LinearFit{};
+    return expect_fatal(*r, [&] { consrt(r->run); });
+  };
+  const std::string rest = ") has bounds other than 0 and 1: a model with linear forms keeps each probability within 0 "
+                           "and 1 through the logit, and takes no bound from CONSTRAINT.";
+  EXPECT_EQ(linear_error(" S(1) < 0.9;\n"), "\n S(1" + rest + kErrorEnd);
+  EXPECT_EQ(linear_error(" S(1) = 0.3;\n S(2) > S(3);\n"), "\n S(2" + rest + kErrorEnd);
+  EXPECT_EQ(linear_error(" 0.1 < S(3) < 1;\n"), "\n S(3" + rest + kErrorEnd);
+  // Bounds 0 and 1, a constant and an equality are no bounds.
+  auto r = block(3, " 0 < S(1) < 1;\n S(2) = 0.4;\n S(3) = S(1);\n");
+  r->run.model.linear = LinearFit{};
+  consrt(r->run);
+  EXPECT_EQ(r->run.model.NEST, 1);
+  // Without linear forms the bound stands.
+  EXPECT_EQ(constrain(3, " S(1) < 0.9;\n")->run.model.PARU(1), 0.9);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "estimate/context.h"
 #include "input/fields.h"
+#include "model/linear_form.h"
 
 namespace quorvale {
 
@@ -91,6 +92,8 @@ void inital(FitContext& run, SetupUse use) {
       run.reader.warn_left_over(run.token(2) == "=" ? 3 : 2, "INITIAL");
     } else if (first == "PROC" || first == "CONSTRAINT") {
       return;
+    } else if (first == "COVARIATE") {
+      lst.error(covariate_outside_model());
     } else {
       lst.error("Unrecognized command after PROC ESTIMATE.");
     }

@@ -94,6 +94,11 @@ TEST(InitialValues, OtherStatementsAreFatal) {
   auto nested = initial_block(2, " INITIAL;\n");
   EXPECT_EQ(expect_fatal(*nested, [&] { inital(nested->run); }),
             "\n Unrecognized command after PROC ESTIMATE.\nSTOP PELMAR ERROR TERMINATION");
+  // A covariate given here is told where it belongs.
+  auto covariate = initial_block(2, " COVARIATE WINTER = 1 2;\n");
+  EXPECT_EQ(expect_fatal(*covariate, [&] { inital(covariate->run); }),
+            "\n COVARIATE outside PROC MODEL: covariates are given in PROC MODEL, one value per primary period "
+            "(COVARIATE WINTER = 0.2 0.5 0.1).\nSTOP PELMAR ERROR TERMINATION");
 }
 
 TEST(InitialRetain, FirstModelHasNothingToRetain) {

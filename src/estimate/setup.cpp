@@ -9,6 +9,7 @@
 #include "estimate/structure.h"
 #include "input/fields.h"
 #include "model/likelihood.h"
+#include "model/linear_form.h"
 
 namespace quorvale {
 
@@ -68,6 +69,8 @@ void read_setup_blocks(FitContext& run, SetupUse use) {
       inital(run, use);
     } else if (first == "PROC") {
       break;
+    } else if (first == "COVARIATE") {
+      run.listing.error(covariate_outside_model());
     } else {
       run.listing.error("Unrecognized command after PROC ESTIMATE.");
     }

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <map>
 
+#include "base/limits.h"
 #include "model/robust_layout.h"
 
 namespace quorvale {
@@ -56,6 +57,11 @@ std::optional<std::string> covariate_name_fault(std::string_view name) {
     if (upper == w) return "Covariate name " + shown + " is a word of the formulas (1, T, G, O, P, TREND).";
   }
   return std::nullopt;
+}
+
+std::string covariate_outside_model() {
+  return "COVARIATE outside PROC MODEL: covariates are given in PROC MODEL, one value per primary period "
+         "(COVARIATE WINTER = 0.2 0.5 0.1).";
 }
 
 bool Formula::has_period_factor() const {
@@ -119,10 +125,19 @@ std::optional<std::string> parse_formula(const std::string& text, std::string_vi
   }
   out.constant = !out.capture || one;
   // A*B*C stands for every product of its factors, each term once, main
-  // effects first.
+  // effects first. A product of n factors stands for 2^n - 1 terms, each
+  // with a coefficient of its own: a formula of more terms than a model may
+  // have parameters could never be fitted, and is refused before it is
+  // written out (a long product would otherwise take hours to expand).
+  std::string too_many = "Formula ";
+  too_many += where;
+  too_many += " stands for more terms than a model may have parameters (";
+  too_many += std::to_string(MAXPAR);
+  too_many += "): a product of n factors stands for 2^n - 1 terms.";
   std::vector<std::vector<FormulaFactor>> terms;
   for (const auto& factors : written) {
     const std::size_t n = factors.size();
+    if (n >= 16 || (std::size_t{1} << n) - 1 > static_cast<std::size_t>(MAXPAR)) return too_many;
     for (std::size_t mask = 1; mask < (std::size_t{1} << n); ++mask) {
       std::vector<FormulaFactor> term;
       for (std::size_t i = 0; i < n; ++i) {
@@ -130,6 +145,7 @@ std::optional<std::string> parse_formula(const std::string& text, std::string_vi
       }
       if (std::none_of(terms.begin(), terms.end(), [&](const auto& t) { return sorted(t) == sorted(term); })) {
         terms.push_back(std::move(term));
+        if (terms.size() > static_cast<std::size_t>(MAXPAR)) return too_many;
       }
     }
   }
@@ -191,8 +207,10 @@ LinearForms forms_of_design(const RobustLayout& d) {
   forms.formula.resize(npar, false);
   forms.row.resize(npar);
   forms.capture.resize(npar, 0);
+  // Each name is built whole and moved in (assigning the characters into
+  // the string in place draws a false -Wrestrict from g++ 12 at -O3).
   auto name = [&](int I, const char* part) {
-    if (I >= 1 && static_cast<std::size_t>(I) < npar) forms.part[static_cast<std::size_t>(I)] = part;
+    if (I >= 1 && static_cast<std::size_t>(I) < npar) forms.part[static_cast<std::size_t>(I)] = std::string(part);
   };
   const int M = d.periods();
   for (int g = 1; g <= d.groups(); ++g) {
@@ -325,30 +343,32 @@ void lay_out_formula(const Formula& f, FormulaPart which, const RobustLayout& de
       }
     }
   }
-  // The rows; a column no position reaches is left out.
+  // The rows. A crossing of levels that no position has is no column at
+  // all, with a numeric factor or without; a numeric column whose values
+  // are 0 wherever its levels occur is kept, the user's to hear about.
   std::vector<SparseRow> rows(at.size());
   std::vector<std::pair<std::size_t, TermColumn>> used;
   for (const auto& [t, col] : columns) {
-    bool reached = false;
+    bool crossed = false;  // some position has the column's level of every categorical factor
     const int k = static_cast<int>(forms.names.size() + used.size());
     for (std::size_t r = 0; r < at.size(); ++r) {
       double v = 1.0;
+      bool here = true;
       if (t != kConstant) {
         const auto& term = f.terms[t];
-        for (std::size_t i = 0; i < term.size() && v != 0.0; ++i) {
-          v *= categorical(term[i]) ? (level_at(term[i], at[r]) == col.levels[i] ? 1.0 : 0.0) : value_of(term[i], at[r]);
+        for (std::size_t i = 0; i < term.size() && here; ++i) {
+          if (categorical(term[i])) {
+            here = level_at(term[i], at[r]) == col.levels[i];
+          } else {
+            v *= value_of(term[i], at[r]);
+          }
         }
       }
-      if (v != 0.0) {
-        rows[r].push_back({k, v});
-        reached = true;
-      }
+      if (!here) continue;
+      crossed = true;
+      if (v != 0.0) rows[r].push_back({k, v});
     }
-    // A numeric column of zeros is the user's to hear about; a crossing that
-    // no position has is no column at all.
-    const bool numeric = t != kConstant && std::any_of(f.terms[t].begin(), f.terms[t].end(),
-                                                       [](const FormulaFactor& x) { return !categorical(x); });
-    if (reached || numeric) used.push_back({t, col});
+    if (crossed) used.push_back({t, col});
   }
   for (const auto& [t, col] : used) {
     forms.names.push_back(col.name);
@@ -470,6 +490,14 @@ std::optional<std::string> rank_fault(const LinearDesign& d) {
 
 }  // namespace
 
+std::string bound_refusal(int parameter) {
+  std::string message = "S(";
+  message += std::to_string(parameter);
+  message += ") has bounds other than 0 and 1: a model with linear forms keeps each probability within 0 and 1 "
+             "through the logit, and takes no bound from CONSTRAINT.";
+  return message;
+}
+
 std::optional<std::string> build_linear_design(const LinearForms& forms, const SlotMap& map, LinearDesign& out) {
   out = LinearDesign{};
   const int npar = static_cast<int>(map.point.size()) - 1;
@@ -485,10 +513,7 @@ std::optional<std::string> build_linear_design(const LinearForms& forms, const S
   for (int I = 1; I <= npar; ++I) {
     const int k = map.point[static_cast<std::size_t>(I)];
     if (k < 1 || k > nest) continue;
-    if (!map.unit_bounds[static_cast<std::size_t>(I)]) {
-      return "S(" + std::to_string(I) + ") has bounds other than 0 and 1: a model with linear forms keeps each "
-             "probability within 0 and 1 through the logit, and takes no bound from CONSTRAINT.";
-    }
+    if (!map.unit_bounds[static_cast<std::size_t>(I)]) return bound_refusal(I);
     if (root[static_cast<std::size_t>(k)] == 0) root[static_cast<std::size_t>(k)] = I;
     if (!formula(I)) continue;
     int& first = by_form[static_cast<std::size_t>(k)];

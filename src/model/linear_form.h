@@ -40,6 +40,10 @@ inline constexpr std::size_t kCovariateNameLength = 8;
 /// formulas take for themselves); none when it can.
 std::optional<std::string> covariate_name_fault(std::string_view name);
 
+/// The message for a COVARIATE statement outside PROC MODEL, where the
+/// covariates belong with the periods they describe.
+std::string covariate_outside_model();
+
 /// One factor of a formula's term.
 struct FormulaFactor {
   enum class Kind : std::uint8_t { Period, Group, Occasion, Trend, Covariate, Capture };
@@ -129,6 +133,10 @@ struct SlotMap {
   std::vector<bool> unit_bounds;   ///< by parameter: constant bounds 0 and 1
   int nest = 0;                    ///< slots 1..nest
 };
+
+/// The message refusing a bound on S(`parameter`) other than 0 and 1 in a
+/// fit with linear forms.
+std::string bound_refusal(int parameter);
 
 /// Builds the design of `forms` on the slots of `map`: a slot reached by a
 /// formula takes its row (and C(P+...) adds the row of p's slot); every other

@@ -132,17 +132,33 @@ std::string read_covariate(ModelContext& run) {
   ModelStore& m = run.model;
   Listing& lst = run.listing;
   const int ntok = run.status.NTOK;
-  if (ntok < 4 || run.token(3) != "=") {
-    lst.error("COVARIATE needs a name, = and one value per primary period (COVARIATE WINTER = 0.2 0.5 0.1).");
-  }
-  std::string name(run.instr.raw_word(2));
+  static constexpr const char* kForm =
+      "COVARIATE needs a name, = and one value per primary period (COVARIATE WINTER = 0.2 0.5 0.1).";
+  // The name as typed, up to the = that may follow it without a blank; a
+  // name longer than a token takes several, and is judged whole.
+  std::string_view raw = run.instr.raw_word(2);
+  raw = raw.substr(0, std::min(raw.size(), raw.find_first_of(":=<>")));
+  if (raw.empty()) lst.error(kForm);
+  std::string name(raw);
   if (const std::optional<std::string> fault = covariate_name_fault(name)) lst.error(*fault);
+  int equals = 3;  // the token after the name
+  while (equals <= ntok && run.instr.TOKPOS[static_cast<std::size_t>(equals)] <
+                               run.instr.TOKPOS[2] + static_cast<int>(raw.size())) {
+    ++equals;
+  }
+  if (equals + 1 > ntok || run.token(equals) != "=") lst.error(kForm);
   for (char& ch : name) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
   for (const Covariate& c : m.covariates) {
     if (c.name == name) lst.error("Covariate " + name + " given twice.");
   }
   Covariate c{name, {}};
-  for (int L = 4; L <= ntok; ++L) {
+  for (int L = equals + 1; L <= ntok; ++L) {
+    // A word that cannot be a number is named with the covariate it was
+    // given for; a malformed number still gets the reader's message.
+    const std::string_view word = run.instr.raw_word(L);
+    if (verify(run.token(L).view(), "0123456789.+-ED ") != 0) {
+      lst.error("Covariate " + name + " has a value that is not a number: " + std::string(word) + ".");
+    }
     const double v = value(run.instr, L, lst);
     if (!std::isfinite(v)) lst.error("Covariate " + name + " has a value that is not a finite number.");
     c.values.push_back(v);
@@ -276,7 +292,8 @@ void labels(ModelContext& run) {
   for (;;) {
     run.reader.getcmd();
     const Token& first = run.token(1);
-    if (first == "PROC" || first == "COHORT") return;
+    // COVARIATE may follow the labels as it may precede them.
+    if (first == "PROC" || first == "COHORT" || first == "COVARIATE") return;
     if (first[0] != 'S' || first[1] != '(') {
       run.listing.error("Unidentified command in LABELS of PROC MODEL");
     }

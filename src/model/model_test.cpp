@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <vector>
 
 #include "input/fields.h"
 #include "model/likelihood.h"
@@ -221,6 +222,37 @@ TEST(ModelLabels, BadLabelStatementsAreFatal) {
             "\n Parameter number in LABELS outside 1 to MAXPAR." + std::string(kErrorEnd));
   EXPECT_EQ(model_error("PROC MODEL NPAR=3;\nLABELS;\n S(0)=a;\n"),
             "\n Bad S(I) parameter specification." + std::string(kErrorEnd));
+}
+
+TEST(ModelCovariates, ReadBeforeAndAfterTheLabelsWithOrWithoutBlanksAroundTheEquals) {
+  auto r = run_model(
+      "PROC MODEL NPAR=3;\nCOVARIATE winter=0.2 -1 3E1;\nLABELS;\n S(1)=a;\nCOVARIATE Rain2 =4 0 .5;\n"
+      "PROC STOP;\n");
+  const ModelStore& m = r->run.model;
+  ASSERT_EQ(m.covariates.size(), 2u);
+  EXPECT_EQ(m.covariates[0].name, "WINTER");
+  EXPECT_EQ(m.covariates[0].values, (std::vector<double>{0.2, -1.0, 30.0}));
+  EXPECT_EQ(m.covariates[1].name, "RAIN2");
+  EXPECT_EQ(m.covariates[1].values, (std::vector<double>{4.0, 0.0, 0.5}));
+  EXPECT_EQ(m.LABEL(1), pad("a", LABLEN));
+  // The design's description at the PROC statement shows each covariate,
+  // each value in G13.5: F9.5, F9.4 or F9.3 by its size, then four blanks.
+  const std::string listing = r->listing();
+  EXPECT_NE(listing.find("\nCOVARIATE WINTER:  0.20000      -1.0000       30.000    \n"), std::string::npos) << listing;
+  EXPECT_NE(listing.find("\nCOVARIATE RAIN2:   4.0000       0.0000      0.50000    \n"), std::string::npos) << listing;
+}
+
+TEST(ModelCovariates, ANameLongerThanATokenOrAWordForAValueIsNamed) {
+  // Eleven characters take two tokens: the name is judged whole, not read
+  // as a name without its =.
+  EXPECT_EQ(model_error("PROC MODEL NPAR=3;\nCOVARIATE WINTERTIME1=1 2 3;\n"),
+            "\n Covariate name WINTERTIME1 is not a letter followed by letters or digits, 8 characters at most." +
+                std::string(kErrorEnd));
+  EXPECT_EQ(model_error("PROC MODEL NPAR=3;\nCOVARIATE WINTER = 1 mild 3;\n"),
+            "\n Covariate WINTER has a value that is not a number: mild." + std::string(kErrorEnd));
+  EXPECT_EQ(model_error("PROC MODEL NPAR=3;\nCOVARIATE WINTER 1 2 3;\n"),
+            "\n COVARIATE needs a name, = and one value per primary period (COVARIATE WINTER = 0.2 0.5 0.1)." +
+                std::string(kErrorEnd));
 }
 
 TEST(ModelTrace, EveryStatementLeavesATraceLine) {
