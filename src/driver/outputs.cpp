@@ -108,7 +108,7 @@ void check_outputs(Run& run, const RunParams& params, const std::vector<NamedFil
   if (!params.json.empty()) outputs.push_back({"Results file", params.json, "json="});
   if (!params.report.empty()) outputs.push_back({"Report", params.report, "report="});
   if (!params.csv.empty()) {
-    for (const auto& [name, table] : results_csv(RunResults{})) {
+    for (const std::string& name : results_csv_names()) {
       outputs.push_back({"Results file", (std::filesystem::path(params.csv) / name).string(),
                          "csv=" + params.csv, false, true});
     }

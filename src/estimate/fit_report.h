@@ -51,6 +51,26 @@ struct CoefficientEstimate {
   Interval ci;            ///< estimate -+ 1.96 se; NaN when not estimable
 };
 
+/// One parameter of a part whose formula holds a covariate of the periods,
+/// at the value the covariate takes for it.
+struct CovariatePoint {
+  int period = 0;      ///< the period whose value it reads: the interval's first period for survival
+  int group = 1;       ///< the group of animals (1..groups); 0 when the point stands for every group
+  double value = 0.0;  ///< the covariate's value in that period
+  int parameter = 0;   ///< S(I), 1..NPAR: its fitted probability and interval are those of the parameter
+};
+
+/// The fitted probabilities of one part against one covariate its formula
+/// holds: one point per estimated parameter of the part that has a
+/// predictor of its own (a parameter whose predictor repeats that of one
+/// before it in the same period and group is left out, as are the other
+/// groups' when no group's predictor differs from the first group's).
+struct CovariateEffect {
+  std::string part;       ///< PHI, P, C, GAMMA, GAMMA'', GAMMA'
+  std::string covariate;  ///< its name, as in the coefficients' names
+  std::vector<CovariatePoint> points;  ///< by group, then period, then parameter
+};
+
 /// One cell of the goodness-of-fit table.
 struct CellFit {
   int observed = 0;       ///< NOBS
@@ -127,6 +147,9 @@ struct FitReport {
   /// The design of the coefficients (with `betas`): row by estimated slot
   /// 1..slots, one column per coefficient; slot k's logit is row k times beta.
   std::vector<double> beta_design;
+  /// Each part whose formula holds a covariate, against that covariate;
+  /// empty for a fit without covariates in its formulas.
+  std::vector<CovariateEffect> covariate_effects;
   std::vector<CohortFit> cohorts;  ///< cohorts 1..NCOHRT, in order
   ChiSquareTest G;                 ///< G against the saturated model; df = NDF
   ChiSquareTest pooled;            ///< pooled Pearson test; tested only when df > 0

@@ -1,12 +1,15 @@
 #include "estimate/linear_fit.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <string>
 
 #include "base/packed.h"
 #include "estimate/context.h"
 #include "estimate/optimizer.h"
 #include "estimate/results.h"
+#include "model/likelihood.h"
 
 namespace quorvale {
 
@@ -45,6 +48,22 @@ std::vector<double> coefficient_blocks(const LinearDesign& d, const std::vector<
     }
   }
   return blocks;
+}
+
+/// The covariates among the factors of column `name` ("PHI:G[M]:WINTER"):
+/// the words after the part that name one of `covariates`.
+std::vector<std::string> covariates_in(const std::string& name, const std::vector<Covariate>& covariates) {
+  std::vector<std::string> out;
+  std::size_t at = name.find(':');
+  while (at != std::string::npos) {
+    const std::size_t next = name.find(':', at + 1);
+    const std::string factor = name.substr(at + 1, next == std::string::npos ? std::string::npos : next - at - 1);
+    for (const Covariate& c : covariates) {
+      if (c.name == factor) out.push_back(c.name);
+    }
+    at = next;
+  }
+  return out;
 }
 
 }  // namespace
@@ -186,6 +205,88 @@ std::vector<CoefficientEstimate> coefficient_estimates(const LinearDesign& d, st
     e.se = e.estimable ? std::sqrt(info.beta_covariance[packed_index(k, k)]) : nan;
     e.ci = Interval{e.estimate - kZ95 * e.se, e.estimate + kZ95 * e.se};
     out.push_back(std::move(e));
+  }
+  return out;
+}
+
+std::vector<CovariateEffect> covariate_effects(const ModelStore& m) {
+  std::vector<CovariateEffect> out;
+  if (!m.linear || m.covariates.empty()) return out;
+  const RdDesign laid = laid_out(m);
+  if (laid.status != EstStatus::Ok) return out;
+  const RobustLayout& L = laid.layout;
+  const LinearForms& forms = m.linear->forms;
+  const LinearDesign& design = m.linear->design;
+  // The period whose covariate value each parameter reads, and its group.
+  const std::size_t npar = static_cast<std::size_t>(std::max(m.NPAR, 0)) + 1;
+  std::vector<int> period(npar, 0);
+  std::vector<int> group(npar, 1);
+  auto at = [&](int I, int ip, int g) {
+    if (I < 1 || static_cast<std::size_t>(I) >= npar) return;
+    period[static_cast<std::size_t>(I)] = ip;
+    group[static_cast<std::size_t>(I)] = g;
+  };
+  const int M = L.periods();
+  for (int g = 1; g <= L.groups(); ++g) {
+    for (int ip = 1; ip <= M; ++ip) {
+      for (int t = 1; t <= L.occasions(ip); ++t) at(L.p(ip, t, g), ip, g);
+      for (int t = 2; t <= L.occasions(ip); ++t) at(L.c(ip, t, g), ip, g);
+    }
+    for (int i = 1; i <= M - 1; ++i) at(L.phi(i, g), i, g);
+    for (int j = 2; j <= M; ++j) at(L.gamma2(j, g), j, g);
+    for (int j = 3; j <= M; ++j) at(L.gamma1(j, g), j, g);
+  }
+  // Each part and covariate once, in the order of the columns.
+  for (std::size_t k = 0; k < forms.names.size(); ++k) {
+    for (const std::string& name : covariates_in(forms.names[k], m.covariates)) {
+      const bool known = std::any_of(out.begin(), out.end(), [&](const CovariateEffect& e) {
+        return e.part == forms.parts[k] && e.covariate == name;
+      });
+      if (!known) out.push_back(CovariateEffect{forms.parts[k], name, {}});
+    }
+  }
+  // A slot's row of the design is its whole predictor: two parameters with
+  // equal rows have one probability.
+  auto row = [&](int I) {
+    const int s = m.POINT(I);
+    std::vector<double> r(static_cast<std::size_t>(design.coefficients()));
+    for (int k = 0; k < design.coefficients(); ++k) r[static_cast<std::size_t>(k)] = design.at(s, k);
+    return r;
+  };
+  for (CovariateEffect& effect : out) {
+    const Covariate& covariate =
+        *std::find_if(m.covariates.begin(), m.covariates.end(), [&](const Covariate& c) { return c.name == effect.covariate; });
+    struct Candidate {
+      CovariatePoint point;
+      std::vector<double> row;
+    };
+    std::vector<Candidate> candidates;
+    for (int I = 1; I <= m.NPAR; ++I) {
+      const std::size_t i = static_cast<std::size_t>(I);
+      if (i >= forms.formula.size() || !forms.formula[i] || forms.part[i] != effect.part || m.POINT(I) < 1 ||
+          m.POINT(I) > design.slots || period[i] < 1 || static_cast<std::size_t>(period[i]) > covariate.values.size()) {
+        continue;
+      }
+      candidates.push_back({{period[i], group[i], covariate.values[static_cast<std::size_t>(period[i] - 1)], I}, row(I)});
+    }
+    std::stable_sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) {
+      return a.point.group != b.point.group ? a.point.group < b.point.group : a.point.period < b.point.period;
+    });
+    auto repeats = [&](const Candidate& c, int in_group) {
+      return std::any_of(candidates.begin(), candidates.end(), [&](const Candidate& other) {
+        return &other != &c && other.point.group == in_group && other.point.period == c.point.period &&
+               other.row == c.row && (in_group != c.point.group || other.point.parameter < c.point.parameter);
+      });
+    };
+    // Every group's predictors those of the first group: one set of points for all groups.
+    const bool shared = L.groups() > 1 && std::all_of(candidates.begin(), candidates.end(), [&](const Candidate& c) {
+      return c.point.group == 1 || repeats(c, 1);
+    });
+    for (const Candidate& c : candidates) {
+      if ((shared && c.point.group != 1) || repeats(c, c.point.group)) continue;
+      effect.points.push_back(c.point);
+      if (shared) effect.points.back().group = 0;
+    }
   }
   return out;
 }

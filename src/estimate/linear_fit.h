@@ -52,6 +52,12 @@ LinearInformation linear_information(const ModelStore& m, std::span<const double
                                      const std::vector<double>& dprob, std::size_t cells,
                                      const std::vector<double>& change, double no_change);
 
+/// Each part of the store's linear forms whose formula holds a covariate,
+/// against that covariate (FitReport::covariate_effects): the part's
+/// estimated parameters with the period whose value each reads. None
+/// without linear forms or off the robust-design layout.
+std::vector<CovariateEffect> covariate_effects(const ModelStore& m);
+
 /// The coefficients of a fit as the report shows them: estimate, standard
 /// error and 95% interval (estimate -+ 1.96 se).
 std::vector<CoefficientEstimate> coefficient_estimates(const LinearDesign& d, std::span<const double> beta,

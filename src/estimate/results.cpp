@@ -501,6 +501,7 @@ void complete_report(FitContext& run, FitReport& report) {
     report.betas = coefficient_estimates(m.linear->design, run.work.beta, *inversion.linear);
     report.beta_covariance = inversion.linear->beta_covariance;
     report.beta_design = m.linear->design.X;
+    report.covariate_effects = covariate_effects(m);
   }
   DerivedAbundance derived = derived_abundance(m, report);
   report.abundance = std::move(derived.by_group);

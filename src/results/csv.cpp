@@ -150,6 +150,32 @@ std::string abundance_table(const RunResults& results) {
   return t.take();
 }
 
+/// Some fit of the run has coefficients of linear forms.
+bool any_coefficients(const RunResults& results) {
+  for (const FitReport& r : results.fits) {
+    if (!r.betas.empty()) return true;
+  }
+  return false;
+}
+
+/// Every coefficient of every fit with linear forms; lower, upper and se
+/// empty for one that is not estimable.
+std::string betas_table(const RunResults& results) {
+  Table t({"fit", "name", "coefficient", "part", "estimate", "se", "lower", "upper", "estimable"});
+  for (const FitReport& r : results.fits) {
+    for (const CoefficientEstimate& b : r.betas) {
+      t.whole(r.sequence).text(r.full_name).text(b.name).text(b.part).number(b.estimate);
+      if (b.estimable) {
+        t.number(b.se).number(b.ci.lower).number(b.ci.upper);
+      } else {
+        t.blank().blank().blank();
+      }
+      t.flag(b.estimable).end();
+    }
+  }
+  return t.take();
+}
+
 std::string models_table(const RunResults& results) {
   Table t({"fit", "name", "k", "lnl", "aic", "aicc", "optimizer_code", "inversion_code", "g", "g_df", "g_p",
            "pooled", "pooled_df", "pooled_p", "impossible_cells", "sound"});
@@ -380,13 +406,23 @@ std::string csv_field(const std::string& text) {
 }
 
 std::vector<std::pair<std::string, std::string>> results_csv(const RunResults& results) {
-  return {{"estimates.csv", estimates_table(results)},
-          {"models.csv", models_table(results)},
-          {"tests.csv", tests_table(results)},
-          {"ratio_tests.csv", ratio_tests_table(results)},
-          {"simulation.csv", simulation_table(results)},
-          {"averaged.csv", averaged_table(results)},
-          {"abundance.csv", abundance_table(results)}};
+  std::vector<std::pair<std::string, std::string>> tables{{"estimates.csv", estimates_table(results)},
+                                                          {"models.csv", models_table(results)},
+                                                          {"tests.csv", tests_table(results)},
+                                                          {"ratio_tests.csv", ratio_tests_table(results)},
+                                                          {"simulation.csv", simulation_table(results)},
+                                                          {"averaged.csv", averaged_table(results)},
+                                                          {"abundance.csv", abundance_table(results)}};
+  // Only a run with linear forms has coefficients: other runs write the tables they always wrote.
+  if (any_coefficients(results)) tables.emplace_back("betas.csv", betas_table(results));
+  return tables;
+}
+
+std::vector<std::string> results_csv_names() {
+  std::vector<std::string> names;
+  for (const auto& table : results_csv(RunResults{})) names.push_back(table.first);
+  names.emplace_back("betas.csv");
+  return names;
 }
 
 }  // namespace quorvale

@@ -1,6 +1,7 @@
 #include "results/figures.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <limits>
 
@@ -241,6 +242,67 @@ Chart emigration_chart(const RobustLayout& part, const std::vector<ParameterValu
     for (ChartSeries& s : g2) c.series.push_back(std::move(s));
     if (part.periods() < 3) continue;
     for (ChartSeries& s : g1) c.series.push_back(std::move(s));
+  }
+  return c;
+}
+
+namespace {
+
+/// What the probabilities of a part are, for a figure's title and value axis.
+std::string part_words(const std::string& part) {
+  if (part == "PHI") return "survival φ";
+  if (part == "P") return "capture p";
+  if (part == "C") return "recapture c";
+  if (part == "GAMMA") return "emigration γ″ = γ′";
+  if (part == "GAMMA''") return "emigration γ″";
+  if (part == "GAMMA'") return "emigration γ′";
+  return part;
+}
+
+}  // namespace
+
+Chart covariate_chart(const FitReport& fit, const CovariateEffect& effect, std::string id) {
+  Chart c;
+  c.id = std::move(id);
+  std::string words = part_words(effect.part);
+  c.y_label = words;
+  words[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(words[0])));
+  c.title = words + " against " + effect.covariate;
+  c.x_label = effect.covariate;
+  c.summary = "The fitted " + c.y_label + " of each period against the value of the covariate " + effect.covariate +
+              " there (the first period of an interval for survival), with 95% intervals on the logit scale.";
+  c.y_min = 0.0;
+  c.y_max = 1.0;
+  c.numeric_x = true;
+  // A series per group the points name: every group's own, or all groups together.
+  std::vector<int> groups;
+  for (const CovariatePoint& p : effect.points) {
+    if (std::find(groups.begin(), groups.end(), p.group) == groups.end()) groups.push_back(p.group);
+  }
+  if (!fit.groups.empty() && groups == std::vector<int>{0}) c.summary += " Every group has these probabilities.";
+  for (const int g : groups) {
+    const std::string name = fit.groups.empty() ? std::string("estimate") : g == 0 ? std::string("all groups")
+                                                                                   : fit.group_name(g);
+    ChartSeries s{name, MarkStyle::Point, {}};
+    for (const CovariatePoint& p : effect.points) {
+      if (p.group != g || p.parameter < 1 || static_cast<std::size_t>(p.parameter) > fit.parameters.size()) continue;
+      const ParameterEstimate& e = fit.parameters[static_cast<std::size_t>(p.parameter - 1)];
+      // Each mark named by its parameter and the covariate's value.
+      std::string label = short_label(e.label, e.index);
+      label += " at ";
+      label += format_significant(p.value, 4);
+      ChartMark m;
+      m.category = static_cast<int>(c.categories.size());
+      c.categories.push_back(std::move(label));
+      m.value = e.estimate;
+      m.x = p.value;
+      if (const std::optional<Interval> ci = e.logit_ci) {
+        m.lower = ci->lower;
+        m.upper = ci->upper;
+      }
+      s.marks.push_back(m);
+    }
+    c.series.push_back(std::move(s));
   }
   return c;
 }

@@ -66,6 +66,12 @@ Chart survival_chart(const RobustLayout& part, const std::vector<ParameterValues
 Chart emigration_chart(const RobustLayout& part, const std::vector<ParameterValues>& sets, std::string id,
                        const std::vector<std::string>& groups = {});
 
+/// The fitted probabilities of one part of a fit with linear forms against a
+/// covariate its formula holds: each point at the covariate's value in its
+/// period, with the parameter's logit-scale interval; one series per group
+/// of animals when the groups' probabilities differ.
+Chart covariate_chart(const FitReport& fit, const CovariateEffect& effect, std::string id);
+
 /// Each cohort's pooled Pearson chi-square as a bar, with its largest cell
 /// term as a dot; for several groups of animals, one bar series per group.
 Chart goodness_chart(const FitReport& fit, std::string id);

@@ -2,6 +2,34 @@
 
 namespace quorvale::page {
 
+void Page::coefficients(std::size_t f) {
+  const FitReport& fit = r_.fits[f];
+  add("<h3>Coefficients on the logit scale</h3><table class=\"coefficients\">");
+  columns({{"K", ""}, {"Coefficient", "name", true}, {"Part", "part", true}, {"Estimate", "estimate"}, {"SE", "se"},
+           {"95% lower", "ci/0"}, {"95% upper", "ci/1"}, {"Notes", "", true}},
+          numbered("/fits/", f) + "/betas");
+  long long k = 0;
+  for (const CoefficientEstimate& b : fit.betas) {
+    add("<tr>");
+    cell(++k);
+    text_cell(b.name);
+    text_cell(b.part);
+    cell(b.estimate, Shown::Estimate);
+    if (b.estimable) {
+      cell(b.se, Shown::Estimate);
+      cell(b.ci.lower, Shown::Estimate);
+      cell(b.ci.upper, Shown::Estimate);
+      add("<td class=\"t\"></td></tr>");
+    } else {
+      add("<td>unavailable</td><td>n/a</td><td>n/a</td><td class=\"t\">");
+      flag("not estimable: no information in the data", true);
+      add("</td></tr>");
+    }
+  }
+  add("</tbody></table><p class=\"meta\">Each probability of a part written as a formula is the inverse logit of "
+      "its predictor; intervals are the estimate ± 1.96 SE.</p>");
+}
+
 void Page::fit(std::size_t f) {
   const FitReport& fit = r_.fits[f];
   const std::string base = numbered("/fits/", f);
@@ -91,7 +119,11 @@ void Page::fit(std::size_t f) {
     figure(abundance_chart(abundances, id + "-abundance"));
   }
   if (!fit.cohorts.empty()) figure(goodness_chart(fit, id + "-gof"));
+  for (std::size_t k = 0; k < fit.covariate_effects.size(); ++k) {
+    figure(covariate_chart(fit, fit.covariate_effects[k], numbered(id + "-covariate-", k + 1)));
+  }
   add("</div>");
+  if (!fit.betas.empty()) coefficients(f);
 
   add("<table class=\"estimates\">");
   if (fit.groups.empty()) {

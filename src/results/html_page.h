@@ -172,6 +172,8 @@ class Page {
   std::optional<std::size_t> best_in(std::size_t f) const;
   /// The model average of comparison t, when PROC TEST was given AVERAGE.
   void average(std::size_t t);
+  /// The coefficients of fit f, a fit with linear forms.
+  void coefficients(std::size_t f);
 
   static constexpr std::size_t kPiece = std::size_t{64} << 10;
   static constexpr std::size_t kRoom = std::size_t{96} << 10;  ///< a piece and a fit's section

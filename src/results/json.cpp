@@ -1,6 +1,8 @@
 #include "results/json.h"
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 #include <nlohmann/json.hpp>
 
 #include "base/packed.h"
@@ -43,9 +45,61 @@ Json parameter_json(const ParameterEstimate& e, const double* se_adjusted, const
   return j;
 }
 
+/// The members of a fit with linear forms: its coefficients, their
+/// covariance (null when the information was not inverted) and, for parts
+/// whose formulas hold covariates, the parameters against each covariate.
+void linear_members(Json& j, const FitReport& r) {
+  Json betas = Json::array();
+  for (const CoefficientEstimate& b : r.betas) {
+    Json o = object(7);
+    put(o, "name", b.name);
+    put(o, "part", b.part);
+    number(o, "estimate", b.estimate);
+    // Not estimable: no standard error (NaN, as a parameter's) and no interval.
+    number(o, "se", b.estimable ? b.se : std::numeric_limits<double>::quiet_NaN());
+    put(o, "ci", b.estimable ? interval(b.ci.lower, b.ci.upper) : Json(nullptr));
+    put(o, "estimable", b.estimable);
+    betas.push_back(std::move(o));
+  }
+  put(j, "betas", std::move(betas));
+  const std::size_t K = r.betas.size();
+  if (r.inversion == InversionCode::Inverted && r.beta_covariance.size() >= K * (K + 1) / 2) {
+    Json cov = Json::array();
+    for (std::size_t a = 1; a <= K; ++a) {
+      std::vector<double> row;
+      for (std::size_t b = 1; b <= K; ++b) {
+        row.push_back(r.beta_covariance[packed_index(static_cast<int>(std::max(a, b)), static_cast<int>(std::min(a, b)))]);
+      }
+      cov.push_back(numbers(row));
+    }
+    put(j, "beta_covariance", std::move(cov));
+  } else {
+    put(j, "beta_covariance", nullptr);
+  }
+  if (r.covariate_effects.empty()) return;
+  Json effects = Json::array();
+  for (const CovariateEffect& e : r.covariate_effects) {
+    Json o = object(3);
+    put(o, "part", e.part);
+    put(o, "covariate", e.covariate);
+    Json points = Json::array();
+    for (const CovariatePoint& p : e.points) {
+      Json q = object(4);
+      put(q, "index", p.parameter);
+      if (!r.groups.empty() && p.group >= 1) put(q, "group", r.group_name(p.group));
+      put(q, "period", p.period);
+      number(q, "value", p.value);
+      points.push_back(std::move(q));
+    }
+    put(o, "points", std::move(points));
+    effects.push_back(std::move(o));
+  }
+  put(j, "covariate_effects", std::move(effects));
+}
+
 /// A fit with the adjusted standard errors of its comparison, if any.
 Json fit_json(const FitReport& r, const AdjustedErrors* adjusted) {
-  Json j = object(22);
+  Json j = object(25);
   put(j, "sequence", r.sequence);
   put(j, "name", r.full_name);
   put(j, "npar", r.npar);
@@ -70,8 +124,9 @@ Json fit_json(const FitReport& r, const AdjustedErrors* adjusted) {
   }
   put(j, "parameters", std::move(parameters));
 
-  // Covariance and correlation over the estimated slots 1..K.
-  const int k = r.nest;
+  // Covariance and correlation over the estimated slots 1..NEST (in a fit
+  // with linear forms, more or fewer than its K coefficients).
+  const int k = r.slots;
   if (r.has_covariance()) {
     Json cov = Json::array();
     Json cor = Json::array();
@@ -92,6 +147,7 @@ Json fit_json(const FitReport& r, const AdjustedErrors* adjusted) {
     put(j, "covariance", nullptr);
     put(j, "correlation", nullptr);
   }
+  if (!r.betas.empty()) linear_members(j, r);
 
   Json cohorts = Json::array();
   int c = 0;

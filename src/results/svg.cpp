@@ -17,6 +17,8 @@ constexpr double kLegendHeight = 18.0;
 constexpr double kPlotHeight = 170.0;
 constexpr double kBottom = 46.0;     ///< room for upright category labels and the axis label
 constexpr double kMinPlotWidth = 220.0;
+constexpr double kNumericPlotWidth = 300.0;  ///< of a figure with numbers across
+constexpr double kInset = 12.0;  ///< between the ends of a numeric axis across and its first and last tick
 
 /// Colours of the point and bar series in order: enough for ten groups of animals.
 constexpr const char* kPalette[] = {"#1f5f9f", "#c0392b", "#2e8540", "#7d4fa0", "#d35400",
@@ -84,8 +86,19 @@ struct Frame {
   double y_hi = 1.0;     ///< value at the top
   std::vector<double> ticks;
   std::vector<std::pair<double, double>> legend;  ///< where each series' legend entry starts (x, y)
+  bool numeric = false;  ///< numbers across (Chart::numeric_x)
+  double x_lo = 0.0;     ///< value across at the first tick
+  double x_hi = 1.0;     ///< value across at the last tick
+  std::vector<double> x_ticks;
 
   double x(double category) const { return kLeft + (category + 0.5) * slot; }
+  /// Where a value across is drawn, on numeric axes.
+  double across(double v) const {
+    const double right = width - kRight - kInset;
+    return kLeft + kInset + (right - kLeft - kInset) * (std::clamp(v, x_lo, x_hi) - x_lo) / (x_hi - x_lo);
+  }
+  /// Where a mark is drawn across.
+  double at(const ChartMark& m) const { return numeric ? across(m.x) : x(m.category); }
   double y(double v) const {
     const double clamped = std::clamp(v, y_lo, y_hi);
     return bottom - (bottom - top) * (clamped - y_lo) / (y_hi - y_lo);
@@ -128,8 +141,26 @@ Frame frame_of(const Chart& c) {
   for (const std::string& label : c.categories) longest = std::max(longest, label.size());
   f.slot = n <= 12 ? 48.0 : 28.0;
   f.slanted = static_cast<double>(longest) * 6.5 > f.slot;
-  const double plot_width = std::max(kMinPlotWidth, static_cast<double>(n) * f.slot);
+  const double plot_width = c.numeric_x ? kNumericPlotWidth : std::max(kMinPlotWidth, static_cast<double>(n) * f.slot);
   f.slot = plot_width / static_cast<double>(n);
+  if (c.numeric_x) {
+    // Round ticks across every value drawn; the labels are numbers, upright.
+    f.numeric = true;
+    f.slanted = false;
+    double lo = std::numeric_limits<double>::infinity();
+    double hi = -lo;
+    for (const ChartSeries& s : c.series) {
+      for (const ChartMark& m : s.marks) {
+        if (!finite(m.value) || !finite(m.x)) continue;
+        lo = std::min(lo, m.x);
+        hi = std::max(hi, m.x);
+      }
+    }
+    f.x_ticks = lo <= hi ? nice_ticks(lo, hi, 6) : std::vector<double>{0.0, 1.0};
+    f.x_lo = f.x_ticks.front();
+    f.x_hi = f.x_ticks.back();
+    if (!(f.x_hi > f.x_lo)) f.x_hi = f.x_lo + 1.0;
+  }
   f.width = kLeft + plot_width + kRight;
   // Legend entries side by side, on as many lines as they need.
   double x = kLeft;
@@ -210,7 +241,29 @@ void axes(std::string& out, const Chart& c, const Frame& f) {
   out += 'H';
   px(out, right);
   out += "\"/>";
-  for (std::size_t k = 0; k < c.categories.size(); ++k) {
+  if (f.numeric) {
+    const int across = f.x_ticks.size() > 1 ? tick_decimals(f.x_ticks[1] - f.x_ticks[0]) : 2;
+    out += "<path stroke=\"";
+    out += kInk;
+    out += "\" d=\"";
+    for (double t : f.x_ticks) {
+      out += 'M';
+      px(out, f.across(t));
+      out += ' ';
+      px(out, f.bottom);
+      out += "v4";
+    }
+    out += "\"/>";
+    for (double t : f.x_ticks) {
+      out += "<text class=\"xtick\"";
+      attr(out, "x", f.across(t));
+      attr(out, "y", f.bottom + 16.0);
+      out += '>';
+      append_fixed(out, t, across);
+      out += "</text>";
+    }
+  }
+  for (std::size_t k = 0; k < c.categories.size() && !f.numeric; ++k) {
     const double x = f.x(static_cast<double>(k));
     out += "<text";
     if (f.slanted) {
@@ -293,8 +346,8 @@ void marks(std::string& out, const ChartSeries& s, const Frame& f, const char* c
   std::vector<int> seen;  // faint dots drawn so far at each category
   bool faint_open = false;
   for (const ChartMark& m : s.marks) {
-    if (!finite(m.value)) continue;
-    const double x = f.x(m.category);
+    if (!finite(m.value) || (f.numeric && !finite(m.x))) continue;
+    const double x = f.at(m);
     switch (s.style) {
       case MarkStyle::Bar: {
         const double y0 = f.y(std::clamp(0.0, f.y_lo, f.y_hi));
@@ -333,7 +386,8 @@ void marks(std::string& out, const ChartSeries& s, const Frame& f, const char* c
         break;
       }
       case MarkStyle::Point: {
-        const double cx = x + offset(f, k, np);
+        // Side by side within a category; at its own place on numbers across.
+        const double cx = f.numeric ? x : x + offset(f, k, np);
         if (has_interval(m)) {
           const double y1 = f.y(m.lower);
           const double y2 = f.y(m.upper);

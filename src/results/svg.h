@@ -1,6 +1,6 @@
 #pragma once
 // Figures of the report page as inline SVG: one value axis, one category
-// axis, and series of points with interval bars, bars from zero, reference
+// axis (or a second value axis across), and series of points with interval bars, bars from zero, reference
 // marks or faint dots, each figure with its title, axis labels and a text
 // alternative that lists what it shows.
 
@@ -20,6 +20,8 @@ struct ChartMark {
   double lower = std::numeric_limits<double>::quiet_NaN();  ///< interval bar from here ...
   double upper = std::numeric_limits<double>::quiet_NaN();  ///< ... to here, when both are finite
   bool hollow = false;  ///< drawn open (a value held fixed, not estimated)
+  /// Position on a numeric axis across (Chart::numeric_x); the category then only names the mark.
+  double x = std::numeric_limits<double>::quiet_NaN();
 };
 
 /// How a series is drawn.
@@ -49,6 +51,9 @@ struct Chart {
   double y_min = std::numeric_limits<double>::quiet_NaN();  ///< fixed ends of the value axis,
   double y_max = std::numeric_limits<double>::quiet_NaN();  ///< when finite; else from the values
   bool from_zero = false;  ///< the value axis reaches down (or up) to zero
+  /// Numbers across instead of categories: each mark at its x on an axis
+  /// with round ticks; the categories name the marks in the text alternative.
+  bool numeric_x = false;
 };
 
 /// Round tick values covering lo..hi with a step of 1, 2 or 5 times a power

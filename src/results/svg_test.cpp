@@ -95,6 +95,66 @@ TEST(SvgChart, PointsAndIntervalBarsSitWhereTheAxisSays) {
   EXPECT_LT(cx[1], cx[2]);
 }
 
+/// The axis across as drawn: tick value and position of every tick label.
+std::vector<std::pair<double, double>> drawn_ticks_across(const std::string& svg) {
+  std::vector<std::pair<double, double>> ticks;
+  const std::regex tick("<text class=\"xtick\" x=\"([-0-9.]+)\" y=\"[-0-9.]+\">([-0-9.]+)</text>");
+  for (auto it = std::sregex_iterator(svg.begin(), svg.end(), tick); it != std::sregex_iterator(); ++it) {
+    ticks.emplace_back(std::stod((*it)[2]), std::stod((*it)[1]));
+  }
+  return ticks;
+}
+
+TEST(SvgChart, NumbersAcrossPlaceEachPointAtItsValue) {
+  // Values across out of order and unevenly spaced: each point where the
+  // axis across puts its x, not at its category's slot; the categories
+  // only name the marks in the text alternative.
+  Chart c;
+  c.id = "t5";
+  c.title = "Survival against WINTER";
+  c.x_label = "WINTER";
+  c.y_label = "phi";
+  c.numeric_x = true;
+  c.y_min = 0.0;
+  c.y_max = 1.0;
+  c.categories = {"phi(1) at 0.9", "phi(2) at 0.2", "phi(3) at 0.25", "phi(4) at 3"};
+  ChartMark a{0, 0.8, 0.7, 0.9};
+  a.x = 0.9;
+  ChartMark b{1, 0.6};
+  b.x = 0.2;
+  ChartMark d{2, 0.5};
+  d.x = 0.25;
+  ChartMark e{3, 0.4};  // no value across: not drawn
+  c.series.push_back({"F", MarkStyle::Point, {a, b, d, e}});
+  ChartMark g{0, 0.3};
+  g.x = 0.9;  // a second series at the same value across: at the same place
+  c.series.push_back({"M", MarkStyle::Point, {g}});
+  const std::string svg = chart_svg(c);
+  const auto across = drawn_ticks_across(svg);
+  ASSERT_GE(across.size(), 2u);
+  EXPECT_LE(across.front().first, 0.2);
+  EXPECT_GE(across.back().first, 0.9);
+  EXPECT_EQ(count(svg, "class=\"xtick\""), static_cast<long>(across.size()));
+  for (const std::string& label : c.categories) EXPECT_EQ(svg.find(">" + label + "</text>"), std::string::npos);
+  const std::vector<double> cx = attribute_values(svg, "circle class=\"point\"", "cx");
+  const std::vector<double> cy = attribute_values(svg, "circle class=\"point\"", "cy");
+  ASSERT_EQ(cx.size(), 4u);
+  const auto value_across = [&](double x) {
+    const auto [v0, x0] = across.front();
+    const auto [v1, x1] = across.back();
+    return v0 + (x - x0) * (v1 - v0) / (x1 - x0);
+  };
+  EXPECT_NEAR(value_across(cx[0]), 0.9, 0.005);
+  EXPECT_NEAR(value_across(cx[1]), 0.2, 0.005);
+  EXPECT_NEAR(value_across(cx[2]), 0.25, 0.005);
+  EXPECT_EQ(cx[3], cx[0]);
+  const auto ticks = drawn_ticks(svg);
+  EXPECT_NEAR(value_at(ticks, cy[0]), 0.8, 0.002);
+  EXPECT_NEAR(value_at(ticks, cy[3]), 0.3, 0.002);
+  // The text alternative names the marks by their categories.
+  EXPECT_NE(chart_text(c).find("F: phi(1) at 0.9 0.8000 (0.7000 to 0.9000), phi(2) at 0.2 0.6000"), std::string::npos);
+}
+
 TEST(SvgChart, FixedRangeClampsValuesOutsideIt) {
   Chart c;
   c.id = "t2";

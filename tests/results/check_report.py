@@ -19,7 +19,10 @@ same run (json=FILE):
 - the p* and abundance figures state and draw each period's estimate and
   interval: p* with the logit interval computed here from the document's p*
   and its standard error, N-hat with the document's interval; with groups,
-  each group's series, and all groups together in the abundance figure.
+  each group's series, and all groups together in the abundance figure;
+- a fit with linear forms has a row for each coefficient, and a figure for
+  each covariate effect that draws each parameter at the covariate's value
+  across and its estimate and logit interval up.
 
 Usage: check_report.py PAGE.html RESULTS.json      (also imported by check_results.py)
 """
@@ -230,7 +233,91 @@ def check_figures(root, doc, fail):
                     fail(f"fit {f + 1}: {name} phi({i}) drawn at {shown:.4f}, value {value}")
                 drawn += 1
     drawn += check_period_figures(by_id, doc, fail)
+    drawn += check_covariate_figures(by_id, doc, fail)
     return len(figures), drawn
+
+
+def check_covariate_figures(by_id, doc, fail):
+    """A figure for each part of a fit whose formula holds a covariate, and
+    none for other fits: each point of the document's covariate effect drawn
+    at the covariate's value across and the parameter's estimate up, in the
+    series of its group ("estimate" without groups, "all groups" for points
+    of no group), its bar spanning the parameter's logit interval, and the
+    text alternative stating both. Returns the points checked."""
+    checked = 0
+    for f, fit in enumerate(doc["fits"]):
+        effects = fit.get("covariate_effects", [])
+        extra = [k for k in by_id if k.startswith(f"f{f + 1}-covariate-")]
+        if len(extra) != len(effects):
+            fail(f"fit {f + 1}: {len(extra)} covariate figures for {len(effects)} covariate effects")
+        for k, effect in enumerate(effects, start=1):
+            svg = by_id.get(f"f{f + 1}-covariate-{k}-t")
+            if svg is None:
+                fail(f"fit {f + 1}: no figure of {effect['part']} against {effect['covariate']}")
+                continue
+            labels = [t.text().strip() for t in svg.find_all("text", cls="axis-label")]
+            if not labels or labels[0] != effect["covariate"]:
+                fail(f"fit {f + 1}: the axis across is {labels[:1]}, not {effect['covariate']}")
+            up = [(float(t.text()), float(t.attrs["y"]) - 4.0) for t in svg.find_all("text", cls="tick")]
+            across = [(float(t.text()), float(t.attrs["x"])) for t in svg.find_all("text", cls="xtick")]
+            if len(up) < 2 or len(across) < 2:
+                fail(f"fit {f + 1}: a covariate figure without its ticks")
+                continue
+            read = lambda ticks, pos: ticks[0][0] + (pos - ticks[0][1]) * (ticks[-1][0] - ticks[0][0]) / (
+                ticks[-1][1] - ticks[0][1])
+            series = {g.attrs.get("data-series"): g for g in svg.find_all("g", cls="series")}
+            desc = next(svg.find_all("desc")).text()
+            for name in dict.fromkeys(p.get("group", "all groups" if "group" in fit["parameters"][0] else "estimate")
+                                      for p in effect["points"]):
+                g = series.get(name)
+                points = [p for p in effect["points"]
+                          if p.get("group", "all groups" if "group" in fit["parameters"][0] else "estimate") == name]
+                circles = list(g.find_all("circle", cls="point")) if g is not None else []
+                bars = list(g.find_all("path", cls="bar")) if g is not None else []
+                if len(circles) != len(points):
+                    fail(f"fit {f + 1}: {len(circles)} points of {name} against {effect['covariate']}, "
+                         f"{len(points)} in the document")
+                    continue
+                text = desc.split(". " + name + ": ", 1)[-1].split(". ", 1)[0]
+                b = 0
+                for p, circle in zip(points, circles):
+                    parameter = fit["parameters"][p["index"] - 1]
+                    what = f"fit {f + 1} S({p['index']}) against {effect['covariate']}"
+                    if abs(read(across, float(circle.attrs["cx"])) - p["value"]) > 0.004 * abs(
+                            across[-1][0] - across[0][0]):
+                        fail(f"{what}: drawn across at {read(across, float(circle.attrs['cx']))}, value {p['value']}")
+                    if abs(read(up, float(circle.attrs["cy"])) - min(max(parameter["estimate"], 0.0), 1.0)) > 0.002:
+                        fail(f"{what}: drawn at {read(up, float(circle.attrs['cy']))}, estimate {parameter['estimate']}")
+                    num = r"(-?[\d.]+(?:e[-+]\d+)?)"
+                    stated = re.search(rf"(?:^|, ){re.escape(short_label(parameter))} at {num} {num}"
+                                       rf"(?: \({num} to {num}\))?", text)
+                    if stated is None:
+                        fail(f"{what}: the text alternative does not state it")
+                    else:
+                        compare(stated[1], p["value"], what + " value", fail)
+                        compare(stated[2], parameter["estimate"], what, fail)
+                    ci = parameter["logit_ci"]
+                    if ci is not None and None not in ci:
+                        if stated is not None:
+                            compare(stated[3] or "", ci[0], what + " lower limit", fail)
+                            compare(stated[4] or "", ci[1], what + " upper limit", fail)
+                        ends = re.findall(r"^M[-\d.]+ ([-\d.]+)V([-\d.]+)", bars[b].attrs.get("d", "")) \
+                            if b < len(bars) else []
+                        b += 1
+                        drawn = sorted(read(up, float(y)) for y in ends[0]) if ends else []
+                        if len(drawn) != 2 or any(abs(d - c) > 0.004 for d, c in zip(drawn, ci)):
+                            fail(f"{what}: bar spans {drawn}, interval {ci}")
+                    checked += 1
+    return checked
+
+
+def short_label(parameter):
+    """How the page names a parameter on a figure: the first word of its
+    label when that names one parameter (holds a parenthesis), else S(I)."""
+    words = parameter["label"].split()
+    if words and "(" in words[0]:
+        return words[0][:14]
+    return f"S({parameter['index']})"
 
 
 def logit_interval(p, se):
@@ -346,6 +433,11 @@ def check_page(page, doc):
                 if x["nested"]]
         if [p for p in pointers if p.startswith(f"/tests/{t}/likelihood_ratio_tests/")] != want:
             fail(f"comparison {t + 1}: the likelihood-ratio rows are not those of the nested pairs")
+    # The coefficients of each fit with linear forms, all of them in order; none for other fits.
+    for f, fit in enumerate(doc["fits"]):
+        want = [f"/fits/{f}/betas/{k}" for k in range(len(fit.get("betas", [])))]
+        if [p for p in pointers if p.startswith(f"/fits/{f}/betas/")] != want:
+            fail(f"fit {f + 1}: coefficient rows missing or out of order")
     if len(list(root.find_all("details", cls="fit"))) != len(doc["fits"]):
         fail("the page does not have one section per fit")
 

@@ -110,6 +110,106 @@ def check_result_row(line, parameter, what):
             fail(f"{what}: logit interval {lo} {hi} of S({index}) not inside 0..1 around the estimate")
 
 
+def check_coefficient_rows(lines, n, fit):
+    """The table of coefficients that starts at line n against the fit's
+    betas: one row per coefficient, in order, each with its estimate,
+    standard error and interval as printed ("unavailable" and blanks for one
+    not estimable). Returns the rows compared."""
+    betas = fit.get("betas")
+    if not betas:
+        fail(f"line {n + 1}: a table of coefficients for a fit without betas in the document")
+        return 0
+    rows = [line for line in lines[n + 1:n + 6 + len(betas)] if line[1:5].strip().isdigit()]
+    if len(rows) != len(betas):
+        fail(f"line {n + 1}: {len(rows)} coefficients printed, {len(betas)} in the document")
+    for k, (row, beta) in enumerate(zip(rows, betas), start=1):
+        what = f"line {n + 1} coefficient {k}"
+        if int(row[1:5]) != k or row[7:7 + len(beta["name"])] != beta["name"]:
+            fail(f"{what}: printed {row[1:31]!r}, the document has {beta['name']}")
+            continue
+        # The name takes 24 columns or more; four fields of 12 follow, each after a blank.
+        start = 7 + max(24, len(beta["name"])) + 1
+        fields = [row[start + 13 * i:start + 13 * i + 12] for i in range(4)]
+        close(fields[0], beta["estimate"], what + " estimate")
+        if beta["estimable"]:
+            close(fields[1], beta["se"], what + " se")
+            close(fields[2], beta["ci"][0], what + " lower")
+            close(fields[3], beta["ci"][1], what + " upper")
+        elif fields[1].strip() != "unavailable" or fields[2].strip() or fields[3].strip():
+            fail(f"{what}: not estimable, printed {fields[1:]}")
+    return len(rows)
+
+
+def check_fit_coefficients(doc):
+    """The coefficients of each fit with linear forms: K is their number,
+    each interval is the estimate -+ 1.96 SE (none, nor an SE, for one not
+    estimable), their covariance is K x K and symmetric with the squared SEs
+    on its diagonal (null when not inverted), and each covariate effect
+    names estimated parameters of its part, by group then period. A fit
+    without linear forms has none of these members. Every fit's covariance
+    has a row for each estimated slot. Returns the values checked."""
+    checked = 0
+    for fit in doc["fits"]:
+        name = fit["name"]
+        slots = {p["slot"] for p in fit["parameters"] if p["slot"] >= 1}
+        for key in ("covariance", "correlation"):
+            m = fit[key]
+            if m is not None and (len(m) != len(slots) or any(len(row) != len(slots) for row in m)):
+                fail(f"fit {name}: {key} of {len(m)} rows for {len(slots)} estimated slots")
+        betas = fit.get("betas")
+        if betas is None:
+            if "beta_covariance" in fit or "covariate_effects" in fit:
+                fail(f"fit {name}: coefficient members without betas")
+            continue
+        if fit["k"] != len(betas):
+            fail(f"fit {name}: k {fit['k']} for {len(betas)} coefficients")
+        for b in betas:
+            what = f"fit {name} {b['name']}"
+            if not b["name"].startswith(b["part"] + ":"):
+                fail(f"{what}: not named by its part {b['part']}")
+            if not b["estimable"]:
+                if b["se"] is not None or b["ci"] is not None:
+                    fail(f"{what}: not estimable, yet an SE {b['se']} or interval {b['ci']}")
+                continue
+            est, se = b["estimate"], b["se"]
+            want = [est - 1.96 * se, est + 1.96 * se]
+            # 1.96 as the program holds it in single precision: 4e-8 of the SE apart.
+            if any(abs(c - w) > 1e-7 * se + 1e-12 * abs(est) for c, w in zip(b["ci"], want)):
+                fail(f"{what}: interval {b['ci']}, estimate and SE give {want}")
+            checked += 1
+        cov = fit["beta_covariance"]
+        if (cov is None) != (fit["inversion_code"] != 0):
+            fail(f"fit {name}: coefficient covariance {'missing' if cov is None else 'given'} "
+                 f"with inversion code {fit['inversion_code']}")
+        if cov is not None:
+            K = len(betas)
+            if len(cov) != K or any(len(row) != K for row in cov):
+                fail(f"fit {name}: coefficient covariance not {K} x {K}")
+                continue
+            for a in range(K):
+                for c in range(a):
+                    if cov[a][c] != cov[c][a]:
+                        fail(f"fit {name}: coefficient covariance ({a + 1}, {c + 1}) {cov[a][c]} against {cov[c][a]}")
+                b = betas[a]
+                if b["estimable"] and (cov[a][a] is None or abs(math.sqrt(cov[a][a]) - b["se"]) > 1e-12 * b["se"]):
+                    fail(f"fit {name}: variance {cov[a][a]} of {b['name']} is not its SE {b['se']} squared")
+                checked += 1
+        for effect in fit.get("covariate_effects", []):
+            parts = {b["part"] for b in betas if any(f == effect["covariate"] for f in b["name"].split(":")[1:])}
+            if effect["part"] not in parts:
+                fail(f"fit {name}: {effect['part']} against {effect['covariate']}, which no coefficient of it holds")
+            order = [(p.get("group", ""), p["period"]) for p in effect["points"]]
+            groups = list(dict.fromkeys(g for g, _ in order))
+            if order != sorted(order, key=lambda gp: (groups.index(gp[0]), gp[1])):
+                fail(f"fit {name}: {effect['part']} against {effect['covariate']} not by group then period")
+            for p in effect["points"]:
+                parameter = fit["parameters"][p["index"] - 1]
+                if parameter["fixed"] or parameter.get("group", "") != p.get("group", parameter.get("group", "")):
+                    fail(f"fit {name}: point S({p['index']}) is fixed or of another group")
+                checked += 1
+    return checked
+
+
 def check_criterion(test, what):
     """One criterion selects: QAICc when c-hat > 1, else AICc. Its differences
     and weights are formed here again from the criterion values, the ranks
@@ -183,6 +283,9 @@ def check_listing(listing, doc):
                     close(f[7], refit["lnl"], f"line {n + 1} refit lnL")
                     close(f[8], refit["aic"], f"line {n + 1} refit AIC")
             checked += 1
+        if section == "ESTIMATE" and fit is not None and "Coefficients on the logit scale for model" in line:
+            checked += check_coefficient_rows(lines, n, fit)
+            continue
         if section == "ESTIMATE" and fit is not None and "Results for model" in line:
             rows = iter(fit["parameters"])
             continue
@@ -526,7 +629,7 @@ def main():
         lst = os.path.join(work, "run.lst")
         listing = open(lst, errors="replace").read() if os.path.exists(lst) else run.stdout.decode(errors="replace")
         checked = (check_listing(listing, doc) + check_coverage(doc) + check_fit_values(doc)
-                   + check_coefficient_listing(listing, doc))
+                   + check_coefficient_listing(listing, doc) + check_fit_coefficients(doc))
         with open(os.path.join(work, "results.html"), encoding="utf-8") as f:
             page_failures, shown, figures, _ = check_page(f.read(), doc)
         failures.extend("report: " + m for m in page_failures)

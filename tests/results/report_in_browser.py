@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""Runs the bundled example with json= and report=, checks the page's
-numbers against the document (check_report.py), then opens the page in
-headless Chromium and checks that it loads without a script error, a console
+"""Runs the bundled example, and the fits with linear forms and covariates
+of tests/e2e/linear_outputs, with json= and report=, checks each page's
+numbers against its document (check_report.py), then opens the pages in
+headless Chromium and checks that each loads without a script error, a console
 error or warning, or a blocked request, that the page opens every collapsed
 section before printing, and that every figure is then laid out with a
 non-zero size.
@@ -92,41 +93,58 @@ def in_browser(browser, page, work):
     return result["problems"] + [line for line in log.splitlines() if ":CONSOLE" in line], result["figures"]
 
 
+def run_page(program, work, words, what):
+    """Runs the program in `work` with `words` and json= and report= added:
+    the page, the document and the failures of check_page (printed)."""
+    run = subprocess.run([program] + words + ["json=run.json", "report=run.html"], cwd=work, capture_output=True)
+    if run.returncode != 0:
+        print(f"{what}: the run failed:", run.stderr.decode(errors="replace")[-400:])
+        return None, None, ["run failed"]
+    page = open(os.path.join(work, "run.html"), encoding="utf-8").read()
+    doc = json.load(open(os.path.join(work, "run.json")))
+    failures, checked, figures, drawn = check_page(page, doc)
+    for message in failures[:20]:
+        print(message)
+    print(f"{what}: {checked} shown values, {figures} figures, {drawn} survival points and figure values checked "
+          f"against the JSON results; {len(failures)} differences")
+    return page, doc, failures
+
+
 def main():
     program, source = sys.argv[1], sys.argv[2]
     work = tempfile.mkdtemp()
     try:
-        run = subprocess.run([program, "i=" + os.path.join(source, "examples", "robust-example.cmd"), "l=run.lst",
-                              "json=run.json", "report=run.html"], cwd=work, capture_output=True)
-        if run.returncode != 0:
-            print("the run failed:", run.stderr.decode(errors="replace")[-400:])
-            return 1
-        page = open(os.path.join(work, "run.html"), encoding="utf-8").read()
-        doc = json.load(open(os.path.join(work, "run.json")))
-        failures, checked, figures, drawn = check_page(page, doc)
-        for message in failures[:20]:
-            print(message)
-        print(f"bundled example: {checked} shown values, {figures} figures, {drawn} survival points checked against "
-              f"the JSON results; {len(failures)} differences")
-        if failures:
-            return 1
+        # The bundled example, and fits with linear forms and covariates (coefficients, figures against a covariate).
+        pages = []
+        linear = os.path.join(work, "linear")
+        shutil.copytree(os.path.join(source, "tests", "e2e", "linear_outputs"), linear)
+        for words, where, what in ((["i=" + os.path.join(source, "examples", "robust-example.cmd"), "l=run.lst"], work,
+                                    "bundled example"),
+                                   (["i=run.cmd", "l=run.lst"], linear, "linear forms")):
+            page, _, failures = run_page(program, where, words, what)
+            if failures:
+                return 1
+            pages.append((what, page, where))
 
         browser = chromium()
         if browser is None:
             print("SKIPPED: Chromium is not installed (sh tools/install-deps.sh report installs it)")
             return 77
-        problems, laid_out = in_browser(browser, page, work)
-        empty = [f for f in laid_out if not all(v > 0 for v in f[1:])]
-        expected = page.count("<figure>")
-        for p in problems:
-            print("console:", p)
-        for f in empty:
-            print("figure without size:", f)
-        if len(laid_out) != expected:
-            print(f"{len(laid_out)} figures laid out, the page has {expected}")
-            return 1
-        print(f"Chromium: {len(problems)} console errors, {len(laid_out)} figures, {len(empty)} without size")
-        return 1 if problems or empty or expected == 0 else 0
+        bad = False
+        for what, page, where in pages:
+            problems, laid_out = in_browser(browser, page, where)
+            empty = [f for f in laid_out if not all(v > 0 for v in f[1:])]
+            expected = page.count("<figure>")
+            for p in problems:
+                print(f"{what}: console:", p)
+            for f in empty:
+                print(f"{what}: figure without size:", f)
+            if len(laid_out) != expected:
+                print(f"{what}: {len(laid_out)} figures laid out, the page has {expected}")
+                return 1
+            print(f"Chromium, {what}: {len(problems)} console errors, {len(laid_out)} figures, {len(empty)} without size")
+            bad = bad or bool(problems or empty or expected == 0)
+        return 1 if bad else 0
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
