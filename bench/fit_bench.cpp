@@ -30,40 +30,8 @@ namespace {
 /// A command file for M periods of kk occasions with counts drawn from a
 /// plausible model, and the PROC ESTIMATE that fits it.
 std::string design(int M, int kk) {
-  auto store = std::make_unique<ModelStore>();
-  ModelStore& m = *store;
-  const RobustLayout L = bench::robust_design(m, M, kk);
-  m.NEST = 0;
-  m.NSIG = 5;
-  std::mt19937_64 rng(2024);
-  std::uniform_real_distribution<double> u(0.3, 0.6);
-  for (int i = 1; i <= m.NPAR; ++i) {
-    m.POINT(i) = -i;
-    m.PAR(i) = u(rng);
-  }
-  // Recapture equal to capture on each occasion (no behavioural response).
-  for (int ip = 1; ip <= M; ++ip)
-    for (int t = 2; t <= kk; ++t) m.PAR(L.c(ip, t)) = m.PAR(L.p(ip, t));
-  for (int i = 1; i < M; ++i) m.PAR(L.phi(i)) = 0.8;
-  for (int j = 2; j <= M; ++j) m.PAR(L.gamma2(j)) = 0.2;
-  for (int j = 3; j <= M; ++j) m.PAR(L.gamma1(j)) = 0.3;
-  for (int ip = 1; ip <= M; ++ip) m.PAR(L.theta(ip)) = 1.0;
-  Mat1<double> P(L.cohort_cells());
-  est_core(m, {}, ParameterScale::Working, P);
-
-  std::string text = "PROC MODEL NPAR=" + std::to_string(m.NPAR) + ";\n";
-  std::poisson_distribution<int> size(400);
-  for (int cc = 1; cc <= m.NCOHRT; ++cc) {
-    const int n = size(rng);
-    text += " COHORT=" + std::to_string(n) + ";\n";
-    int left = n;
-    for (int k = 1; k <= m.NCLASS(cc); ++k) {
-      int count = k < m.NCLASS(cc) ? static_cast<int>(std::lround(n * std::max(P(k, cc), 0.0))) : left;
-      count = std::min(std::max(count, 0), left);
-      left -= count;
-      text += "  " + std::to_string(count) + " : x;\n";
-    }
-  }
+  const RobustLayout L = bench::robust_layout(M, kk);
+  std::string text = "PROC MODEL NPAR=" + std::to_string(L.npar()) + ";\n" + bench::cohort_statements(M, kk);
   text += "PROC ESTIMATE MAXFN=100000;\n CONSTRAINT;\n";
   for (int ip = 1; ip <= M; ++ip) {
     for (int t = 2; t <= kk; ++t) {

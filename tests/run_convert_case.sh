@@ -3,7 +3,9 @@
 # the case's golden files. Usage: run_convert_case.sh PROGRAM CASE_DIR
 #
 # A case folder holds:
-#   args             the words given on the command line
+#   args             the words given on the command line, separated by blanks
+#   args.lines       instead of args: one word a line, for words holding blanks
+#                    (--models='PHI(G+T) P(T)')
 #   stdin            what is typed on standard input; empty if absent
 #   *.inp, ...       input files the case names
 #   expected.stdout  standard output (the command file, or the help text)
@@ -22,8 +24,15 @@ rm -f expected.*
 args=""
 [ -f "$case_dir/args" ] && args=$(cat "$case_dir/args")
 [ -f stdin ] || : > stdin
-# shellcheck disable=SC2086
-"$program" $args < stdin > actual.stdout 2> actual.stderr
+if [ -f "$case_dir/args.lines" ]; then
+  # One word a line: the lines become the positional parameters as they are.
+  set --
+  while IFS= read -r word; do set -- "$@" "$word"; done < "$case_dir/args.lines"
+  "$program" "$@" < stdin > actual.stdout 2> actual.stderr
+else
+  # shellcheck disable=SC2086
+  "$program" $args < stdin > actual.stdout 2> actual.stderr
+fi
 echo $? > actual.status
 
 failed=0

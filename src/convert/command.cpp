@@ -333,10 +333,11 @@ void put_models(std::string& out, const Design& d, const std::vector<int>& chose
   if (test) out += "PROC TEST AVERAGE;\n";
 }
 
-/// The name of a chosen structure, as words of at most 10 characters with
-/// what tells the models apart first: temporary emigration, then survival
-/// and capture, then recapture and theta when they are not C(P) and
-/// THETA(1). The tables of the listing show the first two words.
+/// The name of a chosen structure, as words with what tells the models
+/// apart first: temporary emigration, then survival and capture, then
+/// recapture and theta when they are not C(P) and THETA(1). A part written
+/// as a formula shows it ("PHI(G+T)", "RANDOM(TREND)"). The tables of the
+/// listing show the first 20 characters (see shown_name).
 std::vector<std::string> structure_name_words(const Structure& s) {
   // A level as its words say it: by group (G), by period (T), by occasion (O).
   const auto level = [](Variation v, bool by_group) {
@@ -345,22 +346,62 @@ std::vector<std::string> structure_name_words(const Structure& s) {
     return "(" + (by_group ? g + "*" : std::string()) + (v == Variation::Period ? "T)" : "T*O)");
   };
   const auto varies = [](bool by_period) { return by_period ? Variation::Period : Variation::Constant; };
+  // The level of a part, or its formula when it has one.
+  const auto level_or_formula = [&level](const std::optional<Formula>& form, Variation v, bool by_group) {
+    return form ? "(" + form->text + ")" : level(v, by_group);
+  };
   std::vector<std::string> words;
-  const std::string by = level(varies(s.gamma_by_period), s.gamma_by_group);
+  const std::string by = level_or_formula(s.gamma_form, varies(s.gamma_by_period), s.gamma_by_group);
   words.push_back(s.emigration == Emigration::None     ? "NO-EMIG"
                   : s.emigration == Emigration::Random ? "RANDOM" + by
                                                        : "MARKOV" + by);
-  const std::string phi = "PHI" + level(varies(s.phi_by_period), s.phi_by_group);
-  const std::string p = "P" + level(s.p, s.p_by_group);
+  const std::string phi = "PHI" + level_or_formula(s.phi_form, varies(s.phi_by_period), s.phi_by_group);
+  const std::string p = "P" + level_or_formula(s.p_form, s.p, s.p_by_group);
   if (phi.size() + p.size() <= 10) {
     words.push_back(phi + p);
   } else {
     words.push_back(phi);
     words.push_back(p);
   }
-  if (!s.c_is_p) words.push_back("C" + level(s.c, s.c_by_group));
+  if (!s.c_is_p) words.push_back("C" + level_or_formula(s.c_form, s.c, s.c_by_group));
   if (s.theta) words.push_back("THETA" + level(*s.theta, s.theta_by_group));
   return words;
+}
+
+/// The name as the listing's tables show it: the program reads a word of
+/// more than 10 characters as several tokens of 10, and the tables show the
+/// first two tokens of the name, 10 columns each.
+std::string shown_name(const std::vector<std::string>& words) {
+  std::vector<std::string> tokens;
+  for (const std::string& w : words) {
+    for (std::size_t at = 0; at < w.size() && tokens.size() < 2; at += 10) tokens.push_back(w.substr(at, 10));
+  }
+  std::string shown;
+  for (std::size_t i = 0; i < 2; ++i) {
+    std::string t = i < tokens.size() ? tokens[i] : std::string();
+    t.resize(10, ' ');
+    shown += t;
+  }
+  return shown;
+}
+
+/// Why structure `s`, which the design carries, cannot be fitted: a model
+/// the design does not identify, or linear forms the program would refuse;
+/// none when it can. The equalities its map adds go to `notes`; a structure
+/// with linear forms is checked in their coefficients (its map leaves every
+/// parameter of a formula's part free), their design kept in `linear`.
+std::optional<std::string> identification_fault(const Design& d, const Structure& s, std::vector<std::string>& notes,
+                                                LinearDesign& linear) {
+  const ParameterMap map = structure_map(s, d, notes);
+  if (s.linear()) {
+    if (const std::optional<std::string> refused = linear_design(d, s, map, linear)) {
+      return structure_words(s) + ": " + *refused;
+    }
+  }
+  if (!identifiable(d, map, s.linear() ? &linear : nullptr)) {
+    return structure_words(s) + " is not identifiable with " + std::to_string(d.periods()) + " primary periods";
+  }
+  return std::nullopt;
 }
 
 /// The chosen structures, each as a fit, and PROC TEST.
@@ -380,12 +421,15 @@ void put_structures(std::string& out, const Design& d, const std::vector<std::st
     std::optional<std::string> fault = parse_structure(words, s, d.groups());
     if (!fault) fault = check_structure(s, d);
     std::vector<std::string> notes;
-    if (!fault && !identifiable(d, structure_map(s, d, notes))) {
-      fault = structure_words(s) + " is not identifiable with " + std::to_string(d.periods()) + " primary periods";
-    }
+    LinearDesign linear;
+    if (!fault) fault = identification_fault(d, s, notes, linear);
     if (fault) throw ConvertError(0, "--models: " + *fault);
     std::string comment = "Model " + std::to_string(++number) + ": " + structure_words(s) + ".";
     for (const std::string& n : notes) comment += " Constrained: " + n + ".";
+    if (s.linear()) {
+      comment += " Linear forms: " + std::to_string(linear.coefficients()) +
+                 " coefficients on the logit scale, checked in place of the free parameters.";
+    }
     put_comment(out, comment);
     // Two models whose names differ only after the 20 characters the tables
     // show could not be told apart there: the later one is numbered.
@@ -394,9 +438,17 @@ void put_structures(std::string& out, const Design& d, const std::vector<std::st
       name.insert(name.begin(), "MODEL-" + std::to_string(number));
     }
     shown.push_back(shown_name(name));
-    std::string joined;
-    for (const std::string& w : name) joined += (joined.empty() ? "" : " ") + w;
-    out += "PROC ESTIMATE DERIVED " + more_evaluations(d) + "NAME=" + joined + ";\n STRUCTURE " + structure_words(s) + ";\n";
+    // Long names and formulas break between words: the program reads 80 columns.
+    std::vector<std::string> proc = {"PROC", "ESTIMATE", "DERIVED"};
+    const std::string maxfn = more_evaluations(d);  // "MAXFN=n " or nothing
+    if (!maxfn.empty()) proc.push_back(maxfn.substr(0, maxfn.size() - 1));
+    proc.push_back("NAME=" + name.front());
+    proc.insert(proc.end(), name.begin() + 1, name.end());
+    put_statement(out, "", proc, " ", "    ");
+    std::vector<std::string> parts;
+    std::istringstream structure_text(structure_words(s));
+    for (std::string w; structure_text >> w;) parts.push_back(w);
+    put_statement(out, " STRUCTURE ", parts, " ", "    ");
   }
   out += "PROC TEST AVERAGE;\n";
 }

@@ -31,7 +31,30 @@ double generic_value(const Design& d, int i, int slot, int point) {
 
 }  // namespace
 
-double identifiability_margin(const Design& d, const ParameterMap& map, int point) {
+std::optional<std::string> linear_design(const Design& d, const Structure& s, const ParameterMap& map,
+                                         LinearDesign& out) {
+  const LinearForms forms = structure_forms(s, d, d.group_names, {});
+  SlotMap slots;
+  slots.nest = map.estimated();
+  slots.point.assign(static_cast<std::size_t>(map.npar()) + 1, 0);
+  slots.unit_bounds.assign(static_cast<std::size_t>(map.npar()) + 1, true);
+  int free = 0;
+  int fixed = slots.nest;
+  for (int i = 1; i <= map.npar(); ++i) {
+    const Setting& setting = map[i];
+    int& point = slots.point[static_cast<std::size_t>(i)];
+    if (setting.kind == Setting::Kind::Free) {
+      point = ++free;
+    } else if (setting.kind == Setting::Kind::Equal) {
+      point = slots.point[static_cast<std::size_t>(setting.root)];
+    } else {
+      point = -(++fixed);
+    }
+  }
+  return build_linear_design(forms, slots, out);
+}
+
+double identifiability_margin(const Design& d, const ParameterMap& map, int point, const LinearDesign* linear) {
   auto store = std::make_unique<ModelStore>();
   ModelStore& m = *store;
   const int M = d.periods();
@@ -66,11 +89,16 @@ double identifiability_margin(const Design& d, const ParameterMap& map, int poin
       m.PAR(fixed_slot) = s.value;
     }
   }
-  if (nest == 0) return 1.0;
+  // The coordinates: the parameters themselves, or the coefficients of the
+  // linear forms that best give the generic values on the logit scale (the
+  // slots then take the values the forms give from them).
+  std::vector<double> coordinates = linear ? linear->start(x) : x;
+  if (coordinates.empty()) return 1.0;
 
   Mat1<double> P(cohort_cells);
   auto cells = [&](std::vector<double>& out) {
-    est_core(m, x, ParameterScale::Natural, P);  // x holds the parameters themselves
+    if (linear) linear->probabilities(coordinates, x);
+    est_core(m, linear ? x : coordinates, ParameterScale::Natural, P);  // the parameters themselves
     out.clear();
     for (int col : distinct) out.insert(out.end(), P.column(col), P.column(col) + m.NCLASS(col));
   };
@@ -78,14 +106,14 @@ double identifiability_margin(const Design& d, const ParameterMap& map, int poin
   cells(base);
   const std::size_t n = base.size();
   const double h = 1e-5;
-  std::vector<std::vector<double>> D(static_cast<std::size_t>(nest), std::vector<double>(n));
+  std::vector<std::vector<double>> D(coordinates.size(), std::vector<double>(n));
   for (std::size_t a = 0; a < D.size(); ++a) {
-    const double keep = x[a];
-    x[a] = keep + h;
+    const double keep = coordinates[a];
+    coordinates[a] = keep + h;
     cells(plus);
-    x[a] = keep - h;
+    coordinates[a] = keep - h;
     cells(minus);
-    x[a] = keep;
+    coordinates[a] = keep;
     for (std::size_t k = 0; k < n; ++k) D[a][k] = (plus[k] - minus[k]) / (2 * h);
   }
 
@@ -128,12 +156,12 @@ double identifiability_margin(const Design& d, const ParameterMap& map, int poin
   return smallest;
 }
 
-bool identifiable(const Design& design, const ParameterMap& map) {
+bool identifiable(const Design& design, const ParameterMap& map, const LinearDesign* linear) {
   // Full rank at one point is full rank almost everywhere (the cells are
   // analytic in the parameters), so a second point is tried only in case
   // the first happens to lie where the rank drops.
-  return identifiability_margin(design, map, 0) > kIdentifiableMargin ||
-         identifiability_margin(design, map, 1) > kIdentifiableMargin;
+  return identifiability_margin(design, map, 0, linear) > kIdentifiableMargin ||
+         identifiability_margin(design, map, 1, linear) > kIdentifiableMargin;
 }
 
 }  // namespace quorvale::convert

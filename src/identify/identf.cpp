@@ -8,6 +8,7 @@
 #include "estimate/context.h"
 #include "estimate/consrt.h"
 #include "estimate/estmat.h"
+#include "estimate/linear_fit.h"
 #include "estimate/parameter_table.h"
 #include "estimate/setup.h"
 #include "input/option_words.h"
@@ -109,6 +110,54 @@ IdentifiabilityScan scan_estimated(FitContext& run, const Moves& moves) {
   return scan;
 }
 
+/// Names the coordinates of a fit with linear forms: its coefficients on
+/// the logit scale, numbered as the fit's table of coefficients lists them.
+void print_coefficient_numbers(Listing& lst, const LinearDesign& d) {
+  static const Layout text("(/1X,A)");
+  static const Layout number("(1X,I5,3H = ,A)");
+  const int K = d.coefficients();
+  lst.linchk(K + 2);
+  std::string line = "The coordinates are the ";
+  line += std::to_string(K);
+  line += K == 1 ? " coefficient" : " coefficients";
+  line += " on the logit scale, numbered as the fit lists them:";
+  lst.put(text, {line});
+  for (int k = 1; k <= K; ++k) lst.put(number, {k, d.names[static_cast<std::size_t>(k - 1)]});
+}
+
+/// The scan of a fit with linear forms: its coordinates are the
+/// coefficients, from those its fit starts at; every moved point reaches
+/// the cells through the slots logit^-1(X beta) on the natural scale. Only
+/// the additive scan is run: a coefficient is often 0 at the start (a slot
+/// at 0.5, or an effect with nothing to add), where multiplying and dividing
+/// move nothing and would report a pair that says nothing about the model.
+IdentifiabilityScan scan_coefficients(FitContext& run, const Moves& moves) {
+  static const Layout text("(/1X,A/1X,A)");
+  ModelStore& m = run.model;
+  Listing& lst = run.listing;
+  const LinearDesign& d = m.linear->design;
+  std::vector<double> beta = m.linear->start;
+  print_coefficient_numbers(lst, d);
+  std::vector<double> slots(static_cast<std::size_t>(m.NEST));
+  d.probabilities(beta, slots);
+  const std::vector<double> start = slots;
+  est(m, lst, slots, ParameterScale::Natural);
+  const Mat1<double> P0 = m.P;
+  const auto change_at = [&](std::span<const double> x) {
+    d.probabilities(x, slots);
+    est(m, lst, slots, ParameterScale::Natural);
+    return largest_change(m, P0, m.P);
+  };
+  IdentifiabilityScan scan;
+  scan.additive = scan_pairs(beta, PairMove::Add, moves.add, change_at);
+  print_verdict(lst, scan.additive);
+  lst.put(text, {"The multiplicative scan is left out: a coefficient on the logit scale is often 0,",
+                 "which multiplying and dividing leave where it is."});
+  // The slots keep the values of the start coefficients, the point scanned.
+  for (int k = 1; k <= m.NEST; ++k) m.PAR(k) = start[static_cast<std::size_t>(k - 1)];
+  return scan;
+}
+
 }  // namespace
 
 void print_verdict(Listing& lst, const PairScan& scan) {
@@ -148,8 +197,16 @@ IdentifiabilityScan identf(FitContext& run) {
   read_setup_blocks(run, SetupUse::Estimate);
   print_header(run, moves);
   parameter_table(run, ParameterTableFor::Identify);
+  if (m.linear) {
+    // The design on the map the table's checks left, as a fit's; the slots
+    // at the start coefficients are the point scanned.
+    set_up_linear(run);
+    std::vector<double> slots(static_cast<std::size_t>(m.NEST));
+    m.linear->design.probabilities(m.linear->start, slots);
+    for (int k = 1; k <= m.NEST; ++k) m.PAR(k) = slots[static_cast<std::size_t>(k - 1)];
+  }
   if (run.status.IDEBUG == 1) debug_dump(run, ParameterScale::Natural);
-  return scan_estimated(run, moves);
+  return m.linear ? scan_coefficients(run, moves) : scan_estimated(run, moves);
 }
 
 }  // namespace quorvale

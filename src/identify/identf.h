@@ -4,7 +4,9 @@
 // subtracting a constant, once by multiplying and dividing by one) and
 // reports the pair whose moves change the expected cell probabilities
 // least. A change near zero means that only a combination of the two
-// parameters reaches the cells.
+// parameters reaches the cells. A fit with linear forms (STRUCTURE parts
+// written as formulas) is scanned in its coefficients on the logit scale,
+// by adding and subtracting only.
 
 #include <span>
 

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Every line quorvale-inp writes fits the 80 columns the program reads: the
 command files (and help texts) of every case in tests/convert, of --models
-and --models=LIST with the longest names, and of --plan, over designs of 2 to
-20 periods, long file names, the most groups and the largest sizes allowed,
-with a trend and a covariate of the longest name.
+and --models=LIST with the longest names (with groups and linear formulas
+too), and of --plan, over designs of 2 to 20 periods, long file names,
+the most groups and the largest sizes allowed, with a trend and a covariate
+of the longest name.
 A plan of 10 periods, and data of 10 periods, of one group and of six, also
 run through the program without "Unrecognized input".
 
@@ -70,7 +71,10 @@ try:
             continue
         tmp = os.path.join(work, name)
         shutil.copytree(case, tmp)
-        args = open(os.path.join(case, "args")).read().split()
+        if os.path.exists(os.path.join(case, "args.lines")):
+            args = open(os.path.join(case, "args.lines")).read().splitlines()
+        else:
+            args = open(os.path.join(case, "args")).read().split()
         stdin = open(os.path.join(case, "stdin"), "rb").read() if os.path.exists(os.path.join(case, "stdin")) else b""
         status = int(open(os.path.join(case, "expected.status")).read())
         run(f"case {name}", args, tmp, stdin, status)
@@ -111,6 +115,13 @@ try:
     with open(file, "wb") as f:
         f.write(histories(secondary, 200, 6))
     run("--models=LIST", ["--secondary", "3,3,3,3,3,3", "--models=" + structures, file], work)
+    # With groups (MAXFN on every PROC ESTIMATE), numbered names and formulas.
+    structures = ";".join(["PHI(G*T) P(G*T) C(G*T*O) GAMMA(RANDOM,.)"] * 12
+                          + ["PHI(G*TREND) P(G+T+O) C(P+G) GAMMA(RANDOM,G+TREND)"] * 2)
+    with open(file, "wb") as f:
+        f.write(histories(secondary, 200, 6, groups=2))
+    run("--models=LIST, groups", ["--secondary", "3,3,3,3,3,3", "--groups", "Group00001,Group00002",
+                                  "--models=" + structures, file], work)
 
     # --plan over the same designs, the smallest and the largest sizes allowed.
     plan_args = ["--phi", "0.8", "--p", "0.4", "--nsim", "2147483645", "--seed", "2147483645"]
