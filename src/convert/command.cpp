@@ -231,13 +231,20 @@ std::string more_evaluations(const Design& d) {
   return words + " ";
 }
 
-/// The first two words of a name as the listing's tables show them: 10 columns each.
+
+/// The name as the listing's tables show it: the program reads a word of
+/// more than 10 characters as several tokens of 10, and the tables show the
+/// first two tokens of the name, 10 columns each.
 std::string shown_name(const std::vector<std::string>& words) {
+  std::vector<std::string> tokens;
+  for (const std::string& w : words) {
+    for (std::size_t at = 0; at < w.size() && tokens.size() < 2; at += 10) tokens.push_back(w.substr(at, 10));
+  }
   std::string shown;
   for (std::size_t i = 0; i < 2; ++i) {
-    std::string w = i < words.size() ? words[i] : std::string();
-    w.resize(10, ' ');
-    shown += w;
+    std::string t = i < tokens.size() ? tokens[i] : std::string();
+    t.resize(10, ' ');
+    shown += t;
   }
   return shown;
 }
@@ -366,23 +373,6 @@ std::vector<std::string> structure_name_words(const Structure& s) {
   if (!s.c_is_p) words.push_back("C" + level_or_formula(s.c_form, s.c, s.c_by_group));
   if (s.theta) words.push_back("THETA" + level(*s.theta, s.theta_by_group));
   return words;
-}
-
-/// The name as the listing's tables show it: the program reads a word of
-/// more than 10 characters as several tokens of 10, and the tables show the
-/// first two tokens of the name, 10 columns each.
-std::string shown_name(const std::vector<std::string>& words) {
-  std::vector<std::string> tokens;
-  for (const std::string& w : words) {
-    for (std::size_t at = 0; at < w.size() && tokens.size() < 2; at += 10) tokens.push_back(w.substr(at, 10));
-  }
-  std::string shown;
-  for (std::size_t i = 0; i < 2; ++i) {
-    std::string t = i < tokens.size() ? tokens[i] : std::string();
-    t.resize(10, ' ');
-    shown += t;
-  }
-  return shown;
 }
 
 /// Why structure `s`, which the design carries, cannot be fitted: a model
