@@ -58,7 +58,8 @@ bool coefficient_rows(Listing& lst, const SimulationTotals& totals, int n) {
   std::string title = " Coefficients on the logit scale";
   title.resize(71, ' ');
   title += right("95%", 10);
-  std::string columns = " " + right("True", 12);
+  std::string columns = " ";
+  columns += right("True", 12);
   for (const char* heading : {"Bias", "RMSE", "Emp. SD", "Mean SE", "Median SE"}) columns += right(heading, 10);
   columns += right("SE>10SD", 8);
   columns += right("Coverage", 10);
@@ -67,7 +68,9 @@ bool coefficient_rows(Listing& lst, const SimulationTotals& totals, int n) {
   lst.put(text, {""});
   lst.put(text, {title});
   lst.put(text, {columns});
-  lst.put(text, {" " + std::string(columns.size() - 1, '-')});
+  std::string rule = " ";
+  rule.append(columns.size() - 1, '-');
+  lst.put(text, {rule});
   for (std::size_t k = 0; k < rows.size(); ++k) {
     const CoefficientSummary& v = rows[k];
     lst.put(row, {v.truth, v.bias, v.rmse, v.empirical_sd, v.mean_se, v.median_se, v.wide_se, v.coverage,
