@@ -149,6 +149,7 @@ IdentifiabilityScan scan_coefficients(FitContext& run, const Moves& moves) {
     return largest_change(m, P0, m.P);
   };
   IdentifiabilityScan scan;
+  scan.coordinates = d.names;
   scan.additive = scan_pairs(beta, PairMove::Add, moves.add, change_at);
   print_verdict(lst, scan.additive);
   lst.put(text, {"The multiplicative scan is left out: a coefficient on the logit scale is often 0,",

@@ -119,11 +119,9 @@ void Page::identifiability() {
       cell(scan->change, Shown::Estimate);
       add("<td class=\"t\">");
       if (scan->i > 0) {
-        add("S(");
-        integer(scan->i);
-        add(") and S(");
-        integer(scan->j);
-        add(")");
+        text(s.coordinate_name(scan->i));
+        add(" and ");
+        text(s.coordinate_name(scan->j));
       } else {
         add("none");
       }

@@ -429,7 +429,10 @@ void write_document(const RunResults& results, const TextSink& sink) {
   doc.array("tests", results.tests, test_json);
   doc.array("simulations", results.simulations, simulation_json);
   doc.array("identifiability", results.identifiability, [](const IdentifiabilityScan& s) {
-    return Json{{"additive", scan_json(s.additive)}, {"multiplicative", scan_json(s.multiplicative)}};
+    Json o{{"additive", scan_json(s.additive)}, {"multiplicative", scan_json(s.multiplicative)}};
+    // The coordinates of a fit with linear forms are its coefficients, named.
+    if (!s.coordinates.empty()) o["coordinates"] = s.coordinates;
+    return o;
   });
   doc.end();
 }

@@ -591,6 +591,26 @@ def check_fit_values(doc):
     return checked
 
 
+def check_identifiability(listing, doc):
+    """A scan of a fit with linear forms names its coordinates: the names
+    the listing numbers for it, in order, and its pair within them."""
+    numbered = re.findall(r"The coordinates are the \d+ coefficients? on the logit scale, numbered as the fit lists "
+                          r"them:\n((?: +\d+ = \S+\n)+)", listing)
+    named = [s for s in doc.get("identifiability", []) if "coordinates" in s]
+    if len(numbered) != len(named):
+        fail(f"identifiability: the listing numbers coordinates {len(numbered)} times, the document names them "
+             f"{len(named)} times")
+        return 0
+    for block, scan in zip(numbered, named):
+        names = [line.split("=", 1)[1].strip() for line in block.strip("\n").split("\n")]
+        if names != scan["coordinates"]:
+            fail(f"identifiability: coordinates {scan['coordinates']} against the listing's {names}")
+        pair = scan["additive"]["pair"]
+        if pair is not None and not all(1 <= i <= len(names) for i in pair):
+            fail(f"identifiability: pair {pair} outside the {len(names)} coordinates")
+    return len(numbered)
+
+
 def main():
     program, case_dir, schema_path = sys.argv[1:4]
     with open(schema_path) as f:
@@ -629,7 +649,8 @@ def main():
         lst = os.path.join(work, "run.lst")
         listing = open(lst, errors="replace").read() if os.path.exists(lst) else run.stdout.decode(errors="replace")
         checked = (check_listing(listing, doc) + check_coverage(doc) + check_fit_values(doc)
-                   + check_coefficient_listing(listing, doc) + check_fit_coefficients(doc))
+                   + check_coefficient_listing(listing, doc) + check_fit_coefficients(doc)
+                   + check_identifiability(listing, doc))
         with open(os.path.join(work, "results.html"), encoding="utf-8") as f:
             page_failures, shown, figures, _ = check_page(f.read(), doc)
         failures.extend("report: " + m for m in page_failures)
