@@ -21,6 +21,7 @@
 #include "driver/run.h"
 #include "estimate/estmat.h"
 #include "designs.h"
+#include "ready_run.h"
 #include "model/likelihood.h"
 #include "model/model.h"
 
@@ -44,34 +45,9 @@ std::string design(int M, int kk) {
   return text + "PROC STOP;\n";
 }
 
-/// Processor time of this process in seconds (the machine may be shared).
-double cpu_seconds() {
-  timespec t{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
-}
-
-/// Counts the likelihood evaluations of a listing (one trace line each).
-long evaluations(const std::string& listing) {
-  long n = 0;
-  for (std::size_t at = listing.find("nper,majper="); at != std::string::npos;
-       at = listing.find("nper,majper=", at + 1))
-    ++n;
-  return n;
-}
-
-/// A run with the model of `commands` read and its PROC ESTIMATE statement current.
-struct ReadyRun {
-  std::istringstream in;
-  std::ostringstream out;
-  std::ostringstream err;
-  Run run;
-  explicit ReadyRun(const std::string& commands) : in(commands), run(in, out, err) {
-    run.reader.fillsg();
-    run.reader.getcmd();
-    model(run);
-  }
-};
+using bench::cpu_seconds;
+using bench::evaluations;
+using bench::ReadyRun;
 
 /// Processor seconds of one evaluation of the core at the start of a fit.
 double core_seconds(const std::string& commands) {

@@ -27,6 +27,7 @@
 #include <string>
 
 #include "designs.h"
+#include "ready_run.h"
 #include "driver/run.h"
 #include "estimate/estmat.h"
 #include "model/model.h"
@@ -69,34 +70,9 @@ std::string commands(const std::string& structure) {
   return text;
 }
 
-/// Processor time of this process in seconds (the machine may be shared).
-double cpu_seconds() {
-  timespec t{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
-}
-
-/// Likelihood evaluations in a listing: one trace line each.
-long evaluations(const std::string& listing) {
-  long n = 0;
-  for (std::size_t at = listing.find("nper,majper="); at != std::string::npos;
-       at = listing.find("nper,majper=", at + 1))
-    ++n;
-  return n;
-}
-
-/// A run with the model read and its PROC ESTIMATE statement current.
-struct ReadyRun {
-  std::istringstream in;
-  std::ostringstream out;
-  std::ostringstream err;
-  Run run;
-  explicit ReadyRun(const std::string& text) : in(text), run(in, out, err) {
-    run.reader.fillsg();
-    run.reader.getcmd();
-    model(run);
-  }
-};
+using bench::cpu_seconds;
+using bench::evaluations;
+using bench::ReadyRun;
 
 /// One fit of `structure` (set-up, optimizer, slots at the estimates) per iteration.
 void linear_fit(benchmark::State& state, const std::string& structure) {
