@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <random>
 #include <fstream>
 #include <set>
 #include <sstream>

@@ -1,0 +1,102 @@
+// The exact gradient of F through the cells, the map and the transform.
+
+#include "model/gradient.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cmath>
+#include <vector>
+
+namespace quorvale {
+
+namespace {
+
+/// Derivative of unit_map at x: 0.5 cos(x) (sine), or the slope of the
+/// fractional part of |x|, the sign of x (from the right at 0).
+double unit_map_slope(double x, bool sine) {
+  if (sine) return 0.5 * std::cos(x);
+  return x < 0.0 ? -1.0 : 1.0;
+}
+
+/// Adds g dS(I)/dPAR(k) to grad[k - 1] for every estimated slot k that
+/// S(I) = ss_value(store, par, I, scale) reads.
+void add_through_map(const ModelStore& store, const double* par, int I, ParameterScale scale, double g,
+                     std::span<double> grad) {
+  const int nest = store.NEST;
+  const auto add = [&grad, nest](int slot, double v) {
+    if (slot >= 1 && slot <= nest) grad[static_cast<std::size_t>(slot - 1)] += v;
+  };
+  const int k = store.POINT(I);
+  if (k < 0) {
+    add(-k, g);  // a fixed parameter is its slot's value, on either scale
+    return;
+  }
+  if (scale == ParameterScale::Natural) {
+    add(k, g);
+    return;
+  }
+  // S = lo + (hi - lo) u(par[k]), lo and hi constants or u of another slot.
+  const bool sine = store.ISINE == 1;
+  const int jl = store.POINTL(I);
+  const int ju = store.POINTU(I);
+  const double lo = jl > 0 ? unit_map(par[jl], sine) : store.PARL(k);
+  const double hi = ju > 0 ? unit_map(par[ju], sine) : store.PARU(k);
+  const double u = unit_map(par[k], sine);
+  add(k, g * (hi - lo) * unit_map_slope(par[k], sine));
+  if (jl > 0) add(jl, g * (1.0 - u) * unit_map_slope(par[jl], sine));
+  if (ju > 0) add(ju, g * u * unit_map_slope(par[ju], sine));
+}
+
+}  // namespace
+
+EstResult est_gradient(const ModelStore& store, const RdDesign& design, std::span<const double> x, ParameterScale scale,
+                       Mat1<double>& P, std::span<double> grad) {
+  CellDerivatives D;
+  const EstResult r = est_core_derivatives(store, design, x, scale, P, D);
+  if (r.status != EstStatus::Ok) return r;
+  const int npar = store.NPAR;
+  const int nest = store.NEST;
+  assert(static_cast<int>(grad.size()) >= nest);
+
+  // dF/dS(I): F = -sum NOBS ln max(P, eps), so each cell above the floor
+  // adds -NOBS / P times its derivative.
+  const double eps = probability_floor(store.NSIG);
+  std::vector<double> by_parameter(static_cast<std::size_t>(npar) + 1, 0.0);
+  for (int c = 1; c <= store.NCOHRT; ++c) {
+    const CellBlock& b = D.cohort(c);
+    const double* pc = P.column(c);
+    const int* nobs = store.NOBS.column(c);
+    for (int h = 0; h < b.cells; ++h) {
+      if (nobs[h] == 0 || !(pc[h] > eps)) continue;
+      const double w = -nobs[h] / pc[h];
+      for (std::size_t k = 0; k < b.parameters.size(); ++k)
+        by_parameter[static_cast<std::size_t>(b.parameters[k])] += w * b.at(h, static_cast<int>(k));
+    }
+  }
+
+  // Through the map and the transform to the working slots.
+  std::vector<double> par(store.PAR.base(), store.PAR.base() + npar + 1);
+  for (int k = 1; k <= nest; ++k) par[static_cast<std::size_t>(k)] = x[static_cast<std::size_t>(k - 1)];
+  std::fill_n(grad.begin(), nest, 0.0);
+  for (int I = 1; I <= npar; ++I) {
+    const double g = by_parameter[static_cast<std::size_t>(I)];
+    if (g != 0.0) add_through_map(store, par.data(), I, scale, g, grad);
+  }
+  return r;
+}
+
+void linear_gradient(const LinearDesign& design, std::span<const double> beta, std::span<const double> slot_grad,
+                     std::span<double> beta_grad) {
+  const int K = design.coefficients();
+  std::vector<double> v(static_cast<std::size_t>(design.slots));
+  design.probabilities(beta, v);
+  std::fill_n(beta_grad.begin(), K, 0.0);
+  for (int s = 1; s <= design.slots; ++s) {
+    const double vs = v[static_cast<std::size_t>(s - 1)];
+    // d logit^-1(eta) / d eta = v (1 - v).
+    const double g = slot_grad[static_cast<std::size_t>(s - 1)] * vs * (1.0 - vs);
+    for (int k = 0; k < K; ++k) beta_grad[static_cast<std::size_t>(k)] += g * design.at(s, k);
+  }
+}
+
+}  // namespace quorvale
