@@ -187,13 +187,12 @@ EstResult est_core_derivatives(const ModelStore& store, const RdDesign& design, 
       double sum = 0.0;
       for (int h = 0; h <= n - 2; ++h) sum += cell[static_cast<std::size_t>(h)];
       cell[static_cast<std::size_t>(n - 1)] = 1.0 - sum;
-      // The remainder is 1 minus the histories: its gradient is minus theirs
-      // (0 up to rounding, as histories conditioned on a capture sum to 1).
-      for (int k = 0; k < K; ++k) {
-        double dsum = 0.0;
-        for (int h = 0; h <= n - 2; ++h) dsum += dcell(h, k);
-        dcell(n - 1, k) = -dsum;
-      }
+      // The remainder, never caught, is 1 minus histories that are
+      // conditioned on a capture and sum to 1: it is 0 but for rounding, and
+      // its derivatives are 0 exactly (minus the histories' sum would leave
+      // rounding noise, which the information would divide by a cell of
+      // rounding size).
+      for (int k = 0; k < K; ++k) dcell(n - 1, k) = 0.0;
 
       // Cells and F cohort by cohort, cell by cell, as est_core adds them.
       const int index = static_cast<int>(D.blocks.size());

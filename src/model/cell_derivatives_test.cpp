@@ -214,6 +214,11 @@ TEST(CellDerivatives, ABlockHoldsExactlyTheParametersItsCellsContain) {
   EXPECT_EQ(D.cohort(1).parameters, (std::vector<int>{1, 2, 3}));
   EXPECT_EQ(D.cohort(2).parameters, (std::vector<int>{4, 5, 6, 7, 8}));
   EXPECT_EQ(D.cohort(4).parameters, (std::vector<int>{L.phi(1), L.gamma2(2), 4, 5, 6}));
+  // The never-caught cell of a period is 1 minus histories conditioned on a
+  // capture, which sum to 1: it does not move with any parameter.
+  for (int c : {1, 2, 3})
+    for (std::size_t k = 0; k < D.cohort(c).parameters.size(); ++k)
+      EXPECT_EQ(D.cohort(c).at(D.cohort(c).cells - 1, static_cast<int>(k)), 0.0) << "cohort " << c;
   // Each block's cells sum to 1, so every column of derivatives sums to 0.
   for (int c = 1; c <= m->NCOHRT; ++c) {
     const CellBlock& b = D.cohort(c);
