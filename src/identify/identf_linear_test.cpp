@@ -22,6 +22,7 @@ namespace {
 
 using testing::StringRun;
 using testing::expect_fatal;
+using testing::lines_starting;
 
 /// PROC MODEL of examples/example.cmd: three periods of 2, 3 and 2
 /// occasions; S(1)-S(11) capture and recapture, S(12)-S(13) survival,
@@ -54,16 +55,6 @@ std::string identify_error(const std::string& text) {
     model(r->run);
     identf(r->run);
   });
-}
-
-/// Lines of the listing that begin with `start`.
-std::vector<std::string> lines_starting(const std::string& listing, const std::string& start) {
-  std::vector<std::string> found;
-  std::istringstream in(listing);
-  for (std::string line; std::getline(in, line);) {
-    if (line.rfind(start, 0) == 0) found.push_back(line);
-  }
-  return found;
 }
 
 /// The coefficients' names as the listing numbers them ("    3 = C:1").

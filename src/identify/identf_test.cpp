@@ -21,6 +21,7 @@ namespace {
 
 using testing::StringRun;
 using testing::expect_fatal;
+using testing::lines_starting;
 
 // --- the pair scans on stand-in evaluations -------------------------------
 
@@ -192,16 +193,6 @@ std::string identify_error(const std::string& text) {
     model(r->run);
     identf(r->run);
   });
-}
-
-/// Lines of the listing that begin with `start`.
-std::vector<std::string> lines_starting(const std::string& listing, const std::string& start) {
-  std::vector<std::string> found;
-  std::istringstream in(listing);
-  for (std::string line; std::getline(in, line);) {
-    if (line.rfind(start, 0) == 0) found.push_back(line);
-  }
-  return found;
 }
 
 /// The two verdict lines.

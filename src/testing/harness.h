@@ -4,6 +4,7 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "driver/run.h"
 #include "listing/run_end.h"
@@ -66,6 +67,16 @@ inline std::string expect_fatal(StringRun& r, const std::function<void()>& body)
     return r.err.str() + "STOP " + end.stop_text;
   }
   return "(no fatal error)";
+}
+
+/// Lines of a listing that begin with `start`.
+inline std::vector<std::string> lines_starting(const std::string& listing, const std::string& start) {
+  std::vector<std::string> found;
+  std::istringstream in(listing);
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind(start, 0) == 0) found.push_back(line);
+  }
+  return found;
 }
 
 }  // namespace quorvale::testing

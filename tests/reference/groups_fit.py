@@ -88,18 +88,17 @@ def block(occasions=OCCASIONS):
     return out
 
 
-def parameters():
+def parameters(occasions=OCCASIONS):
     """S(1..NPAR): (group, key, label), one block per group."""
-    return [(g, key, f"{g} {label}") for g in GROUPS for key, label in block()]
+    return [(g, key, f"{g} {label}") for g in GROUPS for key, label in block(occasions)]
 
 
-def fill(v):
-    """Every parameter's value under the structure from its free values
-    v = p(1..4), gamma, phi_F(1..3), phi_M(1..3)."""
-    p, gamma, phi = v[0:4], v[4], {"F": v[5:8], "M": v[8:11]}
+def values_of(p, phi, gamma, occasions=OCCASIONS):
+    """Every parameter's value from capture per period p[0..M-1] (recapture
+    the same), survival phi[g][0..M-2] and the one gamma; theta 1."""
     values = {}
     for g in GROUPS:
-        for key, _ in block():
+        for key, _ in block(occasions):
             kind = key[0]
             if kind in ("p", "c"):
                 values[g, key] = p[key[1] - 1]
@@ -110,6 +109,12 @@ def fill(v):
             else:
                 values[g, key] = 1.0
     return values
+
+
+def fill(v):
+    """Every parameter's value under the structure from its free values
+    v = p(1..4), gamma, phi_F(1..3), phi_M(1..3)."""
+    return values_of(v[0:4], {"F": v[5:8], "M": v[8:11]}, v[4])
 
 
 def first_recaptured(i, j, phi, gamma2, gamma1, pstar):

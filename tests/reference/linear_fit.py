@@ -92,25 +92,13 @@ def block():
 
 def parameters():
     """S(1..NPAR): (group, key, label), one block per group."""
-    return [(g, key, f"{g} {label}") for g in GROUPS for key, label in block()]
+    return gf.parameters(OCCASIONS)
 
 
 def fill(p, phi, gamma):
     """Every parameter's value from capture per period p[0..M-1] (recapture
     the same), survival phi[g][0..M-2] and the one gamma."""
-    values = {}
-    for g in GROUPS:
-        for key, _ in block():
-            kind = key[0]
-            if kind in ("p", "c"):
-                values[g, key] = p[key[1] - 1]
-            elif kind == "phi":
-                values[g, key] = phi[g][key[1] - 1]
-            elif kind in ("gamma2", "gamma1"):
-                values[g, key] = gamma
-            else:
-                values[g, key] = 1.0
-    return values
+    return gf.values_of(p, phi, gamma, OCCASIONS)
 
 
 def disturbance():
