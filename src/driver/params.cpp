@@ -49,7 +49,8 @@ namespace {
 /// The words of the parameter line in their lower-case spelling: a word is
 /// known by its first characters ("json=o.json"), or whole (notrace).
 constexpr std::string_view kKnownWords[] = {"i=", "l=", "lines=", "noecho", "json=", "csv=",
-                                            "report=", "notrace", "threads=", "shard="};
+                                            "report=", "notrace", "threads=", "shard=",
+                                            "gradient="};
 
 /// Edits (insertions, deletions, changes, swaps of neighbours) that make `a` into `b`.
 std::size_t edit_distance(std::string_view a, std::string_view b) {
@@ -112,6 +113,7 @@ RunParams parse_params(const std::vector<std::string>& words) {
     if (word == "NOTRACE" || word == "notrace") p.notrace = true;
     if (starts(word, "THREADS=", "threads=")) p.threads = word.substr(8);
     if (starts(word, "SHARD=", "shard=")) p.shard = word.substr(6);
+    if (starts(word, "GRADIENT=", "gradient=")) p.gradient = word.substr(9);
     if (starts(word, "LINES=", "lines=")) {
       p.lines_given = true;
       p.lines_field = word.substr(6);

@@ -31,6 +31,7 @@ struct RunParams {
   bool notrace = false;       ///< NOTRACE given: no trace line per likelihood evaluation
   std::string threads;        ///< the text after THREADS=; empty: not given
   std::string shard;          ///< the text after SHARD= (K/N); empty: not given
+  std::string gradient;       ///< the text after GRADIENT= (exact or difference); empty: not given
   /// The words no form takes, in order, each with the known word nearest to
   /// it ("json=") when one is close, else empty.
   std::vector<std::pair<std::string, std::string>> ignored;

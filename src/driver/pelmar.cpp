@@ -81,6 +81,16 @@ int refit_threads(Run& run, const std::string& text, std::ostream& err) {
   return static_cast<int>(n);
 }
 
+/// The gradient=exact word: every fit of the run takes its gradient and
+/// information from exact cell derivatives unless its statement says
+/// GRADIENT=DIFFERENCE; gradient=difference is the default. Any other value
+/// ends the run.
+bool exact_gradient(Run& run, const std::string& text) {
+  if (text.empty() || text == "difference" || text == "DIFFERENCE") return false;
+  if (text == "exact" || text == "EXACT") return true;
+  run.listing.error("Value of GRADIENT must be exact or difference: " + text);
+}
+
 /// The shard=K/N word: K and N whole numbers with 1 <= K <= N; the shard's
 /// refits go to the JSON results, so json=FILE must be given too.
 void read_shard(Run& run, const RunParams& params) {
@@ -293,6 +303,7 @@ void run_program(Run& run, const std::vector<std::string>& words, RunFiles& file
   run.listing.set_tracing(!params.notrace);
   run.simulation.keep_fits = !params.json.empty() || !params.csv.empty() || !params.report.empty();
   run.simulation.threads = refit_threads(run, params.threads, err);
+  run.exact_gradient_default = exact_gradient(run, params.gradient);
   read_shard(run, params);
   for (const std::string& word : words) {
     if (!run.results.parameter_line.empty()) run.results.parameter_line += ' ';
@@ -471,6 +482,8 @@ int program_main(int argc, char** argv) {
                    "  notrace      leave out the trace line of every likelihood evaluation\n"
                    "  threads=N    refit PROC SIMULATE's replicates on N threads\n"
                    "  shard=K/N    refit only the K-th of N blocks of replicates (needs json=)\n"
+                   "  gradient=G   G = exact: every fit with exact derivatives (faster on large\n"
+                   "               models); difference (the default): difference gradients\n"
                    "\n"
                    "Each word may also be written in capitals (JSON=FILE). Other words are\n"
                    "ignored, and named on standard error. Without arguments the parameter\n"

@@ -22,6 +22,9 @@ struct FitContext : ModelContext {
   /// Parameters (1..NPAR) the STRUCTURE statement of the fit being set up
   /// fixed or set equal; empty without one.
   std::vector<bool> structured;
+  /// The gradient a fit uses when its statement names none: exact with the
+  /// parameter word gradient=exact, and inside PROC SIMULATE with its GRADIENT=EXACT.
+  bool exact_gradient_default = false;
   /// The words of that statement run together ("PHI(T)P(T)C(P)GAM(MARKOV,.)"); empty without one.
   std::string structure_name;
 };

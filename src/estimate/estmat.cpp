@@ -17,6 +17,7 @@
 #include "estimate/setup.h"
 #include "input/fields.h"
 #include "input/option_words.h"
+#include "model/gradient.h"
 #include "model/likelihood.h"
 #include "model/ss.h"
 
@@ -36,6 +37,7 @@ constexpr OptionSpec kEstimateOptions[] = {
     {"NSIG", OptionForm::Value},    {"MAXFN", OptionForm::Value},      {"NAME", OptionForm::Name},
     {"DERIVED", OptionForm::Flag},  {"NOVAR", OptionForm::Flag},       {"NOVC", OptionForm::Flag},
     {"NOBINCOF", OptionForm::Flag}, {"NOBINOMIAL", OptionForm::Flag},  {"TRANSFORM", OptionForm::Value},
+    {"GRADIENT", OptionForm::Value},
 };
 
 std::span<const OptionSpec> estimate_options() { return kEstimateOptions; }
@@ -72,6 +74,15 @@ void read_options(FitContext& run, FitReport& report) {
         m.ISINE = 0;
       } else if (v[0] == 'N' && v[1] == 'O') {
         m.NOTRAN = 1;
+      }
+    } else if (tok == "GRADIENT") {
+      const Token& v = option_value(run, L);
+      if (v == "EXACT") {
+        m.exact_gradient = true;
+      } else if (v == "DIFFERENCE") {
+        m.exact_gradient = false;
+      } else {
+        run.listing.error("GRADIENT must be EXACT or DIFFERENCE.");
       }
     } else if (L >= 4 && run.token(L - 3) == "NAME") {
       // The second word of a two-word name fills characters 11-20.
@@ -185,9 +196,16 @@ void minimise(FitContext& run, ParameterScale scale, double first_value, FitRepo
       return est(run.model, run.listing, std::span<const double>(x, static_cast<std::size_t>(count)), scale);
     };
     double F = 0.0;
-    report.optimizer = optmiz(objective, n, m.NSIG, m.MAXFN,
-                              std::span<double>(w.WORK.base() + 1, static_cast<std::size_t>(n)), w.VC,
-                              gradient, F, w.WOPT);
+    const std::span<double> x(w.WORK.base() + 1, static_cast<std::size_t>(n));
+    if (m.exact_gradient) {
+      auto with_gradient = [&run, scale](int count, const double* at, double* g) {
+        const std::size_t k = static_cast<std::size_t>(count);
+        return est(run.model, run.listing, std::span<const double>(at, k), scale, std::span<double>(g, k));
+      };
+      report.optimizer = optmiz(objective, with_gradient, n, m.NSIG, m.MAXFN, x, w.VC, gradient, F, w.WOPT);
+    } else {
+      report.optimizer = optmiz(objective, n, m.NSIG, m.MAXFN, x, w.VC, gradient, F, w.WOPT);
+    }
     report.function_value = F;
   }
   m.IEROPT = code_number(report.optimizer);
@@ -197,6 +215,7 @@ void minimise(FitContext& run, ParameterScale scale, double first_value, FitRepo
   };
   report.evaluations = truncated(w.WOPT[1]);
   report.significant_digits = truncated(w.WOPT[2]);
+  report.exact_gradient = m.exact_gradient;
 }
 
 /// Minimises the likelihood over the coefficients of a fit with linear
@@ -231,7 +250,24 @@ void minimise_linear(FitContext& run, double first_value, FitReport& report) {
       return est(run.model, run.listing, slots, ParameterScale::Natural);
     };
     double F = 0.0;
-    report.optimizer = optmiz(objective, n, m.NSIG, m.MAXFN, z, w.VC, gradient, F, w.WOPT);
+    if (m.exact_gradient) {
+      // dF/dz = dF/dbeta / scale, dF/dbeta through the slots.
+      std::vector<double> slot_gradient(static_cast<std::size_t>(d.slots));
+      std::vector<double> beta_gradient(static_cast<std::size_t>(n));
+      auto with_gradient = [&](int count, const double* at, double* g) {
+        for (int k = 0; k < count; ++k) beta[static_cast<std::size_t>(k)] = at[k] / scale[static_cast<std::size_t>(k)];
+        d.probabilities(beta, slots);
+        const double value = est(run.model, run.listing, slots, ParameterScale::Natural, slot_gradient);
+        linear_gradient(d, beta, slot_gradient, beta_gradient);
+        for (int k = 0; k < count; ++k) {
+          g[k] = beta_gradient[static_cast<std::size_t>(k)] / scale[static_cast<std::size_t>(k)];
+        }
+        return value;
+      };
+      report.optimizer = optmiz(objective, with_gradient, n, m.NSIG, m.MAXFN, z, w.VC, gradient, F, w.WOPT);
+    } else {
+      report.optimizer = optmiz(objective, n, m.NSIG, m.MAXFN, z, w.VC, gradient, F, w.WOPT);
+    }
     report.function_value = F;
     for (std::size_t k = 0; k < z.size(); ++k) w.beta[k] = z[k] / scale[k];
   }
@@ -242,6 +278,7 @@ void minimise_linear(FitContext& run, double first_value, FitReport& report) {
   };
   report.evaluations = truncated(w.WOPT[1]);
   report.significant_digits = truncated(w.WOPT[2]);
+  report.exact_gradient = m.exact_gradient;
   d.probabilities(w.beta, slots);
   for (int J = 1; J <= m.NEST; ++J) w.WORK(J) = slots[static_cast<std::size_t>(J - 1)];
 }
@@ -251,6 +288,7 @@ void report_fit(Listing& lst, const FitReport& report, bool print) {
   static const Layout final_value("(/5X,21HFinal function value ,G14.8,          17H (Error Return = ,I3,1H))");
   static const Layout digits("(/5X,31HNumber of significant digits   ,I5)");
   static const Layout evaluations("(/5X,31HNumber of function evaluations ,I5)");
+  static const Layout exact("(/5X,A)");
   const int code = code_number(report.optimizer);
   if (code != 0) numerr(lst, code, "OPTMIZ");
   if (print) {
@@ -258,6 +296,11 @@ void report_fit(Listing& lst, const FitReport& report, bool print) {
     lst.put(final_value, {report.function_value, code});
     lst.put(digits, {report.significant_digits});
     lst.put(evaluations, {report.evaluations});
+    if (report.exact_gradient) {
+      // Each gradient is one evaluation, with the cells' exact derivatives.
+      lst.linchk(2);
+      lst.put(exact, {"Gradient and information from exact derivatives (GRADIENT=EXACT)"});
+    }
   }
   const std::string& name = report.name;
   switch (report.optimizer) {
@@ -358,6 +401,7 @@ FitReport fit_model(FitContext& run, EstimateMode mode) {
     m.NOTRAN = 0;
     m.NOVAR = 0;
     m.NOBIN = 0;
+    m.exact_gradient = run.exact_gradient_default;
     refuse_statement_words(run);  // before the options take such words into the name
     read_options(run, report);
     run.listing.err_free({run.saved.NMOD, run.saved.NAMSAV(run.saved.NMOD)});

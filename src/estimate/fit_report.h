@@ -130,6 +130,7 @@ struct FitReport {
   double function_value = 0.0;  ///< the minimised negative log-likelihood kernel
   int significant_digits = 0;
   int evaluations = 0;
+  bool exact_gradient = false;  ///< GRADIENT=EXACT: gradients and information from exact derivatives
   std::vector<ParameterEstimate> parameters;  ///< S(1..NPAR), in order
   /// Packed lower triangle of the covariance of slots 1..NEST (meaningful
   /// only when the inversion succeeded).

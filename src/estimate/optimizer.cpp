@@ -37,10 +37,10 @@ enum class SearchEnd {
 /// and the scalars that last from one iteration to the next.
 class Minimiser {
  public:
-  Minimiser(ObjectiveRef FUNCT, int N, int nsig, int MAXFN, std::span<double> X,
+  Minimiser(ObjectiveRef FUNCT, const GradientRef* GRAD, int N, int nsig, int MAXFN, std::span<double> X,
             std::span<double> H, std::span<double> G, double& F, std::span<double> W)
-      : FUNCT(FUNCT), N(N), MAXFN(MAXFN), eps(std::pow(10.0, -nsig)), x(X.data()), a(H.data()),
-        s(W.data()), g(W.data() + N), u(W.data() + 2 * N), H(H), G(G), W(W), F(F) {}
+      : FUNCT(FUNCT), GRAD(GRAD), N(N), MAXFN(MAXFN), eps(std::pow(10.0, -nsig)), x(X.data()), a(H.data()),
+        s(W.data()), g(W.data() + N), u(W.data() + 2 * N), H(H), G(G), W(W), F(F), central(GRAD != nullptr) {}
 
   /// Runs the iterations from X to the end; returns the code.
   OptimizerCode run() {
@@ -91,8 +91,13 @@ class Minimiser {
     F0 = F;
   }
 
-  /// Difference gradient at x into g.
+  /// Gradient at x into g: the exact one when given, else by differences.
   void gradient() {
+    if (GRAD != nullptr) {
+      (*GRAD)(N, x, g);
+      ++count;
+      return;
+    }
     for (int i = 0; i < N; ++i) {
       const double xi = x[i];
       const double h = magnitude(xi) * step_factor;
@@ -328,6 +333,7 @@ class Minimiser {
   }
 
   ObjectiveRef FUNCT;
+  const GradientRef* const GRAD;  // the exact gradient, or none: differences
   const int N;
   const int MAXFN;
   const double step_factor = std::sqrt(reps);  // difference step per unit of magnitude
@@ -345,7 +351,7 @@ class Minimiser {
 
   OptimizerCode IER = OptimizerCode::Converged;
   long long count = 0;   // function evaluations
-  bool central = false;  // gradient mode: forward differences until switched
+  bool central;          // gradient mode: forward differences until switched; exact counts as central
   double DF = -1.0;      // function decrease of the last iteration
   int IR = N;            // positive entries of D
   double relx = 0.0;     // largest predicted relative coordinate change
@@ -355,16 +361,28 @@ class Minimiser {
   double F0 = 0.0;     // function value at the start of the line search
 };
 
-}  // namespace
-
-OptimizerCode optmiz(ObjectiveRef FUNCT, int N, int nsig, int MAXFN, std::span<double> X,
-           std::span<double> H, std::span<double> G, double& F, std::span<double> W) {
+/// The caller's storage is as large as optmiz needs.
+void check_storage([[maybe_unused]] int N, [[maybe_unused]] std::span<double> X, [[maybe_unused]] std::span<double> H,
+                   [[maybe_unused]] std::span<double> G, [[maybe_unused]] std::span<double> W) {
   assert(N >= 0);
   assert(X.size() >= static_cast<std::size_t>(N));
   assert(G.size() >= static_cast<std::size_t>(N));
   assert(H.size() >= static_cast<std::size_t>(N) * static_cast<std::size_t>(N + 1) / 2);
   assert(W.size() >= 3 * static_cast<std::size_t>(N > 1 ? N : 1));
-  return Minimiser(FUNCT, N, nsig, MAXFN, X, H, G, F, W).run();
+}
+
+}  // namespace
+
+OptimizerCode optmiz(ObjectiveRef FUNCT, int N, int nsig, int MAXFN, std::span<double> X,
+           std::span<double> H, std::span<double> G, double& F, std::span<double> W) {
+  check_storage(N, X, H, G, W);
+  return Minimiser(FUNCT, nullptr, N, nsig, MAXFN, X, H, G, F, W).run();
+}
+
+OptimizerCode optmiz(ObjectiveRef FUNCT, GradientRef GRAD, int N, int nsig, int MAXFN, std::span<double> X,
+                     std::span<double> H, std::span<double> G, double& F, std::span<double> W) {
+  check_storage(N, X, H, G, W);
+  return Minimiser(FUNCT, &GRAD, N, nsig, MAXFN, X, H, G, F, W).run();
 }
 
 void optmz2(std::span<double> A, int N, std::span<double> Z, double SIGMA, std::span<double> W,

@@ -26,43 +26,51 @@
 
 namespace quorvale {
 
-/// Non-owning reference to an objective f(n, x) returning the value at the n
-/// coordinates x. No allocation; the referred callable must outlive the call
-/// it is passed to (a lambda written in the argument list does).
-class ObjectiveRef {
+/// Non-owning reference to a callable of signature R(Args...). No
+/// allocation; the referred callable must outlive the call it is passed to
+/// (a lambda written in the argument list does).
+template <class Signature>
+class FunctionRef;
+
+template <class R, class... Args>
+class FunctionRef<R(Args...)> {
  public:
   /// Refers to a plain function.
-  ObjectiveRef(double (*fn)(int, const double*)) noexcept : fn_(fn), call_(&call_function) {}
+  FunctionRef(R (*fn)(Args...)) noexcept : fn_(fn), call_(&call_function) {}
 
-  /// Refers to any other callable object taking (int, const double*).
+  /// Refers to any other callable object taking Args.
   template <class Fn>
-    requires(!std::is_same_v<std::remove_cvref_t<Fn>, ObjectiveRef> &&
-             !std::is_pointer_v<std::decay_t<Fn>> &&
-             std::is_invocable_r_v<double, Fn&, int, const double*>)
-  ObjectiveRef(Fn&& fn) noexcept
+    requires(!std::is_same_v<std::remove_cvref_t<Fn>, FunctionRef> && !std::is_pointer_v<std::decay_t<Fn>> &&
+             std::is_invocable_r_v<R, Fn&, Args...>)
+  FunctionRef(Fn&& fn) noexcept
       : object_(const_cast<void*>(static_cast<const void*>(std::addressof(fn)))),
         call_(&call_object<std::remove_reference_t<Fn>>) {}
 
-  /// Evaluates the objective at the n coordinates x.
-  double operator()(int n, const double* x) const { return call_(*this, n, x); }
+  /// Calls the referred callable.
+  R operator()(Args... args) const { return call_(*this, args...); }
 
  private:
   union {
     void* object_;
-    double (*fn_)(int, const double*);
+    R (*fn_)(Args...);
   };
-  double (*call_)(const ObjectiveRef&, int, const double*);
+  R (*call_)(const FunctionRef&, Args...);
 
   /// Calls the plain function.
-  static double call_function(const ObjectiveRef& self, int n, const double* x) {
-    return self.fn_(n, x);
-  }
+  static R call_function(const FunctionRef& self, Args... args) { return self.fn_(args...); }
   /// Calls the callable object of type Fn.
   template <class Fn>
-  static double call_object(const ObjectiveRef& self, int n, const double* x) {
-    return (*static_cast<Fn*>(self.object_))(n, x);
+  static R call_object(const FunctionRef& self, Args... args) {
+    return (*static_cast<Fn*>(self.object_))(args...);
   }
 };
+
+/// An objective f(n, x) returning the value at the n coordinates x.
+using ObjectiveRef = FunctionRef<double(int, const double*)>;
+
+/// An objective with its gradient: f(n, x, g) returns the value at the n
+/// coordinates x and writes the n derivatives into g.
+using GradientRef = FunctionRef<double(int, const double*, double*)>;
 
 /// Minimises FUNCT over N variables by a quasi-Newton method with difference
 /// gradients (forward differences first, central differences once the
@@ -91,6 +99,14 @@ class ObjectiveRef {
 /// a run may wander until the evaluation limit stops it, but it always ends.
 OptimizerCode optmiz(ObjectiveRef FUNCT, int N, int nsig, int MAXFN, std::span<double> X,
            std::span<double> H, std::span<double> G, double& F, std::span<double> W);
+
+/// The same minimiser with the exact gradient GRAD in place of differences:
+/// the line searches evaluate FUNCT, each new point GRAD, which counts as one
+/// evaluation towards MAXFN and in W(2). An exact gradient is as good as a
+/// central difference one from the start, so the first convergence test can
+/// end the run.
+OptimizerCode optmiz(ObjectiveRef FUNCT, GradientRef GRAD, int N, int nsig, int MAXFN, std::span<double> X,
+                     std::span<double> H, std::span<double> G, double& F, std::span<double> W);
 
 /// Replaces the factors L, D held packed in A (order N) by the factors of
 /// L D L' + SIGMA Z Z' (composite t-method of Fletcher and Powell).

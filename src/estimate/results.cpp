@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iterator>
 #include <limits>
+#include <optional>
 #include <string>
 #include <cmath>
 #include <cstdint>
@@ -17,6 +18,7 @@
 #include "estimate/optimizer.h"
 #include "estimate/parameter_table.h"
 #include "estimate/setup.h"
+#include "model/information.h"
 #include "model/likelihood.h"
 #include "model/ss.h"
 
@@ -183,6 +185,75 @@ struct Inversion {
   std::optional<LinearInformation> linear;
 };
 
+/// The slots' covariance from their information in VC (order n), in place:
+/// a slot with no information (its largest cell change, `change` by slot,
+/// at or below kNoChange, or its row of VC zero) is left out of the
+/// inversion, its row and column NaN and marked undetermined, as is a slot
+/// whose variance the inversion leaves not finite or not positive.
+void invert_slot_information(std::vector<double>& VC, const std::vector<double>& change, int n, Inversion& out) {
+  std::vector<bool>& undetermined = out.undetermined;
+  undetermined.assign(static_cast<std::size_t>(std::max(n, 0)) + 1, false);
+  if (n < 1) return;
+  std::vector<int> keep;
+  for (int a = 1; a <= n; ++a) {
+    // No cell moves with the slot, or its row of the information is zero.
+    bool zero = change[static_cast<std::size_t>(a)] <= kNoChange;
+    if (!zero) {
+      zero = true;
+      for (int b = 1; b <= n && zero; ++b) zero = packed_element(VC, a, b) == 0.0;
+    }
+    if (zero) {
+      undetermined[static_cast<std::size_t>(a)] = true;
+    } else {
+      keep.push_back(a);
+    }
+  }
+  if (static_cast<int>(keep.size()) == n) {
+    out.code = matinv(VC, n);
+  } else {
+    const int r = static_cast<int>(keep.size());
+    std::vector<double> reduced(static_cast<std::size_t>(r) * (r + 1) / 2, 0.0);
+    for (int i = 1; i <= r; ++i) {
+      for (int j = 1; j <= i; ++j) reduced[packed_index(i, j)] = packed_element(VC, keep[i - 1], keep[j - 1]);
+    }
+    out.code = r < 1 ? InversionCode::Inverted : matinv(reduced, r);
+    std::fill(VC.begin(), VC.end(), std::numeric_limits<double>::quiet_NaN());
+    for (int i = 1; i <= r; ++i) {
+      for (int j = 1; j <= i; ++j) {
+        VC[packed_index(std::max(keep[i - 1], keep[j - 1]), std::min(keep[i - 1], keep[j - 1]))] =
+            reduced[packed_index(i, j)];
+      }
+    }
+  }
+  if (out.code == InversionCode::Inverted) {
+    for (int a = 1; a <= n; ++a) {
+      const double v = packed_element(VC, a, a);
+      if (!(std::isfinite(v) && v > 0.0)) undetermined[static_cast<std::size_t>(a)] = true;
+    }
+  }
+}
+
+/// The inversion of the information from exact cell derivatives
+/// (GRADIENT=EXACT) at the estimates WORK(1..NEST): one evaluation with
+/// derivatives, which leaves the cells at the estimates in P. A slot whose
+/// row of the information is zero moves no cell.
+Inversion invert_exact_information(FitContext& run) {
+  ModelStore& m = run.model;
+  EstimationWork& w = run.work;
+  const int n = m.NEST;
+  const std::span<const double> x(w.WORK.base() + 1, static_cast<std::size_t>(std::max(n, 0)));
+  for (int k = 1; k <= n; ++k) m.PAR(k) = w.WORK(k);
+  std::optional<RdDesign> read;
+  const RdDesign& d = evaluation_design(m, read);
+  const EstResult r = exact_information(m, d, x, m.P, w.VC);
+  report_evaluation(m, run.listing, d, r, ParameterScale::Natural);
+  Inversion out;
+  out.F = r.F;
+  const std::vector<double> change(static_cast<std::size_t>(std::max(n, 0)) + 1, std::numeric_limits<double>::infinity());
+  invert_slot_information(w.VC, change, n, out);
+  return out;
+}
+
 /// The inversion of the expected information matrix at the estimates
 /// (WORK(1..NEST)): the covariance of the estimated slots is left in VC.
 /// A slot that moves no cell probability beyond rounding, or whose row of
@@ -194,6 +265,7 @@ struct Inversion {
 Inversion invert_information(FitContext& run) {
   ModelStore& m = run.model;
   EstimationWork& w = run.work;
+  if (m.exact_gradient && !m.linear) return invert_exact_information(run);
   std::size_t cells = 0;
   const std::vector<std::size_t> offset = cell_offsets(m, cells);
   const Derivatives derivatives = derivative_blocks(run, offset, cells);
@@ -209,47 +281,7 @@ Inversion invert_information(FitContext& run) {
     return out;
   }
   information_matrix(m, w.DPROB, m.NEST, w.VC);
-  const int n = m.NEST;
-  std::vector<bool>& undetermined = out.undetermined;
-  undetermined.assign(static_cast<std::size_t>(std::max(n, 0)) + 1, false);
-  if (n < 1) return out;
-  std::vector<int> keep;
-  for (int a = 1; a <= n; ++a) {
-    // No cell moves with the slot, or its row of the information is zero.
-    bool zero = change[static_cast<std::size_t>(a)] <= kNoChange;
-    if (!zero) {
-      zero = true;
-      for (int b = 1; b <= n && zero; ++b) zero = packed_element(w.VC, a, b) == 0.0;
-    }
-    if (zero) {
-      undetermined[static_cast<std::size_t>(a)] = true;
-    } else {
-      keep.push_back(a);
-    }
-  }
-  if (static_cast<int>(keep.size()) == n) {
-    out.code = matinv(w.VC, n);
-  } else {
-    const int r = static_cast<int>(keep.size());
-    std::vector<double> reduced(static_cast<std::size_t>(r) * (r + 1) / 2, 0.0);
-    for (int i = 1; i <= r; ++i) {
-      for (int j = 1; j <= i; ++j) reduced[packed_index(i, j)] = packed_element(w.VC, keep[i - 1], keep[j - 1]);
-    }
-    out.code = r < 1 ? InversionCode::Inverted : matinv(reduced, r);
-    std::fill(w.VC.begin(), w.VC.end(), std::numeric_limits<double>::quiet_NaN());
-    for (int i = 1; i <= r; ++i) {
-      for (int j = 1; j <= i; ++j) {
-        w.VC[packed_index(std::max(keep[i - 1], keep[j - 1]), std::min(keep[i - 1], keep[j - 1]))] =
-            reduced[packed_index(i, j)];
-      }
-    }
-  }
-  if (out.code == InversionCode::Inverted) {
-    for (int a = 1; a <= n; ++a) {
-      const double v = packed_element(w.VC, a, a);
-      if (!(std::isfinite(v) && v > 0.0)) undetermined[static_cast<std::size_t>(a)] = true;
-    }
-  }
+  invert_slot_information(w.VC, change, m.NEST, out);
   return out;
 }
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cmath>
+#include <optional>
 #include <vector>
 
 namespace quorvale {
@@ -83,6 +84,18 @@ EstResult est_gradient(const ModelStore& store, const RdDesign& design, std::spa
     if (g != 0.0) add_through_map(store, par.data(), I, scale, g, grad);
   }
   return r;
+}
+
+double est(ModelStore& store, Listing& listing, std::span<const double> x, ParameterScale scale,
+           std::span<double> grad) {
+  const int nest = store.NEST;
+  assert(static_cast<int>(x.size()) >= nest);
+  for (int k = 1; k <= nest; ++k) store.PAR(k) = x[static_cast<std::size_t>(k - 1)];
+  std::optional<RdDesign> read;
+  const RdDesign& d = evaluation_design(store, read);
+  const EstResult r = est_gradient(store, d, x, scale, store.P, grad);
+  report_evaluation(store, listing, d, r, scale);
+  return r.F;
 }
 
 void linear_gradient(const LinearDesign& design, std::span<const double> beta, std::span<const double> slot_grad,

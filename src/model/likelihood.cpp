@@ -430,17 +430,13 @@ EstResult est_core(const ModelStore& store, const RdDesign& d, std::span<const d
   return r;
 }
 
-double est(ModelStore& store, Listing& listing, std::span<const double> x, ParameterScale scale) {
-  const int nest = store.NEST;
-  assert(static_cast<int>(x.size()) >= nest);
-  for (int k = 1; k <= nest; ++k) store.PAR(k) = x[static_cast<std::size_t>(k - 1)];
-
-  // The design PROC MODEL laid out; a store filled otherwise has its design
-  // read here, for this evaluation.
-  std::optional<RdDesign> read;
+const RdDesign& evaluation_design(const ModelStore& store, std::optional<RdDesign>& read) {
   if (store.design.status == EstStatus::NotLaidOut) read = rd_design(store);
-  const RdDesign& d = read ? *read : store.design;
-  const EstResult r = est_core(store, d, x, scale, store.P);
+  return read ? *read : store.design;
+}
+
+void report_evaluation(const ModelStore& store, Listing& listing, const RdDesign& d, const EstResult& r,
+                       ParameterScale scale) {
   switch (d.status) {
     case EstStatus::Ok:
       break;
@@ -472,6 +468,16 @@ double est(ModelStore& store, Listing& listing, std::span<const double> x, Param
       }
     }
   }
+}
+
+double est(ModelStore& store, Listing& listing, std::span<const double> x, ParameterScale scale) {
+  const int nest = store.NEST;
+  assert(static_cast<int>(x.size()) >= nest);
+  for (int k = 1; k <= nest; ++k) store.PAR(k) = x[static_cast<std::size_t>(k - 1)];
+  std::optional<RdDesign> read;
+  const RdDesign& d = evaluation_design(store, read);
+  const EstResult r = est_core(store, d, x, scale, store.P);
+  report_evaluation(store, listing, d, r, scale);
   return r.F;
 }
 

@@ -9,6 +9,7 @@
 // against it, and the open-part parameters are the last 4M - 4 of NPAR.
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -61,5 +62,14 @@ EstResult est_core(const ModelStore& store, std::span<const double> x, Parameter
 /// with the store when PROC MODEL laid it out, else in the design read from
 /// its cohorts.
 double est(ModelStore& store, Listing& listing, std::span<const double> x, ParameterScale scale);
+
+/// The design an evaluation of the store uses: the one PROC MODEL laid out,
+/// else the one read from its cohorts now (kept in `read`).
+const RdDesign& evaluation_design(const ModelStore& store, std::optional<RdDesign>& read);
+
+/// What est writes after an evaluation `r` in design `d`: a design that
+/// failed its check ends the run; else the trace line and the den = 1 lines.
+void report_evaluation(const ModelStore& store, Listing& listing, const RdDesign& d, const EstResult& r,
+                       ParameterScale scale);
 
 }  // namespace quorvale

@@ -56,6 +56,7 @@ struct ModelStore {
   int NOVAR = 0;   ///< 1: no variance-covariance display
   int NORMAL = 0;  ///< 1 when PROC MODEL was given NORMALIZE (recorded only)
   int NOBIN = 0;   ///< 1: binomial coefficients left out of the likelihood
+  bool exact_gradient = false;  ///< GRADIENT=EXACT: the fit's gradient and information from exact cell derivatives
   int ADDCEL = 0;  ///< 1: every cohort gets a remainder cell
   int IEROPT = 0;  ///< return code of the last optimization
   int IERINV = 0;  ///< return code of the last inversion

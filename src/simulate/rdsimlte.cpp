@@ -111,11 +111,15 @@ class Simulation {
     estmat(run_, EstimateMode::SetupOnly);
     t_.NMOD = 0;
     slots_[0].save(m_);
+    // GRADIENT= on PROC SIMULATE is every submodel's unless its own statement names one.
+    const bool run_default = run_.exact_gradient_default;
+    run_.exact_gradient_default = m_.exact_gradient;
     while (run_.token(1) == "PROC" && run_.token(2) == "ESTIMATE") {
       // The estimation driver ends the run at the 31st model of the sequence.
       estmat(run_, EstimateMode::SetupOnly);
       slots_[static_cast<std::size_t>(t_.NMOD)].save(m_);
     }
+    run_.exact_gradient_default = run_default;
     if (t_.NMOD == 0) lst_.error("No submodels specified in PROC SIMULATE.");
     nsub_ = t_.NMOD;
     totals_.NSUB = nsub_;

@@ -26,6 +26,7 @@ void SavedSetup::save(const ModelStore& m) {
   NSIG = m.NSIG;
   MAXFN = m.MAXFN;
   ISINE = m.ISINE;
+  exact_gradient = m.exact_gradient;
   // A set-up with linear forms holds its slots' values themselves.
   scale = m.linear ? ParameterScale::Natural : transform_scale(m);
   linear = m.linear;
@@ -44,6 +45,7 @@ void SavedSetup::restore(ModelStore& m) const {
   m.NSIG = NSIG;
   m.MAXFN = MAXFN;
   m.ISINE = ISINE;
+  m.exact_gradient = exact_gradient;
   m.linear = linear;
 }
 

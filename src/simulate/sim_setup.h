@@ -41,6 +41,7 @@ struct SavedSetup {
   std::vector<double> PAR, PARL, PARU;     ///< start values (on `scale`) and bounds of slots 1..NPAR
   int NEST = 0, NFIXED = 0, NEQUAL = 0;    ///< parameter counts
   int NSIG = 0, MAXFN = 0, ISINE = 0;      ///< optimizer settings and transform
+  bool exact_gradient = false;             ///< GRADIENT=EXACT
   ParameterScale scale = ParameterScale::Working;  ///< Natural: the values are S itself (TRANSFORM=NO)
   std::optional<LinearFit> linear;                 ///< the linear forms and their design, for a fit with them
 
