@@ -8,6 +8,8 @@
 #include <optional>
 #include <vector>
 
+#include "model/adjoint.h"
+
 namespace quorvale {
 
 namespace {
@@ -52,28 +54,13 @@ void add_through_map(const ModelStore& store, const double* par, int I, Paramete
 
 EstResult est_gradient(const ModelStore& store, const RdDesign& design, std::span<const double> x, ParameterScale scale,
                        Mat1<double>& P, std::span<double> grad) {
-  CellDerivatives D;
-  const EstResult r = est_core_derivatives(store, design, x, scale, P, D);
+  const EstResult r = est_core(store, design, x, scale, P);
   if (r.status != EstStatus::Ok) return r;
   const int npar = store.NPAR;
   const int nest = store.NEST;
   assert(static_cast<int>(grad.size()) >= nest);
-
-  // dF/dS(I): F = -sum NOBS ln max(P, eps), so each cell above the floor
-  // adds -NOBS / P times its derivative.
-  const double eps = probability_floor(store.NSIG);
-  std::vector<double> by_parameter(static_cast<std::size_t>(npar) + 1, 0.0);
-  for (int c = 1; c <= store.NCOHRT; ++c) {
-    const CellBlock& b = D.cohort(c);
-    const double* pc = P.column(c);
-    const int* nobs = store.NOBS.column(c);
-    for (int h = 0; h < b.cells; ++h) {
-      if (nobs[h] == 0 || !(pc[h] > eps)) continue;
-      const double w = -nobs[h] / pc[h];
-      for (std::size_t k = 0; k < b.parameters.size(); ++k)
-        by_parameter[static_cast<std::size_t>(b.parameters[k])] += w * b.at(h, static_cast<int>(k));
-    }
-  }
+  std::vector<double> by_parameter;
+  likelihood_adjoint(store, design.layout, x, scale, P, by_parameter);
 
   // Through the map and the transform to the working slots.
   std::vector<double> par(store.PAR.base(), store.PAR.base() + npar + 1);
