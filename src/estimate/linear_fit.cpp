@@ -33,18 +33,51 @@ std::vector<double> slopes(const LinearDesign& d, std::span<const double> beta) 
 }
 
 /// The cells' derivatives in each coefficient, block by block, from the slots' blocks.
-std::vector<double> coefficient_blocks(const LinearDesign& d, const std::vector<double>& J,
-                                       const std::vector<double>& dprob, std::size_t cells) {
+CellBlocks blocks_from_slopes(const LinearDesign& d, const std::vector<double>& J, const CellBlocks& dprob) {
   const int S = d.slots;
   const int K = d.coefficients();
-  std::vector<double> blocks(static_cast<std::size_t>(K) * cells, 0.0);
+  CellBlocks blocks(dprob.cell_counts());
+  std::vector<bool> reached;
+  std::vector<double*> cohort;
   for (int k = 0; k < K; ++k) {
-    double* block = blocks.data() + static_cast<std::size_t>(k) * cells;
+    // The cohorts of every slot the coefficient reaches. A slot absent from
+    // a cohort is all zeros there, and J(s, k) times a zero is a zero that
+    // leaves a cell's sum as it is (the sum starts at +0 and is -0 only when
+    // both terms are); but a J(s, k) not finite makes it NaN, so such a slot
+    // reaches every cohort.
+    reached.assign(static_cast<std::size_t>(dprob.cohorts()) + 1, false);
     for (int s = 1; s <= S; ++s) {
       const double j = J[static_cast<std::size_t>(s - 1) * K + k];
       if (j == 0.0) continue;
-      const double* from = dprob.data() + static_cast<std::size_t>(s - 1) * cells;
-      for (std::size_t c = 0; c < cells; ++c) block[c] += j * from[c];
+      if (!std::isfinite(j)) {
+        std::fill(reached.begin(), reached.end(), true);
+        break;
+      }
+      for (const CellBlocks::Cohort& c : dprob.present(s - 1)) reached[static_cast<std::size_t>(c.cohort)] = true;
+    }
+    blocks.start_block();
+    for (int c = 1; c <= dprob.cohorts(); ++c) {
+      if (reached[static_cast<std::size_t>(c)]) blocks.append(c);
+    }
+    cohort.assign(static_cast<std::size_t>(dprob.cohorts()) + 1, nullptr);
+    for (const CellBlocks::Cohort& c : blocks.present(k)) cohort[static_cast<std::size_t>(c.cohort)] = blocks.values(c);
+    // Every cell takes its terms in slot order, as a sum over all cells would.
+    for (int s = 1; s <= S; ++s) {
+      const double j = J[static_cast<std::size_t>(s - 1) * K + k];
+      if (j == 0.0) continue;
+      if (std::isfinite(j)) {
+        for (const CellBlocks::Cohort& c : dprob.present(s - 1)) {
+          double* block = cohort[static_cast<std::size_t>(c.cohort)];
+          const double* from = dprob.values(c);
+          for (int h = 0; h < dprob.cells(c.cohort); ++h) block[h] += j * from[h];
+        }
+      } else {
+        for (int c = 1; c <= dprob.cohorts(); ++c) {
+          double* block = cohort[static_cast<std::size_t>(c)];
+          const double* from = dprob.find(s - 1, c);
+          for (int h = 0; h < dprob.cells(c); ++h) block[h] += j * (from != nullptr ? from[h] : 0.0);
+        }
+      }
     }
   }
   return blocks;
@@ -68,22 +101,27 @@ std::vector<std::string> covariates_in(const std::string& name, const std::vecto
 
 }  // namespace
 
+CellBlocks coefficient_blocks(const LinearDesign& d, std::span<const double> beta, const CellBlocks& dprob) {
+  return blocks_from_slopes(d, slopes(d, beta), dprob);
+}
+
 std::vector<double> coefficient_scales(FitContext& run, std::span<const double> beta) {
   ModelStore& m = run.model;
   const LinearDesign& d = m.linear->design;
   const int K = d.coefficients();
-  const SlotDerivatives sd = slot_derivatives(run);
-  const std::vector<double> blocks = coefficient_blocks(d, slopes(d, beta), run.work.DPROB, sd.cells);
+  slot_derivatives(run);
+  const CellBlocks blocks = blocks_from_slopes(d, slopes(d, beta), run.work.DPROB);
   std::vector<double> scale(static_cast<std::size_t>(K), 1.0);
   for (int k = 0; k < K; ++k) {
-    const double* block = blocks.data() + static_cast<std::size_t>(k) * sd.cells;
+    // A cohort the block is absent from adds NREL times +0: no bit of the sum changes.
     double information = 0.0;
-    std::size_t at = 0;
-    for (int j = 1; j <= m.NCOHRT; ++j) {
+    for (const CellBlocks::Cohort& c : blocks.present(k)) {
+      const int j = c.cohort;
+      const double* block = blocks.values(c);
       const double* p = m.P.column(j);
       double cohort = 0.0;
-      for (int c = 0; c < m.NCLASS(j); ++c, ++at) {
-        if (p[c] > 0.0) cohort += block[at] * block[at] / p[c];
+      for (int h = 0; h < blocks.cells(j); ++h) {
+        if (p[h] > 0.0) cohort += block[h] * block[h] / p[h];
       }
       information += static_cast<double>(m.NREL(j)) * cohort;
     }
@@ -118,16 +156,15 @@ void set_up_linear(FitContext& run) {
 }
 
 LinearInformation linear_information(const ModelStore& m, std::span<const double> beta,
-                                     const std::vector<double>& dprob, std::size_t cells,
-                                     const std::vector<double>& change, double no_change) {
+                                     const CellBlocks& dprob, const std::vector<double>& change,
+                                     double no_change) {
   const LinearDesign& d = m.linear->design;
   const int S = d.slots;
   const int K = d.coefficients();
   LinearInformation out;
   const std::vector<double> J = slopes(d, beta);
-  const std::vector<double> blocks = coefficient_blocks(d, J, dprob, cells);
-  std::vector<double> info;
-  information_matrix(m, blocks, K, info);
+  information_matrix(m, blocks_from_slopes(d, J, dprob), out.information);
+  const std::vector<double>& info = out.information;
   out.beta_undetermined.assign(static_cast<std::size_t>(K), false);
   std::vector<int> keep;
   for (int k = 1; k <= K; ++k) {

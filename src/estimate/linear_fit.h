@@ -6,6 +6,7 @@
 #include <span>
 #include <vector>
 
+#include "estimate/cell_blocks.h"
 #include "estimate/fit_codes.h"
 #include "estimate/fit_report.h"
 #include "model/linear_form.h"
@@ -36,21 +37,29 @@ std::vector<double> coefficient_scales(FitContext& run, std::span<const double> 
 /// The information in the coefficients and what follows from it.
 struct LinearInformation {
   InversionCode code = InversionCode::Inverted;
+  std::vector<double> information;      ///< packed, order K: the information in the coefficients
   std::vector<double> beta_covariance;  ///< packed, order K
   std::vector<bool> beta_undetermined;  ///< by coefficient (0-based): no information on it
   std::vector<double> slot_covariance;  ///< packed, order NEST: J cov(beta) J'
   std::vector<bool> slot_undetermined;  ///< by slot (1-based): reached by an undetermined coefficient
 };
 
-/// From the derivative blocks of the slots (NEST blocks of `cells` cells,
-/// cohort by cohort) at the estimates, with P at the estimates: the
-/// information in the coefficients `beta` is J' I J with J = d slot / d beta
-/// = p(1 - p) X, inverted; a coefficient that reaches only slots moving no
-/// cell (`change` by slot, 1-based, at or below `no_change`) or whose row
-/// of the information is zero is left out of the inversion.
+/// From the derivative blocks of the slots (one per slot 1..NEST) at the
+/// estimates, with P at the estimates: the information in the coefficients
+/// `beta` is J' I J with J = d slot / d beta = p(1 - p) X, inverted; a
+/// coefficient that reaches only slots moving no cell (`change` by slot,
+/// 1-based, at or below `no_change`) or whose row of the information is
+/// zero is left out of the inversion.
 LinearInformation linear_information(const ModelStore& m, std::span<const double> beta,
-                                     const std::vector<double>& dprob, std::size_t cells,
-                                     const std::vector<double>& change, double no_change);
+                                     const CellBlocks& dprob, const std::vector<double>& change,
+                                     double no_change);
+
+/// The derivatives of the cells in each coefficient of the store's linear
+/// forms at `beta`, from the slots' blocks `dprob`: block k, in every cell,
+/// the sum over the slots s, in slot order, of J(s, k) times slot s's block,
+/// with J = d slot / d beta = p(1 - p) X. Present on the cohorts of every
+/// slot the coefficient reaches (J(s, k) != 0).
+CellBlocks coefficient_blocks(const LinearDesign& d, std::span<const double> beta, const CellBlocks& dprob);
 
 /// Each part of the store's linear forms whose formula holds a covariate,
 /// against that covariate (FitReport::covariate_effects): the part's

@@ -1,7 +1,6 @@
 #include "estimate/results.h"
 
 #include <algorithm>
-#include <iterator>
 #include <limits>
 #include <optional>
 #include <string>
@@ -35,15 +34,11 @@ constexpr double kSmallStep = static_cast<double>(1.0E-4F);
 /// Normal quantile of the 95% intervals (1.96 in single precision).
 constexpr double kZ95 = static_cast<double>(1.96F);
 
-/// Position of the first cell of every cohort in a block of all cells.
-std::vector<std::size_t> cell_offsets(const ModelStore& m, std::size_t& cells) {
-  std::vector<std::size_t> offset(static_cast<std::size_t>(m.NCOHRT) + 2, 0);
-  cells = 0;
-  for (int j = 1; j <= m.NCOHRT; ++j) {
-    offset[static_cast<std::size_t>(j)] = cells;
-    cells += static_cast<std::size_t>(std::max(m.NCLASS(j), 0));
-  }
-  return offset;
+/// Cells of every cohort (1..NCOHRT at 0..NCOHRT-1): the shape of a derivative block.
+std::vector<int> cohort_cells(const ModelStore& m) {
+  std::vector<int> cells(static_cast<std::size_t>(std::max(m.NCOHRT, 0)), 0);
+  for (int j = 1; j <= m.NCOHRT; ++j) cells[static_cast<std::size_t>(j - 1)] = std::max(m.NCLASS(j), 0);
+  return cells;
 }
 
 /// Largest change of a cell probability, when a slot is moved for the
@@ -62,20 +57,20 @@ struct Derivatives {
 };
 
 /// Fills the derivative blocks: for each slot, the difference quotient of
-/// every cell probability between a moved estimate and the estimate. The
-/// cells at the estimates come from an evaluation there first.
-Derivatives derivative_blocks(FitContext& run, const std::vector<std::size_t>& offset, std::size_t cells) {
+/// every cell probability between a moved estimate and the estimate, kept
+/// on the cohorts where it is not all zeros. The cells at the estimates come
+/// from an evaluation there first.
+Derivatives derivative_blocks(FitContext& run) {
   ModelStore& m = run.model;
   EstimationWork& w = run.work;
   const int n = m.NEST;
   evaluate_at_work(run, ParameterScale::Natural);
-  w.DPROB.assign(static_cast<std::size_t>(n) * cells, 0.0);
-  for (int b = 0; b < n; ++b) {
-    double* block = w.DPROB.data() + static_cast<std::size_t>(b) * cells;
-    for (int j = 1; j <= m.NCOHRT; ++j) {
-      std::copy_n(m.P.column(j), m.NCLASS(j), block + offset[static_cast<std::size_t>(j)]);
-    }
-  }
+  w.DPROB.reset(cohort_cells(m));
+  // The cells at the estimates, cohort after cohort.
+  std::vector<double> at;
+  at.reserve(w.DPROB.total_cells());
+  for (int j = 1; j <= m.NCOHRT; ++j) at.insert(at.end(), m.P.column(j), m.P.column(j) + w.DPROB.cells(j));
+  std::vector<double> quotient;
   std::vector<double> change(static_cast<std::size_t>(n) + 1, 0.0);
   for (int s = 1; s <= n; ++s) {
     const double x = w.WORK(s);
@@ -87,17 +82,20 @@ Derivatives derivative_blocks(FitContext& run, const std::vector<std::size_t>& o
     }
     w.WORK(s) = moved;
     evaluate_at_work(run, ParameterScale::Natural);
-    double* block = w.DPROB.data() + static_cast<std::size_t>(s - 1) * cells;
+    w.DPROB.start_block();
+    const double* cell = at.data();
     for (int j = 1; j <= m.NCOHRT; ++j) {
-      double* cell = block + offset[static_cast<std::size_t>(j)];
-      for (int k = 1; k <= m.NCLASS(j); ++k) {
+      quotient.resize(static_cast<std::size_t>(w.DPROB.cells(j)));
+      for (int k = 1; k <= w.DPROB.cells(j); ++k) {
         const double moved_by = m.P(k, j) - cell[k - 1];
         // NaN counts as a change: it is no sign of a slot without effect.
         if (!(std::fabs(moved_by) <= change[static_cast<std::size_t>(s)])) {
           change[static_cast<std::size_t>(s)] = std::isnan(moved_by) ? kNoChange * 2.0 : std::fabs(moved_by);
         }
-        cell[k - 1] = moved_by / (x - moved);
+        quotient[static_cast<std::size_t>(k - 1)] = moved_by / (x - moved);
       }
+      w.DPROB.append_unless_zero(j, quotient.data());
+      cell += w.DPROB.cells(j);
     }
     w.WORK(s) = x;
   }
@@ -108,57 +106,55 @@ Derivatives derivative_blocks(FitContext& run, const std::vector<std::size_t>& o
 }  // namespace
 
 SlotDerivatives slot_derivatives(FitContext& run) {
-  std::size_t cells = 0;
-  const std::vector<std::size_t> offset = cell_offsets(run.model, cells);
-  Derivatives d = derivative_blocks(run, offset, cells);
-  return SlotDerivatives{std::move(d.change), cells, kNoChange};
+  Derivatives d = derivative_blocks(run);
+  return SlotDerivatives{std::move(d.change), kNoChange};
 }
 
-void information_matrix(const ModelStore& m, std::span<const double> dprob, int n, std::vector<double>& VC) {
-  std::size_t cells = 0;
-  const std::vector<std::size_t> offset = cell_offsets(m, cells);
+void information_matrix(const ModelStore& m, const CellBlocks& d, std::vector<double>& VC) {
+  const int n = d.blocks();
   VC.assign(static_cast<std::size_t>(n) * (n + 1) / 2, 0.0);
-  // A slot moves the cells of only some cohorts (its own period's, and the
-  // open part's). A cohort where either slot moves nothing adds exactly +0
-  // to the element, so only the cohorts both slots move are visited, in
-  // cohort order as before: the sums are the same to the last bit.
-  std::vector<std::vector<int>> moved(static_cast<std::size_t>(n));
+  // Only the cohorts both blocks are present on are visited, in cohort
+  // order. On any other cohort one of the two is all zeros (+0 or -0), so
+  // every cell fails the test |D| > 0 and the cohort's sum is +0; NREL times
+  // that is +0 or -0, and adding a zero to a total that starts at +0 changes
+  // no bit of it (a sum of doubles is -0 only when both terms are). A cohort
+  // present in a block with only zeros and NaN in it likewise adds +0. The
+  // elements are the sums over every cohort and cell to the last bit.
   for (int a = 1; a <= n; ++a) {
-    const double* da = dprob.data() + static_cast<std::size_t>(a - 1) * cells;
-    for (int j = 1; j <= m.NCOHRT; ++j) {
-      const std::size_t o = offset[static_cast<std::size_t>(j)];
-      for (int k = 0; k < m.NCLASS(j); ++k) {
-        if (std::fabs(da[o + k]) > 0.0) {
-          moved[static_cast<std::size_t>(a - 1)].push_back(j);
-          break;
-        }
-      }
-    }
-  }
-  std::vector<int> both;
-  for (int a = 1; a <= n; ++a) {
-    const double* da = dprob.data() + static_cast<std::size_t>(a - 1) * cells;
-    const std::vector<int>& ma = moved[static_cast<std::size_t>(a - 1)];
+    const std::span<const CellBlocks::Cohort> ma = d.present(a - 1);
     for (int b = 1; b <= a; ++b) {
-      const double* db = dprob.data() + static_cast<std::size_t>(b - 1) * cells;
-      const std::vector<int>& mb = moved[static_cast<std::size_t>(b - 1)];
-      both.clear();
-      std::set_intersection(ma.begin(), ma.end(), mb.begin(), mb.end(), std::back_inserter(both));
+      const std::span<const CellBlocks::Cohort> mb = d.present(b - 1);
       double total = 0.0;
-      for (int j : both) {
-        const std::size_t o = offset[static_cast<std::size_t>(j)];
-        const double* p = m.P.column(j);
-        double cohort = 0.0;
-        for (int k = 0; k < m.NCLASS(j); ++k) {
-          const double x = da[o + k];
-          const double y = db[o + k];
-          if (p[k] > 0.0 && std::fabs(x) > 0.0 && std::fabs(y) > 0.0) cohort += x * y / p[k];
+      auto ia = ma.begin();
+      auto ib = mb.begin();
+      while (ia != ma.end() && ib != mb.end()) {
+        if (ia->cohort < ib->cohort) {
+          ++ia;
+        } else if (ib->cohort < ia->cohort) {
+          ++ib;
+        } else {
+          const int j = ia->cohort;
+          const double* da = d.values(*ia);
+          const double* db = d.values(*ib);
+          const double* p = m.P.column(j);
+          double cohort = 0.0;
+          for (int k = 0; k < d.cells(j); ++k) {
+            const double x = da[k];
+            const double y = db[k];
+            if (p[k] > 0.0 && std::fabs(x) > 0.0 && std::fabs(y) > 0.0) cohort += x * y / p[k];
+          }
+          total += static_cast<double>(m.NREL(j)) * cohort;
+          ++ia;
+          ++ib;
         }
-        total += static_cast<double>(m.NREL(j)) * cohort;
       }
       VC[packed_index(a, b)] = total;
     }
   }
+}
+
+void information_matrix(const ModelStore& m, std::span<const double> dprob, int n, std::vector<double>& VC) {
+  information_matrix(m, CellBlocks::from_dense(cohort_cells(m), dprob, n), VC);
 }
 
 namespace {
@@ -266,21 +262,19 @@ Inversion invert_information(FitContext& run) {
   ModelStore& m = run.model;
   EstimationWork& w = run.work;
   if (m.exact_gradient && !m.linear) return invert_exact_information(run);
-  std::size_t cells = 0;
-  const std::vector<std::size_t> offset = cell_offsets(m, cells);
-  const Derivatives derivatives = derivative_blocks(run, offset, cells);
+  const Derivatives derivatives = derivative_blocks(run);
   const std::vector<double>& change = derivatives.change;
   Inversion out;
   out.F = derivatives.F;
   if (m.linear) {
     // The information is taken in the coefficients; the slots' covariance follows by the delta method.
-    out.linear = linear_information(m, w.beta, w.DPROB, cells, change, kNoChange);
+    out.linear = linear_information(m, w.beta, w.DPROB, change, kNoChange);
     out.code = out.linear->code;
     w.VC = out.linear->slot_covariance;
     out.undetermined = out.linear->slot_undetermined;
     return out;
   }
-  information_matrix(m, w.DPROB, m.NEST, w.VC);
+  information_matrix(m, w.DPROB, w.VC);
   invert_slot_information(w.VC, change, m.NEST, out);
   return out;
 }

@@ -7,6 +7,7 @@
 #include <span>
 #include <vector>
 
+#include "estimate/cell_blocks.h"
 #include "estimate/fit_report.h"
 
 namespace quorvale {
@@ -35,24 +36,26 @@ bool reaches_bound(const ParameterEstimate& e);
 /// What the slots' derivative blocks leave besides the blocks themselves.
 struct SlotDerivatives {
   std::vector<double> change;  ///< by slot (1-based): the largest change of a cell probability
-  std::size_t cells = 0;       ///< cells of a block: every cell of every cohort
   double no_change = 0.0;      ///< a change at or below this is rounding: the slot moves no cell
 };
 
 /// The difference quotients of every cell probability in every estimated
 /// slot at WORK(1..NEST) on the natural scale, slot by slot into DPROB (one
-/// block of all cells, cohort by cohort, per slot); P holds the cells at
-/// WORK afterwards.
+/// block per slot, on the cohorts where it is not all zeros); P holds the
+/// cells at WORK afterwards.
 SlotDerivatives slot_derivatives(FitContext& run);
 
 /// Completes the fit's row of the saved-model table from its report.
 void save_row(SavedModels& t, const FitReport& r);
 
-/// The expected information matrix of the estimated slots, packed into VC:
-/// element (a, b) is the sum over cohorts j of NREL(j) times the sum over
-/// its cells of D_a * D_b / P, for cells with P > 0 and both derivatives
-/// non-zero. `dprob` holds NEST blocks, each the derivatives of every cell
-/// present, cohort by cohort.
+/// The expected information matrix of the blocks' slots (or coefficients),
+/// packed into VC: element (a, b) is the sum over cohorts j, in cohort
+/// order, of NREL(j) times the sum over its cells, in cell order, of
+/// D_a * D_b / P, for cells with P > 0 and both derivatives non-zero.
+void information_matrix(const ModelStore& m, const CellBlocks& d, std::vector<double>& VC);
+
+/// The same from `n` dense blocks, each the derivatives of every cell
+/// present, cohort by cohort (as tests hold them).
 void information_matrix(const ModelStore& m, std::span<const double> dprob, int n, std::vector<double>& VC);
 
 /// Pools sparse neighbouring cells of one cohort (observed O, expected E,
