@@ -2,8 +2,10 @@
 # The listing, the estimate files, the JSON document and the CSV tables of a
 # run with PROC SIMULATE are the same for threads=1, 2 and 4: short pages that
 # break inside the DETAIL output, DEBUG data, fits that fail under ERROR TEST,
-# a second simulation and a PROC ESTIMATE after it on the last replicate's
-# data. A run that ends in the draw ends the same way for every count.
+# a simulation whose refits take exact derivatives (GRADIENT=EXACT, one
+# submodel by differences), a further simulation and a PROC ESTIMATE after it
+# on the last replicate's data. A run that ends in the draw ends the same way
+# for every count.
 # Usage: threads_identity.sh PROGRAM
 set -u
 program=$1
@@ -27,6 +29,13 @@ PROC ESTIMATE NAME=BAD MAXFN=3;
  CONSTRAINT; S(3)=S(2); S(6)=S(5); S(8)=0; S(9)=1; S(10)=1;
 PROC ESTIMATE NAME=CONSTANT P;
  CONSTRAINT; S(2)=S(1); S(3)=S(1); S(6)=S(5); S(8)=0; S(9)=1; S(10)=1;
+PROC SIMULATE NSIM=11 SEED=17 COVERAGE GRADIENT=EXACT;
+ CONSTRAINT; S(3)=S(2); S(6)=S(5); S(8)=0; S(9)=1; S(10)=1;
+ INITIAL; S(1)=0.4; S(2)=0.5; S(4)=0.6; S(5)=0.3; S(7)=0.7;
+PROC ESTIMATE NAME=EXACT;
+ CONSTRAINT; S(3)=S(2); S(6)=S(5); S(8)=0; S(9)=1; S(10)=1;
+PROC ESTIMATE NAME=BY DIFFERENCE GRADIENT=DIFFERENCE;
+ CONSTRAINT; S(3)=S(2); S(6)=S(5); S(8)=0; S(9)=1; S(10)=1;
 PROC SIMULATE NSIM=23 SEED=5 PARFILE=two.out;
  CONSTRAINT; S(3)=S(2); S(6)=S(5); S(8)=0; S(9)=1; S(10)=1;
  INITIAL; S(1)=0.4; S(2)=0.5; S(4)=0.6; S(5)=0.3; S(7)=0.7;
@@ -71,6 +80,7 @@ done
 grep -q 'Failed to converge properly' t1/run.lst || { echo "no fit failed under ERROR TEST"; failed=1; }
 grep -q 'Listing of data generated for replicate' t1/run.lst || { echo "no DEBUG data"; failed=1; }
 [ "$(grep -c "$(printf '\f')" t1/run.lst)" -gt 20 ] || { echo "too few pages to test page breaks"; failed=1; }
+grep -q 'MODEL EXACT .*NSIM =  11' t1/run.lst || { echo "no simulation with exact derivatives"; failed=1; }
 [ "$(cat t1/bad.status)" = 1 ] || { echo "the bad design did not end the run"; failed=1; }
 # BAD stops at MAXFN in every replicate: its warning reaches the error stream
 # once, at the PROC SIMULATE statement, not once for each refit.
