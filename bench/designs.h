@@ -95,4 +95,25 @@ inline std::string cohort_statements(int M, int kk, Remainder remainder = Remain
   return text;
 }
 
+/// PROC MODEL of M periods of kk occasions with the primary periods,
+/// secondary occasions and intervals STRUCTURE needs, and the cohorts of
+/// cohort_statements with what rounding leaves over on each cohort's
+/// likeliest cell.
+inline std::string structured_model(int M, int kk) {
+  std::string text = "PROC MODEL NPAR=";
+  text += std::to_string(robust_layout(M, kk).npar());
+  text += " PRIMARY PERIODS = ";
+  text += std::to_string(M);
+  text += "\n SECONDARY =";
+  for (int ip = 1; ip <= M; ++ip) {
+    text += ' ';
+    text += std::to_string(kk);
+  }
+  text += "\n INTERVALS =";
+  for (int i = 1; i < M; ++i) text += " 1";
+  text += ";\n";
+  text += cohort_statements(M, kk, Remainder::LikeliestCell);
+  return text;
+}
+
 }  // namespace quorvale::bench

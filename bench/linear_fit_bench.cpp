@@ -50,20 +50,7 @@ constexpr int kOccasions = 5;
 /// The command file: PROC MODEL with the robust layout STRUCTURE needs, and
 /// one PROC ESTIMATE with `structure`.
 std::string commands(const std::string& structure) {
-  const RobustLayout L = bench::robust_layout(kPeriods, kOccasions);
-  std::string text = "PROC MODEL NPAR=";
-  text += std::to_string(L.npar());
-  text += " PRIMARY PERIODS = ";
-  text += std::to_string(kPeriods);
-  text += "\n SECONDARY =";
-  for (int ip = 1; ip <= kPeriods; ++ip) {
-    text += ' ';
-    text += std::to_string(kOccasions);
-  }
-  text += "\n INTERVALS =";
-  for (int i = 1; i < kPeriods; ++i) text += " 1";
-  text += ";\n";
-  text += bench::cohort_statements(kPeriods, kOccasions, bench::Remainder::LikeliestCell);
+  std::string text = bench::structured_model(kPeriods, kOccasions);
   text += "PROC ESTIMATE MAXFN=100000;\n STRUCTURE ";
   text += structure;
   text += ";\nPROC STOP;\n";
