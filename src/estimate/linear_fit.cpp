@@ -155,15 +155,16 @@ void set_up_linear(FitContext& run) {
   fit.start = fit.design.start(values);
 }
 
-LinearInformation linear_information(const ModelStore& m, std::span<const double> beta,
-                                     const CellBlocks& dprob, const std::vector<double>& change,
-                                     double no_change) {
-  const LinearDesign& d = m.linear->design;
+namespace {
+
+/// The rest of the information in the coefficients once `out.information`
+/// holds it: a coefficient that reaches only slots moving no cell (`change`
+/// by slot, 1-based, at or below `no_change`) or whose row is zero is left
+/// out of the inversion; the slots' covariance J cov(beta) J' follows.
+void invert_coefficient_information(const LinearDesign& d, const std::vector<double>& J,
+                                    const std::vector<double>& change, double no_change, LinearInformation& out) {
   const int S = d.slots;
   const int K = d.coefficients();
-  LinearInformation out;
-  const std::vector<double> J = slopes(d, beta);
-  information_matrix(m, blocks_from_slopes(d, J, dprob), out.information);
   const std::vector<double>& info = out.information;
   out.beta_undetermined.assign(static_cast<std::size_t>(K), false);
   std::vector<int> keep;
@@ -226,6 +227,55 @@ LinearInformation linear_information(const ModelStore& m, std::span<const double
       out.slot_covariance[packed_index(a, b)] = v;
     }
   }
+}
+
+}  // namespace
+
+LinearInformation linear_information(const ModelStore& m, std::span<const double> beta,
+                                     const CellBlocks& dprob, const std::vector<double>& change,
+                                     double no_change) {
+  const LinearDesign& d = m.linear->design;
+  LinearInformation out;
+  const std::vector<double> J = slopes(d, beta);
+  information_matrix(m, blocks_from_slopes(d, J, dprob), out.information);
+  invert_coefficient_information(d, J, change, no_change, out);
+  return out;
+}
+
+LinearInformation linear_information_from_slots(const ModelStore& m, std::span<const double> beta,
+                                                const std::vector<double>& slot_information) {
+  const LinearDesign& d = m.linear->design;
+  const int S = d.slots;
+  const int K = d.coefficients();
+  LinearInformation out;
+  const std::vector<double> J = slopes(d, beta);
+  const auto I = [&slot_information](int a, int b) {
+    return slot_information[packed_index(std::max(a, b), std::min(a, b))];
+  };
+  // J' I J as (I J) first: S x K, then K x K.
+  std::vector<double> IJ(static_cast<std::size_t>(S) * static_cast<std::size_t>(K), 0.0);
+  for (int a = 1; a <= S; ++a) {
+    for (int b = 1; b <= S; ++b) {
+      const double iab = I(a, b);
+      if (iab == 0.0) continue;
+      for (int k = 0; k < K; ++k) {
+        IJ[static_cast<std::size_t>(a - 1) * K + k] += iab * J[static_cast<std::size_t>(b - 1) * K + k];
+      }
+    }
+  }
+  out.information.assign(static_cast<std::size_t>(K) * (K + 1) / 2, 0.0);
+  for (int k = 1; k <= K; ++k) {
+    for (int l = 1; l <= k; ++l) {
+      double v = 0.0;
+      for (int a = 1; a <= S; ++a) {
+        v += J[static_cast<std::size_t>(a - 1) * K + (k - 1)] * IJ[static_cast<std::size_t>(a - 1) * K + (l - 1)];
+      }
+      out.information[packed_index(k, l)] = v;
+    }
+  }
+  // Exact derivatives: a slot that moves no cell has a zero row, no rounding to tell apart.
+  const std::vector<double> change(static_cast<std::size_t>(S) + 1, std::numeric_limits<double>::infinity());
+  invert_coefficient_information(d, J, change, 0.0, out);
   return out;
 }
 

@@ -54,6 +54,12 @@ LinearInformation linear_information(const ModelStore& m, std::span<const double
                                      const CellBlocks& dprob, const std::vector<double>& change,
                                      double no_change);
 
+/// The same from the slots' information matrix (packed, order NEST) taken
+/// from exact cell derivatives: the information in the coefficients is
+/// J' I J; a coefficient whose row of it is zero is left out.
+LinearInformation linear_information_from_slots(const ModelStore& m, std::span<const double> beta,
+                                                const std::vector<double>& slot_information);
+
 /// The derivatives of the cells in each coefficient of the store's linear
 /// forms at `beta`, from the slots' blocks `dprob`: block k, in every cell,
 /// the sum over the slots s, in slot order, of J(s, k) times slot s's block,

@@ -245,6 +245,14 @@ Inversion invert_exact_information(FitContext& run) {
   report_evaluation(m, run.listing, d, r, ParameterScale::Natural);
   Inversion out;
   out.F = r.F;
+  if (m.linear) {
+    // The information in the coefficients; the slots' covariance by the delta method.
+    out.linear = linear_information_from_slots(m, w.beta, w.VC);
+    out.code = out.linear->code;
+    w.VC = out.linear->slot_covariance;
+    out.undetermined = out.linear->slot_undetermined;
+    return out;
+  }
   const std::vector<double> change(static_cast<std::size_t>(std::max(n, 0)) + 1, std::numeric_limits<double>::infinity());
   invert_slot_information(w.VC, change, n, out);
   return out;
@@ -261,7 +269,7 @@ Inversion invert_exact_information(FitContext& run) {
 Inversion invert_information(FitContext& run) {
   ModelStore& m = run.model;
   EstimationWork& w = run.work;
-  if (m.exact_gradient && !m.linear) return invert_exact_information(run);
+  if (m.exact_gradient) return invert_exact_information(run);
   const Derivatives derivatives = derivative_blocks(run);
   const std::vector<double>& change = derivatives.change;
   Inversion out;
