@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -18,6 +19,7 @@
 #include "input/fields.h"
 #include "input/option_words.h"
 #include "model/gradient.h"
+#include "model/information.h"
 #include "model/likelihood.h"
 #include "model/ss.h"
 
@@ -202,7 +204,15 @@ void minimise(FitContext& run, ParameterScale scale, double first_value, FitRepo
         const std::size_t k = static_cast<std::size_t>(count);
         return est(run.model, run.listing, std::span<const double>(at, k), scale, std::span<double>(g, k));
       };
-      report.optimizer = optmiz(objective, with_gradient, n, m.NSIG, m.MAXFN, x, w.VC, gradient, F, w.WOPT);
+      // The quasi-Newton matrix starts as the expected information at the
+      // start, on the scale the optimizer moves: the first step is one of
+      // Fisher scoring rather than one along the gradient.
+      std::vector<double> start;
+      std::optional<RdDesign> read;
+      const RdDesign& design = evaluation_design(m, read);
+      exact_information(m, design, x, scale, m.P, start);
+      report.optimizer =
+          optmiz(objective, with_gradient, n, m.NSIG, m.MAXFN, x, w.VC, gradient, F, w.WOPT, start);
     } else {
       report.optimizer = optmiz(objective, n, m.NSIG, m.MAXFN, x, w.VC, gradient, F, w.WOPT);
     }

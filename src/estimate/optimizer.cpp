@@ -38,9 +38,11 @@ enum class SearchEnd {
 class Minimiser {
  public:
   Minimiser(ObjectiveRef FUNCT, const GradientRef* GRAD, int N, int nsig, int MAXFN, std::span<double> X,
-            std::span<double> H, std::span<double> G, double& F, std::span<double> W)
+            std::span<double> H, std::span<double> G, double& F, std::span<double> W,
+            std::span<const double> START = {})
       : FUNCT(FUNCT), GRAD(GRAD), N(N), MAXFN(MAXFN), eps(std::pow(10.0, -nsig)), x(X.data()), a(H.data()),
-        s(W.data()), g(W.data() + N), u(W.data() + 2 * N), H(H), G(G), W(W), F(F), central(GRAD != nullptr) {}
+        s(W.data()), g(W.data() + N), u(W.data() + 2 * N), H(H), G(G), W(W), F(F), START(START),
+        central(GRAD != nullptr) {}
 
   /// Runs the iterations from X to the end; returns the code.
   OptimizerCode run() {
@@ -81,14 +83,40 @@ class Minimiser {
     W[0] = -1.0;
     W[1] = 0.0;
     W[2] = 0.0;
-    // Start matrix: the identity, L = I and D = 1.
-    for (int i = 1; i <= N; ++i) {
-      for (int j = 1; j < i; ++j) at(a, i, j) = 0.0;
-      diag(a, i) = 1.0;
+    if (!start_from_matrix()) {
+      // Start matrix: the identity, L = I and D = 1.
+      for (int i = 1; i <= N; ++i) {
+        for (int j = 1; j < i; ++j) at(a, i, j) = 0.0;
+        diag(a, i) = 1.0;
+      }
     }
     F = FUNCT(N, x);
     count = 1;
     F0 = F;
+  }
+
+  /// Factors START into L D L' in place of the matrix; false (the factors
+  /// left to be overwritten) when START is empty or a pivot is at or below
+  /// 1e-10 of its diagonal element, or not a number.
+  bool start_from_matrix() {
+    if (START.size() < static_cast<std::size_t>(N) * static_cast<std::size_t>(N + 1) / 2 || N < 1) return false;
+    for (int i = 1; i <= N; ++i) {
+      for (int j = 1; j <= i; ++j) at(a, i, j) = START[packed_index(i, j)];
+    }
+    // Row by row: L(i, j) = (A(i, j) - sum_k L(i, k) D(k) L(j, k)) / D(j), then D(i).
+    for (int i = 1; i <= N; ++i) {
+      for (int j = 1; j < i; ++j) {
+        double v = at(a, i, j);
+        for (int k = 1; k < j; ++k) v -= at(a, i, k) * diag(a, k) * at(a, j, k);
+        at(a, i, j) = v / diag(a, j);
+      }
+      const double aii = diag(a, i);
+      double d = aii;
+      for (int k = 1; k < i; ++k) d -= at(a, i, k) * at(a, i, k) * diag(a, k);
+      if (!(d > 1e-10 * aii)) return false;
+      diag(a, i) = d;
+    }
+    return true;
   }
 
   /// Gradient at x into g: the exact one when given, else by differences.
@@ -348,6 +376,7 @@ class Minimiser {
   std::span<double> G;
   std::span<double> W;
   double& F;
+  const std::span<const double> START;  // the start matrix, or empty: the identity
 
   OptimizerCode IER = OptimizerCode::Converged;
   long long count = 0;   // function evaluations
@@ -380,9 +409,10 @@ OptimizerCode optmiz(ObjectiveRef FUNCT, int N, int nsig, int MAXFN, std::span<d
 }
 
 OptimizerCode optmiz(ObjectiveRef FUNCT, GradientRef GRAD, int N, int nsig, int MAXFN, std::span<double> X,
-                     std::span<double> H, std::span<double> G, double& F, std::span<double> W) {
+                     std::span<double> H, std::span<double> G, double& F, std::span<double> W,
+                     std::span<const double> START) {
   check_storage(N, X, H, G, W);
-  return Minimiser(FUNCT, &GRAD, N, nsig, MAXFN, X, H, G, F, W).run();
+  return Minimiser(FUNCT, &GRAD, N, nsig, MAXFN, X, H, G, F, W, START).run();
 }
 
 void optmz2(std::span<double> A, int N, std::span<double> Z, double SIGMA, std::span<double> W,

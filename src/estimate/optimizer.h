@@ -104,9 +104,13 @@ OptimizerCode optmiz(ObjectiveRef FUNCT, int N, int nsig, int MAXFN, std::span<d
 /// the line searches evaluate FUNCT, each new point GRAD, which counts as one
 /// evaluation towards MAXFN and in W(2). An exact gradient is as good as a
 /// central difference one from the start, so the first convergence test can
-/// end the run.
+/// end the run. START, when not empty, is the Hessian approximation to start
+/// from (packed, order N), such as the expected information at X; one that
+/// is not positive definite in its factorisation L D L' (a pivot at or below
+/// 1e-10 of its diagonal element) is passed over for the identity.
 OptimizerCode optmiz(ObjectiveRef FUNCT, GradientRef GRAD, int N, int nsig, int MAXFN, std::span<double> X,
-                     std::span<double> H, std::span<double> G, double& F, std::span<double> W);
+                     std::span<double> H, std::span<double> G, double& F, std::span<double> W,
+                     std::span<const double> START = {});
 
 /// Replaces the factors L, D held packed in A (order N) by the factors of
 /// L D L' + SIGMA Z Z' (composite t-method of Fletcher and Powell).

@@ -40,7 +40,7 @@ Outcome storage(Vec x0) {
 /// optmiz with the exact gradient: `fn(x)` the value, `grad(x, g)` the
 /// gradient into g (the test's own, possibly wrong on purpose).
 template <class Fn, class Grad>
-Outcome run_exact(Fn fn, Grad grad, Vec x0, int nsig, int maxfn) {
+Outcome run_exact(Fn fn, Grad grad, Vec x0, int nsig, int maxfn, const Vec& start = {}) {
   Outcome r = storage(std::move(x0));
   const int n = static_cast<int>(r.x.size());
   auto value = [&](int nn, const double* p) {
@@ -55,7 +55,7 @@ Outcome run_exact(Fn fn, Grad grad, Vec x0, int nsig, int maxfn) {
     grad(p, g);
     return fn(p);
   };
-  r.ier = optmiz(value, with_gradient, n, nsig, maxfn, r.x, r.h, r.g, r.f, r.w);
+  r.ier = optmiz(value, with_gradient, n, nsig, maxfn, r.x, r.h, r.g, r.f, r.w, start);
   return r;
 }
 
@@ -145,6 +145,54 @@ void expect_consistent(const Outcome& r, Fn fn, Grad grad) {
   for (double v : r.g) sum += v * v;
   EXPECT_DOUBLE_EQ(r.w[0], std::sqrt(sum));
   EXPECT_EQ(r.f, fn(r.x.data()));
+}
+
+/// The quadratic's matrix A, packed as the optimizer reads a start matrix.
+Vec packed_matrix(const Quadratic& q) {
+  Vec a;
+  for (int i = 0; i < Quadratic::n; ++i)
+    for (int j = 0; j <= i; ++j) a.push_back(q.A[i][j]);
+  return a;
+}
+
+TEST(ExactOptimizer, StartingFromTheHessianTheFirstStepIsNewtons) {
+  // On a quadratic whose Hessian the run starts from, the first search
+  // direction is the Newton step to the minimiser and its first trial (a step
+  // of 1) lands there: one value, one gradient, the trial, and a gradient of
+  // 0 there; the extrapolation's trial beyond it is higher.
+  const Quadratic q;
+  auto f = [&](const double* x) { return q.value(x); };
+  auto grad = [&](const double* x, double* g) { q.gradient(x, g); };
+  const Vec x0(Quadratic::n, 0.0);
+  Outcome r = run_exact(f, grad, x0, 6, 2000, packed_matrix(q));
+  ASSERT_EQ(r.ier, OptimizerCode::Converged);
+  ASSERT_GE(r.gradient_points.size(), 2u);
+  for (std::size_t i = 0; i < q.c.size(); ++i) EXPECT_NEAR(r.gradient_points[1][i], q.c[i], 1e-12) << i;
+  for (std::size_t i = 0; i < q.c.size(); ++i) EXPECT_NEAR(r.x[i], q.c[i], 1e-12) << i;
+  expect_consistent(r, f, grad);
+  const Outcome identity = run_exact(f, grad, x0, 6, 2000);
+  EXPECT_LT(r.values + r.gradients, identity.values + identity.gradients);
+}
+
+TEST(ExactOptimizer, AStartMatrixThatIsNotPositiveDefiniteIsPassedOver) {
+  // Indefinite (a negative diagonal element), singular (two equal rows) and
+  // not a number: each run is the identity-start run, value for value.
+  const Quadratic q;
+  auto f = [&](const double* x) { return q.value(x); };
+  auto grad = [&](const double* x, double* g) { q.gradient(x, g); };
+  const Vec x0(Quadratic::n, 0.0);
+  const Outcome identity = run_exact(f, grad, x0, 6, 2000);
+  Vec indefinite = packed_matrix(q);
+  indefinite[packed_index(3, 3)] = -1.0;
+  Vec singular(Quadratic::n * (Quadratic::n + 1) / 2, 1.0);
+  Vec not_a_number = packed_matrix(q);
+  not_a_number[packed_index(2, 1)] = std::nan("");
+  for (const Vec& start : {indefinite, singular, not_a_number}) {
+    const Outcome r = run_exact(f, grad, x0, 6, 2000, start);
+    EXPECT_EQ(r.x, identity.x);
+    EXPECT_EQ(r.gradient_points, identity.gradient_points);
+    EXPECT_EQ(r.values, identity.values);
+  }
 }
 
 TEST(ExactOptimizer, QuadraticReachesItsMinimiserWithFarFewerEvaluations) {

@@ -241,7 +241,7 @@ Inversion invert_exact_information(FitContext& run) {
   for (int k = 1; k <= n; ++k) m.PAR(k) = w.WORK(k);
   std::optional<RdDesign> read;
   const RdDesign& d = evaluation_design(m, read);
-  const EstResult r = exact_information(m, d, x, m.P, w.VC);
+  const EstResult r = exact_information(m, d, x, ParameterScale::Natural, m.P, w.VC);
   report_evaluation(m, run.listing, d, r, ParameterScale::Natural);
   Inversion out;
   out.F = r.F;

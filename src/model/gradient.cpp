@@ -21,22 +21,22 @@ double unit_map_slope(double x, bool sine) {
   return x < 0.0 ? -1.0 : 1.0;
 }
 
-/// Adds g dS(I)/dPAR(k) to grad[k - 1] for every estimated slot k that
-/// S(I) = ss_value(store, par, I, scale) reads.
-void add_through_map(const ModelStore& store, const double* par, int I, ParameterScale scale, double g,
-                     std::span<double> grad) {
+}  // namespace
+
+MapTerms map_terms(const ModelStore& store, const double* par, int I, ParameterScale scale) {
+  MapTerms out;
   const int nest = store.NEST;
-  const auto add = [&grad, nest](int slot, double v) {
-    if (slot >= 1 && slot <= nest) grad[static_cast<std::size_t>(slot - 1)] += v;
+  const auto add = [&out, nest](int slot, double v) {
+    if (slot >= 1 && slot <= nest) out.terms[out.count++] = {slot, v};
   };
   const int k = store.POINT(I);
   if (k < 0) {
-    add(-k, g);  // a fixed parameter is its slot's value, on either scale
-    return;
+    add(-k, 1.0);  // a fixed parameter is its slot's value, on either scale
+    return out;
   }
   if (scale == ParameterScale::Natural) {
-    add(k, g);
-    return;
+    add(k, 1.0);
+    return out;
   }
   // S = lo + (hi - lo) u(par[k]), lo and hi constants or u of another slot.
   const bool sine = store.ISINE == 1;
@@ -45,9 +45,20 @@ void add_through_map(const ModelStore& store, const double* par, int I, Paramete
   const double lo = jl > 0 ? unit_map(par[jl], sine) : store.PARL(k);
   const double hi = ju > 0 ? unit_map(par[ju], sine) : store.PARU(k);
   const double u = unit_map(par[k], sine);
-  add(k, g * (hi - lo) * unit_map_slope(par[k], sine));
-  if (jl > 0) add(jl, g * (1.0 - u) * unit_map_slope(par[jl], sine));
-  if (ju > 0) add(ju, g * u * unit_map_slope(par[ju], sine));
+  add(k, (hi - lo) * unit_map_slope(par[k], sine));
+  if (jl > 0) add(jl, (1.0 - u) * unit_map_slope(par[jl], sine));
+  if (ju > 0) add(ju, u * unit_map_slope(par[ju], sine));
+  return out;
+}
+
+namespace {
+
+/// Adds g dS(I)/dPAR(k) to grad[k - 1] for every estimated slot k that
+/// S(I) = ss_value(store, par, I, scale) reads.
+void add_through_map(const ModelStore& store, const double* par, int I, ParameterScale scale, double g,
+                     std::span<double> grad) {
+  const MapTerms t = map_terms(store, par, I, scale);
+  for (int j = 0; j < t.count; ++j) grad[static_cast<std::size_t>(t.terms[j].slot - 1)] += g * t.terms[j].factor;
 }
 
 }  // namespace

@@ -15,6 +15,19 @@
 
 namespace quorvale {
 
+/// The estimated slots S(I) = ss_value(store, par, I, scale) reads, each
+/// with dS(I)/dPAR(slot) at the working values par (1-based): at most three
+/// (the parameter's own slot and the slots of its lower and upper bounds).
+struct MapTerms {
+  struct Term {
+    int slot = 0;
+    double factor = 0.0;
+  };
+  Term terms[3];
+  int count = 0;
+};
+MapTerms map_terms(const ModelStore& store, const double* par, int I, ParameterScale scale);
+
 /// est_core at x on `scale` in `design` (the same cells into P and the same
 /// F, bit for bit) and the gradient of F by x: grad[k - 1] = dF/dPAR(k),
 /// k = 1..NEST. A cell at or below the probability floor enters F as the

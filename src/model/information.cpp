@@ -8,45 +8,47 @@
 
 #include "base/packed.h"
 #include "model/cell_derivatives.h"
+#include "model/gradient.h"
 
 namespace quorvale {
 
-EstResult exact_information(const ModelStore& store, const RdDesign& design, std::span<const double> x, Mat1<double>& P,
-                            std::vector<double>& VC) {
+EstResult exact_information(const ModelStore& store, const RdDesign& design, std::span<const double> x,
+                            ParameterScale scale, Mat1<double>& P, std::vector<double>& VC) {
   CellDerivatives D;
-  const EstResult r = est_core_derivatives(store, design, x, ParameterScale::Natural, P, D);
+  const EstResult r = est_core_derivatives(store, design, x, scale, P, D);
   if (r.status != EstStatus::Ok) return r;
   const int nest = store.NEST;
   VC.assign(static_cast<std::size_t>(nest) * static_cast<std::size_t>(nest + 1) / 2, 0.0);
 
-  // On the natural scale S(I) is the value of its slot: the slot of an
-  // estimated parameter, or that of a fixed one when it lies within 1..NEST
-  // (where the evaluation reads it from x); 0 for none.
-  const auto slot_of = [&store, nest](int I) {
-    const int k = store.POINT(I);
-    const int s = k < 0 ? -k : k;
-    return s <= nest ? s : 0;
-  };
+  // The working values the map reads: slots 1..NEST from x, the rest from the store.
+  std::vector<double> par(store.PAR.base(), store.PAR.base() + store.NPAR + 1);
+  std::copy_n(x.begin(), nest, par.begin() + 1);
 
   std::vector<int> slots;
   std::vector<double> by_slot;
   for (int c = 1; c <= store.NCOHRT; ++c) {
     const CellBlock& b = D.cohort(c);
     const int n = b.cells;
-    // The cohort's derivatives by the slots its parameters fill, parameters
-    // sharing a slot added together.
+    // The cohort's derivatives by the slots its parameters read (through
+    // the map and, on the working scale, the transform), parameters sharing
+    // a slot added together.
     slots.clear();
     for (int I : b.parameters) {
-      const int s = slot_of(I);
-      if (s > 0 && std::find(slots.begin(), slots.end(), s) == slots.end()) slots.push_back(s);
+      const MapTerms t = map_terms(store, par.data(), I, scale);
+      for (int j = 0; j < t.count; ++j)
+        if (std::find(slots.begin(), slots.end(), t.terms[j].slot) == slots.end()) slots.push_back(t.terms[j].slot);
     }
     std::sort(slots.begin(), slots.end());
     by_slot.assign(slots.size() * static_cast<std::size_t>(n), 0.0);
     for (std::size_t k = 0; k < b.parameters.size(); ++k) {
-      const int s = slot_of(b.parameters[k]);
-      if (s == 0) continue;
-      const std::size_t col = static_cast<std::size_t>(std::lower_bound(slots.begin(), slots.end(), s) - slots.begin());
-      for (int h = 0; h < n; ++h) by_slot[col * static_cast<std::size_t>(n) + static_cast<std::size_t>(h)] += b.at(h, static_cast<int>(k));
+      const MapTerms t = map_terms(store, par.data(), b.parameters[k], scale);
+      for (int j = 0; j < t.count; ++j) {
+        const std::size_t col =
+            static_cast<std::size_t>(std::lower_bound(slots.begin(), slots.end(), t.terms[j].slot) - slots.begin());
+        for (int h = 0; h < n; ++h)
+          by_slot[col * static_cast<std::size_t>(n) + static_cast<std::size_t>(h)] +=
+              b.at(h, static_cast<int>(k)) * t.terms[j].factor;
+      }
     }
     const double* p = P.column(c);
     const double released = static_cast<double>(store.NREL(c));

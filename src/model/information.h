@@ -11,13 +11,14 @@
 
 namespace quorvale {
 
-/// est_core at the natural slot values x (the cells into P, F returned) and
-/// the expected information of slots 1..NEST, packed into VC (element (a, b),
-/// b <= a, at packed_index(a, b)): the sum over cohorts c of NREL(c) times
-/// the sum over its cells of D_a D_b / P for cells with P > 0, D_a the
-/// derivative of the cell by slot a (the sum of its derivatives by every
-/// S(I) that slot a gives). VC is left as it was when the design fails its check.
-EstResult exact_information(const ModelStore& store, const RdDesign& design, std::span<const double> x, Mat1<double>& P,
-                            std::vector<double>& VC);
+/// est_core at x on `scale` (the cells into P, F returned) and the expected
+/// information of slots 1..NEST, packed into VC (element (a, b), b <= a, at
+/// packed_index(a, b)): the sum over cohorts c of NREL(c) times the sum over
+/// its cells of D_a D_b / P for cells with P > 0, D_a the derivative of the
+/// cell by slot a (the sum over every S(I) that reads slot a of dP/dS(I)
+/// times dS(I)/dslot, through the map and on the working scale the
+/// transform). VC is left as it was when the design fails its check.
+EstResult exact_information(const ModelStore& store, const RdDesign& design, std::span<const double> x,
+                            ParameterScale scale, Mat1<double>& P, std::vector<double>& VC);
 
 }  // namespace quorvale

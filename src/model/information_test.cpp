@@ -51,7 +51,7 @@ std::vector<double> difference_blocks(const ModelStore& m, const RdDesign& d, st
 void expect_information(ModelStore& m, const RdDesign& d, const std::vector<double>& x, const std::string& where) {
   Mat1<double> P(MXCLAS, MAXCHT, 0.0);
   std::vector<double> exact;
-  ASSERT_EQ(exact_information(m, d, x, P, exact).status, EstStatus::Ok);
+  ASSERT_EQ(exact_information(m, d, x, ParameterScale::Natural, P, exact).status, EstStatus::Ok);
   std::vector<double> reference;
   est_core(m, d, x, ParameterScale::Natural, m.P);  // the cells the fit's matrix divides by
   information_matrix(m, difference_blocks(m, d, x), m.NEST, reference);
