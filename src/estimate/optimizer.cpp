@@ -14,6 +14,11 @@ namespace {
 /// Relative precision of the function values the minimiser works to.
 constexpr double reps = 1.45519152284E-11;
 
+/// Relative rounding of a function value that is a sum of many terms (a
+/// likelihood of thousands of cells): decreases below it times |F| cannot
+/// be told from rounding.
+constexpr double kResolution = 1e-13;
+
 /// Packed element (i, j), 1-based with j <= i.
 inline double& at(double* a, int i, int j) { return a[packed_index(i, j)]; }
 
@@ -212,6 +217,7 @@ class Minimiser {
 
   /// The tests of the direction, then the first step and the line search.
   SearchEnd search() {
+    at_resolution = false;
     if (relx == 0.0) return SearchEnd::ConvergenceTest;
     if (gs >= 0.0 || DF == 0.0) {
       IER = OptimizerCode::RoundingDominant;
@@ -256,7 +262,16 @@ class Minimiser {
         T += ALPHA;
         break;
       }
-      if (central && relx > eps) IER = OptimizerCode::RoundingDominant;
+      if (central && relx > eps) {
+        // With the exact gradient a step that fails although it was to
+        // lower F by no more than F's own rounding has reached what F can
+        // tell: the end of the run, not a failure.
+        if (GRAD != nullptr && -gs <= kResolution * std::fabs(F)) {
+          at_resolution = true;
+        } else {
+          IER = OptimizerCode::RoundingDominant;
+        }
+      }
       if (ALPHA < eps / relx) return SearchEnd::ConvergenceTest;
       if (count >= MAXFN) return SearchEnd::Limit;
 
@@ -329,7 +344,7 @@ class Minimiser {
       central = true;
       return false;
     }
-    return relx <= eps || IER != OptimizerCode::Converged;
+    return relx <= eps || IER != OptimizerCode::Converged || at_resolution;
   }
 
   /// The results: gradient, its norm, the count, the digits, and H = L D L'.
@@ -381,6 +396,7 @@ class Minimiser {
   OptimizerCode IER = OptimizerCode::Converged;
   long long count = 0;   // function evaluations
   bool central;          // gradient mode: forward differences until switched; exact counts as central
+  bool at_resolution = false;  // the last search failed within F's rounding (exact gradient only)
   double DF = -1.0;      // function decrease of the last iteration
   int IR = N;            // positive entries of D
   double relx = 0.0;     // largest predicted relative coordinate change

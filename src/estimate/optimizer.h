@@ -104,7 +104,10 @@ OptimizerCode optmiz(ObjectiveRef FUNCT, int N, int nsig, int MAXFN, std::span<d
 /// the line searches evaluate FUNCT, each new point GRAD, which counts as one
 /// evaluation towards MAXFN and in W(2). An exact gradient is as good as a
 /// central difference one from the start, so the first convergence test can
-/// end the run. START, when not empty, is the Hessian approximation to start
+/// end the run; so does a line search that fails when the decrease it was
+/// to make, the directional derivative of the whole step, is no more than
+/// 1e-13 |F|, below what F's rounding can show (code 0, W(3) the digits
+/// reached). START, when not empty, is the Hessian approximation to start
 /// from (packed, order N), such as the expected information at X; one that
 /// is not positive definite in its factorisation L D L' (a pivot at or below
 /// 1e-10 of its diagonal element) is passed over for the identity.

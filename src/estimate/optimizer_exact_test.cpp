@@ -195,6 +195,29 @@ TEST(ExactOptimizer, AStartMatrixThatIsNotPositiveDefiniteIsPassedOver) {
   }
 }
 
+TEST(ExactOptimizer, ASearchThatFailsWithinTheRoundingOfFEndsTheRunConverged) {
+  // The quadratic lifted by 1e9: its values round at about 1e-7, so near the
+  // minimiser no step asked for at NSIG = 10 can show a decrease. The exact
+  // gradient says the step was to lower F by less than that: the run ends
+  // converged, close to the minimiser, its digits those reached (without
+  // that rule the search's failure would be reported as code 130).
+  const Quadratic q;
+  const double lift = 1e9;
+  auto f = [&](const double* x) { return q.value(x) + lift; };
+  auto grad = [&](const double* x, double* g) { q.gradient(x, g); };
+  const Vec x0(Quadratic::n, 0.0);
+  const Outcome r = run_exact(f, grad, x0, 10, 2000);
+  EXPECT_EQ(r.ier, OptimizerCode::Converged);
+  for (std::size_t i = 0; i < q.c.size(); ++i) EXPECT_NEAR(r.x[i], q.c[i], 1e-3) << i;
+  EXPECT_LT(r.w[2], 10.0);
+  EXPECT_LT(r.values + r.gradients, 500);
+  // Without the lift the same run reaches the 10 digits asked for.
+  auto plain = [&](const double* x) { return q.value(x); };
+  const Outcome p = run_exact(plain, grad, x0, 10, 2000);
+  EXPECT_EQ(p.ier, OptimizerCode::Converged);
+  EXPECT_GE(p.w[2], 10.0);
+}
+
 TEST(ExactOptimizer, QuadraticReachesItsMinimiserWithFarFewerEvaluations) {
   const Quadratic q;
   auto f = [&](const double* x) { return q.value(x); };
