@@ -247,8 +247,23 @@ void minimise_linear(FitContext& run, double first_value, FitReport& report) {
     w.WOPT[2] = 14.0;
   } else {
     // The optimizer moves z = scale * beta, each coefficient in units of
-    // its standard error at the start: its Hessian starts as the identity.
-    const std::vector<double> scale = coefficient_scales(run, w.beta);
+    // its standard error at the start: its Hessian starts as the identity,
+    // or with the exact gradient as the information in z, whose diagonal is 1.
+    std::vector<double> scale;
+    std::vector<double> start;
+    if (m.exact_gradient) {
+      start = exact_coefficient_information(run, w.beta);
+      scale.assign(static_cast<std::size_t>(n), 1.0);
+      for (int k = 1; k <= n; ++k) {
+        const double information = start[packed_index(k, k)];
+        if (std::isfinite(information) && information > 0.0) scale[static_cast<std::size_t>(k - 1)] = std::sqrt(information);
+      }
+      for (int k = 1; k <= n; ++k) {
+        for (int l = 1; l <= k; ++l) start[packed_index(k, l)] /= scale[static_cast<std::size_t>(k - 1)] * scale[static_cast<std::size_t>(l - 1)];
+      }
+    } else {
+      scale = coefficient_scales(run, w.beta);
+    }
     std::vector<double> z(static_cast<std::size_t>(n));
     for (std::size_t k = 0; k < z.size(); ++k) z[k] = w.beta[k] * scale[k];
     w.VC.assign(static_cast<std::size_t>(n) * (n + 1) / 2, 0.0);
@@ -274,7 +289,7 @@ void minimise_linear(FitContext& run, double first_value, FitReport& report) {
         }
         return value;
       };
-      report.optimizer = optmiz(objective, with_gradient, n, m.NSIG, m.MAXFN, z, w.VC, gradient, F, w.WOPT);
+      report.optimizer = optmiz(objective, with_gradient, n, m.NSIG, m.MAXFN, z, w.VC, gradient, F, w.WOPT, start);
     } else {
       report.optimizer = optmiz(objective, n, m.NSIG, m.MAXFN, z, w.VC, gradient, F, w.WOPT);
     }

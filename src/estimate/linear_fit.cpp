@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <string>
 
 #include "base/packed.h"
 #include "estimate/context.h"
 #include "estimate/optimizer.h"
 #include "estimate/results.h"
+#include "model/information.h"
 #include "model/likelihood.h"
 
 namespace quorvale {
@@ -242,13 +244,14 @@ LinearInformation linear_information(const ModelStore& m, std::span<const double
   return out;
 }
 
-LinearInformation linear_information_from_slots(const ModelStore& m, std::span<const double> beta,
-                                                const std::vector<double>& slot_information) {
-  const LinearDesign& d = m.linear->design;
+namespace {
+
+/// J' I J, packed (order K): the information in the coefficients from the
+/// slots' information I (packed, order NEST), J = d slot / d beta.
+std::vector<double> coefficient_information(const LinearDesign& d, const std::vector<double>& J,
+                                            const std::vector<double>& slot_information) {
   const int S = d.slots;
   const int K = d.coefficients();
-  LinearInformation out;
-  const std::vector<double> J = slopes(d, beta);
   const auto I = [&slot_information](int a, int b) {
     return slot_information[packed_index(std::max(a, b), std::min(a, b))];
   };
@@ -263,20 +266,44 @@ LinearInformation linear_information_from_slots(const ModelStore& m, std::span<c
       }
     }
   }
-  out.information.assign(static_cast<std::size_t>(K) * (K + 1) / 2, 0.0);
+  std::vector<double> information(static_cast<std::size_t>(K) * (K + 1) / 2, 0.0);
   for (int k = 1; k <= K; ++k) {
     for (int l = 1; l <= k; ++l) {
       double v = 0.0;
       for (int a = 1; a <= S; ++a) {
         v += J[static_cast<std::size_t>(a - 1) * K + (k - 1)] * IJ[static_cast<std::size_t>(a - 1) * K + (l - 1)];
       }
-      out.information[packed_index(k, l)] = v;
+      information[packed_index(k, l)] = v;
     }
   }
+  return information;
+}
+
+}  // namespace
+
+LinearInformation linear_information_from_slots(const ModelStore& m, std::span<const double> beta,
+                                                const std::vector<double>& slot_information) {
+  const LinearDesign& d = m.linear->design;
+  const int S = d.slots;
+  LinearInformation out;
+  const std::vector<double> J = slopes(d, beta);
+  out.information = coefficient_information(d, J, slot_information);
   // Exact derivatives: a slot that moves no cell has a zero row, no rounding to tell apart.
   const std::vector<double> change(static_cast<std::size_t>(S) + 1, std::numeric_limits<double>::infinity());
   invert_coefficient_information(d, J, change, 0.0, out);
   return out;
+}
+
+std::vector<double> exact_coefficient_information(FitContext& run, std::span<const double> beta) {
+  ModelStore& m = run.model;
+  const LinearDesign& d = m.linear->design;
+  std::vector<double> slots(static_cast<std::size_t>(d.slots));
+  d.probabilities(beta, slots);
+  std::optional<RdDesign> read;
+  const RdDesign& design = evaluation_design(m, read);
+  std::vector<double> slot_information;
+  exact_information(m, design, slots, ParameterScale::Natural, m.P, slot_information);
+  return coefficient_information(d, slopes(d, beta), slot_information);
 }
 
 std::vector<CoefficientEstimate> coefficient_estimates(const LinearDesign& d, std::span<const double> beta,

@@ -34,6 +34,11 @@ void set_up_linear(FitContext& run);
 /// at `beta` afterwards.
 std::vector<double> coefficient_scales(FitContext& run, std::span<const double> beta);
 
+/// The expected information in the coefficients at `beta` (packed, order
+/// K) from exact cell derivatives: J' I J with I the slots' information at
+/// the slots beta gives. P holds the cells there afterwards.
+std::vector<double> exact_coefficient_information(FitContext& run, std::span<const double> beta);
+
 /// The information in the coefficients and what follows from it.
 struct LinearInformation {
   InversionCode code = InversionCode::Inverted;
