@@ -12,29 +12,38 @@ namespace quorvale {
 
 namespace {
 
-/// The work areas of one backward pass, sized once for the largest period.
+/// The work areas of one backward pass, sized once for the largest period
+/// and carved out of one allocation.
 struct AdjointWork {
+  std::vector<double> store;
   // Per period (1..M) of the current group: the values est_core forms and
   // the weights carried back to them.
-  std::vector<double> thinv, phi, gpp, gp, q_gpp, q_gp, pstar, q_pstar;
-  std::vector<double> phi_bar, gpp_bar, gp_bar, pstar_bar;
+  double *thinv, *phi, *gpp, *gp, *q_gpp, *q_gp, *pstar, *q_pstar;
+  double *phi_bar, *gpp_bar, *gp_bar, *pstar_bar;
   // Per release period of the open part: s, U, V and a at each later period j.
-  std::vector<double> s, U, V, a;
+  double *s, *U, *V, *a;
   // Closed part of one period: factors by occasion, the prefix tree's nodes
   // level by level (level t at offset 2^t - 1), and their weights.
-  std::vector<double> p, q, rc, qr, p_bar, rc_bar, dpstar, node, node_bar;
+  double *p, *q, *rc, *qr, *p_bar, *rc_bar, *dpstar, *node, *node_bar;
 
   AdjointWork(int M, int most_occasions) {
     const std::size_t periods = static_cast<std::size_t>(M) + 2;
-    for (std::vector<double>* v : {&thinv, &phi, &gpp, &gp, &q_gpp, &q_gp, &pstar, &q_pstar, &phi_bar, &gpp_bar,
-                                   &gp_bar, &pstar_bar, &s, &U, &V, &a}) {
-      v->assign(periods, 0.0);
-    }
     const std::size_t occasions = static_cast<std::size_t>(most_occasions) + 1;
-    for (std::vector<double>* v : {&p, &q, &rc, &qr, &p_bar, &rc_bar, &dpstar}) v->assign(occasions, 0.0);
     const std::size_t nodes = (std::size_t{2} << most_occasions) - 1;
-    node.assign(nodes, 0.0);
-    node_bar.assign(nodes, 0.0);
+    store.assign(16 * periods + 7 * occasions + 2 * nodes, 0.0);
+    double* next = store.data();
+    const auto take = [&next](std::size_t n) {
+      double* part = next;
+      next += n;
+      return part;
+    };
+    for (double** v : {&thinv, &phi, &gpp, &gp, &q_gpp, &q_gp, &pstar, &q_pstar, &phi_bar, &gpp_bar, &gp_bar,
+                       &pstar_bar, &s, &U, &V, &a}) {
+      *v = take(periods);
+    }
+    for (double** v : {&p, &q, &rc, &qr, &p_bar, &rc_bar, &dpstar}) *v = take(occasions);
+    node = take(nodes);
+    node_bar = take(nodes);
   }
 };
 
@@ -208,8 +217,8 @@ void likelihood_adjoint(const ModelStore& store, const RobustLayout& L, std::spa
       double caught_bar = 0.0;
       if (den != 1.0) {
         // Forward: every level of the tree (est_core keeps only the last).
-        double* node = w.node.data();
-        double* bar = w.node_bar.data();
+        double* node = w.node;
+        double* bar = w.node_bar;
         node[0] = 1.0;
         for (int t = 1; t <= kk; ++t) {
           const int none_caught = (1 << (t - 1)) - 1;

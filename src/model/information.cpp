@@ -24,6 +24,10 @@ EstResult exact_information(const ModelStore& store, const RdDesign& design, std
   std::vector<double> par(store.PAR.base(), store.PAR.base() + store.NPAR + 1);
   std::copy_n(x.begin(), nest, par.begin() + 1);
 
+  // Each parameter's slots and factors, once.
+  std::vector<MapTerms> terms(static_cast<std::size_t>(store.NPAR) + 1);
+  for (int I = 1; I <= store.NPAR; ++I) terms[static_cast<std::size_t>(I)] = map_terms(store, par.data(), I, scale);
+
   std::vector<int> slots;
   std::vector<double> by_slot;
   for (int c = 1; c <= store.NCOHRT; ++c) {
@@ -34,14 +38,14 @@ EstResult exact_information(const ModelStore& store, const RdDesign& design, std
     // a slot added together.
     slots.clear();
     for (int I : b.parameters) {
-      const MapTerms t = map_terms(store, par.data(), I, scale);
+      const MapTerms& t = terms[static_cast<std::size_t>(I)];
       for (int j = 0; j < t.count; ++j)
         if (std::find(slots.begin(), slots.end(), t.terms[j].slot) == slots.end()) slots.push_back(t.terms[j].slot);
     }
     std::sort(slots.begin(), slots.end());
     by_slot.assign(slots.size() * static_cast<std::size_t>(n), 0.0);
     for (std::size_t k = 0; k < b.parameters.size(); ++k) {
-      const MapTerms t = map_terms(store, par.data(), b.parameters[k], scale);
+      const MapTerms& t = terms[static_cast<std::size_t>(b.parameters[k])];
       for (int j = 0; j < t.count; ++j) {
         const std::size_t col =
             static_cast<std::size_t>(std::lower_bound(slots.begin(), slots.end(), t.terms[j].slot) - slots.begin());
