@@ -1,7 +1,8 @@
 // Feeds arbitrary bytes to the program as its command input and runs it to
 // the end: any crash, hang or sanitizer report is a finding. The last byte
 // of the input chooses whether the run also writes the result files
-// (json=, csv= and report=, with threads=1), so both kinds of run stay
+// (json=, csv= and report=, with threads=1), and the next bit whether every
+// fit takes the exact gradient (gradient=exact), so every kind of run stays
 // covered by one corpus, and names and labels holding any bytes reach the
 // JSON, CSV and page writers.
 #include <unistd.h>
@@ -58,6 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size > 0 && (data[size - 1] & 1) != 0) {
     words = {"json=results.json", "csv=tables", "report=report.html", "threads=1"};
   }
+  // The next bit fits every model with the exact gradient.
+  if (size > 0 && (data[size - 1] & 2) != 0) words.push_back("gradient=exact");
   quorvale::Clock clock([] { return std::tm{}; });
   quorvale::pelmar({in, out, err}, &words, clock);
   return 0;

@@ -8,6 +8,7 @@
 # Usage: tools/largest-model-memory.sh [PROGRAM] [MAXFN]
 #   PROGRAM  the program to measure (default build/release/quorvale)
 #   MAXFN    function evaluations the fit may use (default 3000)
+#   WORDS    (environment) more parameter words, e.g. WORDS=gradient=exact
 set -eu
 program=${1:-build/release/quorvale}
 maxfn=${2:-3000}
@@ -59,7 +60,7 @@ sed '/^PROC ESTIMATE/,$d' "$work/fit.cmd" > "$work/model.cmd"
 echo "PROC STOP;" >> "$work/model.cmd"
 
 measure() {
-  ( cd "$work" && printf 'i=%s l=%s.lst\n' "$1" "$1" | /usr/bin/time -v "$program" > /dev/null 2> "$1.time" ) || true
+  ( cd "$work" && printf 'i=%s l=%s.lst %s\n' "$1" "$1" "${WORDS:-}" | /usr/bin/time -v "$program" > /dev/null 2> "$1.time" ) || true
   rss=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$work/$1.time")
   secs=$(sed -n 's/.*User time (seconds): //p' "$work/$1.time")
   evals=$(grep -c 'nper,majper=' "$work/$1.lst" || true)
