@@ -148,14 +148,8 @@ void likelihood_adjoint(const ModelStore& store, const RobustLayout& L, std::spa
   std::vector<double> par(store.PAR.base(), store.PAR.base() + npar + 1);
   std::copy_n(x.begin(), nest, par.begin() + 1);
   std::vector<double> S(static_cast<std::size_t>(npar) + 1, 0.0);
-  const int nclosed = L.closed_parameters();
+  layout_values(store, L, par.data(), scale, S.data());
   const int G = L.groups();
-  for (int g = 1; g <= G; ++g) {
-    const int first = L.p(1, 1, g) - 1;
-    for (int I = first + 1; I <= first + nclosed; ++I) S[I] = ss_value(store, par.data(), I, scale);
-    for (int I = std::max(first + nclosed + 1, L.phi(1, g)); I <= first + L.block(); ++I)
-      S[I] = ss_value(store, par.data(), I, scale);
-  }
   const double eps = probability_floor(store.NSIG);
   int most_occasions = 0;
   for (int ip = 1; ip <= M; ++ip) most_occasions = std::max(most_occasions, L.occasions(ip));

@@ -235,6 +235,20 @@ double probability_floor(int nsig) {
   return std::pow(10.0, -static_cast<double>(nsig));
 }
 
+void layout_values(const ModelStore& store, const RobustLayout& L, const double* par, ParameterScale scale, double* S) {
+  // Group by group: the closed part 1..sum(2kk-1) and the open part
+  // phi(1)..theta(M) = block-4M+5..block of each block (the gap between
+  // them, if any, is unused).
+  const int nclosed = L.closed_parameters();
+  for (int g = 1; g <= L.groups(); ++g) {
+    const int first = L.p(1, 1, g) - 1;
+    for (int I = first + 1; I <= first + nclosed; ++I) S[I] = ss_value(store, par, I, scale);
+    for (int I = std::max(first + nclosed + 1, L.phi(1, g)); I <= first + L.block(); ++I) {
+      S[I] = ss_value(store, par, I, scale);
+    }
+  }
+}
+
 EstResult est_core(const ModelStore& store, std::span<const double> x, ParameterScale scale, Mat1<double>& P) {
   return est_core(store, rd_design(store), x, scale, P);
 }
@@ -299,18 +313,8 @@ EstResult est_core(const ModelStore& store, const RdDesign& d, std::span<const d
   std::copy_n(store.PAR.base(), parameters, par);
   std::copy_n(x.begin(), nest, par + 1);
 
-  // Every S(I) the layout reads, once, group by group: the closed part
-  // 1..sum(2kk-1) and the open part phi(1)..theta(M) = block-4M+5..block of
-  // each block (the gap between them, if any, is unused).
-  const int nclosed = L.closed_parameters();
+  layout_values(store, L, par, scale, S);
   const int G = L.groups();
-  for (int g = 1; g <= G; ++g) {
-    const int first = L.p(1, 1, g) - 1;
-    for (int I = first + 1; I <= first + nclosed; ++I) S[I] = ss_value(store, par, I, scale);
-    for (int I = std::max(first + nclosed + 1, L.phi(1, g)); I <= first + L.block(); ++I) {
-      S[I] = ss_value(store, par, I, scale);
-    }
-  }
   const double eps = probability_floor(store.NSIG);
   double F = 0.0;
 

@@ -42,6 +42,11 @@ struct EstResult {
 /// Probability floor inside the logarithm, 10^(-nsig) rounded once to double.
 double probability_floor(int nsig);
 
+/// Every S(I) the layout L reads, once, from the working values par
+/// (1-based, slots 1..NEST and the fixed values above) on `scale`, into S
+/// (1-based, NPAR + 1 entries); the entries no cell reads are left as they are.
+void layout_values(const ModelStore& store, const RobustLayout& L, const double* par, ParameterScale scale, double* S);
+
 // The evaluation reads the store and writes only the cells of the layout
 // into P (NCOHRT columns or more, each as long as its cohort), nothing when the design check
 // fails; it holds no state, so threads may evaluate points at once. A period
