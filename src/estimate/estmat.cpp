@@ -9,6 +9,7 @@
 #include "estimate/context.h"
 #include "base/text.h"
 #include "estimate/consrt.h"
+#include "estimate/exact_objective.h"
 #include "estimate/linear_fit.h"
 #include "estimate/numerr.h"
 #include "estimate/optimizer.h"
@@ -200,9 +201,13 @@ void minimise(FitContext& run, ParameterScale scale, double first_value, FitRepo
     double F = 0.0;
     const std::span<double> x(w.WORK.base() + 1, static_cast<std::size_t>(n));
     if (m.exact_gradient) {
-      auto with_gradient = [&run, scale](int count, const double* at, double* g) {
+      ExactObjective exact(m, run.listing, scale);
+      auto value = [&exact](int count, const double* at) {
+        return exact.value(std::span<const double>(at, static_cast<std::size_t>(count)));
+      };
+      auto with_gradient = [&exact](int count, const double* at, double* g) {
         const std::size_t k = static_cast<std::size_t>(count);
-        return est(run.model, run.listing, std::span<const double>(at, k), scale, std::span<double>(g, k));
+        return exact.value_and_gradient(std::span<const double>(at, k), std::span<double>(g, k));
       };
       // The quasi-Newton matrix starts as the expected information at the
       // start, on the scale the optimizer moves: the first step is one of
@@ -211,8 +216,7 @@ void minimise(FitContext& run, ParameterScale scale, double first_value, FitRepo
       std::optional<RdDesign> read;
       const RdDesign& design = evaluation_design(m, read);
       exact_information(m, design, x, scale, m.P, start);
-      report.optimizer =
-          optmiz(objective, with_gradient, n, m.NSIG, m.MAXFN, x, w.VC, gradient, F, w.WOPT, start);
+      report.optimizer = optmiz(value, with_gradient, n, m.NSIG, m.MAXFN, x, w.VC, gradient, F, w.WOPT, start);
     } else {
       report.optimizer = optmiz(objective, n, m.NSIG, m.MAXFN, x, w.VC, gradient, F, w.WOPT);
     }
@@ -277,19 +281,25 @@ void minimise_linear(FitContext& run, double first_value, FitReport& report) {
     double F = 0.0;
     if (m.exact_gradient) {
       // dF/dz = dF/dbeta / scale, dF/dbeta through the slots.
+      ExactObjective exact(m, run.listing, ParameterScale::Natural);
       std::vector<double> slot_gradient(static_cast<std::size_t>(d.slots));
       std::vector<double> beta_gradient(static_cast<std::size_t>(n));
+      auto value_at = [&](int count, const double* at) {
+        for (int k = 0; k < count; ++k) beta[static_cast<std::size_t>(k)] = at[k] / scale[static_cast<std::size_t>(k)];
+        d.probabilities(beta, slots);
+        return exact.value(slots);
+      };
       auto with_gradient = [&](int count, const double* at, double* g) {
         for (int k = 0; k < count; ++k) beta[static_cast<std::size_t>(k)] = at[k] / scale[static_cast<std::size_t>(k)];
         d.probabilities(beta, slots);
-        const double value = est(run.model, run.listing, slots, ParameterScale::Natural, slot_gradient);
+        const double value = exact.value_and_gradient(slots, slot_gradient);
         linear_gradient(d, beta, slot_gradient, beta_gradient);
         for (int k = 0; k < count; ++k) {
           g[k] = beta_gradient[static_cast<std::size_t>(k)] / scale[static_cast<std::size_t>(k)];
         }
         return value;
       };
-      report.optimizer = optmiz(objective, with_gradient, n, m.NSIG, m.MAXFN, z, w.VC, gradient, F, w.WOPT, start);
+      report.optimizer = optmiz(value_at, with_gradient, n, m.NSIG, m.MAXFN, z, w.VC, gradient, F, w.WOPT, start);
     } else {
       report.optimizer = optmiz(objective, n, m.NSIG, m.MAXFN, z, w.VC, gradient, F, w.WOPT);
     }

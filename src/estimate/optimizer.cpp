@@ -298,7 +298,10 @@ class Minimiser {
     move_to_trial(F1);
 
     if (!interpolated) {
-      if (!extrapolate(T)) return SearchEnd::Limit;
+      // A full step of the exact gradient's quasi-Newton model is taken as
+      // it is: reaching further is rarely lower and costs a value.
+      const bool full_step = GRAD != nullptr && ALPHA == 1.0 && IR >= N;
+      if (!full_step && !extrapolate(T)) return SearchEnd::Limit;
     } else if (T < eps / relx) {
       return SearchEnd::ConvergenceTest;
     }

@@ -66,7 +66,12 @@ void add_through_map(const ModelStore& store, const double* par, int I, Paramete
 EstResult est_gradient(const ModelStore& store, const RdDesign& design, std::span<const double> x, ParameterScale scale,
                        Mat1<double>& P, std::span<double> grad) {
   const EstResult r = est_core(store, design, x, scale, P);
-  if (r.status != EstStatus::Ok) return r;
+  if (r.status == EstStatus::Ok) gradient_from_cells(store, design, x, scale, P, grad);
+  return r;
+}
+
+void gradient_from_cells(const ModelStore& store, const RdDesign& design, std::span<const double> x,
+                         ParameterScale scale, const Mat1<double>& P, std::span<double> grad) {
   const int npar = store.NPAR;
   const int nest = store.NEST;
   assert(static_cast<int>(grad.size()) >= nest);
@@ -81,8 +86,8 @@ EstResult est_gradient(const ModelStore& store, const RdDesign& design, std::spa
     const double g = by_parameter[static_cast<std::size_t>(I)];
     if (g != 0.0) add_through_map(store, par.data(), I, scale, g, grad);
   }
-  return r;
 }
+
 
 double est(ModelStore& store, Listing& listing, std::span<const double> x, ParameterScale scale,
            std::span<double> grad) {

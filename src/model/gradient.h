@@ -37,6 +37,12 @@ MapTerms map_terms(const ModelStore& store, const double* par, int I, ParameterS
 EstResult est_gradient(const ModelStore& store, const RdDesign& design, std::span<const double> x, ParameterScale scale,
                        Mat1<double>& P, std::span<double> grad);
 
+/// The gradient of est_gradient from the cells P that est_core gave at x
+/// (no evaluation): grad[k - 1] = dF/dPAR(k), k = 1..NEST. The design
+/// must have passed its check.
+void gradient_from_cells(const ModelStore& store, const RdDesign& design, std::span<const double> x,
+                         ParameterScale scale, const Mat1<double>& P, std::span<double> grad);
+
 /// est (model/likelihood.h) with the exact gradient: PAR(1..NEST) = x on
 /// `scale`, P of the store filled, the same trace lines; F returned and
 /// dF/dPAR(k) into grad[k - 1].
