@@ -15,6 +15,9 @@
 #      replicates per user second, and whether the COVERAGE block (its first
 #      heading to the end of its tables) reads the same in both listings; a
 #      diff of the block when it does not.
+#  (c) a planning study of the 10 x 5 design, four submodels, NSIM=PLAN_NSIM
+#      (environment, default 100): replicates per user second and, from the
+#      COVERAGE block, each submodel's fits that converged and were inverted.
 # The command files are written by bench/gradient_designs_main.cpp, compiled
 # here against the core library built beside PROGRAM. Exits 1 when an exact
 # fit misses the default fit's optimum, a fit rests on an impossible point or
@@ -25,6 +28,7 @@ set -eu
 program=${1:-build/release/quorvale}
 nsim=${2:-500}
 repeats=${3:-5}
+plan_nsim=${PLAN_NSIM:-100}
 src=$(cd "$(dirname "$0")/.." && pwd)
 case $program in
   /*) ;;
@@ -43,10 +47,26 @@ for periods in 10 20; do
   done
 done
 "$work/designs" simulate "$src/examples/robust-example.cmd" "$nsim" > "$work/simulate.cmd"
-python3 - "$program" "$work" "$repeats" "$nsim" <<'PY'
+# A planning study of the 10 x 5 design: its model drawn from the full
+# structure at 0.5, refitted under the full, the reduced and two other structures.
+{
+  sed '/^PROC ESTIMATE/,$d' "$work/fit-10-full.cmd"
+  echo "PROC SIMULATE NSIM=$plan_nsim SEED=11 COVERAGE MAXFN=100000;"
+  echo " STRUCTURE PHI(T) P(T*O) C(P) GAMMA(MARKOV,T);"
+  n=0
+  for st in "PHI(T) P(T*O) C(P) GAMMA(MARKOV,T)" "PHI(.) P(T) C(P) GAMMA(RANDOM,.)" \
+            "PHI(T) P(T) C(P) GAMMA(MARKOV,.)" "PHI(.) P(T*O) C(P) GAMMA(RANDOM,T)"; do
+    n=$((n + 1))
+    echo "PROC ESTIMATE MAXFN=100000 NAME=M$n;"
+    echo " STRUCTURE $st;"
+  done
+  echo "PROC STOP;"
+} > "$work/plan.cmd"
+python3 - "$program" "$work" "$repeats" "$nsim" "$plan_nsim" <<'PY'
 import difflib, json, os, re, resource, subprocess, sys
 
 program, work, repeats, nsim = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4])
+plan_nsim = int(sys.argv[5])
 GRADIENTS = ("difference", "exact")
 limit = int(os.environ.get("DIFF_LINES", "200"))
 MARK = "Gradient and information from exact derivatives"
@@ -194,5 +214,13 @@ else:
           f"(DIFF_LINES=N shows N):")
     for line in changes[:limit]:
         print("  " + line)
+
+print(f"\nPlanning study: 10 periods x 5, four submodels, NSIM={plan_nsim}, COVERAGE, threads=1")
+for g in GRADIENTS:
+    s, listing = run("plan", g, ["threads=1"])
+    block = coverage_block(listing) or []
+    converged = re.findall(r"MODEL (\S+) +NSIM = +\d+ +Converged = +(\d+)", "\n".join(block))
+    print(f"  {g:<10} {s:8.2f} user s  {plan_nsim / s:8.1f} replicates per second; converged: "
+          + ", ".join(f"{name} {count}" for name, count in converged) + " converged and inverted")
 sys.exit(1 if failed else 0)
 PY
