@@ -140,13 +140,11 @@ void likelihood_adjoint(const ModelStore& store, const RobustLayout& L, std::spa
                         ParameterScale scale, const Mat1<double>& P, std::vector<double>& by_parameter) {
   const int M = L.periods();
   const int npar = store.NPAR;
-  const int nest = store.NEST;
-  assert(nest >= 0 && nest <= npar && static_cast<int>(x.size()) >= nest);
+  assert(store.NEST >= 0 && store.NEST <= npar && static_cast<int>(x.size()) >= store.NEST);
   by_parameter.assign(static_cast<std::size_t>(npar) + 1, 0.0);
 
   // Every S(I) the layout reads, as est_core reads them.
-  std::vector<double> par(store.PAR.base(), store.PAR.base() + npar + 1);
-  std::copy_n(x.begin(), nest, par.begin() + 1);
+  const std::vector<double> par = working_values(store, x);
   std::vector<double> S(static_cast<std::size_t>(npar) + 1, 0.0);
   layout_values(store, L, par.data(), scale, S.data());
   const int G = L.groups();

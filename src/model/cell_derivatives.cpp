@@ -58,13 +58,11 @@ EstResult est_core_derivatives(const ModelStore& store, const RdDesign& design, 
   const RobustLayout& L = design.layout;
   const int M = L.periods();
   const int npar = store.NPAR;
-  const int nest = store.NEST;
-  assert(nest >= 0 && nest <= npar && static_cast<int>(x.size()) >= nest);
+  assert(store.NEST >= 0 && store.NEST <= npar && static_cast<int>(x.size()) >= store.NEST);
   assert(P.cols() >= store.NCOHRT && store.NOBS.cols() >= store.NCOHRT);
 
   // Working values as the evaluation sees them, then every S(I) the layout reads.
-  std::vector<double> par(store.PAR.base(), store.PAR.base() + npar + 1);
-  std::copy_n(x.begin(), nest, par.begin() + 1);
+  const std::vector<double> par = working_values(store, x);
   std::vector<double> S(static_cast<std::size_t>(npar) + 1, 0.0);
   layout_values(store, L, par.data(), scale, S.data());
   const int G = L.groups();

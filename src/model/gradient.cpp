@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cassert>
 #include <cmath>
-#include <optional>
 #include <vector>
 
 #include "model/adjoint.h"
@@ -79,8 +78,7 @@ void gradient_from_cells(const ModelStore& store, const RdDesign& design, std::s
   likelihood_adjoint(store, design.layout, x, scale, P, by_parameter);
 
   // Through the map and the transform to the working slots.
-  std::vector<double> par(store.PAR.base(), store.PAR.base() + npar + 1);
-  for (int k = 1; k <= nest; ++k) par[static_cast<std::size_t>(k)] = x[static_cast<std::size_t>(k - 1)];
+  const std::vector<double> par = working_values(store, x);
   std::fill_n(grad.begin(), nest, 0.0);
   for (int I = 1; I <= npar; ++I) {
     const double g = by_parameter[static_cast<std::size_t>(I)];
@@ -88,18 +86,6 @@ void gradient_from_cells(const ModelStore& store, const RdDesign& design, std::s
   }
 }
 
-
-double est(ModelStore& store, Listing& listing, std::span<const double> x, ParameterScale scale,
-           std::span<double> grad) {
-  const int nest = store.NEST;
-  assert(static_cast<int>(x.size()) >= nest);
-  for (int k = 1; k <= nest; ++k) store.PAR(k) = x[static_cast<std::size_t>(k - 1)];
-  std::optional<RdDesign> read;
-  const RdDesign& d = evaluation_design(store, read);
-  const EstResult r = est_gradient(store, d, x, scale, store.P, grad);
-  report_evaluation(store, listing, d, r, scale);
-  return r.F;
-}
 
 void linear_gradient(const LinearDesign& design, std::span<const double> beta, std::span<const double> slot_grad,
                      std::span<double> beta_grad) {

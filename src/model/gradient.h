@@ -43,12 +43,6 @@ EstResult est_gradient(const ModelStore& store, const RdDesign& design, std::spa
 void gradient_from_cells(const ModelStore& store, const RdDesign& design, std::span<const double> x,
                          ParameterScale scale, const Mat1<double>& P, std::span<double> grad);
 
-/// est (model/likelihood.h) with the exact gradient: PAR(1..NEST) = x on
-/// `scale`, P of the store filled, the same trace lines; F returned and
-/// dF/dPAR(k) into grad[k - 1].
-double est(ModelStore& store, Listing& listing, std::span<const double> x, ParameterScale scale,
-           std::span<double> grad);
-
 /// The gradient by the coefficients beta of a fit with linear forms, whose
 /// slots are logit^-1(X beta), from the gradient by the slots:
 /// beta_grad[k] = sum over slots s of slot_grad[s - 1] X(s, k) v(1 - v), v the slot's value.

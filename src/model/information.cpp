@@ -21,8 +21,7 @@ EstResult exact_information(const ModelStore& store, const RdDesign& design, std
   VC.assign(static_cast<std::size_t>(nest) * static_cast<std::size_t>(nest + 1) / 2, 0.0);
 
   // The working values the map reads: slots 1..NEST from x, the rest from the store.
-  std::vector<double> par(store.PAR.base(), store.PAR.base() + store.NPAR + 1);
-  std::copy_n(x.begin(), nest, par.begin() + 1);
+  const std::vector<double> par = working_values(store, x);
 
   // Each parameter's slots and factors, once.
   std::vector<MapTerms> terms(static_cast<std::size_t>(store.NPAR) + 1);

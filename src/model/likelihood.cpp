@@ -235,6 +235,12 @@ double probability_floor(int nsig) {
   return std::pow(10.0, -static_cast<double>(nsig));
 }
 
+std::vector<double> working_values(const ModelStore& store, std::span<const double> x) {
+  std::vector<double> par(store.PAR.base(), store.PAR.base() + store.NPAR + 1);
+  std::copy_n(x.begin(), store.NEST, par.begin() + 1);
+  return par;
+}
+
 void layout_values(const ModelStore& store, const RobustLayout& L, const double* par, ParameterScale scale, double* S) {
   // Group by group: the closed part 1..sum(2kk-1) and the open part
   // phi(1)..theta(M) = block-4M+5..block of each block (the gap between

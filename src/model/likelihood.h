@@ -42,6 +42,10 @@ struct EstResult {
 /// Probability floor inside the logarithm, 10^(-nsig) rounded once to double.
 double probability_floor(int nsig);
 
+/// The working values an evaluation at x reads: PAR(0..NPAR) of the store
+/// with slots 1..NEST from x.
+std::vector<double> working_values(const ModelStore& store, std::span<const double> x);
+
 /// Every S(I) the layout L reads, once, from the working values par
 /// (1-based, slots 1..NEST and the fixed values above) on `scale`, into S
 /// (1-based, NPAR + 1 entries); the entries no cell reads are left as they are.
