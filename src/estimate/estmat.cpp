@@ -229,7 +229,6 @@ void minimise(FitContext& run, ParameterScale scale, double first_value, FitRepo
   };
   report.evaluations = truncated(w.WOPT[1]);
   report.significant_digits = truncated(w.WOPT[2]);
-  report.exact_gradient = m.exact_gradient;
 }
 
 /// Minimises the likelihood over the coefficients of a fit with linear
@@ -313,7 +312,6 @@ void minimise_linear(FitContext& run, double first_value, FitReport& report) {
   };
   report.evaluations = truncated(w.WOPT[1]);
   report.significant_digits = truncated(w.WOPT[2]);
-  report.exact_gradient = m.exact_gradient;
   d.probabilities(w.beta, slots);
   for (int J = 1; J <= m.NEST; ++J) w.WORK(J) = slots[static_cast<std::size_t>(J - 1)];
 }
@@ -471,6 +469,7 @@ FitReport fit_model(FitContext& run, EstimateMode mode) {
   report.name = run.saved.NAMSAV(report.sequence);
   if (report.full_name.empty()) report.full_name = trimmed(report.name);
   if (mode == EstimateMode::SetupOnly) return report;
+  report.exact_gradient = m.exact_gradient;
 
   if (m.linear) {
     // The slots at the start coefficients, then the fit over the coefficients.

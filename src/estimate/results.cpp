@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 #include "stats/distributions.h"
@@ -181,6 +182,16 @@ struct Inversion {
   std::optional<LinearInformation> linear;
 };
 
+/// The outcome of a fit with linear forms, whose information is taken in
+/// its coefficients: its code, the slots' covariance (by the delta method)
+/// into VC and the slots an undetermined coefficient reaches.
+void take_linear(LinearInformation info, std::vector<double>& VC, Inversion& out) {
+  out.linear = std::move(info);
+  out.code = out.linear->code;
+  VC = out.linear->slot_covariance;
+  out.undetermined = out.linear->slot_undetermined;
+}
+
 /// The slots' covariance from their information in VC (order n), in place:
 /// a slot with no information (its largest cell change, `change` by slot,
 /// at or below kNoChange, or its row of VC zero) is left out of the
@@ -247,10 +258,7 @@ Inversion invert_exact_information(FitContext& run) {
   out.F = r.F;
   if (m.linear) {
     // The information in the coefficients; the slots' covariance by the delta method.
-    out.linear = linear_information_from_slots(m, w.beta, w.VC);
-    out.code = out.linear->code;
-    w.VC = out.linear->slot_covariance;
-    out.undetermined = out.linear->slot_undetermined;
+    take_linear(linear_information_from_slots(m, w.beta, w.VC), w.VC, out);
     return out;
   }
   const std::vector<double> change(static_cast<std::size_t>(std::max(n, 0)) + 1, std::numeric_limits<double>::infinity());
@@ -276,10 +284,7 @@ Inversion invert_information(FitContext& run) {
   out.F = derivatives.F;
   if (m.linear) {
     // The information is taken in the coefficients; the slots' covariance follows by the delta method.
-    out.linear = linear_information(m, w.beta, w.DPROB, change, kNoChange);
-    out.code = out.linear->code;
-    w.VC = out.linear->slot_covariance;
-    out.undetermined = out.linear->slot_undetermined;
+    take_linear(linear_information(m, w.beta, w.DPROB, change, kNoChange), w.VC, out);
     return out;
   }
   information_matrix(m, w.DPROB, w.VC);

@@ -136,15 +136,14 @@ void open_part_backward(const ModelStore& store, const RobustLayout& L, int g, d
 
 }  // namespace
 
-void likelihood_adjoint(const ModelStore& store, const RobustLayout& L, std::span<const double> x,
+void likelihood_adjoint(const ModelStore& store, const RobustLayout& L, std::span<const double> par,
                         ParameterScale scale, const Mat1<double>& P, std::vector<double>& by_parameter) {
   const int M = L.periods();
   const int npar = store.NPAR;
-  assert(store.NEST >= 0 && store.NEST <= npar && static_cast<int>(x.size()) >= store.NEST);
+  assert(static_cast<int>(par.size()) > npar);
   by_parameter.assign(static_cast<std::size_t>(npar) + 1, 0.0);
 
   // Every S(I) the layout reads, as est_core reads them.
-  const std::vector<double> par = working_values(store, x);
   std::vector<double> S(static_cast<std::size_t>(npar) + 1, 0.0);
   layout_values(store, L, par.data(), scale, S.data());
   const int G = L.groups();

@@ -18,14 +18,15 @@
 namespace quorvale {
 
 /// dF/dS(I) into by_parameter[I], I = 1..NPAR (by_parameter is resized to
-/// NPAR + 1 and cleared), at x on `scale` in the layout L of a design that
-/// passed its check, with P holding the cells est_core gives at x. A cell at
+/// NPAR + 1 and cleared), at the working values par (PAR(0..NPAR) with the
+/// point in slots 1..NEST: working_values) on `scale` in the layout L of a design that
+/// passed its check, with P holding the cells est_core gives there. A cell at
 /// or below the probability floor enters F as the constant floor and adds
 /// nothing; a period where no capture is possible (den = 1) has constant
 /// cells; the never-caught cell of a closed period is constant (its
 /// histories are conditioned on a capture); the switch of the power variant
 /// enters through its sign only.
-void likelihood_adjoint(const ModelStore& store, const RobustLayout& L, std::span<const double> x,
+void likelihood_adjoint(const ModelStore& store, const RobustLayout& L, std::span<const double> par,
                         ParameterScale scale, const Mat1<double>& P, std::vector<double>& by_parameter);
 
 }  // namespace quorvale

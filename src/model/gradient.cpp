@@ -74,11 +74,11 @@ void gradient_from_cells(const ModelStore& store, const RdDesign& design, std::s
   const int npar = store.NPAR;
   const int nest = store.NEST;
   assert(static_cast<int>(grad.size()) >= nest);
+  const std::vector<double> par = working_values(store, x);
   std::vector<double> by_parameter;
-  likelihood_adjoint(store, design.layout, x, scale, P, by_parameter);
+  likelihood_adjoint(store, design.layout, par, scale, P, by_parameter);
 
   // Through the map and the transform to the working slots.
-  const std::vector<double> par = working_values(store, x);
   std::fill_n(grad.begin(), nest, 0.0);
   for (int I = 1; I <= npar; ++I) {
     const double g = by_parameter[static_cast<std::size_t>(I)];
