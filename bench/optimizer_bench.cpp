@@ -6,19 +6,9 @@
 #include <vector>
 
 #include "estimate/optimizer.h"
+#include "testing/rosenbrock.h"
 
 namespace {
-
-/// Rosenbrock's function in n variables.
-double rosenbrock(int n, const double* x) {
-  double f = 0.0;
-  for (int i = 0; i + 1 < n; ++i) {
-    const double a = x[i + 1] - x[i] * x[i];
-    const double b = 1.0 - x[i];
-    f += 100.0 * a * a + b * b;
-  }
-  return f;
-}
 
 /// One full minimisation from the classic start, N variables.
 void BM_OptmizRosenbrock(benchmark::State& state) {
@@ -28,7 +18,7 @@ void BM_OptmizRosenbrock(benchmark::State& state) {
   for (auto _ : state) {
     for (int i = 0; i < n; ++i) x[static_cast<std::size_t>(i)] = i % 2 == 0 ? -1.2 : 1.0;
     double f = 0.0;
-    benchmark::DoNotOptimize(quorvale::optmiz(&rosenbrock, n, 5, 20000, x, h, g, f, w));
+    benchmark::DoNotOptimize(quorvale::optmiz(&quorvale::testing::rosenbrock, n, 5, 20000, x, h, g, f, w));
     state.counters["evaluations"] = w[1];
   }
 }

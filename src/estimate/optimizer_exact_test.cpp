@@ -10,6 +10,8 @@
 #include <cmath>
 #include <vector>
 
+#include "testing/rosenbrock.h"
+
 namespace quorvale {
 namespace {
 
@@ -103,25 +105,6 @@ struct Quadratic {
     }
   }
 };
-
-/// Rosenbrock's function in n variables and its gradient, written out.
-double rosenbrock(const double* x, int n) {
-  double f = 0.0;
-  for (int i = 0; i + 1 < n; ++i) {
-    const double a = x[i + 1] - x[i] * x[i];
-    const double b = 1.0 - x[i];
-    f += 100.0 * a * a + b * b;
-  }
-  return f;
-}
-void rosenbrock_gradient(const double* x, int n, double* g) {
-  for (int i = 0; i < n; ++i) g[i] = 0.0;
-  for (int i = 0; i + 1 < n; ++i) {
-    const double a = x[i + 1] - x[i] * x[i];
-    g[i] += -400.0 * a * x[i] - 2.0 * (1.0 - x[i]);
-    g[i + 1] += 200.0 * a;
-  }
-}
 
 /// The customary start (-1.2, 1, -1.2, 1, ...).
 Vec rosenbrock_start(int n) {
@@ -239,8 +222,8 @@ TEST(ExactOptimizer, QuadraticReachesItsMinimiserWithFarFewerEvaluations) {
 
 TEST(ExactOptimizer, RosenbrockInTwoAndTenVariables) {
   for (int n : {2, 10}) {
-    auto f = [n](const double* x) { return rosenbrock(x, n); };
-    auto grad = [n](const double* x, double* g) { rosenbrock_gradient(x, n, g); };
+    auto f = [n](const double* x) { return testing::rosenbrock(n, x); };
+    auto grad = [n](const double* x, double* g) { testing::rosenbrock_gradient(n, x, g); };
     Outcome r = run_exact(f, grad, rosenbrock_start(n), 6, 5000);
     ASSERT_EQ(r.ier, OptimizerCode::Converged) << n;
     for (double xi : r.x) EXPECT_NEAR(xi, 1.0, 1e-5) << n;
@@ -303,8 +286,8 @@ TEST(ExactOptimizer, EvaluationLimitOfOne) {
 // Each gradient is one evaluation: a run stopped by MAXFN has made at least
 // MAXFN evaluations and at most one more (a gradient after the last value).
 TEST(ExactOptimizer, EvaluationLimitCountsEachGradientAsOne) {
-  auto f = [](const double* x) { return rosenbrock(x, 4); };
-  auto grad = [](const double* x, double* g) { rosenbrock_gradient(x, 4, g); };
+  auto f = [](const double* x) { return testing::rosenbrock(4, x); };
+  auto grad = [](const double* x, double* g) { testing::rosenbrock_gradient(4, x, g); };
   const Vec x0 = rosenbrock_start(4);
   for (int maxfn : {2, 3, 10, 25, 60, 100}) {
     Outcome r = run_exact(f, grad, x0, 8, maxfn);
@@ -345,9 +328,9 @@ TEST(ExactOptimizer, AWrongGradientIsNotReportedAsConvergenceToTheMinimum) {
     expect_consistent(r, f, wrong);
   }
   for (int n : {2, 10}) {
-    auto fr = [n](const double* x) { return rosenbrock(x, n); };
+    auto fr = [n](const double* x) { return testing::rosenbrock(n, x); };
     auto wrong = [n](const double* x, double* g) {
-      rosenbrock_gradient(x, n, g);
+      testing::rosenbrock_gradient(n, x, g);
       g[0] = -g[0];
     };
     Outcome r = run_exact(fr, wrong, rosenbrock_start(n), 6, 5000);
